@@ -5,7 +5,8 @@
 // listens, and stops it and removes the directory on destruction. Every
 // message that arrives is kept with its envelope, its data as received, and
 // the subject and body as decoded by Python's mail parser, so tests can check
-// both the wire form and the meaning. Construction throws std::runtime_error
+// both the wire form and the meaning. Recipients whose local part begins with
+// "reject" are refused (550), for tests of delivery failures. Construction throws std::runtime_error
 // when the server cannot be started.
 #pragma once
 

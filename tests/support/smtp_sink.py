@@ -8,6 +8,8 @@ DIR/port once it accepts connections, and stores message N as
   DIR/N.body      the body decoded (transfer encoding and charset) to UTF-8,
   DIR/N.envelope  "MAIL FROM:<a>" and one "RCPT TO:<b>" line per recipient,
 written last, so a message counts once its .envelope file exists.
+Recipients whose local part starts with "reject" are refused with 550, so
+tests can see a server refuse delivery.
 Stops on SIGTERM or when its standard input closes (the test process died).
 Needs Debian's python3-aiosmtpd, so it runs under /usr/bin/python3.
 """
@@ -32,6 +34,12 @@ class StoreHandler:
     def __init__(self, directory):
         self.directory = directory
         self.count = 0
+
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        if address.lower().startswith("reject"):
+            return "550 5.1.1 No such user here"
+        envelope.rcpt_tos.append(address)
+        return "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
         self.count += 1

@@ -148,6 +148,15 @@ TEST_F(SmtpLibraryTest, ServerThatIsDownGivesConnectError) {
   EXPECT_NE(error.find("smtp://" + server), std::string::npos) << error;
 }
 
+TEST_F(SmtpLibraryTest, RefusedRecipientFailsTheWholeMessage) {
+  test::SmtpSink sink;
+  EXPECT_EQ(Send(Record(sink.host_port(), "ann@orvik.test,rejected@orvik.test", "s", "b")),
+            VGSMTP_E_REJECTED);
+  std::string error = plugin_.last_error();
+  EXPECT_NE(error.find("550"), std::string::npos) << error;
+  EXPECT_TRUE(sink.Messages().empty());
+}
+
 TEST_F(SmtpLibraryTest, ServerThatNeverAnswersTimesOut) {
   // Accepts connections (the kernel's backlog does) but never greets.
   int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
