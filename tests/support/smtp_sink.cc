@@ -128,6 +128,16 @@ std::string SmtpSink::host_port() const { return "127.0.0.1:" + std::to_string(p
 
 std::string SmtpSink::url() const { return "smtp://" + host_port(); }
 
+std::string SmtpSink::WriteMsmtpConfig(const std::string& path) const {
+  {
+    std::ofstream rc(path, std::ios::trunc);
+    rc << "defaults\nauth off\ntls off\n\naccount default\nhost 127.0.0.1\n"
+       << "port " << port_ << "\nfrom vigilo@localhost\n";
+  }
+  fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
+  return "msmtp -C " + path + " -t";
+}
+
 std::vector<ReceivedMail> SmtpSink::Messages() const {
   std::vector<fs::path> envelopes;
   for (const auto& entry : fs::directory_iterator(dir_)) {

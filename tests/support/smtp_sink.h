@@ -43,6 +43,11 @@ class SmtpSink {
   std::string host_port() const;  // "127.0.0.1:PORT"
   std::string url() const;        // "smtp://127.0.0.1:PORT"
 
+  // Writes an msmtp configuration file relaying to this sink (no
+  // authentication, no TLS, owner-only permissions as msmtp requires) and
+  // returns the sendmail-compatible command that uses it: "msmtp -C PATH -t".
+  std::string WriteMsmtpConfig(const std::string& path) const;
+
   // Every message stored so far, in arrival order.
   std::vector<ReceivedMail> Messages() const;
   // Waits until at least count messages arrived or the time is up; returns

@@ -181,11 +181,7 @@ TEST_F(MapiProviderTest, DeliversThroughTheSmtpUrl) {
 
 TEST_F(MapiProviderTest, DeliversThroughASendmailCompatibleCommand) {
   test::SmtpSink sink;
-  fs::path rc = dir_ / "msmtprc";
-  std::ofstream(rc) << "defaults\nauth off\ntls off\n\naccount default\nhost 127.0.0.1\n"
-                    << "port " << sink.port() << "\nfrom vigilo@orvik.test\n";
-  fs::permissions(rc, fs::perms::owner_read | fs::perms::owner_write);
-  WriteIni("Command = msmtp -C " + rc.string() + " -t\r\n");
+  WriteIni("Command = " + sink.WriteMsmtpConfig((dir_ / "msmtprc").string()) + "\r\n");
   MapiSessionHandle session = Logon();
 
   std::string body;
