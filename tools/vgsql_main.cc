@@ -24,8 +24,11 @@ void Usage() {
 }
 
 bool ReturnsRows(const std::string& statement) {
-  std::string head = vigilo::ToUpper(vigilo::Trimmed(statement).substr(0, 6));
-  return head == "SELECT";
+  std::string head = vigilo::ToUpper(vigilo::Trimmed(statement));
+  for (const char* word : {"SELECT", "EXPLAIN", "WITH", "PRAGMA", "VALUES"}) {
+    if (head.rfind(word, 0) == 0) return true;
+  }
+  return false;
 }
 
 }  // namespace

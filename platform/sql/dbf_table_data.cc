@@ -301,6 +301,7 @@ std::shared_ptr<const EqIndex> DbfTableData::Index(int column) {
     index->rows.reserve(pairs.size());
     index->int_keys.reserve(pairs.size());
     for (auto& [key, row] : pairs) {
+      if (index->int_keys.empty() || index->int_keys.back() != key) ++index->distinct;
       index->int_keys.push_back(key);
       index->rows.push_back(row);
     }
@@ -314,6 +315,7 @@ std::shared_ptr<const EqIndex> DbfTableData::Index(int column) {
     index->rows.reserve(pairs.size());
     index->text_keys.reserve(pairs.size());
     for (auto& [key, row] : pairs) {
+      if (index->text_keys.empty() || index->text_keys.back() != key) ++index->distinct;
       index->text_keys.push_back(key);
       index->rows.push_back(row);
     }

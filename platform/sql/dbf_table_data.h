@@ -45,6 +45,7 @@ struct EqIndex {
   std::vector<uint32_t> rows;
   std::vector<int64_t> int_keys;             // integer columns
   std::vector<std::string_view> text_keys;   // text columns (views into the data)
+  size_t distinct = 0;                       // number of different keys
 };
 
 class DbfTableData {

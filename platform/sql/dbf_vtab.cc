@@ -4,6 +4,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <cmath>
 #include <exception>
 
 #include "common/format.h"
@@ -115,23 +116,34 @@ int DbfConnect(sqlite3* db, void* aux, int argc, const char* const* argv,
 //          equality index (text columns only under collation BINARY or
 //          RTRIM). SQLite still checks every constraint itself (omit is
 //          never set), so the index may return a superset.
+// Of several usable equalities the most selective column is taken (rows
+// per key from its index, which is built here if need be and kept for the
+// statement), so a join on FormID is not served by a constant on a column
+// of few values.
 int DbfBestIndex(sqlite3_vtab* v, sqlite3_index_info* info) {
   DbfVtab* vtab = VtabOf(v);
   try {
-    double rows = std::max<double>(1, vtab->data->EstimatedRows());
+    DbfTableData& data = *vtab->data;
+    data.Refresh(vtab->ctx->epoch);
+    double rows = std::max<double>(1, data.RowCount());
     int best = -1;
+    double best_rows = rows;
     for (int i = 0; i < info->nConstraint; ++i) {
       const auto& c = info->aConstraint[i];
       if (!c.usable || c.op != SQLITE_INDEX_CONSTRAINT_EQ || c.iColumn < 0) continue;
-      if (!vtab->data->Indexable(c.iColumn)) continue;
-      if (vtab->data->Kind(c.iColumn) != ColumnKind::kInteger) {
+      if (!data.Indexable(c.iColumn)) continue;
+      if (data.Kind(c.iColumn) != ColumnKind::kInteger) {
         const char* coll = sqlite3_vtab_collation(info, i);
         if (coll && !EqualsNoCase(coll, "RTRIM") && !EqualsNoCase(coll, "BINARY")) {
           continue;
         }
       }
-      best = i;
-      break;
+      auto index = data.Index(c.iColumn);
+      double per_key = std::max<double>(1, rows / std::max<size_t>(1, index->distinct));
+      if (best < 0 || per_key < best_rows) {
+        best = i;
+        best_rows = per_key;
+      }
     }
     if (best < 0) {
       info->idxNum = 0;
@@ -142,8 +154,8 @@ int DbfBestIndex(sqlite3_vtab* v, sqlite3_index_info* info) {
     info->idxNum = info->aConstraint[best].iColumn + 1;
     info->aConstraintUsage[best].argvIndex = 1;
     info->aConstraintUsage[best].omit = 0;
-    info->estimatedRows = 10;
-    info->estimatedCost = 10;
+    info->estimatedRows = static_cast<sqlite3_int64>(best_rows);
+    info->estimatedCost = best_rows + std::log2(rows);
     return SQLITE_OK;
   } catch (...) {
     return ErrorFromException(v);
