@@ -14,7 +14,11 @@ namespace {
 // its exit status and fills the output (stdout and stderr).
 int RunTool(const std::vector<std::string>& args, std::string* output) {
   std::string command = VGSQL_TOOL;
-  for (const std::string& a : args) command += " '" + a + "'";
+  for (const std::string& a : args) {
+    command += " '";
+    for (char c : a) command += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    command += "'";
+  }
   command += " 2>&1";
   FILE* pipe = popen(command.c_str(), "r");
   if (!pipe) return -1;
