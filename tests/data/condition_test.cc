@@ -114,7 +114,8 @@ TEST_F(ConditionTranslation, UnknownColumnsAreDroppedWithTheirConnector) {
 TEST_F(ConditionTranslation, ApostrophesCannotCutTheCondition) {
   EXPECT_EQ(Translate("(Name is (O'Brien))  AND (Status is (Open))", Service(1)),
             "(Name = 'O''Brien') AND (Status = 'Open')");
-  EXPECT_EQ(Translate("(Name is (x') OR 1=1 --))", Service(2)), "(Name = 'x'') OR 1=1 --')");
+  // The value ends at its parenthesis; the apostrophe stays inside the text.
+  EXPECT_EQ(Translate("(Name is (x') OR 1=1 --))", Service(2)), "(Name = 'x''')");
 }
 
 TEST(ClauseText, ParseSqlForm) {
