@@ -4,7 +4,11 @@
 // program directory, the program INI file vigtab.ini in it, the server directory
 // named there (written back when absent), the paths derived from it, and the
 // user's short-date pattern. Paths are joined with "/" and carry no trailing
-// separator of their own making. Not shared between threads; build one per use.
+// separator of their own making. SERVERDIR may use "\" or "/" and may end in a
+// separator ("/srv/orvik/" gives the same paths as "/srv/orvik"); a relative one
+// lies below the program directory. The Orvik INI and rule table paths name the
+// files in the letter case found on disk when they exist in another case.
+// Not shared between threads; build one per use.
 #pragma once
 
 #include <cstdint>
@@ -36,12 +40,18 @@ class CServerPaths {
 };
 
 // Program directory used by every CServerPaths built afterwards: the directory
-// of /proc/self/exe unless --home DIR or VIGILO_HOME named one.
+// given to SetProgramDirectory (--home DIR), else VIGILO_HOME, else that of
+// /proc/self/exe. Both are made absolute, with "/" separators and no trailing
+// one. SetProgramDirectory("") forgets the chosen directory again.
 void SetProgramDirectory(const std::string& dir);
 std::string ProgramDirectory();
 
 // FIRING_INTERVAL of section OPTIONS in vigtab.ini, in seconds (minutes * 60);
-// writes "5" back and returns 300 when the key is empty or absent.
+// writes "5" back and returns 300 when the key is empty or absent. A value of
+// zero minutes, a negative one or one that does not start with digits gives 60
+// seconds, so the firing loop never spins; a huge one is capped, never wrapped.
+// For tests and benchmarks only, VIGILO_TEST_INTERVAL_SECONDS (a positive
+// number) replaces the result with that many seconds.
 uint32_t GetFiringInterval();
 
 // Writes seconds as key LAST_POLL_TIME of section VIGTAB into a table INI file.

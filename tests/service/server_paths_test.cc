@@ -232,8 +232,15 @@ TEST_F(ServerPathsTest, UnusableShortDatePatternFallsBackToMonthDayYear) {
 
 TEST_F(ServerPathsTest, ReadsTheShortDateFromTheLocaleWithoutOverride) {
   ScopedEnv date("VIGILO_SHORTDATE", nullptr);
-  ScopedEnv all("LC_ALL", "C");
-  EXPECT_EQ(CServerPaths().date_picture, "MM/DD/YY");
+  {
+    ScopedEnv all("LC_ALL", "C");
+    EXPECT_EQ(CServerPaths().date_picture, "MM/DD/YY");
+  }
+  // A locale that cannot be loaded counts as an unreadable setting.
+  ScopedEnv all("LC_ALL", "xx_NOWHERE.UTF-8");
+  CServerPaths paths;
+  EXPECT_EQ(paths.date_picture, "MM/DD/YY");
+  EXPECT_EQ(std::string(paths.date_order, 3), "MDY");
 }
 
 TEST(PictureFromStrftimeTest, RewritesDateConversions) {
