@@ -26,12 +26,6 @@ CProjectTable::CProjectTable(std::string table_name, CProject* project,
   }
 }
 
-int CProjectTable::EnsureFlagTable() {
-  // The flag table is created by the selection step of the rules; until a
-  // table's rules select records there is nothing to keep flags for.
-  return 1;
-}
-
 void CProjectTable::AddRuleToTable(const CRule& record) {
   if (record.action == "Update") {
     auto rule = std::make_unique<CUpdateRule>(record);

@@ -37,8 +37,9 @@ class CProjectTable {
   CProjectTable(const CProjectTable&) = delete;
   CProjectTable& operator=(const CProjectTable&) = delete;
 
-  // Returns 1 when the table's flag table exists or was created, 0 otherwise
-  // (the table and its rules are then dropped at load).
+  // Returns 1 when the table's flag table exists or was created; 0 when it
+  // could not be created (the error is logged, and the table and its rules
+  // are dropped at load). REQUIRES: the project's database is open.
   int EnsureFlagTable();
 
   // Builds an update or a notification rule from the record and keeps it;
