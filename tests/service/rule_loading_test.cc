@@ -50,7 +50,6 @@ class RuleLoadingTest : public ::testing::Test {
   std::string RuleTable() const { return install_.OrvhomeDir() + "/Vigtab.dbf"; }
   std::string ProjectDir() const { return install_.ServerDir() + "/proj"; }
   std::string Listing() {
-    log_.Write("");
     worker_.WriteProjectListing();
     return log_.Text();
   }
