@@ -23,7 +23,8 @@ constexpr std::string_view kNoSuchTable = "no such table: ";
 // Rows of one prepared statement.
 class DbaseCursor : public Cursor {
  public:
-  DbaseCursor(sqlite3* db, sqlite3_stmt* stmt) : db_(db), stmt_(stmt) {}
+  DbaseCursor(std::shared_ptr<void> state, sqlite3* db, sqlite3_stmt* stmt)
+      : state_(std::move(state)), db_(db), stmt_(stmt) {}
   ~DbaseCursor() override { sqlite3_finalize(stmt_); }
 
   bool Fetch() override {
@@ -48,6 +49,7 @@ class DbaseCursor : public Cursor {
   }
 
  private:
+  std::shared_ptr<void> state_;  // released after the statement is finalized
   sqlite3* db_;
   sqlite3_stmt* stmt_;
 };
@@ -59,7 +61,8 @@ bool IsDirectory(const std::string& path) {
 
 }  // namespace
 
-DbaseConnection::DbaseConnection(const std::string& connection_string) {
+DbaseConnection::DbaseConnection(const std::string& connection_string)
+    : state_(std::make_shared<State>()), ctx_(state_->ctx), db_(state_->db) {
   auto dir = ConnectionStringValue(connection_string, "DefaultDir");
   if (!dir || dir->empty()) dir = ConnectionStringValue(connection_string, "DBQ");
   if (!dir || dir->empty()) {
@@ -90,11 +93,6 @@ DbaseConnection::DbaseConnection(const std::string& connection_string) {
     db_ = nullptr;
     throw error;
   }
-}
-
-DbaseConnection::~DbaseConnection() {
-  // close_v2: a result still open keeps the database until it is finalized.
-  sqlite3_close_v2(db_);
 }
 
 bool DbaseConnection::AttachTable(const std::string& name) {
@@ -174,7 +172,7 @@ long DbaseConnection::Execute(const std::string& statement) {
 std::unique_ptr<Cursor> DbaseConnection::Query(const std::string& statement) {
   ++ctx_.epoch;
   Stmt stmt = Prepare(statement);
-  return std::make_unique<DbaseCursor>(db_, stmt.release());
+  return std::make_unique<DbaseCursor>(state_, db_, stmt.release());
 }
 
 }  // namespace vigilo::sql

@@ -134,7 +134,14 @@ void DbfTableData::Reset() {
   FileStamp stamp = Stamp();
   // Another writer changed the file: open it again, so that no block the
   // library read before is taken for the file's contents.
-  if (!fresh_open_) Reopen();
+  if (!fresh_open_) {
+    std::vector<DbfField> before = table_->Fields();
+    Reopen();
+    if (table_->Fields() != before) {
+      throw DbException(Format("The fields of table %s changed; open the connection again.",
+                               path_.c_str()));
+    }
+  }
   fresh_open_ = false;
   for (Column& c : columns_) {
     c.loaded = false;
