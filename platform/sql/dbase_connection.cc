@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cctype>
 #include <vector>
 
 #include "common/format.h"
@@ -110,11 +111,19 @@ DbaseConnection::Stmt DbaseConnection::Prepare(const std::string& statement) {
   // Each round attaches one more table; a statement names only so many.
   for (int round = 0; round < 256; ++round) {
     sqlite3_stmt* stmt = nullptr;
+    const char* tail = nullptr;
     int rc = sqlite3_prepare_v2(db_, text.c_str(), static_cast<int>(text.size()),
-                                &stmt, nullptr);
+                                &stmt, &tail);
     if (rc == SQLITE_OK) {
       if (!stmt) throw DbException("The statement is empty.");
-      return Stmt(stmt);
+      Stmt prepared(stmt);
+      // A second statement would be ignored silently: refuse it instead.
+      for (; tail && *tail; ++tail) {
+        if (*tail != ';' && !std::isspace(static_cast<unsigned char>(*tail))) {
+          throw DbException("Only one statement can be run at a time.");
+        }
+      }
+      return prepared;
     }
     std::string message = sqlite3_errmsg(db_);
     if (message.rfind(kNoSuchTable, 0) != 0) throw SqliteError(db_, rc);

@@ -369,8 +369,20 @@ TEST(DbaseErrorTest, MissingDirectoryTableAndBadSyntaxRaiseWithTheEngineMessage)
     EXPECT_NE(e.Message().find("syntax error"), std::string::npos) << e.Message();
   }
   EXPECT_THROW(db.ExecuteSQL("CREATE TABLE T (A BLOB)"), DbException);
+  {
+    std::ofstream bad(dir.File("Bad.dbf"));
+    bad << "not a table";
+  }
+  try {
+    db.ExecuteSQL("SELECT * FROM Bad");
+    ADD_FAILURE();
+  } catch (const DbException& e) {
+    EXPECT_NE(e.Message().find("Bad.dbf"), std::string::npos) << e.Message();
+  }
   db.ExecuteSQL("CREATE TABLE T (A INT PRIMARY KEY, B CHAR(5))");
   EXPECT_THROW(db.ExecuteSQL("CREATE TABLE t (A INT)"), DbException);  // exists as T.dbf
+  EXPECT_THROW(db.ExecuteSQL("INSERT INTO T (A) VALUES (1); DELETE FROM T"), DbException);
+  EXPECT_TRUE(QueryRows(db, "SELECT A FROM T;").empty());
 }
 
 }  // namespace
