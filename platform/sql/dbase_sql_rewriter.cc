@@ -146,7 +146,7 @@ std::string IsoDateFromText(std::string_view text) {
     for (size_t i = t.rfind('/') + 1; i < t.size() && std::isdigit(static_cast<unsigned char>(t[i])); ++i) {
       ++year_digits;
     }
-    if (year_digits <= 2) y += y < 50 ? 2000 : 1900;
+    if (year_digits <= 2) y += y < 30 ? 2000 : 1900;  // 00-29 are 2000-2029
   } else if (std::sscanf(t.c_str(), "%d-%d-%d%c", &y, &m, &d, &tail) >= 3) {
     // CCYY-MM-DD, possibly followed by a time that a date field drops.
   } else if (t.size() == 8 && std::sscanf(t.c_str(), "%4d%2d%2d", &y, &m, &d) == 3) {

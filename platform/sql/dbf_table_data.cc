@@ -237,12 +237,27 @@ void DbfTableData::RedecodeRow(uint32_t row, std::string_view record) {
   for (Column& c : columns_) {
     if (!c.loaded) continue;
     Decode(c, record, &value);
-    c.nulls[row] = value.null;
+    bool was_null = c.nulls[row] != 0;
+    bool changed = value.null != was_null;
     switch (c.kind) {
-      case ColumnKind::kInteger: c.ints[row] = value.integer; break;
-      case ColumnKind::kReal: c.reals[row] = value.real; break;
-      default: c.overrides[row] = std::move(value.text);
+      case ColumnKind::kInteger:
+        changed = changed || c.ints[row] != value.integer;
+        c.ints[row] = value.integer;
+        break;
+      case ColumnKind::kReal:
+        changed = changed || c.reals[row] != value.real;
+        c.reals[row] = value.real;
+        break;
+      default:
+        // An unchanged text keeps its storage: index keys may view it.
+        if (Text(row, static_cast<int>(&c - columns_.data())) != value.text) {
+          changed = true;
+          c.overrides[row] = std::move(value.text);
+        }
     }
+    c.nulls[row] = value.null;
+    // Only the index of a column whose value changed is out of date.
+    if (changed) c.index.reset();
   }
 }
 

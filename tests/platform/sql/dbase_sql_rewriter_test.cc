@@ -21,6 +21,7 @@ TEST(DbaseSqlRewriterTest, RewritesTheDialectBitsAndNothingElse) {
   const RewriteCase cases[] = {
       {"SELECT * FROM T WHERE (D = #01/31/1999#)", "SELECT * FROM T WHERE (D = '1999-01-31')"},
       {"SELECT * FROM T WHERE (D > #1/2/99#)", "SELECT * FROM T WHERE (D > '1999-01-02')"},
+      {"SELECT * FROM T WHERE (D > #1/2/05#)", "SELECT * FROM T WHERE (D > '2005-01-02')"},
       {"SELECT * FROM T WHERE (Locker+'.' = '.')",
        "SELECT * FROM T WHERE (Locker||'.' = '.')"},
       {"SELECT a + 1 FROM T", "SELECT a + 1 FROM T"},

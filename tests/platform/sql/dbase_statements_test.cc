@@ -414,6 +414,26 @@ TEST_F(UpdateTest, MemoAndDateWrittenBySqlAreReadByTheLibrary) {
   EXPECT_EQ(rs.GetLong(1), 0);
 }
 
+TEST_F(SharingTest, LookupsStayRightAcrossUpdatesAndDeletes) {
+  auto ids = [&](const std::string& where) {
+    return QueryRows(db_, "SELECT FormID FROM Bugs WHERE " + where + " ORDER BY FormID");
+  };
+  EXPECT_EQ(ids("Status = 'Closed'"), (std::vector<Record>{{"2"}}));  // builds indexes
+  EXPECT_EQ(ids("FormID = 1"), (std::vector<Record>{{"1"}}));
+  for (int round = 0; round < 3; ++round) {
+    db_.ExecuteSQL("UPDATE Bugs SET Bugs.Status = 'Closed' WHERE FormID = 1");
+    db_.ExecuteSQL("UPDATE Bugs SET Bugs.Status = 'Open' WHERE FormID = 1");
+  }
+  db_.ExecuteSQL("UPDATE Bugs SET Bugs.Status = 'Closed' WHERE FormID = 1");
+  EXPECT_EQ(ids("Status = 'Closed'"), (std::vector<Record>{{"1"}, {"2"}}));
+  EXPECT_EQ(ids("Status = 'Open'"), (std::vector<Record>{{"3"}}));
+  db_.ExecuteSQL("DELETE FROM Bugs WHERE FormID = 2");
+  EXPECT_EQ(ids("Status = 'Closed'"), (std::vector<Record>{{"1"}}));
+  db_.ExecuteSQL("INSERT INTO Bugs (FormID, Status) VALUES (2, 'Closed')");
+  EXPECT_EQ(ids("Status = 'Closed'"), (std::vector<Record>{{"1"}, {"2"}}));
+  EXPECT_EQ(ids("FormID = 2"), (std::vector<Record>{{"2"}}));
+}
+
 TEST_F(SharingTest, AResultOutlivesItsClosedDatabase) {
   Recordset rs;
   rs.Open(db_, "SELECT FormID FROM Bugs ORDER BY FormID");
