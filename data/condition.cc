@@ -160,6 +160,7 @@ std::string FormatClause(const Clause& clause, long kind) {
 
 std::string TranslateCondition(std::string_view condition, const std::vector<CFieldDef>& fields,
                                const TranslationContext& context) {
+  condition = condition.substr(0, condition.find('\0'));  // a stored text ends there
   const Words words = WordsFor(context.dialect());
   const std::string and_word(words.and_word);
   ConditionBuilder builder;
