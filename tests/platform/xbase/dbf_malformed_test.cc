@@ -132,6 +132,29 @@ TEST(DbfMalformedTest, BadMemoPointersAreRefusedWhenRead) {
   EXPECT_EQ(table->Text(0), "name1");
 }
 
+TEST(DbfMalformedTest, ALyingNextFreeMemoBlockNeitherOverwritesNorBloats) {
+  ScratchDir dir;
+  std::string path = dir.File("next.dbf");
+  ValidTable(path);
+  std::string dbt_path = dir.File("next.dbt");
+  std::string dbt = ReadBytes(dbt_path);
+  size_t size = dbt.size();
+  for (std::string pointer : {std::string("\x01\0\0\0", 4), std::string("\xFF\xFF\xFF\x7F")}) {
+    dbt.replace(0, 4, pointer);
+    WriteBytes(dbt_path, dbt);
+    auto table = DbfTable::Open(path, true);
+    ASSERT_TRUE(table->Read(2));
+    table->AssignText(3, "replacement");
+    table->Close();
+    table = DbfTable::Open(path, false);
+    ASSERT_TRUE(table->Read(1));
+    EXPECT_EQ(table->Memo(3), std::string(100, 'b'));
+    ASSERT_TRUE(table->Read(2));
+    EXPECT_EQ(table->Memo(3), "replacement");
+    EXPECT_EQ(ReadBytes(dbt_path).size(), size + 512);
+  }
+}
+
 // Truncations at every length and byte changes of valid files, as the fuzz
 // harness runs them: each either opens and is read through, or is refused
 // with a DbfError.

@@ -1,0 +1,94 @@
+// CProjectTable: one watched table of a project, with the rules that watch it.
+//
+// Built once, at rule loading, from the table's resolved names (TableNames),
+// with the field definitions of its table INI file when the table has a
+// change history; holds the update rules and the notification rules in rule-table order and
+// the table's last poll time. At each firing tick its project runs the update
+// rules, then the notification rules, then writes the last poll time into the
+// table INI file. Owned by its CProject; owns its rules.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "data/field_def.h"
+#include "data/table_names.h"
+#include "service/rule.h"
+
+namespace vigilo {
+
+class CMailSender;
+class CProject;
+class CServerPaths;
+class DbException;
+class LogStream;
+
+class CProjectTable {
+ public:
+  // Takes the log stream, mail sender and settings pointers from its project.
+  // When the names say the table has a change history, reads the field
+  // definitions (a missing table INI leaves "Unable to open %s!" in the
+  // settings' message and only the change-history pseudo-fields).
+  CProjectTable(std::string table_name, CProject* project, TableNames names);
+  virtual ~CProjectTable() = default;
+  CProjectTable(const CProjectTable&) = delete;
+  CProjectTable& operator=(const CProjectTable&) = delete;
+
+  // Returns 1 when the table's flag table exists or was created; 0 when it
+  // could not be created (the error is logged, and the table and its rules
+  // are dropped at load). REQUIRES: the project's database is open.
+  int EnsureFlagTable();
+
+  // Builds an update or a notification rule from the record and keeps it;
+  // any other Action is ignored. A rule that cannot be prepared is dropped.
+  void AddRuleToTable(const CRule& record);
+
+  // Run the table's update / notification rules once. Return 0 when the
+  // table has no rules of that kind, else 1.
+  int UpdateRecords();
+  int NotifyRecords();
+
+  // Writes last_poll_time as LAST_POLL_TIME into the table INI file.
+  // Returns 1, or 0 when the file could not be written.
+  int WriteLastPollTime();
+
+  // The database error entry of the run log (nothing when error is null).
+  void LogDbError(const DbException* error, const std::string& context,
+                  const std::string& statement);
+
+  const std::string& name() const { return name_; }
+  // Project key + "\" + table name, e.g. 1\BUGS\Proj\Bugs.
+  const std::string& key() const { return key_; }
+  const TableNames& names() const { return names_; }
+  CProject* project() const { return project_; }
+
+  // RuleIds in rule-table order.
+  std::vector<int32_t> UpdateRuleIds() const;
+  std::vector<int32_t> NotifyRuleIds() const;
+
+  // Created on first use: absent until the table's first rule of that kind.
+  std::optional<std::vector<std::unique_ptr<CUpdateRule>>> update_rules;
+  std::optional<std::vector<std::unique_ptr<CNotifyRule>>> notify_rules;
+
+  std::vector<CFieldDef> field_defs;
+  int32_t last_poll_time = 0;  // seconds since 1970 of the last visit
+  LogStream* log = nullptr;
+  CMailSender* mail_sender = nullptr;
+  CServerPaths* settings = nullptr;
+
+ private:
+  // Prepare a rule for running: its selection, and the update statement or
+  // the report columns and recipients. False drops the rule.
+  bool PrepareUpdateRule(CUpdateRule& rule);
+  void PrepareNotifyRule(CNotifyRule& rule);
+
+  std::string name_;
+  std::string key_;
+  TableNames names_;
+  CProject* project_;
+};
+
+}  // namespace vigilo
