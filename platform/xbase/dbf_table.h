@@ -82,7 +82,9 @@ class DbfTable {
                                           DbfVersion version = DbfVersion::kDbase4,
                                           const std::vector<std::string>& tags = {});
 
-  // Writes a pending change of the current record, then closes the files.
+  // Writes a pending change of the current record (a record started with
+  // AppendStart but not written by AppendWrite is dropped), then closes the
+  // files.
   // Errors of that last write are swallowed by the destructor; call Close()
   // (or FlushDataFile()) first to see them.
   ~DbfTable();

@@ -311,7 +311,13 @@ void DbfTable::WriteRecordLocked(uint32_t recno) {
 }
 
 void DbfTable::WritePending() {
-  if (appending_) return;  // an append is written only by AppendWrite
+  if (appending_) {
+    // A started record is written only by AppendWrite; moving drops it.
+    appending_ = false;
+    changed_ = false;
+    pending_memos_.clear();
+    return;
+  }
   if (changed_ && recno_ != 0) Update();
 }
 
