@@ -277,11 +277,23 @@ class Parser {
       return inner;
     }
     if (c == '\'' || c == '"' || c == '[') {
+      // A doubled quote inside the literal stands for one quote, so a value
+      // holding an apostrophe can be quoted the way SQL texts are.
       char close = c == '[' ? ']' : c;
-      size_t end = text_.find(close, pos_ + 1);
-      if (end == std::string_view::npos) Fail(at, "text literal has no closing quote");
-      std::string literal(text_.substr(pos_ + 1, end - pos_ - 1));
-      pos_ = end + 1;
+      std::string literal;
+      size_t from = pos_ + 1;
+      while (true) {
+        size_t end = text_.find(close, from);
+        if (end == std::string_view::npos) Fail(at, "text literal has no closing quote");
+        literal.append(text_.substr(from, end - from));
+        if (close != ']' && end + 1 < text_.size() && text_[end + 1] == close) {
+          literal.push_back(close);
+          from = end + 2;
+          continue;
+        }
+        pos_ = end + 1;
+        break;
+      }
       XbaseValue value;
       value.type = XbaseType::kCharacter;
       return Constant(at, value, std::move(literal));

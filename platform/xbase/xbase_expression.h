@@ -3,7 +3,8 @@
 // filters ("GrpName = 'dev    '", "(UPPER(Dsn) = UPPER('BUGS   ')) .AND.
 // (DbType = 1)") and order keys.
 //
-// The language: field names (case-insensitive), 'text' and "text" literals,
+// The language: field names (case-insensitive), 'text', "text" and [text]
+// literals (a doubled quote inside '' or "" stands for one: 'O''Brien'),
 // numbers, .T./.F./.Y./.N., parentheses; unary + and -, * and /, + and - on
 // texts (- moves the left text's trailing blanks to the end), numbers and
 // dates (date + days, date - days, date - date); = == <> # != < > <= >= $;

@@ -155,6 +155,26 @@ TEST(DbfMalformedTest, ALyingNextFreeMemoBlockNeitherOverwritesNorBloats) {
   }
 }
 
+TEST(DbfMalformedTest, OddWidthsOfDateAndMemoFieldsAreRefusedOnWrite) {
+  ScratchDir dir;
+  std::string path = dir.File("odd.dbf");
+  DbfTable::Create(path, {{"Due", 'C', 4, 0}, {"Notes", 'C', 5, 0}})->Close();
+  std::string bytes = ReadBytes(path);
+  bytes[32 + 11] = 'D';
+  bytes[64 + 11] = 'M';
+  WriteBytes(path, bytes);
+  WriteBytes(dir.File("odd.dbt"), std::string(512, '\0'));
+  auto table = DbfTable::Open(path, true);
+  table->AppendStart();
+  EXPECT_THROW(table->AssignText(0, "20240101"), DbfError);
+  table->AssignText(1, "a memo");
+  EXPECT_THROW(table->AppendWrite(), DbfError);
+  table->AppendStart();
+  EXPECT_EQ(table->AppendWrite(), 1u);
+  EXPECT_EQ(table->Memo(1), "");
+  EXPECT_EQ(table->Text(0), "");
+}
+
 // Truncations at every length and byte changes of valid files, as the fuzz
 // harness runs them: each either opens and is read through, or is refused
 // with a DbfError.
