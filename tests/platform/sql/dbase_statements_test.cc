@@ -104,6 +104,34 @@ TEST_F(SelectionTest, ConditionsOfTheServiceSelectTheRightRecords) {
   }
 }
 
+// The in-process engine of the rule manager: one UPDATE per rule with the
+// selection as inner query, and records read with "table.*" in key order.
+TEST_F(SelectionTest, InProcessEngineShapesRun) {
+  std::string inner =
+      "SELECT DISTINCT Bugs.FormID FROM Bugs WHERE ((Status = 'Open    ')) AND "
+      "(Bugs.Priority <> 7)";
+  EXPECT_EQ(db_.ExecuteSQL(Format("UPDATE %s SET %s WHERE %s.FormID IN (%s)", "Bugs",
+                                  "Bugs.Priority = 7", "Bugs", inner.c_str())),
+            2);
+  EXPECT_EQ(db_.ExecuteSQL(Format("UPDATE %s SET %s WHERE %s.FormID IN (%s)", "Bugs",
+                                  "Bugs.Priority = 7", "Bugs", inner.c_str())),
+            0);
+  EXPECT_EQ(QueryRows(db_, Format("select %s.* from %s where (%s AND (%s.FormID = "
+                                  "%s.FormID)) ORDER BY %s.FormID",
+                                  "Bugs", "Bugs,ChHist", "(ChHist.ChngWhat = 'Status')",
+                                  "Bugs", "ChHist", "Bugs")),
+            (std::vector<Record>{
+                {"1", "Crash on start", "Open", "7", "1999-01-31", "created", "ann"},
+                {"2", "Slow report", "Closed", "3", "1999-02-15", "", ""},
+                {"4", "Typo in help", "Fixed", "5", "2001-01-01", "", "bob"}}));
+  // A condition in the SQL form: its own FROM list with a comma and blank.
+  EXPECT_EQ(QueryRows(db_, "SELECT DISTINCT Bugs.FormID FROM Bugs, ChHist WHERE "
+                           "Bugs.FormID NOT IN (SELECT DISTINCT FormID FROM Bugs WHERE "
+                           "FormID > 3) AND ((Bugs.FormID = ChHist.FormID AND "
+                           "ChHist.ChngBy = 'bob'))"),
+            (std::vector<Record>{{"2"}}));
+}
+
 // ------------------------------------------------------------ flag table
 
 using FlagTableTest = DbaseProjectTest;
