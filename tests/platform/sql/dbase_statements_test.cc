@@ -275,6 +275,18 @@ TEST_F(UpdateTest, AValueTheFieldCannotHoldFailsWithAMessage) {
   EXPECT_THROW(db_.ExecuteSQL("UPDATE Bugs SET Bugs.Priority = 123456 WHERE FormID = 1"),
                DbException);
   EXPECT_EQ(ReadDbf(dir_.File("Bugs.dbf"))[0][3], "1");
+  // A refused insert leaves nothing behind, not even for the next write.
+  EXPECT_THROW(db_.ExecuteSQL("INSERT INTO Bugs (FormID, Priority, ATrail) "
+                              "VALUES (8, 123456, 'lost')"),
+               DbException);
+  db_.ExecuteSQL("UPDATE Bugs SET Bugs.Title = 'Renamed' WHERE FormID = 4");
+  db_.ExecuteSQL("INSERT INTO Bugs (FormID, Title) VALUES (9, 'Kept')");
+  auto rows = ReadDbf(dir_.File("Bugs.dbf"));
+  ASSERT_EQ(rows.size(), 5u);
+  EXPECT_EQ(rows[3][1], "Renamed");
+  EXPECT_EQ(rows[3][5], "");
+  EXPECT_EQ(rows[4][0], "9");
+  EXPECT_EQ(rows[4][5], "");
 }
 
 // ------------------------------------------------------------- retrieval
