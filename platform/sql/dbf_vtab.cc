@@ -11,6 +11,7 @@
 
 #include "common/format.h"
 #include "common/text.h"
+#include "platform/sql/database.h"
 #include "platform/sql/sql_tokens.h"
 
 namespace vigilo::sql {
@@ -62,6 +63,9 @@ int ErrorFromException(sqlite3_vtab* vtab) {
     throw;
   } catch (const std::bad_alloc&) {
     return SQLITE_NOMEM;
+  } catch (const DbException& e) {
+    return SetError(vtab, e.Message(),
+                    e.SqlState() == "23000" ? SQLITE_CONSTRAINT : SQLITE_ERROR);
   } catch (const std::exception& e) {
     return SetError(vtab, e.what());
   }

@@ -149,6 +149,7 @@ TEST_F(FlagTableTest, IsCreatedWhenMissingAndEnforcesItsPrimaryKey) {
   } catch (const DbException& e) {
     EXPECT_NE(e.Message().find("pk_ProjBugsVGLS"), std::string::npos);
     EXPECT_EQ(e.Message().back(), '\n');
+    EXPECT_EQ(e.SqlState(), "23000");
   }
   // The key holds for a later connection too.
   Database again;
