@@ -93,6 +93,11 @@ TEST_F(SelectionTest, ConditionsOfTheServiceSelectTheRightRecords) {
        {{"1"}, {"3"}, {"4"}}},
       {"SELECT FormID FROM Bugs WHERE (Title = \"Typo in help\")", {{"4"}}},
       {"SELECT FormID FROM Bugs WHERE (ATrail = 'created')", {{"1"}}},
+      // The change-history date under the text rules: the user's short form.
+      {"SELECT DISTINCT FormID FROM ChHist WHERE (ChngDate = '01/02/99    ')", {{"2"}}},
+      {"SELECT FormID FROM ChHist WHERE (ChngDate > '01/03/1999') ORDER BY 1", {{"3"}, {"4"}}},
+      {"SELECT FormID FROM ChHist WHERE (ChngDate = #01/05/1999#)", {{"4"}}},
+      {"SELECT FormID FROM Bugs WHERE DueDate IS NULL", {{"3"}}},
   };
   for (const SelectionCase& c : cases) {
     SCOPED_TRACE(c.statement);
