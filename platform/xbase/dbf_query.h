@@ -44,8 +44,14 @@ class DbfQuery {
   std::string filter_text_;
   std::unique_ptr<XbaseExpression> filter_;
   std::unique_ptr<XbaseExpression> order_;
+  // Ordered queries collect every match at QueryFirst; unordered ones scan
+  // on from the last match, up to the record count read at QueryFirst.
   std::vector<uint32_t> matches_;
   size_t position_ = 0;
+  uint32_t last_match_ = 0;
+  uint32_t scan_end_ = 0;
+  bool Matches(uint32_t recno, std::string_view bytes);
+  bool ScanFrom(uint32_t from);
 };
 
 }  // namespace vigilo

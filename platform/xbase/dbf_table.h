@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "platform/xbase/dbf_error.h"
+#include "platform/xbase/dbf_file_io.h"
 
 namespace vigilo {
 
@@ -189,10 +190,12 @@ class DbfTable {
   std::string_view RecordBytes() const { return record_; }
   // Memo text of a stored block pointer (the 10 bytes of a memo field).
   std::string MemoAt(std::string_view pointer_field);
-  // Calls visit(recno, bytes) for records from..count in record order, reading
-  // the file in large blocks; stops early when visit returns false.
+  // Calls visit(recno, bytes) for records from..last (at most the count last
+  // read by RecordCount) in record order, whether deleted or not, reading the
+  // file in large blocks; stops early when visit returns false.
   template <typename Visit>
-  void Scan(uint32_t from, Visit&& visit);
+  void Scan(uint32_t from, uint32_t last, Visit&& visit);
+  bool showing_deleted() const { return show_deleted_; }
 
  private:
   DbfTable() = default;
@@ -206,13 +209,15 @@ class DbfTable {
   void WriteHeaderCountAndDate(uint32_t count);
   void StoreMemos();
   DbfMemoFile& Memos();
+  std::string MemoPath() const;
+  uint32_t ReadHeaderCount();
   bool PositionAt(size_t order_pos, int direction);
   void BuildOrder();
   uint32_t ScanBlockCount() const;
   [[noreturn]] void Fail(const std::string& detail) const;
 
   std::string path_;
-  int fd_ = -1;
+  DbfFd fd_;
   bool writable_ = false;
   uint8_t version_byte_ = 0x03;
   bool production_index_ = false;
@@ -238,16 +243,16 @@ class DbfTable {
   int tag_ = -1;
   std::vector<uint32_t> order_;  // record numbers in tag order
   size_t order_pos_ = 0;
+  bool order_pos_known_ = true;  // false after Read() in tag order
 };
 
 template <typename Visit>
-void DbfTable::Scan(uint32_t from, Visit&& visit) {
-  uint32_t count = RecordCount();
-  for (uint32_t recno = from == 0 ? 1 : from; recno <= count;) {
-    const char* bytes = FetchRecord(recno);
-    if (bytes == nullptr) return;
+void DbfTable::Scan(uint32_t from, uint32_t last, Visit&& visit) {
+  if (last > record_count_) last = record_count_;
+  for (uint32_t recno = from == 0 ? 1 : from; recno <= last;) {
+    if (FetchRecord(recno) == nullptr) return;
     uint32_t end = block_first_ + block_count_;
-    for (; recno < end && recno <= count; ++recno) {
+    for (; recno < end && recno <= last; ++recno) {
       if (!visit(recno, std::string_view(
                             block_.data() + size_t(recno - block_first_) * record_length_,
                             record_length_))) {
