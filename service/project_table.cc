@@ -26,12 +26,6 @@ CProjectTable::CProjectTable(std::string table_name, CProject* project,
   }
 }
 
-int CProjectTable::EnsureFlagTable() {
-  // The flag table is created by the selection step of the rules; until a
-  // table's rules select records there is nothing to keep flags for.
-  return 1;
-}
-
 void CProjectTable::AddRuleToTable(const CRule& record) {
   if (record.action == "Update") {
     auto rule = std::make_unique<CUpdateRule>(record);
@@ -52,13 +46,10 @@ void CProjectTable::AddRuleToTable(const CRule& record) {
 }
 
 bool CProjectTable::PrepareUpdateRule(CUpdateRule& rule) {
-  (void)rule;
-  return true;
+  return BuildSelection(rule) && BuildUpdateStatement(rule);
 }
 
-void CProjectTable::PrepareNotifyRule(CNotifyRule& rule) { (void)rule; }
-
-int CProjectTable::UpdateRecords() { return update_rules ? 1 : 0; }
+void CProjectTable::PrepareNotifyRule(CNotifyRule& rule) { BuildSelection(rule); }
 
 int CProjectTable::NotifyRecords() { return notify_rules ? 1 : 0; }
 
