@@ -4,36 +4,31 @@
 
 #include "common/format.h"
 #include "common/text.h"
+#include "data/condition.h"
+#include "data/date_settings.h"
+#include "data/translation_context.h"
+#include "platform/host/message_line.h"
+#include "service/log_stream.h"
+#include "service/project.h"
+#include "service/project_table.h"
+#include "service/server_paths.h"
 
 namespace vigilo {
 namespace {
-
-void ReplaceSameLength(std::string& text, std::string_view from, std::string_view to) {
-  for (size_t pos = text.find(from); pos != std::string::npos;
-       pos = text.find(from, pos + to.size())) {
-    text.replace(pos, from.size(), to);
-  }
-}
 
 bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
 }  // namespace
 
-SelectionNames SelectionNamesOf(const TableSource& source, int32_t db_type) {
+SelectionNames SelectionNamesOf(const TableNames& table, int32_t db_type) {
   SelectionNames names;
   names.db_type = db_type;
-  names.table = source.table_qualified;
-  names.table_from = source.table_from;
-  names.chnghist = source.chnghist_qualified;
-  names.chnghist_from = source.chnghist_from;
-  names.flag_from = source.flag_from;
+  names.table = table.qualified_table;
+  names.table_from = table.from_table;
+  names.chnghist = table.qualified_change_history;
+  names.chnghist_from = table.from_change_history;
+  names.flag_from = table.from_flag;
   return names;
-}
-
-void RewriteConnectors(std::string& condition) {
-  ReplaceSameLength(condition, ".AND.", " AND ");
-  ReplaceSameLength(condition, ".OR.", " OR ");
-  ReplaceSameLength(condition, ".NOT.", " NOT ");
 }
 
 std::string SubstituteDateFunction(std::string_view text, int32_t db_type) {
@@ -129,6 +124,32 @@ bool BuildSelectionSql(CRule& rule, const SelectionNames& names,
   rule.selection += Format("%s.FormID NOT IN (%s) AND (%s)", names.table.c_str(),
                            rule.flag_select.c_str(), rule.where_condition.c_str());
   return usable;
+}
+
+int CProjectTable::BuildSelection(CRule& rule) {
+  const int32_t db_type = project()->db_type();
+  TranslationContext context;
+  if (settings != nullptr) context.dates = DateSettingsOf(*settings);
+  context.kind = db_type;
+  context.program = CServerPaths::Program::kService;
+  // An invalid date in a condition is a message for the supervisor; the
+  // service has no desktop, so it goes where its message boxes go.
+  context.report = [](const std::string& message) {
+    std::string_view line = message;
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+    host::ShowMessageLine(line);
+  };
+  const std::vector<CFieldDef>& table_fields = field_defs;
+  auto translate = [&](const std::string& text) {
+    return TranslateCondition(text, table_fields, context);
+  };
+  std::string problem;
+  if (BuildSelectionSql(rule, SelectionNamesOf(names(), db_type), translate, &problem)) return 1;
+  if (log != nullptr) {
+    log->Write(Format("Rule ID : %ld not usable, %s\r\n    Cond    : %s\r\n\r\n",
+                      static_cast<long>(rule.rule_id), problem.c_str(), rule.cond.c_str()));
+  }
+  return 0;
 }
 
 }  // namespace vigilo

@@ -15,7 +15,8 @@
 #include <string>
 #include <string_view>
 
-#include "service/project_source.h"
+#include "data/condition.h"  // RewriteConnectors, TranslateCondition
+#include "data/table_names.h"
 #include "service/rule.h"
 
 namespace vigilo {
@@ -30,7 +31,7 @@ struct SelectionNames {
   std::string flag_from;      // FR: the flag table's From-name
 };
 
-SelectionNames SelectionNamesOf(const TableSource& source, int32_t db_type);
+SelectionNames SelectionNamesOf(const TableNames& table, int32_t db_type);
 
 // Turns a condition-language text (connectors already rewritten) into SQL in
 // which change-history fields still read "ChngHist->" + field name.
@@ -49,10 +50,6 @@ bool BuildSelectionSql(CRule& rule, const SelectionNames& names,
 // table list and the clause, each with surrounding blanks removed. Returns
 // false when the text is shorter than "FROM " or holds no "WHERE" after it.
 bool SplitSqlCondition(std::string_view cond, std::string* from_list, std::string* where);
-
-// The service's rewrite of xBase connectors: every ".AND." becomes " AND ",
-// ".OR." becomes " OR " and ".NOT." becomes " NOT " (same lengths).
-void RewriteConnectors(std::string& condition);
 
 // Replaces the date function of a condition for the database kind: every
 // "DATE()" (in any letter case) that is neither at position 0 nor directly

@@ -76,7 +76,14 @@ std::string BuildSetList(std::string_view values, const std::vector<CFieldDef>& 
     const std::string literal =
         UpdateValueLiteral(*field, std::string_view(assignment).substr(equals + 1), db_type, dates);
     if (!set_list.empty()) set_list += ",";
-    set_list += Format("%s.%s = %s", std::string(table).c_str(), name.c_str(), literal.c_str());
+    if (db_type == 2) {
+      // PostgreSQL, which serves owner.table projects here, refuses a
+      // qualified target column ("column \"proj\" of relation \"bugs\" does
+      // not exist"); the one table being updated needs no qualifier.
+      set_list += Format("%s = %s", name.c_str(), literal.c_str());
+    } else {
+      set_list += Format("%s.%s = %s", std::string(table).c_str(), name.c_str(), literal.c_str());
+    }
   }
   return set_list;
 }

@@ -33,7 +33,9 @@ std::string UpdateValueLiteral(const CFieldDef& field, std::string_view value, i
                                const DateSettings& dates);
 
 // The SET list of a Values text: one "%s.%s = %s" entry (table, field name,
-// literal) per usable assignment, in order, joined by ",". An assignment is
+// literal) per usable assignment, in order, joined by ","; for kind 2 the
+// entry is "%s = %s" (field name, literal), as the server standing in for
+// owner.table projects refuses a qualified target column. An assignment is
 // split at its first "="; one without "=", one naming no field of the list
 // (exact letter case; the first definition of that name counts) and one
 // naming a field with flag 0x2000 are left out. Empty when none is usable.

@@ -33,13 +33,18 @@ TEST(UpdateSetListTest, NumericUnquotedAndTextQuoted) {
 }
 
 TEST(UpdateSetListTest, TypesSevenAndElevenAndOthersAreQuoted) {
-  EXPECT_EQ(SetList("Count=4;Stamp=99;Notes=see log", 2, "proj.bugs"),
-            "proj.bugs.Count = '4',proj.bugs.Stamp = '99',proj.bugs.Notes = 'see log'");
+  EXPECT_EQ(SetList("Count=4;Stamp=99;Notes=see log", 1, "Proj..bugs"),
+            "Proj..bugs.Count = '4',Proj..bugs.Stamp = '99',Proj..bugs.Notes = 'see log'");
+}
+
+TEST(UpdateSetListTest, OwnerTableKindWritesUnqualifiedTargetColumns) {
+  EXPECT_EQ(SetList("Priority=2;Notes=it's done", 2, "proj.bugs"),
+            "Priority = 2,Notes = 'it''s done'");
 }
 
 TEST(UpdateSetListTest, ApostrophesAreDoubled) {
   EXPECT_EQ(SetList("Status=won't fix", 1), "Bugs.Status = 'won''t fix'");
-  EXPECT_EQ(SetList("Fixed=01/02/99'", 2), "Bugs.Fixed = '01/02/99'''");
+  EXPECT_EQ(SetList("Fixed=01/02/99'", 3), "Bugs.Fixed = '01/02/99'''");
 }
 
 TEST(UpdateSetListTest, DateOnDbaseFilesKeepsDateFunctionInAnyCase) {
@@ -54,13 +59,13 @@ TEST(UpdateSetListTest, DateTimeLiteralPerKind) {
   EXPECT_EQ(SetList("Closed=12/31/26 17:05:09", 1), "Bugs.Closed = '12/31/2026 17:05:09'");
   EXPECT_EQ(SetList("Closed=2026-03-04 08:15", 3), "Bugs.Closed = '03/04/2026 08:15:00'");
   EXPECT_EQ(SetList("Closed=12/31/26 17:05:09", 2),
-            "Bugs.Closed = TO_DATE('12/31/2026 17:05:09','MM/DD/YYYY HH24:MI:SS')");
+            "Closed = TO_DATE('12/31/2026 17:05:09','MM/DD/YYYY HH24:MI:SS')");
   EXPECT_EQ(SetList("Closed=12/31/26 17:05:09", 0), "Bugs.Closed = #12/31/2026#");
 }
 
 TEST(UpdateSetListTest, UnreadableDateTimeIsNull) {
   EXPECT_EQ(SetList("Closed=soon", 1), "Bugs.Closed = NULL");
-  EXPECT_EQ(SetList("Closed=13/45/26", 2), "Bugs.Closed = NULL");
+  EXPECT_EQ(SetList("Closed=13/45/26", 2), "Closed = NULL");
   EXPECT_EQ(SetList("Closed=", 0), "Bugs.Closed = NULL");
 }
 
