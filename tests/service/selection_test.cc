@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "data/field_defs_reader.h"
+#include "data/translation_context.h"
+
 namespace vigilo {
 namespace {
 
@@ -169,6 +172,70 @@ TEST(ReplaceChngHistPrefixTest, CountsAndQualifies) {
   std::string text = "(ChngHist->ChngTo = 'x') AND (Status = 'ChngHist')";
   EXPECT_EQ(ReplaceChngHistPrefix(text, "proj.BugsHist"), 1);
   EXPECT_EQ(text, "(proj.BugsHist.ChngTo = 'x') AND (Status = 'ChngHist')");
+}
+
+}  // namespace
+}  // namespace vigilo
+
+namespace vigilo {
+namespace {
+
+// The whole chain with the real translation: connectors, change clauses,
+// change-history fields and the date function.
+class SelectionWithTranslationTest : public ::testing::Test {
+ protected:
+  SelectionWithTranslationTest() {
+    CFieldDef status(1);
+    status.name = status.label = "Status";
+    status.width = 10;
+    status.flags = CFieldDef::kHistoryFlag;
+    CFieldDef due(2);
+    due.name = due.label = "Due";
+    due.type = CFieldDef::kDate;
+    fields_ = {status, due};
+    for (const CFieldDef& field : ChangeHistoryFields(fields_)) fields_.push_back(field);
+  }
+
+  CRule Build(int32_t kind, const std::string& cond, SelectionNames names) {
+    TranslationContext context;
+    context.kind = kind;
+    names.db_type = kind;
+    CRule rule = RuleWith(21, cond);
+    EXPECT_TRUE(BuildSelectionSql(rule, names, [&](const std::string& text) {
+      return TranslateCondition(text, fields_, context);
+    }));
+    return rule;
+  }
+
+  std::vector<CFieldDef> fields_;
+};
+
+TEST_F(SelectionWithTranslationTest, ChangeClauseJoinsTheHistoryOnSqlServer) {
+  const CRule rule = Build(1, "(Due is (<Date())) AND (Status is (Open -> Closed))", KindOneNames());
+  EXPECT_EQ(rule.uses_chnghist, 1);
+  EXPECT_EQ(rule.where_condition,
+            "(Due < getdate()) AND (Proj..BugsHist.ChngWhat = 'Status') AND "
+            "(Proj..BugsHist.ChngFrom = 'Open') AND (Proj..BugsHist.ChngTo = 'Closed')");
+  EXPECT_EQ(rule.from_list, "Proj..Bugs,Proj..BugsHist");
+}
+
+TEST_F(SelectionWithTranslationTest, DbaseConnectorsAreRewrittenBeforeTranslation) {
+  const CRule rule =
+      Build(0, "(Status is (Closed)) .AND.(Due is .NOT.(Date()))", KindZeroNames());
+  EXPECT_EQ(rule.uses_chnghist, 0);
+  EXPECT_EQ(rule.where_condition, "(Status = 'Closed    ') AND ( NOT (Due = DATE()))");
+  EXPECT_EQ(rule.selection,
+            "SELECT DISTINCT Bugs.FormID FROM Bugs WHERE Bugs.FormID NOT IN (SELECT DISTINCT "
+            "FormID FROM BugsVGLS WHERE RuleID =21) AND ((Status = 'Closed    ') AND ( NOT (Due "
+            "= DATE())))");
+}
+
+TEST_F(SelectionWithTranslationTest, OwnerKindUsesSysdateAndDoublesApostrophes) {
+  SelectionNames names{2, "proj.Bugs", "proj.Bugs", "proj.BugsHist", "proj.BugsHist",
+                       "proj.BugsVGLSVGLS"};
+  const CRule rule = Build(2, "(Due is (>Date())) OR (ChngHist->ChngTo is (won't))", names);
+  EXPECT_EQ(rule.where_condition,
+            "(Due > sysdate) OR (proj.BugsHist.ChngTo = 'won''t')");
 }
 
 }  // namespace
