@@ -21,6 +21,7 @@ TEST(DbaseSqlRewriterTest, RewritesTheDialectBitsAndNothingElse) {
   const RewriteCase cases[] = {
       {"SELECT * FROM T WHERE (D = #01/31/1999#)", "SELECT * FROM T WHERE (D = '1999-01-31')"},
       {"SELECT * FROM T WHERE (D > #1/2/99#)", "SELECT * FROM T WHERE (D > '1999-01-02')"},
+      {"SELECT * FROM T WHERE (D > #1/2/05#)", "SELECT * FROM T WHERE (D > '2005-01-02')"},
       {"SELECT * FROM T WHERE (Locker+'.' = '.')",
        "SELECT * FROM T WHERE (Locker||'.' = '.')"},
       {"SELECT a + 1 FROM T", "SELECT a + 1 FROM T"},
@@ -28,6 +29,9 @@ TEST(DbaseSqlRewriterTest, RewritesTheDialectBitsAndNothingElse) {
        "SELECT * FROM T WHERE (RESERVED1 <> '1') OR ((RESERVED1 IS NULL OR RESERVED1 = ''))"},
       {"SELECT * FROM T WHERE T.a <> NULL",
        "SELECT * FROM T WHERE (T.a IS NOT NULL AND T.a <> '')"},
+      {"UPDATE T SET T.a = NULL, b = (SELECT c FROM d WHERE e = NULL) WHERE f = NULL",
+       "UPDATE T SET a = NULL, b = (SELECT c FROM d WHERE (e IS NULL OR e = '')) "
+       "WHERE (f IS NULL OR f = '')"},
       {"UPDATE Bugs SET Bugs.Status = 'x',Bugs.Pri = 2 WHERE FormID = 3",
        "UPDATE Bugs SET Status = 'x',Pri = 2 WHERE FormID = 3"},
       {"UPDATE \"/d\\Bugs.DBF\" AS Bugs SET Bugs.Status = 'a.b' WHERE FormID = 3",
