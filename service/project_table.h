@@ -37,9 +37,9 @@ class CProjectTable {
   CProjectTable(const CProjectTable&) = delete;
   CProjectTable& operator=(const CProjectTable&) = delete;
 
-  // Returns 1 when the table's flag table exists or was created, 0 otherwise
-  // (the table and its rules are then dropped at load; the failed creation
-  // is logged). REQUIRES: the project's database is open.
+  // Returns 1 when the table's flag table exists or was created; 0 when it
+  // could not be created (the error is logged, and the table and its rules
+  // are dropped at load). REQUIRES: the project's database is open.
   int EnsureFlagTable();
 
   // Fills the rule's selection, uses-change-history flag, WHERE condition,
