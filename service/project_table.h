@@ -44,9 +44,7 @@ class CProjectTable {
 
   // Fills the rule's selection, uses-change-history flag, WHERE condition,
   // flag-table select and FROM list from its condition (service/selection.h).
-  // Returns 1; 0 when the condition gives no usable SQL (an SQL form without
-  // "WHERE", or nothing left after translation), which is logged: the
-  // fields are filled all the same, and an update rule is then dropped.
+  // Returns 1.
   int BuildSelection(CRule& rule);
 
   // Fills the update rule's statement template from its Values text
