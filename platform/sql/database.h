@@ -42,8 +42,10 @@ class DbException : public std::exception {
   DbException(std::string message, std::vector<DbDiagnostic> diagnostics);
 
   const std::string& Message() const { return message_; }
-  // SQLSTATE of the first diagnostic record ("" when none, e.g. the embedded
-  // engine, which uses "HY000").
+  // SQLSTATE of the first diagnostic record. The embedded engine gives
+  // "HY000", "23000" for a primary-key violation and "42S02" for a table
+  // without file; errors of this interface itself (no current row, no such
+  // column, database not open) give "".
   const std::string& SqlState() const { return sql_state_; }
   long NativeError() const { return native_error_; }
   // Every diagnostic record of a failed ODBC call, in order (empty for the

@@ -9,6 +9,7 @@
 #include "common/text.h"
 #include "platform/sql/connection_string.h"
 #include "platform/sql/create_table_statement.h"
+#include "platform/sql/date_collation.h"
 #include "platform/sql/dbase_sql_rewriter.h"
 #include "platform/sql/dbf_file_names.h"
 #include "platform/sql/dbf_primary_key.h"
@@ -87,7 +88,8 @@ DbaseConnection::DbaseConnection(const std::string& connection_string)
     db_ = nullptr;
     throw error;
   }
-  rc = RegisterDbfModule(db_, &ctx_);
+  rc = RegisterDateCollation(db_);
+  if (rc == SQLITE_OK) rc = RegisterDbfModule(db_, &ctx_);
   if (rc != SQLITE_OK) {
     DbException error = SqliteError(db_, rc);
     sqlite3_close(db_);

@@ -3,6 +3,8 @@
 // as "dir\FILE.DBF" in a statement) becomes a virtual table of the "dbf"
 // module on first mention. Statements are first rewritten from the dBase
 // dialect (see dbase_sql_rewriter.h); CREATE TABLE makes a new .dbf file.
+// Character columns compare under RTRIM, date columns under DBDATE
+// (date_collation.h); values as dbf_table_data.h says.
 #pragma once
 
 #include <sqlite3.h>

@@ -161,7 +161,7 @@ uint32_t DbfTableData::Insert(const std::vector<CellValue>& values) {
     if (key_set_->count(key)) {
       throw DbException(Format(
           "Duplicate value in the primary key %s of %s: the row is not inserted.",
-          key_name_.c_str(), path_.c_str()));
+          key_name_.c_str(), path_.c_str()), "23000");
     }
   }
   table_->AppendStart();
@@ -190,7 +190,7 @@ void DbfTableData::Update(uint32_t row, const std::vector<CellValue>& values) {
     if (new_key != old_key && key_set_->count(new_key)) {
       throw DbException(Format(
           "Duplicate value in the primary key %s of %s: the row is not updated.",
-          key_name_.c_str(), path_.c_str()));
+          key_name_.c_str(), path_.c_str()), "23000");
     }
   }
   if (!table_->Read(row + 1)) throw DbException("The record to update is gone.");

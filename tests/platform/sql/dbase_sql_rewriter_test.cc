@@ -7,6 +7,7 @@
 #include "platform/sql/connection_string.h"
 #include "platform/sql/create_table_statement.h"
 #include "platform/sql/database.h"
+#include "platform/sql/date_collation.h"
 #include "platform/sql/dbf_file_names.h"
 
 namespace vigilo::sql {
@@ -67,6 +68,17 @@ TEST(DbaseSqlRewriterTest, DateFunctionBecomesTodayAndBadDatesAreRefused) {
   EXPECT_EQ(IsoDateFromText("19991231"), "1999-12-31");
   EXPECT_EQ(IsoDateFromText("1999-12-31 10:00:00"), "1999-12-31");
   EXPECT_EQ(IsoDateFromText("yesterday"), "");
+}
+
+TEST(DateCollationTest, ShortFormsCompareAsDates) {
+  char buffer[10];
+  EXPECT_EQ(DateKey("12/24/01  ", buffer), "2001-12-24");
+  EXPECT_EQ(DateKey("1/2/1999", buffer), "1999-01-02");
+  EXPECT_EQ(DateKey("19991231", buffer), "1999-12-31");
+  EXPECT_EQ(DateKey("1999-12-31", buffer), "1999-12-31");
+  EXPECT_EQ(DateKey("13/01/99", buffer), "13/01/99");
+  EXPECT_EQ(DateKey("12/24/199", buffer), "12/24/199");
+  EXPECT_EQ(DateKey("Open  ", buffer), "Open");
 }
 
 TEST(CreateTableStatementTest, ReadsTheFlagTableAndColumnTypes) {

@@ -93,6 +93,11 @@ TEST_F(SelectionTest, ConditionsOfTheServiceSelectTheRightRecords) {
        {{"1"}, {"3"}, {"4"}}},
       {"SELECT FormID FROM Bugs WHERE (Title = \"Typo in help\")", {{"4"}}},
       {"SELECT FormID FROM Bugs WHERE (ATrail = 'created')", {{"1"}}},
+      // The change-history date under the text rules: the user's short form.
+      {"SELECT DISTINCT FormID FROM ChHist WHERE (ChngDate = '01/02/99    ')", {{"2"}}},
+      {"SELECT FormID FROM ChHist WHERE (ChngDate > '01/03/1999') ORDER BY 1", {{"3"}, {"4"}}},
+      {"SELECT FormID FROM ChHist WHERE (ChngDate = #01/05/1999#)", {{"4"}}},
+      {"SELECT FormID FROM Bugs WHERE DueDate IS NULL", {{"3"}}},
   };
   for (const SelectionCase& c : cases) {
     SCOPED_TRACE(c.statement);
@@ -149,6 +154,7 @@ TEST_F(FlagTableTest, IsCreatedWhenMissingAndEnforcesItsPrimaryKey) {
   } catch (const DbException& e) {
     EXPECT_NE(e.Message().find("pk_ProjBugsVGLS"), std::string::npos);
     EXPECT_EQ(e.Message().back(), '\n');
+    EXPECT_EQ(e.SqlState(), "23000");
   }
   // The key holds for a later connection too.
   Database again;
@@ -275,6 +281,18 @@ TEST_F(UpdateTest, AValueTheFieldCannotHoldFailsWithAMessage) {
   EXPECT_THROW(db_.ExecuteSQL("UPDATE Bugs SET Bugs.Priority = 123456 WHERE FormID = 1"),
                DbException);
   EXPECT_EQ(ReadDbf(dir_.File("Bugs.dbf"))[0][3], "1");
+  // A refused insert leaves nothing behind, not even for the next write.
+  EXPECT_THROW(db_.ExecuteSQL("INSERT INTO Bugs (FormID, Priority, ATrail) "
+                              "VALUES (8, 123456, 'lost')"),
+               DbException);
+  db_.ExecuteSQL("UPDATE Bugs SET Bugs.Title = 'Renamed' WHERE FormID = 4");
+  db_.ExecuteSQL("INSERT INTO Bugs (FormID, Title) VALUES (9, 'Kept')");
+  auto rows = ReadDbf(dir_.File("Bugs.dbf"));
+  ASSERT_EQ(rows.size(), 5u);
+  EXPECT_EQ(rows[3][1], "Renamed");
+  EXPECT_EQ(rows[3][5], "");
+  EXPECT_EQ(rows[4][0], "9");
+  EXPECT_EQ(rows[4][5], "");
 }
 
 // ------------------------------------------------------------- retrieval
