@@ -19,7 +19,7 @@
 
 #include "platform/host/worker_thread.h"
 #include "service/project.h"
-#include "service/project_source.h"
+#include "service/source_resolvers.h"
 #include "service/rule.h"
 
 namespace vigilo {
@@ -45,8 +45,8 @@ class CReadThread : public CThread {
   static constexpr uint32_t kFireRulesMessage = host::kUserMessage + 100;
 
   explicit CReadThread(LogStream* log);
-  // Deletes the projects, flushes the run log (append), logs off and unloads
-  // the mail-system provider, deletes the settings and the user name list.
+  // Deletes the projects, flushes the run log (append), unloads the
+  // mail-system provider, deletes the settings and empties the user name list.
   // REQUIRES: the thread has ended or never ran.
   ~CReadThread() override;
 
@@ -85,10 +85,12 @@ class CReadThread : public CThread {
   std::optional<std::vector<std::unique_ptr<CProject>>> projects;
   std::string error_detail;
   std::string startup_message;
-  // Login names of all users, for the user fields of field definitions.
-  std::optional<std::vector<std::string>> user_names;
   // How project sources and table names are resolved.
   SourceResolvers resolvers;
+
+  // The bound mail-system provider (null before InitEngine or after a failed
+  // one); its functions stay valid as long as the worker lives.
+  const MapiPlugin* mapi() const { return mapi_.get(); }
 
  protected:
   void OnMessage(const host::ThreadMessage& message) override;

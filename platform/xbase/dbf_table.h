@@ -196,6 +196,9 @@ class DbfTable {
   template <typename Visit>
   void Scan(uint32_t from, uint32_t last, Visit&& visit);
   bool showing_deleted() const { return show_deleted_; }
+  // Records the read cache holds at once; a scan that stops at the end of a
+  // block and then reads its matches reads each block once.
+  uint32_t RecordsPerBlock() const { return ScanBlockCount(); }
 
  private:
   DbfTable() = default;

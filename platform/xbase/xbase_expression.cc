@@ -187,6 +187,7 @@ class Parser {
       node->args.push_back(std::move(left));
       node->args.push_back(std::move(right));
       node->FoldIfConstant();
+      node->PrepareFastPath();
       return node;
     }
     return left;
@@ -476,8 +477,10 @@ void XbaseExpression::RequireLogical() const {
 
 bool XbaseExpression::IsTrue(const XbaseRow& row) const {
   RequireLogical();
-  return root_->Eval(row).logical;
+  return root_->Test(row);
 }
+
+bool XbaseExpression::Holds(const XbaseRow& row) const { return root_->Test(row); }
 
 std::string XbaseExpression::ToText(const XbaseRow& row) const {
   XbaseValue value = root_->Eval(row);

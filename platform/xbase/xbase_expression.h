@@ -57,6 +57,9 @@ class XbaseExpression {
   // expression is not logical (checked at parse time by callers that need it
   // via RequireLogical) and DbfError when a memo cannot be read.
   bool IsTrue(const XbaseRow& row) const;
+  // The same without the type check, for a filter already checked with
+  // RequireLogical (the per-record call of a scan).
+  bool Holds(const XbaseRow& row) const;
   // Throws XbaseExpressionError unless the expression is logical.
   void RequireLogical() const;
 
