@@ -46,13 +46,10 @@ void CProjectTable::AddRuleToTable(const CRule& record) {
 }
 
 bool CProjectTable::PrepareUpdateRule(CUpdateRule& rule) {
-  (void)rule;
-  return true;
+  return BuildSelection(rule) && BuildUpdateStatement(rule);
 }
 
-void CProjectTable::PrepareNotifyRule(CNotifyRule& rule) { (void)rule; }
-
-int CProjectTable::UpdateRecords() { return update_rules ? 1 : 0; }
+void CProjectTable::PrepareNotifyRule(CNotifyRule& rule) { BuildSelection(rule); }
 
 int CProjectTable::NotifyRecords() { return notify_rules ? 1 : 0; }
 

@@ -42,6 +42,28 @@ class CProjectTable {
   // are dropped at load). REQUIRES: the project's database is open.
   int EnsureFlagTable();
 
+  // Fills the rule's selection, uses-change-history flag, WHERE condition,
+  // flag-table select and FROM list from its condition (service/selection.h).
+  // Returns 1.
+  int BuildSelection(CRule& rule);
+
+  // Fills the update rule's statement template from its Values text
+  // (service/update_statement.h). Returns 1, or 0 when no assignment is
+  // usable (the rule is then dropped).
+  int BuildUpdateStatement(CUpdateRule& rule);
+
+  // One tick of a rule's selection: drops the flags of records that no
+  // longer meet the condition, then returns the FormIDs that meet it and are
+  // not flagged, in decimal joined by ",". Empty when none, when the
+  // database is not open, or on a database error (logged; the rule then
+  // does nothing this tick).
+  std::string FindNewRecords(const CRule& rule);
+
+  // Flags every positive FormID of the list for the rule. Returns 0 when the
+  // project's database is not open, else 1; a database error is logged and
+  // ends the insertion (the records not yet flagged fire again next tick).
+  int InsertFlags(const std::string& list, int32_t rule_id);
+
   // Builds an update or a notification rule from the record and keeps it;
   // any other Action is ignored. A rule that cannot be prepared is dropped.
   void AddRuleToTable(const CRule& record);
