@@ -1,0 +1,41 @@
+#include "platform/host/service_status.h"
+
+#if VIGILO_HAVE_LIBSYSTEMD
+#include <systemd/sd-daemon.h>
+#endif
+
+namespace vigilo::host {
+
+const char* StateName(uint32_t state) {
+  switch (state) {
+    case kServiceStopped: return "stopped";
+    case kServiceStartPending: return "starting";
+    case kServiceStopPending: return "stopping";
+    case kServiceRunning: return "running";
+    case kServicePaused: return "paused";
+    default: return "unknown";
+  }
+}
+
+std::string SdNotifyReporter::NotifyText(const ServiceStatus& status) {
+  std::string text;
+  if (status.current_state == kServiceRunning) text += "READY=1\n";
+  if (status.current_state == kServiceStopPending) text += "STOPPING=1\n";
+  text += "STATUS=Vigilo Service ";
+  text += StateName(status.current_state);
+  return text;
+}
+
+bool SdNotifyReporter::Available() { return VIGILO_HAVE_LIBSYSTEMD != 0; }
+
+bool SdNotifyReporter::Report(const ServiceStatus& status) {
+#if VIGILO_HAVE_LIBSYSTEMD
+  // 0 means NOTIFY_SOCKET is not set: nobody to tell, not a failure.
+  return sd_notify(0, NotifyText(status).c_str()) >= 0;
+#else
+  (void)status;
+  return true;
+#endif
+}
+
+}  // namespace vigilo::host

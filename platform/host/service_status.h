@@ -1,0 +1,62 @@
+// ServiceStatus and StatusReporter: the service's state as a service control
+// manager sees it, and the channel that reports it.
+//
+// The status record keeps the seven words the service reports (type, state,
+// controls accepted, exit codes, check point, wait hint). A StatusReporter
+// sends a record to whoever supervises the process; SdNotifyReporter tells
+// systemd through sd_notify, tests inject their own to watch the states.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace vigilo::host {
+
+// Service states, numbered as the service control manager numbers them.
+inline constexpr uint32_t kServiceStopped = 1;
+inline constexpr uint32_t kServiceStartPending = 2;
+inline constexpr uint32_t kServiceStopPending = 3;
+inline constexpr uint32_t kServiceRunning = 4;
+inline constexpr uint32_t kServicePaused = 7;
+
+inline constexpr uint32_t kServiceWin32 = 0x30;
+inline constexpr uint32_t kAcceptStop = 1;
+inline constexpr uint32_t kAcceptPauseContinue = 2;
+
+struct ServiceStatus {
+  uint32_t service_type = 0;
+  uint32_t current_state = 0;
+  uint32_t controls_accepted = 0;
+  uint32_t win32_exit_code = 0;
+  uint32_t service_specific_exit_code = 0;
+  uint32_t check_point = 0;
+  uint32_t wait_hint = 0;
+};
+
+// Name of a state for status texts ("running", "paused", ...).
+const char* StateName(uint32_t state);
+
+class StatusReporter {
+ public:
+  virtual ~StatusReporter() = default;
+  // Reports the status. Returns false only when the report failed.
+  virtual bool Report(const ServiceStatus& status) = 0;
+};
+
+// Reports to systemd: READY=1 on running, STOPPING=1 on stop pending, and a
+// STATUS= line for every state. Without NOTIFY_SOCKET in the environment (not
+// started by systemd) nothing is sent and the report counts as done; it fails
+// only when sd_notify returns an error. Built without libsystemd, it reports
+// nothing and never fails.
+class SdNotifyReporter : public StatusReporter {
+ public:
+  bool Report(const ServiceStatus& status) override;
+
+  // True when built with libsystemd.
+  static bool Available();
+
+  // The sd_notify text for a status; exposed for tests.
+  static std::string NotifyText(const ServiceStatus& status);
+};
+
+}  // namespace vigilo::host

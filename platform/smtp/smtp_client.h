@@ -1,0 +1,70 @@
+// Delivery of one composed message to an SMTP server with libcurl.
+//
+// Shared by the SMTP library and the mail-system provider. An SmtpClient owns
+// one libcurl handle, so consecutive deliveries to the same server reuse the
+// connection; it is used by one thread at a time. Every libcurl result is
+// turned into an SmtpOutcome by TranslateCurlCode, the one place where
+// libcurl's codes meet ours.
+#pragma once
+
+#include <curl/curl.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vigilo::mail {
+
+enum class SmtpFailure {
+  kNone,
+  kBadMessage,  // nothing to send to, unusable server or address text
+  kConnect,     // name unknown, connection refused
+  kTimeout,     // connect or whole-delivery time-out reached
+  kRejected,    // the server refused sender, a recipient or the data
+  kTransfer,    // connection broke, other transport failure
+  kInternal,    // out of memory, libcurl could not be set up
+};
+
+struct SmtpOutcome {
+  SmtpFailure failure = SmtpFailure::kNone;
+  std::string text;  // what failed and why; empty on success
+  bool ok() const { return failure == SmtpFailure::kNone; }
+};
+
+// Bounds on one delivery, in seconds.
+struct SmtpTimeouts {
+  long connect_seconds = 5;
+  long total_seconds = 30;
+  // Defaults overridden by VIGILO_SMTP_CONNECT_TIMEOUT and VIGILO_SMTP_TIMEOUT
+  // (positive whole seconds; anything else keeps the default).
+  static SmtpTimeouts FromEnvironment();
+};
+
+// The libcurl URL for a server text: "host" and "host:port" (also "[v6]:port")
+// become smtp://host:port with port 25 by default; a text that already holds
+// "://" is used as it is. Returns "" for an empty or unsafe text.
+std::string SmtpUrlForServer(std::string_view server);
+
+// The one translator from a libcurl result to ours. detail is libcurl's error
+// buffer (may be empty); the text names the server URL.
+SmtpOutcome TranslateCurlCode(CURLcode code, std::string_view detail,
+                              std::string_view url);
+
+class SmtpClient {
+ public:
+  SmtpClient();
+  ~SmtpClient();
+  SmtpClient(const SmtpClient&) = delete;
+  SmtpClient& operator=(const SmtpClient&) = delete;
+
+  // Sends message (complete text, "\r\n" line ends) from envelope_from to
+  // every recipient. libcurl dot-stuffs lines that begin with ".".
+  SmtpOutcome Send(const std::string& url, const std::string& envelope_from,
+                   const std::vector<std::string>& recipients,
+                   const std::string& message, const SmtpTimeouts& timeouts);
+
+ private:
+  CURL* curl_;
+};
+
+}  // namespace vigilo::mail

@@ -1,0 +1,77 @@
+/* The SMTP mail library interface: three C entry points and a ten-field record.
+ *
+ * The programs load libvgsmtp.so at run time and bind SmtpOpenSession,
+ * SmtpSendMail and SmtpCloseSession by name. After SmtpOpenSession, one
+ * SmtpSendMail delivers one message to every address of the record's
+ * recipient field through the SMTP server it names; SmtpCloseSession ends the
+ * session. Each call returns VGSMTP_OK (0) or a named VGSMTP_E_ code, and the
+ * optional SmtpLastError gives the text of the calling thread's last failure,
+ * so a caller can write one log line per failed delivery.
+ *
+ * Time-outs: connecting is bounded by VIGILO_SMTP_CONNECT_TIMEOUT (seconds,
+ * default 5) and a whole delivery by VIGILO_SMTP_TIMEOUT (seconds, default
+ * 30); both are read when the session opens.
+ */
+#ifndef VIGILO_PLATFORM_SMTP_VGSMTP_H_
+#define VIGILO_PLATFORM_SMTP_VGSMTP_H_
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define VGSMTP_LIBRARY_FILE "libvgsmtp.so"
+#define VGSMTP_LIBRARY_ENV "VIGILO_SMTP_LIBRARY"
+
+/* Result codes. */
+#define VGSMTP_OK 0
+#define VGSMTP_E_NO_SESSION 1   /* SmtpSendMail without an open session */
+#define VGSMTP_E_BAD_MESSAGE 2  /* null record, no server, sender or recipient, unknown body format */
+#define VGSMTP_E_CONNECT 3      /* server name unknown or connection refused */
+#define VGSMTP_E_TIMEOUT 4      /* connect or delivery time-out reached */
+#define VGSMTP_E_REJECTED 5     /* the server refused the sender, a recipient or the data */
+#define VGSMTP_E_TRANSFER 6     /* the connection broke or another transport failure */
+#define VGSMTP_E_INTERNAL 7     /* out of memory, transport library failure */
+
+/* Field 10: the body is plain text. */
+#define VGSMTP_BODY_PLAIN_TEXT 1
+
+/* The ten-field message record; every field is pointer-sized. */
+typedef struct SmtpMessage {
+  const char* server;       /* 1: "host", "host:port" (port 25 by default) or an smtp:// URL */
+  const char* sender;       /* 2: "addr" or "Name <addr>" */
+  const char* recipients;   /* 3: addresses joined by "," (blanks around each ignored) */
+  uintptr_t reserved4;      /* 4: 0 */
+  uintptr_t reserved5;      /* 5: 0 */
+  const char* subject;      /* 6: may be null */
+  const char* body;         /* 7: "\r\n" or "\n" line ends; may be null */
+  uintptr_t reserved8;      /* 8: 0 */
+  uintptr_t reserved9;      /* 9: 0 */
+  uintptr_t body_format;    /* 10: VGSMTP_BODY_PLAIN_TEXT */
+} SmtpMessage;
+
+/* Opens the session (idempotent). Failure: VGSMTP_E_INTERNAL. */
+int32_t SmtpOpenSession(void);
+
+/* Delivers one message to every recipient, or to none: a recipient refused by
+ * the server fails the whole message. */
+int32_t SmtpSendMail(const SmtpMessage* message);
+
+/* Ends the session and its connection (idempotent). */
+int32_t SmtpCloseSession(void);
+
+/* Optional: the text of the calling thread's last failure, empty after a
+ * success. Valid until the thread's next call. */
+const char* SmtpLastError(void);
+
+typedef int32_t (*SmtpOpenSessionFn)(void);
+typedef int32_t (*SmtpSendMailFn)(const SmtpMessage*);
+typedef int32_t (*SmtpCloseSessionFn)(void);
+typedef const char* (*SmtpLastErrorFn)(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VIGILO_PLATFORM_SMTP_VGSMTP_H_ */

@@ -1,0 +1,158 @@
+// The one database interface of the system: a connection opened with a
+// connection string, direct execution of statements, forward-only result
+// sets, and one exception type for every database error.
+//
+// Two backends stand behind it, chosen by the connection string when the
+// connection opens: a connection string that names the dBase driver
+// ("Driver={Microsoft dBase Driver (*.dbf)};DefaultDir=DIR;...") goes to the
+// embedded dBase SQL engine over the .dbf files of DIR; every other
+// connection string goes to ODBC (unixODBC, SQLDriverConnect, no prompting).
+//
+// Thread-safety: a Database and the Recordsets opened on it belong to one
+// thread at a time. Different Database objects may be used on different
+// threads at once.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vigilo {
+
+// The one database error. Message() is the driver's text ending in "\n" (the
+// system removes that last character when it logs it). For ODBC it holds
+// every diagnostic record of the failed call, one per line, each with its
+// SQLSTATE and native code; for the embedded engine the engine's message.
+class DbException : public std::exception {
+ public:
+  // A missing final "\n" is added.
+  explicit DbException(std::string message, std::string sql_state = {},
+                       long native_error = 0);
+
+  const std::string& Message() const { return message_; }
+  // SQLSTATE of the first diagnostic record ("" when none, e.g. the embedded
+  // engine, which uses "HY000").
+  const std::string& SqlState() const { return sql_state_; }
+  long NativeError() const { return native_error_; }
+  const char* what() const noexcept override { return message_.c_str(); }
+
+ private:
+  std::string message_;
+  std::string sql_state_;
+  long native_error_;
+};
+
+namespace sql {
+class Connection;  // backend of a Database (platform/sql/connection.h)
+class Cursor;      // backend of a Recordset
+}  // namespace sql
+
+// A database connection. Not copyable; movable.
+class Database {
+ public:
+  // Open option: never show a driver dialog (the only behaviour here; the
+  // value is kept so that callers pass what the system passes).
+  static constexpr int kNoOdbcDialog = 8;
+
+  Database();
+  ~Database();  // closes
+  Database(Database&&) noexcept;
+  Database& operator=(Database&&) noexcept;
+  Database(const Database&) = delete;
+  Database& operator=(const Database&) = delete;
+
+  // Connects with the connection string (ODBC syntax "KEY=value;..."; a
+  // leading "ODBC;" is ignored). An open connection is closed first.
+  // Returns true when connected. Every failure (driver missing, data source
+  // unknown, login refused, DefaultDir missing) throws DbException; false is
+  // never returned, as no dialog can be cancelled.
+  bool Open(const std::string& connection_string, int options = 0);
+  bool IsOpen() const;
+  // Closes the connection; harmless when not open. Recordsets opened on it
+  // must be closed or destroyed first.
+  void Close();
+
+  // Executes a statement that returns no rows. Returns the number of rows
+  // changed (0 when none, -1 when the driver does not say). A statement that
+  // changes no row is not an error. REQUIRES: IsOpen(). Throws DbException.
+  long ExecuteSQL(const std::string& statement);
+
+  // The connection string given to Open ("" when not open).
+  const std::string& ConnectionString() const { return connection_string_; }
+
+  // True when the connection runs on the embedded dBase engine.
+  bool IsDbase() const;
+
+  // The backend; for Recordset and tests.
+  sql::Connection& connection();
+
+ private:
+  std::unique_ptr<sql::Connection> connection_;
+  std::string connection_string_;
+};
+
+// A forward-only result set of one statement. Not copyable.
+//
+// Columns are read as text or as a 32-bit number, by position (0-based) or
+// by name (without regard to letter case; the first column of that name).
+// A NULL reads as "" and 0. On the embedded dBase engine, character fields
+// are read with trailing blanks removed (a blank field is ""); through ODBC
+// the text is what the driver gives (CHAR values may be blank-padded).
+class Recordset {
+ public:
+  Recordset();
+  ~Recordset();  // closes
+  Recordset(Recordset&&) noexcept;
+  Recordset& operator=(Recordset&&) noexcept;
+  Recordset(const Recordset&) = delete;
+  Recordset& operator=(const Recordset&) = delete;
+
+  // Runs the statement and positions on the first row (IsEOF() when there
+  // is none). An open result is closed first. REQUIRES: db.IsOpen().
+  // Throws DbException.
+  void Open(Database& db, const std::string& statement);
+  bool IsOpen() const;
+  // True when there is no current row. REQUIRES: IsOpen().
+  bool IsEOF() const;
+  // Moves to the next row. Throws DbException on a driver error or when
+  // already at the end.
+  void MoveNext();
+  void Close();
+
+  int ColumnCount() const;
+  // Column name as the backend reports it (psqlODBC reports lower case).
+  std::string ColumnName(int index) const;
+  // Position of a column by name, or -1.
+  int FindColumn(std::string_view name) const;
+
+  // The current row's value of a column. Throw DbException when there is no
+  // current row or no such column.
+  std::string GetText(int index) const;
+  std::string GetText(std::string_view name) const;
+  // The leading decimal number of the value (as atol; "12.00" gives 12;
+  // non-numeric text gives 0), cut to 32 bits.
+  int32_t GetLong(int index) const;
+  int32_t GetLong(std::string_view name) const;
+  bool IsNull(int index) const;
+
+ private:
+  int ColumnIndex(std::string_view name) const;  // throws when missing
+  std::unique_ptr<sql::Cursor> cursor_;
+};
+
+// Names of the data sources of odbc.ini (user and system), in the order
+// SQLDataSources gives them. Empty when there are none or ODBC fails.
+std::vector<std::string> ListDataSources();
+
+// Value of a key of a data source's section of odbc.ini
+// (SQLGetPrivateProfileString; section and key compare without regard to
+// case). std::nullopt when the data source or key does not exist or the
+// value is empty.
+std::optional<std::string> ReadDataSourceKey(const std::string& dsn,
+                                             const std::string& key);
+
+}  // namespace vigilo

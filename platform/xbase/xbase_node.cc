@@ -1,0 +1,402 @@
+// Evaluation of a parsed xBase expression against one record. Field values
+// are taken straight from the record bytes; texts produced by functions go to
+// the node's scratch buffer, so a filter scan allocates nothing per record
+// once the buffers have grown.
+#include "platform/xbase/xbase_node.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <ctime>
+
+#include "common/format.h"
+#include "platform/xbase/dbf_table.h"
+
+namespace vigilo {
+
+namespace xbase_date {
+namespace {
+
+// Days since 1970-01-01 of a civil date (proleptic Gregorian).
+long DaysFromCivil(long y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const long era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<long>(doe) - 719468;
+}
+
+void CivilFromDays(long z, long& y, unsigned& m, unsigned& d) {
+  z += 719468;
+  const long era = (z >= 0 ? z : z - 146096) / 146097;
+  const unsigned doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  y = static_cast<long>(yoe) + era * 400;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  d = doy - (153 * mp + 2) / 5 + 1;
+  m = mp < 10 ? mp + 3 : mp - 9;
+  y += m <= 2;
+}
+
+constexpr long kJulianOf1970 = 2440588;
+
+double FromParts(long year, long month, long day) {
+  static const int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 ||
+      day > kDays[month - 1]) {
+    return 0;
+  }
+  bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  if (month == 2 && day == 29 && !leap) return 0;
+  return static_cast<double>(DaysFromCivil(year, month, day) + kJulianOf1970);
+}
+
+bool Digits(std::string_view text, long& value) {
+  if (text.empty()) return false;
+  value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + (c - '0');
+  }
+  return true;
+}
+
+}  // namespace
+
+double FromDigits(std::string_view digits) {
+  long year, month, day;
+  if (digits.size() != 8 || !Digits(digits.substr(0, 4), year) ||
+      !Digits(digits.substr(4, 2), month) || !Digits(digits.substr(6, 2), day)) {
+    return 0;
+  }
+  return FromParts(year, month, day);
+}
+
+void ToDigits(double day, std::string& out) {
+  if (day <= 0) {
+    out.assign(8, ' ');
+    return;
+  }
+  long y;
+  unsigned m, d;
+  CivilFromDays(static_cast<long>(day) - kJulianOf1970, y, m, d);
+  if (y < 1 || y > 9999) {
+    out.assign(8, ' ');
+    return;
+  }
+  out = Format("%04ld%02u%02u", y, m, d);
+}
+
+double FromPicture(std::string_view text) {
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+  size_t first = text.find_first_of("/-.");
+  if (first == std::string_view::npos) return 0;
+  size_t second = text.find_first_of("/-.", first + 1);
+  if (second == std::string_view::npos) return 0;
+  long month, day, year;
+  std::string_view year_text = text.substr(second + 1);
+  if (!Digits(text.substr(0, first), month) ||
+      !Digits(text.substr(first + 1, second - first - 1), day) || !Digits(year_text, year)) {
+    return 0;
+  }
+  if (year_text.size() <= 2) year += year < 50 ? 2000 : 1900;
+  return FromParts(year, month, day);
+}
+
+double Today() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return FromParts(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
+}
+
+}  // namespace xbase_date
+
+int CompareXbaseText(std::string_view left, std::string_view right) {
+  size_t common = std::min(left.size(), right.size());
+  if (common > 0) {
+    int c = std::memcmp(left.data(), right.data(), common);
+    if (c != 0) return c < 0 ? -1 : 1;
+  }
+  // The rest of the right text is compared with the blanks a shorter left
+  // text is padded with; a longer left text is cut at the right's length.
+  for (size_t i = common; i < right.size(); ++i) {
+    unsigned char r = static_cast<unsigned char>(right[i]);
+    if (r != ' ') return ' ' < r ? -1 : 1;
+  }
+  return 0;
+}
+
+namespace {
+
+// Fast parse of a numeric field: blanks, sign, digits, point, digits.
+double ParseNumber(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size() && text[i] == ' ') ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+  double value = 0;
+  bool any = false;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i, any = true) {
+    value = value * 10 + (text[i] - '0');
+  }
+  if (i < text.size() && text[i] == '.') {
+    double scale = 0.1;
+    for (++i; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i, scale /= 10) {
+      value += (text[i] - '0') * scale;
+      any = true;
+    }
+  }
+  if (any && i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    // Rare exponent form (F fields): leave it to the library parser.
+    double exact = 0;
+    std::string copy(text.substr(0, text.find_last_not_of(' ') + 1));
+    size_t start = copy.find_first_not_of(" +");
+    if (start != std::string::npos &&
+        std::from_chars(copy.data() + start, copy.data() + copy.size(), exact).ec == std::errc()) {
+      return exact;
+    }
+  }
+  return negative ? -value : value;
+}
+
+bool CompareResult(XbaseCompare compare, int c) {
+  switch (compare) {
+    case XbaseCompare::kEqual:
+    case XbaseCompare::kExactEqual: return c == 0;
+    case XbaseCompare::kNotEqual: return c != 0;
+    case XbaseCompare::kLess: return c < 0;
+    case XbaseCompare::kGreater: return c > 0;
+    case XbaseCompare::kLessEqual: return c <= 0;
+    case XbaseCompare::kGreaterEqual: return c >= 0;
+  }
+  return false;
+}
+
+int Sign(double a, double b) { return a < b ? -1 : a > b ? 1 : 0; }
+
+XbaseValue Text(std::string_view text) {
+  XbaseValue v;
+  v.type = XbaseType::kCharacter;
+  v.text = text;
+  return v;
+}
+
+XbaseValue Number(XbaseType type, double number) {
+  XbaseValue v;
+  v.type = type;
+  v.number = number;
+  return v;
+}
+
+XbaseValue Logical(bool logical) {
+  XbaseValue v;
+  v.type = XbaseType::kLogical;
+  v.logical = logical;
+  return v;
+}
+
+long Whole(double value) {
+  if (!(value > -1e9)) return -1000000000L;
+  if (value > 1e9) return 1000000000L;
+  return static_cast<long>(value);
+}
+
+}  // namespace
+
+XbaseValue XbaseNode::Eval(const XbaseRow& row) const {
+  switch (op) {
+    case XbaseOp::kConst:
+      return constant;
+    case XbaseOp::kField: {
+      std::string_view bytes = row.bytes.substr(std::min(offset, row.bytes.size()), width);
+      switch (field_type) {
+        case 'N':
+        case 'F':
+          return Number(XbaseType::kNumeric, ParseNumber(bytes));
+        case 'D':
+          return Number(XbaseType::kDate, xbase_date::FromDigits(bytes));
+        case 'L': {
+          char c = bytes.empty() ? ' ' : bytes[0];
+          return Logical(c == 'T' || c == 't' || c == 'Y' || c == 'y');
+        }
+        default:
+          return Text(bytes);
+      }
+    }
+    case XbaseOp::kMemo: {
+      std::string_view pointer = row.bytes.substr(std::min(offset, row.bytes.size()), width);
+      scratch = row.table != nullptr ? row.table->MemoAt(pointer) : std::string();
+      return Text(scratch);
+    }
+    case XbaseOp::kRecno:
+      return Number(XbaseType::kNumeric, row.recno);
+    case XbaseOp::kDeleted:
+      return Logical(!row.bytes.empty() && row.bytes[0] == '*');
+    case XbaseOp::kToday:
+      return Number(XbaseType::kDate, xbase_date::Today());
+    case XbaseOp::kNot:
+      return Logical(!args[0]->Eval(row).logical);
+    case XbaseOp::kAnd:
+      return Logical(args[0]->Eval(row).logical && args[1]->Eval(row).logical);
+    case XbaseOp::kOr:
+      return Logical(args[0]->Eval(row).logical || args[1]->Eval(row).logical);
+    case XbaseOp::kCompare: {
+      XbaseValue a = args[0]->Eval(row);
+      XbaseValue b = args[1]->Eval(row);
+      switch (a.type) {
+        case XbaseType::kCharacter:
+          if (compare == XbaseCompare::kExactEqual) return Logical(a.text == b.text);
+          return Logical(CompareResult(compare, CompareXbaseText(a.text, b.text)));
+        case XbaseType::kLogical:
+          return Logical(CompareResult(compare, int(a.logical) - int(b.logical)));
+        default:
+          return Logical(CompareResult(compare, Sign(a.number, b.number)));
+      }
+    }
+    case XbaseOp::kContains: {
+      XbaseValue a = args[0]->Eval(row);
+      XbaseValue b = args[1]->Eval(row);
+      return Logical(!a.text.empty() && b.text.find(a.text) != std::string_view::npos);
+    }
+    case XbaseOp::kConcat:
+    case XbaseOp::kConcatMoveBlanks: {
+      XbaseValue a = args[0]->Eval(row);
+      XbaseValue b = args[1]->Eval(row);
+      if (op == XbaseOp::kConcat) {
+        scratch.assign(a.text).append(b.text);
+      } else {
+        size_t end = a.text.find_last_not_of(' ');
+        std::string_view kept = end == std::string_view::npos ? std::string_view() : a.text.substr(0, end + 1);
+        scratch.assign(kept).append(b.text).append(a.text.size() - kept.size(), ' ');
+      }
+      return Text(scratch);
+    }
+    case XbaseOp::kAdd:
+      return Number(type, args[0]->Eval(row).number + args[1]->Eval(row).number);
+    case XbaseOp::kSub:
+      return Number(type, args[0]->Eval(row).number - args[1]->Eval(row).number);
+    case XbaseOp::kMul:
+      return Number(type, args[0]->Eval(row).number * args[1]->Eval(row).number);
+    case XbaseOp::kDiv: {
+      double divisor = args[1]->Eval(row).number;
+      double dividend = args[0]->Eval(row).number;
+      return Number(type, divisor == 0 ? 0 : dividend / divisor);
+    }
+    case XbaseOp::kNeg:
+      return Number(type, -args[0]->Eval(row).number);
+    case XbaseOp::kDateAddDays:
+    case XbaseOp::kDateSubDays: {
+      XbaseValue a = args[0]->Eval(row);
+      XbaseValue b = args[1]->Eval(row);
+      double date = a.type == XbaseType::kDate ? a.number : b.number;
+      double days = std::trunc(a.type == XbaseType::kDate ? b.number : a.number);
+      if (date <= 0) return Number(XbaseType::kDate, 0);
+      double result = op == XbaseOp::kDateAddDays ? date + days : date - days;
+      return Number(XbaseType::kDate, result > 0 ? result : 0);
+    }
+    case XbaseOp::kDateDiff: {
+      double a = args[0]->Eval(row).number;
+      double b = args[1]->Eval(row).number;
+      return Number(XbaseType::kNumeric, a - b);
+    }
+    case XbaseOp::kUpper:
+    case XbaseOp::kLower: {
+      std::string_view text = args[0]->Eval(row).text;
+      scratch.resize(text.size());
+      for (size_t i = 0; i < text.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        if (op == XbaseOp::kUpper && c >= 'a' && c <= 'z') c -= 32;
+        if (op == XbaseOp::kLower && c >= 'A' && c <= 'Z') c += 32;
+        scratch[i] = static_cast<char>(c);
+      }
+      return Text(scratch);
+    }
+    case XbaseOp::kRtrim:
+    case XbaseOp::kLtrim:
+    case XbaseOp::kAlltrim: {
+      std::string_view text = args[0]->Eval(row).text;
+      if (op != XbaseOp::kLtrim) {
+        size_t end = text.find_last_not_of(' ');
+        text = end == std::string_view::npos ? std::string_view() : text.substr(0, end + 1);
+      }
+      if (op != XbaseOp::kRtrim) {
+        size_t start = text.find_first_not_of(' ');
+        text = start == std::string_view::npos ? std::string_view() : text.substr(start);
+      }
+      return Text(text);
+    }
+    case XbaseOp::kSubstr: {
+      std::string_view text = args[0]->Eval(row).text;
+      long start = Whole(args[1]->Eval(row).number);
+      long length = args.size() > 2 ? Whole(args[2]->Eval(row).number) : long(text.size());
+      if (start < 1) start = 1;
+      if (length <= 0 || size_t(start) > text.size()) return Text(std::string_view());
+      return Text(text.substr(size_t(start - 1), size_t(length)));
+    }
+    case XbaseOp::kLeft:
+    case XbaseOp::kRight: {
+      std::string_view text = args[0]->Eval(row).text;
+      long count = Whole(args[1]->Eval(row).number);
+      size_t n = count <= 0 ? 0 : std::min(text.size(), size_t(count));
+      return Text(op == XbaseOp::kLeft ? text.substr(0, n) : text.substr(text.size() - n));
+    }
+    case XbaseOp::kDtos:
+      xbase_date::ToDigits(args[0]->Eval(row).number, scratch);
+      return Text(scratch);
+    case XbaseOp::kDtoc: {
+      xbase_date::ToDigits(args[0]->Eval(row).number, scratch);
+      if (scratch[0] == ' ') {
+        scratch = "  /  /  ";
+      } else {
+        scratch = scratch.substr(4, 2) + "/" + scratch.substr(6, 2) + "/" + scratch.substr(2, 2);
+      }
+      return Text(scratch);
+    }
+    case XbaseOp::kCtod:
+      return Number(XbaseType::kDate, xbase_date::FromPicture(args[0]->Eval(row).text));
+    case XbaseOp::kStr: {
+      double value = args[0]->Eval(row).number;
+      long length = args.size() > 1 ? Whole(args[1]->Eval(row).number) : 10;
+      long decimals = args.size() > 2 ? Whole(args[2]->Eval(row).number) : 0;
+      length = std::clamp(length, 1L, 255L);
+      decimals = std::clamp(decimals, 0L, std::max(0L, length - 2));
+      scratch = Format("%*.*f", static_cast<int>(length), static_cast<int>(decimals), value);
+      if (scratch.size() > size_t(length)) scratch.assign(size_t(length), '*');
+      return Text(scratch);
+    }
+    case XbaseOp::kVal:
+      return Number(XbaseType::kNumeric, ParseNumber(args[0]->Eval(row).text));
+    case XbaseOp::kLen:
+      return Number(XbaseType::kNumeric, static_cast<double>(args[0]->Eval(row).text.size()));
+    case XbaseOp::kIif:
+      return args[0]->Eval(row).logical ? args[1]->Eval(row) : args[2]->Eval(row);
+  }
+  return XbaseValue();
+}
+
+void XbaseNode::FoldIfConstant() {
+  switch (op) {
+    case XbaseOp::kConst: case XbaseOp::kField: case XbaseOp::kMemo:
+    case XbaseOp::kRecno: case XbaseOp::kDeleted: case XbaseOp::kToday:
+      return;
+    default:
+      break;
+  }
+  for (const auto& arg : args) {
+    if (arg->op != XbaseOp::kConst) return;
+  }
+  XbaseValue value = Eval(XbaseRow());
+  constant_text.assign(value.text);
+  constant = value;
+  constant.text = constant_text;
+  op = XbaseOp::kConst;
+  args.clear();
+  scratch.clear();
+}
+
+}  // namespace vigilo

@@ -1,0 +1,128 @@
+#include "service/log_stream.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <utility>
+
+#include "common/format.h"
+#include "platform/host/message_line.h"
+#include "platform/sql/database.h"
+#include "service/server_paths.h"
+
+namespace vigilo {
+namespace {
+
+// Closes a descriptor on every path out of the flush.
+class FileCloser {
+ public:
+  explicit FileCloser(int fd) : fd_(fd) {}
+  ~FileCloser() {
+    if (fd_ >= 0) close(fd_);
+  }
+  FileCloser(const FileCloser&) = delete;
+  FileCloser& operator=(const FileCloser&) = delete;
+
+ private:
+  int fd_;
+};
+
+bool WriteAll(int fd, std::string_view text) {
+  while (!text.empty()) {
+    ssize_t n = write(fd, text.data(), text.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    text.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string DefaultLogFilePath() {
+  CServerPaths settings;
+  return settings.server_dir + "/vglog.ini";
+}
+
+LogStream::LogStream() : LogStream(PathProvider()) {}
+
+LogStream::LogStream(PathProvider path_provider)
+    : path_provider_(std::move(path_provider)) {
+  buffer_.reserve(kLogBufferSize);
+}
+
+void LogStream::Write(std::string_view text) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  buffer_.append(text);
+}
+
+std::string LogStream::Text() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return buffer_;
+}
+
+bool LogStream::IsEmpty() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return buffer_.empty();
+}
+
+std::string LogStream::FilePath() const {
+  return path_provider_ ? path_provider_() : DefaultLogFilePath();
+}
+
+bool LogStream::Flush(int mode) {
+  if (IsEmpty()) return true;
+  // The settings are read outside the lock: building them touches files.
+  const std::string path = FilePath();
+
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (buffer_.empty()) return true;
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  FileCloser closer(fd);
+  // Not shared: a program holding a lock on the log makes this flush wait
+  // for the next one. Truncation comes only after the lock is ours.
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) return false;
+  if (mode == kLogRecreate) {
+    if (ftruncate(fd, 0) != 0) return false;
+  } else if (lseek(fd, 0, SEEK_END) < 0) {
+    return false;
+  }
+  if (!WriteAll(fd, buffer_)) return false;
+  buffer_.clear();
+  if (buffer_.capacity() > 4 * kLogBufferSize) {
+    // A tick that wrote a lot does not keep its memory for ever.
+    std::string().swap(buffer_);
+    buffer_.reserve(kLogBufferSize);
+  }
+  return true;
+}
+
+void LogMessage(LogStream* log, std::string_view text, bool quiet) {
+  if (log != nullptr) {
+    std::string line(text);
+    line += "\r\n";
+    log->Write(line);
+  }
+  if (!quiet) host::ShowMessageLine(text);
+}
+
+std::string DriverMessage(const DbException& error) {
+  std::string message = error.Message().substr(0, 298);
+  if (!message.empty()) message.pop_back();
+  return message;
+}
+
+void LogDbError(LogStream* log, const DbException* error, std::string_view context,
+                std::string_view statement) {
+  if (error == nullptr || log == nullptr) return;
+  log->Write(Format("ODBC Reported Error (%s) : %s \r\n    Query   : %s\r\n\r\n",
+                    std::string(context).c_str(), DriverMessage(*error).c_str(),
+                    std::string(statement).c_str()));
+}
+
+}  // namespace vigilo

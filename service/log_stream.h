@@ -1,0 +1,89 @@
+// LogStream: the run log's text buffer and the stream every part of the
+// service writes its entries into, and the flush that appends or recreates
+// the run log file vglog.ini in the server directory.
+//
+// Text collects in memory and reaches the file only at the flush points
+// (start, after each firing tick, when the worker ends). The buffer starts at
+// 5000 bytes and grows when a tick writes more, so no entry is ever lost and
+// the flush points stay where they are. Text written while the file cannot
+// be opened stays in the buffer until a flush succeeds.
+//
+// Thread-safety: every member may be called from any thread; writes and
+// flushes are serialised by an internal lock, so the host's error lines and
+// the worker's entries never tear each other.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+namespace vigilo {
+
+class DbException;
+
+// Flush modes.
+inline constexpr int kLogAppend = 0;
+inline constexpr int kLogRecreate = 1;
+
+// Size the buffer is first given; more text makes it grow.
+inline constexpr size_t kLogBufferSize = 5000;
+
+class LogStream {
+ public:
+  // Gives the path of the log file at each flush. The default builds the
+  // settings and names "vglog.ini" in their server directory.
+  using PathProvider = std::function<std::string()>;
+
+  LogStream();
+  explicit LogStream(PathProvider path_provider);
+  LogStream(const LogStream&) = delete;
+  LogStream& operator=(const LogStream&) = delete;
+
+  // Appends text as it is (no line end added).
+  void Write(std::string_view text);
+  LogStream& operator<<(std::string_view text) {
+    Write(text);
+    return *this;
+  }
+
+  // Writes the collected text to the file: recreating it (kLogRecreate) or
+  // appending to it (kLogAppend), creating it when missing. Returns true, also
+  // when nothing was collected (the file is then not touched). Returns false
+  // when the file could not be opened, was locked by another program, or
+  // could not be written; the text then stays for the next flush.
+  bool Flush(int mode);
+
+  // The text collected since the last successful flush.
+  std::string Text() const;
+  bool IsEmpty() const;
+
+  // Where the next flush writes.
+  std::string FilePath() const;
+
+ private:
+  PathProvider path_provider_;
+  mutable std::mutex mutex_;
+  std::string buffer_;
+};
+
+// The engine's writer: writes the text and "\r\n". With quiet false the text
+// is also shown as a message (one line on stderr); the call never waits for
+// anyone to read it.
+void LogMessage(LogStream* log, std::string_view text, bool quiet);
+
+// The driver's text of a database error as the log shows it: at most 298
+// characters, then the last character (the driver's line feed) removed.
+std::string DriverMessage(const DbException& error);
+
+// The database error entry:
+// "ODBC Reported Error (%s) : %s \r\n    Query   : %s\r\n\r\n" (context,
+// driver message, statement). Writes nothing when error is null.
+void LogDbError(LogStream* log, const DbException* error, std::string_view context,
+                std::string_view statement);
+
+// The default log file path: "vglog.ini" in the settings' server directory.
+std::string DefaultLogFilePath();
+
+}  // namespace vigilo

@@ -1,0 +1,88 @@
+// CProject: one watched project (one database), keyed by kind, data source and
+// project name, with the tables its rules watch.
+//
+// Built at rule loading from the project's resolved source (directory,
+// project INI file, connection string). Owns its database connection and its
+// CProjectTable objects; the connection is opened when needed and closed
+// after each tick when the firing interval is longer than 90 seconds.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/sql/database.h"
+#include "service/project_source.h"
+#include "service/project_table.h"
+
+namespace vigilo {
+
+class CMailSender;
+class CServerPaths;
+class LogStream;
+
+class CProject {
+ public:
+  // Sets the key "%ld\%s\%s" (kind, data source, project) and the pointers;
+  // the source comes resolved.
+  CProject(int32_t db_type, std::string dsn, std::string project_name,
+           ProjectSource source, CServerPaths* settings, CMailSender* mail_sender,
+           LogStream* log);
+  virtual ~CProject();  // closes the database, then deletes the tables
+  CProject(const CProject&) = delete;
+  CProject& operator=(const CProject&) = delete;
+
+  // Returns 1 when the database is open afterwards, 0 when the connection
+  // string is empty or the open failed (a driver error is logged).
+  int OpenProject();
+  // Closes the database if it is open; returns 1.
+  int CloseProject();
+  // Runs every table's update and notification rules and writes its last
+  // poll time; returns 1.
+  int ProcessProject();
+
+  // Finds or creates the table the rule names and gives it the rule. A new
+  // table whose flag table cannot be made ready is dropped with the rule.
+  void AddRuleToProject(const CRule& record);
+
+  int32_t db_type() const { return db_type_; }
+  const std::string& key() const { return key_; }
+  const std::string& name() const { return name_; }
+  const std::string& dsn() const { return dsn_; }
+  const ProjectSource& source() const { return source_; }
+  Database& database() { return database_; }
+  const std::vector<std::unique_ptr<CProjectTable>>& tables() const { return tables_; }
+
+  CMailSender* mail_sender() const { return mail_sender_; }
+  CServerPaths* settings() const { return settings_; }
+  LogStream* log() const { return log_; }
+
+  // How a table's names are resolved; set by the worker before rules load.
+  void SetTableResolver(TableSourceResolver resolver) { table_resolver_ = std::move(resolver); }
+
+ private:
+  int32_t db_type_;
+  std::string key_;
+  std::string name_;
+  std::string dsn_;
+  ProjectSource source_;
+  Database database_;
+  CMailSender* mail_sender_;
+  CServerPaths* settings_;
+  LogStream* log_;
+  std::vector<std::unique_ptr<CProjectTable>> tables_;
+  TableSourceResolver table_resolver_;
+};
+
+// Project key of a rule: "%ld\%s\%s" (kind, data source, project).
+std::string ProjectKey(int32_t db_type, const std::string& dsn,
+                       const std::string& project_name);
+
+// Project name of a DbTable value: the text before its last backslash (the
+// whole text when it has no backslash after the first character); table name:
+// the text after the last backslash (the whole text when it has none).
+std::string ProjectNameOf(const std::string& db_table);
+std::string TableNameOf(const std::string& db_table);
+
+}  // namespace vigilo

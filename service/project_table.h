@@ -1,0 +1,87 @@
+// CProjectTable: one watched table of a project, with the rules that watch it.
+//
+// Built once, at rule loading, from the table's resolved names (TableSource);
+// holds the update rules and the notification rules in rule-table order and
+// the table's last poll time. At each firing tick its project runs the update
+// rules, then the notification rules, then writes the last poll time into the
+// table INI file. Owned by its CProject; owns its rules.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "service/project_source.h"
+#include "service/rule.h"
+
+namespace vigilo {
+
+class CMailSender;
+class CProject;
+class CServerPaths;
+class DbException;
+class LogStream;
+
+class CProjectTable {
+ public:
+  // Takes the log stream, mail sender and settings pointers from its project.
+  CProjectTable(std::string table_name, CProject* project, TableSource source);
+  virtual ~CProjectTable() = default;
+  CProjectTable(const CProjectTable&) = delete;
+  CProjectTable& operator=(const CProjectTable&) = delete;
+
+  // Returns 1 when the table's flag table exists or was created, 0 otherwise
+  // (the table and its rules are then dropped at load).
+  int EnsureFlagTable();
+
+  // Builds an update or a notification rule from the record and keeps it;
+  // any other Action is ignored. A rule that cannot be prepared is dropped.
+  void AddRuleToTable(const CRule& record);
+
+  // Run the table's update / notification rules once. Return 0 when the
+  // table has no rules of that kind, else 1.
+  int UpdateRecords();
+  int NotifyRecords();
+
+  // Writes last_poll_time as LAST_POLL_TIME into the table INI file.
+  // Returns 1, or 0 when the file could not be written.
+  int WriteLastPollTime();
+
+  // The database error entry of the run log (nothing when error is null).
+  void LogDbError(const DbException* error, const std::string& context,
+                  const std::string& statement);
+
+  const std::string& name() const { return name_; }
+  // Project key + "\" + table name, e.g. 1\BUGS\Proj\Bugs.
+  const std::string& key() const { return key_; }
+  const TableSource& source() const { return source_; }
+  CProject* project() const { return project_; }
+
+  // RuleIds in rule-table order.
+  std::vector<int32_t> UpdateRuleIds() const;
+  std::vector<int32_t> NotifyRuleIds() const;
+
+  // Created on first use: absent until the table's first rule of that kind.
+  std::optional<std::vector<std::unique_ptr<CUpdateRule>>> update_rules;
+  std::optional<std::vector<std::unique_ptr<CNotifyRule>>> notify_rules;
+
+  int32_t last_poll_time = 0;  // seconds since 1970 of the last visit
+  LogStream* log = nullptr;
+  CMailSender* mail_sender = nullptr;
+  CServerPaths* settings = nullptr;
+
+ private:
+  // Prepare a rule for running: its selection, and the update statement or
+  // the report columns and recipients. False drops the rule.
+  bool PrepareUpdateRule(CUpdateRule& rule);
+  void PrepareNotifyRule(CNotifyRule& rule);
+
+  std::string name_;
+  std::string key_;
+  TableSource source_;
+  CProject* project_;
+};
+
+}  // namespace vigilo

@@ -1,0 +1,41 @@
+#include "service/read_thread.h"
+
+#include "platform/loader/mail_plugins.h"
+#include "service/log_stream.h"
+#include "service/server_paths.h"
+
+namespace vigilo {
+
+CThread::CThread() : host::WorkerThread(/*below_normal_priority=*/true) {}
+
+CThread::~CThread() = default;
+
+CReadThread::CReadThread(LogStream* log_stream)
+    : log(log_stream), resolvers(DefaultSourceResolvers()) {}
+
+CReadThread::~CReadThread() {
+  // The handler must not run while the members below go away.
+  QuitAndWait();
+  projects.reset();
+  if (log != nullptr) log->Flush(kLogAppend);
+  mapi_.reset();
+  settings.reset();
+  user_names.reset();
+  log = nullptr;
+}
+
+void CReadThread::OnMessage(const host::ThreadMessage& message) {
+  if (message.id == kFireRulesMessage) OnFireRules();
+}
+
+void CReadThread::OnFireRules() {
+  if (busy_flag.load() != 0 || pause_flag.load() != 0) return;
+  busy_flag.store(1);
+  FireRules();
+  if (log != nullptr) log->Flush(kLogAppend);
+  const int32_t stop = stop_flag.load();
+  busy_flag.store(0);
+  if (stop != 0) EndThread(0);
+}
+
+}  // namespace vigilo

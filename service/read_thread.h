@@ -1,0 +1,104 @@
+// CThread and CReadThread: the rule service's worker, on which every firing
+// tick runs.
+//
+// The host creates the worker suspended, runs InitEngine on it from the
+// service main thread (settings, mail-system provider, rules, project
+// listing), then resumes it and posts it kFireRulesMessage once per firing
+// interval. Each accepted message runs one tick (FireRules) and flushes the
+// run log. The pause, stop and busy flags are shared with the control
+// handler. The worker owns the settings, the MAPI binding and the projects;
+// the log stream belongs to the service object.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/host/worker_thread.h"
+#include "service/project.h"
+#include "service/project_source.h"
+#include "service/rule.h"
+
+namespace vigilo {
+
+class CMailSender;
+class CServerPaths;
+class LogStream;
+struct MapiPlugin;
+
+// The worker-thread base: the settings and the mail sender of the engine.
+class CThread : public host::WorkerThread {
+ public:
+  CThread();
+  ~CThread() override;
+
+  std::unique_ptr<CServerPaths> settings;  // created by InitEngine
+  CMailSender* mail_sender = nullptr;      // created by InitEngine
+};
+
+class CReadThread : public CThread {
+ public:
+  // One firing tick: WM_USER + 100, posted with wparam 1 and lparam 0.
+  static constexpr uint32_t kFireRulesMessage = host::kUserMessage + 100;
+
+  explicit CReadThread(LogStream* log);
+  // Deletes the projects, flushes the run log (append), logs off and unloads
+  // the mail-system provider, deletes the settings and the user name list.
+  // REQUIRES: the thread has ended or never ran.
+  ~CReadThread() override;
+
+  // The engine initialisation, on the suspended worker. Returns 1 on
+  // success; 0 when the mail-system provider is missing or incomplete or no
+  // rule could be loaded (startup_message was then shown and cleared).
+  virtual int InitEngine();
+
+  // One firing tick over every project.
+  virtual void FireRules();
+
+  // The tick handler: drops the tick when busy or paused; otherwise runs it,
+  // flushes the run log and, when the stop flag was set, ends the thread.
+  void OnFireRules();
+
+  // Loads the rule table (a dBase file) into projects, tables and rules.
+  // Returns 1 when rules were loaded, 0 otherwise (startup_message and
+  // error_detail are then set as the failure requires).
+  int LoadRules(const std::string& rule_table_path);
+  // Places one rule record in its project and table.
+  void AddRule(const CRule& record);
+  // The project of that key, created and appended when new; null only when
+  // the project array does not exist.
+  CProject* FindOrCreateProject(int32_t db_type, const std::string& dsn,
+                                const std::string& project_name);
+  // Writes the list of projects, tables and rule ids to the run log and
+  // closes each project's database after listing it.
+  void WriteProjectListing();
+
+  std::atomic<int32_t> pause_flag{0};
+  std::atomic<int32_t> stop_flag{0};
+  std::atomic<int32_t> busy_flag{0};
+  std::atomic<uint32_t> firing_interval{0};  // seconds
+  LogStream* log;
+  // Null until InitEngine creates it; in first-rule order.
+  std::optional<std::vector<std::unique_ptr<CProject>>> projects;
+  std::string error_detail;
+  std::string startup_message;
+  // Login names of all users, for the user fields of field definitions.
+  std::optional<std::vector<std::string>> user_names;
+  // How project sources and table names are resolved.
+  SourceResolvers resolvers;
+
+ protected:
+  void OnMessage(const host::ThreadMessage& message) override;
+
+  // Binds the mail-system provider (InitEngine steps 3 and 4). Returns 1, or
+  // 0 after logging and showing the failure.
+  virtual int LoadMailProvider();
+
+ private:
+  std::unique_ptr<MapiPlugin> mapi_;  // the mail-system provider, bound by InitEngine
+};
+
+}  // namespace vigilo

@@ -1,0 +1,108 @@
+// The engine initialisation, the firing tick and the project listing of the
+// worker.
+#include <ctime>
+#include <string>
+
+#include "common/format.h"
+#include "platform/loader/mail_plugins.h"
+#include "service/log_stream.h"
+#include "service/read_thread.h"
+#include "platform/host/message_line.h"
+#include "service/server_paths.h"
+#include "service/service_texts.h"
+
+namespace vigilo {
+namespace {
+
+std::string JoinIds(const std::vector<int32_t>& ids) {
+  std::string text;
+  for (int32_t id : ids) {
+    if (!text.empty()) text += ",";
+    text += Format("%ld", static_cast<long>(id));
+  }
+  return text;
+}
+
+}  // namespace
+
+int CReadThread::LoadMailProvider() {
+  auto plugin = std::make_unique<MapiPlugin>(LoadMapiPlugin(ProgramDirectory()));
+  switch (plugin->load.status) {
+    case PluginLoad::Status::kLoaded:
+      mapi_ = std::move(plugin);
+      return 1;
+    case PluginLoad::Status::kLibraryMissing:
+      LogMessage(log, "Error loading MAPI32.DLL", /*quiet=*/false);
+      return 0;
+    case PluginLoad::Status::kFunctionMissing:
+      break;
+  }
+  LogMessage(log, "Unable to call MAPI functions. MAPI32.DLL may be corrupted",
+             /*quiet=*/false);
+  return 0;
+}
+
+int CReadThread::InitEngine() {
+  firing_interval.store(GetFiringInterval());
+
+  LogMessage(log, kVersionLine, /*quiet=*/true);
+  LogMessage(log, DateLine(std::time(nullptr)), /*quiet=*/true);
+
+  if (!LoadMailProvider()) return 0;
+
+  settings = std::make_unique<CServerPaths>();
+  user_names.emplace();
+  user_names->reserve(32);
+  projects.emplace();
+  projects->reserve(10);
+
+  if (!LoadRules(settings->rule_table_path)) {
+    if (!startup_message.empty()) {
+      host::ShowMessageLine(startup_message);
+      startup_message.clear();
+    }
+    if (log != nullptr) log->Flush(kLogRecreate);
+    return 0;
+  }
+
+  WriteProjectListing();
+  if (log != nullptr) log->Flush(kLogRecreate);
+  return 1;
+}
+
+void CReadThread::WriteProjectListing() {
+  if (log == nullptr || !projects) return;
+  std::string text = "ORVIK PROJECTS \r\n\r\n";
+  long project_number = 0;
+  for (const auto& project : *projects) {
+    text += Format(" %ld) %s (TABLES)\r\n", ++project_number, project->key().c_str());
+    long table_number = 0;
+    for (const auto& table : project->tables()) {
+      text += Format("    %ld. %s\r\n", ++table_number, table->name().c_str());
+      if (!table->UpdateRuleIds().empty()) {
+        text += "         Update Rules       : " + JoinIds(table->UpdateRuleIds()) + "\r\n";
+      }
+      if (!table->NotifyRuleIds().empty()) {
+        text += "         Notification Rules : " + JoinIds(table->NotifyRuleIds()) + "\r\n";
+      }
+      text += "\r\n";
+    }
+    text += "\r\n";
+    log->Write(text);
+    text.clear();
+    project->CloseProject();
+  }
+  log->Write(text);
+}
+
+void CReadThread::FireRules() {
+  if (!projects) return;
+  const bool keep_connections = firing_interval.load() <= 90;
+  for (const auto& project : *projects) {
+    if (!project->OpenProject()) continue;
+    project->ProcessProject();
+    if (!keep_connections) project->CloseProject();
+  }
+}
+
+}  // namespace vigilo

@@ -1,0 +1,113 @@
+// Rule loading of the worker: the rule table read through the dBase driver
+// and turned into projects, tables and rules in rule-table order.
+#include <string>
+
+#include "common/format.h"
+#include "common/text.h"
+#include "platform/sql/database.h"
+#include "service/log_stream.h"
+#include "service/read_thread.h"
+#include "service/server_paths.h"
+
+namespace vigilo {
+namespace {
+
+constexpr char kRuleTableConnection[] =
+    "Driver={Microsoft dBase Driver (*.dbf)};DriverId=277;DefaultDir=%s;DSN=;";
+constexpr char kRuleQuery[] =
+    "SELECT * FROM %s WHERE (RESERVED1 <> '1') OR (RESERVED1 =NULL) ORDER BY DBTYPE, "
+    "DSN, DBTABLE, RULEID";
+
+std::string TrimmedText(const Recordset& rows, const char* column) {
+  std::string text = rows.GetText(column);
+  TrimRight(text);
+  return text;
+}
+
+}  // namespace
+
+int CReadThread::LoadRules(const std::string& rule_table_path) {
+  if (!projects) projects.emplace();
+  const size_t separator = rule_table_path.find_last_of("/\\");
+  const std::string directory =
+      separator == std::string::npos ? std::string() : rule_table_path.substr(0, separator);
+  std::string table_name = separator == std::string::npos
+                               ? rule_table_path
+                               : rule_table_path.substr(separator + 1);
+  const size_t dot = table_name.rfind('.');
+  if (dot != std::string::npos) table_name.erase(dot);
+
+  Database database;
+  try {
+    if (!database.Open(Format(kRuleTableConnection, directory.c_str()),
+                       Database::kNoOdbcDialog)) {
+      return 0;
+    }
+  } catch (const DbException&) {
+    return 0;  // a rule table that cannot be opened is reported by the caller
+  }
+
+  const std::string query = Format(kRuleQuery, table_name.c_str());
+  int loaded = 0;
+  try {
+    Recordset rows;
+    rows.Open(database, query);
+    if (rows.IsEOF()) {
+      startup_message = "No rules are defined. Please create the rules and then start the server";
+      return 0;
+    }
+    loaded = 1;
+    for (; !rows.IsEOF(); rows.MoveNext()) {
+      CRule record;
+      record.rule_id = rows.GetLong("RULEID");
+      record.db_type = rows.GetLong("DBTYPE");
+      record.dsn = TrimmedText(rows, "DSN");
+      record.db_table = TrimmedText(rows, "DBTABLE");
+      record.action = TrimmedText(rows, "ACTION");
+      record.target = TrimmedText(rows, "TARGET");
+      record.values = TrimmedText(rows, "VALUES");
+      record.cond = TrimmedText(rows, "COND");
+      record.flag = static_cast<int32_t>(LeadingNumber(TrimmedText(rows, "FLAG")));
+      AddRule(record);
+    }
+    rows.Close();
+    database.Close();
+    return 1;
+  } catch (const DbException& error) {
+    const std::string message = DriverMessage(error);
+    error_detail = Format("ODBC Reported Error (While Loading Rules) : %s\r\n%s",
+                          message.c_str(), query.c_str());
+    LogMessage(log, error_detail, /*quiet=*/true);
+    startup_message = Format("ODBC Reported Error (While Loading Rules) : %s", message.c_str());
+    return loaded;
+  }
+}
+
+void CReadThread::AddRule(const CRule& record) {
+  CProject* project =
+      FindOrCreateProject(record.db_type, record.dsn, ProjectNameOf(record.db_table));
+  if (project == nullptr) return;
+  // A project that cannot be opened now keeps its place (it is listed and
+  // tried at every tick) but loses the rule.
+  if (project->OpenProject()) project->AddRuleToProject(record);
+}
+
+CProject* CReadThread::FindOrCreateProject(int32_t db_type, const std::string& dsn,
+                                           const std::string& project_name) {
+  if (!projects) return nullptr;
+  const std::string key = ProjectKey(db_type, dsn, project_name);
+  for (const auto& project : *projects) {
+    if (project->key() == key) return project.get();
+  }
+  if (!settings) settings = std::make_unique<CServerPaths>();
+  ProjectSource source = resolvers.project
+                             ? resolvers.project(db_type, dsn, project_name, *settings)
+                             : ProjectSource();
+  auto project = std::make_unique<CProject>(db_type, dsn, project_name, std::move(source),
+                                            settings.get(), mail_sender, log);
+  project->SetTableResolver(resolvers.table);
+  projects->push_back(std::move(project));
+  return projects->back().get();
+}
+
+}  // namespace vigilo

@@ -1,0 +1,93 @@
+#include "platform/host/service_status.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include "platform/host/message_line.h"
+
+namespace vigilo::host {
+namespace {
+
+ServiceStatus StatusIn(uint32_t state) {
+  ServiceStatus status;
+  status.service_type = kServiceWin32;
+  status.current_state = state;
+  return status;
+}
+
+TEST(SdNotifyReporterTest, TextsForTheStates) {
+  EXPECT_EQ(SdNotifyReporter::NotifyText(StatusIn(kServiceRunning)),
+            "READY=1\nSTATUS=Vigilo Service running");
+  EXPECT_EQ(SdNotifyReporter::NotifyText(StatusIn(kServiceStopPending)),
+            "STOPPING=1\nSTATUS=Vigilo Service stopping");
+  EXPECT_EQ(SdNotifyReporter::NotifyText(StatusIn(kServicePaused)),
+            "STATUS=Vigilo Service paused");
+}
+
+// A datagram socket standing in for systemd's notification socket.
+class NotifySocket {
+ public:
+  NotifySocket() {
+    path_ = std::filesystem::temp_directory_path() /
+            ("vgnotify-" + std::to_string(getpid()));
+    std::filesystem::remove(path_);
+    fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::string p = path_.string();
+    p.copy(addr.sun_path, sizeof addr.sun_path - 1);
+    bound_ = bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+  }
+  ~NotifySocket() {
+    close(fd_);
+    std::filesystem::remove(path_);
+  }
+  bool bound() const { return bound_; }
+  std::string path() const { return path_.string(); }
+  std::string Receive() {
+    char buffer[512];
+    ssize_t n = recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
+    return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
+  }
+
+ private:
+  std::filesystem::path path_;
+  int fd_ = -1;
+  bool bound_ = false;
+};
+
+TEST(SdNotifyReporterTest, ReportsReachTheNotifySocketAndFailOnlyOnErrors) {
+  SdNotifyReporter reporter;
+  unsetenv("NOTIFY_SOCKET");
+  EXPECT_TRUE(reporter.Report(StatusIn(kServiceRunning)));  // nobody to tell
+
+  NotifySocket sock;
+  ASSERT_TRUE(sock.bound());
+  setenv("NOTIFY_SOCKET", sock.path().c_str(), 1);
+  EXPECT_TRUE(reporter.Report(StatusIn(kServiceRunning)));
+  if (SdNotifyReporter::Available()) {
+  EXPECT_EQ(sock.Receive(), "READY=1\nSTATUS=Vigilo Service running");
+  setenv("NOTIFY_SOCKET", "/nonexistent/vigilo/notify", 1);
+  EXPECT_FALSE(reporter.Report(StatusIn(kServiceRunning)));
+  }
+  unsetenv("NOTIFY_SOCKET");
+}
+
+TEST(MessageLineTest, MessagesBecomeOneLine) {
+  EXPECT_EQ(OneLine("Error loading MAPI32.DLL"), "Error loading MAPI32.DLL");
+  EXPECT_EQ(OneLine("a\r\nb\n\nc\r\n"), "a b c");
+  std::string seen;
+  SetMessageSink([&seen](const std::string& line) { seen = line; });
+  ShowMessageLine("No rules are defined.\r\nPlease");
+  SetMessageSink(nullptr);
+  EXPECT_EQ(seen, "No rules are defined. Please");
+}
+
+}  // namespace
+}  // namespace vigilo::host
