@@ -141,7 +141,9 @@ class Recordset {
 
  private:
   int ColumnIndex(std::string_view name) const;  // throws when missing
+  void CheckRow(int index) const;                // throws without a value
   std::unique_ptr<sql::Cursor> cursor_;
+  bool eof_ = true;
 };
 
 // Names of the data sources of odbc.ini (user and system), in the order

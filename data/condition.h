@@ -1,0 +1,58 @@
+// The stored condition language of rules and its translation into a WHERE
+// expression (SQL, or the xBase filter dialect of the rule manager's kind 0).
+//
+// A condition is a first clause followed by later clauses, each joined with one
+// blank and beginning with its connector: " AND " / " OR " (kinds 1 to 3 and,
+// after RewriteConnectors, the service for every kind) or ".AND." / ".OR."
+// (kind 0 as the rule manager writes it). A clause is
+//   [group "("] "(" column " is " [negation] "(" values ")" ")" [group ")"]
+// with the negation " NOT " or ".NOT.". A clause whose text holds "->" but not
+// "ChngHist->" is a change clause "(Col is (from->to))", meaning that the
+// column changed from one value to the other; it becomes three clauses on the
+// change-history pseudo-fields ChngWhat, ChngFrom and ChngTo.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "data/field_def.h"
+#include "data/translation_context.h"
+
+namespace vigilo {
+
+enum class Connector { kNone, kAnd, kOr };
+
+// The parsed form of one clause.
+struct Clause {
+  Connector connector = Connector::kNone;
+  bool group_open = false;
+  bool group_close = false;
+  bool negated = false;
+  std::string qualifier;  // written before the column with "->"; never parsed
+  std::string column;     // e.g. "Status" or "ChngHist->ChngDate"
+  std::string values;     // the value text between the value parentheses
+
+  bool operator==(const Clause&) const = default;
+};
+
+// Parses one clause text (both connector and negation forms are recognised).
+// Malformed text gives whatever parts could be read; it never fails.
+Clause ParseClause(std::string_view text, long kind);
+
+// Writes a clause in the stored form of the kind.
+std::string FormatClause(const Clause& clause, long kind);
+
+// Translates a condition into a WHERE expression. Clauses whose column is not
+// among the fields (exact name) and clauses whose values give no text are left
+// out together with their connector; a connector never begins the result or a
+// group, and an emptied group disappears with its connector. The result is
+// empty when no clause contributes.
+std::string TranslateCondition(std::string_view condition, const std::vector<CFieldDef>& fields,
+                               const TranslationContext& context);
+
+// The service's rewrite of xBase connectors: every ".AND." becomes " AND ",
+// ".OR." becomes " OR " and ".NOT." becomes " NOT " (same lengths).
+void RewriteConnectors(std::string& condition);
+
+}  // namespace vigilo

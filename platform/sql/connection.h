@@ -1,0 +1,43 @@
+// The backend contract behind Database and Recordset: one Connection per open
+// database, one Cursor per open result. The ODBC backend and the embedded
+// dBase engine implement it; tests may wrap it to inject failures.
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace vigilo::sql {
+
+// The rows of one statement, read forward only.
+class Cursor {
+ public:
+  virtual ~Cursor() = default;
+  // Moves to the next row (the first one on the first call). Returns false
+  // when there is no further row. Throws DbException on a driver error.
+  virtual bool Fetch() = 0;
+  virtual int ColumnCount() const = 0;
+  virtual std::string ColumnName(int index) const = 0;
+  // The current row's value; REQUIRES: the last Fetch returned true and
+  // 0 <= index < ColumnCount().
+  virtual bool IsNull(int index) const = 0;
+  virtual std::string Text(int index) const = 0;
+};
+
+// One open connection.
+class Connection {
+ public:
+  virtual ~Connection() = default;
+  // Runs a statement that returns no rows; returns the rows changed (-1 when
+  // unknown). Throws DbException.
+  virtual long Execute(const std::string& statement) = 0;
+  // Runs a statement and returns its rows, before the first one. Throws
+  // DbException.
+  virtual std::unique_ptr<Cursor> Query(const std::string& statement) = 0;
+  virtual bool IsDbase() const = 0;
+};
+
+// Opens the backend the connection string names: the embedded dBase engine
+// for the dBase driver, ODBC otherwise. Throws DbException.
+std::unique_ptr<Connection> OpenConnection(const std::string& connection_string);
+
+}  // namespace vigilo::sql

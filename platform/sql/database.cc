@@ -1,0 +1,140 @@
+#include "platform/sql/database.h"
+
+#include <climits>
+
+#include "common/format.h"
+#include "common/text.h"
+#include "platform/sql/connection.h"
+
+namespace vigilo {
+
+DbException::DbException(std::string message, std::string sql_state,
+                         long native_error)
+    : message_(std::move(message)),
+      sql_state_(std::move(sql_state)),
+      native_error_(native_error) {
+  if (message_.empty() || message_.back() != '\n') message_ += '\n';
+}
+
+// ---------------------------------------------------------------- Database
+
+Database::Database() = default;
+Database::~Database() { Close(); }
+Database::Database(Database&&) noexcept = default;
+Database& Database::operator=(Database&&) noexcept = default;
+
+bool Database::Open(const std::string& connection_string, int /*options*/) {
+  Close();
+  connection_ = sql::OpenConnection(connection_string);
+  connection_string_ = connection_string;
+  return true;
+}
+
+bool Database::IsOpen() const { return connection_ != nullptr; }
+
+void Database::Close() {
+  connection_.reset();
+  connection_string_.clear();
+}
+
+long Database::ExecuteSQL(const std::string& statement) {
+  return connection().Execute(statement);
+}
+
+bool Database::IsDbase() const {
+  return connection_ != nullptr && connection_->IsDbase();
+}
+
+sql::Connection& Database::connection() {
+  if (!connection_) throw DbException("The database is not open.");
+  return *connection_;
+}
+
+// --------------------------------------------------------------- Recordset
+
+Recordset::Recordset() = default;
+Recordset::~Recordset() { Close(); }
+Recordset::Recordset(Recordset&&) noexcept = default;
+Recordset& Recordset::operator=(Recordset&&) noexcept = default;
+
+void Recordset::Open(Database& db, const std::string& statement) {
+  Close();
+  auto cursor = db.connection().Query(statement);
+  eof_ = !cursor->Fetch();
+  cursor_ = std::move(cursor);
+}
+
+bool Recordset::IsOpen() const { return cursor_ != nullptr; }
+
+bool Recordset::IsEOF() const { return cursor_ == nullptr || eof_; }
+
+void Recordset::MoveNext() {
+  if (IsEOF()) throw DbException("Attempt to move past the end of the result.");
+  eof_ = !cursor_->Fetch();
+}
+
+void Recordset::Close() {
+  cursor_.reset();
+  eof_ = true;
+}
+
+int Recordset::ColumnCount() const {
+  return cursor_ ? cursor_->ColumnCount() : 0;
+}
+
+std::string Recordset::ColumnName(int index) const {
+  if (!cursor_ || index < 0 || index >= cursor_->ColumnCount()) {
+    throw DbException(Format("No column %d in the result.", index));
+  }
+  return cursor_->ColumnName(index);
+}
+
+int Recordset::FindColumn(std::string_view name) const {
+  if (!cursor_) return -1;
+  int count = cursor_->ColumnCount();
+  for (int i = 0; i < count; ++i) {
+    if (EqualsNoCase(cursor_->ColumnName(i), name)) return i;
+  }
+  return -1;
+}
+
+int Recordset::ColumnIndex(std::string_view name) const {
+  int index = FindColumn(name);
+  if (index < 0) {
+    throw DbException(Format("Column %.*s is not in the result.",
+                             static_cast<int>(name.size()), name.data()));
+  }
+  return index;
+}
+
+void Recordset::CheckRow(int index) const {
+  if (IsEOF()) throw DbException("No current row in the result.");
+  if (index < 0 || index >= cursor_->ColumnCount()) {
+    throw DbException(Format("No column %d in the result.", index));
+  }
+}
+
+std::string Recordset::GetText(int index) const {
+  CheckRow(index);
+  return cursor_->IsNull(index) ? std::string() : cursor_->Text(index);
+}
+
+std::string Recordset::GetText(std::string_view name) const {
+  return GetText(ColumnIndex(name));
+}
+
+int32_t Recordset::GetLong(int index) const {
+  long value = LeadingNumber(GetText(index));
+  return static_cast<int32_t>(value);
+}
+
+int32_t Recordset::GetLong(std::string_view name) const {
+  return GetLong(ColumnIndex(name));
+}
+
+bool Recordset::IsNull(int index) const {
+  CheckRow(index);
+  return cursor_->IsNull(index);
+}
+
+}  // namespace vigilo

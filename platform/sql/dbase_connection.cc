@@ -1,0 +1,185 @@
+#include "platform/sql/dbase_connection.h"
+
+#include <sys/stat.h>
+
+#include <vector>
+
+#include "common/format.h"
+#include "common/text.h"
+#include "platform/sql/connection_string.h"
+#include "platform/sql/create_table_statement.h"
+#include "platform/sql/dbase_sql_rewriter.h"
+#include "platform/sql/dbf_file_names.h"
+#include "platform/sql/dbf_primary_key.h"
+#include "platform/sql/sql_tokens.h"
+#include "platform/sql/sqlite_error.h"
+
+namespace vigilo::sql {
+
+namespace {
+
+constexpr std::string_view kNoSuchTable = "no such table: ";
+
+// Rows of one prepared statement.
+class DbaseCursor : public Cursor {
+ public:
+  DbaseCursor(sqlite3* db, sqlite3_stmt* stmt) : db_(db), stmt_(stmt) {}
+  ~DbaseCursor() override { sqlite3_finalize(stmt_); }
+
+  bool Fetch() override {
+    int rc = sqlite3_step(stmt_);
+    if (rc == SQLITE_ROW) return true;
+    if (rc == SQLITE_DONE) return false;
+    throw SqliteError(db_, rc);
+  }
+  int ColumnCount() const override { return sqlite3_column_count(stmt_); }
+  std::string ColumnName(int index) const override {
+    const char* name = sqlite3_column_name(stmt_, index);
+    return name ? name : "";
+  }
+  bool IsNull(int index) const override {
+    return sqlite3_column_type(stmt_, index) == SQLITE_NULL;
+  }
+  std::string Text(int index) const override {
+    const unsigned char* text = sqlite3_column_text(stmt_, index);
+    if (!text) return "";
+    return std::string(reinterpret_cast<const char*>(text),
+                       static_cast<size_t>(sqlite3_column_bytes(stmt_, index)));
+  }
+
+ private:
+  sqlite3* db_;
+  sqlite3_stmt* stmt_;
+};
+
+bool IsDirectory(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace
+
+DbaseConnection::DbaseConnection(const std::string& connection_string) {
+  auto dir = ConnectionStringValue(connection_string, "DefaultDir");
+  if (!dir || dir->empty()) dir = ConnectionStringValue(connection_string, "DBQ");
+  if (!dir || dir->empty()) {
+    throw DbException("The dBase connection string names no DefaultDir.");
+  }
+  std::string path = *dir;
+  for (char& c : path) {
+    if (c == '\\') c = '/';
+  }
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  auto resolved = ResolveFileCase(path);
+  if (!resolved || !IsDirectory(*resolved)) {
+    throw DbException(Format("The dBase directory %s does not exist.", dir->c_str()));
+  }
+  ctx_.default_dir = *resolved;
+  int rc = sqlite3_open_v2(":memory:", &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                           nullptr);
+  if (rc != SQLITE_OK) {
+    DbException error = SqliteError(db_, rc);
+    sqlite3_close(db_);
+    db_ = nullptr;
+    throw error;
+  }
+  rc = RegisterDbfModule(db_, &ctx_);
+  if (rc != SQLITE_OK) {
+    DbException error = SqliteError(db_, rc);
+    sqlite3_close(db_);
+    db_ = nullptr;
+    throw error;
+  }
+}
+
+DbaseConnection::~DbaseConnection() {
+  // close_v2: a result still open keeps the database until it is finalized.
+  sqlite3_close_v2(db_);
+}
+
+bool DbaseConnection::AttachTable(const std::string& name) {
+  auto path = ResolveFileCase(TablePath(ctx_.default_dir, name));
+  if (!path) return false;
+  std::string create = "CREATE VIRTUAL TABLE main." + QuoteIdentifier(name) +
+                       " USING dbf(" + QuoteString(*path) + ")";
+  char* error = nullptr;
+  int rc = sqlite3_exec(db_, create.c_str(), nullptr, nullptr, &error);
+  if (rc != SQLITE_OK) {
+    std::string message = error ? error : sqlite3_errstr(rc);
+    sqlite3_free(error);
+    throw DbException(message, "HY000", rc);
+  }
+  return true;
+}
+
+DbaseConnection::Stmt DbaseConnection::Prepare(const std::string& statement) {
+  std::string text = RewriteDbaseSql(statement);
+  // Each round attaches one more table; a statement names only so many.
+  for (int round = 0; round < 256; ++round) {
+    sqlite3_stmt* stmt = nullptr;
+    int rc = sqlite3_prepare_v2(db_, text.c_str(), static_cast<int>(text.size()),
+                                &stmt, nullptr);
+    if (rc == SQLITE_OK) {
+      if (!stmt) throw DbException("The statement is empty.");
+      return Stmt(stmt);
+    }
+    std::string message = sqlite3_errmsg(db_);
+    if (message.rfind(kNoSuchTable, 0) != 0) throw SqliteError(db_, rc);
+    std::string name = message.substr(kNoSuchTable.size());
+    if (StartsWithNoCase(name, "main.") && !AttachTable(name)) name = name.substr(5);
+    if (!AttachTable(name)) {
+      throw DbException(Format("%s (no file %s)", message.c_str(),
+                               TablePath(ctx_.default_dir, name).c_str()),
+                        "42S02", rc);
+    }
+  }
+  throw DbException("The statement names too many tables.");
+}
+
+long DbaseConnection::CreateTable(const std::string& statement) {
+  std::optional<CreateTableStatement> create = ParseCreateTable(statement);
+  std::string path = TablePath(ctx_.default_dir, create->table);
+  if (ResolveFileCase(path)) {
+    throw DbException(Format("Table %s already exists.", create->table.c_str()),
+                      "42S01");
+  }
+  auto target = ResolveNewFile(path);
+  if (!target) {
+    throw DbException(Format("Cannot create table %s: its directory does not exist.",
+                             create->table.c_str()));
+  }
+  try {
+    DbfTable::Create(*target, create->fields)->Close();
+  } catch (const DbfError& e) {
+    throw DbException(e.what());
+  }
+  if (!create->primary_key.empty()) {
+    WritePrimaryKey(*target, PrimaryKey{create->key_name, create->primary_key});
+  }
+  ctx_.tables.erase(*target);  // a file of that name read before is gone
+  return 0;
+}
+
+long DbaseConnection::Execute(const std::string& statement) {
+  ++ctx_.epoch;
+  std::vector<Token> tokens = Tokenize(statement);
+  if (tokens.size() >= 2 && EqualsNoCase(tokens[0].text, "CREATE") &&
+      EqualsNoCase(tokens[1].text, "TABLE")) {
+    return CreateTable(statement);
+  }
+  Stmt stmt = Prepare(statement);
+  for (;;) {
+    int rc = sqlite3_step(stmt.get());
+    if (rc == SQLITE_DONE) break;
+    if (rc != SQLITE_ROW) throw SqliteError(db_, rc);
+  }
+  return sqlite3_stmt_readonly(stmt.get()) ? 0 : sqlite3_changes(db_);
+}
+
+std::unique_ptr<Cursor> DbaseConnection::Query(const std::string& statement) {
+  ++ctx_.epoch;
+  Stmt stmt = Prepare(statement);
+  return std::make_unique<DbaseCursor>(db_, stmt.release());
+}
+
+}  // namespace vigilo::sql

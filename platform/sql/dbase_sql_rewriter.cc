@@ -1,0 +1,235 @@
+#include "platform/sql/dbase_sql_rewriter.h"
+
+#include <sqlite3.h>
+
+#include <cctype>
+#include <cstdio>
+#include <ctime>
+
+#include "common/format.h"
+#include "common/text.h"
+#include "platform/sql/database.h"
+#include "platform/sql/sql_tokens.h"
+
+namespace vigilo::sql {
+
+namespace {
+
+bool IsWord(const Token& t, std::string_view word) {
+  return t.kind == TokenKind::kWord && EqualsNoCase(t.text, word);
+}
+
+bool IsPunct(const Token& t, char c) {
+  return t.kind == TokenKind::kPunct && t.text.size() == 1 && t.text[0] == c;
+}
+
+bool IsComparison(const Token& t) {
+  if (t.kind == TokenKind::kWord) return EqualsNoCase(t.text, "LIKE");
+  return t.kind == TokenKind::kOperator &&
+         (t.text == "=" || t.text == "==" || t.text == "<>" || t.text == "!=" ||
+          t.text == "<" || t.text == ">" || t.text == "<=" || t.text == ">=");
+}
+
+bool IsNameToken(const Token& t) {
+  return t.kind == TokenKind::kWord || t.kind == TokenKind::kBracketed ||
+         t.kind == TokenKind::kDoubleQuoted;
+}
+
+// Keywords that may legally stand before a comparison operator and so are
+// never taken for column names.
+bool KeepsKeyword(std::string_view word) {
+  static constexpr std::string_view kKeep[] = {
+      "NULL", "NOT", "END", "CURRENT_DATE", "CURRENT_TIME", "CURRENT_TIMESTAMP",
+      "AND", "OR", "WHERE", "SELECT", "SET", "ON", "WHEN", "THEN", "ELSE",
+      "CASE", "EXISTS", "IS", "IN", "BETWEEN", "ESCAPE", "COLLATE"};
+  for (std::string_view keep : kKeep) {
+    if (EqualsNoCase(word, keep)) return true;
+  }
+  return false;
+}
+
+bool IsSqliteKeyword(const std::string& word) {
+  return sqlite3_keyword_check(word.data(), static_cast<int>(word.size())) != 0;
+}
+
+std::string TodayIso() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return Format("%04d-%02d-%02d", local.tm_year + 1900, local.tm_mon + 1,
+                local.tm_mday);
+}
+
+// Index of the first token of the column reference that ends at `end`
+// (a name, possibly qualified as a.b or a.b.c); `end` itself when it is no
+// name.
+size_t ColumnReferenceStart(const std::vector<Token>& tokens, size_t end) {
+  size_t start = end;
+  while (start >= 2 && IsPunct(tokens[start - 1], '.') && IsNameToken(tokens[start - 2])) {
+    start -= 2;
+  }
+  return start;
+}
+
+// Removes table qualifiers from the targets of an UPDATE's SET list, which
+// SQLite does not accept (the assignments always name the updated table).
+void UnqualifySetList(std::vector<Token>& tokens) {
+  if (tokens.empty() || !IsWord(tokens[0], "UPDATE")) return;
+  int depth = 0;
+  bool in_set = false;
+  bool at_target = false;
+  for (size_t i = 1; i < tokens.size(); ++i) {
+    const Token& t = tokens[i];
+    if (IsPunct(t, '(')) ++depth;
+    if (IsPunct(t, ')')) --depth;
+    if (depth != 0) continue;
+    if (!in_set) {
+      if (IsWord(t, "SET")) in_set = at_target = true;
+      continue;
+    }
+    if (IsWord(t, "WHERE") || IsWord(t, "FROM")) break;
+    if (IsPunct(t, ',')) {
+      at_target = true;
+      continue;
+    }
+    if (at_target) {
+      at_target = false;
+      // tokens[i] starts a target: name (. name)*
+      size_t last = i;
+      while (last + 2 < tokens.size() && IsPunct(tokens[last + 1], '.') &&
+             IsNameToken(tokens[last + 2])) {
+        last += 2;
+      }
+      if (last != i && IsNameToken(tokens[i])) {
+        tokens[last].space = tokens[i].space;
+        tokens.erase(tokens.begin() + static_cast<long>(i),
+                     tokens.begin() + static_cast<long>(last));
+      }
+    }
+  }
+}
+
+}  // namespace
+
+bool IsDbfFileName(std::string_view name) {
+  return name.size() > 4 && EqualsNoCase(name.substr(name.size() - 4), ".dbf");
+}
+
+std::string IsoDateFromText(std::string_view text) {
+  std::string t = Trimmed(text);
+  int y = 0, m = 0, d = 0;
+  char tail = 0;
+  int n = 0;
+  if (std::sscanf(t.c_str(), "%d/%d/%d%n", &m, &d, &y, &n) == 3) {
+    if (n > 0 && static_cast<size_t>(n) < t.size() && t[static_cast<size_t>(n)] != ' ') {
+      return "";
+    }
+    size_t year_digits = 0;
+    for (size_t i = t.rfind('/') + 1; i < t.size() && std::isdigit(static_cast<unsigned char>(t[i])); ++i) {
+      ++year_digits;
+    }
+    if (year_digits <= 2) y += y < 50 ? 2000 : 1900;
+  } else if (std::sscanf(t.c_str(), "%d-%d-%d%c", &y, &m, &d, &tail) >= 3) {
+    // CCYY-MM-DD, possibly followed by a time that a date field drops.
+  } else if (t.size() == 8 && std::sscanf(t.c_str(), "%4d%2d%2d", &y, &m, &d) == 3) {
+  } else {
+    return "";
+  }
+  static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (y < 1 || y > 9999 || m < 1 || m > 12 || d < 1 || d > kDays[m - 1]) return "";
+  bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+  if (m == 2 && d == 29 && !leap) return "";
+  return Format("%04d-%02d-%02d", y, m, d);
+}
+
+std::string RewriteDbaseSql(std::string_view statement) {
+  std::string trailing;
+  std::vector<Token> tokens = Tokenize(statement, &trailing);
+  UnqualifySetList(tokens);
+
+  std::vector<Token> out;
+  out.reserve(tokens.size());
+  for (size_t i = 0; i < tokens.size(); ++i) {
+    Token t = tokens[i];
+    const Token* next = i + 1 < tokens.size() ? &tokens[i + 1] : nullptr;
+    bool qualified = i > 0 && IsPunct(tokens[i - 1], '.');
+    switch (t.kind) {
+      case TokenKind::kDateLiteral: {
+        std::string iso = IsoDateFromText(t.text.substr(1, t.text.size() - 2));
+        if (iso.empty()) {
+          throw DbException(Format("Invalid date literal %s in the statement.",
+                                   t.text.c_str()));
+        }
+        t.kind = TokenKind::kString;
+        t.text = QuoteString(iso);
+        break;
+      }
+      case TokenKind::kDoubleQuoted: {
+        std::string content = Unquote(t);
+        if (!IsDbfFileName(content)) {
+          t.kind = TokenKind::kString;
+          t.text = QuoteString(content);
+        }
+        break;
+      }
+      case TokenKind::kWord: {
+        if (!qualified && EqualsNoCase(t.text, "DATE") && next && IsPunct(*next, '(') &&
+            i + 2 < tokens.size() && IsPunct(tokens[i + 2], ')')) {
+          t.kind = TokenKind::kString;
+          t.text = QuoteString(TodayIso());
+          i += 2;
+          break;
+        }
+        bool column_keyword = false;
+        if (EqualsNoCase(t.text, "TO")) {
+          column_keyword = true;
+        } else if (EqualsNoCase(t.text, "VALUES")) {
+          column_keyword = !(next && IsPunct(*next, '('));
+        } else if (next && IsComparison(*next) && !KeepsKeyword(t.text) &&
+                   IsSqliteKeyword(t.text)) {
+          column_keyword = true;
+        }
+        if (column_keyword) {
+          t.kind = TokenKind::kDoubleQuoted;
+          t.text = QuoteIdentifier(t.text);
+        }
+        break;
+      }
+      case TokenKind::kOperator: {
+        if (t.text == "+" &&
+            ((!out.empty() && out.back().kind == TokenKind::kString) ||
+             (next && (next->kind == TokenKind::kString ||
+                       (next->kind == TokenKind::kDoubleQuoted &&
+                        !IsDbfFileName(Unquote(*next))))))) {
+          t.text = "||";
+          break;
+        }
+        bool equal = t.text == "=" || t.text == "==";
+        bool differ = t.text == "<>" || t.text == "!=";
+        if ((equal || differ) && next && IsWord(*next, "NULL") && !out.empty() &&
+            IsNameToken(out.back())) {
+          size_t start = ColumnReferenceStart(out, out.size() - 1);
+          std::string column;
+          for (size_t k = start; k < out.size(); ++k) column += out[k].text;
+          std::string space = out[start].space;
+          out.erase(out.begin() + static_cast<long>(start), out.end());
+          // A blank field reads as "" (the dBase driver gave NULL for it).
+          std::string test =
+              equal ? Format("(%s IS NULL OR %s = '')", column.c_str(), column.c_str())
+                    : Format("(%s IS NOT NULL AND %s <> '')", column.c_str(),
+                             column.c_str());
+          out.push_back(Token{TokenKind::kOther, test, space});
+          ++i;  // NULL consumed
+          continue;
+        }
+        break;
+      }
+      default:
+        break;
+    }
+    out.push_back(std::move(t));
+  }
+  return JoinTokens(out, trailing);
+}
+
+}  // namespace vigilo::sql

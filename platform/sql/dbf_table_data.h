@@ -1,0 +1,135 @@
+// The rows of one .dbf file as the embedded dBase engine reads them: every
+// field decoded once into columns held in memory, kept while the file is
+// unchanged, with equality indexes built on demand and the primary key (kept
+// in a side file, see dbf_primary_key.h) enforced on writes. Writes go to the
+// file through the xBase library at once and are mirrored here, so a
+// connection does not re-read a table after its own writes.
+//
+// Values: character fields with trailing blanks removed (a blank field is
+// "", never NULL); N fields without decimals as 64-bit integers and with
+// decimals (and F fields) as reals, blank ones as NULL; D fields as
+// 'CCYY-MM-DD' text, blank ones as NULL; L fields as 1/0, NULL when unknown;
+// M fields as their whole memo text.
+//
+// Thread-safety: one thread at a time (that of its connection).
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "platform/xbase/dbf_table.h"
+
+namespace vigilo::sql {
+
+enum class ColumnKind { kText, kInteger, kReal, kDate, kMemo };
+
+// A value given to a write. kUnchanged leaves the field as it is.
+struct CellValue {
+  enum Kind { kNull, kInteger, kReal, kText, kUnchanged } kind = kNull;
+  int64_t integer = 0;
+  double real = 0;
+  std::string text;
+};
+
+// Rows whose key equals one value, sorted by key: the rows of a key are a
+// contiguous range of `rows`.
+struct EqIndex {
+  std::vector<uint32_t> rows;
+  std::vector<int64_t> int_keys;             // integer columns
+  std::vector<std::string_view> text_keys;   // text columns (views into the data)
+};
+
+class DbfTableData {
+ public:
+  // Opens the file (for writing when allowed). Throws DbfError.
+  explicit DbfTableData(const std::string& path);
+
+  const std::string& path() const { return path_; }
+  const std::vector<DbfField>& fields() const { return table_->Fields(); }
+  int ColumnCount() const { return static_cast<int>(columns_.size()); }
+  ColumnKind Kind(int column) const { return columns_[column].kind; }
+
+  // Re-reads the file when it changed since it was last read. The file is
+  // looked at once per `epoch` (the connection counts statements), so a join
+  // does not stat the file once per outer row.
+  void Refresh(uint64_t epoch);
+  // Rows (records, deleted ones included); row r is record r + 1.
+  uint32_t RowCount() const { return rows_; }
+  // The record count from the header, without loading (for planning).
+  uint32_t EstimatedRows();
+  bool IsDeleted(uint32_t row) const { return deleted_[row] != 0; }
+
+  bool IsNull(uint32_t row, int column) const;
+  int64_t Integer(uint32_t row, int column) const;
+  double Real(uint32_t row, int column) const;
+  std::string_view Text(uint32_t row, int column) const;  // kText, kDate
+  std::string Memo(uint32_t row, int column);
+
+  // True when an equality on the column can use an index (text, date and
+  // integer columns).
+  bool Indexable(int column) const;
+  // The equality index of a column, built on first use after a change.
+  std::shared_ptr<const EqIndex> Index(int column);
+
+  // Writes. Values follow the column order. Throw DbfError on a value the
+  // field cannot hold, DbException on a primary-key violation.
+  uint32_t Insert(const std::vector<CellValue>& values);  // returns the row
+  void Update(uint32_t row, const std::vector<CellValue>& values);
+  void Delete(uint32_t row);
+
+ private:
+  struct Column {
+    ColumnKind kind;
+    int field;
+    std::vector<int64_t> ints;
+    std::vector<double> reals;
+    std::string arena;            // texts of all rows, one after the other
+    std::vector<uint64_t> ends;   // end of row r's text in arena
+    std::vector<uint8_t> nulls;
+    std::unordered_map<uint32_t, std::string> overrides;  // texts rewritten since loading
+    std::shared_ptr<const EqIndex> index;
+  };
+  struct FileStamp {
+    ino_t inode = 0;
+    off_t size = -1;
+    int64_t mtime_ns = -1;
+    bool operator==(const FileStamp&) const = default;
+  };
+
+  FileStamp Stamp() const;
+  void Reopen();
+  void Load();
+  void AppendDecoded(std::string_view record);
+  void RedecodeRow(uint32_t row, std::string_view record);
+  void AssignValue(int column, const CellValue& value);
+  std::string KeyPart(uint32_t row, int column) const;
+  std::string KeyOf(uint32_t row) const;
+  std::string KeyOfValues(const std::vector<CellValue>& values, uint32_t row) const;
+  void BuildKeySet();
+  void DropIndexes();
+  void AfterWrite();
+
+  std::string path_;
+  std::unique_ptr<DbfTable> table_;
+  std::vector<Column> columns_;
+  std::vector<uint8_t> deleted_;
+  uint32_t rows_ = 0;
+  bool loaded_ = false;
+  bool fresh_open_ = true;  // table_ was just opened and read nothing yet
+  FileStamp stamp_;
+  uint64_t checked_epoch_ = 0;
+
+  std::string key_name_;
+  std::vector<int> key_columns_;  // primary key; empty when none
+  std::optional<std::unordered_set<std::string>> key_set_;
+};
+
+}  // namespace vigilo::sql

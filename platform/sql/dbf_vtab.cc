@@ -1,0 +1,391 @@
+// Module methods appear in the order SQLite calls them.
+#include "platform/sql/dbf_vtab.h"
+
+#include <stdlib.h>
+
+#include <algorithm>
+#include <exception>
+
+#include "common/format.h"
+#include "common/text.h"
+#include "platform/sql/sql_tokens.h"
+
+namespace vigilo::sql {
+
+std::shared_ptr<DbfTableData> DbaseContext::Table(const std::string& path) {
+  std::string key = path;
+  if (char* real = realpath(path.c_str(), nullptr)) {
+    key = real;
+    free(real);
+  }
+  auto it = tables.find(key);
+  if (it != tables.end()) return it->second;
+  auto data = std::make_shared<DbfTableData>(path);
+  tables.emplace(key, data);
+  return data;
+}
+
+namespace {
+
+struct DbfVtab {
+  sqlite3_vtab base;  // must come first
+  DbaseContext* ctx;
+  std::shared_ptr<DbfTableData> data;
+};
+
+struct DbfCursor {
+  sqlite3_vtab_cursor base;  // must come first
+  std::shared_ptr<DbfTableData> data;
+  std::shared_ptr<const EqIndex> index;  // set when reading by index
+  size_t pos = 0;                        // row (scan) or index position
+  size_t end = 0;
+};
+
+DbfVtab* VtabOf(sqlite3_vtab* v) { return reinterpret_cast<DbfVtab*>(v); }
+DbfCursor* CursorOf(sqlite3_vtab_cursor* c) { return reinterpret_cast<DbfCursor*>(c); }
+
+// Moves an error text into the table's zErrMsg, where SQLite picks it up.
+int SetError(sqlite3_vtab* vtab, std::string message, int rc = SQLITE_ERROR) {
+  while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) {
+    message.pop_back();
+  }
+  sqlite3_free(vtab->zErrMsg);
+  vtab->zErrMsg = sqlite3_mprintf("%s", message.c_str());
+  return vtab->zErrMsg ? rc : SQLITE_NOMEM;
+}
+
+int ErrorFromException(sqlite3_vtab* vtab) {
+  try {
+    throw;
+  } catch (const std::bad_alloc&) {
+    return SQLITE_NOMEM;
+  } catch (const std::exception& e) {
+    return SetError(vtab, e.what());
+  }
+}
+
+std::string DeclaredType(const DbfTableData& data, int column) {
+  switch (data.Kind(column)) {
+    case ColumnKind::kInteger: return "INTEGER";
+    case ColumnKind::kReal: return "REAL";
+    case ColumnKind::kDate: return "TEXT";
+    default: return "TEXT COLLATE RTRIM";  // blank-insensitive, as the dBase driver
+  }
+}
+
+// xCreate / xConnect: argv[3] is the quoted path of the .dbf file.
+int DbfConnect(sqlite3* db, void* aux, int argc, const char* const* argv,
+               sqlite3_vtab** out, char** err) {
+  auto* ctx = static_cast<DbaseContext*>(aux);
+  if (argc < 4) {
+    *err = sqlite3_mprintf("dbf: the file name is missing");
+    return SQLITE_ERROR;
+  }
+  try {
+    std::vector<Token> tokens = Tokenize(argv[3]);
+    std::string path = tokens.empty() ? "" : Unquote(tokens[0]);
+    std::shared_ptr<DbfTableData> data = ctx->Table(path);
+    std::string schema = "CREATE TABLE x(";
+    for (int i = 0; i < data->ColumnCount(); ++i) {
+      if (i > 0) schema += ", ";
+      // Quoted, as field names may be keywords (Values, FROM, TO, DATE).
+      schema += QuoteIdentifier(data->fields()[i].name) + " " + DeclaredType(*data, i);
+    }
+    schema += ")";
+    int rc = sqlite3_declare_vtab(db, schema.c_str());
+    if (rc != SQLITE_OK) {
+      *err = sqlite3_mprintf("dbf: %s", sqlite3_errmsg(db));
+      return rc;
+    }
+    auto vtab = std::make_unique<DbfVtab>();
+    vtab->base = sqlite3_vtab{};
+    vtab->ctx = ctx;
+    vtab->data = std::move(data);
+    *out = &vtab.release()->base;
+    return SQLITE_OK;
+  } catch (const std::exception& e) {
+    *err = sqlite3_mprintf("%s", e.what());
+    return SQLITE_ERROR;
+  }
+}
+
+// xBestIndex. idxNum is the contract with xFilter:
+//   0      full scan in record order;
+//   c + 1  rows whose column c equals argv[0], served by the column's
+//          equality index (text columns only under collation BINARY or
+//          RTRIM). SQLite still checks every constraint itself (omit is
+//          never set), so the index may return a superset.
+int DbfBestIndex(sqlite3_vtab* v, sqlite3_index_info* info) {
+  DbfVtab* vtab = VtabOf(v);
+  try {
+    double rows = std::max<double>(1, vtab->data->EstimatedRows());
+    int best = -1;
+    for (int i = 0; i < info->nConstraint; ++i) {
+      const auto& c = info->aConstraint[i];
+      if (!c.usable || c.op != SQLITE_INDEX_CONSTRAINT_EQ || c.iColumn < 0) continue;
+      if (!vtab->data->Indexable(c.iColumn)) continue;
+      if (vtab->data->Kind(c.iColumn) != ColumnKind::kInteger) {
+        const char* coll = sqlite3_vtab_collation(info, i);
+        if (coll && !EqualsNoCase(coll, "RTRIM") && !EqualsNoCase(coll, "BINARY")) {
+          continue;
+        }
+      }
+      best = i;
+      break;
+    }
+    if (best < 0) {
+      info->idxNum = 0;
+      info->estimatedCost = rows;
+      info->estimatedRows = static_cast<sqlite3_int64>(rows);
+      return SQLITE_OK;
+    }
+    info->idxNum = info->aConstraint[best].iColumn + 1;
+    info->aConstraintUsage[best].argvIndex = 1;
+    info->aConstraintUsage[best].omit = 0;
+    info->estimatedRows = 10;
+    info->estimatedCost = 10;
+    return SQLITE_OK;
+  } catch (...) {
+    return ErrorFromException(v);
+  }
+}
+
+int DbfDisconnect(sqlite3_vtab* v) {
+  std::unique_ptr<DbfVtab> owned(VtabOf(v));
+  sqlite3_free(v->zErrMsg);
+  return SQLITE_OK;
+}
+
+int DbfOpen(sqlite3_vtab* v, sqlite3_vtab_cursor** out) {
+  auto cursor = std::make_unique<DbfCursor>();
+  cursor->base = sqlite3_vtab_cursor{};
+  cursor->data = VtabOf(v)->data;
+  *out = &cursor.release()->base;
+  return SQLITE_OK;
+}
+
+int DbfClose(sqlite3_vtab_cursor* c) {
+  std::unique_ptr<DbfCursor> owned(CursorOf(c));
+  return SQLITE_OK;
+}
+
+bool CurrentDeleted(DbfCursor* cur) {
+  uint32_t row = cur->index ? cur->index->rows[cur->pos] : static_cast<uint32_t>(cur->pos);
+  return cur->data->IsDeleted(row);
+}
+
+void SkipDeleted(DbfCursor* cur) {
+  while (cur->pos < cur->end && CurrentDeleted(cur)) ++cur->pos;
+}
+
+// The range of index entries equal to the value, empty when the value cannot
+// equal any entry.
+void LookUp(DbfCursor* cur, const EqIndex& index, ColumnKind kind, sqlite3_value* v) {
+  cur->pos = cur->end = 0;
+  if (sqlite3_value_type(v) == SQLITE_NULL) return;
+  if (kind == ColumnKind::kInteger) {
+    int64_t key = 0;
+    switch (sqlite3_value_type(v)) {
+      case SQLITE_INTEGER:
+        key = sqlite3_value_int64(v);
+        break;
+      case SQLITE_FLOAT: {
+        double d = sqlite3_value_double(v);
+        if (d != static_cast<double>(static_cast<int64_t>(d))) return;
+        key = static_cast<int64_t>(d);
+        break;
+      }
+      default: {
+        // A text compared with an integer column is converted as SQLite's
+        // numeric affinity does; a text that is no number matches nothing.
+        std::string text = Trimmed(reinterpret_cast<const char*>(sqlite3_value_text(v)));
+        char* end = nullptr;
+        double d = strtod(text.c_str(), &end);
+        if (text.empty() || *end != 0 || d != static_cast<double>(static_cast<int64_t>(d))) {
+          return;
+        }
+        key = static_cast<int64_t>(d);
+      }
+    }
+    auto [lo, hi] = std::equal_range(index.int_keys.begin(), index.int_keys.end(), key);
+    cur->pos = static_cast<size_t>(lo - index.int_keys.begin());
+    cur->end = static_cast<size_t>(hi - index.int_keys.begin());
+    return;
+  }
+  std::string_view key(reinterpret_cast<const char*>(sqlite3_value_text(v)),
+                       static_cast<size_t>(sqlite3_value_bytes(v)));
+  while (!key.empty() && key.back() == ' ') key.remove_suffix(1);
+  auto [lo, hi] = std::equal_range(index.text_keys.begin(), index.text_keys.end(), key);
+  cur->pos = static_cast<size_t>(lo - index.text_keys.begin());
+  cur->end = static_cast<size_t>(hi - index.text_keys.begin());
+}
+
+int DbfFilter(sqlite3_vtab_cursor* c, int idx_num, const char*, int argc,
+              sqlite3_value** argv) {
+  DbfCursor* cur = CursorOf(c);
+  DbfVtab* vtab = VtabOf(c->pVtab);
+  try {
+    cur->data->Refresh(vtab->ctx->epoch);
+    cur->index.reset();
+    if (idx_num > 0 && argc >= 1) {
+      int column = idx_num - 1;
+      cur->index = cur->data->Index(column);
+      LookUp(cur, *cur->index, cur->data->Kind(column), argv[0]);
+    } else {
+      cur->pos = 0;
+      cur->end = cur->data->RowCount();
+    }
+    SkipDeleted(cur);
+    return SQLITE_OK;
+  } catch (...) {
+    return ErrorFromException(c->pVtab);
+  }
+}
+
+int DbfNext(sqlite3_vtab_cursor* c) {
+  DbfCursor* cur = CursorOf(c);
+  ++cur->pos;
+  SkipDeleted(cur);
+  return SQLITE_OK;
+}
+
+int DbfEof(sqlite3_vtab_cursor* c) {
+  DbfCursor* cur = CursorOf(c);
+  return cur->pos >= cur->end;
+}
+
+uint32_t CurrentRow(DbfCursor* cur) {
+  return cur->index ? cur->index->rows[cur->pos] : static_cast<uint32_t>(cur->pos);
+}
+
+int DbfColumn(sqlite3_vtab_cursor* c, sqlite3_context* ctx, int column) {
+  DbfCursor* cur = CursorOf(c);
+  // An UPDATE that leaves this column alone needs no value (and a memo
+  // then is not read and not rewritten).
+  if (sqlite3_vtab_nochange(ctx)) return SQLITE_OK;
+  try {
+    uint32_t row = CurrentRow(cur);
+    DbfTableData& data = *cur->data;
+    if (data.IsNull(row, column)) {
+      sqlite3_result_null(ctx);
+      return SQLITE_OK;
+    }
+    switch (data.Kind(column)) {
+      case ColumnKind::kInteger:
+        sqlite3_result_int64(ctx, data.Integer(row, column));
+        break;
+      case ColumnKind::kReal:
+        sqlite3_result_double(ctx, data.Real(row, column));
+        break;
+      case ColumnKind::kMemo: {
+        std::string memo = data.Memo(row, column);
+        sqlite3_result_text(ctx, memo.data(), static_cast<int>(memo.size()),
+                            SQLITE_TRANSIENT);
+        break;
+      }
+      default: {
+        std::string_view text = data.Text(row, column);
+        sqlite3_result_text(ctx, text.data(), static_cast<int>(text.size()),
+                            SQLITE_TRANSIENT);
+      }
+    }
+    return SQLITE_OK;
+  } catch (...) {
+    return ErrorFromException(c->pVtab);
+  }
+}
+
+int DbfRowid(sqlite3_vtab_cursor* c, sqlite3_int64* rowid) {
+  *rowid = static_cast<sqlite3_int64>(CurrentRow(CursorOf(c))) + 1;  // record number
+  return SQLITE_OK;
+}
+
+CellValue ToCell(sqlite3_value* v) {
+  CellValue cell;
+  if (sqlite3_value_nochange(v)) {
+    cell.kind = CellValue::kUnchanged;
+    return cell;
+  }
+  switch (sqlite3_value_type(v)) {
+    case SQLITE_NULL: cell.kind = CellValue::kNull; break;
+    case SQLITE_INTEGER:
+      cell.kind = CellValue::kInteger;
+      cell.integer = sqlite3_value_int64(v);
+      break;
+    case SQLITE_FLOAT:
+      cell.kind = CellValue::kReal;
+      cell.real = sqlite3_value_double(v);
+      break;
+    default:
+      cell.kind = CellValue::kText;
+      cell.text.assign(reinterpret_cast<const char*>(sqlite3_value_text(v)),
+                       static_cast<size_t>(sqlite3_value_bytes(v)));
+  }
+  return cell;
+}
+
+// xUpdate: argc 1 deletes record argv[0]; argv[0] NULL inserts; otherwise
+// updates record argv[0] (the record number cannot change).
+int DbfUpdate(sqlite3_vtab* v, int argc, sqlite3_value** argv, sqlite3_int64* rowid) {
+  DbfVtab* vtab = VtabOf(v);
+  try {
+    DbfTableData& data = *vtab->data;
+    data.Refresh(vtab->ctx->epoch);
+    if (argc == 1) {
+      data.Delete(static_cast<uint32_t>(sqlite3_value_int64(argv[0]) - 1));
+      return SQLITE_OK;
+    }
+    std::vector<CellValue> values;
+    for (int i = 2; i < argc; ++i) values.push_back(ToCell(argv[i]));
+    if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
+      if (sqlite3_value_type(argv[1]) != SQLITE_NULL) {
+        return SetError(v, "dbf: a record number cannot be chosen on insert");
+      }
+      *rowid = static_cast<sqlite3_int64>(data.Insert(values)) + 1;
+      return SQLITE_OK;
+    }
+    sqlite3_int64 old_row = sqlite3_value_int64(argv[0]);
+    if (sqlite3_value_int64(argv[1]) != old_row) {
+      return SetError(v, "dbf: a record number cannot change");
+    }
+    data.Update(static_cast<uint32_t>(old_row - 1), values);
+    return SQLITE_OK;
+  } catch (...) {
+    return ErrorFromException(v);
+  }
+}
+
+sqlite3_module kDbfModule = {
+    /* iVersion */ 0,
+    /* xCreate */ DbfConnect,
+    /* xConnect */ DbfConnect,
+    /* xBestIndex */ DbfBestIndex,
+    /* xDisconnect */ DbfDisconnect,
+    /* xDestroy */ DbfDisconnect,  // the file stays: DROP only forgets the name
+    /* xOpen */ DbfOpen,
+    /* xClose */ DbfClose,
+    /* xFilter */ DbfFilter,
+    /* xNext */ DbfNext,
+    /* xEof */ DbfEof,
+    /* xColumn */ DbfColumn,
+    /* xRowid */ DbfRowid,
+    /* xUpdate */ DbfUpdate,
+    /* xBegin */ nullptr,
+    /* xSync */ nullptr,
+    /* xCommit */ nullptr,
+    /* xRollback */ nullptr,
+    /* xFindFunction */ nullptr,
+    /* xRename */ nullptr,
+    /* xSavepoint */ nullptr,
+    /* xRelease */ nullptr,
+    /* xRollbackTo */ nullptr,
+    /* xShadowName */ nullptr,
+};
+
+}  // namespace
+
+int RegisterDbfModule(sqlite3* db, DbaseContext* ctx) {
+  return sqlite3_create_module(db, "dbf", &kDbfModule, ctx);
+}
+
+}  // namespace vigilo::sql

@@ -1,0 +1,133 @@
+#include "platform/sql/odbc_connection.h"
+
+#include <vector>
+
+#include "platform/sql/connection_string.h"
+
+namespace vigilo::sql {
+
+namespace {
+
+// Rows of one executed statement; each row's columns are read whole when
+// the row is fetched, so that callers may read them in any order.
+class OdbcCursor : public Cursor {
+ public:
+  explicit OdbcCursor(OdbcHandle stmt) : stmt_(std::move(stmt)) {
+    SQLSMALLINT count = 0;
+    CheckOdbc(SQLNumResultCols(stmt_.get(), &count), stmt_,
+              "Cannot count the result's columns.");
+    for (SQLUSMALLINT i = 1; i <= count; ++i) names_.push_back(DescribeName(i));
+    values_.resize(names_.size());
+    nulls_.resize(names_.size(), true);
+  }
+
+  bool Fetch() override {
+    if (names_.empty()) return false;
+    SQLRETURN rc = SQLFetch(stmt_.get());
+    if (rc == SQL_NO_DATA) return false;
+    CheckOdbc(rc, stmt_, "Cannot fetch the next row.");
+    for (size_t i = 0; i < names_.size(); ++i) ReadColumn(i);
+    return true;
+  }
+
+  int ColumnCount() const override { return static_cast<int>(names_.size()); }
+  std::string ColumnName(int index) const override { return names_[index]; }
+  bool IsNull(int index) const override { return nulls_[index]; }
+  std::string Text(int index) const override { return values_[index]; }
+
+ private:
+  std::string DescribeName(SQLUSMALLINT column) {
+    std::vector<SQLCHAR> name(256, 0);
+    SQLSMALLINT length = 0, type = 0, digits = 0, nullable = 0;
+    SQLULEN size = 0;
+    CheckOdbc(SQLDescribeCol(stmt_.get(), column, name.data(),
+                             static_cast<SQLSMALLINT>(name.size()), &length, &type,
+                             &size, &digits, &nullable),
+              stmt_, "Cannot describe a result column.");
+    if (length >= static_cast<SQLSMALLINT>(name.size())) {
+      name.assign(static_cast<size_t>(length) + 1, 0);
+      CheckOdbc(SQLDescribeCol(stmt_.get(), column, name.data(),
+                               static_cast<SQLSMALLINT>(name.size()), &length,
+                               &type, &size, &digits, &nullable),
+                stmt_, "Cannot describe a result column.");
+    }
+    return std::string(reinterpret_cast<char*>(name.data()));
+  }
+
+  // Reads a column as text in pieces: SQLGetData returns 01004 (data
+  // truncated) while more of the value remains.
+  void ReadColumn(size_t index) {
+    std::string value;
+    std::vector<char> buffer(4096);
+    bool is_null = false;
+    for (;;) {
+      SQLLEN indicator = 0;
+      SQLRETURN rc = SQLGetData(stmt_.get(), static_cast<SQLUSMALLINT>(index + 1),
+                                SQL_C_CHAR, buffer.data(),
+                                static_cast<SQLLEN>(buffer.size()), &indicator);
+      if (rc == SQL_NO_DATA) break;
+      CheckOdbc(rc, stmt_, "Cannot read a result column.");
+      if (indicator == SQL_NULL_DATA) {
+        is_null = true;
+        break;
+      }
+      size_t piece = (indicator == SQL_NO_TOTAL ||
+                      indicator >= static_cast<SQLLEN>(buffer.size()))
+                         ? buffer.size() - 1
+                         : static_cast<size_t>(indicator);
+      value.append(buffer.data(), piece);
+      if (rc == SQL_SUCCESS) break;
+      if (piece < buffer.size() - 1) break;  // info without truncation
+    }
+    values_[index] = std::move(value);
+    nulls_[index] = is_null;
+  }
+
+  OdbcHandle stmt_;
+  std::vector<std::string> names_;
+  std::vector<std::string> values_;
+  std::vector<bool> nulls_;
+};
+
+}  // namespace
+
+OdbcConnection::OdbcConnection(const std::string& connection_string)
+    : env_(NewOdbcEnvironment()), dbc_(SQL_HANDLE_DBC, env_.get()) {
+  std::string text = DriverConnectString(connection_string);
+  SQLCHAR out[1024];
+  SQLSMALLINT out_length = 0;
+  SQLRETURN rc = SQLDriverConnect(
+      dbc_.get(), nullptr, reinterpret_cast<SQLCHAR*>(text.data()),
+      static_cast<SQLSMALLINT>(text.size()), out, sizeof out, &out_length,
+      SQL_DRIVER_NOPROMPT);
+  CheckOdbc(rc, dbc_, "Unable to connect to the data source.");
+  dbc_.MarkConnected();
+}
+
+OdbcHandle OdbcConnection::Run(const std::string& statement, bool* no_data) {
+  OdbcHandle stmt(SQL_HANDLE_STMT, dbc_.get());
+  SQLRETURN rc = SQLExecDirect(stmt.get(),
+                               reinterpret_cast<SQLCHAR*>(
+                                   const_cast<char*>(statement.c_str())),
+                               static_cast<SQLINTEGER>(statement.size()));
+  *no_data = rc == SQL_NO_DATA;
+  if (!*no_data) CheckOdbc(rc, stmt, "The statement failed.");
+  return stmt;
+}
+
+long OdbcConnection::Execute(const std::string& statement) {
+  bool no_data = false;
+  OdbcHandle stmt = Run(statement, &no_data);
+  if (no_data) return 0;
+  SQLLEN rows = -1;
+  if (!SQL_SUCCEEDED(SQLRowCount(stmt.get(), &rows))) rows = -1;
+  return static_cast<long>(rows);
+}
+
+std::unique_ptr<Cursor> OdbcConnection::Query(const std::string& statement) {
+  bool no_data = false;
+  OdbcHandle stmt = Run(statement, &no_data);
+  return std::make_unique<OdbcCursor>(std::move(stmt));
+}
+
+}  // namespace vigilo::sql

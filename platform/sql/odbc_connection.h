@@ -1,0 +1,33 @@
+// The ODBC backend of Database on unixODBC: SQLDriverConnect without any
+// prompting, direct execution, and forward-only results whose columns are
+// read whole as text, however long (memo-sized texts included).
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/sql/connection.h"
+#include "platform/sql/odbc_handle.h"
+
+namespace vigilo::sql {
+
+class OdbcConnection : public Connection {
+ public:
+  // Connects; throws DbException with the driver manager's or driver's
+  // diagnostics when the connection cannot be made.
+  explicit OdbcConnection(const std::string& connection_string);
+
+  long Execute(const std::string& statement) override;
+  std::unique_ptr<Cursor> Query(const std::string& statement) override;
+  bool IsDbase() const override { return false; }
+
+ private:
+  // Allocates a statement and runs `statement` on it; SQL_NO_DATA (a DELETE
+  // or UPDATE that changed no row) counts as success.
+  OdbcHandle Run(const std::string& statement, bool* no_data);
+
+  OdbcHandle env_;
+  OdbcHandle dbc_;
+};
+
+}  // namespace vigilo::sql
