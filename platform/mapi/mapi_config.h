@@ -1,10 +1,10 @@
 // The provider's configuration, mapi.ini: profiles, address book, delivery.
 //
-// A small reader of its own keeps the plugin free of the programs' libraries:
+// Read with the installation's INI profile functions (common/ini_profile.h):
 // sections and keys compare without regard to case, the first match wins,
-// names and values are trimmed of blanks, and lines starting with ";" are
-// comments. The file is read whole at logon (the session keeps that snapshot)
-// and for each resolution without a session.
+// names and values are trimmed, and lines starting with ";" are comments. The
+// file is read at logon (the session keeps that snapshot) and for each
+// resolution without a session.
 #pragma once
 
 #include <optional>

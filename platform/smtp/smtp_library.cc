@@ -120,8 +120,8 @@ VGSMTP_EXPORT int32_t SmtpSendMail(const SmtpMessage* message) {
   }
 }
 
+// Keeps the last error, so that a caller can close first and log after.
 VGSMTP_EXPORT int32_t SmtpCloseSession(void) {
-  last_error.clear();
   std::lock_guard<std::mutex> lock(session_mutex);
   session.client.reset();
   return VGSMTP_OK;

@@ -58,11 +58,12 @@ int32_t SmtpOpenSession(void);
  * the server fails the whole message. */
 int32_t SmtpSendMail(const SmtpMessage* message);
 
-/* Ends the session and its connection (idempotent). */
+/* Ends the session and its connection (idempotent). Leaves SmtpLastError as
+ * it was, so the text of a failed send can be read after closing. */
 int32_t SmtpCloseSession(void);
 
-/* Optional: the text of the calling thread's last failure, empty after a
- * success. Valid until the thread's next call. */
+/* Optional: the text of the calling thread's last failure; SmtpOpenSession
+ * and SmtpSendMail reset it to empty. Valid until the thread's next call. */
 const char* SmtpLastError(void);
 
 typedef int32_t (*SmtpOpenSessionFn)(void);

@@ -1,0 +1,82 @@
+#!/usr/bin/python3
+"""SMTP sink for tests: accepts every message on 127.0.0.1 and stores it.
+
+Usage: smtp_sink.py DIR. Listens on a free port, writes the port number to
+DIR/port once it accepts connections, and stores message N as
+  DIR/N.eml       the data as received (dot-stuffing removed),
+  DIR/N.subject   the Subject header decoded to UTF-8,
+  DIR/N.body      the body decoded (transfer encoding and charset) to UTF-8,
+  DIR/N.envelope  "MAIL FROM:<a>" and one "RCPT TO:<b>" line per recipient,
+written last, so a message counts once its .envelope file exists.
+Recipients whose local part starts with "reject" are refused with 550, so
+tests can see a server refuse delivery.
+Stops on SIGTERM or when its standard input closes (the test process died).
+Needs Debian's python3-aiosmtpd, so it runs under /usr/bin/python3.
+"""
+import asyncio
+import email
+import email.policy
+import os
+import signal
+import sys
+
+from aiosmtpd.smtp import SMTP
+
+
+def write_file(path, data):
+    temp = path + ".tmp"
+    with open(temp, "wb") as out:
+        out.write(data)
+    os.replace(temp, path)
+
+
+class StoreHandler:
+    def __init__(self, directory):
+        self.directory = directory
+        self.count = 0
+
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        if address.lower().startswith("reject"):
+            return "550 5.1.1 No such user here"
+        envelope.rcpt_tos.append(address)
+        return "250 OK"
+
+    async def handle_DATA(self, server, session, envelope):
+        self.count += 1
+        base = os.path.join(self.directory, "%05d" % self.count)
+        data = envelope.original_content or envelope.content
+        write_file(base + ".eml", data)
+        try:
+            message = email.message_from_bytes(data, policy=email.policy.default)
+            subject = str(message.get("subject", ""))
+            body = message.get_content() if not message.is_multipart() else ""
+        except Exception as error:  # keep the raw data even if parsing fails
+            subject, body = "", "unparsable: %s" % error
+        write_file(base + ".subject", subject.encode("utf-8", "surrogateescape"))
+        write_file(base + ".body", body.encode("utf-8", "surrogateescape"))
+        lines = ["MAIL FROM:<%s>" % envelope.mail_from]
+        lines += ["RCPT TO:<%s>" % rcpt for rcpt in envelope.rcpt_tos]
+        write_file(base + ".envelope", ("\n".join(lines) + "\n").encode("utf-8"))
+        return "250 Message accepted for delivery"
+
+
+async def main(directory):
+    loop = asyncio.get_running_loop()
+    handler = StoreHandler(directory)
+    server = await loop.create_server(
+        lambda: SMTP(handler, hostname="sink.test"), host="127.0.0.1", port=0)
+    port = server.sockets[0].getsockname()[1]
+    write_file(os.path.join(directory, "port"), str(port).encode())
+
+    stop = asyncio.Event()
+    loop.add_signal_handler(signal.SIGTERM, stop.set)
+    loop.add_signal_handler(signal.SIGINT, stop.set)
+    loop.add_reader(sys.stdin.fileno(),
+                    lambda: None if os.read(sys.stdin.fileno(), 4096) else stop.set())
+    await stop.wait()
+    server.close()
+    await server.wait_closed()
+
+
+if __name__ == "__main__":
+    asyncio.run(main(sys.argv[1]))
