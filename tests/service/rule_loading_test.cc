@@ -1,0 +1,156 @@
+// Rule loading through the embedded dBase engine: the rule table written
+// with the xBase library, read with the service's query, listed in the run
+// log.
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "common/format.h"
+#include "common/ini_profile.h"
+#include "platform/host/message_line.h"
+#include "service/log_stream.h"
+#include "service/read_thread.h"
+#include "tests/service/rule_table_fixture.h"
+#include "tests/service/service_fixture.h"
+
+namespace vigilo {
+namespace {
+
+using testing::RuleRow;
+using testing::WriteRuleTable;
+
+class RuleLoadingTest : public ::testing::Test {
+ protected:
+  RuleLoadingTest() {
+    std::filesystem::create_directories(ProjectDir());
+    worker_.projects.emplace();
+    // Every project, whatever its kind, lives in dBase files here.
+    worker_.resolvers.project = [this](int32_t, const std::string&,
+                                       const std::string& project, const CServerPaths&) {
+      if (unreachable_ == project) return ProjectSource{};
+      return ProjectSource{ProjectDir(), ProjectDir() + "/" + project + ".INI",
+                           Format("Driver={Microsoft dBase Driver (*.dbf)};DefaultDir=%s;"
+                                  "DriverId=277;DSN=;",
+                                  ProjectDir().c_str())};
+    };
+  }
+
+  std::string RuleTable() const { return install_.OrvhomeDir() + "/Vigtab.dbf"; }
+  std::string ProjectDir() const { return install_.ServerDir() + "/proj"; }
+  std::string Listing() {
+    log_.Write("");
+    worker_.WriteProjectListing();
+    return log_.Text();
+  }
+
+  testing::Installation install_;
+  LogStream log_{[this] { return install_.LogFile(); }};
+  CReadThread worker_{&log_};
+  std::string unreachable_;
+};
+
+TEST_F(RuleLoadingTest, ListsProjectsTablesAndRulesInRuleTableOrder) {
+  // Written out of order; Reserved1 "1" and the lower-case action are skipped.
+  WriteRuleTable(RuleTable(), {
+      {7, 1, "bugs", "Proj\\Bugs", "Update"},
+      {3, 0, "ORVIK", "Proj\\Tasks", "Notify"},
+      {2, 0, "ORVIK", "Proj\\Bugs", "Notify"},
+      {1, 0, "ORVIK", "Proj\\Bugs", "Update"},
+      {5, 0, "ORVIK", "Proj\\Bugs", "Update", "1"},
+      {4, 0, "ORVIK", "Proj\\Bugs", "notify"},
+      {6, 1, "BUGS", "Proj\\Bugs", "Update"},
+      {8, 0, "ORVIK", "Proj\\Bugs", "Update"},
+  });
+  ASSERT_EQ(worker_.LoadRules(RuleTable()), 1) << log_.Text();
+  EXPECT_EQ(Listing(),
+            "ORVIK PROJECTS \r\n\r\n"
+            " 1) 0\\ORVIK\\Proj (TABLES)\r\n"
+            "    1. Bugs\r\n"
+            "         Update Rules       : 1,8\r\n"
+            "         Notification Rules : 2\r\n"
+            "\r\n"
+            "    2. Tasks\r\n"
+            "         Notification Rules : 3\r\n"
+            "\r\n"
+            "\r\n"
+            " 2) 1\\BUGS\\Proj (TABLES)\r\n"
+            "    1. Bugs\r\n"
+            "         Update Rules       : 6\r\n"
+            "\r\n"
+            "\r\n"
+            " 3) 1\\bugs\\Proj (TABLES)\r\n"
+            "    1. Bugs\r\n"
+            "         Update Rules       : 7\r\n"
+            "\r\n"
+            "\r\n");
+  // The listing closes the connections opened while the rules loaded.
+  for (const auto& project : *worker_.projects) EXPECT_FALSE(project->database().IsOpen());
+}
+
+TEST_F(RuleLoadingTest, RulesOfOneTableGiveOneProjectWithOneTable) {
+  WriteRuleTable(RuleTable(), {
+      {10, 0, "ORVIK", "Proj\\Bugs", "Notify"},
+      {11, 0, "ORVIK", "Proj\\Bugs", "Update", ""},
+  });
+  ASSERT_EQ(worker_.LoadRules(RuleTable()), 1);
+  EXPECT_EQ(Listing(),
+            "ORVIK PROJECTS \r\n\r\n"
+            " 1) 0\\ORVIK\\Proj (TABLES)\r\n"
+            "    1. Bugs\r\n"
+            "         Update Rules       : 11\r\n"
+            "         Notification Rules : 10\r\n"
+            "\r\n"
+            "\r\n");
+}
+
+TEST_F(RuleLoadingTest, ProjectThatCannotBeOpenedIsListedWithoutItsRules) {
+  unreachable_ = "Gone";
+  WriteRuleTable(RuleTable(), {
+      {1, 0, "ORVIK", "Gone\\Bugs", "Update"},
+      {2, 0, "ORVIK", "Proj\\Bugs", "Update"},
+  });
+  ASSERT_EQ(worker_.LoadRules(RuleTable()), 1);
+  EXPECT_EQ(Listing(),
+            "ORVIK PROJECTS \r\n\r\n"
+            " 1) 0\\ORVIK\\Gone (TABLES)\r\n"
+            "\r\n"
+            " 2) 0\\ORVIK\\Proj (TABLES)\r\n"
+            "    1. Bugs\r\n"
+            "         Update Rules       : 2\r\n"
+            "\r\n"
+            "\r\n");
+}
+
+TEST_F(RuleLoadingTest, NoLoadableRuleSetsTheStartUpMessage) {
+  WriteRuleTable(RuleTable(), {
+      {1, 0, "ORVIK", "Proj\\Bugs", "Update", "1"},
+  });
+  EXPECT_EQ(worker_.LoadRules(RuleTable()), 0);
+  EXPECT_EQ(worker_.startup_message,
+            "No rules are defined. Please create the rules and then start the server");
+  EXPECT_TRUE(worker_.projects->empty());
+  EXPECT_TRUE(log_.IsEmpty());
+}
+
+TEST_F(RuleLoadingTest, RuleTableThatCannotBeOpenedFailsSilently) {
+  EXPECT_EQ(worker_.LoadRules(install_.ServerDir() + "/missing/Vigtab.dbf"), 0);
+  EXPECT_EQ(worker_.startup_message, "");
+  EXPECT_TRUE(log_.IsEmpty());
+}
+
+TEST_F(RuleLoadingTest, UnreadableRuleTableLogsTheErrorAndTheQuery) {
+  // The directory opens; the table in it does not exist.
+  EXPECT_EQ(worker_.LoadRules(RuleTable()), 0);
+  const std::string prefix = "ODBC Reported Error (While Loading Rules) : ";
+  EXPECT_EQ(worker_.startup_message.rfind(prefix, 0), 0u) << worker_.startup_message;
+  EXPECT_EQ(worker_.error_detail,
+            worker_.startup_message +
+                "\r\nSELECT * FROM Vigtab WHERE (RESERVED1 <> '1') OR (RESERVED1 =NULL) "
+                "ORDER BY DBTYPE, DSN, DBTABLE, RULEID");
+  EXPECT_EQ(log_.Text(), worker_.error_detail + "\r\n");
+}
+
+}  // namespace
+}  // namespace vigilo

@@ -1,0 +1,276 @@
+#include "service/rule_service.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <future>
+#include <mutex>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/host/signal_control.h"
+#include "tests/service/service_fixture.h"
+
+namespace vigilo {
+namespace {
+
+using namespace std::chrono_literals;
+using host::kServicePaused;
+using host::kServiceRunning;
+using host::kServiceStopped;
+using host::kServiceStopPending;
+
+// Waits up to two seconds for a condition polled every millisecond.
+template <typename Predicate>
+bool Eventually(Predicate predicate) {
+  auto deadline = std::chrono::steady_clock::now() + 2s;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (predicate()) return true;
+    std::this_thread::sleep_for(1ms);
+  }
+  return predicate();
+}
+
+class RecordingReporter : public host::StatusReporter {
+ public:
+  bool Report(const host::ServiceStatus& status) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    states_.push_back(status.current_state);
+    return !fail_;
+  }
+  std::vector<uint32_t> States() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return states_;
+  }
+  void SetFailing(bool fail) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    fail_ = fail;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<uint32_t> states_;
+  bool fail_ = false;
+};
+
+// What the fake worker did; outlives the worker.
+struct WorkerProbe {
+  bool init_ok = true;
+  bool hold_ticks = false;  // a tick waits until Release()
+  std::atomic<int> ticks{0};
+  std::atomic<bool> in_tick{false};
+  std::atomic<bool> tick_saw_stop{false};
+  std::atomic<bool> destroyed{false};
+  std::mutex mutex;
+  std::condition_variable released_cv;
+  bool released = false;
+
+  void Release() {
+    std::lock_guard<std::mutex> lock(mutex);
+    released = true;
+    released_cv.notify_all();
+  }
+};
+
+// A worker whose engine is scripted: no settings, no rules, no mail.
+class FakeWorker : public CReadThread {
+ public:
+  FakeWorker(LogStream* log, WorkerProbe* probe) : CReadThread(log), probe_(probe) {}
+  ~FakeWorker() override {
+    QuitAndWait();
+    probe_->destroyed = true;
+  }
+  int InitEngine() override {
+    log->Write("engine initialised\r\n");
+    return probe_->init_ok ? 1 : 0;
+  }
+  void FireRules() override {
+    probe_->in_tick = true;
+    ++probe_->ticks;
+    if (probe_->hold_ticks) {
+      std::unique_lock<std::mutex> lock(probe_->mutex);
+      probe_->released_cv.wait(lock, [this] { return probe_->released; });
+    }
+    probe_->tick_saw_stop = stop_flag.load() != 0;
+    probe_->in_tick = false;
+  }
+
+ private:
+  WorkerProbe* probe_;
+};
+
+class RuleServiceTest : public ::testing::Test {
+ protected:
+  RuleServiceOptions Options(std::chrono::milliseconds interval) {
+    RuleServiceOptions options;
+    options.reporter = &reporter_;
+    options.self_stop_delay = 300ms;
+    options.self_stop = [this] {
+      self_stop_at_ = std::chrono::steady_clock::now();
+      self_stopped_ = true;
+      return true;
+    };
+    options.worker_factory = [this](LogStream* log) {
+      return std::make_unique<FakeWorker>(log, &probe_);
+    };
+    options.pace_interval = [interval] { return interval; };
+    options.log_path = [this] { return dir_.File("vglog.ini"); };
+    return options;
+  }
+
+  // Runs ServiceMain on its own thread, as the service main thread.
+  void Start(CRuleService& service) {
+    main_result_ = std::async(std::launch::async, [&service] {
+      return service.ServiceMain(0, nullptr);
+    });
+  }
+
+  testing::TempDir dir_;
+  RecordingReporter reporter_;
+  WorkerProbe probe_;
+  std::future<int> main_result_;
+  std::atomic<bool> self_stopped_{false};
+  std::chrono::steady_clock::time_point self_stop_at_;
+};
+
+TEST_F(RuleServiceTest, ReportsEachStateAndInterrogateReReports) {
+  CRuleService service(Options(10s));
+  Start(service);
+  ASSERT_TRUE(Eventually([&] { return probe_.ticks == 1; }));  // first tick at once
+  EXPECT_EQ(service.ControlHandler(host::kControlPause), 1);
+  EXPECT_EQ(service.ControlHandler(host::kControlContinue), 1);
+  EXPECT_EQ(service.ControlHandler(host::kControlInterrogate), 1);
+  EXPECT_EQ(service.ControlHandler(99), 1);
+  EXPECT_EQ(service.ControlHandler(host::kControlStop), 1);
+  // The pacing sleep (10 s here) ends at once on Stop.
+  ASSERT_EQ(main_result_.wait_for(2s), std::future_status::ready);
+  EXPECT_EQ(main_result_.get(), 1);
+  EXPECT_EQ(reporter_.States(),
+            (std::vector<uint32_t>{kServiceRunning, kServicePaused, kServiceRunning,
+                                   kServiceRunning, kServiceRunning, kServiceStopPending,
+                                   kServiceStopped}));
+  EXPECT_TRUE(probe_.destroyed);
+  EXPECT_FALSE(service.start_failed());
+}
+
+TEST_F(RuleServiceTest, PausedTicksAreDroppedAndContinueRunsTheNextOne) {
+  CRuleService service(Options(20ms));
+  Start(service);
+  ASSERT_TRUE(Eventually([&] { return probe_.ticks >= 2; }));  // paced ticks run
+  service.ControlHandler(host::kControlPause);
+  std::this_thread::sleep_for(50ms);  // a tick that began before the pause ends
+  const int paused_at = probe_.ticks;
+  std::this_thread::sleep_for(300ms);  // about fifteen ticks posted meanwhile
+  EXPECT_EQ(probe_.ticks, paused_at);
+  service.ControlHandler(host::kControlContinue);
+  EXPECT_TRUE(Eventually([&] { return probe_.ticks > paused_at; }));
+  service.ControlHandler(host::kControlStop);
+  EXPECT_EQ(main_result_.wait_for(2s), std::future_status::ready);
+}
+
+TEST_F(RuleServiceTest, StopWhileIdleEndsTheWorkerThroughTheQuitMessage) {
+  CRuleService service(Options(10s));
+  Start(service);
+  ASSERT_TRUE(Eventually([&] { return probe_.ticks == 1 && !probe_.in_tick; }));
+  ASSERT_EQ(service.IsWorkerAlive(), 1);
+  auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(service.ControlHandler(host::kControlStop), 1);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
+  EXPECT_TRUE(probe_.destroyed);
+  EXPECT_EQ(probe_.ticks, 1);  // no tick ran to notice the stop flag
+  EXPECT_EQ(service.IsWorkerAlive(), 0);
+  EXPECT_EQ(main_result_.wait_for(2s), std::future_status::ready);
+}
+
+TEST_F(RuleServiceTest, StopDuringALongTickWaitsAndTheWorkerEndsItself) {
+  probe_.hold_ticks = true;
+  CRuleService service(Options(10s));
+  Start(service);
+  ASSERT_TRUE(Eventually([&] { return probe_.in_tick.load(); }));
+  auto stop = std::async(std::launch::async,
+                         [&service] { return service.ControlHandler(host::kControlStop); });
+  EXPECT_EQ(stop.wait_for(400ms), std::future_status::timeout);  // waits for the tick
+  EXPECT_EQ(reporter_.States().back(), kServiceStopPending);
+  EXPECT_FALSE(probe_.destroyed);
+  probe_.Release();
+  ASSERT_EQ(stop.wait_for(2s), std::future_status::ready);
+  EXPECT_EQ(stop.get(), 1);
+  EXPECT_TRUE(probe_.tick_saw_stop);  // the tick handler ended the thread itself
+  EXPECT_TRUE(probe_.destroyed);
+  EXPECT_EQ(probe_.ticks, 1);
+  EXPECT_EQ(reporter_.States().back(), kServiceStopped);
+  EXPECT_EQ(main_result_.wait_for(2s), std::future_status::ready);
+}
+
+TEST_F(RuleServiceTest, FailedStartAsksToBeStoppedAfterTheDelay) {
+  probe_.init_ok = false;
+  CRuleService service(Options(10s));
+  auto began = std::chrono::steady_clock::now();
+  Start(service);
+  ASSERT_EQ(main_result_.wait_for(3s), std::future_status::ready);
+  EXPECT_EQ(main_result_.get(), 1);
+  ASSERT_TRUE(self_stopped_);
+  EXPECT_GE(self_stop_at_ - began, 300ms);
+  EXPECT_TRUE(service.start_failed());
+  EXPECT_EQ(probe_.ticks, 0);
+  const std::string log = testing::ReadText(dir_.File("vglog.ini"));
+  EXPECT_NE(log.find("Starting Vigilo Service....\r\nengine initialised\r\n"
+                     "\r\nVigilo Service failed to start beacuse of initialization problems\r\n"),
+            std::string::npos)
+      << log;
+  // The self-stop comes back as an ordinary Stop.
+  EXPECT_EQ(service.ControlHandler(host::kControlStop), 1);
+  EXPECT_EQ(reporter_.States(),
+            (std::vector<uint32_t>{kServiceRunning, kServiceStopPending, kServiceStopped}));
+}
+
+TEST_F(RuleServiceTest, StopDuringTheSelfStopWaitNeedsNoSelfStop) {
+  probe_.init_ok = false;
+  RuleServiceOptions options = Options(10s);
+  options.self_stop_delay = 10s;
+  CRuleService service(std::move(options));
+  Start(service);
+  ASSERT_TRUE(Eventually([&] { return service.start_failed(); }));
+  EXPECT_EQ(service.ControlHandler(host::kControlStop), 1);
+  ASSERT_EQ(main_result_.wait_for(2s), std::future_status::ready);
+  EXPECT_FALSE(self_stopped_);
+}
+
+TEST_F(RuleServiceTest, FailedStatusReportsAreLogged) {
+  reporter_.SetFailing(true);
+  CRuleService service(Options(10s));
+  EXPECT_EQ(service.ServiceMain(0, nullptr), 0);
+  EXPECT_EQ(probe_.ticks, 0);
+  EXPECT_EQ(service.ControlHandler(host::kControlPause), 0);
+  EXPECT_EQ(service.ControlHandler(host::kControlStop), 0);
+  const std::string text = service.log().Text();
+  EXPECT_NE(text.find("Starting Vigilo Service....\r\nUnable to set status to running\r\n"
+                      "Unable to set service status\r\nUnable to set service status\r\n"),
+            std::string::npos)
+      << text;
+}
+
+TEST_F(RuleServiceTest, OnceRunsExactlyOneTick) {
+  CRuleService service(Options(10ms));
+  EXPECT_EQ(service.RunOnce(), 0);
+  EXPECT_EQ(probe_.ticks, 1);
+  EXPECT_TRUE(probe_.destroyed);
+  EXPECT_TRUE(reporter_.States().empty());
+  EXPECT_EQ(testing::ReadText(dir_.File("vglog.ini")).find("engine initialised\r\n") !=
+                std::string::npos,
+            true);
+}
+
+TEST_F(RuleServiceTest, OnceReportsAFailedInitialisation) {
+  probe_.init_ok = false;
+  CRuleService service(Options(10ms));
+  EXPECT_EQ(service.RunOnce(), 1);
+  EXPECT_EQ(probe_.ticks, 0);
+  EXPECT_FALSE(self_stopped_);
+}
+
+}  // namespace
+}  // namespace vigilo

@@ -1,0 +1,69 @@
+// Helpers for the rule service tests: environment overrides and a minimal
+// installation (program directory with vigtab.ini naming a server directory).
+#pragma once
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "common/ini_profile.h"
+#include "service/server_paths.h"
+#include "tests/common/temp_dir.h"
+
+namespace vigilo::testing {
+
+// Sets or clears an environment variable and restores it when destroyed.
+class EnvOverride {
+ public:
+  EnvOverride(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    if (value) {
+      ::setenv(name, value, 1);
+    } else {
+      ::unsetenv(name);
+    }
+  }
+  ~EnvOverride() {
+    if (old_) {
+      ::setenv(name_, old_->c_str(), 1);
+    } else {
+      ::unsetenv(name_);
+    }
+  }
+  EnvOverride(const EnvOverride&) = delete;
+  EnvOverride& operator=(const EnvOverride&) = delete;
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+// <tmp>/prog holds vigtab.ini; <tmp>/server is the server directory with an
+// orvhome folder. The program directory is set for the test's lifetime.
+class Installation {
+ public:
+  Installation() {
+    std::filesystem::create_directories(ServerDir() + "/orvhome");
+    std::filesystem::create_directories(ProgramDir());
+    WriteProfileString(ProgramDir() + "/vigtab.ini", "Morvane Vigilo", "SERVERDIR",
+                       ServerDir());
+    WriteProfileString(ProgramDir() + "/vigtab.ini", "OPTIONS", "FIRING_INTERVAL", "5");
+    SetProgramDirectory(ProgramDir());
+  }
+  ~Installation() { SetProgramDirectory(""); }
+
+  std::string ProgramDir() const { return dir_.path() + "/prog"; }
+  std::string ServerDir() const { return dir_.path() + "/server"; }
+  std::string LogFile() const { return ServerDir() + "/vglog.ini"; }
+  std::string OrvhomeDir() const { return ServerDir() + "/orvhome"; }
+  std::string ReadLog() const { return ReadText(LogFile()); }
+
+ private:
+  TempDir dir_;
+  EnvOverride interval_{"VIGILO_TEST_INTERVAL_SECONDS", nullptr};
+  EnvOverride date_{"VIGILO_SHORTDATE", "M/d/yy"};
+};
+
+}  // namespace vigilo::testing
