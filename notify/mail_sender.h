@@ -79,7 +79,7 @@ class CMailSender {
   // Builds the settings and opens the membership table; the mail systems stay
   // closed until InitMailSystems.
   explicit CMailSender(Options options);
-  ~CMailSender();  // closes the membership table, unloads the SMTP library
+  virtual ~CMailSender();  // closes the membership table, unloads the SMTP library
   CMailSender(const CMailSender&) = delete;
   CMailSender& operator=(const CMailSender&) = delete;
 
@@ -107,8 +107,9 @@ class CMailSender {
   // Delivers one message to the recipient text (addresses joined by ","):
   // internal rows, then SMTP, then the resolved names; addresses with another
   // prefix go out directly while the text is split, before all others.
-  // record_list null means absent.
-  void Dispatch(const std::string& body, const std::string& recipients,
+  // record_list null means absent. Virtual so that a test can watch what the
+  // notify action hands over.
+  virtual void Dispatch(const std::string& body, const std::string& recipients,
                 const std::string& subject, const std::vector<std::string>* record_list,
                 const std::string& database_name);
 

@@ -1,0 +1,82 @@
+// Delivery through the real SMTP library of this build to a real SMTP server
+// on 127.0.0.1.
+#include <stdlib.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "common/format.h"
+#include "notify/mail_sender.h"
+#include "service/log_stream.h"
+#include "tests/notify/notify_fixture.h"
+#include "tests/support/smtp_sink.h"
+
+namespace vigilo {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+class SmtpDeliveryTest : public ::testing::Test {
+ protected:
+  SmtpDeliveryTest() : log_([this] { return install_.server_dir() + "/vglog.ini"; }) {
+#ifdef VIGILO_SMTP_PLUGIN_PATH
+    setenv(VGSMTP_LIBRARY_ENV, VIGILO_SMTP_PLUGIN_PATH, 1);
+#endif
+    setenv("VIGILO_SMTP_CONNECT_TIMEOUT", "2", 1);
+  }
+  ~SmtpDeliveryTest() override { unsetenv(VGSMTP_LIBRARY_ENV); }
+
+  CMailSender& Sender(const std::string& host_port) {
+    install_.SetMailKey("SMTP Mail", "1,0," + host_port + ",<>vigilo@example.org,");
+    CMailSender::Options options;
+    options.log = &log_;
+    sender_ = std::make_unique<CMailSender>(std::move(options));
+    sender_->InitMailSystems();
+    return *sender_;
+  }
+
+  testing::Installation install_;
+  LogStream log_;
+  std::unique_ptr<CMailSender> sender_;
+};
+
+TEST_F(SmtpDeliveryTest, TwoSmtpAddressesArriveAsOneMessage) {
+  test::SmtpSink sink;
+  CMailSender& sender = Sender(sink.host_port());
+  ASSERT_TRUE(sender.smtp_ready());
+  sender.Dispatch("Audit line\r\n\r\nDetailed Description of the record\r\n",
+                  "SMTP:ann@example.org,SMTP: bob@example.org", "VIGILO Rule# 3 , Record# 12 of x",
+                  nullptr, "BUGS.DBF");
+  std::vector<test::ReceivedMail> mail = sink.WaitForMessages(1);
+  ASSERT_EQ(mail.size(), 1u);
+  EXPECT_EQ(mail[0].sender, "vigilo@example.org");
+  EXPECT_THAT(mail[0].recipients, ElementsAre("ann@example.org", "bob@example.org"));
+  EXPECT_EQ(mail[0].subject, "VIGILO Rule# 3 , Record# 12 of x");
+  EXPECT_THAT(mail[0].body, HasSubstr("Detailed Description of the record"));
+  EXPECT_EQ(log_.Text(), "");
+}
+
+TEST_F(SmtpDeliveryTest, ServerDownLeavesExactlyOneRunLogLine) {
+  CMailSender& sender = Sender(Format("127.0.0.1:%d", test::UnusedPort()));
+  ASSERT_TRUE(sender.smtp_ready());
+  sender.Dispatch("body", "SMTP:ann@example.org", "subject", nullptr, "BUGS.DBF");
+  std::string text = log_.Text();
+  EXPECT_THAT(text, StartsWith("Mail delivery failed (SMTP) : "));
+  EXPECT_THAT(text, HasSubstr("ann@example.org"));
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1);
+  EXPECT_EQ(text.substr(text.size() - 3), " \r\n");
+}
+
+TEST_F(SmtpDeliveryTest, RefusedRecipientFailsTheMessageWithOneLine) {
+  test::SmtpSink sink;
+  CMailSender& sender = Sender(sink.host_port());
+  sender.Dispatch("body", "SMTP:reject@example.org,SMTP:ann@example.org", "subject", nullptr, "");
+  std::string text = log_.Text();
+  EXPECT_THAT(text, StartsWith("Mail delivery failed (SMTP) : "));
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1);
+}
+
+}  // namespace
+}  // namespace vigilo
