@@ -45,8 +45,8 @@ class CReadThread : public CThread {
   static constexpr uint32_t kFireRulesMessage = host::kUserMessage + 100;
 
   explicit CReadThread(LogStream* log);
-  // Deletes the projects, flushes the run log (append), logs off and unloads
-  // the mail-system provider, deletes the settings and the user name list.
+  // Deletes the projects, flushes the run log (append), unloads the
+  // mail-system provider, deletes the settings and the user name list.
   // REQUIRES: the thread has ended or never ran.
   ~CReadThread() override;
 
@@ -89,6 +89,10 @@ class CReadThread : public CThread {
   std::optional<std::vector<std::string>> user_names;
   // How project sources and table names are resolved.
   SourceResolvers resolvers;
+
+  // The bound mail-system provider (null before InitEngine or after a failed
+  // one); its functions stay valid as long as the worker lives.
+  const MapiPlugin* mapi() const { return mapi_.get(); }
 
  protected:
   void OnMessage(const host::ThreadMessage& message) override;

@@ -1,5 +1,7 @@
 #include "platform/host/service_status.h"
 
+#include <cstdlib>
+
 #if VIGILO_HAVE_LIBSYSTEMD
 #include <systemd/sd-daemon.h>
 #endif
@@ -30,7 +32,9 @@ bool SdNotifyReporter::Available() { return VIGILO_HAVE_LIBSYSTEMD != 0; }
 
 bool SdNotifyReporter::Report(const ServiceStatus& status) {
 #if VIGILO_HAVE_LIBSYSTEMD
-  // 0 means NOTIFY_SOCKET is not set: nobody to tell, not a failure.
+  // Not started by systemd: nobody to tell, not a failure.
+  const char* socket = std::getenv("NOTIFY_SOCKET");
+  if (socket == nullptr || *socket == '\0') return true;
   return sd_notify(0, NotifyText(status).c_str()) >= 0;
 #else
   (void)status;

@@ -44,10 +44,10 @@ class StatusReporter {
 };
 
 // Reports to systemd: READY=1 on running, STOPPING=1 on stop pending, and a
-// STATUS= line for every state. Without NOTIFY_SOCKET in the environment (not
-// started by systemd) nothing is sent and the report counts as done; it fails
-// only when sd_notify returns an error. Built without libsystemd, it reports
-// nothing and never fails.
+// STATUS= line for every state. Without NOTIFY_SOCKET in the environment, or
+// with it empty (not started by systemd), nothing is sent and the report
+// counts as done; it fails only when sd_notify returns an error. Built without
+// libsystemd, it reports nothing and never fails.
 class SdNotifyReporter : public StatusReporter {
  public:
   bool Report(const ServiceStatus& status) override;

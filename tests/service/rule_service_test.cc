@@ -59,6 +59,7 @@ class RecordingReporter : public host::StatusReporter {
 // What the fake worker did; outlives the worker.
 struct WorkerProbe {
   bool init_ok = true;
+  bool hold_init = false;   // the initialisation waits until Release()
   bool hold_ticks = false;  // a tick waits until Release()
   std::atomic<int> ticks{0};
   std::atomic<bool> in_tick{false};
@@ -84,6 +85,10 @@ class FakeWorker : public CReadThread {
     probe_->destroyed = true;
   }
   int InitEngine() override {
+    if (probe_->hold_init) {
+      std::unique_lock<std::mutex> lock(probe_->mutex);
+      probe_->released_cv.wait(lock, [this] { return probe_->released; });
+    }
     log->Write("engine initialised\r\n");
     return probe_->init_ok ? 1 : 0;
   }
@@ -203,6 +208,20 @@ TEST_F(RuleServiceTest, StopDuringALongTickWaitsAndTheWorkerEndsItself) {
   EXPECT_EQ(probe_.ticks, 1);
   EXPECT_EQ(reporter_.States().back(), kServiceStopped);
   EXPECT_EQ(main_result_.wait_for(2s), std::future_status::ready);
+}
+
+TEST_F(RuleServiceTest, StopWhileTheEngineStartsEndsTheWorkerOnceItRuns) {
+  probe_.hold_init = true;
+  CRuleService service(Options(10s));
+  Start(service);
+  ASSERT_TRUE(Eventually([&] { return reporter_.States().size() == 1; }));
+  EXPECT_EQ(service.ControlHandler(host::kControlStop), 1);
+  EXPECT_EQ(main_result_.wait_for(200ms), std::future_status::timeout);
+  probe_.Release();
+  ASSERT_EQ(main_result_.wait_for(2s), std::future_status::ready);
+  EXPECT_EQ(main_result_.get(), 1);
+  EXPECT_TRUE(probe_.destroyed);
+  EXPECT_LE(probe_.ticks, 1);
 }
 
 TEST_F(RuleServiceTest, FailedStartAsksToBeStoppedAfterTheDelay) {
