@@ -5,6 +5,7 @@
 #include "common/format.h"
 #include "common/ini_profile.h"
 #include "common/text.h"
+#include "data/login_info.h"
 #include "platform/host/message_line.h"
 #include "service/log_stream.h"
 
@@ -76,7 +77,14 @@ bool CMailSender::InitMailSystems() {
 bool CMailSender::LogonProfile(const char* key, int index) {
   std::string value = ReadMailKey(*settings_, key);
   if (value.empty()) return false;
-  profiles_[index] = ParseMailProfile(value, options_.decode_password);
+  PasswordDecoder decode = options_.decode_password;
+  if (!decode) {
+    // A password that does not decode is tried as it is stored.
+    decode = [](std::string_view stored) {
+      return DecodePassword(stored).value_or(std::string(stored));
+    };
+  }
+  profiles_[index] = ParseMailProfile(value, decode);
   if (options_.mapi.logon == nullptr) return false;
   MapiSessionHandle session = 0;
   uint32_t result = options_.mapi.logon(0, profiles_[index].profile.c_str(),

@@ -70,7 +70,7 @@ class CMailSender {
     MapiFunctions mapi;           // the engine's provider functions
     SmtpLoader smtp_loader;       // default: LoadSmtpPlugin
     SettingsFactory settings;     // default: CServerPaths(program)
-    PasswordDecoder decode_password;  // for encoded profile passwords
+    PasswordDecoder decode_password;  // default: DecodePassword (data/login_info.h)
     // The rule manager's in-process server: SMTP readiness ends the mail
     // set-up and does not make mail ready; a logon sets only mail ready.
     bool in_process_server = false;

@@ -7,6 +7,7 @@
 #include "common/format.h"
 #include "common/paths.h"
 #include "common/text.h"
+#include "data/name_lists.h"
 #include "platform/host/message_line.h"
 #include "platform/xbase/dbf_query.h"
 #include "platform/xbase/dbf_table.h"
@@ -102,6 +103,10 @@ void FillNameLists(std::string_view server_dir, std::vector<std::string>& user_n
   ReadUserTable(UserTablePath(server_dir), records);
   AppendUserNames(records, user_names);
   ReadGroupTable(GroupTablePath(server_dir), group_names);
+}
+
+void FillProcessNameLists(std::string_view server_dir) {
+  FillNameLists(server_dir, UserNameList(), GroupNameList());
 }
 
 MembershipTable::MembershipTable(const std::string& path) {

@@ -51,6 +51,10 @@ void AppendUserNames(const std::vector<UserRecord>& records, std::vector<std::st
 void FillNameLists(std::string_view server_dir, std::vector<std::string>& user_names,
                    std::vector<std::string>& group_names);
 
+// The same into the process-wide UserNameList() and GroupNameList()
+// (data/name_lists.h).
+void FillProcessNameLists(std::string_view server_dir);
+
 // The membership table, kept open by the mail sender for the whole run, with
 // its query handle. Members() answers which users belong to a group.
 class MembershipTable {

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "data/login_info.h"
 #include "notify/mail_settings.h"
 #include "service/log_stream.h"
 #include "tests/notify/fake_transports.h"
@@ -115,6 +116,15 @@ TEST_F(MailSenderTest, FailedLogonTriesTheNextProfile) {
   sender.LogoffMapi();
   sender.LogoffMapi();
   EXPECT_EQ(FakeMail::Get().logoffs, 1);
+}
+
+TEST_F(MailSenderTest, EncodedPasswordIsDecodedBeforeLogon) {
+  std::string stored = EncodePassword("secret").value();
+  ASSERT_NE(stored, "secret");
+  install_.SetMailKey("MAPI Mail", "x,y,z,6:Vigilo," + std::to_string(stored.size()) + ":" +
+                                       stored + ",f6,1,");
+  EXPECT_TRUE(Sender().session_open());
+  EXPECT_EQ(sender_->profile(0).password, "secret");
 }
 
 TEST_F(MailSenderTest, WithoutLogonNamesAreResolvedButNotSent) {

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "data/name_lists.h"
 #include "notify/mail_sender.h"
 #include "notify/orvik_tables.h"
 #include "notify/user_record.h"
@@ -159,6 +160,9 @@ TEST_F(RecipientsTest, NameListsKeepUserDuplicatesAndGroupsOnce) {
   FillNameLists(install_.server_dir(), users, groups);
   EXPECT_THAT(users, ElementsAre("ann", "ann", "bob", "carl", "dora", "eve"));
   EXPECT_THAT(groups, ElementsAre("dev", "qa", "ops"));
+  FillProcessNameLists(install_.server_dir());
+  EXPECT_EQ(UserNameList(), users);
+  EXPECT_EQ(GroupNameList(), groups);
 }
 
 }  // namespace
