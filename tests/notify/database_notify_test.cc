@@ -4,9 +4,13 @@
 #include <gtest/gtest.h>
 
 #include "common/format.h"
+#include "common/ini_profile.h"
 #include "notify/database_notify_access.h"
 #include "notify/internal_mail.h"
 #include "notify/notify_message.h"
+#include "notify/notify_records.h"
+#include "service/project.h"
+#include "service/project_table.h"
 #include "notify/mail_sender.h"
 #include "platform/sql/database.h"
 #include "service/log_stream.h"
@@ -137,6 +141,54 @@ TEST_F(DatabaseNotifyTest, DatesOfADbaseTableAreShownInFull) {
             "12/08/2026");
   EXPECT_EQ(row->Text("Missing"), std::nullopt);
   EXPECT_EQ(access.Retrieve("SELECT FormID FROM Bugs WHERE FormID =99"), nullptr);
+}
+
+TEST_F(DatabaseNotifyTest, ProjectTableRunsItsRulesWithTheMailReportColumns) {
+  CMailSender::Options options;
+  options.log = &log_;
+  CMailSender sender(std::move(options));
+  sender.InitMailSystems();
+  CServerPaths settings;
+  ProjectSource project_source{project_dir_, project_dir_ + "/proj.INI", ""};
+  CProject project(0, "", "proj", project_source, &settings, &sender, &log_);
+  project.database().Open(
+      Format("Driver={Microsoft dBase Driver (*.dbf)};DefaultDir=%s;DriverId=277;DSN=;",
+             project_dir_.c_str()),
+      Database::kNoOdbcDialog);
+  TableSource source;
+  source.table_dir = project_dir_;
+  source.ini_path = project_dir_ + "/Bugs.INI";
+  source.table_from = "Bugs";
+  WriteProfileString(source.ini_path, "Morvane Orvik", "FormNames", "Bug,Task");
+  WriteProfileString(project_dir_ + "/Bugs.REP", "Bug Reports", "MailReport",
+                     "Mail|2|x|Title,30 Count,5");
+  CProjectTable table("Bugs", &project, source);
+  EXPECT_EQ(RunTableNotifications(table, fields_, nullptr, nullptr), 0);
+
+  CRule record;
+  record.rule_id = 9;
+  record.target = "User";
+  record.values = "ann";
+  table.notify_rules.emplace();
+  table.notify_rules->push_back(std::make_unique<CNotifyRule>(record));
+  CNotifyRule& rule = *table.notify_rules->back();
+  PrepareNotifyRecipients(table, fields_, rule);
+  EXPECT_EQ(rule.report_columns, "FormID, ATrail,Title,Count");
+  ASSERT_TRUE(rule.addresses);
+  EXPECT_THAT(*rule.addresses, ElementsAre("SMTP:ann@example.org"));
+
+  std::string flags;
+  EXPECT_EQ(RunTableNotifications(
+                table, fields_, [](const CNotifyRule&) { return std::string("12"); },
+                [&](const std::string& list, int32_t id) { flags = Format("%d:%s", id, list.c_str()); }),
+            1);
+  EXPECT_EQ(flags, "9:12");
+  std::vector<test::ReceivedMail> mail = sink_.WaitForMessages(1);
+  ASSERT_EQ(mail.size(), 1u);
+  EXPECT_EQ(mail[0].subject, "VIGILO Rule# 9 , Record# 12 of 0\\\\proj\\Bugs");
+  EXPECT_EQ(mail[0].body,
+            "Opened by ann\r\n\r\nDetailed Description of the record\r\n\r\n"
+            "Table : 0\\\\proj\\Bugs \r\nRuleID : 9\r\n\r\nTitle : Crash\r\nCount : 3\r\n");
 }
 
 }  // namespace
