@@ -83,11 +83,11 @@ bool CMailSender::WriteInternalMailRow(const std::string& recipient, long record
                                        int is_new, const std::string& database_name,
                                        const std::string& message) {
   // The server directory may have been changed since the start.
-  settings_ = BuildSettings(options_);
+  std::unique_ptr<CServerPaths> settings = BuildSettings(options_);
   std::string statement;
   try {
     Database db;
-    if (!db.Open(InternalMailConnection(settings_->server_dir), Database::kNoOdbcDialog)) {
+    if (!db.Open(InternalMailConnection(settings->server_dir), Database::kNoOdbcDialog)) {
       return false;
     }
     statement = InternalMailLookup(record_number, recipient);

@@ -141,6 +141,21 @@ TEST_F(InternalMailTest, MissingTableLeavesOneRunLogLinePerRow) {
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2);
 }
 
+TEST_F(InternalMailTest, DateColumnOfTypeDateTakesTheDate) {
+  auto table = DbfTable::Create(install_.server_dir() + "/ORVKPOST.dbf",
+                                {{"FROM", 'C', 10}, {"TO", 'C', 40}, {"DATE", 'D', 8},
+                                 {"ISNEW", 'N', 1}, {"STATUS", 'C', 1}, {"BUGNUM", 'N', 10},
+                                 {"DBNAME", 'C', 40}, {"MESSAGE", 'C', 80}});
+  table->Close();
+  ScopedFixedNow now(1765200000);
+  EXPECT_TRUE(Sender().WriteInternalMailRow("ann", 42, 1, "BUGS.DBF", ""));
+  EXPECT_EQ(log_.Text(), "");
+  auto written = DbfTable::Open(install_.server_dir() + "/ORVKPOST.dbf", false);
+  ASSERT_TRUE(written->GoFirst());
+  std::string date = InternalMailDate();  // MM/DD/CCYY
+  EXPECT_EQ(written->Text(2), date.substr(6, 4) + date.substr(0, 2) + date.substr(3, 2));
+}
+
 TEST_F(InternalMailTest, AddressWithoutColonIsItsOwnRecipient) {
   CreateTable();
   EXPECT_TRUE(Sender().PostInternalMail({"ann"}, &records_, "BUGS.DBF"));
