@@ -160,6 +160,7 @@ std::string FormatClause(const Clause& clause, long kind) {
 
 std::string TranslateCondition(std::string_view condition, const std::vector<CFieldDef>& fields,
                                const TranslationContext& context) {
+  condition = condition.substr(0, condition.find('\0'));  // a stored text ends there
   const Words words = WordsFor(context.dialect());
   const std::string and_word(words.and_word);
   ConditionBuilder builder;
@@ -210,6 +211,31 @@ void RewriteConnectors(std::string& condition) {
       condition.replace(at, from.size(), to);
     }
   }
+}
+
+std::string SubstituteDateFunction(std::string_view condition, long kind) {
+  std::string_view function;
+  switch (kind) {
+    case kDbaseKind: function = "DATE()"; break;
+    case kSqlServerKind:
+    case kSybaseKind: function = "getdate()"; break;
+    case kOracleKind: function = "sysdate"; break;
+    default: return std::string(condition);
+  }
+  static constexpr std::string_view kToken = "DATE()";
+  const std::string upper = ToUpper(condition);
+  std::string out;
+  size_t pos = 0;
+  for (size_t found = upper.find(kToken); found != std::string::npos;
+       found = upper.find(kToken, found + kToken.size())) {
+    char before = found > 0 ? upper[found - 1] : 'A';
+    if (before >= 'A' && before <= 'Z') continue;  // part of a longer name, or at the start
+    out.append(condition.substr(pos, found - pos));
+    out.append(function);
+    pos = found + kToken.size();
+  }
+  out.append(condition.substr(pos));
+  return out;
 }
 
 }  // namespace vigilo

@@ -55,4 +55,10 @@ std::string TranslateCondition(std::string_view condition, const std::vector<CFi
 // ".OR." becomes " OR " and ".NOT." becomes " NOT " (same lengths).
 void RewriteConnectors(std::string& condition);
 
+// Replaces the date placeholder of a translated condition by the database's
+// date function: every "DATE()" in any letter case that neither starts the
+// text nor follows a letter becomes "DATE()" (kind 0), "getdate()" (kinds 1
+// and 3) or "sysdate" (kind 2). Other kinds leave the text unchanged.
+std::string SubstituteDateFunction(std::string_view condition, long kind);
+
 }  // namespace vigilo

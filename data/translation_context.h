@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 
 #include "data/date_settings.h"
 #include "service/server_paths.h"
@@ -38,5 +39,17 @@ struct TranslationContext {
     if (report) report(message);
   }
 };
+
+// The context of a program's settings for a project's database kind.
+inline TranslationContext MakeTranslationContext(const CServerPaths& paths, long kind,
+                                                 CServerPaths::Program program,
+                                                 Reporter report = {}) {
+  TranslationContext context;
+  context.dates = DateSettingsOf(paths);
+  context.kind = kind;
+  context.program = program;
+  context.report = std::move(report);
+  return context;
+}
 
 }  // namespace vigilo

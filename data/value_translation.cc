@@ -14,6 +14,10 @@ namespace vigilo {
 
 namespace {
 
+// Texts end at a NUL character, as the stored texts they come from do; a NUL
+// inside a value must not cut a formatted statement short.
+std::string_view UpToNul(std::string_view text) { return text.substr(0, text.find('\0')); }
+
 constexpr std::string_view kChangeDateField = "ChngHist->ChngDate";
 
 bool Holds(std::string_view text, char c) { return text.find(c) != std::string_view::npos; }
@@ -246,7 +250,7 @@ std::string TranslateValue(std::string_view value, const CFieldDef& field,
   if (!alias.empty()) {
     col = std::string(alias) + (context.kind == kDbaseKind ? "->" : ".") + field.name;
   }
-  std::string_view v = value;
+  std::string_view v = UpToNul(value);
   if (!v.empty() && v.front() == '=') v.remove_prefix(1);
 
   std::string result;
@@ -279,6 +283,7 @@ std::string TranslateValue(std::string_view value, const CFieldDef& field,
 
 std::string TranslateValues(std::string_view values, const CFieldDef& field,
                             std::string_view alias, const TranslationContext& context) {
+  values = UpToNul(values);
   char separator = 0;
   if (Holds(values, ',')) {
     separator = ',';

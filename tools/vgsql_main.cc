@@ -5,9 +5,9 @@
 //   vgsql CONNECTION-STRING "STATEMENT"
 //   vgsql --dbase DIR "STATEMENT"
 //
-// A statement that returns rows prints them tab-separated, one line per row,
-// after a line of column names; any other statement prints the number of
-// rows it changed. A failure prints the driver's message on stderr and exits
+// A statement that returns rows (SELECT, EXPLAIN, WITH, PRAGMA, VALUES)
+// prints them tab-separated, one line per row; any other statement prints
+// the number of rows it changed. A failure prints the driver's message on stderr and exits
 // with status 1; wrong usage exits with status 2.
 #include <cstdio>
 #include <string>
@@ -24,8 +24,11 @@ void Usage() {
 }
 
 bool ReturnsRows(const std::string& statement) {
-  std::string head = vigilo::ToUpper(vigilo::Trimmed(statement).substr(0, 6));
-  return head == "SELECT";
+  std::string head = vigilo::ToUpper(vigilo::Trimmed(statement));
+  for (const char* word : {"SELECT", "EXPLAIN", "WITH", "PRAGMA", "VALUES"}) {
+    if (head.rfind(word, 0) == 0) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -51,10 +54,6 @@ int main(int argc, char** argv) {
       vigilo::Recordset rs;
       rs.Open(db, statement);
       int columns = rs.ColumnCount();
-      for (int i = 0; i < columns; ++i) {
-        std::printf("%s%s", i ? "\t" : "", rs.ColumnName(i).c_str());
-      }
-      std::printf("\n");
       for (; !rs.IsEOF(); rs.MoveNext()) {
         for (int i = 0; i < columns; ++i) {
           std::printf("%s%s", i ? "\t" : "", rs.GetText(i).c_str());

@@ -102,13 +102,8 @@ bool DbaseConnection::AttachTable(const std::string& name) {
   if (!path) return false;
   std::string create = "CREATE VIRTUAL TABLE main." + QuoteIdentifier(name) +
                        " USING dbf(" + QuoteString(*path) + ")";
-  char* error = nullptr;
-  int rc = sqlite3_exec(db_, create.c_str(), nullptr, nullptr, &error);
-  if (rc != SQLITE_OK) {
-    std::string message = error ? error : sqlite3_errstr(rc);
-    sqlite3_free(error);
-    throw DbException(message, "HY000", rc);
-  }
+  int rc = sqlite3_exec(db_, create.c_str(), nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) throw SqliteError(db_, rc);
   return true;
 }
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <climits>
 #include <cmath>
 
 #include "common/format.h"
@@ -114,16 +115,6 @@ DbfTableData::FileStamp DbfTableData::Stamp() const {
   return stamp;
 }
 
-void DbfTableData::Refresh(uint64_t epoch) {
-  if (loaded_ && epoch == checked_epoch_) return;
-  checked_epoch_ = epoch;
-  if (!loaded_ || Stamp() != stamp_) Load();
-}
-
-uint32_t DbfTableData::EstimatedRows() {
-  return loaded_ ? rows_ : table_->RecordCount();
-}
-
 void DbfTableData::Reopen() {
   table_.reset();
   try {
@@ -133,122 +124,165 @@ void DbfTableData::Reopen() {
   }
 }
 
-void DbfTableData::Load() {
+void DbfTableData::Refresh(uint64_t epoch) {
+  if (valid_ && epoch == checked_epoch_) return;
+  checked_epoch_ = epoch;
+  if (!valid_ || Stamp() != stamp_) Reset();
+}
+
+void DbfTableData::Reset() {
   FileStamp stamp = Stamp();
   // Another writer changed the file: open it again, so that no block the
   // library read before is taken for the file's contents.
-  if (loaded_ || !fresh_open_) Reopen();
+  if (!fresh_open_) Reopen();
   fresh_open_ = false;
   for (Column& c : columns_) {
-    c.ints.clear();
-    c.reals.clear();
-    c.arena.clear();
-    c.ends.clear();
-    c.nulls.clear();
+    c.loaded = false;
+    c.ints = {};
+    c.reals = {};
+    c.arena = {};
+    c.ends = {};
+    c.nulls = {};
     c.overrides.clear();
     c.index.reset();
   }
-  deleted_.clear();
-  rows_ = 0;
-  uint32_t count = table_->RecordCount();
-  deleted_.reserve(count);
-  for (Column& c : columns_) {
-    c.nulls.reserve(count);
-    if (c.kind == ColumnKind::kInteger) c.ints.reserve(count);
-    if (c.kind == ColumnKind::kReal) c.reals.reserve(count);
-    if (c.kind == ColumnKind::kText || c.kind == ColumnKind::kDate ||
-        c.kind == ColumnKind::kMemo) {
-      c.ends.reserve(count);
+  deleted_ = {};
+  deleted_loaded_ = false;
+  key_set_.reset();
+  rows_ = table_->RecordCount();
+  stamp_ = stamp;
+  valid_ = true;
+}
+
+void DbfTableData::EnsureColumns(ColumnMask mask) {
+  if (!valid_) Reset();
+  std::vector<Column*> wanted;
+  for (size_t i = 0; i < columns_.size(); ++i) {
+    bool in_mask = (mask >> std::min<size_t>(i, 63)) & 1;
+    if (in_mask && !columns_[i].loaded) wanted.push_back(&columns_[i]);
+  }
+  if (wanted.empty() && deleted_loaded_) return;
+  bool want_deleted = !deleted_loaded_;
+  if (want_deleted) {
+    deleted_.clear();
+    deleted_.reserve(rows_);
+  }
+  for (Column* c : wanted) {
+    c->ints.clear();
+    c->reals.clear();
+    c->arena.clear();
+    c->ends.clear();
+    c->nulls.clear();
+    c->overrides.clear();
+    c->index.reset();
+    c->nulls.reserve(rows_);
+    if (c->kind == ColumnKind::kInteger) c->ints.reserve(rows_);
+    if (c->kind == ColumnKind::kReal) c->reals.reserve(rows_);
+    if (c->kind == ColumnKind::kText || c->kind == ColumnKind::kDate ||
+        c->kind == ColumnKind::kMemo) {
+      c->ends.reserve(rows_);
     }
   }
-  table_->Scan(1, count, [this](uint32_t, std::string_view record) {
-    AppendDecoded(record);
+  uint32_t seen = 0;
+  Decoded value;
+  table_->Scan(1, rows_, [&](uint32_t, std::string_view record) {
+    if (want_deleted) deleted_.push_back(!record.empty() && record[0] == '*');
+    for (Column* c : wanted) {
+      Decode(*c, record, &value);
+      Push(*c, std::move(value));
+    }
+    ++seen;
     return true;
   });
-  key_set_.reset();
-  stamp_ = stamp;
-  loaded_ = true;
+  if (seen != rows_) {
+    // The file became shorter than its header said a moment ago.
+    valid_ = false;
+    throw DbException(Format("The table %s changed while it was read.", path_.c_str()));
+  }
+  deleted_loaded_ = true;
+  for (Column* c : wanted) c->loaded = true;
+}
+
+void DbfTableData::Decode(const Column& c, std::string_view record, Decoded* out) const {
+  const DbfField& f = table_->Field(c.field);
+  std::string_view raw = record.substr(table_->FieldOffset(c.field), f.width);
+  out->null = false;
+  out->text.clear();
+  switch (c.kind) {
+    case ColumnKind::kInteger: {
+      std::optional<int64_t> v;
+      if (f.type == 'L') {
+        std::string_view t = TrimRaw(raw);
+        char l = t.empty() ? '?' : t[0];
+        if (l == 'T' || l == 't' || l == 'Y' || l == 'y') v = 1;
+        if (l == 'F' || l == 'f' || l == 'N' || l == 'n') v = 0;
+      } else {
+        v = ParseInteger(raw);
+      }
+      out->null = !v;
+      out->integer = v.value_or(0);
+      break;
+    }
+    case ColumnKind::kReal: {
+      std::optional<double> v = ParseReal(raw);
+      out->null = !v;
+      out->real = v.value_or(0);
+      break;
+    }
+    case ColumnKind::kDate: {
+      std::string_view d = TrimRaw(raw);
+      if (d.size() == 8 && std::all_of(d.begin(), d.end(), ::isdigit)) {
+        out->text.append(d.substr(0, 4)).append("-").append(d.substr(4, 2))
+            .append("-").append(d.substr(6, 2));
+      } else {
+        out->null = true;
+      }
+      break;
+    }
+    case ColumnKind::kMemo:
+      out->text.assign(raw);  // the block pointer; the text is read on demand
+      break;
+    case ColumnKind::kText:
+      out->text.assign(TrimRightRaw(raw));
+      break;
+  }
+}
+
+void DbfTableData::Push(Column& c, Decoded&& value) {
+  c.nulls.push_back(value.null);
+  switch (c.kind) {
+    case ColumnKind::kInteger: c.ints.push_back(value.integer); break;
+    case ColumnKind::kReal: c.reals.push_back(value.real); break;
+    default:
+      c.arena.append(value.text);
+      c.ends.push_back(c.arena.size());
+  }
 }
 
 void DbfTableData::AppendDecoded(std::string_view record) {
-  deleted_.push_back(!record.empty() && record[0] == '*');
+  if (deleted_loaded_) deleted_.push_back(!record.empty() && record[0] == '*');
+  Decoded value;
   for (Column& c : columns_) {
-    const DbfField& f = table_->Field(c.field);
-    std::string_view raw = record.substr(table_->FieldOffset(c.field), f.width);
-    bool null = false;
-    switch (c.kind) {
-      case ColumnKind::kInteger: {
-        std::optional<int64_t> v;
-        if (f.type == 'L') {
-          char l = TrimRaw(raw).empty() ? '?' : TrimRaw(raw)[0];
-          if (l == 'T' || l == 't' || l == 'Y' || l == 'y') v = 1;
-          if (l == 'F' || l == 'f' || l == 'N' || l == 'n') v = 0;
-        } else {
-          v = ParseInteger(raw);
-        }
-        null = !v;
-        c.ints.push_back(v.value_or(0));
-        break;
-      }
-      case ColumnKind::kReal: {
-        std::optional<double> v = ParseReal(raw);
-        null = !v;
-        c.reals.push_back(v.value_or(0));
-        break;
-      }
-      case ColumnKind::kDate: {
-        std::string_view d = TrimRaw(raw);
-        if (d.size() == 8 && std::all_of(d.begin(), d.end(), ::isdigit)) {
-          c.arena.append(d.substr(0, 4)).append("-").append(d.substr(4, 2))
-              .append("-").append(d.substr(6, 2));
-        } else {
-          null = true;
-        }
-        c.ends.push_back(c.arena.size());
-        break;
-      }
-      case ColumnKind::kMemo:
-        c.arena.append(raw);  // the block pointer; the text is read on demand
-        c.ends.push_back(c.arena.size());
-        break;
-      case ColumnKind::kText:
-        c.arena.append(TrimRightRaw(raw));
-        c.ends.push_back(c.arena.size());
-        break;
-    }
-    c.nulls.push_back(null);
+    if (!c.loaded) continue;
+    Decode(c, record, &value);
+    Push(c, std::move(value));
   }
   ++rows_;
 }
 
 void DbfTableData::RedecodeRow(uint32_t row, std::string_view record) {
-  // Decode the record as a new last row, then move its values into place.
-  AppendDecoded(record);
-  uint32_t last = rows_ - 1;
-  deleted_[row] = deleted_[last];
-  deleted_.pop_back();
+  if (deleted_loaded_) deleted_[row] = !record.empty() && record[0] == '*';
+  Decoded value;
   for (Column& c : columns_) {
-    c.nulls[row] = c.nulls[last];
-    c.nulls.pop_back();
+    if (!c.loaded) continue;
+    Decode(c, record, &value);
+    c.nulls[row] = value.null;
     switch (c.kind) {
-      case ColumnKind::kInteger:
-        c.ints[row] = c.ints[last];
-        c.ints.pop_back();
-        break;
-      case ColumnKind::kReal:
-        c.reals[row] = c.reals[last];
-        c.reals.pop_back();
-        break;
-      default: {
-        uint64_t start = last == 0 ? 0 : c.ends[last - 1];
-        c.overrides[row] = c.arena.substr(start);
-        c.arena.resize(start);
-        c.ends.pop_back();
-        break;
-      }
+      case ColumnKind::kInteger: c.ints[row] = value.integer; break;
+      case ColumnKind::kReal: c.reals[row] = value.real; break;
+      default: c.overrides[row] = std::move(value.text);
     }
   }
-  --rows_;
 }
 
 bool DbfTableData::IsNull(uint32_t row, int column) const {
@@ -287,36 +321,76 @@ bool DbfTableData::Indexable(int column) const {
   return k == ColumnKind::kInteger || k == ColumnKind::kText || k == ColumnKind::kDate;
 }
 
+double DbfTableData::RowsPerKey(int column) {
+  Column& c = columns_[column];
+  double rows = std::max<double>(1, rows_);
+  if (c.index) return std::max(1.0, rows / std::max<size_t>(1, c.index->distinct()));
+  // A sample: spread over the rows when the column is in memory, else the
+  // first records of the file.
+  constexpr uint32_t kSample = 4096;
+  std::unordered_map<std::string, uint32_t> counts;
+  uint32_t n = 0;
+  auto add = [&](bool null, const Decoded& v, uint32_t row) {
+    if (null) return;
+    std::string key = c.kind == ColumnKind::kInteger ? std::to_string(v.integer)
+                      : row == UINT32_MAX            ? v.text
+                                                     : std::string(Text(row, column));
+    ++counts[key];
+    ++n;
+  };
+  if (c.loaded) {
+    uint32_t stride = std::max<uint32_t>(1, rows_ / kSample);
+    Decoded v;
+    for (uint32_t r = 0; r < rows_; r += stride) {
+      if (c.kind == ColumnKind::kInteger) v.integer = c.ints[r];
+      add(c.nulls[r] != 0, v, c.kind == ColumnKind::kInteger ? UINT32_MAX : r);
+    }
+  } else {
+    Decoded v;
+    table_->Scan(1, std::min(rows_, kSample), [&](uint32_t, std::string_view record) {
+      Decode(c, record, &v);
+      add(v.null, v, UINT32_MAX);
+      return true;
+    });
+  }
+  if (n == 0) return rows;
+  double singles = 0;
+  for (auto& [key, count] : counts) singles += count == 1;
+  // Distinct values of the whole column, estimated from the sample (values
+  // seen once stand for many unseen ones).
+  double distinct = static_cast<double>(counts.size()) +
+                    singles * (std::sqrt(rows / n) - 1.0);
+  return std::max(1.0, rows / std::max(1.0, distinct));
+}
+
 std::shared_ptr<const EqIndex> DbfTableData::Index(int column) {
   Column& c = columns_[column];
   if (c.index) return c.index;
+  EnsureColumns(ColumnMask{1} << std::min(column, 63));
   auto index = std::make_shared<EqIndex>();
-  if (c.kind == ColumnKind::kInteger) {
-    std::vector<std::pair<int64_t, uint32_t>> pairs;
-    pairs.reserve(rows_);
-    for (uint32_t r = 0; r < rows_; ++r) {
-      if (!deleted_[r] && !c.nulls[r]) pairs.emplace_back(c.ints[r], r);
+  std::vector<uint32_t> slot_of(rows_, UINT32_MAX);
+  std::vector<uint32_t> counts;
+  for (uint32_t r = 0; r < rows_; ++r) {
+    if (deleted_[r] || c.nulls[r]) continue;
+    uint32_t next = static_cast<uint32_t>(counts.size());
+    uint32_t slot;
+    if (c.kind == ColumnKind::kInteger) {
+      slot = index->int_slots.try_emplace(c.ints[r], next).first->second;
+    } else {
+      slot = index->text_slots.try_emplace(Text(r, column), next).first->second;
     }
-    std::sort(pairs.begin(), pairs.end());
-    index->rows.reserve(pairs.size());
-    index->int_keys.reserve(pairs.size());
-    for (auto& [key, row] : pairs) {
-      index->int_keys.push_back(key);
-      index->rows.push_back(row);
-    }
-  } else {
-    std::vector<std::pair<std::string_view, uint32_t>> pairs;
-    pairs.reserve(rows_);
-    for (uint32_t r = 0; r < rows_; ++r) {
-      if (!deleted_[r] && !c.nulls[r]) pairs.emplace_back(Text(r, column), r);
-    }
-    std::sort(pairs.begin(), pairs.end());
-    index->rows.reserve(pairs.size());
-    index->text_keys.reserve(pairs.size());
-    for (auto& [key, row] : pairs) {
-      index->text_keys.push_back(key);
-      index->rows.push_back(row);
-    }
+    if (slot == next) counts.push_back(0);
+    ++counts[slot];
+    slot_of[r] = slot;
+  }
+  index->starts.assign(counts.size() + 1, 0);
+  for (size_t s = 0; s < counts.size(); ++s) {
+    index->starts[s + 1] = index->starts[s] + counts[s];
+  }
+  index->rows.resize(index->starts.back());
+  std::vector<uint32_t> fill(index->starts.begin(), index->starts.end() - 1);
+  for (uint32_t r = 0; r < rows_; ++r) {
+    if (slot_of[r] != UINT32_MAX) index->rows[fill[slot_of[r]]++] = r;
   }
   c.index = index;
   return index;
@@ -379,6 +453,12 @@ void DbfTableData::AssignValue(int column, const CellValue& value) {
   }
 }
 
+ColumnMask DbfTableData::KeyMask() const {
+  ColumnMask mask = 0;
+  for (int column : key_columns_) mask |= ColumnMask{1} << std::min(column, 63);
+  return mask;
+}
+
 std::string DbfTableData::KeyPart(uint32_t row, int column) const {
   const Column& c = columns_[column];
   std::string key;
@@ -438,6 +518,7 @@ std::string DbfTableData::KeyOfValues(const std::vector<CellValue>& values,
 
 void DbfTableData::BuildKeySet() {
   if (key_set_) return;
+  EnsureColumns(KeyMask());
   key_set_.emplace();
   for (uint32_t r = 0; r < rows_; ++r) {
     if (!deleted_[r]) key_set_->insert(KeyOf(r));
@@ -450,7 +531,7 @@ void DbfTableData::AfterWrite() {
 }
 
 uint32_t DbfTableData::Insert(const std::vector<CellValue>& values) {
-  if (!loaded_) Load();
+  if (!valid_) Reset();
   std::string key;
   if (!key_columns_.empty()) {
     BuildKeySet();
@@ -471,13 +552,13 @@ uint32_t DbfTableData::Insert(const std::vector<CellValue>& values) {
     if (key_set_) key_set_->insert(KeyOf(recno - 1));
     AfterWrite();
   } else {
-    loaded_ = false;  // another writer appended meanwhile: read all again
+    valid_ = false;  // another writer appended meanwhile: read all again
   }
   return recno - 1;
 }
 
 void DbfTableData::Update(uint32_t row, const std::vector<CellValue>& values) {
-  if (!loaded_ || row >= rows_) throw DbException("The record to update is gone.");
+  if (!valid_ || row >= rows_) throw DbException("The record to update is gone.");
   std::string old_key, new_key;
   if (!key_columns_.empty()) {
     BuildKeySet();
@@ -504,11 +585,11 @@ void DbfTableData::Update(uint32_t row, const std::vector<CellValue>& values) {
 }
 
 void DbfTableData::Delete(uint32_t row) {
-  if (!loaded_ || row >= rows_) throw DbException("The record to delete is gone.");
+  if (!valid_ || row >= rows_) throw DbException("The record to delete is gone.");
   if (!table_->Read(row + 1)) throw DbException("The record to delete is gone.");
   table_->DeleteRecord();
   if (key_set_ && !deleted_[row]) key_set_->erase(KeyOf(row));
-  deleted_[row] = 1;
+  if (deleted_loaded_) deleted_[row] = 1;
   AfterWrite();
 }
 

@@ -31,6 +31,11 @@ namespace vigilo::sql {
 
 enum class ColumnKind { kText, kInteger, kReal, kDate, kMemo };
 
+// Columns as a bit set: bit c stands for column c, bit 63 for every column
+// from 63 on (as SQLite's colUsed).
+using ColumnMask = uint64_t;
+constexpr ColumnMask kAllColumns = ~ColumnMask{0};
+
 // A value given to a write. kUnchanged leaves the field as it is.
 struct CellValue {
   enum Kind { kNull, kInteger, kReal, kText, kUnchanged } kind = kNull;
@@ -39,12 +44,15 @@ struct CellValue {
   std::string text;
 };
 
-// Rows whose key equals one value, sorted by key: the rows of a key are a
-// contiguous range of `rows`.
+// The rows of each key of one column: the rows of slot s are
+// rows[starts[s]] .. rows[starts[s + 1] - 1], in record order. Text keys
+// are views into the table's data and live as long as the index is current.
 struct EqIndex {
+  std::unordered_map<int64_t, uint32_t> int_slots;            // integer columns
+  std::unordered_map<std::string_view, uint32_t> text_slots;  // text columns
+  std::vector<uint32_t> starts;
   std::vector<uint32_t> rows;
-  std::vector<int64_t> int_keys;             // integer columns
-  std::vector<std::string_view> text_keys;   // text columns (views into the data)
+  size_t distinct() const { return starts.empty() ? 0 : starts.size() - 1; }
 };
 
 class DbfTableData {
@@ -57,16 +65,22 @@ class DbfTableData {
   int ColumnCount() const { return static_cast<int>(columns_.size()); }
   ColumnKind Kind(int column) const { return columns_[column].kind; }
 
-  // Re-reads the file when it changed since it was last read. The file is
-  // looked at once per `epoch` (the connection counts statements), so a join
-  // does not stat the file once per outer row.
+  // Forgets what was read when the file changed since. The file is looked
+  // at once per `epoch` (the connection counts statements), so a join does
+  // not stat the file once per outer row. Call before any other use in a
+  // statement.
   void Refresh(uint64_t epoch);
+  // Decodes the deletion marks and the columns of the mask that are not in
+  // memory yet, in one pass over the file. Throws DbfError.
+  void EnsureColumns(ColumnMask mask);
+  bool ColumnLoaded(int column) const { return columns_[column].loaded; }
+
   // Rows (records, deleted ones included); row r is record r + 1.
   uint32_t RowCount() const { return rows_; }
-  // The record count from the header, without loading (for planning).
-  uint32_t EstimatedRows();
+  // REQUIRES: EnsureColumns was called since the last Refresh.
   bool IsDeleted(uint32_t row) const { return deleted_[row] != 0; }
 
+  // REQUIRES: the column is loaded.
   bool IsNull(uint32_t row, int column) const;
   int64_t Integer(uint32_t row, int column) const;
   double Real(uint32_t row, int column) const;
@@ -76,7 +90,12 @@ class DbfTableData {
   // True when an equality on the column can use an index (text, date and
   // integer columns).
   bool Indexable(int column) const;
-  // The equality index of a column, built on first use after a change.
+  // Rows one key of the column is expected to have: exact when its index
+  // exists, otherwise estimated from a sample of the column, so that the
+  // planner can choose an index without building every candidate.
+  double RowsPerKey(int column);
+  // The equality index of a column, built on first use after a change
+  // (loading the column if need be).
   std::shared_ptr<const EqIndex> Index(int column);
 
   // Writes. Values follow the column order. Throw DbfError on a value the
@@ -89,6 +108,7 @@ class DbfTableData {
   struct Column {
     ColumnKind kind;
     int field;
+    bool loaded = false;
     std::vector<int64_t> ints;
     std::vector<double> reals;
     std::string arena;            // texts of all rows, one after the other
@@ -96,6 +116,13 @@ class DbfTableData {
     std::vector<uint8_t> nulls;
     std::unordered_map<uint32_t, std::string> overrides;  // texts rewritten since loading
     std::shared_ptr<const EqIndex> index;
+  };
+  // One decoded field value.
+  struct Decoded {
+    bool null = false;
+    int64_t integer = 0;
+    double real = 0;
+    std::string text;
   };
   struct FileStamp {
     ino_t inode = 0;
@@ -106,10 +133,13 @@ class DbfTableData {
 
   FileStamp Stamp() const;
   void Reopen();
-  void Load();
+  void Reset();
+  void Decode(const Column& c, std::string_view record, Decoded* out) const;
+  void Push(Column& c, Decoded&& value);
   void AppendDecoded(std::string_view record);
   void RedecodeRow(uint32_t row, std::string_view record);
   void AssignValue(int column, const CellValue& value);
+  ColumnMask KeyMask() const;
   std::string KeyPart(uint32_t row, int column) const;
   std::string KeyOf(uint32_t row) const;
   std::string KeyOfValues(const std::vector<CellValue>& values, uint32_t row) const;
@@ -121,8 +151,9 @@ class DbfTableData {
   std::unique_ptr<DbfTable> table_;
   std::vector<Column> columns_;
   std::vector<uint8_t> deleted_;
+  bool deleted_loaded_ = false;
   uint32_t rows_ = 0;
-  bool loaded_ = false;
+  bool valid_ = false;      // rows_ and stamp_ describe the file
   bool fresh_open_ = true;  // table_ was just opened and read nothing yet
   FileStamp stamp_;
   uint64_t checked_epoch_ = 0;

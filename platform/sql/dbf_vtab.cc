@@ -4,6 +4,9 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <exception>
 
 #include "common/format.h"
@@ -115,24 +118,38 @@ int DbfConnect(sqlite3* db, void* aux, int argc, const char* const* argv,
 //          equality index (text columns only under collation BINARY or
 //          RTRIM). SQLite still checks every constraint itself (omit is
 //          never set), so the index may return a superset.
+// idxStr holds the columns used (SQLite's colUsed, in hexadecimal). Of
+// several usable equalities the most selective column is taken (rows per
+// key estimated from a sample), so a join on FormID is not served by a
+// constant on a column of few values.
 int DbfBestIndex(sqlite3_vtab* v, sqlite3_index_info* info) {
   DbfVtab* vtab = VtabOf(v);
   try {
-    double rows = std::max<double>(1, vtab->data->EstimatedRows());
+    DbfTableData& data = *vtab->data;
+    data.Refresh(vtab->ctx->epoch);
+    double rows = std::max<double>(1, data.RowCount());
+
     int best = -1;
+    double best_rows = rows;
     for (int i = 0; i < info->nConstraint; ++i) {
       const auto& c = info->aConstraint[i];
       if (!c.usable || c.op != SQLITE_INDEX_CONSTRAINT_EQ || c.iColumn < 0) continue;
-      if (!vtab->data->Indexable(c.iColumn)) continue;
-      if (vtab->data->Kind(c.iColumn) != ColumnKind::kInteger) {
+      if (!data.Indexable(c.iColumn)) continue;
+      if (data.Kind(c.iColumn) != ColumnKind::kInteger) {
         const char* coll = sqlite3_vtab_collation(info, i);
         if (coll && !EqualsNoCase(coll, "RTRIM") && !EqualsNoCase(coll, "BINARY")) {
           continue;
         }
       }
-      best = i;
-      break;
+      double per_key = data.RowsPerKey(c.iColumn);
+      if (best < 0 || per_key < best_rows) {
+        best = i;
+        best_rows = per_key;
+      }
     }
+    // The columns the statement reads, for xFilter to load in one pass.
+    info->idxStr = sqlite3_mprintf("%llx", static_cast<unsigned long long>(info->colUsed));
+    info->needToFreeIdxStr = 1;
     if (best < 0) {
       info->idxNum = 0;
       info->estimatedCost = rows;
@@ -142,8 +159,8 @@ int DbfBestIndex(sqlite3_vtab* v, sqlite3_index_info* info) {
     info->idxNum = info->aConstraint[best].iColumn + 1;
     info->aConstraintUsage[best].argvIndex = 1;
     info->aConstraintUsage[best].omit = 0;
-    info->estimatedRows = 10;
-    info->estimatedCost = 10;
+    info->estimatedRows = static_cast<sqlite3_int64>(best_rows);
+    info->estimatedCost = best_rows + std::log2(rows);
     return SQLITE_OK;
   } catch (...) {
     return ErrorFromException(v);
@@ -183,6 +200,7 @@ void SkipDeleted(DbfCursor* cur) {
 void LookUp(DbfCursor* cur, const EqIndex& index, ColumnKind kind, sqlite3_value* v) {
   cur->pos = cur->end = 0;
   if (sqlite3_value_type(v) == SQLITE_NULL) return;
+  const uint32_t* slot = nullptr;
   if (kind == ColumnKind::kInteger) {
     int64_t key = 0;
     switch (sqlite3_value_type(v)) {
@@ -207,25 +225,28 @@ void LookUp(DbfCursor* cur, const EqIndex& index, ColumnKind kind, sqlite3_value
         key = static_cast<int64_t>(d);
       }
     }
-    auto [lo, hi] = std::equal_range(index.int_keys.begin(), index.int_keys.end(), key);
-    cur->pos = static_cast<size_t>(lo - index.int_keys.begin());
-    cur->end = static_cast<size_t>(hi - index.int_keys.begin());
-    return;
+    auto it = index.int_slots.find(key);
+    if (it != index.int_slots.end()) slot = &it->second;
+  } else {
+    std::string_view key(reinterpret_cast<const char*>(sqlite3_value_text(v)),
+                         static_cast<size_t>(sqlite3_value_bytes(v)));
+    while (!key.empty() && key.back() == ' ') key.remove_suffix(1);
+    auto it = index.text_slots.find(key);
+    if (it != index.text_slots.end()) slot = &it->second;
   }
-  std::string_view key(reinterpret_cast<const char*>(sqlite3_value_text(v)),
-                       static_cast<size_t>(sqlite3_value_bytes(v)));
-  while (!key.empty() && key.back() == ' ') key.remove_suffix(1);
-  auto [lo, hi] = std::equal_range(index.text_keys.begin(), index.text_keys.end(), key);
-  cur->pos = static_cast<size_t>(lo - index.text_keys.begin());
-  cur->end = static_cast<size_t>(hi - index.text_keys.begin());
+  if (slot) {
+    cur->pos = index.starts[*slot];
+    cur->end = index.starts[*slot + 1];
+  }
 }
 
-int DbfFilter(sqlite3_vtab_cursor* c, int idx_num, const char*, int argc,
+int DbfFilter(sqlite3_vtab_cursor* c, int idx_num, const char* idx_str, int argc,
               sqlite3_value** argv) {
   DbfCursor* cur = CursorOf(c);
   DbfVtab* vtab = VtabOf(c->pVtab);
   try {
     cur->data->Refresh(vtab->ctx->epoch);
+    cur->data->EnsureColumns(idx_str ? std::strtoull(idx_str, nullptr, 16) : kAllColumns);
     cur->index.reset();
     if (idx_num > 0 && argc >= 1) {
       int column = idx_num - 1;
@@ -266,6 +287,7 @@ int DbfColumn(sqlite3_vtab_cursor* c, sqlite3_context* ctx, int column) {
   try {
     uint32_t row = CurrentRow(cur);
     DbfTableData& data = *cur->data;
+    if (!data.ColumnLoaded(column)) data.EnsureColumns(ColumnMask{1} << std::min(column, 63));
     if (data.IsNull(row, column)) {
       sqlite3_result_null(ctx);
       return SQLITE_OK;

@@ -175,5 +175,18 @@ TEST(RewriteConnectors, KeepsLength) {
   EXPECT_EQ(text.size(), before.size());
 }
 
+TEST(SubstituteDateFunction, EveryStandaloneTokenByKind) {
+  EXPECT_EQ(SubstituteDateFunction("(Due > date()) AND (Fix < DATE())", 1),
+            "(Due > getdate()) AND (Fix < getdate())");
+  EXPECT_EQ(SubstituteDateFunction("(Due = Date())", 3), "(Due = getdate())");
+  EXPECT_EQ(SubstituteDateFunction("(Due = Date())", 2), "(Due = sysdate)");
+  EXPECT_EQ(SubstituteDateFunction("(Due = Date())", 0), "(Due = DATE())");
+  // After a letter and at the very start the six characters stay.
+  EXPECT_EQ(SubstituteDateFunction("(Due = UPDATE()) AND x", 1), "(Due = UPDATE()) AND x");
+  EXPECT_EQ(SubstituteDateFunction("DATE() = Due", 1), "DATE() = Due");
+  EXPECT_EQ(SubstituteDateFunction("(When = DateTime())", 1), "(When = DateTime())");
+  EXPECT_EQ(SubstituteDateFunction("(Due = Date())", 7), "(Due = Date())");
+}
+
 }  // namespace
 }  // namespace vigilo

@@ -12,13 +12,33 @@
 namespace vigilo {
 namespace {
 
+// One scratch directory per process, removed at exit.
+class FuzzDir {
+ public:
+  // Prefers the memory file system: thousands of tiny files are written.
+  FuzzDir() {
+    const char* tmp = getenv("TMPDIR");
+    for (std::string base : {std::string("/dev/shm"),
+                             std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp")}) {
+      path_ = base + "/vgdbf_fuzz_XXXXXX";
+      if (mkdtemp(path_.data()) != nullptr) return;
+    }
+    abort();
+  }
+  ~FuzzDir() {
+    unlink((path_ + "/t.dbf").c_str());
+    unlink((path_ + "/t.dbt").c_str());
+    rmdir(path_.c_str());
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
 const std::string& ScratchDir() {
-  static const std::string dir = [] {
-    std::string pattern = "/tmp/vgdbf_fuzz_XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) abort();
-    return pattern;
-  }();
-  return dir;
+  static const FuzzDir dir;
+  return dir.path();
 }
 
 void WriteFile(const std::string& path, std::string_view bytes) {
