@@ -3,16 +3,9 @@
 #include <ctime>
 #include <utility>
 
-#include "common/format.h"
 #include "service/log_stream.h"
 
 namespace vigilo {
-
-std::string ProjectKey(int32_t db_type, const std::string& dsn,
-                       const std::string& project_name) {
-  return Format("%ld\\%s\\%s", static_cast<long>(db_type), dsn.c_str(),
-                project_name.c_str());
-}
 
 std::string ProjectNameOf(const std::string& db_table) {
   size_t pos = db_table.rfind('\\');
@@ -86,7 +79,8 @@ void CProject::AddRuleToProject(const CRule& record) {
     }
   }
   if (table == nullptr) {
-    TableSource names = table_resolver_ ? table_resolver_(table_name, *this) : TableSource();
+    TableNames names =
+        table_resolver_ ? table_resolver_(db_type_, name_, source_, table_name) : TableNames();
     auto created = std::make_unique<CProjectTable>(table_name, this, std::move(names));
     if (!created->EnsureFlagTable()) return;
     table = created.get();

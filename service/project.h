@@ -1,7 +1,7 @@
 // CProject: one watched project (one database), keyed by kind, data source and
 // project name, with the tables its rules watch.
 //
-// Built at rule loading from the project's resolved source (directory,
+// Built at rule loading from the project's resolved source (key, directory,
 // project INI file, connection string). Owns its database connection and its
 // CProjectTable objects; the connection is opened when needed and closed
 // after each tick when the firing interval is longer than 90 seconds.
@@ -13,7 +13,8 @@
 #include <vector>
 
 #include "platform/sql/database.h"
-#include "service/project_source.h"
+#include "data/project_source.h"
+#include "service/source_resolvers.h"
 #include "service/project_table.h"
 
 namespace vigilo {
@@ -25,7 +26,7 @@ class LogStream;
 class CProject {
  public:
   // Sets the key "%ld\%s\%s" (kind, data source, project) and the pointers;
-  // the source comes resolved.
+  // the source comes resolved (its key is not relied on).
   CProject(int32_t db_type, std::string dsn, std::string project_name,
            ProjectSource source, CServerPaths* settings, CMailSender* mail_sender,
            LogStream* log);
@@ -59,7 +60,7 @@ class CProject {
   LogStream* log() const { return log_; }
 
   // How a table's names are resolved; set by the worker before rules load.
-  void SetTableResolver(TableSourceResolver resolver) { table_resolver_ = std::move(resolver); }
+  void SetTableResolver(TableNamesResolver resolver) { table_resolver_ = std::move(resolver); }
 
  private:
   int32_t db_type_;
@@ -72,12 +73,8 @@ class CProject {
   CServerPaths* settings_;
   LogStream* log_;
   std::vector<std::unique_ptr<CProjectTable>> tables_;
-  TableSourceResolver table_resolver_;
+  TableNamesResolver table_resolver_ = ResolveTableNames;
 };
-
-// Project key of a rule: "%ld\%s\%s" (kind, data source, project).
-std::string ProjectKey(int32_t db_type, const std::string& dsn,
-                       const std::string& project_name);
 
 // Project name of a DbTable value: the text before its last backslash (the
 // whole text when it has no backslash after the first character); table name:

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "data/field_defs_reader.h"
 #include "service/log_stream.h"
 #include "service/project.h"
 #include "service/server_paths.h"
@@ -9,19 +10,20 @@
 namespace vigilo {
 
 CProjectTable::CProjectTable(std::string table_name, CProject* project,
-                             TableSource source)
+                             TableNames names)
     : log(project->log()),
       mail_sender(project->mail_sender()),
       settings(project->settings()),
       name_(std::move(table_name)),
       key_(project->key() + "\\" + name_),
-      source_(std::move(source)),
-      project_(project) {}
-
-int CProjectTable::EnsureFlagTable() {
-  // The flag table is created by the selection step of the rules; until a
-  // table's rules select records there is nothing to keep flags for.
-  return 1;
+      names_(std::move(names)),
+      project_(project) {
+  if (names_.has_change_history && settings != nullptr) {
+    field_defs.reserve(128);
+    ReadFieldDefs(
+        FieldDefsIniPath(*settings, project->db_type(), project->name(), name_),
+        field_defs, &settings->message);
+  }
 }
 
 void CProjectTable::AddRuleToTable(const CRule& record) {
@@ -44,19 +46,16 @@ void CProjectTable::AddRuleToTable(const CRule& record) {
 }
 
 bool CProjectTable::PrepareUpdateRule(CUpdateRule& rule) {
-  (void)rule;
-  return true;
+  return BuildSelection(rule) && BuildUpdateStatement(rule);
 }
 
-void CProjectTable::PrepareNotifyRule(CNotifyRule& rule) { (void)rule; }
-
-int CProjectTable::UpdateRecords() { return update_rules ? 1 : 0; }
+void CProjectTable::PrepareNotifyRule(CNotifyRule& rule) { BuildSelection(rule); }
 
 int CProjectTable::NotifyRecords() { return notify_rules ? 1 : 0; }
 
 int CProjectTable::WriteLastPollTime() {
-  if (source_.ini_path.empty()) return 0;
-  return WriteLastPollTimeKey(source_.ini_path, last_poll_time) ? 1 : 0;
+  if (names_.ini_path.empty()) return 0;
+  return WriteLastPollTimeKey(names_.ini_path, last_poll_time) ? 1 : 0;
 }
 
 void CProjectTable::LogDbError(const DbException* error, const std::string& context,

@@ -1,7 +1,8 @@
 // CProjectTable: one watched table of a project, with the rules that watch it.
 //
-// Built once, at rule loading, from the table's resolved names (TableSource);
-// holds the update rules and the notification rules in rule-table order and
+// Built once, at rule loading, from the table's resolved names (TableNames),
+// with the field definitions of its table INI file when the table has a
+// change history; holds the update rules and the notification rules in rule-table order and
 // the table's last poll time. At each firing tick its project runs the update
 // rules, then the notification rules, then writes the last poll time into the
 // table INI file. Owned by its CProject; owns its rules.
@@ -13,7 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "service/project_source.h"
+#include "data/field_def.h"
+#include "data/table_names.h"
 #include "service/rule.h"
 
 namespace vigilo {
@@ -27,14 +29,42 @@ class LogStream;
 class CProjectTable {
  public:
   // Takes the log stream, mail sender and settings pointers from its project.
-  CProjectTable(std::string table_name, CProject* project, TableSource source);
+  // When the names say the table has a change history, reads the field
+  // definitions (a missing table INI leaves "Unable to open %s!" in the
+  // settings' message and only the change-history pseudo-fields).
+  CProjectTable(std::string table_name, CProject* project, TableNames names);
   virtual ~CProjectTable() = default;
   CProjectTable(const CProjectTable&) = delete;
   CProjectTable& operator=(const CProjectTable&) = delete;
 
   // Returns 1 when the table's flag table exists or was created, 0 otherwise
-  // (the table and its rules are then dropped at load).
+  // (the table and its rules are then dropped at load; the failed creation
+  // is logged). REQUIRES: the project's database is open.
   int EnsureFlagTable();
+
+  // Fills the rule's selection, uses-change-history flag, WHERE condition,
+  // flag-table select and FROM list from its condition (service/selection.h).
+  // Returns 1; 0 when the condition gives no usable SQL (an SQL form without
+  // "WHERE", or nothing left after translation), which is logged: the
+  // fields are filled all the same, and an update rule is then dropped.
+  int BuildSelection(CRule& rule);
+
+  // Fills the update rule's statement template from its Values text
+  // (service/update_statement.h). Returns 1, or 0 when no assignment is
+  // usable (the rule is then dropped).
+  int BuildUpdateStatement(CUpdateRule& rule);
+
+  // One tick of a rule's selection: drops the flags of records that no
+  // longer meet the condition, then returns the FormIDs that meet it and are
+  // not flagged, in decimal joined by ",". Empty when none, when the
+  // database is not open, or on a database error (logged; the rule then
+  // does nothing this tick).
+  std::string FindNewRecords(const CRule& rule);
+
+  // Flags every positive FormID of the list for the rule. Returns 0 when the
+  // project's database is not open, else 1; a database error is logged and
+  // ends the insertion (the records not yet flagged fire again next tick).
+  int InsertFlags(const std::string& list, int32_t rule_id);
 
   // Builds an update or a notification rule from the record and keeps it;
   // any other Action is ignored. A rule that cannot be prepared is dropped.
@@ -56,7 +86,7 @@ class CProjectTable {
   const std::string& name() const { return name_; }
   // Project key + "\" + table name, e.g. 1\BUGS\Proj\Bugs.
   const std::string& key() const { return key_; }
-  const TableSource& source() const { return source_; }
+  const TableNames& names() const { return names_; }
   CProject* project() const { return project_; }
 
   // RuleIds in rule-table order.
@@ -67,6 +97,7 @@ class CProjectTable {
   std::optional<std::vector<std::unique_ptr<CUpdateRule>>> update_rules;
   std::optional<std::vector<std::unique_ptr<CNotifyRule>>> notify_rules;
 
+  std::vector<CFieldDef> field_defs;
   int32_t last_poll_time = 0;  // seconds since 1970 of the last visit
   LogStream* log = nullptr;
   CMailSender* mail_sender = nullptr;
@@ -80,7 +111,7 @@ class CProjectTable {
 
   std::string name_;
   std::string key_;
-  TableSource source_;
+  TableNames names_;
   CProject* project_;
 };
 

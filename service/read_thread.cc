@@ -1,5 +1,6 @@
 #include "service/read_thread.h"
 
+#include "data/name_lists.h"
 #include "platform/loader/mail_plugins.h"
 #include "service/log_stream.h"
 #include "service/server_paths.h"
@@ -11,7 +12,7 @@ CThread::CThread() : host::WorkerThread(/*below_normal_priority=*/true) {}
 CThread::~CThread() = default;
 
 CReadThread::CReadThread(LogStream* log_stream)
-    : log(log_stream), resolvers(DefaultSourceResolvers()) {}
+    : log(log_stream) {}
 
 CReadThread::~CReadThread() {
   // The handler must not run while the members below go away.
@@ -20,7 +21,7 @@ CReadThread::~CReadThread() {
   if (log != nullptr) log->Flush(kLogAppend);
   mapi_.reset();
   settings.reset();
-  user_names.reset();
+  UserNameList().clear();
   log = nullptr;
 }
 

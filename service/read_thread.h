@@ -19,7 +19,7 @@
 
 #include "platform/host/worker_thread.h"
 #include "service/project.h"
-#include "service/project_source.h"
+#include "service/source_resolvers.h"
 #include "service/rule.h"
 
 namespace vigilo {
@@ -46,7 +46,7 @@ class CReadThread : public CThread {
 
   explicit CReadThread(LogStream* log);
   // Deletes the projects, flushes the run log (append), unloads the
-  // mail-system provider, deletes the settings and the user name list.
+  // mail-system provider, deletes the settings and empties the user name list.
   // REQUIRES: the thread has ended or never ran.
   ~CReadThread() override;
 
@@ -85,8 +85,6 @@ class CReadThread : public CThread {
   std::optional<std::vector<std::unique_ptr<CProject>>> projects;
   std::string error_detail;
   std::string startup_message;
-  // Login names of all users, for the user fields of field definitions.
-  std::optional<std::vector<std::string>> user_names;
   // How project sources and table names are resolved.
   SourceResolvers resolvers;
 

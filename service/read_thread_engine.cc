@@ -4,6 +4,7 @@
 #include <string>
 
 #include "common/format.h"
+#include "data/name_lists.h"
 #include "platform/loader/mail_plugins.h"
 #include "service/log_stream.h"
 #include "service/read_thread.h"
@@ -51,8 +52,8 @@ int CReadThread::InitEngine() {
   if (!LoadMailProvider()) return 0;
 
   settings = std::make_unique<CServerPaths>();
-  user_names.emplace();
-  user_names->reserve(32);
+  // The recipients' user table reader fills the list; it starts empty.
+  UserNameList().clear();
   projects.emplace();
   projects->reserve(10);
 

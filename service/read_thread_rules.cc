@@ -101,7 +101,7 @@ CProject* CReadThread::FindOrCreateProject(int32_t db_type, const std::string& d
   }
   if (!settings) settings = std::make_unique<CServerPaths>();
   ProjectSource source = resolvers.project
-                             ? resolvers.project(db_type, dsn, project_name, *settings)
+                             ? resolvers.project(*settings, db_type, dsn, project_name)
                              : ProjectSource();
   auto project = std::make_unique<CProject>(db_type, dsn, project_name, std::move(source),
                                             settings.get(), mail_sender, log);

@@ -27,13 +27,16 @@ class RuleLoadingTest : public ::testing::Test {
     std::filesystem::create_directories(ProjectDir());
     worker_.projects.emplace();
     // Every project, whatever its kind, lives in dBase files here.
-    worker_.resolvers.project = [this](int32_t, const std::string&,
-                                       const std::string& project, const CServerPaths&) {
-      if (unreachable_ == project) return ProjectSource{};
-      return ProjectSource{ProjectDir(), ProjectDir() + "/" + project + ".INI",
-                           Format("Driver={Microsoft dBase Driver (*.dbf)};DefaultDir=%s;"
-                                  "DriverId=277;DSN=;",
-                                  ProjectDir().c_str())};
+    worker_.resolvers.project = [this](const CServerPaths&, long, std::string_view,
+                                       std::string_view project) {
+      ProjectSource source;
+      if (unreachable_ == project) return source;
+      source.directory = ProjectDir();
+      source.ini_path = ProjectDir() + "/" + std::string(project) + ".INI";
+      source.connection_string = Format(
+          "Driver={Microsoft dBase Driver (*.dbf)};DefaultDir=%s;DriverId=277;DSN=;",
+          ProjectDir().c_str());
+      return source;
     };
   }
 

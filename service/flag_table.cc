@@ -1,0 +1,126 @@
+// The flag table of a watched table: what makes a rule fire once per record
+// each time the record comes to meet the condition. Stale pairs are dropped
+// before each selection, new pairs are written after the rule has acted.
+#include "service/flag_table.h"
+
+#include <string>
+
+#include "common/format.h"
+#include "common/text.h"
+#include "platform/sql/database.h"
+#include "service/project.h"
+#include "service/project_table.h"
+
+namespace vigilo {
+
+bool IsFileFromName(int32_t db_type, const std::string& from_name) {
+  return db_type == 0 && from_name.find(" AS ", 1) != std::string::npos;
+}
+
+std::string CreateFlagTableStatement(int32_t db_type, const std::string& project,
+                                     const TableNames& names) {
+  std::string target = names.from_flag;
+  if (IsFileFromName(db_type, target)) target = target.substr(0, target.find(" AS ", 1));
+  const size_t dot = names.qualified_flag.rfind('.');
+  const std::string suffix =
+      dot == std::string::npos ? names.qualified_flag : names.qualified_flag.substr(dot + 1);
+  return Format(
+      "CREATE TABLE %s (FormID INT, RuleID INT, CONSTRAINT pk_%s%s PRIMARY KEY (FormID, RuleID))",
+      target.c_str(), project.c_str(), suffix.c_str());
+}
+
+std::string StaleFlagsStatement(const CRule& rule, const TableNames& names) {
+  const long rule_id = rule.rule_id;
+  if (rule.uses_chnghist) {
+    return Format(
+        "DELETE FROM %s WHERE FormID NOT IN (SELECT DISTINCT %s.FormID FROM %s WHERE %s.FormID "
+        "=%s.FormID AND %s) AND RuleID =%ld",
+        names.from_flag.c_str(), names.qualified_table.c_str(), rule.from_list.c_str(),
+        names.qualified_table.c_str(), names.qualified_change_history.c_str(),
+        rule.where_condition.c_str(), rule_id);
+  }
+  return Format(
+      "DELETE FROM %s WHERE FormID NOT IN (SELECT DISTINCT %s.FormID FROM %s WHERE %s) AND "
+      "RuleID =%ld",
+      names.from_flag.c_str(), names.qualified_table.c_str(), rule.from_list.c_str(),
+      rule.where_condition.c_str(), rule_id);
+}
+
+std::string FlagInsertTarget(int32_t db_type, const TableNames& names) {
+  if (IsFileFromName(db_type, names.from_flag)) {
+    return Format("\"%s/%s.DBF\"", names.directory.c_str(), names.flag.c_str());
+  }
+  return names.qualified_flag;
+}
+
+std::string FlagInsertStatement(const std::string& target, long form_id, int32_t rule_id) {
+  return Format("INSERT INTO %s(FormID,RuleID) VALUES(%d,%d)", target.c_str(),
+                static_cast<int>(form_id), static_cast<int>(rule_id));
+}
+
+int CProjectTable::EnsureFlagTable() {
+  Database& db = project()->database();
+  if (!db.IsOpen()) return 0;
+  try {
+    Recordset probe;
+    probe.Open(db, Format("SELECT FormID FROM %s", names().from_flag.c_str()));
+    return 1;
+  } catch (const DbException&) {
+    // A missing table is the expected failure here: it is created below.
+  }
+  const std::string statement =
+      CreateFlagTableStatement(project()->db_type(), project()->name(), names());
+  try {
+    db.ExecuteSQL(statement);
+    return 1;
+  } catch (const DbException& error) {
+    LogDbError(&error, "While Creating Flag Table", statement);
+    return 0;
+  }
+}
+
+std::string CProjectTable::FindNewRecords(const CRule& rule) {
+  Database& db = project()->database();
+  if (!db.IsOpen()) return {};
+  std::string statement = StaleFlagsStatement(rule, names());
+  try {
+    db.ExecuteSQL(statement);
+    statement = rule.selection;
+    std::string list;
+    Recordset records;
+    for (records.Open(db, statement); !records.IsEOF(); records.MoveNext()) {
+      list += Format(",%ld", static_cast<long>(records.GetLong(0)));
+    }
+    records.Close();
+    if (!list.empty()) list.erase(0, 1);
+    return list;
+  } catch (const DbException& error) {
+    LogDbError(&error,
+               Format("While Retrieving RecordIDs, Rule ID : %ld", static_cast<long>(rule.rule_id)),
+               statement);
+    return {};
+  }
+}
+
+int CProjectTable::InsertFlags(const std::string& list, int32_t rule_id) {
+  Database& db = project()->database();
+  if (!db.IsOpen()) return 0;
+  const std::string target = FlagInsertTarget(project()->db_type(), names());
+  std::string statement;
+  try {
+    for (const std::string& item : SplitText(list, ',')) {
+      const long form_id = LeadingNumber(item);
+      if (form_id <= 0) continue;
+      statement = FlagInsertStatement(target, form_id, rule_id);
+      db.ExecuteSQL(statement);
+    }
+  } catch (const DbException& error) {
+    LogDbError(&error,
+               Format("While Inserting record to Flag Table, Rule ID : %ld",
+                      static_cast<long>(rule_id)),
+               statement);
+  }
+  return 1;
+}
+
+}  // namespace vigilo

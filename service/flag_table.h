@@ -1,0 +1,40 @@
+// The statements of a watched table's flag table, the (FormID, RuleID) pairs
+// of the records a rule has acted on and that have met its condition at every
+// tick since: creating it, dropping the pairs of records that no longer meet
+// a rule's condition, and adding pairs. CProjectTable runs them
+// (EnsureFlagTable, FindNewRecords, InsertFlags); they are free functions so
+// that each can be held against the statement the service runs.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "data/table_names.h"
+#include "service/rule.h"
+
+namespace vigilo {
+
+// True when a From-name names a dBase file of a table in its own directory
+// ("\"dir/FILE.DBF\" AS name"): kind 0 and " AS " after the first character.
+bool IsFileFromName(int32_t db_type, const std::string& from_name);
+
+// "CREATE TABLE %s (FormID INT, RuleID INT, CONSTRAINT pk_%s%s PRIMARY KEY
+// (FormID, RuleID))": the flag table's From-name (its quoted file for a table
+// in its own directory), the project name, and the qualified flag table name
+// after its last full stop.
+std::string CreateFlagTableStatement(int32_t db_type, const std::string& project,
+                                     const TableNames& names);
+
+// The DELETE that drops the rule's pairs whose records no longer meet its
+// condition (joined with the change history when the rule uses it).
+std::string StaleFlagsStatement(const CRule& rule, const TableNames& names);
+
+// The table the pairs are inserted into: the flag table's file
+// "\"%s/%s.DBF\"" (directory, flag name) for a table in its own directory,
+// else the qualified flag table name.
+std::string FlagInsertTarget(int32_t db_type, const TableNames& names);
+
+// "INSERT INTO %s(FormID,RuleID) VALUES(%d,%d)".
+std::string FlagInsertStatement(const std::string& target, long form_id, int32_t rule_id);
+
+}  // namespace vigilo

@@ -1,0 +1,65 @@
+// The update action: at load, an update rule's Values text becomes one UPDATE
+// statement template; at each tick the template runs once per record that
+// newly meets the rule's condition, the run log gets one "Updating records"
+// block per rule, and the records are flagged so they are not updated again
+// while they keep meeting the condition.
+#include <string>
+
+#include "common/format.h"
+#include "common/text.h"
+#include "data/date_settings.h"
+#include "platform/sql/database.h"
+#include "service/log_stream.h"
+#include "service/project.h"
+#include "service/project_table.h"
+#include "service/update_statement.h"
+
+namespace vigilo {
+
+int CProjectTable::BuildUpdateStatement(CUpdateRule& rule) {
+  const DateSettings dates = settings != nullptr ? DateSettingsOf(*settings) : DateSettings();
+  const std::string set_list = BuildSetList(rule.values, field_defs, names().qualified_table,
+                                            project()->db_type(), dates);
+  if (set_list.empty()) return 0;
+  rule.update_statement = UpdateStatementTemplate(names().from_table, set_list);
+  return 1;
+}
+
+int CProjectTable::UpdateRecords() {
+  if (!update_rules) return 0;
+  Database& db = project()->database();
+  if (!db.IsOpen()) return 1;
+  for (const auto& rule : *update_rules) {
+    const std::string list = FindNewRecords(*rule);
+    if (list.empty()) continue;
+    const long rule_id = rule->rule_id;
+    std::string statement;
+    try {
+      for (const std::string& item : SplitText(list, ',')) {
+        const long form_id = LeadingNumber(item);
+        if (form_id <= 0) continue;
+        statement = UpdateStatementFor(rule->update_statement, form_id);
+        db.ExecuteSQL(statement);
+      }
+    } catch (const DbException& error) {
+      // No record of the rule is flagged: all are selected and updated again
+      // at the next tick.
+      LogDbError(&error,
+                 Format("While Updating Database, Rule ID : %ld\r\n    SQL        : %s\r\n",
+                        rule_id, rule->selection.c_str()),
+                 statement);
+      continue;
+    }
+    if (log != nullptr) {
+      log->Write(Format("Updating records ( Rule ID : %ld)\r\n    Query   : %s\r\n    SQL     : "
+                        "%s\r\n",
+                        rule_id, statement.c_str(), rule->selection.c_str()));
+      log->Write(Format("    Records : %s\r\n", list.c_str()));
+      log->Write("\r\n");
+    }
+    InsertFlags(list, rule->rule_id);
+  }
+  return 1;
+}
+
+}  // namespace vigilo

@@ -1,0 +1,122 @@
+#include "service/update_statement.h"
+
+#include <optional>
+
+#include "common/format.h"
+#include "common/text.h"
+#include "data/dates.h"
+
+namespace vigilo {
+namespace {
+
+std::string Quoted(std::string_view value) {
+  std::string quoted = "'";
+  for (char c : value) {
+    if (c == '\'') quoted += '\'';
+    quoted += c;
+  }
+  quoted += '\'';
+  return quoted;
+}
+
+std::string DateTimeLiteral(std::string_view value, int32_t db_type, const DateSettings& dates) {
+  const std::optional<LocalDateTime> when = ParseLocalDateTime(dates, value);
+  if (!when) return "NULL";
+  const std::string stamp =
+      Format("%02d/%02d/%04d %02d:%02d:%02d", when->month, when->day, when->year, when->hour,
+             when->minute, when->second);
+  switch (db_type) {
+    case 0:
+      return Format("#%02d/%02d/%04d#", when->month, when->day, when->year);
+    case 2:
+      return Format("TO_DATE('%s','MM/DD/YYYY HH24:MI:SS')", stamp.c_str());
+    default:
+      return "'" + stamp + "'";
+  }
+}
+
+std::string EscapedPercent(std::string_view text) {
+  std::string escaped;
+  escaped.reserve(text.size());
+  for (char c : text) {
+    if (c == '%') escaped += '%';
+    escaped += c;
+  }
+  return escaped;
+}
+
+}  // namespace
+
+std::string UpdateValueLiteral(const CFieldDef& field, std::string_view value, int32_t db_type,
+                               const DateSettings& dates) {
+  switch (field.type) {
+    case CFieldDef::kNumber:
+      return Format("%ld", LeadingNumber(value));
+    case CFieldDef::kDate:
+      if (db_type != 0) return Quoted(value);
+      if (EqualsNoCase(value, "DATE()")) return std::string(value);
+      return "#" + std::string(value) + "#";
+    case CFieldDef::kDateTime:
+      return DateTimeLiteral(value, db_type, dates);
+    default:
+      return Quoted(value);
+  }
+}
+
+std::string BuildSetList(std::string_view values, const std::vector<CFieldDef>& fields,
+                         std::string_view table, int32_t db_type, const DateSettings& dates) {
+  std::string set_list;
+  for (const std::string& assignment : SplitText(values, ';')) {
+    const size_t equals = assignment.find('=');
+    // An assignment without "=" names no value: left out like an unknown field.
+    if (equals == std::string::npos) continue;
+    const std::string name = assignment.substr(0, equals);
+    const CFieldDef* field = FindField(fields, name);
+    if (field == nullptr || (field->flags & CFieldDef::kNoUpdateFlag) != 0) continue;
+    const std::string literal =
+        UpdateValueLiteral(*field, std::string_view(assignment).substr(equals + 1), db_type, dates);
+    if (!set_list.empty()) set_list += ",";
+    if (db_type == 2) {
+      // PostgreSQL, which serves owner.table projects here, refuses a
+      // qualified target column ("column \"proj\" of relation \"bugs\" does
+      // not exist"); the one table being updated needs no qualifier.
+      set_list += Format("%s = %s", name.c_str(), literal.c_str());
+    } else {
+      set_list += Format("%s.%s = %s", std::string(table).c_str(), name.c_str(), literal.c_str());
+    }
+  }
+  return set_list;
+}
+
+std::string UpdateStatementTemplate(std::string_view table_from, std::string_view set_list) {
+  // The From-name may hold a directory, and values may hold "%": both are
+  // kept as "%%" so the template holds only one conversion, "%ld".
+  return Format("UPDATE %s SET %s WHERE FormID = %%ld", EscapedPercent(table_from).c_str(),
+                EscapedPercent(set_list).c_str());
+}
+
+std::string UpdateStatementFor(const std::string& statement_template, long form_id) {
+  // Filled by hand rather than by printf: the template's text is data, and
+  // only "%%" and the one "%ld" are meaningful in it.
+  std::string result;
+  result.reserve(statement_template.size() + 12);
+  for (size_t i = 0; i < statement_template.size(); ++i) {
+    const char c = statement_template[i];
+    if (c == '%' && i + 1 < statement_template.size()) {
+      if (statement_template[i + 1] == '%') {
+        result += '%';
+        ++i;
+        continue;
+      }
+      if (statement_template.compare(i + 1, 2, "ld") == 0) {
+        result += Format("%ld", form_id);
+        i += 2;
+        continue;
+      }
+    }
+    result += c;
+  }
+  return result;
+}
+
+}  // namespace vigilo

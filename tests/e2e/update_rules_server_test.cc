@@ -1,0 +1,169 @@
+// Update rules end to end on a client-server project of kind 2 (owner.table
+// names), served by a real PostgreSQL through psqlODBC: schema proj holds
+// bugs, its change history bugshist and the flag table the service creates.
+// The data source's odbc.ini section names the server (Servername), and
+// morvik.ini holds the login for that server in section "Oracle".
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/ini_profile.h"
+#include "data/login_info.h"
+#include "tests/e2e/e2e_support.h"
+#include "tests/support/postgres_server.h"
+#include "tools/demo/installation_writer.h"
+
+namespace vigilo::e2e {
+namespace {
+
+using demo::FieldSpec;
+using demo::Installation;
+using demo::InstallationSpec;
+using demo::RuleSpec;
+
+constexpr char kBlockStart[] = "Updating records ( Rule ID : ";
+
+RuleSpec ServerRule(long id, std::string cond, std::string values) {
+  RuleSpec rule;
+  rule.rule_id = id;
+  rule.db_type = 2;
+  rule.dsn = "VGPG";
+  rule.db_table = "proj\\bugs";
+  rule.action = "Update";
+  rule.values = std::move(values);
+  rule.cond = std::move(cond);
+  return rule;
+}
+
+class ServerUpdateRulesTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (!test::PostgresServer::Available()) return;
+    server_ = new test::PostgresServer();
+  }
+  static void TearDownTestSuite() {
+    delete server_;
+    server_ = nullptr;
+  }
+
+  void SetUp() override {
+    if (server_ == nullptr) GTEST_SKIP() << "PostgreSQL or psqlODBC is not installed";
+    server_->Psql(
+        "DROP SCHEMA IF EXISTS proj CASCADE; CREATE SCHEMA proj AUTHORIZATION vigilo; "
+        "SET ROLE vigilo; "
+        "CREATE TABLE proj.bugs (FormID int, Status varchar(10), Priority int, "
+        "Resolution varchar(20)); "
+        "CREATE TABLE proj.bugshist (FormID int, ChngDate varchar(12), ChngBy varchar(10), "
+        "ChngWhat varchar(10), ChngFrom varchar(20), ChngTo varchar(20)); "
+        "INSERT INTO proj.bugs VALUES (1,'Open',3,''),(2,'Open',3,''),(3,'Open',3,'');");
+  }
+
+  void Install(std::vector<RuleSpec> rules) {
+    InstallationSpec spec;
+    spec.rules = std::move(rules);
+    install_ = std::make_unique<Installation>(Installation::Write(dir_.path(), spec));
+    // The login of the data source's server, and the table's INI file in
+    // the server directory.
+    const std::string morvik = install_->morvik_ini();
+    WriteProfileString(morvik, "Oracle", "127.0.0.1",
+                       *FormatLoginValue(server_->options().user, server_->options().password));
+    const std::string ini = install_->server_dir() + "/bugs.INI";
+    WriteProfileString(ini, "Morvane Orvik", "ChngHist Datafile", "D:\\orvik\\bugshist.dbf");
+    WriteProfileString(ini, "Morvane Orvik", "FormNames", "bugs");
+    const FieldSpec fields[] = {
+        {"Status", demo::kFieldText, 10, {}, demo::kFlagDefault, true, ""},
+        {"Priority", demo::kFieldNumber, 0, {}, demo::kFlagDefault, true, ""},
+        {"Resolution", demo::kFieldText, 20, {}, demo::kFlagDefault, false, ""},
+    };
+    int n = 0;
+    for (const FieldSpec& field : fields) {
+      WriteProfileString(ini, "bugs", Format("Field%d", ++n), demo::FieldDefinitionLine(field));
+    }
+  }
+
+  std::string Tick() {
+    EXPECT_EQ(RunServiceOnce(install_->program_dir()), 0)
+        << testing::ReadText(install_->program_dir() + "/vgservice.stderr");
+    return install_->ReadRunLog();
+  }
+  std::string Sql(const std::string& sql) { return server_->Psql(sql); }
+
+  static test::PostgresServer* server_;
+  testing::TempDir dir_;
+  std::unique_ptr<Installation> install_;
+};
+
+test::PostgresServer* ServerUpdateRulesTest::server_ = nullptr;
+
+TEST_F(ServerUpdateRulesTest, RecordFiresOnceAndAgainAfterItStoppedMeetingTheCondition) {
+  Install({ServerRule(1, "(Status is (Closed))", "Resolution=Done")});
+  std::string log = Tick();
+  EXPECT_EQ(CountOf(log, "ODBC Reported Error"), 0) << log;
+  EXPECT_EQ(Sql("SELECT count(*) FROM proj.bugsvglsvgls"), "0\n");
+  EXPECT_NE(GetProfileString(install_->server_dir() + "/bugs.INI", "VIGTAB", "LAST_POLL_TIME"),
+            "");
+
+  Sql("UPDATE proj.bugs SET Status = 'Closed' WHERE FormID = 2");
+  log = Tick();
+  EXPECT_NE(log.find("Updating records ( Rule ID : 1)\r\n"
+                     "    Query   : UPDATE proj.bugs SET Resolution = 'Done' WHERE FormID = 2\r\n"
+                     "    SQL     : SELECT DISTINCT proj.bugs.FormID FROM proj.bugs WHERE "
+                     "proj.bugs.FormID NOT IN (SELECT DISTINCT FormID FROM proj.bugsVGLSVGLS WHERE "
+                     "RuleID =1) AND ((Status = 'Closed'))\r\n"
+                     "    Records : 2\r\n\r\n"),
+            std::string::npos)
+      << log;
+  EXPECT_EQ(Sql("SELECT FormID, Resolution FROM proj.bugs ORDER BY FormID"),
+            "1|\n2|Done\n3|\n");
+  EXPECT_EQ(Sql("SELECT FormID, RuleID FROM proj.bugsvglsvgls"), "2|1\n");
+
+  Sql("UPDATE proj.bugs SET Resolution = '' WHERE FormID = 2");
+  log = Tick();
+  EXPECT_EQ(CountOf(log, kBlockStart), 0) << log;
+  EXPECT_EQ(Sql("SELECT Resolution FROM proj.bugs WHERE FormID = 2"), "\n");
+
+  Sql("UPDATE proj.bugs SET Status = 'Open' WHERE FormID = 2");
+  Tick();
+  EXPECT_EQ(Sql("SELECT count(*) FROM proj.bugsvglsvgls"), "0\n");
+  Sql("UPDATE proj.bugs SET Status = 'Closed' WHERE FormID = 2");
+  log = Tick();
+  EXPECT_EQ(CountOf(log, kBlockStart), 1) << log;
+  EXPECT_EQ(Sql("SELECT Resolution FROM proj.bugs WHERE FormID = 2"), "Done\n");
+}
+
+TEST_F(ServerUpdateRulesTest, NewRecordsAndChangeHistoryOnTheServer) {
+  Install({ServerRule(4, "(Status is (Closed))", "Priority=1;Resolution=won't fix"),
+           ServerRule(5, "(Status is (Open->Closed))", "Resolution=Changed")});
+  Tick();
+  Sql("INSERT INTO proj.bugs VALUES (4,'Closed',3,''),(5,'Closed',3,''),(6,'Closed',3,'')");
+  std::string log = Tick();
+  EXPECT_EQ(CountOf(log, kBlockStart), 1) << log;
+  EXPECT_NE(log.find("    Query   : UPDATE proj.bugs SET Priority = 1,Resolution = 'won''t fix' "
+                     "WHERE FormID = 6\r\n"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("    Records : 4,5,6\r\n\r\n"), std::string::npos) << log;
+  EXPECT_EQ(Sql("SELECT FormID, Priority, Resolution FROM proj.bugs WHERE FormID > 3 ORDER BY 1"),
+            "4|1|won't fix\n5|1|won't fix\n6|1|won't fix\n");
+  EXPECT_EQ(Sql("SELECT count(*) FROM proj.bugsvglsvgls WHERE RuleID = 4"), "3\n");
+
+  // Record 1 is closed by a user: its history row carries the change.
+  Sql("UPDATE proj.bugs SET Status = 'Closed' WHERE FormID = 1; INSERT INTO proj.bugshist "
+      "VALUES (1,'1700000000','ann','Status','Open','Closed')");
+  log = Tick();
+  EXPECT_NE(log.find("Updating records ( Rule ID : 5)\r\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("FROM proj.bugs,proj.bugshist WHERE proj.bugs.FormID =proj.bugshist.FormID "
+                     "AND proj.bugs.FormID NOT IN"),
+            std::string::npos)
+      << log;
+  EXPECT_EQ(CountOf(log, "ODBC Reported Error"), 0) << log;
+  log = Tick();
+  EXPECT_EQ(CountOf(log, kBlockStart), 0) << log;
+  EXPECT_EQ(Sql("SELECT FormID, RuleID FROM proj.bugsvglsvgls ORDER BY 2, 1"),
+            "1|4\n4|4\n5|4\n6|4\n1|5\n");
+}
+
+}  // namespace
+}  // namespace vigilo::e2e

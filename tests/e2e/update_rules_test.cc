@@ -1,0 +1,255 @@
+// Update rules end to end on a project of dBase files with a change history:
+// the daemon runs one tick per start (vgservice --once) while the tests change
+// the data between ticks the way the defect-management product would.
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "common/ini_profile.h"
+#include "common/text.h"
+#include "tests/e2e/e2e_support.h"
+#include "tools/demo/installation_writer.h"
+
+namespace vigilo::e2e {
+namespace {
+
+using demo::FieldSpec;
+using demo::Installation;
+using demo::InstallationSpec;
+using demo::RecordSpec;
+using demo::RuleSpec;
+using demo::TableSpec;
+
+constexpr char kBlockStart[] = "Updating records ( Rule ID : ";
+
+RuleSpec UpdateRule(long id, std::string cond, std::string values) {
+  RuleSpec rule;
+  rule.rule_id = id;
+  rule.db_type = 0;
+  rule.dsn = "ORVIK";
+  rule.db_table = "Proj\\Bugs";
+  rule.action = "Update";
+  rule.values = std::move(values);
+  rule.cond = std::move(cond);
+  return rule;
+}
+
+RecordSpec Bug(long id, std::string status) {
+  return RecordSpec{id, "", {{"Status", std::move(status)}, {"Priority", "3"}}, "", ""};
+}
+
+class UpdateRulesTest : public ::testing::Test {
+ protected:
+  // Project Proj with table Bugs (change history BugsHist), records 1 to 3
+  // open, and the given rules.
+  void Install(std::vector<RuleSpec> rules, std::string table_directory = "") {
+    TableSpec bugs;
+    bugs.name = "Bugs";
+    bugs.directory = std::move(table_directory);
+    bugs.fields = {
+        FieldSpec{"Status", demo::kFieldText, 10, {}, demo::kFlagDefault, true, ""},
+        FieldSpec{"Priority", demo::kFieldNumber, 0, {}, demo::kFlagDefault, true, ""},
+        FieldSpec{"Resolution", demo::kFieldText, 20, {}, demo::kFlagDefault, false, ""},
+        FieldSpec{"Fixed", demo::kFieldDate, 0, {}, demo::kFlagDefault, false, ""},
+    };
+    bugs.records = {Bug(1, "Open"), Bug(2, "Open"), Bug(3, "Open")};
+    InstallationSpec spec;
+    spec.projects = {demo::ProjectSpec{"Proj", "", {bugs}}};
+    spec.rules = std::move(rules);
+    install_ = std::make_unique<Installation>(Installation::Write(dir_.path(), spec));
+  }
+
+  // One tick; returns the run log it leaves (each start recreates the file).
+  std::string Tick() {
+    EXPECT_EQ(RunServiceOnce(install_->program_dir()), 0)
+        << testing::ReadText(install_->program_dir() + "/vgservice.stderr");
+    return install_->ReadRunLog();
+  }
+
+  std::string Data() const {
+    return DbaseConnection(install_->TableDir("Proj", "Bugs"));
+  }
+  std::string Field(long form_id, const std::string& field) const {
+    return QueryValue(Data(), Format("SELECT %s FROM Bugs WHERE FormID = %ld", field.c_str(),
+                                     form_id));
+  }
+  void Set(long form_id, const std::string& field, const std::string& value) {
+    install_->SetField("Proj", "Bugs", form_id, field, value);
+  }
+  // The flag rows as "FormID/RuleID" in FormID order.
+  std::vector<std::string> Flags() const {
+    std::vector<std::string> flags;
+    for (const auto& row :
+         QueryRows(Data(), "SELECT FormID, RuleID FROM BugsVGLS ORDER BY RuleID, FormID")) {
+      flags.push_back(row[0] + "/" + row[1]);
+    }
+    return flags;
+  }
+
+  testing::TempDir dir_;
+  std::unique_ptr<Installation> install_;
+};
+
+TEST_F(UpdateRulesTest, RecordFiresOnceWhileItMeetsTheConditionAndAgainAfterItStopped) {
+  Install({UpdateRule(1, "(Status is (Closed))", "Resolution=Done")});
+
+  std::string log = Tick();
+  EXPECT_EQ(CountOf(log, kBlockStart), 0);
+  EXPECT_TRUE(Flags().empty());
+
+  Set(1, "Status", "Closed");
+  log = Tick();
+  EXPECT_NE(log.find("Updating records ( Rule ID : 1)\r\n"
+                     "    Query   : UPDATE Bugs SET Bugs.Resolution = 'Done' WHERE FormID = 1\r\n"
+                     "    SQL     : SELECT DISTINCT Bugs.FormID FROM Bugs WHERE Bugs.FormID NOT IN "
+                     "(SELECT DISTINCT FormID FROM BugsVGLS WHERE RuleID =1) AND ((Status = "
+                     "'Closed    '))\r\n"
+                     "    Records : 1\r\n\r\n"),
+            std::string::npos)
+      << log;
+  EXPECT_EQ(Field(1, "Resolution"), "Done");
+  EXPECT_EQ(Field(2, "Resolution"), "");
+  EXPECT_EQ(Flags(), std::vector<std::string>{"1/1"});
+
+  // Still closed: the rule leaves the record alone, even though its value
+  // was changed back in the meantime.
+  Set(1, "Resolution", "");
+  log = Tick();
+  EXPECT_EQ(CountOf(log, kBlockStart), 0) << log;
+  EXPECT_EQ(Field(1, "Resolution"), "");
+  EXPECT_EQ(Flags(), std::vector<std::string>{"1/1"});
+
+  // Reopened: the flag goes; closed again: the rule fires again.
+  Set(1, "Status", "Open");
+  log = Tick();
+  EXPECT_EQ(CountOf(log, kBlockStart), 0) << log;
+  EXPECT_TRUE(Flags().empty());
+
+  Set(1, "Status", "Closed");
+  log = Tick();
+  EXPECT_EQ(CountOf(log, kBlockStart), 1) << log;
+  EXPECT_EQ(Field(1, "Resolution"), "Done");
+  EXPECT_EQ(Flags(), std::vector<std::string>{"1/1"});
+}
+
+TEST_F(UpdateRulesTest, ThreeNewRecordsGiveThreeUpdatesOneBlockAndThreeFlags) {
+  Install({UpdateRule(4, "(Status is (Closed))", "Priority=1;Resolution=Done")});
+  Tick();
+  for (long id : {4L, 5L, 6L}) install_->AppendRecord("Proj", "Bugs", Bug(id, "Closed"));
+
+  const std::string log = Tick();
+  EXPECT_EQ(CountOf(log, kBlockStart), 1) << log;
+  EXPECT_NE(log.find("    Query   : UPDATE Bugs SET Bugs.Priority = 1,Bugs.Resolution = 'Done' "
+                     "WHERE FormID = 6\r\n"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("    Records : 4,5,6\r\n\r\n"), std::string::npos) << log;
+  for (long id : {4L, 5L, 6L}) {
+    EXPECT_EQ(Field(id, "Priority"), "1");
+    EXPECT_EQ(Field(id, "Resolution"), "Done");
+  }
+  EXPECT_EQ(Field(1, "Priority"), "3");
+  EXPECT_EQ(Flags(), (std::vector<std::string>{"4/4", "5/4", "6/4"}));
+}
+
+TEST_F(UpdateRulesTest, FailingUpdateFlagsNothingAndIsRetriedNextTick) {
+  // A date that is no date: the engine refuses the statement.
+  Install({UpdateRule(2, "(Status is (Closed))", "Fixed=13/45/2026")});
+  Set(1, "Status", "Closed");
+
+  std::string log = Tick();
+  const std::string entry_start =
+      "ODBC Reported Error (While Updating Database, Rule ID : 2\r\n"
+      "    SQL        : SELECT DISTINCT Bugs.FormID FROM Bugs WHERE Bugs.FormID NOT IN (SELECT "
+      "DISTINCT FormID FROM BugsVGLS WHERE RuleID =2) AND ((Status = 'Closed    '))\r\n) : ";
+  EXPECT_NE(log.find(entry_start), std::string::npos) << log;
+  EXPECT_NE(log.find(" \r\n    Query   : UPDATE Bugs SET Bugs.Fixed = #13/45/2026# WHERE "
+                     "FormID = 1\r\n\r\n"),
+            std::string::npos)
+      << log;
+  EXPECT_EQ(CountOf(log, kBlockStart), 0);
+  EXPECT_TRUE(Flags().empty());
+
+  log = Tick();
+  EXPECT_NE(log.find(entry_start), std::string::npos) << log;
+  EXPECT_TRUE(Flags().empty());
+
+  // The supervisor corrects the rule; the next start updates and flags it.
+  Execute(DbaseConnection(install_->server_dir() + "/orvhome"),
+          "UPDATE Vigtab SET Values = 'Fixed=12/31/2026' WHERE RuleId = 2");
+  log = Tick();
+  EXPECT_EQ(CountOf(log, "ODBC Reported Error"), 0) << log;
+  EXPECT_EQ(CountOf(log, kBlockStart), 1) << log;
+  EXPECT_EQ(Field(1, "Fixed"), "2026-12-31");
+  EXPECT_EQ(Flags(), std::vector<std::string>{"1/2"});
+}
+
+TEST_F(UpdateRulesTest, ChangeHistoryRuleFiresOnceForTheChange) {
+  Install({UpdateRule(3, "(Status is (Open->Closed))", "Priority=1")});
+  Tick();
+
+  install_->ChangeField("Proj", "Bugs", 2, "Status", "Closed", "jsmith");
+  std::string log = Tick();
+  EXPECT_NE(log.find("    SQL     : SELECT DISTINCT Bugs.FormID FROM Bugs,BugsHist WHERE "
+                     "Bugs.FormID =BugsHist.FormID AND Bugs.FormID NOT IN (SELECT DISTINCT "
+                     "FormID FROM BugsVGLS WHERE RuleID =3) AND ("),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("    Records : 2\r\n"), std::string::npos) << log;
+  EXPECT_EQ(Field(2, "Priority"), "1");
+  EXPECT_EQ(Field(1, "Priority"), "3");
+
+  // The history row stays, so the record keeps meeting the condition.
+  Set(2, "Priority", "5");
+  log = Tick();
+  EXPECT_EQ(CountOf(log, kBlockStart), 0) << log;
+  EXPECT_EQ(Field(2, "Priority"), "5");
+  EXPECT_EQ(Flags(), std::vector<std::string>{"2/3"});
+}
+
+TEST_F(UpdateRulesTest, FlagTableIsCreatedWhenMissingAndPollTimeIsWritten) {
+  Install({UpdateRule(1, "(Status is (Closed))", "Resolution=Done")});
+  const std::string flag_file = install_->FlagTablePath("Proj", "Bugs");
+  ASSERT_FALSE(std::filesystem::exists(flag_file));
+
+  const long before = static_cast<long>(std::time(nullptr));
+  std::string log = Tick();
+  const long after = static_cast<long>(std::time(nullptr));
+  EXPECT_TRUE(std::filesystem::exists(flag_file));
+  EXPECT_EQ(CountOf(log, "ODBC Reported Error"), 0) << log;
+  const long polled = LeadingNumber(
+      GetProfileString(install_->TableIni("Proj", "Bugs"), "VIGTAB", "LAST_POLL_TIME"));
+  EXPECT_GE(polled, before);
+  EXPECT_LE(polled, after);
+
+  // Lost between two starts: made anew, and the records that meet the
+  // condition are acted on again, as nothing remembers them.
+  Set(3, "Status", "Closed");
+  Tick();
+  std::filesystem::remove(flag_file);
+  Set(3, "Resolution", "");
+  log = Tick();
+  EXPECT_TRUE(std::filesystem::exists(flag_file));
+  EXPECT_EQ(Field(3, "Resolution"), "Done");
+  EXPECT_EQ(Flags(), std::vector<std::string>{"3/1"});
+}
+
+TEST_F(UpdateRulesTest, TableInItsOwnDirectoryIsUpdatedAndFlaggedThroughItsFiles) {
+  Install({UpdateRule(6, "(Status is (Closed))", "Resolution=Done")}, "separate");
+  Set(2, "Status", "Closed");
+  const std::string log = Tick();
+  const std::string dir = install_->TableDir("Proj", "Bugs");
+  EXPECT_NE(log.find(Format("    Query   : UPDATE \"%s/Bugs.DBF\" AS Bugs SET Bugs.Resolution = "
+                            "'Done' WHERE FormID = 2\r\n",
+                            dir.c_str())),
+            std::string::npos)
+      << log;
+  EXPECT_EQ(Field(2, "Resolution"), "Done");
+  EXPECT_EQ(Flags(), std::vector<std::string>{"2/6"});
+}
+
+}  // namespace
+}  // namespace vigilo::e2e

@@ -1,0 +1,230 @@
+// The flag table and the update action of one watched table on the embedded
+// dBase engine: creation, stale flags, insertion, and the failures each step
+// logs. (Whole ticks of the daemon are the end-to-end tests' business.)
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "common/format.h"
+#include "common/ini_profile.h"
+#include "data/field_def.h"
+#include "platform/sql/database.h"
+#include "platform/xbase/dbf_table.h"
+#include "service/log_stream.h"
+#include "service/project.h"
+#include "service/project_table.h"
+#include "tests/service/service_fixture.h"
+
+namespace vigilo {
+namespace {
+
+CFieldDef TextField(const std::string& name, int width) {
+  CFieldDef field(1);
+  field.name = name;
+  field.label = name;
+  field.width = static_cast<uint32_t>(width);
+  field.flags = 0x201;
+  return field;
+}
+
+class FlagTableTest : public ::testing::Test {
+ protected:
+  FlagTableTest() : log_([this] { return install_.LogFile(); }) {
+    dir_ = install_.ServerDir() + "/proj";
+    std::filesystem::create_directories(dir_);
+    WriteProfileString(install_.ServerDir() + "/morvik.ini", "Orvik Dsn", "Proj", dir_);
+    auto bugs = DbfTable::Create(dir_ + "/Bugs.dbf", {{"FormID", 'N', 11, 0},
+                                                      {"Status", 'C', 10, 0},
+                                                      {"Note", 'C', 20, 0}});
+    const char* statuses[] = {"Open", "Closed", "Closed", "Open"};
+    for (long id = 1; id <= 4; ++id) {
+      bugs->AppendStart();
+      bugs->AssignLong(0, id);
+      bugs->AssignText(1, statuses[id - 1]);
+      bugs->AppendWrite();
+    }
+    bugs->Close();
+    DbfTable::Create(dir_ + "/BugsHist.dbf", {{"FormID", 'N', 11, 0}, {"ChngWhat", 'C', 10, 0}})
+        ->Close();
+    WriteTableIni("Bugs", true);
+    settings_ = std::make_unique<CServerPaths>();
+  }
+
+  void WriteTableIni(const std::string& table, bool with_history) {
+    const std::string ini = dir_ + "/" + table + ".INI";
+    if (with_history) {
+      WriteProfileString(ini, "Morvane Orvik", "ChngHist Datafile", "BugsHist.dbf");
+    }
+    WriteProfileString(ini, "Morvane Orvik", "FormNames", table);
+    WriteProfileString(ini, table, "Field1", FieldDefLine(TextField("Status", 10)));
+    WriteProfileString(ini, table, "Field2", FieldDefLine(TextField("Note", 20)));
+  }
+
+  CProject& Project() {
+    if (!project_) {
+      ProjectSource source;
+      source.key = "0\\ORVIK\\Proj";
+      source.directory = dir_;
+      source.ini_path = dir_ + "/Proj.INI";
+      source.connection_string = Format(
+          "Driver={Microsoft dBase Driver (*.dbf)};DefaultDir=%s;DriverId=277;DSN=;",
+          dir_.c_str());
+      project_ = std::make_unique<CProject>(0, "ORVIK", "Proj", source, settings_.get(), nullptr,
+                                            &log_);
+      EXPECT_EQ(project_->OpenProject(), 1);
+    }
+    return *project_;
+  }
+
+  // Loads an update rule on table Bugs and returns the table.
+  CProjectTable* Load(long id, const std::string& cond, const std::string& values,
+                      const std::string& table = "Bugs", int32_t flag = 0) {
+    CRule record;
+    record.rule_id = id;
+    record.dsn = "ORVIK";
+    record.db_table = "Proj\\" + table;
+    record.action = "Update";
+    record.cond = cond;
+    record.values = values;
+    record.flag = flag;
+    Project().AddRuleToProject(record);
+    for (const auto& candidate : Project().tables()) {
+      if (candidate->name() == table) return candidate.get();
+    }
+    return nullptr;
+  }
+
+  std::string Flags() {
+    std::string flags;
+    Recordset rs;
+    for (rs.Open(Project().database(), "SELECT FormID, RuleID FROM BugsVGLS ORDER BY FormID");
+         !rs.IsEOF(); rs.MoveNext()) {
+      flags += Format("%d/%d ", rs.GetLong(0), rs.GetLong(1));
+    }
+    return flags;
+  }
+
+  testing::Installation install_;
+  std::string dir_;
+  LogStream log_;
+  std::unique_ptr<CServerPaths> settings_;
+  std::unique_ptr<CProject> project_;
+};
+
+TEST_F(FlagTableTest, FlagTableIsCreatedOnceAndFoundAfterwards) {
+  ASSERT_NE(Load(1, "(Status is (Closed))", "Note=x"), nullptr);
+  EXPECT_TRUE(std::filesystem::exists(dir_ + "/BugsVGLS.dbf") ||
+              std::filesystem::exists(dir_ + "/BugsVGLS.DBF"));
+  EXPECT_EQ(log_.Text(), "");
+  // A second start finds the table: no creation, nothing logged.
+  project_.reset();
+  ASSERT_NE(Load(1, "(Status is (Closed))", "Note=x"), nullptr);
+  EXPECT_EQ(log_.Text(), "");
+}
+
+TEST_F(FlagTableTest, TableWithoutChangeHistoryIsDroppedWithTheCreationError) {
+  WriteTableIni("Tasks", false);
+  EXPECT_EQ(Load(1, "(Status is (Closed))", "Note=x", "Tasks"), nullptr);
+  const std::string text = log_.Text();
+  EXPECT_EQ(text.rfind("ODBC Reported Error (While Creating Flag Table) : ", 0), 0u) << text;
+  EXPECT_NE(text.find(" \r\n    Query   : CREATE TABLE  (FormID INT, RuleID INT, CONSTRAINT "
+                      "pk_Proj PRIMARY KEY (FormID, RuleID))\r\n\r\n"),
+            std::string::npos)
+      << text;
+}
+
+TEST_F(FlagTableTest, FindNewRecordsSkipsFlaggedRecordsAndDropsStaleFlags) {
+  CProjectTable* table = Load(3, "(Status is (Closed))", "Note=x");
+  ASSERT_NE(table, nullptr);
+  const CUpdateRule& rule = *table->update_rules->front();
+  EXPECT_EQ(table->FindNewRecords(rule), "2,3");
+  EXPECT_EQ(table->InsertFlags("2,3", 3), 1);
+  EXPECT_EQ(table->FindNewRecords(rule), "");
+  EXPECT_EQ(Flags(), "2/3 3/3 ");
+
+  Project().database().ExecuteSQL("UPDATE Bugs SET Status = 'Open' WHERE FormID = 2");
+  EXPECT_EQ(table->FindNewRecords(rule), "");
+  EXPECT_EQ(Flags(), "3/3 ");
+  Project().database().ExecuteSQL("UPDATE Bugs SET Status = 'Closed' WHERE FormID = 2");
+  EXPECT_EQ(table->FindNewRecords(rule), "2");
+  EXPECT_EQ(log_.Text(), "");
+}
+
+TEST_F(FlagTableTest, SelectionErrorIsLoggedAndSelectsNothing) {
+  CProjectTable* table =
+      Load(7, "FROM Bugs WHERE (Nope = 1)", "Note=x", "Bugs", kRuleFlagSqlCondition);
+  ASSERT_NE(table, nullptr);
+  EXPECT_EQ(table->FindNewRecords(*table->update_rules->front()), "");
+  const std::string text = log_.Text();
+  EXPECT_EQ(text.rfind("ODBC Reported Error (While Retrieving RecordIDs, Rule ID : 7) : ", 0), 0u)
+      << text;
+  EXPECT_NE(text.find(" \r\n    Query   : DELETE FROM BugsVGLS WHERE FormID NOT IN (SELECT "
+                      "DISTINCT Bugs.FormID FROM Bugs WHERE (Nope = 1)) AND RuleID =7\r\n\r\n"),
+            std::string::npos)
+      << text;
+}
+
+TEST_F(FlagTableTest, InsertFlagsSkipsNonPositiveItemsAndStopsAtTheFirstError) {
+  CProjectTable* table = Load(5, "(Status is (Closed))", "Note=x");
+  ASSERT_NE(table, nullptr);
+  EXPECT_EQ(table->InsertFlags("4,x,-2,0,1", 5), 1);
+  EXPECT_EQ(Flags(), "1/5 4/5 ");
+  EXPECT_EQ(log_.Text(), "");
+
+  // The pair (1,5) exists: the insertion stops there and 3 stays unflagged.
+  EXPECT_EQ(table->InsertFlags("2,1,3", 5), 1);
+  EXPECT_EQ(Flags(), "1/5 2/5 4/5 ");
+  const std::string text = log_.Text();
+  EXPECT_EQ(text.rfind("ODBC Reported Error (While Inserting record to Flag Table, Rule ID : 5) : ",
+                       0),
+            0u)
+      << text;
+  EXPECT_NE(text.find(" \r\n    Query   : INSERT INTO BugsVGLS(FormID,RuleID) VALUES(1,5)\r\n\r\n"),
+            std::string::npos)
+      << text;
+}
+
+TEST_F(FlagTableTest, ClosedDatabaseDoesNothing) {
+  CProjectTable* table = Load(5, "(Status is (Closed))", "Note=x");
+  ASSERT_NE(table, nullptr);
+  Project().CloseProject();
+  EXPECT_EQ(table->InsertFlags("1", 5), 0);
+  EXPECT_EQ(table->FindNewRecords(*table->update_rules->front()), "");
+  EXPECT_EQ(table->UpdateRecords(), 1);
+  Project().OpenProject();
+  EXPECT_EQ(Flags(), "");
+}
+
+TEST_F(FlagTableTest, RulesThatCannotBePreparedAreDropped) {
+  CProjectTable* table = Load(1, "(Status is (Closed))", "Note=x");
+  ASSERT_NE(table, nullptr);
+  Load(2, "(Status is (Closed))", "Nope=1;Status");          // no usable assignment
+  Load(3, "(Gone is (x))", "Note=y");                         // no usable condition
+  Load(4, "FROM Bugs", "Note=y", "Bugs", kRuleFlagSqlCondition);  // no WHERE
+  EXPECT_EQ(table->UpdateRuleIds(), std::vector<int32_t>{1});
+  const std::string text = log_.Text();
+  EXPECT_NE(text.find("Rule ID : 3 not usable, its condition gives no SQL\r\n    Cond    : "
+                      "(Gone is (x))\r\n\r\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("Rule ID : 4 not usable, its SQL condition has no WHERE clause\r\n"),
+            std::string::npos)
+      << text;
+}
+
+TEST_F(FlagTableTest, TableWithoutUpdateRulesReportsIt) {
+  CRule record;
+  record.rule_id = 1;
+  record.dsn = "ORVIK";
+  record.db_table = "Proj\\Bugs";
+  record.action = "Notify";
+  record.cond = "(Status is (Closed))";
+  Project().AddRuleToProject(record);
+  ASSERT_EQ(Project().tables().size(), 1u);
+  EXPECT_EQ(Project().tables()[0]->UpdateRecords(), 0);
+}
+
+}  // namespace
+}  // namespace vigilo

@@ -1,0 +1,38 @@
+// The dBase files of an installation: the rule table, Orvik's user, group and
+// membership tables, the internal mail table, and a project table with its
+// change-history table. Internal to the installation writer; the field lists
+// here are the layouts the service and the product read.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/xbase/dbf_table.h"
+#include "tools/demo/installation_spec.h"
+
+namespace vigilo::demo {
+
+// Field lists, in file order.
+std::vector<DbfField> RuleTableFields();
+std::vector<std::string> RuleTableTags();
+std::vector<DbfField> UserTableFields();
+std::vector<DbfField> GroupTableFields();
+std::vector<DbfField> MembershipTableFields();
+std::vector<DbfField> InternalMailFields();
+std::vector<DbfField> HistoryTableFields();
+// FormID, ATrail, Locker, Locktime, then the table's own fields.
+std::vector<DbfField> ProjectTableFields(const TableSpec& table);
+
+void WriteRuleTable(const std::string& path, const std::vector<RuleSpec>& rules);
+void WriteUserTables(const std::string& orvhome, const std::vector<UserSpec>& users,
+                     const std::vector<GroupSpec>& groups);
+void WriteInternalMailTable(const std::string& path);
+void WriteProjectTable(const std::string& path, const TableSpec& table);
+void WriteHistoryTable(const std::string& path, const std::vector<HistorySpec>& rows);
+
+// Appends to an open table: one rule, one record, one history row.
+void AppendRuleRow(DbfTable& table, const RuleSpec& rule);
+void AppendRecordRow(DbfTable& table, const RecordSpec& record);
+void AppendHistoryRow(DbfTable& table, const HistorySpec& row);
+
+}  // namespace vigilo::demo

@@ -1,0 +1,117 @@
+// vgdemo: writes the demo installation (program directory, server directory,
+// one dBase project with two tables, users, groups and rules) into a directory,
+// replacing a demo written there before. A directory that holds anything else
+// is left alone: the tool only ever deletes what it made itself.
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "tools/demo/demo_installation.h"
+#include "tools/demo/installation_writer.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Marks a directory as a demo written by this tool, so a later run may replace it.
+constexpr const char* kMarker = ".vigilo-demo";
+
+constexpr char kUsage[] =
+    "Usage: vgdemo DIR [--smtp HOST:PORT] [--plugin FILE]...\n"
+    "Writes the demo installation into DIR (a demo written there before is replaced).\n"
+    "  --smtp HOST:PORT  SMTP server for SMTP users and the mail-system provider;\n"
+    "                    without it SMTP is off and MAPI mail is appended to\n"
+    "                    DIR/program/mapi-outbox.txt\n"
+    "  --plugin FILE     link FILE (libvgmapi.so, libvgsmtp.so) into the program\n"
+    "                    directory, where the service looks for its mail plugins\n"
+    "Then run: vgservice --once --home DIR/program\n";
+
+bool PrepareDirectory(const std::string& dir) {
+  std::error_code ec;
+  if (fs::exists(dir, ec)) {
+    if (!fs::is_directory(dir, ec)) {
+      std::fprintf(stderr, "vgdemo: %s exists and is not a directory\n", dir.c_str());
+      return false;
+    }
+    bool empty = fs::is_empty(dir, ec);
+    if (!empty && !fs::exists(fs::path(dir) / kMarker, ec)) {
+      std::fprintf(stderr,
+                   "vgdemo: %s is not empty and holds no earlier demo; "
+                   "name a new or empty directory\n",
+                   dir.c_str());
+      return false;
+    }
+    if (!empty) {
+      fs::remove_all(dir, ec);
+      if (ec) {
+        std::fprintf(stderr, "vgdemo: cannot remove the earlier demo in %s: %s\n", dir.c_str(),
+                     ec.message().c_str());
+        return false;
+      }
+    }
+  }
+  fs::create_directories(dir, ec);
+  if (ec) {
+    std::fprintf(stderr, "vgdemo: cannot create %s: %s\n", dir.c_str(), ec.message().c_str());
+    return false;
+  }
+  std::ofstream marker(fs::path(dir) / kMarker);
+  marker << "Demo installation written by vgdemo; vgdemo may replace this directory.\n";
+  return static_cast<bool>(marker);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string dir;
+  vigilo::demo::DemoOptions options;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (arg == "--smtp" && i + 1 < argc) {
+      options.smtp_server = argv[++i];
+    } else if (arg == "--plugin" && i + 1 < argc) {
+      options.program_files.push_back(argv[++i]);
+    } else if (!arg.empty() && arg[0] != '-' && dir.empty()) {
+      dir = arg;
+    } else {
+      std::fprintf(stderr, "vgdemo: unexpected argument '%s'\n%s", arg.c_str(), kUsage);
+      return 2;
+    }
+  }
+  if (dir.empty()) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  if (!PrepareDirectory(dir)) return 1;
+
+  try {
+    std::string root = fs::absolute(dir).lexically_normal().string();
+    while (root.size() > 1 && root.back() == '/') root.pop_back();
+    vigilo::demo::InstallationSpec spec =
+        vigilo::demo::DemoInstallationSpec(options, root + "/program");
+    auto installation = vigilo::demo::Installation::Write(root, spec);
+    std::printf("Demo installation written to %s\n", installation.root().c_str());
+    std::printf("  program directory : %s\n", installation.program_dir().c_str());
+    std::printf("  server directory  : %s\n", installation.server_dir().c_str());
+    std::printf("  project Demo      : %s (tables Bugs, Tasks)\n",
+                installation.ProjectDir("Demo").c_str());
+    std::printf("  rules             : %zu in %s\n", spec.rules.size(),
+                installation.rule_table().c_str());
+    std::printf("  SMTP              : %s\n",
+                options.smtp_server.empty() ? "off" : options.smtp_server.c_str());
+    std::printf("Run: vgservice --once --home %s\n", installation.program_dir().c_str());
+    std::printf("The run log is written to %s\n", installation.run_log().c_str());
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "vgdemo: %s\n", e.what());
+    return 1;
+  }
+  return 0;
+}
