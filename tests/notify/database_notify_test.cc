@@ -5,10 +5,11 @@
 
 #include "common/format.h"
 #include "common/ini_profile.h"
+#include "data/field_def.h"
 #include "notify/database_notify_access.h"
 #include "notify/internal_mail.h"
 #include "notify/notify_message.h"
-#include "notify/notify_records.h"
+#include "notify/table_notify.h"
 #include "service/project.h"
 #include "service/project_table.h"
 #include "notify/mail_sender.h"
@@ -143,52 +144,72 @@ TEST_F(DatabaseNotifyTest, DatesOfADbaseTableAreShownInFull) {
   EXPECT_EQ(access.Retrieve("SELECT FormID FROM Bugs WHERE FormID =99"), nullptr);
 }
 
-TEST_F(DatabaseNotifyTest, ProjectTableRunsItsRulesWithTheMailReportColumns) {
+TEST_F(DatabaseNotifyTest, ProjectTableNotifiesNewlyMatchingRecordsOnce) {
   CMailSender::Options options;
   options.log = &log_;
   CMailSender sender(std::move(options));
   sender.InitMailSystems();
-  CServerPaths settings;
-  ProjectSource project_source{project_dir_, project_dir_ + "/proj.INI", ""};
-  CProject project(0, "", "proj", project_source, &settings, &sender, &log_);
-  project.database().Open(
-      Format("Driver={Microsoft dBase Driver (*.dbf)};DefaultDir=%s;DriverId=277;DSN=;",
-             project_dir_.c_str()),
-      Database::kNoOdbcDialog);
-  TableSource source;
-  source.table_dir = project_dir_;
-  source.ini_path = project_dir_ + "/Bugs.INI";
-  source.table_from = "Bugs";
-  WriteProfileString(source.ini_path, "Morvane Orvik", "FormNames", "Bug,Task");
+  DbfTable::Create(project_dir_ + "/BugsHist.dbf", {{"FormID", 'N', 11}, {"ChngWhat", 'C', 10}})
+      ->Close();
+  const std::string ini = project_dir_ + "/Bugs.INI";
+  WriteProfileString(ini, "Morvane Orvik", "ChngHist Datafile", "BugsHist.dbf");
+  WriteProfileString(ini, "Morvane Orvik", "FormNames", "Bug,Task");
+  for (size_t i = 0; i < fields_.size(); ++i) {
+    WriteProfileString(ini, "Bug", Format("Field%zu", i + 1), FieldDefLine(fields_[i]));
+  }
   WriteProfileString(project_dir_ + "/Bugs.REP", "Bug Reports", "MailReport",
                      "Mail|2|x|Title,30 Count,5");
-  CProjectTable table("Bugs", &project, source);
-  EXPECT_EQ(RunTableNotifications(table, fields_, nullptr, nullptr), 0);
-
+  WriteProfileString(install_.server_dir() + "/morvik.ini", "Orvik Dsn", "proj", project_dir_);
+  CServerPaths settings;
+  ProjectSource source;
+  source.key = "0\\ORVIK\\proj";
+  source.directory = project_dir_;
+  source.ini_path = project_dir_ + "/proj.INI";
+  source.connection_string = Format(
+      "Driver={Microsoft dBase Driver (*.dbf)};DefaultDir=%s;DriverId=277;DSN=;",
+      project_dir_.c_str());
+  CProject project(0, "ORVIK", "proj", source, &settings, &sender, &log_);
+  ASSERT_EQ(project.OpenProject(), 1);
   CRule record;
   record.rule_id = 9;
+  record.dsn = "ORVIK";
+  record.db_table = "proj\\Bugs";
+  record.action = "Notify";
   record.target = "User";
   record.values = "ann";
-  table.notify_rules.emplace();
-  table.notify_rules->push_back(std::make_unique<CNotifyRule>(record));
-  CNotifyRule& rule = *table.notify_rules->back();
-  PrepareNotifyRecipients(table, fields_, rule);
+  record.cond = "FROM Bugs WHERE (Count > 0)";
+  record.flag = kRuleFlagSqlCondition;
+  project.AddRuleToProject(record);
+  ASSERT_EQ(project.tables().size(), 1u);
+  CProjectTable& table = *project.tables()[0];
+  ASSERT_TRUE(table.notify_rules);
+  CNotifyRule& rule = *table.notify_rules->front();
+  PrepareNotifyRecipients(table, rule);
   EXPECT_EQ(rule.report_columns, "FormID, ATrail,Title,Count");
-  ASSERT_TRUE(rule.addresses);
   EXPECT_THAT(*rule.addresses, ElementsAre("SMTP:ann@example.org"));
 
-  std::string flags;
-  EXPECT_EQ(RunTableNotifications(
-                table, fields_, [](const CNotifyRule&) { return std::string("12"); },
-                [&](const std::string& list, int32_t id) { flags = Format("%d:%s", id, list.c_str()); }),
-            1);
-  EXPECT_EQ(flags, "9:12");
+  EXPECT_EQ(RunTableNotifications(table), 1);
   std::vector<test::ReceivedMail> mail = sink_.WaitForMessages(1);
   ASSERT_EQ(mail.size(), 1u);
-  EXPECT_EQ(mail[0].subject, "VIGILO Rule# 9 , Record# 12 of 0\\\\proj\\Bugs");
+  EXPECT_EQ(mail[0].subject, "VIGILO Rule# 9 , Record# 12 of 0\\ORVIK\\proj\\Bugs");
   EXPECT_EQ(mail[0].body,
             "Opened by ann\r\n\r\nDetailed Description of the record\r\n\r\n"
-            "Table : 0\\\\proj\\Bugs \r\nRuleID : 9\r\n\r\nTitle : Crash\r\nCount : 3\r\n");
+            "Table : 0\\ORVIK\\proj\\Bugs \r\nRuleID : 9\r\n\r\nTitle : Crash\r\nCount : 3\r\n");
+  EXPECT_THAT(log_.Text(), HasSubstr("Sending notification( Rule ID : 9 )\r\n"
+                                     "    Query      : SELECT FormID, ATrail,Title,Count FROM Bugs "
+                                     "WHERE FormID =12\r\n"));
+
+  // A second tick finds the record flagged; once it stops meeting the
+  // condition and meets it again, it is notified again.
+  EXPECT_EQ(RunTableNotifications(table), 1);
+  project.database().ExecuteSQL("UPDATE Bugs SET Count = 0 WHERE FormID = 12");
+  RunTableNotifications(table);
+  project.database().ExecuteSQL("UPDATE Bugs SET Count = 5 WHERE FormID = 12");
+  RunTableNotifications(table);
+  mail = sink_.WaitForMessages(2);
+  ASSERT_EQ(mail.size(), 2u);
+  EXPECT_THAT(mail[1].body, HasSubstr("Count : 5\r\n"));
+  EXPECT_THAT(log_.Text(), ::testing::Not(HasSubstr("ODBC Reported Error")));
 }
 
 }  // namespace
