@@ -121,6 +121,19 @@ TEST_F(RecipientsTest, GroupsExpandToTheirMembersEachOnce) {
   EXPECT_THAT(*rule.addresses, ElementsAre("Bob Builder", "ORVIK:ann", "SMTP:ann@example.org"));
 }
 
+TEST(GroupExpansionTest, GroupNameFillingTheWholeFieldIsFound) {
+  Installation install;
+  auto table = DbfTable::Create(install.orvhome("usringrp.dbf"),
+                                {{"USERNAME", 'C', 10}, {"GrpName", 'C', 10}});
+  table->AppendStart();
+  table->AssignText(0, "ann");
+  table->AssignText(1, "developers");
+  table->AppendWrite();
+  table->Close();
+  CMailSender sender(CMailSender::Options{});
+  EXPECT_EQ(sender.ExpandGroups("developers,dev"), "ann,dev");
+}
+
 TEST_F(RecipientsTest, GroupWithoutMembersStandsForItself) {
   EXPECT_EQ(Sender().ExpandGroups("ops,ann"), "ops,ann");
   EXPECT_THAT(*Rule("Group", "ops").addresses, ElementsAre("SMTP:ops"));
