@@ -1,14 +1,16 @@
 // The engine initialisation, the firing tick and the project listing of the
 // worker.
 #include <ctime>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "common/format.h"
 #include "data/name_lists.h"
+#include "platform/host/message_line.h"
 #include "platform/loader/mail_plugins.h"
 #include "service/log_stream.h"
 #include "service/read_thread.h"
-#include "platform/host/message_line.h"
 #include "service/server_paths.h"
 #include "service/service_texts.h"
 
@@ -73,27 +75,30 @@ int CReadThread::InitEngine() {
 
 void CReadThread::WriteProjectListing() {
   if (log == nullptr || !projects) return;
-  std::string text = "ORVIK PROJECTS \r\n\r\n";
+  log->Write("ORVIK PROJECTS \r\n\r\n");
   long project_number = 0;
   for (const auto& project : *projects) {
-    text += Format(" %ld) %s (TABLES)\r\n", ++project_number, project->key().c_str());
+    std::string text =
+        Format(" %ld) %s (TABLES)\r\n", ++project_number, project->key().c_str());
     long table_number = 0;
     for (const auto& table : project->tables()) {
       text += Format("    %ld. %s\r\n", ++table_number, table->name().c_str());
-      if (!table->UpdateRuleIds().empty()) {
-        text += "         Update Rules       : " + JoinIds(table->UpdateRuleIds()) + "\r\n";
+      const std::vector<int32_t> update_ids = table->UpdateRuleIds();
+      if (!update_ids.empty()) {
+        text += "         Update Rules       : " + JoinIds(update_ids) + "\r\n";
       }
-      if (!table->NotifyRuleIds().empty()) {
-        text += "         Notification Rules : " + JoinIds(table->NotifyRuleIds()) + "\r\n";
+      const std::vector<int32_t> notify_ids = table->NotifyRuleIds();
+      if (!notify_ids.empty()) {
+        text += "         Notification Rules : " + JoinIds(notify_ids) + "\r\n";
       }
       text += "\r\n";
     }
     text += "\r\n";
     log->Write(text);
-    text.clear();
+    // Opened while its rules loaded; from the first tick on it is opened when
+    // needed.
     project->CloseProject();
   }
-  log->Write(text);
 }
 
 void CReadThread::FireRules() {

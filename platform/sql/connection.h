@@ -3,6 +3,7 @@
 // dBase engine implement it; tests may wrap it to inject failures.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -37,7 +38,18 @@ class Connection {
 };
 
 // Opens the backend the connection string names: the embedded dBase engine
-// for the dBase driver, ODBC otherwise. Throws DbException.
+// for the dBase driver, ODBC otherwise (or what a factory set below makes).
+// Throws DbException.
 std::unique_ptr<Connection> OpenConnection(const std::string& connection_string);
+
+// Opens the default backend, ignoring any factory: for factories that wrap it.
+std::unique_ptr<Connection> OpenDefaultConnection(const std::string& connection_string);
+
+// Makes every later Database::Open use `factory` (an empty function restores
+// the default). For tests that inject faults into code that opens its own
+// connections; not thread-safe against concurrent opens.
+using ConnectionFactory =
+    std::function<std::unique_ptr<Connection>(const std::string& connection_string)>;
+void SetConnectionFactory(ConnectionFactory factory);
 
 }  // namespace vigilo::sql

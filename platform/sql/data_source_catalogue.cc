@@ -15,7 +15,7 @@ std::vector<std::string> ListDataSources() {
     sql::OdbcHandle env = sql::NewOdbcEnvironment();
     SQLUSMALLINT direction = SQL_FETCH_FIRST;
     for (;;) {
-      SQLCHAR name[SQL_MAX_DSN_LENGTH + 1] = {0};
+      SQLCHAR name[256] = {0};  // unixODBC names may pass SQL_MAX_DSN_LENGTH
       SQLCHAR description[512] = {0};
       SQLSMALLINT name_length = 0, description_length = 0;
       SQLRETURN rc = SQLDataSources(env.get(), direction, name, sizeof name,

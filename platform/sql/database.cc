@@ -16,6 +16,13 @@ DbException::DbException(std::string message, std::string sql_state,
   if (message_.empty() || message_.back() != '\n') message_ += '\n';
 }
 
+DbException::DbException(std::string message, std::vector<DbDiagnostic> diagnostics)
+    : DbException(std::move(message),
+                  diagnostics.empty() ? std::string() : diagnostics.front().sql_state,
+                  diagnostics.empty() ? 0 : diagnostics.front().native_error) {
+  diagnostics_ = std::move(diagnostics);
+}
+
 // ---------------------------------------------------------------- Database
 
 Database::Database() = default;
@@ -28,6 +35,13 @@ bool Database::Open(const std::string& connection_string, int /*options*/) {
   connection_ = sql::OpenConnection(connection_string);
   connection_string_ = connection_string;
   return true;
+}
+
+void Database::Adopt(std::unique_ptr<sql::Connection> connection,
+                     std::string connection_string) {
+  Close();
+  connection_ = std::move(connection);
+  connection_string_ = std::move(connection_string);
 }
 
 bool Database::IsOpen() const { return connection_ != nullptr; }

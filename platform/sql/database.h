@@ -23,6 +23,13 @@
 
 namespace vigilo {
 
+// One diagnostic record of a failed ODBC call.
+struct DbDiagnostic {
+  std::string sql_state;  // five characters, e.g. "42P01"
+  long native_error = 0;
+  std::string text;       // the driver's text as given
+};
+
 // The one database error. Message() is the driver's text ending in "\n" (the
 // system removes that last character when it logs it). For ODBC it holds
 // every diagnostic record of the failed call, one per line, each with its
@@ -32,18 +39,25 @@ class DbException : public std::exception {
   // A missing final "\n" is added.
   explicit DbException(std::string message, std::string sql_state = {},
                        long native_error = 0);
+  DbException(std::string message, std::vector<DbDiagnostic> diagnostics);
 
   const std::string& Message() const { return message_; }
-  // SQLSTATE of the first diagnostic record ("" when none, e.g. the embedded
-  // engine, which uses "HY000").
+  // SQLSTATE of the first diagnostic record. The embedded engine gives
+  // "HY000", "23000" for a primary-key violation and "42S02" for a table
+  // without file; errors of this interface itself (no current row, no such
+  // column, database not open) give "".
   const std::string& SqlState() const { return sql_state_; }
   long NativeError() const { return native_error_; }
+  // Every diagnostic record of a failed ODBC call, in order (empty for the
+  // embedded engine), for callers that show one message per record.
+  const std::vector<DbDiagnostic>& Diagnostics() const { return diagnostics_; }
   const char* what() const noexcept override { return message_.c_str(); }
 
  private:
   std::string message_;
   std::string sql_state_;
   long native_error_;
+  std::vector<DbDiagnostic> diagnostics_;
 };
 
 namespace sql {
@@ -89,6 +103,10 @@ class Database {
 
   // The backend; for Recordset and tests.
   sql::Connection& connection();
+  // Puts a backend of the caller's behind this Database (closing an open
+  // one), for tests that wrap a real backend to make a statement fail.
+  void Adopt(std::unique_ptr<sql::Connection> connection,
+             std::string connection_string);
 
  private:
   std::unique_ptr<sql::Connection> connection_;

@@ -2,12 +2,14 @@
 
 #include <sys/stat.h>
 
+#include <cctype>
 #include <vector>
 
 #include "common/format.h"
 #include "common/text.h"
 #include "platform/sql/connection_string.h"
 #include "platform/sql/create_table_statement.h"
+#include "platform/sql/date_collation.h"
 #include "platform/sql/dbase_sql_rewriter.h"
 #include "platform/sql/dbf_file_names.h"
 #include "platform/sql/dbf_primary_key.h"
@@ -23,7 +25,8 @@ constexpr std::string_view kNoSuchTable = "no such table: ";
 // Rows of one prepared statement.
 class DbaseCursor : public Cursor {
  public:
-  DbaseCursor(sqlite3* db, sqlite3_stmt* stmt) : db_(db), stmt_(stmt) {}
+  DbaseCursor(std::shared_ptr<void> state, sqlite3* db, sqlite3_stmt* stmt)
+      : state_(std::move(state)), db_(db), stmt_(stmt) {}
   ~DbaseCursor() override { sqlite3_finalize(stmt_); }
 
   bool Fetch() override {
@@ -48,6 +51,7 @@ class DbaseCursor : public Cursor {
   }
 
  private:
+  std::shared_ptr<void> state_;  // released after the statement is finalized
   sqlite3* db_;
   sqlite3_stmt* stmt_;
 };
@@ -59,7 +63,8 @@ bool IsDirectory(const std::string& path) {
 
 }  // namespace
 
-DbaseConnection::DbaseConnection(const std::string& connection_string) {
+DbaseConnection::DbaseConnection(const std::string& connection_string)
+    : state_(std::make_shared<State>()), ctx_(state_->ctx), db_(state_->db) {
   auto dir = ConnectionStringValue(connection_string, "DefaultDir");
   if (!dir || dir->empty()) dir = ConnectionStringValue(connection_string, "DBQ");
   if (!dir || dir->empty()) {
@@ -83,18 +88,14 @@ DbaseConnection::DbaseConnection(const std::string& connection_string) {
     db_ = nullptr;
     throw error;
   }
-  rc = RegisterDbfModule(db_, &ctx_);
+  rc = RegisterDateCollation(db_);
+  if (rc == SQLITE_OK) rc = RegisterDbfModule(db_, &ctx_);
   if (rc != SQLITE_OK) {
     DbException error = SqliteError(db_, rc);
     sqlite3_close(db_);
     db_ = nullptr;
     throw error;
   }
-}
-
-DbaseConnection::~DbaseConnection() {
-  // close_v2: a result still open keeps the database until it is finalized.
-  sqlite3_close_v2(db_);
 }
 
 bool DbaseConnection::AttachTable(const std::string& name) {
@@ -112,11 +113,19 @@ DbaseConnection::Stmt DbaseConnection::Prepare(const std::string& statement) {
   // Each round attaches one more table; a statement names only so many.
   for (int round = 0; round < 256; ++round) {
     sqlite3_stmt* stmt = nullptr;
+    const char* tail = nullptr;
     int rc = sqlite3_prepare_v2(db_, text.c_str(), static_cast<int>(text.size()),
-                                &stmt, nullptr);
+                                &stmt, &tail);
     if (rc == SQLITE_OK) {
       if (!stmt) throw DbException("The statement is empty.");
-      return Stmt(stmt);
+      Stmt prepared(stmt);
+      // A second statement would be ignored silently: refuse it instead.
+      for (; tail && *tail; ++tail) {
+        if (*tail != ';' && !std::isspace(static_cast<unsigned char>(*tail))) {
+          throw DbException("Only one statement can be run at a time.");
+        }
+      }
+      return prepared;
     }
     std::string message = sqlite3_errmsg(db_);
     if (message.rfind(kNoSuchTable, 0) != 0) throw SqliteError(db_, rc);
@@ -174,7 +183,7 @@ long DbaseConnection::Execute(const std::string& statement) {
 std::unique_ptr<Cursor> DbaseConnection::Query(const std::string& statement) {
   ++ctx_.epoch;
   Stmt stmt = Prepare(statement);
-  return std::make_unique<DbaseCursor>(db_, stmt.release());
+  return std::make_unique<DbaseCursor>(state_, db_, stmt.release());
 }
 
 }  // namespace vigilo::sql

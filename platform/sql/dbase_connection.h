@@ -3,6 +3,8 @@
 // as "dir\FILE.DBF" in a statement) becomes a virtual table of the "dbf"
 // module on first mention. Statements are first rewritten from the dBase
 // dialect (see dbase_sql_rewriter.h); CREATE TABLE makes a new .dbf file.
+// Character columns compare under RTRIM, date columns under DBDATE
+// (date_collation.h); values as dbf_table_data.h says.
 #pragma once
 
 #include <sqlite3.h>
@@ -20,13 +22,12 @@ class DbaseConnection : public Connection {
   // Reads DefaultDir (or DBQ) from the connection string. Throws
   // DbException when it is missing or not a directory.
   explicit DbaseConnection(const std::string& connection_string);
-  ~DbaseConnection() override;
 
   long Execute(const std::string& statement) override;
   std::unique_ptr<Cursor> Query(const std::string& statement) override;
   bool IsDbase() const override { return true; }
 
-  const std::string& default_dir() const { return ctx_.default_dir; }
+  const std::string& default_dir() const { return state_->ctx.default_dir; }
 
  private:
   struct StmtDeleter {
@@ -42,8 +43,16 @@ class DbaseConnection : public Connection {
   bool AttachTable(const std::string& name);
   long CreateTable(const std::string& statement);
 
-  DbaseContext ctx_;
-  sqlite3* db_ = nullptr;
+  // The engine, shared with the results opened on it, so that a result
+  // outliving its Database stays valid.
+  struct State {
+    DbaseContext ctx;
+    sqlite3* db = nullptr;
+    ~State() { sqlite3_close_v2(db); }
+  };
+  std::shared_ptr<State> state_;
+  DbaseContext& ctx_;
+  sqlite3*& db_;
 };
 
 }  // namespace vigilo::sql

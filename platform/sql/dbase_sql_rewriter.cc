@@ -109,6 +109,24 @@ void UnqualifySetList(std::vector<Token>& tokens) {
   }
 }
 
+// Token positions [first, last) of an UPDATE's SET list at the top level,
+// where "col = NULL" is an assignment, not a test. {0, 0} when none.
+std::pair<size_t, size_t> SetListRange(const std::vector<Token>& tokens) {
+  if (tokens.empty() || !IsWord(tokens[0], "UPDATE")) return {0, 0};
+  int depth = 0;
+  size_t first = 0;
+  for (size_t i = 1; i < tokens.size(); ++i) {
+    if (IsPunct(tokens[i], '(')) ++depth;
+    if (IsPunct(tokens[i], ')')) --depth;
+    if (depth != 0) continue;
+    if (first == 0 && IsWord(tokens[i], "SET")) first = i + 1;
+    if (first != 0 && (IsWord(tokens[i], "WHERE") || IsWord(tokens[i], "FROM"))) {
+      return {first, i};
+    }
+  }
+  return {first, first == 0 ? 0 : tokens.size()};
+}
+
 }  // namespace
 
 bool IsDbfFileName(std::string_view name) {
@@ -128,7 +146,7 @@ std::string IsoDateFromText(std::string_view text) {
     for (size_t i = t.rfind('/') + 1; i < t.size() && std::isdigit(static_cast<unsigned char>(t[i])); ++i) {
       ++year_digits;
     }
-    if (year_digits <= 2) y += y < 50 ? 2000 : 1900;
+    if (year_digits <= 2) y += y < 30 ? 2000 : 1900;  // 00-29 are 2000-2029
   } else if (std::sscanf(t.c_str(), "%d-%d-%d%c", &y, &m, &d, &tail) >= 3) {
     // CCYY-MM-DD, possibly followed by a time that a date field drops.
   } else if (t.size() == 8 && std::sscanf(t.c_str(), "%4d%2d%2d", &y, &m, &d) == 3) {
@@ -146,11 +164,15 @@ std::string RewriteDbaseSql(std::string_view statement) {
   std::string trailing;
   std::vector<Token> tokens = Tokenize(statement, &trailing);
   UnqualifySetList(tokens);
+  auto [set_first, set_last] = SetListRange(tokens);
 
   std::vector<Token> out;
   out.reserve(tokens.size());
+  int depth = 0;
   for (size_t i = 0; i < tokens.size(); ++i) {
     Token t = tokens[i];
+    if (IsPunct(t, '(')) ++depth;
+    if (IsPunct(t, ')')) --depth;
     const Token* next = i + 1 < tokens.size() ? &tokens[i + 1] : nullptr;
     bool qualified = i > 0 && IsPunct(tokens[i - 1], '.');
     switch (t.kind) {
@@ -206,8 +228,9 @@ std::string RewriteDbaseSql(std::string_view statement) {
         }
         bool equal = t.text == "=" || t.text == "==";
         bool differ = t.text == "<>" || t.text == "!=";
-        if ((equal || differ) && next && IsWord(*next, "NULL") && !out.empty() &&
-            IsNameToken(out.back())) {
+        bool assignment = equal && depth == 0 && i >= set_first && i < set_last;
+        if ((equal || differ) && !assignment && next && IsWord(*next, "NULL") &&
+            !out.empty() && IsNameToken(out.back())) {
           size_t start = ColumnReferenceStart(out, out.size() - 1);
           std::string column;
           for (size_t k = start; k < out.size(); ++k) column += out[k].text;

@@ -20,7 +20,7 @@ namespace vigilo::sql {
 // literal that is not a valid date.
 std::string RewriteDbaseSql(std::string_view statement);
 
-// 'CCYY-MM-DD' text of a date written MM/DD/CCYY, MM/DD/YY (years below 50
+// 'CCYY-MM-DD' text of a date written MM/DD/CCYY, MM/DD/YY (years below 30
 // are 20YY), CCYY-MM-DD or CCYYMMDD; "" when the text is no valid date.
 std::string IsoDateFromText(std::string_view text);
 

@@ -11,50 +11,12 @@
 #include "common/text.h"
 #include "platform/sql/database.h"
 #include "platform/sql/dbase_sql_rewriter.h"
+#include "platform/sql/dbf_field_text.h"
 #include "platform/sql/dbf_primary_key.h"
 
 namespace vigilo::sql {
 
 namespace {
-
-std::string_view TrimRaw(std::string_view raw) {
-  size_t end = raw.size();
-  while (end > 0 && (raw[end - 1] == ' ' || raw[end - 1] == '\0')) --end;
-  size_t start = 0;
-  while (start < end && raw[start] == ' ') ++start;
-  return raw.substr(start, end - start);
-}
-
-std::string_view TrimRightRaw(std::string_view raw) {
-  size_t end = raw.size();
-  while (end > 0 && (raw[end - 1] == ' ' || raw[end - 1] == '\0')) --end;
-  return raw.substr(0, end);
-}
-
-std::optional<int64_t> ParseInteger(std::string_view text) {
-  text = TrimRaw(text);
-  if (text.empty()) return std::nullopt;
-  if (text[0] == '+') text.remove_prefix(1);
-  int64_t value = 0;
-  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec == std::errc() && end == text.data() + text.size()) return value;
-  double real = 0;
-  auto [rend, rec] = std::from_chars(text.data(), text.data() + text.size(), real);
-  if (rec == std::errc() && rend == text.data() + text.size() && std::isfinite(real)) {
-    return static_cast<int64_t>(std::llround(real));
-  }
-  return std::nullopt;
-}
-
-std::optional<double> ParseReal(std::string_view text) {
-  text = TrimRaw(text);
-  if (text.empty()) return std::nullopt;
-  if (text[0] == '+') text.remove_prefix(1);
-  double value = 0;
-  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec == std::errc() && end == text.data() + text.size()) return value;
-  return std::nullopt;
-}
 
 ColumnKind KindOf(const DbfField& f) {
   switch (f.type) {
@@ -69,16 +31,8 @@ ColumnKind KindOf(const DbfField& f) {
   }
 }
 
-std::string CellText(const CellValue& v) {
-  switch (v.kind) {
-    case CellValue::kInteger: return std::to_string(v.integer);
-    case CellValue::kReal: return Format("%.15g", v.real);
-    case CellValue::kText: return v.text;
-    default: return "";
-  }
-}
-
 }  // namespace
+
 
 DbfTableData::DbfTableData(const std::string& path) : path_(path) {
   Reopen();
@@ -134,7 +88,14 @@ void DbfTableData::Reset() {
   FileStamp stamp = Stamp();
   // Another writer changed the file: open it again, so that no block the
   // library read before is taken for the file's contents.
-  if (!fresh_open_) Reopen();
+  if (!fresh_open_) {
+    std::vector<DbfField> before = table_->Fields();
+    Reopen();
+    if (table_->Fields() != before) {
+      throw DbException(Format("The fields of table %s changed; open the connection again.",
+                               path_.c_str()));
+    }
+  }
   fresh_open_ = false;
   for (Column& c : columns_) {
     c.loaded = false;
@@ -276,12 +237,27 @@ void DbfTableData::RedecodeRow(uint32_t row, std::string_view record) {
   for (Column& c : columns_) {
     if (!c.loaded) continue;
     Decode(c, record, &value);
-    c.nulls[row] = value.null;
+    bool was_null = c.nulls[row] != 0;
+    bool changed = value.null != was_null;
     switch (c.kind) {
-      case ColumnKind::kInteger: c.ints[row] = value.integer; break;
-      case ColumnKind::kReal: c.reals[row] = value.real; break;
-      default: c.overrides[row] = std::move(value.text);
+      case ColumnKind::kInteger:
+        changed = changed || c.ints[row] != value.integer;
+        c.ints[row] = value.integer;
+        break;
+      case ColumnKind::kReal:
+        changed = changed || c.reals[row] != value.real;
+        c.reals[row] = value.real;
+        break;
+      default:
+        // An unchanged text keeps its storage: index keys may view it.
+        if (Text(row, static_cast<int>(&c - columns_.data())) != value.text) {
+          changed = true;
+          c.overrides[row] = std::move(value.text);
+        }
     }
+    c.nulls[row] = value.null;
+    // Only the index of a column whose value changed is out of date.
+    if (changed) c.index.reset();
   }
 }
 
@@ -398,199 +374,6 @@ std::shared_ptr<const EqIndex> DbfTableData::Index(int column) {
 
 void DbfTableData::DropIndexes() {
   for (Column& c : columns_) c.index.reset();
-}
-
-// --- Writes ------------------------------------------------------------------
-
-void DbfTableData::AssignValue(int column, const CellValue& value) {
-  const Column& c = columns_[column];
-  const DbfField& f = table_->Field(c.field);
-  if (value.kind == CellValue::kUnchanged) return;
-  if (value.kind == CellValue::kNull) {
-    table_->AssignBlank(c.field);
-    return;
-  }
-  switch (c.kind) {
-    case ColumnKind::kInteger:
-      if (f.type == 'L') {
-        if (value.kind == CellValue::kText) {
-          table_->AssignText(c.field, value.text);
-        } else {
-          table_->AssignLogical(c.field, value.kind == CellValue::kInteger
-                                             ? value.integer != 0
-                                             : value.real != 0);
-        }
-        return;
-      }
-      [[fallthrough]];
-    case ColumnKind::kReal:
-      if (value.kind == CellValue::kInteger) {
-        table_->AssignLong(c.field, static_cast<long>(value.integer));
-      } else if (value.kind == CellValue::kReal) {
-        table_->AssignNumber(c.field, value.real);
-      } else {
-        table_->AssignText(c.field, Trimmed(value.text));
-      }
-      return;
-    case ColumnKind::kDate: {
-      std::string text = Trimmed(CellText(value));
-      if (text.empty()) {
-        table_->AssignBlank(c.field);
-        return;
-      }
-      std::string iso = IsoDateFromText(text);
-      if (iso.empty()) {
-        throw DbException(Format("Invalid date value %s for the field %s.",
-                                 text.c_str(), f.name.c_str()));
-      }
-      table_->AssignText(c.field, iso.substr(0, 4) + iso.substr(5, 2) + iso.substr(8, 2));
-      return;
-    }
-    case ColumnKind::kMemo:
-    case ColumnKind::kText:
-      table_->AssignText(c.field, CellText(value));
-      return;
-  }
-}
-
-ColumnMask DbfTableData::KeyMask() const {
-  ColumnMask mask = 0;
-  for (int column : key_columns_) mask |= ColumnMask{1} << std::min(column, 63);
-  return mask;
-}
-
-std::string DbfTableData::KeyPart(uint32_t row, int column) const {
-  const Column& c = columns_[column];
-  std::string key;
-  if (c.nulls[row]) {
-    key = "N";
-  } else if (c.kind == ColumnKind::kInteger) {
-    key = "i" + std::to_string(c.ints[row]);
-  } else if (c.kind == ColumnKind::kReal) {
-    key = "r" + Format("%.15g", c.reals[row]);
-  } else {
-    key = "t" + std::string(TrimRightRaw(Text(row, column)));
-  }
-  return key + '\x1f';
-}
-
-std::string DbfTableData::KeyOf(uint32_t row) const {
-  std::string key;
-  for (int column : key_columns_) key += KeyPart(row, column);
-  return key;
-}
-
-// The key a row would have after a write of `values`; unchanged columns come
-// from `row` (ignored when row is past the end).
-std::string DbfTableData::KeyOfValues(const std::vector<CellValue>& values,
-                                      uint32_t row) const {
-  std::string key;
-  for (int column : key_columns_) {
-    const Column& c = columns_[column];
-    const CellValue& v = values[column];
-    if (v.kind == CellValue::kUnchanged && row < rows_) {
-      key += KeyPart(row, column);
-      continue;
-    }
-    if (v.kind == CellValue::kNull || v.kind == CellValue::kUnchanged) {
-      key += "N";
-    } else if (c.kind == ColumnKind::kInteger) {
-      std::optional<int64_t> n = v.kind == CellValue::kInteger
-                                     ? std::optional<int64_t>(v.integer)
-                                     : ParseInteger(CellText(v));
-      key += n ? "i" + std::to_string(*n) : "t" + CellText(v);
-    } else if (c.kind == ColumnKind::kReal) {
-      std::optional<double> n = v.kind == CellValue::kReal
-                                    ? std::optional<double>(v.real)
-                                    : ParseReal(CellText(v));
-      key += n ? "r" + Format("%.15g", *n) : "t" + CellText(v);
-    } else if (c.kind == ColumnKind::kDate) {
-      key += "t" + IsoDateFromText(CellText(v));
-    } else {
-      std::string text = CellText(v);
-      text = std::string(TrimRightRaw(text)).substr(0, table_->Field(c.field).width);
-      key += "t" + std::string(TrimRightRaw(text));
-    }
-    key += '\x1f';
-  }
-  return key;
-}
-
-void DbfTableData::BuildKeySet() {
-  if (key_set_) return;
-  EnsureColumns(KeyMask());
-  key_set_.emplace();
-  for (uint32_t r = 0; r < rows_; ++r) {
-    if (!deleted_[r]) key_set_->insert(KeyOf(r));
-  }
-}
-
-void DbfTableData::AfterWrite() {
-  DropIndexes();
-  stamp_ = Stamp();
-}
-
-uint32_t DbfTableData::Insert(const std::vector<CellValue>& values) {
-  if (!valid_) Reset();
-  std::string key;
-  if (!key_columns_.empty()) {
-    BuildKeySet();
-    key = KeyOfValues(values, UINT32_MAX);
-    if (key_set_->count(key)) {
-      throw DbException(Format(
-          "Duplicate value in the primary key %s of %s: the row is not inserted.",
-          key_name_.c_str(), path_.c_str()));
-    }
-  }
-  table_->AppendStart();
-  for (int i = 0; i < ColumnCount() && i < static_cast<int>(values.size()); ++i) {
-    AssignValue(i, values[i]);
-  }
-  uint32_t recno = table_->AppendWrite();
-  if (recno == rows_ + 1 && table_->Read(recno)) {
-    AppendDecoded(table_->RecordBytes());
-    if (key_set_) key_set_->insert(KeyOf(recno - 1));
-    AfterWrite();
-  } else {
-    valid_ = false;  // another writer appended meanwhile: read all again
-  }
-  return recno - 1;
-}
-
-void DbfTableData::Update(uint32_t row, const std::vector<CellValue>& values) {
-  if (!valid_ || row >= rows_) throw DbException("The record to update is gone.");
-  std::string old_key, new_key;
-  if (!key_columns_.empty()) {
-    BuildKeySet();
-    old_key = KeyOf(row);
-    new_key = KeyOfValues(values, row);
-    if (new_key != old_key && key_set_->count(new_key)) {
-      throw DbException(Format(
-          "Duplicate value in the primary key %s of %s: the row is not updated.",
-          key_name_.c_str(), path_.c_str()));
-    }
-  }
-  if (!table_->Read(row + 1)) throw DbException("The record to update is gone.");
-  for (int i = 0; i < ColumnCount() && i < static_cast<int>(values.size()); ++i) {
-    AssignValue(i, values[i]);
-  }
-  table_->Update();
-  table_->Read(row + 1);
-  RedecodeRow(row, table_->RecordBytes());
-  if (key_set_ && new_key != old_key) {
-    key_set_->erase(old_key);
-    key_set_->insert(KeyOf(row));
-  }
-  AfterWrite();
-}
-
-void DbfTableData::Delete(uint32_t row) {
-  if (!valid_ || row >= rows_) throw DbException("The record to delete is gone.");
-  if (!table_->Read(row + 1)) throw DbException("The record to delete is gone.");
-  table_->DeleteRecord();
-  if (key_set_ && !deleted_[row]) key_set_->erase(KeyOf(row));
-  if (deleted_loaded_) deleted_[row] = 1;
-  AfterWrite();
 }
 
 }  // namespace vigilo::sql

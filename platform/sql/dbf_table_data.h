@@ -98,7 +98,9 @@ class DbfTableData {
   // (loading the column if need be).
   std::shared_ptr<const EqIndex> Index(int column);
 
-  // Writes. Values follow the column order. Throw DbfError on a value the
+  // Writes. Values follow the column order. An insert drops the indexes; an
+  // update drops those of the columns it changed; a delete drops none (the
+  // readers skip deleted rows). Throw DbfError on a value the
   // field cannot hold, DbException on a primary-key violation.
   uint32_t Insert(const std::vector<CellValue>& values);  // returns the row
   void Update(uint32_t row, const std::vector<CellValue>& values);

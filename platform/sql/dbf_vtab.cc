@@ -11,6 +11,8 @@
 
 #include "common/format.h"
 #include "common/text.h"
+#include "platform/sql/database.h"
+#include "platform/sql/date_collation.h"
 #include "platform/sql/sql_tokens.h"
 
 namespace vigilo::sql {
@@ -62,6 +64,9 @@ int ErrorFromException(sqlite3_vtab* vtab) {
     throw;
   } catch (const std::bad_alloc&) {
     return SQLITE_NOMEM;
+  } catch (const DbException& e) {
+    return SetError(vtab, e.Message(),
+                    e.SqlState() == "23000" ? SQLITE_CONSTRAINT : SQLITE_ERROR);
   } catch (const std::exception& e) {
     return SetError(vtab, e.what());
   }
@@ -71,7 +76,7 @@ std::string DeclaredType(const DbfTableData& data, int column) {
   switch (data.Kind(column)) {
     case ColumnKind::kInteger: return "INTEGER";
     case ColumnKind::kReal: return "REAL";
-    case ColumnKind::kDate: return "TEXT";
+    case ColumnKind::kDate: return std::string("TEXT COLLATE ") + kDateCollation;
     default: return "TEXT COLLATE RTRIM";  // blank-insensitive, as the dBase driver
   }
 }
@@ -116,7 +121,7 @@ int DbfConnect(sqlite3* db, void* aux, int argc, const char* const* argv,
 //   0      full scan in record order;
 //   c + 1  rows whose column c equals argv[0], served by the column's
 //          equality index (text columns only under collation BINARY or
-//          RTRIM). SQLite still checks every constraint itself (omit is
+//          RTRIM, date columns under DBDATE). SQLite still checks every constraint itself (omit is
 //          never set), so the index may return a superset.
 // idxStr holds the columns used (SQLite's colUsed, in hexadecimal). Of
 // several usable equalities the most selective column is taken (rows per
@@ -135,11 +140,14 @@ int DbfBestIndex(sqlite3_vtab* v, sqlite3_index_info* info) {
       const auto& c = info->aConstraint[i];
       if (!c.usable || c.op != SQLITE_INDEX_CONSTRAINT_EQ || c.iColumn < 0) continue;
       if (!data.Indexable(c.iColumn)) continue;
-      if (data.Kind(c.iColumn) != ColumnKind::kInteger) {
+      if (data.Kind(c.iColumn) == ColumnKind::kText) {
         const char* coll = sqlite3_vtab_collation(info, i);
         if (coll && !EqualsNoCase(coll, "RTRIM") && !EqualsNoCase(coll, "BINARY")) {
           continue;
         }
+      } else if (data.Kind(c.iColumn) == ColumnKind::kDate) {
+        const char* coll = sqlite3_vtab_collation(info, i);
+        if (coll && !EqualsNoCase(coll, kDateCollation)) continue;
       }
       double per_key = data.RowsPerKey(c.iColumn);
       if (best < 0 || per_key < best_rows) {
@@ -231,6 +239,8 @@ void LookUp(DbfCursor* cur, const EqIndex& index, ColumnKind kind, sqlite3_value
     std::string_view key(reinterpret_cast<const char*>(sqlite3_value_text(v)),
                          static_cast<size_t>(sqlite3_value_bytes(v)));
     while (!key.empty() && key.back() == ' ') key.remove_suffix(1);
+    char date[10];
+    if (kind == ColumnKind::kDate) key = DateKey(key, date);
     auto it = index.text_slots.find(key);
     if (it != index.text_slots.end()) slot = &it->second;
   }

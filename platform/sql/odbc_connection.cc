@@ -12,7 +12,8 @@ namespace {
 // the row is fetched, so that callers may read them in any order.
 class OdbcCursor : public Cursor {
  public:
-  explicit OdbcCursor(OdbcHandle stmt) : stmt_(std::move(stmt)) {
+  OdbcCursor(std::shared_ptr<void> session, OdbcHandle stmt)
+      : session_(std::move(session)), stmt_(std::move(stmt)) {
     SQLSMALLINT count = 0;
     CheckOdbc(SQLNumResultCols(stmt_.get(), &count), stmt_,
               "Cannot count the result's columns.");
@@ -83,6 +84,7 @@ class OdbcCursor : public Cursor {
     nulls_[index] = is_null;
   }
 
+  std::shared_ptr<void> session_;  // freed after stmt_ (declared before it)
   OdbcHandle stmt_;
   std::vector<std::string> names_;
   std::vector<std::string> values_;
@@ -92,20 +94,23 @@ class OdbcCursor : public Cursor {
 }  // namespace
 
 OdbcConnection::OdbcConnection(const std::string& connection_string)
-    : env_(NewOdbcEnvironment()), dbc_(SQL_HANDLE_DBC, env_.get()) {
+    : session_(std::make_shared<Session>()) {
+  session_->env = NewOdbcEnvironment();
+  session_->dbc = OdbcHandle(SQL_HANDLE_DBC, session_->env.get());
+  OdbcHandle& dbc = session_->dbc;
   std::string text = DriverConnectString(connection_string);
   SQLCHAR out[1024];
   SQLSMALLINT out_length = 0;
   SQLRETURN rc = SQLDriverConnect(
-      dbc_.get(), nullptr, reinterpret_cast<SQLCHAR*>(text.data()),
+      dbc.get(), nullptr, reinterpret_cast<SQLCHAR*>(text.data()),
       static_cast<SQLSMALLINT>(text.size()), out, sizeof out, &out_length,
       SQL_DRIVER_NOPROMPT);
-  CheckOdbc(rc, dbc_, "Unable to connect to the data source.");
-  dbc_.MarkConnected();
+  CheckOdbc(rc, dbc, "Unable to connect to the data source.");
+  dbc.MarkConnected();
 }
 
 OdbcHandle OdbcConnection::Run(const std::string& statement, bool* no_data) {
-  OdbcHandle stmt(SQL_HANDLE_STMT, dbc_.get());
+  OdbcHandle stmt(SQL_HANDLE_STMT, session_->dbc.get());
   SQLRETURN rc = SQLExecDirect(stmt.get(),
                                reinterpret_cast<SQLCHAR*>(
                                    const_cast<char*>(statement.c_str())),
@@ -127,7 +132,7 @@ long OdbcConnection::Execute(const std::string& statement) {
 std::unique_ptr<Cursor> OdbcConnection::Query(const std::string& statement) {
   bool no_data = false;
   OdbcHandle stmt = Run(statement, &no_data);
-  return std::make_unique<OdbcCursor>(std::move(stmt));
+  return std::make_unique<OdbcCursor>(session_, std::move(stmt));
 }
 
 }  // namespace vigilo::sql

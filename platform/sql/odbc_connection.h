@@ -26,8 +26,13 @@ class OdbcConnection : public Connection {
   // or UPDATE that changed no row) counts as success.
   OdbcHandle Run(const std::string& statement, bool* no_data);
 
-  OdbcHandle env_;
-  OdbcHandle dbc_;
+  // The handles of the connection, shared with the results opened on it,
+  // so that a result outliving its Database stays valid.
+  struct Session {
+    OdbcHandle env;
+    OdbcHandle dbc;
+  };
+  std::shared_ptr<Session> session_;
 };
 
 }  // namespace vigilo::sql

@@ -46,8 +46,7 @@ void OdbcHandle::Reset() {
 
 DbException OdbcError(const OdbcHandle& handle, std::string_view context) {
   std::string message;
-  std::string first_state;
-  long first_native = 0;
+  std::vector<DbDiagnostic> records;
   for (SQLSMALLINT record = 1;; ++record) {
     SQLCHAR state[SQL_SQLSTATE_SIZE + 1] = {0};
     SQLINTEGER native = 0;
@@ -60,17 +59,14 @@ DbException OdbcError(const OdbcHandle& handle, std::string_view context) {
     rc = SQLGetDiagRec(handle.type(), handle.get(), record, state, &native,
                        text.data(), static_cast<SQLSMALLINT>(text.size()), &length);
     if (!SQL_SUCCEEDED(rc)) break;
-    std::string state_text(reinterpret_cast<char*>(state));
-    if (record == 1) {
-      first_state = state_text;
-      first_native = native;
-    }
-    message += Format("%s (SQLSTATE %s, native error %ld)\n",
-                      reinterpret_cast<char*>(text.data()), state_text.c_str(),
-                      static_cast<long>(native));
+    DbDiagnostic diagnostic{reinterpret_cast<char*>(state), static_cast<long>(native),
+                            reinterpret_cast<char*>(text.data())};
+    message += Format("%s (SQLSTATE %s, native error %ld)\n", diagnostic.text.c_str(),
+                      diagnostic.sql_state.c_str(), diagnostic.native_error);
+    records.push_back(std::move(diagnostic));
   }
   if (message.empty()) message = std::string(context) + "\n";
-  return DbException(std::move(message), std::move(first_state), first_native);
+  return DbException(std::move(message), std::move(records));
 }
 
 void CheckOdbc(SQLRETURN rc, const OdbcHandle& handle, std::string_view context) {

@@ -104,14 +104,11 @@ std::string DbfMemoFile::Read(uint32_t block) {
 
 uint32_t DbfMemoFile::Write(std::string_view text) {
   DbfWriteLock lock(fd_.get(), path_);
-  char head[4];
-  if (ReadAt(fd_.get(), path_, 0, head, 4) < 4) {
-    throw DbfError(Format("%s: memo file header is truncated", path_.c_str()));
-  }
+  // New memos go after the last block in the file. The header's next-free
+  // pointer is not trusted: one behind the end would overwrite memos, one far
+  // past it would make a huge sparse file.
   uint64_t size = FileSize(fd_.get(), path_);
-  // Never overwrite data past a next-free pointer that lies.
-  uint64_t next = std::max<uint64_t>(Le32(head), 1);
-  next = std::max<uint64_t>(next, (size + block_size_ - 1) / block_size_);
+  uint64_t next = std::max<uint64_t>((size + block_size_ - 1) / block_size_, 1);
   std::string data;
   if (layout_ == DbtLayout::kDbase4) {
     data.assign(kDbase4Signature, 4);

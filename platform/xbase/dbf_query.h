@@ -31,8 +31,9 @@ class DbfQuery {
   void SetRelationOrder(std::string_view order);
 
   // Runs the query from the start: true when a matching record is current.
-  // The match set is taken at QueryFirst (records appended later by another
-  // writer are seen at the next QueryFirst).
+  // Records appended later by another writer are seen at the next
+  // QueryFirst. Without an order, records are examined in batches (a read
+  // block, 64 KB) as the query moves on; with an order, all at QueryFirst.
   bool QueryFirst();
   // Moves to the next match: true while a further match is current.
   bool QueryNext();
@@ -44,14 +45,15 @@ class DbfQuery {
   std::string filter_text_;
   std::unique_ptr<XbaseExpression> filter_;
   std::unique_ptr<XbaseExpression> order_;
-  // Ordered queries collect every match at QueryFirst; unordered ones scan
-  // on from the last match, up to the record count read at QueryFirst.
+  // Ordered queries collect every match at QueryFirst; unordered ones
+  // collect the matches of the next batch of records whenever the previous
+  // batch is used up, up to the record count read at QueryFirst.
   std::vector<uint32_t> matches_;
-  size_t position_ = 0;
-  uint32_t last_match_ = 0;
+  size_t position_ = 0;     // next entry of matches_ to make current
+  uint32_t scanned_to_ = 0;  // last record examined (unordered)
   uint32_t scan_end_ = 0;
   bool Matches(uint32_t recno, std::string_view bytes);
-  bool ScanFrom(uint32_t from);
+  bool NextMatch();
 };
 
 }  // namespace vigilo

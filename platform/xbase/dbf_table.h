@@ -15,6 +15,14 @@
 // rewriting, deleting and packing hold an advisory write lock (fcntl, whole
 // file) for the duration of the write. Readers take no lock.
 //
+// The table roles of the rule engine map onto this class as: open data file =
+// Open, close = Close (or destruction), create data file = Create, first /
+// last / skip = GoFirst / GoLast / Skip (true where the roles answer 0),
+// field at position = the 0-based index (FieldIndex for a name), field text,
+// field long, assign text, assign long, append start / write, flush, delete
+// record, pack, tag by name and select tag under their own names. Queries
+// over one table (relations) are DbfQuery.
+//
 // Thread safety: a DbfTable is used by one thread at a time.
 #pragma once
 
@@ -74,7 +82,9 @@ class DbfTable {
                                           DbfVersion version = DbfVersion::kDbase4,
                                           const std::vector<std::string>& tags = {});
 
-  // Writes a pending change of the current record, then closes the files.
+  // Writes a pending change of the current record (a record started with
+  // AppendStart but not written by AppendWrite is dropped), then closes the
+  // files.
   // Errors of that last write are swallowed by the destructor; call Close()
   // (or FlushDataFile()) first to see them.
   ~DbfTable();
@@ -164,7 +174,8 @@ class DbfTable {
 
   // Starts a new blank record to fill with Assign*; AppendWrite adds it at the
   // end of the file (under the write lock, after re-reading the count) and
-  // makes it current. Returns the new record number.
+  // makes it current. Returns the new record number. Moving to a record
+  // (Read, GoFirst, ...) between the two drops the started record unwritten.
   void AppendStart();
   uint32_t AppendWrite();
   // Writes pending changes of the current record and syncs both files.
@@ -196,6 +207,9 @@ class DbfTable {
   template <typename Visit>
   void Scan(uint32_t from, uint32_t last, Visit&& visit);
   bool showing_deleted() const { return show_deleted_; }
+  // Records the read cache holds at once; a scan that stops at the end of a
+  // block and then reads its matches reads each block once.
+  uint32_t RecordsPerBlock() const { return ScanBlockCount(); }
 
  private:
   DbfTable() = default;

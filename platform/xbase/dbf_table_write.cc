@@ -200,6 +200,9 @@ void DbfTable::AssignText(int index, std::string_view value) {
       if (!text.empty() && (text.size() != 8 || !digits)) {
         Fail(Format("'%s' is not a CCYYMMDD date for field %s", text.c_str(), field.name.c_str()));
       }
+      if (field.width != 8) {
+        Fail(Format("date field %s is %u wide, not 8", field.name.c_str(), field.width));
+      }
       text.resize(8, ' ');
       std::copy(text.begin(), text.end(), data);
       break;
@@ -280,8 +283,15 @@ void DbfTable::AssignBlank(int index) {
 
 void DbfTable::StoreMemos() {
   for (const auto& [index, text] : pending_memos_) {
-    std::string pointer(10, ' ');
-    if (!text.empty()) pointer = Format("%10u", static_cast<unsigned>(Memos().Write(text)));
+    const DbfField& field = fields_[index];
+    std::string pointer(field.width, ' ');
+    if (!text.empty()) {
+      if (field.width < 10) {
+        Fail(Format("memo field %s is %u wide, too narrow for a block number",
+                    field.name.c_str(), field.width));
+      }
+      pointer = Format("%*u", field.width, static_cast<unsigned>(Memos().Write(text)));
+    }
     std::copy(pointer.begin(), pointer.end(), record_.data() + offsets_[index]);
   }
   pending_memos_.clear();
@@ -301,7 +311,13 @@ void DbfTable::WriteRecordLocked(uint32_t recno) {
 }
 
 void DbfTable::WritePending() {
-  if (appending_) return;  // an append is written only by AppendWrite
+  if (appending_) {
+    // A started record is written only by AppendWrite; moving drops it.
+    appending_ = false;
+    changed_ = false;
+    pending_memos_.clear();
+    return;
+  }
   if (changed_ && recno_ != 0) Update();
 }
 

@@ -187,6 +187,7 @@ class Parser {
       node->args.push_back(std::move(left));
       node->args.push_back(std::move(right));
       node->FoldIfConstant();
+      node->PrepareFastPath();
       return node;
     }
     return left;
@@ -276,11 +277,23 @@ class Parser {
       return inner;
     }
     if (c == '\'' || c == '"' || c == '[') {
+      // A doubled quote inside the literal stands for one quote, so a value
+      // holding an apostrophe can be quoted the way SQL texts are.
       char close = c == '[' ? ']' : c;
-      size_t end = text_.find(close, pos_ + 1);
-      if (end == std::string_view::npos) Fail(at, "text literal has no closing quote");
-      std::string literal(text_.substr(pos_ + 1, end - pos_ - 1));
-      pos_ = end + 1;
+      std::string literal;
+      size_t from = pos_ + 1;
+      while (true) {
+        size_t end = text_.find(close, from);
+        if (end == std::string_view::npos) Fail(at, "text literal has no closing quote");
+        literal.append(text_.substr(from, end - from));
+        if (close != ']' && end + 1 < text_.size() && text_[end + 1] == close) {
+          literal.push_back(close);
+          from = end + 2;
+          continue;
+        }
+        pos_ = end + 1;
+        break;
+      }
       XbaseValue value;
       value.type = XbaseType::kCharacter;
       return Constant(at, value, std::move(literal));
@@ -476,8 +489,10 @@ void XbaseExpression::RequireLogical() const {
 
 bool XbaseExpression::IsTrue(const XbaseRow& row) const {
   RequireLogical();
-  return root_->Eval(row).logical;
+  return root_->Test(row);
 }
+
+bool XbaseExpression::Holds(const XbaseRow& row) const { return root_->Test(row); }
 
 std::string XbaseExpression::ToText(const XbaseRow& row) const {
   XbaseValue value = root_->Eval(row);

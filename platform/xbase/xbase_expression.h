@@ -3,7 +3,8 @@
 // filters ("GrpName = 'dev    '", "(UPPER(Dsn) = UPPER('BUGS   ')) .AND.
 // (DbType = 1)") and order keys.
 //
-// The language: field names (case-insensitive), 'text' and "text" literals,
+// The language: field names (case-insensitive), 'text', "text" and [text]
+// literals (a doubled quote inside '' or "" stands for one: 'O''Brien'),
 // numbers, .T./.F./.Y./.N., parentheses; unary + and -, * and /, + and - on
 // texts (- moves the left text's trailing blanks to the end), numbers and
 // dates (date + days, date - days, date - date); = == <> # != < > <= >= $;
@@ -57,6 +58,9 @@ class XbaseExpression {
   // expression is not logical (checked at parse time by callers that need it
   // via RequireLogical) and DbfError when a memo cannot be read.
   bool IsTrue(const XbaseRow& row) const;
+  // The same without the type check, for a filter already checked with
+  // RequireLogical (the per-record call of a scan).
+  bool Holds(const XbaseRow& row) const;
   // Throws XbaseExpressionError unless the expression is logical.
   void RequireLogical() const;
 

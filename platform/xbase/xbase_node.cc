@@ -66,6 +66,19 @@ bool Digits(std::string_view text, long& value) {
 
 }  // namespace
 
+bool ValidDigits(std::string_view digits) {
+  if (digits.size() != 8) return false;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return false;
+  }
+  auto two = [&](size_t at) { return (digits[at] - '0') * 10 + (digits[at + 1] - '0'); };
+  int year = two(0) * 100 + two(2), month = two(4), day = two(6);
+  static const int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (year < 1 || month < 1 || month > 12 || day < 1 || day > kDays[month - 1]) return false;
+  bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return month != 2 || day != 29 || leap;
+}
+
 double FromDigits(std::string_view digits) {
   long year, month, day;
   if (digits.size() != 8 || !Digits(digits.substr(0, 4), year) ||
@@ -87,7 +100,13 @@ void ToDigits(double day, std::string& out) {
     out.assign(8, ' ');
     return;
   }
-  out = Format("%04ld%02u%02u", y, m, d);
+  out.resize(8);
+  unsigned year = static_cast<unsigned>(y);
+  const unsigned parts[] = {year / 100, year % 100, m, d};
+  for (int i = 0; i < 4; ++i) {
+    out[2 * i] = static_cast<char>('0' + parts[i] / 10);
+    out[2 * i + 1] = static_cast<char>('0' + parts[i] % 10);
+  }
 }
 
 double FromPicture(std::string_view text) {
@@ -134,7 +153,7 @@ int CompareXbaseText(std::string_view left, std::string_view right) {
 namespace {
 
 // Fast parse of a numeric field: blanks, sign, digits, point, digits.
-double ParseNumber(std::string_view text) {
+[[gnu::always_inline]] inline double ParseNumber(std::string_view text) {
   size_t i = 0;
   while (i < text.size() && text[i] == ' ') ++i;
   bool negative = false;
@@ -164,7 +183,7 @@ double ParseNumber(std::string_view text) {
   return negative ? -value : value;
 }
 
-bool CompareResult(XbaseCompare compare, int c) {
+[[gnu::always_inline]] inline bool CompareResult(XbaseCompare compare, int c) {
   switch (compare) {
     case XbaseCompare::kEqual:
     case XbaseCompare::kExactEqual: return c == 0;
@@ -177,7 +196,24 @@ bool CompareResult(XbaseCompare compare, int c) {
   return false;
 }
 
-int Sign(double a, double b) { return a < b ? -1 : a > b ? 1 : 0; }
+// CompareXbaseText of a field's bytes, optionally upper-cased on the fly.
+template <bool kUpper>
+inline int CompareFieldText(std::string_view left, std::string_view right) {
+  size_t common = std::min(left.size(), right.size());
+  for (size_t i = 0; i < common; ++i) {
+    unsigned char l = static_cast<unsigned char>(left[i]);
+    if (kUpper && l >= 'a' && l <= 'z') l -= 32;
+    unsigned char r = static_cast<unsigned char>(right[i]);
+    if (l != r) return l < r ? -1 : 1;
+  }
+  for (size_t i = common; i < right.size(); ++i) {
+    unsigned char r = static_cast<unsigned char>(right[i]);
+    if (r != ' ') return ' ' < r ? -1 : 1;
+  }
+  return 0;
+}
+
+[[gnu::always_inline]] inline int Sign(double a, double b) { return a < b ? -1 : a > b ? 1 : 0; }
 
 XbaseValue Text(std::string_view text) {
   XbaseValue v;
@@ -228,17 +264,6 @@ XbaseValue XbaseNode::Eval(const XbaseRow& row) const {
           return Text(bytes);
       }
     }
-    case XbaseOp::kMemo: {
-      std::string_view pointer = row.bytes.substr(std::min(offset, row.bytes.size()), width);
-      scratch = row.table != nullptr ? row.table->MemoAt(pointer) : std::string();
-      return Text(scratch);
-    }
-    case XbaseOp::kRecno:
-      return Number(XbaseType::kNumeric, row.recno);
-    case XbaseOp::kDeleted:
-      return Logical(!row.bytes.empty() && row.bytes[0] == '*');
-    case XbaseOp::kToday:
-      return Number(XbaseType::kDate, xbase_date::Today());
     case XbaseOp::kNot:
       return Logical(!args[0]->Eval(row).logical);
     case XbaseOp::kAnd:
@@ -246,6 +271,7 @@ XbaseValue XbaseNode::Eval(const XbaseRow& row) const {
     case XbaseOp::kOr:
       return Logical(args[0]->Eval(row).logical || args[1]->Eval(row).logical);
     case XbaseOp::kCompare: {
+      if (fast_path != FastPath::kNone) return Logical(Test(row));
       XbaseValue a = args[0]->Eval(row);
       XbaseValue b = args[1]->Eval(row);
       switch (a.type) {
@@ -257,6 +283,54 @@ XbaseValue XbaseNode::Eval(const XbaseRow& row) const {
         default:
           return Logical(CompareResult(compare, Sign(a.number, b.number)));
       }
+    }
+    default:
+      return EvalOther(row);
+  }
+}
+
+bool XbaseNode::Test(const XbaseRow& row) const {
+  switch (op) {
+    case XbaseOp::kAnd:
+      return args[0]->Test(row) && args[1]->Test(row);
+    case XbaseOp::kOr:
+      return args[0]->Test(row) || args[1]->Test(row);
+    case XbaseOp::kNot:
+      return !args[0]->Test(row);
+    case XbaseOp::kCompare:
+      if (fast_path != FastPath::kNone) {
+        std::string_view bytes =
+            row.bytes.substr(std::min(fast_offset, row.bytes.size()), fast_width);
+        switch (fast_path) {
+          case FastPath::kField:
+            return CompareResult(compare, CompareFieldText<false>(bytes, fast_text));
+          case FastPath::kUpperField:
+            return CompareResult(compare, CompareFieldText<true>(bytes, fast_text));
+          case FastPath::kDateTextField:
+            if (!xbase_date::ValidDigits(bytes)) bytes = "        ";
+            return CompareResult(compare, CompareFieldText<false>(bytes, fast_text));
+          default:
+            return CompareResult(compare, Sign(ParseNumber(bytes), fast_number));
+        }
+      }
+      return Eval(row).logical;
+    default:
+      return Eval(row).logical;
+  }
+}
+
+[[gnu::noinline]] XbaseValue XbaseNode::EvalOther(const XbaseRow& row) const {
+  switch (op) {
+    case XbaseOp::kRecno:
+      return Number(XbaseType::kNumeric, row.recno);
+    case XbaseOp::kDeleted:
+      return Logical(!row.bytes.empty() && row.bytes[0] == '*');
+    case XbaseOp::kToday:
+      return Number(XbaseType::kDate, xbase_date::Today());
+    case XbaseOp::kMemo: {
+      std::string_view pointer = row.bytes.substr(std::min(offset, row.bytes.size()), width);
+      scratch = row.table != nullptr ? row.table->MemoAt(pointer) : std::string();
+      return Text(scratch);
     }
     case XbaseOp::kContains: {
       XbaseValue a = args[0]->Eval(row);
@@ -345,9 +419,17 @@ XbaseValue XbaseNode::Eval(const XbaseRow& row) const {
       size_t n = count <= 0 ? 0 : std::min(text.size(), size_t(count));
       return Text(op == XbaseOp::kLeft ? text.substr(0, n) : text.substr(text.size() - n));
     }
-    case XbaseOp::kDtos:
-      xbase_date::ToDigits(args[0]->Eval(row).number, scratch);
+    case XbaseOp::kDtos: {
+      const XbaseNode& arg = *args[0];
+      if (arg.op == XbaseOp::kField) {
+        // A valid stored date is already its CCYYMMDD text.
+        std::string_view bytes = row.bytes.substr(std::min(arg.offset, row.bytes.size()), arg.width);
+        if (xbase_date::ValidDigits(bytes)) return Text(bytes);
+        return Text("        ");
+      }
+      xbase_date::ToDigits(arg.Eval(row).number, scratch);
       return Text(scratch);
+    }
     case XbaseOp::kDtoc: {
       xbase_date::ToDigits(args[0]->Eval(row).number, scratch);
       if (scratch[0] == ' ') {
@@ -375,8 +457,36 @@ XbaseValue XbaseNode::Eval(const XbaseRow& row) const {
       return Number(XbaseType::kNumeric, static_cast<double>(args[0]->Eval(row).text.size()));
     case XbaseOp::kIif:
       return args[0]->Eval(row).logical ? args[1]->Eval(row) : args[2]->Eval(row);
+    default:
+      break;  // the operations Eval handles itself
   }
   return XbaseValue();
+}
+
+void XbaseNode::PrepareFastPath() {
+  fast_path = FastPath::kNone;
+  if (op != XbaseOp::kCompare || compare == XbaseCompare::kExactEqual ||
+      args[1]->op != XbaseOp::kConst) {
+    return;
+  }
+  const XbaseNode& left = *args[0];
+  if (left.op == XbaseOp::kField && (left.field_type == 'N' || left.field_type == 'F')) {
+    fast_path = FastPath::kNumberField;
+  } else if (left.type != XbaseType::kCharacter) {
+    return;
+  } else if (left.op == XbaseOp::kField) {
+    fast_path = FastPath::kField;
+  } else if (left.op == XbaseOp::kUpper && left.args[0]->op == XbaseOp::kField) {
+    fast_path = FastPath::kUpperField;
+  } else if (left.op == XbaseOp::kDtos && left.args[0]->op == XbaseOp::kField) {
+    fast_path = FastPath::kDateTextField;
+  }
+  if (fast_path == FastPath::kNone) return;
+  const XbaseNode& field = left.op == XbaseOp::kField ? left : *left.args[0];
+  fast_offset = field.offset;
+  fast_width = field.width;
+  fast_text = args[1]->constant.text;
+  fast_number = args[1]->constant.number;
 }
 
 void XbaseNode::FoldIfConstant() {

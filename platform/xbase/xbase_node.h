@@ -46,14 +46,34 @@ struct XbaseNode {
   XbaseValue constant;    // kConst; its text views constant_text
   std::string constant_text;
   mutable std::string scratch;
+  // kCompare of a character field (or UPPER of one) with a constant text:
+  // compared straight from the record bytes, the common filter shape.
+  // A numeric field compared with a constant number is parsed in place.
+  enum class FastPath { kNone, kField, kUpperField, kDateTextField, kNumberField } fast_path = FastPath::kNone;
+  // Copied from the field and the constant so the fast path follows no
+  // pointers.
+  size_t fast_offset = 0;
+  size_t fast_width = 0;
+  std::string_view fast_text;
+  double fast_number = 0;
 
   XbaseValue Eval(const XbaseRow& row) const;
+  // Value of a logical node; the per-record path of a filter, returning a
+  // plain bool for the connectors and comparisons.
+  bool Test(const XbaseRow& row) const;
+  // The operations a filter rarely spends its time in, kept out of Eval so
+  // the hot path stays small.
+  XbaseValue EvalOther(const XbaseRow& row) const;
+  // Chooses the fast path of a comparison node; called once after parsing it.
+  void PrepareFastPath();
   // Replaces the node by its value when it depends on no record or clock.
   void FoldIfConstant();
 };
 
 // Date helpers shared by the parser and the evaluator.
 namespace xbase_date {
+// Whether digits is a valid CCYYMMDD date.
+bool ValidDigits(std::string_view digits);
 // Day number of a CCYYMMDD text; 0 for a blank or invalid date.
 double FromDigits(std::string_view digits);
 // CCYYMMDD of a day number; 8 blanks for the blank date. Writes into out.

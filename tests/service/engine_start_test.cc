@@ -58,6 +58,7 @@ class EngineStartTest : public ::testing::Test {
     host::SetMessageSink([this](const std::string& line) { shown_ += line + "|"; });
     WriteProfileString(install_.ServerDir() + "/morvik.ini", "Orvik Dsn", "Proj", ProjectDir());
     std::filesystem::create_directories(ProjectDir());
+    testing::WriteTableIni(ProjectDir(), "Bugs");
   }
   ~EngineStartTest() override { host::SetMessageSink(nullptr); }
 

@@ -5,7 +5,10 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -96,6 +99,29 @@ TEST_F(LogStreamTest, MoreThanTheBufferSizeBetweenFlushesLosesNothing) {
   log_ << "after\r\n";
   ASSERT_TRUE(log_.Flush(kLogAppend));
   EXPECT_EQ(ReadText(Path()), expected + "after\r\n");
+}
+
+TEST_F(LogStreamTest, EntriesOfSeveralThreadsStayWhole) {
+  std::vector<std::thread> writers;
+  for (int t = 0; t < 4; ++t) {
+    writers.emplace_back([this, t] {
+      for (int i = 0; i < 500; ++i) log_ << "thread " + std::to_string(t) + " entry\r\n";
+    });
+  }
+  std::thread flusher([this] {
+    for (int i = 0; i < 50; ++i) log_.Flush(kLogAppend);
+  });
+  for (auto& w : writers) w.join();
+  flusher.join();
+  ASSERT_TRUE(log_.Flush(kLogAppend));
+  std::istringstream file(ReadText(Path()));
+  std::string line;
+  int lines = 0;
+  while (std::getline(file, line)) {
+    EXPECT_EQ(line.size(), std::string("thread 0 entry\r").size()) << line;
+    ++lines;
+  }
+  EXPECT_EQ(lines, 2000);
 }
 
 TEST(LogWritersTest, LogMessageAddsALineEndAndShowsUnlessQuiet) {

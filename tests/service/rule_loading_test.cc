@@ -25,6 +25,8 @@ class RuleLoadingTest : public ::testing::Test {
  protected:
   RuleLoadingTest() {
     std::filesystem::create_directories(ProjectDir());
+    testing::WriteTableIni(ProjectDir(), "Bugs");
+    testing::WriteTableIni(ProjectDir(), "Tasks");
     worker_.projects.emplace();
     // Every project, whatever its kind, lives in dBase files here.
     worker_.resolvers.project = [this](const CServerPaths&, long, std::string_view,
@@ -38,12 +40,16 @@ class RuleLoadingTest : public ::testing::Test {
           ProjectDir().c_str());
       return source;
     };
+    // ... and names its tables as a dBase project does.
+    worker_.resolvers.table = [](long, std::string_view project, const ProjectSource& source,
+                                 std::string_view table) {
+      return ResolveTableNames(0, project, source, table);
+    };
   }
 
   std::string RuleTable() const { return install_.OrvhomeDir() + "/Vigtab.dbf"; }
   std::string ProjectDir() const { return install_.ServerDir() + "/proj"; }
   std::string Listing() {
-    log_.Write("");
     worker_.WriteProjectListing();
     return log_.Text();
   }
@@ -124,6 +130,50 @@ TEST_F(RuleLoadingTest, ProjectThatCannotBeOpenedIsListedWithoutItsRules) {
             "         Update Rules       : 2\r\n"
             "\r\n"
             "\r\n");
+}
+
+TEST_F(RuleLoadingTest, FlagTableIsCreatedOnceAndATableWithoutHistoryLosesItsRules) {
+  WriteRuleTable(RuleTable(), {
+      {1, 0, "ORVIK", "Proj\\Bugs", "Update"},
+      {2, 0, "ORVIK", "Proj\\Plain", "Update"},  // its INI names no change history
+  });
+  ASSERT_EQ(worker_.LoadRules(RuleTable()), 1);
+  const std::string text = log_.Text();
+  EXPECT_EQ(text.rfind("ODBC Reported Error (While Creating Flag Table) : ", 0), 0u) << text;
+  EXPECT_NE(text.find(" \r\n    Query   : CREATE TABLE  (FormID INT, RuleID INT, "
+                      "CONSTRAINT pk_Proj PRIMARY KEY (FormID, RuleID))\r\n\r\n"),
+            std::string::npos)
+      << text;
+  ASSERT_EQ(worker_.projects->size(), 1u);
+  const auto& tables = worker_.projects->front()->tables();
+  ASSERT_EQ(tables.size(), 1u);
+  EXPECT_EQ(tables[0]->name(), "Bugs");
+  EXPECT_GE(tables[0]->field_defs.size(), 5u);  // at least the change-history fields
+
+  // The flag table now exists: a second load finds it and logs nothing.
+  Database db;
+  ASSERT_TRUE(db.Open(worker_.projects->front()->source().connection_string));
+  EXPECT_NO_THROW(db.ExecuteSQL("SELECT FormID, RuleID FROM BugsVGLS"));
+  db.Close();
+  CReadThread again(&log_);
+  again.resolvers = worker_.resolvers;
+  log_.Flush(kLogRecreate);
+  WriteRuleTable(RuleTable(), {{1, 0, "ORVIK", "Proj\\Bugs", "Update"}});
+  ASSERT_EQ(again.LoadRules(RuleTable()), 1);
+  EXPECT_TRUE(log_.IsEmpty()) << log_.Text();
+  EXPECT_EQ(again.projects->front()->tables().size(), 1u);
+}
+
+TEST_F(RuleLoadingTest, TableInItsOwnDirectoryGetsItsFlagTableFileThere) {
+  const std::string own = install_.ServerDir() + "/bugsdata";
+  std::filesystem::create_directories(own);
+  WriteProfileString(ProjectDir() + "/Proj.INI", "Table DSN", "Proj\\Bugs", own);
+  testing::WriteTableIni(own, "Bugs");
+  WriteRuleTable(RuleTable(), {{1, 0, "ORVIK", "Proj\\Bugs", "Update"}});
+  ASSERT_EQ(worker_.LoadRules(RuleTable()), 1);
+  EXPECT_TRUE(log_.IsEmpty()) << log_.Text();
+  EXPECT_TRUE(std::filesystem::exists(own + "/BugsVGLS.DBF"));
+  EXPECT_FALSE(std::filesystem::exists(ProjectDir() + "/BugsVGLS.DBF"));
 }
 
 TEST_F(RuleLoadingTest, NoLoadableRuleSetsTheStartUpMessage) {

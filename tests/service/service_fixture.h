@@ -66,4 +66,11 @@ class Installation {
   EnvOverride date_{"VIGILO_SHORTDATE", "M/d/yy"};
 };
 
+// A table INI naming a change-history data file, so that the table gets its
+// change-history and flag table names.
+inline void WriteTableIni(const std::string& dir, const std::string& table) {
+  WriteProfileString(dir + "/" + table + ".INI", "Morvane Orvik", "ChngHist Datafile",
+                     table + "Hist.dbf");
+}
+
 }  // namespace vigilo::testing

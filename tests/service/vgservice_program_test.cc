@@ -117,6 +117,7 @@ class VgserviceProgramTest : public ::testing::Test {
     WriteProfileString(install_.ServerDir() + "/morvik.ini", "Orvik Dsn", "Proj",
                        install_.ServerDir() + "/proj");
     std::filesystem::create_directories(install_.ServerDir() + "/proj");
+    testing::WriteTableIni(install_.ServerDir() + "/proj", "Bugs");
   }
   std::vector<std::string> Env(const std::string& mapi) const {
     return {"VIGILO_MAPI_LIBRARY=" + mapi, "VIGILO_TEST_INTERVAL_SECONDS=1",

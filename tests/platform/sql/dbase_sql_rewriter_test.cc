@@ -7,6 +7,7 @@
 #include "platform/sql/connection_string.h"
 #include "platform/sql/create_table_statement.h"
 #include "platform/sql/database.h"
+#include "platform/sql/date_collation.h"
 #include "platform/sql/dbf_file_names.h"
 
 namespace vigilo::sql {
@@ -21,6 +22,7 @@ TEST(DbaseSqlRewriterTest, RewritesTheDialectBitsAndNothingElse) {
   const RewriteCase cases[] = {
       {"SELECT * FROM T WHERE (D = #01/31/1999#)", "SELECT * FROM T WHERE (D = '1999-01-31')"},
       {"SELECT * FROM T WHERE (D > #1/2/99#)", "SELECT * FROM T WHERE (D > '1999-01-02')"},
+      {"SELECT * FROM T WHERE (D > #1/2/05#)", "SELECT * FROM T WHERE (D > '2005-01-02')"},
       {"SELECT * FROM T WHERE (Locker+'.' = '.')",
        "SELECT * FROM T WHERE (Locker||'.' = '.')"},
       {"SELECT a + 1 FROM T", "SELECT a + 1 FROM T"},
@@ -28,6 +30,9 @@ TEST(DbaseSqlRewriterTest, RewritesTheDialectBitsAndNothingElse) {
        "SELECT * FROM T WHERE (RESERVED1 <> '1') OR ((RESERVED1 IS NULL OR RESERVED1 = ''))"},
       {"SELECT * FROM T WHERE T.a <> NULL",
        "SELECT * FROM T WHERE (T.a IS NOT NULL AND T.a <> '')"},
+      {"UPDATE T SET T.a = NULL, b = (SELECT c FROM d WHERE e = NULL) WHERE f = NULL",
+       "UPDATE T SET a = NULL, b = (SELECT c FROM d WHERE (e IS NULL OR e = '')) "
+       "WHERE (f IS NULL OR f = '')"},
       {"UPDATE Bugs SET Bugs.Status = 'x',Bugs.Pri = 2 WHERE FormID = 3",
        "UPDATE Bugs SET Status = 'x',Pri = 2 WHERE FormID = 3"},
       {"UPDATE \"/d\\Bugs.DBF\" AS Bugs SET Bugs.Status = 'a.b' WHERE FormID = 3",
@@ -63,6 +68,17 @@ TEST(DbaseSqlRewriterTest, DateFunctionBecomesTodayAndBadDatesAreRefused) {
   EXPECT_EQ(IsoDateFromText("19991231"), "1999-12-31");
   EXPECT_EQ(IsoDateFromText("1999-12-31 10:00:00"), "1999-12-31");
   EXPECT_EQ(IsoDateFromText("yesterday"), "");
+}
+
+TEST(DateCollationTest, ShortFormsCompareAsDates) {
+  char buffer[10];
+  EXPECT_EQ(DateKey("12/24/01  ", buffer), "2001-12-24");
+  EXPECT_EQ(DateKey("1/2/1999", buffer), "1999-01-02");
+  EXPECT_EQ(DateKey("19991231", buffer), "1999-12-31");
+  EXPECT_EQ(DateKey("1999-12-31", buffer), "1999-12-31");
+  EXPECT_EQ(DateKey("13/01/99", buffer), "13/01/99");
+  EXPECT_EQ(DateKey("12/24/199", buffer), "12/24/199");
+  EXPECT_EQ(DateKey("Open  ", buffer), "Open");
 }
 
 TEST(CreateTableStatementTest, ReadsTheFlagTableAndColumnTypes) {

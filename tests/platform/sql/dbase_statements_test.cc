@@ -2,7 +2,9 @@
 // written by the xBase library, checking the rows and the files afterwards.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 #include "common/format.h"
 #include "tests/platform/sql/dbase_fixture.h"
@@ -91,6 +93,11 @@ TEST_F(SelectionTest, ConditionsOfTheServiceSelectTheRightRecords) {
        {{"1"}, {"3"}, {"4"}}},
       {"SELECT FormID FROM Bugs WHERE (Title = \"Typo in help\")", {{"4"}}},
       {"SELECT FormID FROM Bugs WHERE (ATrail = 'created')", {{"1"}}},
+      // The change-history date under the text rules: the user's short form.
+      {"SELECT DISTINCT FormID FROM ChHist WHERE (ChngDate = '01/02/99    ')", {{"2"}}},
+      {"SELECT FormID FROM ChHist WHERE (ChngDate > '01/03/1999') ORDER BY 1", {{"3"}, {"4"}}},
+      {"SELECT FormID FROM ChHist WHERE (ChngDate = #01/05/1999#)", {{"4"}}},
+      {"SELECT FormID FROM Bugs WHERE DueDate IS NULL", {{"3"}}},
   };
   for (const SelectionCase& c : cases) {
     SCOPED_TRACE(c.statement);
@@ -100,6 +107,34 @@ TEST_F(SelectionTest, ConditionsOfTheServiceSelectTheRightRecords) {
       ADD_FAILURE() << e.Message();
     }
   }
+}
+
+// The in-process engine of the rule manager: one UPDATE per rule with the
+// selection as inner query, and records read with "table.*" in key order.
+TEST_F(SelectionTest, InProcessEngineShapesRun) {
+  std::string inner =
+      "SELECT DISTINCT Bugs.FormID FROM Bugs WHERE ((Status = 'Open    ')) AND "
+      "(Bugs.Priority <> 7)";
+  EXPECT_EQ(db_.ExecuteSQL(Format("UPDATE %s SET %s WHERE %s.FormID IN (%s)", "Bugs",
+                                  "Bugs.Priority = 7", "Bugs", inner.c_str())),
+            2);
+  EXPECT_EQ(db_.ExecuteSQL(Format("UPDATE %s SET %s WHERE %s.FormID IN (%s)", "Bugs",
+                                  "Bugs.Priority = 7", "Bugs", inner.c_str())),
+            0);
+  EXPECT_EQ(QueryRows(db_, Format("select %s.* from %s where (%s AND (%s.FormID = "
+                                  "%s.FormID)) ORDER BY %s.FormID",
+                                  "Bugs", "Bugs,ChHist", "(ChHist.ChngWhat = 'Status')",
+                                  "Bugs", "ChHist", "Bugs")),
+            (std::vector<Record>{
+                {"1", "Crash on start", "Open", "7", "1999-01-31", "created", "ann"},
+                {"2", "Slow report", "Closed", "3", "1999-02-15", "", ""},
+                {"4", "Typo in help", "Fixed", "5", "2001-01-01", "", "bob"}}));
+  // A condition in the SQL form: its own FROM list with a comma and blank.
+  EXPECT_EQ(QueryRows(db_, "SELECT DISTINCT Bugs.FormID FROM Bugs, ChHist WHERE "
+                           "Bugs.FormID NOT IN (SELECT DISTINCT FormID FROM Bugs WHERE "
+                           "FormID > 3) AND ((Bugs.FormID = ChHist.FormID AND "
+                           "ChHist.ChngBy = 'bob'))"),
+            (std::vector<Record>{{"2"}}));
 }
 
 // ------------------------------------------------------------ flag table
@@ -119,6 +154,7 @@ TEST_F(FlagTableTest, IsCreatedWhenMissingAndEnforcesItsPrimaryKey) {
   } catch (const DbException& e) {
     EXPECT_NE(e.Message().find("pk_ProjBugsVGLS"), std::string::npos);
     EXPECT_EQ(e.Message().back(), '\n');
+    EXPECT_EQ(e.SqlState(), "23000");
   }
   // The key holds for a later connection too.
   Database again;
@@ -245,6 +281,18 @@ TEST_F(UpdateTest, AValueTheFieldCannotHoldFailsWithAMessage) {
   EXPECT_THROW(db_.ExecuteSQL("UPDATE Bugs SET Bugs.Priority = 123456 WHERE FormID = 1"),
                DbException);
   EXPECT_EQ(ReadDbf(dir_.File("Bugs.dbf"))[0][3], "1");
+  // A refused insert leaves nothing behind, not even for the next write.
+  EXPECT_THROW(db_.ExecuteSQL("INSERT INTO Bugs (FormID, Priority, ATrail) "
+                              "VALUES (8, 123456, 'lost')"),
+               DbException);
+  db_.ExecuteSQL("UPDATE Bugs SET Bugs.Title = 'Renamed' WHERE FormID = 4");
+  db_.ExecuteSQL("INSERT INTO Bugs (FormID, Title) VALUES (9, 'Kept')");
+  auto rows = ReadDbf(dir_.File("Bugs.dbf"));
+  ASSERT_EQ(rows.size(), 5u);
+  EXPECT_EQ(rows[3][1], "Renamed");
+  EXPECT_EQ(rows[3][5], "");
+  EXPECT_EQ(rows[4][0], "9");
+  EXPECT_EQ(rows[4][5], "");
 }
 
 // ------------------------------------------------------------- retrieval
@@ -367,8 +415,121 @@ TEST(DbaseErrorTest, MissingDirectoryTableAndBadSyntaxRaiseWithTheEngineMessage)
     EXPECT_NE(e.Message().find("syntax error"), std::string::npos) << e.Message();
   }
   EXPECT_THROW(db.ExecuteSQL("CREATE TABLE T (A BLOB)"), DbException);
+  {
+    std::ofstream bad(dir.File("Bad.dbf"));
+    bad << "not a table";
+  }
+  try {
+    db.ExecuteSQL("SELECT * FROM Bad");
+    ADD_FAILURE();
+  } catch (const DbException& e) {
+    EXPECT_NE(e.Message().find("Bad.dbf"), std::string::npos) << e.Message();
+  }
   db.ExecuteSQL("CREATE TABLE T (A INT PRIMARY KEY, B CHAR(5))");
   EXPECT_THROW(db.ExecuteSQL("CREATE TABLE t (A INT)"), DbException);  // exists as T.dbf
+  EXPECT_THROW(db.ExecuteSQL("INSERT INTO T (A) VALUES (1); DELETE FROM T"), DbException);
+  EXPECT_TRUE(QueryRows(db, "SELECT A FROM T;").empty());
+}
+
+}  // namespace
+}  // namespace vigilo::test
+
+namespace vigilo::test {
+namespace {
+
+TEST_F(UpdateTest, MemoAndDateWrittenBySqlAreReadByTheLibrary) {
+  std::string trail(5000, 'm');
+  db_.ExecuteSQL("UPDATE Bugs SET Bugs.ATrail = '" + trail + "', Bugs.DueDate = NULL "
+                 "WHERE FormID = 2");
+  db_.ExecuteSQL("INSERT INTO Bugs (FormID, Title, DueDate, ATrail) "
+                 "VALUES (9, 'New', #03/04/2005#, 'first line')");
+  auto rows = ReadDbf(dir_.File("Bugs.dbf"));
+  ASSERT_EQ(rows.size(), 5u);
+  EXPECT_EQ(rows[1][5], trail);
+  EXPECT_EQ(rows[1][4], "");
+  EXPECT_EQ(rows[4][0], "9");
+  EXPECT_EQ(rows[4][2], "");  // a blank character field
+  EXPECT_EQ(rows[4][4], "20050304");
+  EXPECT_EQ(rows[4][5], "first line");
+  EXPECT_EQ(QueryRows(db_, "SELECT Status, Priority FROM Bugs WHERE FormID = 9"),
+            (std::vector<Record>{{"", ""}}));
+  Recordset rs;
+  rs.Open(db_, "SELECT Status, Priority, DueDate FROM Bugs WHERE FormID = 9");
+  EXPECT_FALSE(rs.IsNull(0));  // blank text is "", not NULL
+  EXPECT_TRUE(rs.IsNull(1));   // blank number is NULL
+  EXPECT_EQ(rs.GetLong(1), 0);
+}
+
+TEST_F(SharingTest, LookupsStayRightAcrossUpdatesAndDeletes) {
+  auto ids = [&](const std::string& where) {
+    return QueryRows(db_, "SELECT FormID FROM Bugs WHERE " + where + " ORDER BY FormID");
+  };
+  EXPECT_EQ(ids("Status = 'Closed'"), (std::vector<Record>{{"2"}}));  // builds indexes
+  EXPECT_EQ(ids("FormID = 1"), (std::vector<Record>{{"1"}}));
+  for (int round = 0; round < 3; ++round) {
+    db_.ExecuteSQL("UPDATE Bugs SET Bugs.Status = 'Closed' WHERE FormID = 1");
+    db_.ExecuteSQL("UPDATE Bugs SET Bugs.Status = 'Open' WHERE FormID = 1");
+  }
+  db_.ExecuteSQL("UPDATE Bugs SET Bugs.Status = 'Closed' WHERE FormID = 1");
+  EXPECT_EQ(ids("Status = 'Closed'"), (std::vector<Record>{{"1"}, {"2"}}));
+  EXPECT_EQ(ids("Status = 'Open'"), (std::vector<Record>{{"3"}}));
+  db_.ExecuteSQL("DELETE FROM Bugs WHERE FormID = 2");
+  EXPECT_EQ(ids("Status = 'Closed'"), (std::vector<Record>{{"1"}}));
+  db_.ExecuteSQL("INSERT INTO Bugs (FormID, Status) VALUES (2, 'Closed')");
+  EXPECT_EQ(ids("Status = 'Closed'"), (std::vector<Record>{{"1"}, {"2"}}));
+  EXPECT_EQ(ids("FormID = 2"), (std::vector<Record>{{"2"}}));
+}
+
+TEST_F(SharingTest, AResultOutlivesItsClosedDatabase) {
+  Recordset rs;
+  rs.Open(db_, "SELECT FormID FROM Bugs ORDER BY FormID");
+  db_.Close();
+  EXPECT_FALSE(db_.IsOpen());
+  ASSERT_FALSE(rs.IsEOF());
+  rs.MoveNext();
+  EXPECT_EQ(rs.GetLong(0), 2);
+  EXPECT_THROW(db_.ExecuteSQL("SELECT 1"), DbException);
+}
+
+// Files written by another dBase tool (GDAL's ogr2ogr) are read, and files
+// written here are read by it.
+TEST(DbaseInteropTest, FilesOfAnIndependentToolAreReadAndWritten) {
+  if (std::system("command -v ogr2ogr >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "ogr2ogr is not installed";
+  }
+  TempDir dir;
+  {
+    std::ofstream csv(dir.File("src.csv"));
+    csv << "FormID,Status,Title\n1,Open,First one\n2,Closed,Second\n3,Open,\n";
+  }
+  std::string convert = "ogr2ogr -f 'ESRI Shapefile' -lco ENCODING= " + dir.File("Ext.dbf") +
+                        " " + dir.File("src.csv") +
+                        " -oo AUTODETECT_TYPE=YES >/dev/null 2>&1";
+  ASSERT_EQ(std::system(convert.c_str()), 0);
+  Database db;
+  db.Open(DbaseConnectionString(dir.path()), Database::kNoOdbcDialog);
+  EXPECT_EQ(QueryRows(db, "SELECT FormID, Title FROM Ext WHERE (Status = 'Open    ') "
+                          "ORDER BY FormID"),
+            (std::vector<Record>{{"1", "First one"}, {"3", ""}}));
+  db.ExecuteSQL("UPDATE Ext SET Ext.Status = 'Fixed' WHERE FormID = 3");
+  db.ExecuteSQL("CREATE TABLE ExtVGLS (FormID INT, RuleID INT, CONSTRAINT pk_PExtVGLS "
+                "PRIMARY KEY (FormID, RuleID))");
+  db.ExecuteSQL("INSERT INTO ExtVGLS(FormID,RuleID) VALUES(3,12)");
+  db.Close();
+  auto info = [&](const std::string& file) {
+    std::string command = "ogrinfo -al -q " + dir.File(file) + " 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    std::string out;
+    char buffer[256];
+    while (pipe && fgets(buffer, sizeof buffer, pipe)) out += buffer;
+    if (pipe) pclose(pipe);
+    return out;
+  };
+  std::string ext = info("Ext.dbf");
+  EXPECT_NE(ext.find("Status (String) = Fixed"), std::string::npos) << ext;
+  std::string flags = info("ExtVGLS.dbf");
+  EXPECT_NE(flags.find("FormID (Integer"), std::string::npos) << flags;
+  EXPECT_NE(flags.find("= 12"), std::string::npos) << flags;
 }
 
 }  // namespace

@@ -126,6 +126,9 @@ TEST_F(OdbcPostgresTest, AFailingStatementCarriesTheDriverMessageEndingInALineFe
     EXPECT_NE(e.Message().find("SQLSTATE 42P01"), std::string::npos) << e.Message();
     EXPECT_EQ(e.Message().back(), '\n');
     EXPECT_EQ(e.SqlState(), "42P01");
+    ASSERT_FALSE(e.Diagnostics().empty());
+    EXPECT_EQ(e.Diagnostics()[0].sql_state, "42P01");
+    EXPECT_NE(e.Diagnostics()[0].text.find("proj.nosuch"), std::string::npos);
   }
   // The connection stays usable.
   EXPECT_EQ(Column("SELECT COUNT(*) FROM proj.bugs"), (std::vector<std::string>{"3"}));

@@ -132,6 +132,49 @@ TEST(DbfMalformedTest, BadMemoPointersAreRefusedWhenRead) {
   EXPECT_EQ(table->Text(0), "name1");
 }
 
+TEST(DbfMalformedTest, ALyingNextFreeMemoBlockNeitherOverwritesNorBloats) {
+  ScratchDir dir;
+  std::string path = dir.File("next.dbf");
+  ValidTable(path);
+  std::string dbt_path = dir.File("next.dbt");
+  std::string dbt = ReadBytes(dbt_path);
+  size_t size = dbt.size();
+  for (std::string pointer : {std::string("\x01\0\0\0", 4), std::string("\xFF\xFF\xFF\x7F")}) {
+    dbt.replace(0, 4, pointer);
+    WriteBytes(dbt_path, dbt);
+    auto table = DbfTable::Open(path, true);
+    ASSERT_TRUE(table->Read(2));
+    table->AssignText(3, "replacement");
+    table->Close();
+    table = DbfTable::Open(path, false);
+    ASSERT_TRUE(table->Read(1));
+    EXPECT_EQ(table->Memo(3), std::string(100, 'b'));
+    ASSERT_TRUE(table->Read(2));
+    EXPECT_EQ(table->Memo(3), "replacement");
+    EXPECT_EQ(ReadBytes(dbt_path).size(), size + 512);
+  }
+}
+
+TEST(DbfMalformedTest, OddWidthsOfDateAndMemoFieldsAreRefusedOnWrite) {
+  ScratchDir dir;
+  std::string path = dir.File("odd.dbf");
+  DbfTable::Create(path, {{"Due", 'C', 4, 0}, {"Notes", 'C', 5, 0}})->Close();
+  std::string bytes = ReadBytes(path);
+  bytes[32 + 11] = 'D';
+  bytes[64 + 11] = 'M';
+  WriteBytes(path, bytes);
+  WriteBytes(dir.File("odd.dbt"), std::string(512, '\0'));
+  auto table = DbfTable::Open(path, true);
+  table->AppendStart();
+  EXPECT_THROW(table->AssignText(0, "20240101"), DbfError);
+  table->AssignText(1, "a memo");
+  EXPECT_THROW(table->AppendWrite(), DbfError);
+  table->AppendStart();
+  EXPECT_EQ(table->AppendWrite(), 1u);
+  EXPECT_EQ(table->Memo(1), "");
+  EXPECT_EQ(table->Text(0), "");
+}
+
 // Truncations at every length and byte changes of valid files, as the fuzz
 // harness runs them: each either opens and is read through, or is refused
 // with a DbfError.

@@ -161,6 +161,22 @@ TEST(DbfTableTest, UpdatesFieldsOfARecordInPlace) {
   EXPECT_EQ(table->Memo(6), "second");
 }
 
+TEST(DbfTableTest, MovingAwayDropsAStartedAppendWithItsMemo) {
+  ScratchDir dir;
+  auto table = DbfTable::Create(dir.File("drop.dbf"), EveryType());
+  AppendRow(*table, "kept", 1, 1, "20200101", false, "kept memo");
+  table->AppendStart();
+  table->AssignText(0, "dropped");
+  table->AssignText(6, "dropped memo");
+  ASSERT_TRUE(table->Read(1));
+  table->AssignText(0, "changed");
+  table->Update();
+  EXPECT_EQ(table->RecordCount(), 1u);
+  ASSERT_TRUE(table->Read(1));
+  EXPECT_EQ(table->Text(0), "changed");
+  EXPECT_EQ(table->Memo(6), "kept memo");
+}
+
 TEST(DbfTableTest, DeletedRecordsAreSkippedAndPackedAway) {
   ScratchDir dir;
   std::string path = dir.File("del.dbf");

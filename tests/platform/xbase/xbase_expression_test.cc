@@ -128,6 +128,7 @@ TEST_F(XbaseExpressionTest, AppliesTheTextFunctions) {
   EXPECT_TRUE(True("'text' $ Notes"));
   EXPECT_EQ(Value("Notes"), "memo text");
   EXPECT_EQ(Value("\"double\" + [bracket]"), "doublebracket");
+  EXPECT_EQ(Value("'O''Brien' + \"say \"\"hi\"\"\" + [it's]"), "O'Briensay \"hi\"it's");
   EXPECT_EQ(Value("x->GrpName"), "dev       ");
 
   std::time_t now = std::time(nullptr);

@@ -1,0 +1,48 @@
+#include "platform/sql/dbf_field_text.h"
+
+#include <charconv>
+#include <cmath>
+
+namespace vigilo::sql {
+
+
+std::string_view TrimRaw(std::string_view raw) {
+  size_t end = raw.size();
+  while (end > 0 && (raw[end - 1] == ' ' || raw[end - 1] == '\0')) --end;
+  size_t start = 0;
+  while (start < end && raw[start] == ' ') ++start;
+  return raw.substr(start, end - start);
+}
+
+std::string_view TrimRightRaw(std::string_view raw) {
+  size_t end = raw.size();
+  while (end > 0 && (raw[end - 1] == ' ' || raw[end - 1] == '\0')) --end;
+  return raw.substr(0, end);
+}
+
+std::optional<int64_t> ParseInteger(std::string_view text) {
+  text = TrimRaw(text);
+  if (text.empty()) return std::nullopt;
+  if (text[0] == '+') text.remove_prefix(1);
+  int64_t value = 0;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec == std::errc() && end == text.data() + text.size()) return value;
+  double real = 0;
+  auto [rend, rec] = std::from_chars(text.data(), text.data() + text.size(), real);
+  if (rec == std::errc() && rend == text.data() + text.size() && std::isfinite(real)) {
+    return static_cast<int64_t>(std::llround(real));
+  }
+  return std::nullopt;
+}
+
+std::optional<double> ParseReal(std::string_view text) {
+  text = TrimRaw(text);
+  if (text.empty()) return std::nullopt;
+  if (text[0] == '+') text.remove_prefix(1);
+  double value = 0;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec == std::errc() && end == text.data() + text.size()) return value;
+  return std::nullopt;
+}
+
+}  // namespace vigilo::sql
