@@ -37,16 +37,14 @@ class CProjectTable {
   CProjectTable(const CProjectTable&) = delete;
   CProjectTable& operator=(const CProjectTable&) = delete;
 
-  // Returns 1 when the table's flag table exists or was created, 0 otherwise
-  // (the table and its rules are then dropped at load; the failed creation
-  // is logged). REQUIRES: the project's database is open.
+  // Returns 1 when the table's flag table exists or was created; 0 when it
+  // could not be created (the error is logged, and the table and its rules
+  // are dropped at load). REQUIRES: the project's database is open.
   int EnsureFlagTable();
 
   // Fills the rule's selection, uses-change-history flag, WHERE condition,
   // flag-table select and FROM list from its condition (service/selection.h).
-  // Returns 1; 0 when the condition gives no usable SQL (an SQL form without
-  // "WHERE", or nothing left after translation), which is logged: the
-  // fields are filled all the same, and an update rule is then dropped.
+  // Returns 1.
   int BuildSelection(CRule& rule);
 
   // Fills the update rule's statement template from its Values text

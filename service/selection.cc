@@ -14,12 +14,6 @@
 #include "service/server_paths.h"
 
 namespace vigilo {
-namespace {
-
-bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-
-}  // namespace
-
 SelectionNames SelectionNamesOf(const TableNames& table, int32_t db_type) {
   SelectionNames names;
   names.db_type = db_type;
@@ -29,33 +23,6 @@ SelectionNames SelectionNamesOf(const TableNames& table, int32_t db_type) {
   names.chnghist_from = table.from_change_history;
   names.flag_from = table.from_flag;
   return names;
-}
-
-std::string SubstituteDateFunction(std::string_view text, int32_t db_type) {
-  std::string_view replacement;
-  switch (db_type) {
-    case 0: replacement = "DATE()"; break;
-    case 1:
-    case 3: replacement = "getdate()"; break;
-    case 2: replacement = "sysdate"; break;
-    default: return std::string(text);
-  }
-  constexpr std::string_view kToken = "DATE()";
-  const std::string upper = ToUpper(text);
-  std::string result;
-  result.reserve(text.size() + 8);
-  size_t copied = 0;
-  for (size_t pos = upper.find(kToken); pos != std::string::npos;
-       pos = upper.find(kToken, pos + kToken.size())) {
-    // At the very start, or as the end of a longer name (MYDATE()), the six
-    // characters are no date function.
-    if (pos == 0 || IsAsciiLetter(upper[pos - 1])) continue;
-    result.append(text.substr(copied, pos - copied));
-    result.append(replacement);
-    copied = pos + kToken.size();
-  }
-  result.append(text.substr(copied));
-  return result;
 }
 
 int ReplaceChngHistPrefix(std::string& text, std::string_view chnghist) {
@@ -86,16 +53,12 @@ bool SplitSqlCondition(std::string_view cond, std::string* from_list, std::strin
   return true;
 }
 
-bool BuildSelectionSql(CRule& rule, const SelectionNames& names,
-                       const ConditionTranslator& translate, std::string* problem) {
-  bool usable = true;
+void BuildSelectionSql(CRule& rule, const SelectionNames& names,
+                       const ConditionTranslator& translate) {
   std::string condition;
   rule.uses_chnghist = 0;
   if ((rule.flag & kRuleFlagSqlCondition) != 0) {
-    if (!SplitSqlCondition(rule.cond, &rule.from_list, &condition)) {
-      usable = false;
-      if (problem != nullptr) *problem = "its SQL condition has no WHERE clause";
-    }
+    SplitSqlCondition(rule.cond, &rule.from_list, &condition);
   } else {
     std::string text = rule.cond;
     RewriteConnectors(text);
@@ -105,10 +68,6 @@ bool BuildSelectionSql(CRule& rule, const SelectionNames& names,
     if (rule.uses_chnghist) rule.from_list += "," + names.chnghist_from;
   }
   rule.where_condition = SubstituteDateFunction(condition, names.db_type);
-  if (usable && Trimmed(rule.where_condition).empty()) {
-    usable = false;
-    if (problem != nullptr) *problem = "its condition gives no SQL";
-  }
 
   const long rule_id = rule.rule_id;
   rule.flag_select =
@@ -123,33 +82,30 @@ bool BuildSelectionSql(CRule& rule, const SelectionNames& names,
   }
   rule.selection += Format("%s.FormID NOT IN (%s) AND (%s)", names.table.c_str(),
                            rule.flag_select.c_str(), rule.where_condition.c_str());
-  return usable;
 }
 
 int CProjectTable::BuildSelection(CRule& rule) {
   const int32_t db_type = project()->db_type();
-  TranslationContext context;
-  if (settings != nullptr) context.dates = DateSettingsOf(*settings);
-  context.kind = db_type;
-  context.program = CServerPaths::Program::kService;
   // An invalid date in a condition is a message for the supervisor; the
   // service has no desktop, so it goes where its message boxes go.
-  context.report = [](const std::string& message) {
+  Reporter report = [](const std::string& message) {
     std::string_view line = message;
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
     host::ShowMessageLine(line);
   };
+  TranslationContext context;
+  if (settings != nullptr) {
+    context = MakeTranslationContext(*settings, db_type, CServerPaths::Program::kService, report);
+  } else {
+    context.kind = db_type;
+    context.report = report;
+  }
   const std::vector<CFieldDef>& table_fields = field_defs;
   auto translate = [&](const std::string& text) {
     return TranslateCondition(text, table_fields, context);
   };
-  std::string problem;
-  if (BuildSelectionSql(rule, SelectionNamesOf(names(), db_type), translate, &problem)) return 1;
-  if (log != nullptr) {
-    log->Write(Format("Rule ID : %ld not usable, %s\r\n    Cond    : %s\r\n\r\n",
-                      static_cast<long>(rule.rule_id), problem.c_str(), rule.cond.c_str()));
-  }
-  return 0;
+  BuildSelectionSql(rule, SelectionNamesOf(names(), db_type), translate);
+  return 1;
 }
 
 }  // namespace vigilo

@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-#include "data/condition.h"  // RewriteConnectors, TranslateCondition
+#include "data/condition.h"  // RewriteConnectors, SubstituteDateFunction, TranslateCondition
 #include "data/table_names.h"
 #include "service/rule.h"
 
@@ -38,24 +38,19 @@ SelectionNames SelectionNamesOf(const TableNames& table, int32_t db_type);
 using ConditionTranslator = std::function<std::string(const std::string&)>;
 
 // Fills the rule's selection, uses-change-history flag, WHERE condition,
-// flag-table select and FROM list from its Cond, Flag and RuleId.
-// Returns false, with every field still filled, when the condition gives no
-// usable SQL: an SQL form without "WHERE", or an empty WHERE condition (a
-// rule whose every clause was dropped must not act on every record).
-// `problem`, when not null, then receives why.
-bool BuildSelectionSql(CRule& rule, const SelectionNames& names,
-                       const ConditionTranslator& translate, std::string* problem = nullptr);
+// flag-table select and FROM list from its Cond, Flag and RuleId. A
+// condition that gives no SQL (an SQL form without "WHERE", or every clause
+// dropped by the translation) leaves the WHERE condition empty, so the
+// selection ends in "AND ()": it fails at each tick with a logged error and
+// never acts on a record.
+void BuildSelectionSql(CRule& rule, const SelectionNames& names,
+                       const ConditionTranslator& translate);
 
 // Splits an SQL-form condition "FROM " + list + " WHERE " + clause into the
 // table list and the clause, each with surrounding blanks removed. Returns
-// false when the text is shorter than "FROM " or holds no "WHERE" after it.
+// false when the text is shorter than "FROM " or holds no "WHERE" after it
+// (the list is then all the text after "FROM " and the clause is empty).
 bool SplitSqlCondition(std::string_view cond, std::string* from_list, std::string* where);
-
-// Replaces the date function of a condition for the database kind: every
-// "DATE()" (in any letter case) that is neither at position 0 nor directly
-// after a letter becomes "DATE()" for kind 0, "getdate()" for kinds 1 and 3,
-// "sysdate" for kind 2. Other kinds leave the text unchanged.
-std::string SubstituteDateFunction(std::string_view text, int32_t db_type);
 
 // Replaces every "ChngHist->" by `chnghist` + "."; returns how many.
 int ReplaceChngHistPrefix(std::string& text, std::string_view chnghist);

@@ -197,21 +197,20 @@ TEST_F(FlagTableTest, ClosedDatabaseDoesNothing) {
   EXPECT_EQ(Flags(), "");
 }
 
-TEST_F(FlagTableTest, RulesThatCannotBePreparedAreDropped) {
-  CProjectTable* table = Load(1, "(Status is (Closed))", "Note=x");
+TEST_F(FlagTableTest, RuleWithoutAssignmentsIsDroppedAndOneWithoutConditionNeverActs) {
+  CProjectTable* table = Load(1, "(Status is (Closed))", "Nope=1;Status");
   ASSERT_NE(table, nullptr);
-  Load(2, "(Status is (Closed))", "Nope=1;Status");          // no usable assignment
-  Load(3, "(Gone is (x))", "Note=y");                         // no usable condition
-  Load(4, "FROM Bugs", "Note=y", "Bugs", kRuleFlagSqlCondition);  // no WHERE
-  EXPECT_EQ(table->UpdateRuleIds(), std::vector<int32_t>{1});
+  Load(2, "(Gone is (x))", "Note=y");
+  EXPECT_EQ(table->UpdateRuleIds(), std::vector<int32_t>{2});
+  EXPECT_EQ(log_.Text(), "");
+  EXPECT_EQ(table->UpdateRecords(), 1);
   const std::string text = log_.Text();
-  EXPECT_NE(text.find("Rule ID : 3 not usable, its condition gives no SQL\r\n    Cond    : "
-                      "(Gone is (x))\r\n\r\n"),
-            std::string::npos)
+  EXPECT_EQ(text.rfind("ODBC Reported Error (While Retrieving RecordIDs, Rule ID : 2) : ", 0), 0u)
       << text;
-  EXPECT_NE(text.find("Rule ID : 4 not usable, its SQL condition has no WHERE clause\r\n"),
-            std::string::npos)
-      << text;
+  EXPECT_EQ(Flags(), "");
+  Recordset notes;
+  notes.Open(Project().database(), "SELECT COUNT(*) FROM Bugs WHERE Note = 'y'");
+  EXPECT_EQ(notes.GetLong(0), 0);
 }
 
 TEST_F(FlagTableTest, TableWithoutUpdateRulesReportsIt) {

@@ -27,6 +27,10 @@ class RuleLoadingTest : public ::testing::Test {
     std::filesystem::create_directories(ProjectDir());
     testing::WriteTableIni(ProjectDir(), "Bugs");
     testing::WriteTableIni(ProjectDir(), "Tasks");
+    // Field definitions are read where the installation keeps them: the
+    // "Orvik Dsn" directory of a dBase project, the server directory else.
+    WriteProfileString(install_.ServerDir() + "/morvik.ini", "Orvik Dsn", "Proj", ProjectDir());
+    testing::WriteTableIni(install_.ServerDir(), "Bugs");
     worker_.projects.emplace();
     // Every project, whatever its kind, lives in dBase files here.
     worker_.resolvers.project = [this](const CServerPaths&, long, std::string_view,

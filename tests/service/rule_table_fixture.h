@@ -19,7 +19,10 @@ struct RuleRow {
         dsn(std::move(data_source)),
         db_table(std::move(table)),
         action(std::move(rule_action)),
-        reserved1(std::move(reserved)) {}
+        reserved1(std::move(reserved)) {
+    // An update rule needs an assignment of a defined field to be loaded.
+    if (action == "Update") values = "Status=Closed";
+  }
 
   long rule_id = 0;
   long db_type = 0;
@@ -28,7 +31,7 @@ struct RuleRow {
   std::string action;
   std::string target = "User";
   std::string values = "sysop";
-  std::string cond = "(Status) is New";
+  std::string cond = "(Status is (New))";
   long flag = 0;
   std::string reserved1;
 };

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "common/ini_profile.h"
+#include "platform/xbase/dbf_table.h"
 #include "service/server_paths.h"
 #include "tests/common/temp_dir.h"
 
@@ -67,10 +68,17 @@ class Installation {
 };
 
 // A table INI naming a change-history data file, so that the table gets its
-// change-history and flag table names.
+// change-history and flag table names, and defining one text field, Status,
+// for the rules' conditions and assignments.
 inline void WriteTableIni(const std::string& dir, const std::string& table) {
-  WriteProfileString(dir + "/" + table + ".INI", "Morvane Orvik", "ChngHist Datafile",
-                     table + "Hist.dbf");
+  const std::string ini = dir + "/" + table + ".INI";
+  WriteProfileString(ini, "Morvane Orvik", "ChngHist Datafile", table + "Hist.dbf");
+  WriteProfileString(ini, "Morvane Orvik", "FormNames", table);
+  WriteProfileString(ini, table, "Field1", "Status,Status,0,10,0,,0,,100,100,100,24,513,0,0,,,0,,");
+  const std::string data = dir + "/" + table + ".dbf";
+  if (!std::filesystem::exists(data)) {
+    DbfTable::Create(data, {{"FormID", 'N', 11, 0}, {"Status", 'C', 10, 0}})->Close();
+  }
 }
 
 }  // namespace vigilo::testing

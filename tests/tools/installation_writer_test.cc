@@ -209,9 +209,14 @@ TEST(InstallationWriter, RecordsAndHistoryReadBackAndChangeBetweenTicks) {
   inst.ChangeField("Proj", "Bugs", 7, "Status", "Closed", "erin", 1793530000);
   EXPECT_THROW(inst.SetField("Proj", "Bugs", 99, "Status", "x"), std::runtime_error);
 
-  auto table = DbfTable::Open(inst.TablePath("Proj", "Bugs"), false);
-  EXPECT_EQ(Column(*table, table->FieldIndex("Status")),
-            (std::vector<std::string>{"Closed", "Open"}));
+  std::vector<TableRow> rows = ReadRows(inst.TablePath("Proj", "Bugs"));
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0]["Status"], "Closed");
+  EXPECT_EQ(rows[0]["Title"], "First");
+  EXPECT_EQ(rows[1]["FormID"], "8");
+  EXPECT_EQ(rows[1]["Status"], "Open");
+  DeleteRecord(inst.TablePath("Proj", "Bugs"), 8);
+  EXPECT_EQ(ReadRows(inst.TablePath("Proj", "Bugs")).size(), 1u);
 
   auto history = DbfTable::Open(inst.HistoryPath("Proj", "Bugs"), false);
   std::vector<std::string> names;

@@ -5,6 +5,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <system_error>
+#include <utility>
 
 #include "common/format.h"
 #include "common/ini_profile.h"
@@ -182,6 +183,17 @@ void AppendRules(const std::string& rule_table_path, const std::vector<RuleSpec>
   auto table = DbfTable::Open(rule_table_path, true);
   for (const RuleSpec& rule : rules) AppendRuleRow(*table, rule);
   table->Close();
+}
+
+std::vector<TableRow> ReadRows(const std::string& table_path) {
+  auto table = DbfTable::Open(ResolveFileCase(table_path), false);
+  std::vector<TableRow> rows;
+  for (bool on = table->GoFirst(); on; on = table->Skip()) {
+    TableRow row;
+    for (int i = 0; i < table->FieldCount(); ++i) row[table->Field(i).name] = table->Text(i);
+    rows.push_back(std::move(row));
+  }
+  return rows;
 }
 
 // --- Writing the installation ------------------------------------------------

@@ -17,6 +17,7 @@
 // nothing is cut to fit silently. Not thread-safe; one writer per root.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,13 @@ void DeleteRecord(const std::string& table_path, long form_id);
 void AddHistoryRow(const std::string& history_path, const HistorySpec& row);
 // Appends rules to a rule table (the service reads them at its next start).
 void AppendRules(const std::string& rule_table_path, const std::vector<RuleSpec>& rules);
+
+// Every record of a table that is not marked deleted, in record order, as
+// field name to text (character values without trailing blanks, numbers
+// without blanks, memo texts whole): for checking what the service wrote
+// (flag tables, updated records, internal mail rows).
+using TableRow = std::map<std::string, std::string>;
+std::vector<TableRow> ReadRows(const std::string& table_path);
 
 // An installation on disk and the paths of its files.
 class Installation {
