@@ -4,22 +4,17 @@
 
 #include "common/format.h"
 #include "common/text.h"
+#include "data/database_kind.h"
 #include "data/dates.h"
 
 namespace vigilo {
 namespace {
 
-std::string Quoted(std::string_view value) {
-  std::string quoted = "'";
-  for (char c : value) {
-    if (c == '\'') quoted += '\'';
-    quoted += c;
-  }
-  quoted += '\'';
-  return quoted;
-}
+std::string Quoted(std::string_view value) { return "'" + QuoteSqlText(value) + "'"; }
 
-std::string DateTimeLiteral(std::string_view value, int32_t db_type, const DateSettings& dates) {
+// The literal of a type-12 value; see UpdateValueLiteral.
+std::string DateTimeValueLiteral(std::string_view value, int32_t db_type,
+                                 const DateSettings& dates) {
   const std::optional<LocalDateTime> when = ParseLocalDateTime(dates, value);
   if (!when) return "NULL";
   const std::string stamp =
@@ -57,7 +52,7 @@ std::string UpdateValueLiteral(const CFieldDef& field, std::string_view value, i
       if (EqualsNoCase(value, "DATE()")) return std::string(value);
       return "#" + std::string(value) + "#";
     case CFieldDef::kDateTime:
-      return DateTimeLiteral(value, db_type, dates);
+      return DateTimeValueLiteral(value, db_type, dates);
     default:
       return Quoted(value);
   }
