@@ -130,6 +130,12 @@ class NotifyRulesTest : public ::testing::Test {
   std::unique_ptr<Installation> install_;
 };
 
+// One message as Envelopes lists it.
+std::string Sent(long rule, long record, const std::string& to) {
+  return Format("VIGILO Rule# %ld , Record# %ld of 0\\ORVIK\\Proj\\Bugs -> %s", rule, record,
+                to.c_str());
+}
+
 // Subject and recipients of each message, sorted.
 std::vector<std::string> Envelopes(const std::vector<test::ReceivedMail>& mail) {
   std::vector<std::string> envelopes;
@@ -165,13 +171,11 @@ TEST_F(NotifyRulesTest, UsersGroupsFieldsAndAddressesAreNotifiedOncePerRecord) {
   // record 1 (bob; record 2's owner ann is internal); rule 4: the address.
   const std::vector<test::ReceivedMail> mail = sink.WaitForMessages(7);
   EXPECT_EQ(Envelopes(mail),
-            (std::vector<std::string>{"VIGILO Rule# 1 , Record# 1 of 0\\ORVIK\\Proj\\Bugs -> bob@example.org",
-                                   "VIGILO Rule# 1 , Record# 2 of 0\\ORVIK\\Proj\\Bugs -> bob@example.org",
-                                   "VIGILO Rule# 2 , Record# 1 of 0\\ORVIK\\Proj\\Bugs -> carl@example.org",
-                                   "VIGILO Rule# 2 , Record# 2 of 0\\ORVIK\\Proj\\Bugs -> carl@example.org",
-                                   "VIGILO Rule# 3 , Record# 1 of 0\\ORVIK\\Proj\\Bugs -> bob@example.org",
-                                   "VIGILO Rule# 4 , Record# 1 of 0\\ORVIK\\Proj\\Bugs -> ext@example.net",
-                                   "VIGILO Rule# 4 , Record# 2 of 0\\ORVIK\\Proj\\Bugs -> ext@example.net"}));
+            (std::vector<std::string>{Sent(1, 1, "bob@example.org"), Sent(1, 2, "bob@example.org"),
+                                      Sent(2, 1, "carl@example.org"),
+                                      Sent(2, 2, "carl@example.org"), Sent(3, 1, "bob@example.org"),
+                                      Sent(4, 1, "ext@example.net"),
+                                      Sent(4, 2, "ext@example.net")}));
   ASSERT_FALSE(mail.empty());
   // Messages go out in rule, then record order: the first is rule 1, record 1.
   EXPECT_EQ(mail[0].sender, "vigilo@demo.example");
