@@ -20,8 +20,8 @@ CReadThread::~CReadThread() {
   QuitAndWait();
   projects.reset();
   if (log != nullptr) log->Flush(kLogAppend);
-  // The session ends while the provider library is still loaded; the sender
-  // goes after the library, as its SMTP library is its own.
+  // The provider session ends while the provider is still loaded; the sender
+  // (which unloads its own SMTP library) goes after the provider.
   if (mail_sender_owner_) mail_sender_owner_->LogoffMapi();
   mapi_.reset();
   mail_sender = nullptr;
