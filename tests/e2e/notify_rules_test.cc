@@ -68,7 +68,8 @@ class NotifyRulesTest : public ::testing::Test {
   // Project Proj with table Bugs, records 1 to 3 open, users ann and dora
   // (internal mail), bob and carl (SMTP), group QA of carl and dora, and
   // SMTP settings naming smtp_server (host:port).
-  void Install(std::vector<RuleSpec> rules, const std::string& smtp_server) {
+  void Install(std::vector<RuleSpec> rules, const std::string& smtp_server,
+               demo::MailSpec mail = {}) {
     TableSpec bugs;
     bugs.name = "Bugs";
     bugs.fields = {
@@ -85,9 +86,11 @@ class NotifyRulesTest : public ::testing::Test {
     spec.users = {{"ann", "", 0, "ann", "Ann A."},
                   {"bob", "", 5, "bob@example.org", "Bob B."},
                   {"carl", "", 5, "carl@example.org", "Carl C."},
-                  {"dora", "", 0, "dora", "Dora D."}};
+                  {"dora", "", 0, "dora", "Dora D."},
+                  {"erin", "", 1, "Erin E.", "Erin E."}};
     spec.groups = {{"QA", {"carl", "dora"}, "Quality"}};
     spec.rules = std::move(rules);
+    spec.mail = std::move(mail);
     spec.mail.smtp_server = smtp_server;
     spec.mail.smtp_sender = "vigilo@demo.example";
     install_ = std::make_unique<Installation>(Installation::Write(dir_.path(), spec));
@@ -262,6 +265,33 @@ TEST_F(NotifyRulesTest, RecordIsNotifiedAgainAfterItStoppedMeetingTheCondition) 
   EXPECT_EQ(rows[0].at("ISNEW"), "1");
   EXPECT_EQ(rows[0].at("STATUS"), "*");
   EXPECT_EQ(Flags(), std::vector<std::string>{"3/5"});
+}
+
+TEST_F(NotifyRulesTest, MailSystemNamesGoThroughTheProviderSessionOpenedAtStart) {
+  test::SmtpSink sink;
+  // erin's mail type names her in the provider's address book; the provider
+  // logs on with the profile of "MAPI Mail" and delivers to the sink.
+  demo::MailSpec mail;
+  mail.mapi_profile = "demo";
+  mail.mapi_password = "secret";
+  mail.address_book = {{"Erin E.", "erin@example.org"}};
+  mail.delivery_smtp_url = sink.url();
+  Install({NotifyRule(8, "User", "erin,bob")}, sink.host_port(), mail);
+  Set(1, "Status", "Closed");
+
+  const std::string log = Tick();
+  EXPECT_EQ(CountOf(log, "Mail delivery failed"), 0) << log;
+  EXPECT_NE(log.find("    Notified Users :Erin E.,SMTP:bob@example.org\r\n"), std::string::npos)
+      << log;
+  std::vector<test::ReceivedMail> received = sink.WaitForMessages(2);
+  ASSERT_EQ(received.size(), 2u);
+  std::vector<std::string> to;
+  for (const auto& message : received) {
+    EXPECT_EQ(message.subject, "VIGILO Rule# 8 , Record# 1 of 0\\ORVIK\\Proj\\Bugs");
+    to.push_back(message.recipients.at(0));
+  }
+  std::sort(to.begin(), to.end());
+  EXPECT_EQ(to, (std::vector<std::string>{"bob@example.org", "erin@example.org"}));
 }
 
 TEST_F(NotifyRulesTest, StoppedSmtpServerLeavesOneLineAndLosesNothingElse) {
