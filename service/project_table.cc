@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "data/field_defs_reader.h"
+#include "notify/table_notify.h"
 #include "service/log_stream.h"
 #include "service/project.h"
 #include "service/server_paths.h"
@@ -49,9 +50,10 @@ bool CProjectTable::PrepareUpdateRule(CUpdateRule& rule) {
   return BuildSelection(rule) && BuildUpdateStatement(rule);
 }
 
-void CProjectTable::PrepareNotifyRule(CNotifyRule& rule) { BuildSelection(rule); }
-
-int CProjectTable::NotifyRecords() { return notify_rules ? 1 : 0; }
+void CProjectTable::PrepareNotifyRule(CNotifyRule& rule) {
+  BuildSelection(rule);
+  PrepareNotifyRecipients(*this, rule);
+}
 
 int CProjectTable::WriteLastPollTime() {
   if (names_.ini_path.empty()) return 0;

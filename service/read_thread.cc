@@ -1,6 +1,7 @@
 #include "service/read_thread.h"
 
 #include "data/name_lists.h"
+#include "notify/mail_sender.h"
 #include "platform/loader/mail_plugins.h"
 #include "service/log_stream.h"
 #include "service/server_paths.h"
@@ -19,9 +20,15 @@ CReadThread::~CReadThread() {
   QuitAndWait();
   projects.reset();
   if (log != nullptr) log->Flush(kLogAppend);
+  // The provider session ends while the provider is still loaded; the sender
+  // (which unloads its own SMTP library) goes after the provider.
+  if (mail_sender_owner_) mail_sender_owner_->LogoffMapi();
   mapi_.reset();
+  mail_sender = nullptr;
+  mail_sender_owner_.reset();
   settings.reset();
   UserNameList().clear();
+  GroupNameList().clear();
   log = nullptr;
 }
 

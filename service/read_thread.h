@@ -6,8 +6,8 @@
 // listing), then resumes it and posts it kFireRulesMessage once per firing
 // interval. Each accepted message runs one tick (FireRules) and flushes the
 // run log. The pause, stop and busy flags are shared with the control
-// handler. The worker owns the settings, the MAPI binding and the projects;
-// the log stream belongs to the service object.
+// handler. The worker owns the settings, the MAPI binding, the mail sender and
+// the projects; the log stream belongs to the service object.
 #pragma once
 
 #include <atomic>
@@ -36,7 +36,7 @@ class CThread : public host::WorkerThread {
   ~CThread() override;
 
   std::unique_ptr<CServerPaths> settings;  // created by InitEngine
-  CMailSender* mail_sender = nullptr;      // created by InitEngine
+  CMailSender* mail_sender = nullptr;      // created by InitEngine; owned by CReadThread
 };
 
 class CReadThread : public CThread {
@@ -45,8 +45,9 @@ class CReadThread : public CThread {
   static constexpr uint32_t kFireRulesMessage = host::kUserMessage + 100;
 
   explicit CReadThread(LogStream* log);
-  // Deletes the projects, flushes the run log (append), unloads the
-  // mail-system provider, deletes the settings and empties the user name list.
+  // Deletes the projects, flushes the run log (append), ends the provider
+  // session, unloads the provider, deletes the mail sender and the settings
+  // and empties the user and group name lists.
   // REQUIRES: the thread has ended or never ran.
   ~CReadThread() override;
 
@@ -101,6 +102,8 @@ class CReadThread : public CThread {
 
  private:
   std::unique_ptr<MapiPlugin> mapi_;  // the mail-system provider, bound by InitEngine
+  // The mail sender that mail_sender points to; the projects hold that pointer.
+  std::unique_ptr<CMailSender> mail_sender_owner_;
 };
 
 }  // namespace vigilo

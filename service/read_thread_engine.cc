@@ -7,6 +7,8 @@
 
 #include "common/format.h"
 #include "data/name_lists.h"
+#include "notify/mail_sender.h"
+#include "notify/orvik_tables.h"
 #include "platform/host/message_line.h"
 #include "platform/loader/mail_plugins.h"
 #include "service/log_stream.h"
@@ -54,8 +56,10 @@ int CReadThread::InitEngine() {
   if (!LoadMailProvider()) return 0;
 
   settings = std::make_unique<CServerPaths>();
-  // The recipients' user table reader fills the list; it starts empty.
-  UserNameList().clear();
+  mail_sender_owner_ = std::make_unique<CMailSender>(
+      CMailSender::Options{log, mapi_ ? MapiFunctionsOf(*mapi_) : MapiFunctions{}});
+  mail_sender = mail_sender_owner_.get();
+  FillProcessNameLists(settings->server_dir);
   projects.emplace();
   projects->reserve(10);
 
@@ -68,6 +72,7 @@ int CReadThread::InitEngine() {
     return 0;
   }
 
+  mail_sender->InitMailSystems();
   WriteProjectListing();
   if (log != nullptr) log->Flush(kLogRecreate);
   return 1;

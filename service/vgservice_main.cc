@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -61,6 +62,9 @@ int main(int argc, char** argv) {
       once = true;
     } else if (std::strcmp(argv[i], "--home") == 0 && i + 1 < argc) {
       vigilo::SetProgramDirectory(argv[++i]);
+      // The mail-system provider, loaded later, reads its mapi.ini from the
+      // program directory it finds through VIGILO_HOME.
+      setenv("VIGILO_HOME", argv[i], 1);
     } else if (std::strcmp(argv[i], "--help") == 0) {
       std::fputs(kUsage, stdout);
       return 0;

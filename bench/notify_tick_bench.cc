@@ -1,0 +1,374 @@
+// One notify tick on a dBase-file project that mails M newly matching records
+// (default 1,000) by SMTP to a real server on 127.0.0.1 (the test SMTP sink),
+// one message per record, through the SMTP library of this build.
+//
+// The table Bugs holds N records (default 10,000), of which M are closed; one
+// notification rule ("(Status is (Closed))", Target "Address") mails each
+// closed record to one internet address. The flag table is emptied before
+// each tick, so all M records newly match every time.
+//
+// The tick's time is split into three phases by timers around the calls the
+// notify action makes: the database (selection, flags, record retrieval and
+// column reads), delivery (the mail sender's Dispatch) and message composition
+// (the rest: value formatting, body and subject building).
+//
+// Sizes: VIGILO_BENCH_RECORDS, VIGILO_BENCH_MATCHES. The SMTP library is
+// VIGILO_SMTP_LIBRARY, else the one next to this program in the build tree.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "common/format.h"
+#include "common/ini_profile.h"
+#include "data/date_settings.h"
+#include "data/field_def.h"
+#include "notify/database_notify_access.h"
+#include "notify/mail_sender.h"
+#include "notify/notify_rules.h"
+#include "platform/sql/database.h"
+#include "platform/xbase/dbf_table.h"
+#include "service/log_stream.h"
+#include "service/project.h"
+#include "service/project_table.h"
+#include "service/server_paths.h"
+#include "tests/support/smtp_sink.h"
+
+namespace vigilo {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+long EnvSize(const char* name, long fallback) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0' ? std::atol(value) : fallback;
+}
+
+struct Sizes {
+  long records = EnvSize("VIGILO_BENCH_RECORDS", 10000);
+  long matches = EnvSize("VIGILO_BENCH_MATCHES", 1000);
+};
+
+bool IsClosed(long form_id, const Sizes& sizes) {
+  const long step = sizes.records / sizes.matches;
+  return step > 0 && form_id % step == 0 && form_id / step <= sizes.matches;
+}
+
+CFieldDef Field(const std::string& name, int type, int width) {
+  CFieldDef field(1);
+  field.name = name;
+  field.label = name;
+  field.type = type;
+  field.width = static_cast<uint32_t>(width);
+  field.flags = 1;
+  return field;
+}
+
+void UseBuiltSmtpLibrary() {
+  if (std::getenv("VIGILO_SMTP_LIBRARY") != nullptr) return;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe");
+  const std::filesystem::path library =
+      self.parent_path().parent_path() / "platform/smtp/libvgsmtp.so";
+  setenv("VIGILO_SMTP_LIBRARY", library.c_str(), 1);
+}
+
+// Time spent in each phase, summed over a tick.
+struct PhaseTimes {
+  double database = 0;
+  double delivery = 0;
+  void Clear() { *this = PhaseTimes{}; }
+};
+PhaseTimes g_phases;
+
+class Timer {
+ public:
+  explicit Timer(double& sum) : sum_(sum), start_(Clock::now()) {}
+  ~Timer() { sum_ += std::chrono::duration<double>(Clock::now() - start_).count(); }
+
+ private:
+  double& sum_;
+  Clock::time_point start_;
+};
+
+// A mail sender that times what it delivers and counts the messages.
+class TimedSender : public CMailSender {
+ public:
+  explicit TimedSender(LogStream* log) : CMailSender(Options{log, {}, {}, {}, {}, false}) {}
+  void Dispatch(const std::string& body, const std::string& recipients,
+                const std::string& subject, const std::vector<std::string>* record_list,
+                const std::string& database_name) override {
+    Timer timer(g_phases.delivery);
+    CMailSender::Dispatch(body, recipients, subject, record_list, database_name);
+    ++messages;
+  }
+  long messages = 0;
+};
+
+class TimedRow : public NotifyRow {
+ public:
+  explicit TimedRow(std::unique_ptr<NotifyRow> row) : row_(std::move(row)) {}
+  ~TimedRow() override {
+    Timer timer(g_phases.database);  // closing the result set
+    row_.reset();
+  }
+  std::optional<std::string> Text(std::string_view column) override {
+    Timer timer(g_phases.database);
+    return row_->Text(column);
+  }
+
+ private:
+  std::unique_ptr<NotifyRow> row_;
+};
+
+// The table's database access with every call timed.
+class TimedAccess : public NotifyTableAccess {
+ public:
+  explicit TimedAccess(NotifyTableAccess& access) : access_(access) {}
+  std::string FindNewRecords(const CNotifyRule& rule) override {
+    Timer timer(g_phases.database);
+    return access_.FindNewRecords(rule);
+  }
+  void InsertFlags(const std::string& list, int32_t rule_id) override {
+    Timer timer(g_phases.database);
+    access_.InsertFlags(list, rule_id);
+  }
+  std::unique_ptr<NotifyRow> Retrieve(const std::string& statement) override {
+    Timer timer(g_phases.database);
+    std::unique_ptr<NotifyRow> row = access_.Retrieve(statement);
+    return row ? std::make_unique<TimedRow>(std::move(row)) : nullptr;
+  }
+
+ private:
+  NotifyTableAccess& access_;
+};
+
+// Installation files: program INI, morvik.ini with the SMTP setting, the
+// project table with its INI file.
+class Dataset {
+ public:
+  Dataset(const Sizes& sizes, const std::string& smtp_server) : sizes_(sizes) {
+    char pattern[] = "/tmp/vigilo-notify-bench-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
+    root_ = pattern;
+    project_dir_ = root_ + "/proj";
+    std::filesystem::create_directories(project_dir_);
+    std::filesystem::create_directories(root_ + "/server/orvhome");
+    WriteProfileString(root_ + "/vigtab.ini", "Morvane Vigilo", "SERVERDIR", root_ + "/server");
+    const std::string morvik = root_ + "/server/morvik.ini";
+    WriteProfileString(morvik, "Orvik Dsn", "Proj", project_dir_);
+    WriteProfileString(morvik, "Mail", "SMTP Mail",
+                       Format("1,SMTP,%s,0 vigilo@bench.example,", smtp_server.c_str()));
+    const std::string ini = project_dir_ + "/Bugs.INI";
+    WriteProfileString(ini, "Morvane Orvik", "ChngHist Datafile", "BugsHist.dbf");
+    WriteProfileString(ini, "Morvane Orvik", "FormNames", "Bugs");
+    const CFieldDef fields[] = {Field("Title", 0, 40), Field("Status", 0, 10),
+                                Field("Owner", 9, 20), Field("Priority", 1, 4)};
+    int n = 0;
+    for (const CFieldDef& field : fields) {
+      WriteProfileString(ini, "Bugs", Format("Field%d", ++n), FieldDefLine(field));
+    }
+    auto bugs = DbfTable::Create(project_dir_ + "/Bugs.dbf",
+                                 {{"FormID", 'N', 11, 0}, {"ATrail", 'M', 10, 0},
+                                  {"Title", 'C', 40, 0}, {"Status", 'C', 10, 0},
+                                  {"Owner", 'C', 20, 0}, {"Priority", 'N', 4, 0}});
+    for (long id = 1; id <= sizes_.records; ++id) {
+      bugs->AppendStart();
+      bugs->AssignLong(0, id);
+      bugs->AssignText(1, Format("Opened by ann\r\nRecord %ld reproduced on the build farm", id));
+      bugs->AssignText(2, Format("Defect number %ld in the report module", id));
+      bugs->AssignText(3, IsClosed(id, sizes_) ? "Closed" : "Open");
+      bugs->AssignText(4, "bob");
+      bugs->AssignLong(5, id % 5);
+      bugs->AppendWrite();
+    }
+    bugs->Close();
+    DbfTable::Create(project_dir_ + "/BugsHist.dbf",
+                     {{"FormID", 'N', 11, 0}, {"ChngDate", 'C', 12, 0}, {"ChngBy", 'C', 10, 0},
+                      {"ChngWhat", 'C', 10, 0}, {"ChngFrom", 'C', 20, 0}, {"ChngTo", 'C', 20, 0}})
+        ->Close();
+  }
+  ~Dataset() {
+    std::error_code ec;
+    std::filesystem::remove_all(root_, ec);
+  }
+
+  const std::string& root() const { return root_; }
+  const std::string& project_dir() const { return project_dir_; }
+
+ private:
+  Sizes sizes_;
+  std::string root_;
+  std::string project_dir_;
+};
+
+// The service's objects for the project, with the mail sender and the rule.
+class Engine {
+ public:
+  explicit Engine(const Dataset& data) : log_([&data] { return data.root() + "/vglog.ini"; }) {
+    SetProgramDirectory(data.root());
+    settings_ = std::make_unique<CServerPaths>();
+    sender_ = std::make_unique<TimedSender>(&log_);
+    sender_->InitMailSystems();
+    if (!sender_->smtp_ready()) throw std::runtime_error("the SMTP library did not load");
+    ProjectSource source;
+    source.key = "0\\ORVIK\\Proj";
+    source.directory = data.project_dir();
+    source.ini_path = data.project_dir() + "/Proj.INI";
+    source.connection_string = Format(
+        "Driver={Microsoft dBase Driver (*.dbf)};DefaultDir=%s;DriverId=277;DSN=;",
+        data.project_dir().c_str());
+    project_ = std::make_unique<CProject>(0, "ORVIK", "Proj", source, settings_.get(),
+                                          sender_.get(), &log_);
+    if (!project_->OpenProject()) throw std::runtime_error("cannot open the dBase project");
+    CRule record;
+    record.rule_id = 1;
+    record.db_type = 0;
+    record.dsn = "ORVIK";
+    record.db_table = "Proj\\Bugs";
+    record.action = "Notify";
+    record.target = "Address";
+    record.values = "dev@bench.example";
+    record.cond = "(Status is (Closed))";
+    project_->AddRuleToProject(record);
+    if (project_->tables().empty() || !table().notify_rules) {
+      throw std::runtime_error("the rule did not load:\n" + log_.Text());
+    }
+  }
+
+  CProjectTable& table() { return *project_->tables()[0]; }
+  Database& db() { return project_->database(); }
+  long messages() const { return sender_->messages; }
+
+  // The notify action as the table runs it, with the database calls timed.
+  void Tick() {
+    CProjectTable& t = table();
+    NotifyTableInfo info;
+    info.table_id = t.key();
+    info.table_from = t.names().from_table;
+    info.table_name = t.name();
+    info.db_type = 0;
+    info.fields = &t.field_defs;
+    info.date_settings = DateSettingsOf(*settings_);
+    info.log = &log_;
+    info.mail_sender = sender_.get();
+    DatabaseNotifyAccess access(
+        db(), [&t](const CNotifyRule& rule) { return t.FindNewRecords(rule); },
+        [&t](const std::string& list, int32_t rule_id) { t.InsertFlags(list, rule_id); });
+    TimedAccess timed(access);
+    RunNotifyRules(t.notify_rules, info, timed);
+  }
+  // Failures would make a tick look fast: none may be logged.
+  void CheckLog() {
+    const std::string text = log_.Text();
+    if (text.find("ODBC Reported Error") != std::string::npos ||
+        text.find("Mail delivery failed") != std::string::npos) {
+      throw std::runtime_error("the tick failed:\n" + text.substr(0, 2000));
+    }
+    log_.Flush(kLogRecreate);
+  }
+
+ private:
+  LogStream log_;
+  std::unique_ptr<CServerPaths> settings_;
+  std::unique_ptr<TimedSender> sender_;
+  std::unique_ptr<CProject> project_;
+};
+
+struct World {
+  Sizes sizes;
+  std::unique_ptr<test::SmtpSink> sink;
+  std::unique_ptr<Dataset> data;
+  std::unique_ptr<Engine> engine;
+};
+
+World& TheWorld() {
+  static World world = [] {
+    World w;
+    UseBuiltSmtpLibrary();
+    w.sink = std::make_unique<test::SmtpSink>();
+    w.data = std::make_unique<Dataset>(w.sizes, w.sink->host_port());
+    w.engine = std::make_unique<Engine>(*w.data);
+    return w;
+  }();
+  return world;
+}
+
+struct Totals {
+  double seconds = 0;
+  PhaseTimes phases;
+  long messages = 0;
+  long ticks = 0;
+} g_totals;
+
+void BM_NotifyTick(benchmark::State& state) {
+  World& w = TheWorld();
+  for (auto _ : state) {
+    w.engine->db().ExecuteSQL("DELETE FROM BugsVGLS");
+    w.engine->CheckLog();
+    const long before = w.engine->messages();
+    g_phases.Clear();
+    const auto start = Clock::now();
+    w.engine->Tick();
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    state.SetIterationTime(seconds);
+    const long sent = w.engine->messages() - before;
+    if (sent != w.sizes.matches) {
+      throw std::runtime_error(Format("%ld messages in a tick, %ld expected", sent,
+                                      w.sizes.matches));
+    }
+    g_totals.seconds += seconds;
+    g_totals.phases.database += g_phases.database;
+    g_totals.phases.delivery += g_phases.delivery;
+    g_totals.messages += sent;
+    ++g_totals.ticks;
+  }
+  w.engine->CheckLog();
+  // Every message reached the server.
+  const size_t expected = static_cast<size_t>(g_totals.messages);
+  if (w.sink->WaitForMessages(expected, std::chrono::seconds(60)).size() != expected) {
+    throw std::runtime_error("the SMTP server did not receive every message");
+  }
+  state.counters["messages_per_s"] = static_cast<double>(g_totals.messages) / g_totals.seconds;
+}
+
+BENCHMARK(BM_NotifyTick)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void PrintSummary() {
+  if (g_totals.ticks == 0) return;
+  const Sizes sizes;
+  const double composition =
+      g_totals.seconds - g_totals.phases.database - g_totals.phases.delivery;
+  std::printf("\n%ld records, %ld newly matching records mailed per tick, %ld ticks\n",
+              sizes.records, sizes.matches, g_totals.ticks);
+  std::printf("%.1f messages/s, %.2f s per tick\n",
+              static_cast<double>(g_totals.messages) / g_totals.seconds,
+              g_totals.seconds / static_cast<double>(g_totals.ticks));
+  std::printf("database %5.1f %%   composition %5.1f %%   delivery %5.1f %%\n",
+              100 * g_totals.phases.database / g_totals.seconds,
+              100 * composition / g_totals.seconds,
+              100 * g_totals.phases.delivery / g_totals.seconds);
+}
+
+}  // namespace
+}  // namespace vigilo
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  try {
+    benchmark::RunSpecifiedBenchmarks();
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "notify_tick_bench: %s\n", error.what());
+    return 1;
+  }
+  benchmark::Shutdown();
+  vigilo::PrintSummary();
+  return 0;
+}

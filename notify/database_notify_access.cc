@@ -1,0 +1,46 @@
+#include "notify/database_notify_access.h"
+
+#include <utility>
+
+#include "platform/sql/database.h"
+
+namespace vigilo {
+namespace {
+
+class RecordsetRow : public NotifyRow {
+ public:
+  explicit RecordsetRow(Recordset recordset) : recordset_(std::move(recordset)) {}
+  ~RecordsetRow() override { recordset_.Close(); }
+
+  std::optional<std::string> Text(std::string_view column) override {
+    int index = recordset_.FindColumn(column);
+    if (index < 0) return std::nullopt;
+    return recordset_.GetText(index);
+  }
+
+ private:
+  Recordset recordset_;
+};
+
+}  // namespace
+
+DatabaseNotifyAccess::DatabaseNotifyAccess(Database& database, FindFunction find,
+                                           FlagFunction flag)
+    : database_(database), find_(std::move(find)), flag_(std::move(flag)) {}
+
+std::string DatabaseNotifyAccess::FindNewRecords(const CNotifyRule& rule) {
+  return find_ ? find_(rule) : std::string();
+}
+
+void DatabaseNotifyAccess::InsertFlags(const std::string& list, int32_t rule_id) {
+  if (flag_) flag_(list, rule_id);
+}
+
+std::unique_ptr<NotifyRow> DatabaseNotifyAccess::Retrieve(const std::string& statement) {
+  Recordset recordset;
+  recordset.Open(database_, statement);
+  if (recordset.IsEOF()) return nullptr;
+  return std::make_unique<RecordsetRow>(std::move(recordset));
+}
+
+}  // namespace vigilo

@@ -1,0 +1,37 @@
+// DatabaseNotifyAccess: the notify action's access to a watched table on the
+// project's open database connection. Records are read with forward-only
+// result sets; the selection and the flags come from the table's own
+// operations, handed in as functions.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "notify/notify_rules.h"
+
+namespace vigilo {
+
+class Database;
+
+class DatabaseNotifyAccess : public NotifyTableAccess {
+ public:
+  using FindFunction = std::function<std::string(const CNotifyRule& rule)>;
+  using FlagFunction = std::function<void(const std::string& list, int32_t rule_id)>;
+
+  // The database must stay open while the access is used.
+  DatabaseNotifyAccess(Database& database, FindFunction find, FlagFunction flag);
+
+  std::string FindNewRecords(const CNotifyRule& rule) override;
+  void InsertFlags(const std::string& list, int32_t rule_id) override;
+  // The first row of the statement's result (the result set stays open with
+  // the row and is closed when the row is destroyed), or nullptr.
+  std::unique_ptr<NotifyRow> Retrieve(const std::string& statement) override;
+
+ private:
+  Database& database_;
+  FindFunction find_;
+  FlagFunction flag_;
+};
+
+}  // namespace vigilo

@@ -1,0 +1,38 @@
+#include "notify/table_notify.h"
+
+#include "data/date_settings.h"
+#include "notify/database_notify_access.h"
+#include "notify/mail_sender.h"
+#include "notify/notify_rules.h"
+#include "notify/report_columns.h"
+#include "service/project.h"
+#include "service/project_table.h"
+#include "service/server_paths.h"
+
+namespace vigilo {
+
+int RunTableNotifications(CProjectTable& table) {
+  if (!table.notify_rules) return 0;
+  NotifyTableInfo info;
+  info.table_id = table.key();
+  info.table_from = table.names().from_table;
+  info.table_name = table.name();
+  info.db_type = table.project()->db_type();
+  info.fields = &table.field_defs;
+  if (table.settings != nullptr) info.date_settings = DateSettingsOf(*table.settings);
+  info.log = table.log;
+  info.mail_sender = table.mail_sender;
+  DatabaseNotifyAccess access(
+      table.project()->database(),
+      [&table](const CNotifyRule& rule) { return table.FindNewRecords(rule); },
+      [&table](const std::string& list, int32_t rule_id) { table.InsertFlags(list, rule_id); });
+  return RunNotifyRules(table.notify_rules, info, access);
+}
+
+void PrepareNotifyRecipients(CProjectTable& table, CNotifyRule& rule) {
+  BuildReportColumns(rule, table.names().ini_path, table.names().directory, table.name(),
+                     table.field_defs);
+  ResolveRuleRecipients(table, rule);
+}
+
+}  // namespace vigilo

@@ -1,0 +1,158 @@
+// Notify rules end to end on a client-server project of kind 2 (owner.table
+// names), served by a real PostgreSQL through psqlODBC, with delivery by SMTP
+// to a real server on 127.0.0.1 and internal mail rows in the server
+// directory's ORVKPOST table.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/ini_profile.h"
+#include "data/login_info.h"
+#include "tests/e2e/e2e_support.h"
+#include "tests/support/postgres_server.h"
+#include "tests/support/smtp_sink.h"
+#include "tools/demo/installation_writer.h"
+
+namespace vigilo::e2e {
+namespace {
+
+using demo::FieldSpec;
+using demo::Installation;
+using demo::InstallationSpec;
+using demo::RuleSpec;
+
+constexpr char kBlockStart[] = "Sending notification( Rule ID : ";
+
+RuleSpec ServerNotifyRule(long id, std::string target, std::string values) {
+  RuleSpec rule;
+  rule.rule_id = id;
+  rule.db_type = 2;
+  rule.dsn = "VGPG";
+  rule.db_table = "proj\\bugs";
+  rule.action = "Notify";
+  rule.target = std::move(target);
+  rule.values = std::move(values);
+  rule.cond = "(Status is (Closed))";
+  return rule;
+}
+
+class ServerNotifyRulesTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (!test::PostgresServer::Available()) return;
+    server_ = new test::PostgresServer();
+  }
+  static void TearDownTestSuite() {
+    delete server_;
+    server_ = nullptr;
+  }
+
+  void SetUp() override {
+    if (server_ == nullptr) GTEST_SKIP() << "PostgreSQL or psqlODBC is not installed";
+    server_->Psql(
+        "DROP SCHEMA IF EXISTS proj CASCADE; CREATE SCHEMA proj AUTHORIZATION vigilo; "
+        "SET ROLE vigilo; "
+        "CREATE TABLE proj.bugs (FormID int, ATrail text, Status varchar(10), "
+        "Owner varchar(20), Priority int); "
+        "CREATE TABLE proj.bugshist (FormID int, ChngDate varchar(12), ChngBy varchar(10), "
+        "ChngWhat varchar(10), ChngFrom varchar(20), ChngTo varchar(20)); "
+        "INSERT INTO proj.bugs VALUES (1,'Filed by ann','Open','bob',3),"
+        "(2,'Filed by bob','Open','ann',2),(3,'','Open','bob',1);");
+  }
+
+  void Install(std::vector<RuleSpec> rules, const std::string& smtp_server) {
+    InstallationSpec spec;
+    spec.rules = std::move(rules);
+    spec.users = {{"ann", "", 0, "ann", "Ann A."}, {"bob", "", 5, "bob@example.org", "Bob B."}};
+    spec.mail.smtp_server = smtp_server;
+    install_ = std::make_unique<Installation>(Installation::Write(dir_.path(), spec));
+    // The login of the data source's server, and the table's INI file in
+    // the server directory.
+    WriteProfileString(install_->morvik_ini(), "Oracle", "127.0.0.1",
+                       *FormatLoginValue(server_->options().user, server_->options().password));
+    const std::string ini = install_->server_dir() + "/bugs.INI";
+    WriteProfileString(ini, "Morvane Orvik", "ChngHist Datafile", "D:\\orvik\\bugshist.dbf");
+    WriteProfileString(ini, "Morvane Orvik", "FormNames", "bugs");
+    const FieldSpec fields[] = {
+        {"Status", demo::kFieldText, 10, {}, demo::kFlagDefault, true, ""},
+        {"Owner", demo::kFieldUser, 20, {}, demo::kFlagDefault, true, ""},
+        {"Priority", demo::kFieldNumber, 0, {}, demo::kFlagDefault, false, ""},
+    };
+    int n = 0;
+    for (const FieldSpec& field : fields) {
+      WriteProfileString(ini, "bugs", Format("Field%d", ++n), demo::FieldDefinitionLine(field));
+    }
+  }
+
+  std::string Tick() {
+    EXPECT_EQ(RunServiceOnce(install_->program_dir(),
+                             {"VIGILO_SMTP_LIBRARY=" VIGILO_SMTP_PLUGIN,
+                              "VIGILO_SMTP_CONNECT_TIMEOUT=2"}),
+              0)
+        << testing::ReadText(install_->program_dir() + "/vgservice.stderr");
+    return install_->ReadRunLog();
+  }
+  std::string Sql(const std::string& sql) { return server_->Psql(sql); }
+
+  static test::PostgresServer* server_;
+  testing::TempDir dir_;
+  std::unique_ptr<Installation> install_;
+};
+
+test::PostgresServer* ServerNotifyRulesTest::server_ = nullptr;
+
+TEST_F(ServerNotifyRulesTest, ClosedRecordIsMailedAndPostedOnceWithItsServerValues) {
+  test::SmtpSink sink;
+  Install({ServerNotifyRule(1, "User", "ann,bob"), ServerNotifyRule(2, "Field", "Owner")},
+          sink.host_port());
+  std::string log = Tick();
+  EXPECT_EQ(CountOf(log, "ODBC Reported Error"), 0) << log;
+  EXPECT_EQ(CountOf(log, kBlockStart), 0) << log;
+
+  Sql("UPDATE proj.bugs SET Status = 'Closed' WHERE FormID IN (1, 2)");
+  log = Tick();
+  EXPECT_EQ(CountOf(log, "ODBC Reported Error"), 0) << log;
+  EXPECT_EQ(CountOf(log, kBlockStart), 2) << log;
+  EXPECT_NE(log.find("( Rule ID : 1 )\r\n"
+                     "    Query      : SELECT FormID, ATrail,Status,Owner,Priority FROM proj.bugs "
+                     "WHERE FormID =2\r\n"),
+            std::string::npos)
+      << log;
+
+  // Rule 1 mails bob for both records; rule 2 mails the owner of record 1.
+  const std::vector<test::ReceivedMail> mail = sink.WaitForMessages(3);
+  ASSERT_EQ(mail.size(), 3u);
+  EXPECT_EQ(mail[0].subject, "VIGILO Rule# 1 , Record# 1 of 2\\VGPG\\proj\\bugs");
+  EXPECT_EQ(mail[0].recipients, std::vector<std::string>{"bob@example.org"});
+  EXPECT_EQ(mail[0].RawBody(),
+            "Filed by ann\r\n\r\n"
+            "Detailed Description of the record\r\n\r\n"
+            "Table : 2\\VGPG\\proj\\bugs \r\n"
+            "RuleID : 1\r\n\r\n"
+            "Status : Closed\r\n"
+            "Owner : bob\r\n"
+            "Priority : 3\r\n");
+  EXPECT_EQ(mail[1].subject, "VIGILO Rule# 1 , Record# 2 of 2\\VGPG\\proj\\bugs");
+  EXPECT_EQ(mail[2].subject, "VIGILO Rule# 2 , Record# 1 of 2\\VGPG\\proj\\bugs");
+
+  // ann is internal: one row per record, under the table name alone.
+  const auto rows = demo::ReadRows(install_->orvkpost_table());
+  ASSERT_EQ(rows.size(), 2u);
+  for (size_t i = 0; i < rows.size(); ++i) {
+    EXPECT_EQ(rows[i].at("BUGNUM"), std::to_string(i + 1));
+    EXPECT_EQ(rows[i].at("TO"), "ann");
+    EXPECT_EQ(rows[i].at("DBNAME"), "bugs");
+  }
+  EXPECT_EQ(Sql("SELECT FormID, RuleID FROM proj.bugsvglsvgls ORDER BY 2, 1"),
+            "1|1\n2|1\n1|2\n2|2\n");
+
+  log = Tick();
+  EXPECT_EQ(CountOf(log, kBlockStart), 0) << log;
+  EXPECT_EQ(sink.WaitForMessages(4, std::chrono::milliseconds(500)).size(), 3u);
+  EXPECT_EQ(demo::ReadRows(install_->orvkpost_table()).size(), 2u);
+}
+
+}  // namespace
+}  // namespace vigilo::e2e
