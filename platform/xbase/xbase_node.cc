@@ -8,107 +8,36 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
-#include <ctime>
 
 #include "common/format.h"
+#include "platform/xbase/calendar.h"
 #include "platform/xbase/dbf_table.h"
 
 namespace vigilo {
 
+// Date values inside an expression are the calendar's Julian day numbers, with
+// 0 standing for the blank date; these adapters add that blank-date rule.
 namespace xbase_date {
-namespace {
 
-// Days since 1970-01-01 of a civil date (proleptic Gregorian).
-long DaysFromCivil(long y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const long era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<long>(doe) - 719468;
-}
-
-void CivilFromDays(long z, long& y, unsigned& m, unsigned& d) {
-  z += 719468;
-  const long era = (z >= 0 ? z : z - 146096) / 146097;
-  const unsigned doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  y = static_cast<long>(yoe) + era * 400;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  d = doy - (153 * mp + 2) / 5 + 1;
-  m = mp < 10 ? mp + 3 : mp - 9;
-  y += m <= 2;
-}
-
-constexpr long kJulianOf1970 = 2440588;
-
-double FromParts(long year, long month, long day) {
-  static const int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 ||
-      day > kDays[month - 1]) {
-    return 0;
-  }
-  bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  if (month == 2 && day == 29 && !leap) return 0;
-  return static_cast<double>(DaysFromCivil(year, month, day) + kJulianOf1970);
-}
-
-bool Digits(std::string_view text, long& value) {
-  if (text.empty()) return false;
-  value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    value = value * 10 + (c - '0');
-  }
-  return true;
-}
-
-}  // namespace
-
-bool ValidDigits(std::string_view digits) {
-  if (digits.size() != 8) return false;
-  for (char c : digits) {
-    if (c < '0' || c > '9') return false;
-  }
-  auto two = [&](size_t at) { return (digits[at] - '0') * 10 + (digits[at + 1] - '0'); };
-  int year = two(0) * 100 + two(2), month = two(4), day = two(6);
-  static const int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (year < 1 || month < 1 || month > 12 || day < 1 || day > kDays[month - 1]) return false;
-  bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  return month != 2 || day != 29 || leap;
-}
+bool ValidDigits(std::string_view digits) { return xbase::DateToDay(digits) >= 0; }
 
 double FromDigits(std::string_view digits) {
-  long year, month, day;
-  if (digits.size() != 8 || !Digits(digits.substr(0, 4), year) ||
-      !Digits(digits.substr(4, 2), month) || !Digits(digits.substr(6, 2), day)) {
-    return 0;
-  }
-  return FromParts(year, month, day);
+  long day = xbase::DateToDay(digits);
+  return day < 0 ? 0 : static_cast<double>(day);
 }
 
 void ToDigits(double day, std::string& out) {
-  if (day <= 0) {
+  // The range test comes first so that no out-of-range value is cast.
+  if (!(day >= xbase::kFirstDay && day < xbase::kLastDay + 1)) {
     out.assign(8, ' ');
     return;
   }
-  long y;
-  unsigned m, d;
-  CivilFromDays(static_cast<long>(day) - kJulianOf1970, y, m, d);
-  if (y < 1 || y > 9999) {
-    out.assign(8, ' ');
-    return;
-  }
-  out.resize(8);
-  unsigned year = static_cast<unsigned>(y);
-  const unsigned parts[] = {year / 100, year % 100, m, d};
-  for (int i = 0; i < 4; ++i) {
-    out[2 * i] = static_cast<char>('0' + parts[i] / 10);
-    out[2 * i + 1] = static_cast<char>('0' + parts[i] % 10);
-  }
+  out = xbase::DayToDate(static_cast<long>(day));
 }
 
+// CTOD reads month, day and year as digit runs split by "/", "-" or ".",
+// with nothing else in the text but outer blanks; a two-digit year below 50
+// is 20YY (the calendar's picture reader pivots at 70 and is more lenient).
 double FromPicture(std::string_view text) {
   while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
   while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
@@ -116,22 +45,24 @@ double FromPicture(std::string_view text) {
   if (first == std::string_view::npos) return 0;
   size_t second = text.find_first_of("/-.", first + 1);
   if (second == std::string_view::npos) return 0;
-  long month, day, year;
-  std::string_view year_text = text.substr(second + 1);
-  if (!Digits(text.substr(0, first), month) ||
-      !Digits(text.substr(first + 1, second - first - 1), day) || !Digits(year_text, year)) {
-    return 0;
+  std::string_view parts[3] = {text.substr(0, first),
+                               text.substr(first + 1, second - first - 1),
+                               text.substr(second + 1)};
+  long values[3];
+  for (int i = 0; i < 3; ++i) {
+    if (parts[i].empty() ||
+        parts[i].find_first_not_of("0123456789") != std::string_view::npos) {
+      return 0;
+    }
+    values[i] = xbase::DigitsValue(parts[i], parts[i].size());
   }
-  if (year_text.size() <= 2) year += year < 50 ? 2000 : 1900;
-  return FromParts(year, month, day);
+  long month = values[0], day = values[1], year = values[2];
+  if (parts[2].size() <= 2) year += year < 50 ? 2000 : 1900;
+  if (year > 9999 || month > 99 || day > 99) return 0;
+  return FromDigits(Format("%04ld%02ld%02ld", year, month, day));
 }
 
-double Today() {
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  return FromParts(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
-}
+double Today() { return FromDigits(xbase::Today()); }
 
 }  // namespace xbase_date
 
@@ -431,12 +362,9 @@ bool XbaseNode::Test(const XbaseRow& row) const {
       return Text(scratch);
     }
     case XbaseOp::kDtoc: {
+      // A blank date shows as "  /  /  ".
       xbase_date::ToDigits(args[0]->Eval(row).number, scratch);
-      if (scratch[0] == ' ') {
-        scratch = "  /  /  ";
-      } else {
-        scratch = scratch.substr(4, 2) + "/" + scratch.substr(6, 2) + "/" + scratch.substr(2, 2);
-      }
+      scratch = xbase::DateToPicture(scratch, "MM/DD/YY");
       return Text(scratch);
     }
     case XbaseOp::kCtod:

@@ -104,6 +104,28 @@ TEST_F(XbaseExpressionTest, ComputesWithNumbersDatesAndLogicals) {
   EXPECT_EQ(Value("Done"), "T");
 }
 
+TEST_F(XbaseExpressionTest, ReadsAndWritesDatesAcrossLeapDaysAndCenturies) {
+  EXPECT_EQ(Value("DTOS(CTOD('02/29/2000'))"), "20000229");
+  EXPECT_EQ(Value("DTOS(CTOD('02/29/2100'))"), "        ");  // 2100 is no leap year
+  EXPECT_EQ(Value("DTOS(CTOD('02/28/2100') + 1)"), "21000301");
+  EXPECT_EQ(Value("DTOS(CTOD('03/01/2000') - 1)"), "20000229");
+  EXPECT_EQ(Value("CTOD('03/01/2000') - CTOD('03/01/1999')"), "366");
+  // Two-digit years below 50 are in this century, the others in the last.
+  EXPECT_EQ(Value("DTOS(CTOD('12/31/49'))"), "20491231");
+  EXPECT_EQ(Value("DTOS(CTOD('1-5-50'))"), "19500105");
+  EXPECT_EQ(Value("DTOS(CTOD(' 1.5.0099 '))"), "00990105");
+  // Only digits between exactly three "/", "-" or "." separated parts count.
+  EXPECT_EQ(Value("DTOS(CTOD('01/05/99x'))"), "        ");
+  EXPECT_EQ(Value("DTOS(CTOD('01 05 99'))"), "        ");
+  EXPECT_EQ(Value("DTOS(CTOD('01/05/12345'))"), "        ");
+  EXPECT_EQ(Value("DTOC(CTOD('01/05/1999'))"), "01/05/99");
+  EXPECT_EQ(Value("DTOC(Empty)"), "  /  /  ");
+  // The blank date stays blank under arithmetic; dates stop at 00010101.
+  EXPECT_EQ(Value("DTOS(Empty + 5)"), "        ");
+  EXPECT_EQ(Value("DTOS(CTOD('01/01/0001') - 1)"), "        ");
+  EXPECT_EQ(Value("DTOS(CTOD('12/31/9999') + 1)"), "        ");
+}
+
 TEST_F(XbaseExpressionTest, AppliesTheTextFunctions) {
   EXPECT_EQ(Value("UPPER(GrpName) + '|'"), "DEV       |");
   EXPECT_EQ(Value("LOWER('AbC')"), "abc");
