@@ -95,15 +95,15 @@ int main(int argc, char** argv) {
   try {
     std::string root = fs::absolute(dir).lexically_normal().string();
     while (root.size() > 1 && root.back() == '/') root.pop_back();
-    vigilo::demo::InstallationSpec spec =
+    vigilo::demo::InstallationSpec description =
         vigilo::demo::DemoInstallationSpec(options, root + "/program");
-    auto installation = vigilo::demo::Installation::Write(root, spec);
+    auto installation = vigilo::demo::Installation::Write(root, description);
     std::printf("Demo installation written to %s\n", installation.root().c_str());
     std::printf("  program directory : %s\n", installation.program_dir().c_str());
     std::printf("  server directory  : %s\n", installation.server_dir().c_str());
     std::printf("  project Demo      : %s (tables Bugs, Tasks)\n",
                 installation.ProjectDir("Demo").c_str());
-    std::printf("  rules             : %zu in %s\n", spec.rules.size(),
+    std::printf("  rules             : %zu in %s\n", description.rules.size(),
                 installation.rule_table().c_str());
     std::printf("  SMTP              : %s\n",
                 options.smtp_server.empty() ? "off" : options.smtp_server.c_str());

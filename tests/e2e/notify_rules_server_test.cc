@@ -63,11 +63,11 @@ class ServerNotifyRulesTest : public ::testing::Test {
   }
 
   void Install(std::vector<RuleSpec> rules, const std::string& smtp_server) {
-    InstallationSpec spec;
-    spec.rules = std::move(rules);
-    spec.users = {{"ann", "", 0, "ann", "Ann A."}, {"bob", "", 5, "bob@example.org", "Bob B."}};
-    spec.mail.smtp_server = smtp_server;
-    install_ = std::make_unique<Installation>(Installation::Write(dir_.path(), spec));
+    InstallationSpec description;
+    description.rules = std::move(rules);
+    description.users = {{"ann", "", 0, "ann", "Ann A."}, {"bob", "", 5, "bob@example.org", "Bob B."}};
+    description.mail.smtp_server = smtp_server;
+    install_ = std::make_unique<Installation>(Installation::Write(dir_.path(), description));
     // The login of the data source's server, and the table's INI file in
     // the server directory.
     WriteProfileString(install_->morvik_ini(), "Oracle", "127.0.0.1",

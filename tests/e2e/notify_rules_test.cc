@@ -81,19 +81,19 @@ class NotifyRulesTest : public ::testing::Test {
     };
     bugs.records = {Bug(1, "Crash on start", "bob", "Closed by jsmith\r\nafter review"),
                     Bug(2, "Wrong total", "ann"), Bug(3, "Slow report", "carl")};
-    InstallationSpec spec;
-    spec.projects = {demo::ProjectSpec{"Proj", "", {bugs}}};
-    spec.users = {{"ann", "", 0, "ann", "Ann A."},
+    InstallationSpec description;
+    description.projects = {demo::ProjectSpec{"Proj", "", {bugs}}};
+    description.users = {{"ann", "", 0, "ann", "Ann A."},
                   {"bob", "", 5, "bob@example.org", "Bob B."},
                   {"carl", "", 5, "carl@example.org", "Carl C."},
                   {"dora", "", 0, "dora", "Dora D."},
                   {"erin", "", 1, "Erin E.", "Erin E."}};
-    spec.groups = {{"QA", {"carl", "dora"}, "Quality"}};
-    spec.rules = std::move(rules);
-    spec.mail = std::move(mail);
-    spec.mail.smtp_server = smtp_server;
-    spec.mail.smtp_sender = "vigilo@demo.example";
-    install_ = std::make_unique<Installation>(Installation::Write(dir_.path(), spec));
+    description.groups = {{"QA", {"carl", "dora"}, "Quality"}};
+    description.rules = std::move(rules);
+    description.mail = std::move(mail);
+    description.mail.smtp_server = smtp_server;
+    description.mail.smtp_sender = "vigilo@demo.example";
+    install_ = std::make_unique<Installation>(Installation::Write(dir_.path(), description));
   }
 
   // One tick; returns the run log it leaves (each start recreates the file).

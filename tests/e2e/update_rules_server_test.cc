@@ -61,9 +61,9 @@ class ServerUpdateRulesTest : public ::testing::Test {
   }
 
   void Install(std::vector<RuleSpec> rules) {
-    InstallationSpec spec;
-    spec.rules = std::move(rules);
-    install_ = std::make_unique<Installation>(Installation::Write(dir_.path(), spec));
+    InstallationSpec description;
+    description.rules = std::move(rules);
+    install_ = std::make_unique<Installation>(Installation::Write(dir_.path(), description));
     // The login of the data source's server, and the table's INI file in
     // the server directory.
     const std::string morvik = install_->morvik_ini();

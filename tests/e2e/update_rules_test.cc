@@ -56,10 +56,10 @@ class UpdateRulesTest : public ::testing::Test {
         FieldSpec{"Fixed", demo::kFieldDate, 0, {}, demo::kFlagDefault, false, ""},
     };
     bugs.records = {Bug(1, "Open"), Bug(2, "Open"), Bug(3, "Open")};
-    InstallationSpec spec;
-    spec.projects = {demo::ProjectSpec{"Proj", "", {bugs}}};
-    spec.rules = std::move(rules);
-    install_ = std::make_unique<Installation>(Installation::Write(dir_.path(), spec));
+    InstallationSpec description;
+    description.projects = {demo::ProjectSpec{"Proj", "", {bugs}}};
+    description.rules = std::move(rules);
+    install_ = std::make_unique<Installation>(Installation::Write(dir_.path(), description));
   }
 
   // One tick; returns the run log it leaves (each start recreates the file).

@@ -19,7 +19,7 @@ namespace {
 using vigilo::testing::TempDir;
 
 InstallationSpec SmallSpec() {
-  InstallationSpec spec;
+  InstallationSpec description;
   TableSpec bugs;
   bugs.name = "Bugs";
   bugs.form_names = {"Bug Report", "Other"};
@@ -40,18 +40,18 @@ InstallationSpec SmallSpec() {
   tasks.directory = "elsewhere/tasks";
   tasks.has_history = false;
   tasks.fields = {{"Title", kFieldText, 0, {}, kFlagDefault, false, ""}};
-  spec.projects = {{"Proj", "", {bugs, tasks}}};
-  spec.users = {{"ann", "pw1", 0, "ann", "Ann"}, {"erin", "pw2", 5, "erin@x.example", ""}};
-  spec.groups = {{"dev", {"ann", "erin"}, ""}, {"qa", {"erin"}, ""}};
-  spec.rules = {
+  description.projects = {{"Proj", "", {bugs, tasks}}};
+  description.users = {{"ann", "pw1", 0, "ann", "Ann"}, {"erin", "pw2", 5, "erin@x.example", ""}};
+  description.groups = {{"dev", {"ann", "erin"}, ""}, {"qa", {"erin"}, ""}};
+  description.rules = {
       {5, 0, "", "Proj\\Bugs", "Notify", "User", "ann", "(Status is (Open))", 0, ""},
       {2, 0, "", "Proj\\Bugs", "Update", "", "Title=x", "(Status is (Open -> Closed))", 0, "1"},
   };
-  spec.mail.smtp_server = "127.0.0.1:2525";
-  spec.mail.smtp_sender = "vigilo@x.example";
-  spec.mail.mapi_profile = "Vigilo";
-  spec.mail.mapi_password = "a,b";
-  return spec;
+  description.mail.smtp_server = "127.0.0.1:2525";
+  description.mail.smtp_sender = "vigilo@x.example";
+  description.mail.mapi_profile = "Vigilo";
+  description.mail.mapi_password = "a,b";
+  return description;
 }
 
 std::vector<std::string> Column(DbfTable& table, int index) {
@@ -92,13 +92,13 @@ TEST(InstallationWriter, RuleTableHasTheRuleLayoutAndReadsBackInTagOrder) {
 
 TEST(InstallationWriter, RefusesValuesThatWouldBeCut) {
   TempDir dir;
-  InstallationSpec spec = SmallSpec();
-  spec.rules[0].cond = std::string(256, 'x');
-  EXPECT_THROW(Installation::Write(dir.path(), spec), std::runtime_error);
+  InstallationSpec description = SmallSpec();
+  description.rules[0].cond = std::string(256, 'x');
+  EXPECT_THROW(Installation::Write(dir.path(), description), std::runtime_error);
 
-  spec = SmallSpec();
-  spec.projects[0].tables[0].fields[0].label = "Title, short";
-  EXPECT_THROW(Installation::Write(dir.path(), spec), std::runtime_error);
+  description = SmallSpec();
+  description.projects[0].tables[0].fields[0].label = "Title, short";
+  EXPECT_THROW(Installation::Write(dir.path(), description), std::runtime_error);
 }
 
 TEST(InstallationWriter, WritesTheSettingsKeys) {

@@ -131,12 +131,12 @@ TableSpec TasksTable() {
 
 InstallationSpec DemoInstallationSpec(const DemoOptions& options,
                                       const std::string& program_dir) {
-  InstallationSpec spec;
-  spec.firing_interval = 5;
-  spec.program_files = options.program_files;
-  spec.projects = {{"Demo", "", {BugsTable(), TasksTable()}}};
+  InstallationSpec description;
+  description.firing_interval = 5;
+  description.program_files = options.program_files;
+  description.projects = {{"Demo", "", {BugsTable(), TasksTable()}}};
 
-  spec.users = {
+  description.users = {
       {"sysop", "sysop", 0, "sysop", "System Operator"},
       {"ann", "ann", 0, "ann", "Ann Internal"},
       {"bob", "bob", 1, "Bob Mapi", "Bob Mapi"},
@@ -144,12 +144,12 @@ InstallationSpec DemoInstallationSpec(const DemoOptions& options,
       {"dave", "dave", 3, "dave", "Dave Nomail"},
       {"erin", "erin", 5, "erin@demo.example", "Erin Smtp"},
   };
-  spec.groups = {
+  description.groups = {
       {"Developers", {"ann", "bob", "erin"}, "Everyone who fixes bugs"},
       {"Support", {"carl", "dave"}, "First-line support"},
   };
 
-  spec.rules = {
+  description.rules = {
       {1, 0, "", "Demo\\Bugs", "Update", "", "Resolution=Awaiting verification",
        "(Status is (Fixed)) .AND.(Priority is (1-3))", 0, ""},
       {2, 0, "", "Demo\\Bugs", "Update", "", "Resolution=Closed without a fix;Priority=5",
@@ -165,7 +165,7 @@ InstallationSpec DemoInstallationSpec(const DemoOptions& options,
       {8, 0, "", "Demo\\Tasks", "Notify", "User", "sysop", "(State is (New))", 0, ""},
   };
 
-  MailSpec& mail = spec.mail;
+  MailSpec& mail = description.mail;
   mail.smtp_server = options.smtp_server;
   mail.mapi_profile = "Vigilo";
   mail.mapi_password = "demo";
@@ -175,7 +175,7 @@ InstallationSpec DemoInstallationSpec(const DemoOptions& options,
   } else {
     mail.delivery_command = "cat >> " + ShellQuoted(program_dir + "/" + kDemoMapiOutbox);
   }
-  return spec;
+  return description;
 }
 
 }  // namespace vigilo::demo

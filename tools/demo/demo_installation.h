@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/demo/installation_spec.h"
+#include "tools/demo/installation_description.h"
 
 namespace vigilo::demo {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/xbase/dbf_table.h"
-#include "tools/demo/installation_spec.h"
+#include "tools/demo/installation_description.h"
 
 namespace vigilo::demo {
 

@@ -198,13 +198,13 @@ std::vector<TableRow> ReadRows(const std::string& table_path) {
 
 // --- Writing the installation ------------------------------------------------
 
-Installation Installation::Write(const std::string& root_arg, const InstallationSpec& spec) {
+Installation Installation::Write(const std::string& root_arg, const InstallationSpec& description) {
   Installation inst;
   inst.root_ = fs::absolute(root_arg).lexically_normal().string();
   while (inst.root_.size() > 1 && inst.root_.back() == '/') inst.root_.pop_back();
-  inst.spec_ = spec;
-  inst.program_dir_ = Absolute(inst.root_, spec.program_dir);
-  inst.server_dir_ = Absolute(inst.root_, spec.server_dir);
+  inst.spec_ = description;
+  inst.program_dir_ = Absolute(inst.root_, description.program_dir);
+  inst.server_dir_ = Absolute(inst.root_, description.server_dir);
   for (ProjectSpec& project : inst.spec_.projects) {
     project.directory = Absolute(
         inst.root_, project.directory.empty() ? "projects/" + project.name : project.directory);

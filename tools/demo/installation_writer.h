@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "platform/xbase/dbf_table.h"
-#include "tools/demo/installation_spec.h"
+#include "tools/demo/installation_description.h"
 
 namespace vigilo::demo {
 
@@ -62,10 +62,10 @@ std::vector<TableRow> ReadRows(const std::string& table_path);
 // An installation on disk and the paths of its files.
 class Installation {
  public:
-  // Writes spec under root (created when missing). Files of the same names
+  // Writes description under root (created when missing). Files of the same names
   // from an earlier write are replaced; other files are left alone, so start
   // from an empty root for a clean installation. Throws on any failure.
-  static Installation Write(const std::string& root, const InstallationSpec& spec);
+  static Installation Write(const std::string& root, const InstallationSpec& description);
 
   const std::string& root() const { return root_; }
   const std::string& program_dir() const { return program_dir_; }
@@ -81,7 +81,7 @@ class Installation {
   std::string run_log() const;     // server/vglog.ini, written by the service
 
   // Paths of a project's and a table's files; throw when the project or table
-  // is not part of the spec.
+  // is not part of the description.
   std::string ProjectDir(const std::string& project) const;
   std::string ProjectIni(const std::string& project) const;
   std::string TableDir(const std::string& project, const std::string& table) const;
