@@ -8,9 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "common/ini_profile.h"
-#include "data/login_info.h"
 #include "tests/e2e/e2e_support.h"
+#include "tests/e2e/server_project.h"
 #include "tests/support/postgres_server.h"
 #include "tests/support/smtp_sink.h"
 #include "tools/demo/installation_writer.h"
@@ -38,27 +37,11 @@ RuleSpec ServerNotifyRule(long id, std::string target, std::string values) {
   return rule;
 }
 
-class ServerNotifyRulesTest : public ::testing::Test {
+class ServerNotifyRulesTest : public ServerProjectTest {
  protected:
-  static void SetUpTestSuite() {
-    if (!test::PostgresServer::Available()) return;
-    server_ = new test::PostgresServer();
-  }
-  static void TearDownTestSuite() {
-    delete server_;
-    server_ = nullptr;
-  }
-
   void SetUp() override {
-    if (server_ == nullptr) GTEST_SKIP() << "PostgreSQL or psqlODBC is not installed";
-    server_->Psql(
-        "DROP SCHEMA IF EXISTS proj CASCADE; CREATE SCHEMA proj AUTHORIZATION vigilo; "
-        "SET ROLE vigilo; "
-        "CREATE TABLE proj.bugs (FormID int, ATrail text, Status varchar(10), "
-        "Owner varchar(20), Priority int); "
-        "CREATE TABLE proj.bugshist (FormID int, ChngDate varchar(12), ChngBy varchar(10), "
-        "ChngWhat varchar(10), ChngFrom varchar(20), ChngTo varchar(20)); "
-        "INSERT INTO proj.bugs VALUES (1,'Filed by ann','Open','bob',3),"
+    CreateProject("FormID int, ATrail text, Status varchar(10), Owner varchar(20), Priority int",
+                  "INSERT INTO proj.bugs VALUES (1,'Filed by ann','Open','bob',3),"
         "(2,'Filed by bob','Open','ann',2),(3,'','Open','bob',1);");
   }
 
@@ -68,22 +51,11 @@ class ServerNotifyRulesTest : public ::testing::Test {
     description.users = {{"ann", "", 0, "ann", "Ann A."}, {"bob", "", 5, "bob@example.org", "Bob B."}};
     description.mail.smtp_server = smtp_server;
     install_ = std::make_unique<Installation>(Installation::Write(dir_.path(), description));
-    // The login of the data source's server, and the table's INI file in
-    // the server directory.
-    WriteProfileString(install_->morvik_ini(), "Oracle", "127.0.0.1",
-                       *FormatLoginValue(server_->options().user, server_->options().password));
-    const std::string ini = install_->server_dir() + "/bugs.INI";
-    WriteProfileString(ini, "Morvane Orvik", "ChngHist Datafile", "D:\\orvik\\bugshist.dbf");
-    WriteProfileString(ini, "Morvane Orvik", "FormNames", "bugs");
-    const FieldSpec fields[] = {
+    WriteServerTable(*install_, {
         {"Status", demo::kFieldText, 10, {}, demo::kFlagDefault, true, ""},
         {"Owner", demo::kFieldUser, 20, {}, demo::kFlagDefault, true, ""},
         {"Priority", demo::kFieldNumber, 0, {}, demo::kFlagDefault, false, ""},
-    };
-    int n = 0;
-    for (const FieldSpec& field : fields) {
-      WriteProfileString(ini, "bugs", Format("Field%d", ++n), demo::FieldDefinitionLine(field));
-    }
+    });
   }
 
   std::string Tick() {
@@ -94,14 +66,10 @@ class ServerNotifyRulesTest : public ::testing::Test {
         << testing::ReadText(install_->program_dir() + "/vgservice.stderr");
     return install_->ReadRunLog();
   }
-  std::string Sql(const std::string& sql) { return server_->Psql(sql); }
 
-  static test::PostgresServer* server_;
   testing::TempDir dir_;
   std::unique_ptr<Installation> install_;
 };
-
-test::PostgresServer* ServerNotifyRulesTest::server_ = nullptr;
 
 TEST_F(ServerNotifyRulesTest, ClosedRecordIsMailedAndPostedOnceWithItsServerValues) {
   test::SmtpSink sink;

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "common/ini_profile.h"
-#include "data/login_info.h"
 #include "tests/e2e/e2e_support.h"
+#include "tests/e2e/server_project.h"
 #include "tests/support/postgres_server.h"
 #include "tools/demo/installation_writer.h"
 
@@ -37,50 +37,22 @@ RuleSpec ServerRule(long id, std::string cond, std::string values) {
   return rule;
 }
 
-class ServerUpdateRulesTest : public ::testing::Test {
+class ServerUpdateRulesTest : public ServerProjectTest {
  protected:
-  static void SetUpTestSuite() {
-    if (!test::PostgresServer::Available()) return;
-    server_ = new test::PostgresServer();
-  }
-  static void TearDownTestSuite() {
-    delete server_;
-    server_ = nullptr;
-  }
-
   void SetUp() override {
-    if (server_ == nullptr) GTEST_SKIP() << "PostgreSQL or psqlODBC is not installed";
-    server_->Psql(
-        "DROP SCHEMA IF EXISTS proj CASCADE; CREATE SCHEMA proj AUTHORIZATION vigilo; "
-        "SET ROLE vigilo; "
-        "CREATE TABLE proj.bugs (FormID int, Status varchar(10), Priority int, "
-        "Resolution varchar(20)); "
-        "CREATE TABLE proj.bugshist (FormID int, ChngDate varchar(12), ChngBy varchar(10), "
-        "ChngWhat varchar(10), ChngFrom varchar(20), ChngTo varchar(20)); "
-        "INSERT INTO proj.bugs VALUES (1,'Open',3,''),(2,'Open',3,''),(3,'Open',3,'');");
+    CreateProject("FormID int, Status varchar(10), Priority int, Resolution varchar(20)",
+                  "INSERT INTO proj.bugs VALUES (1,'Open',3,''),(2,'Open',3,''),(3,'Open',3,'');");
   }
 
   void Install(std::vector<RuleSpec> rules) {
     InstallationSpec description;
     description.rules = std::move(rules);
     install_ = std::make_unique<Installation>(Installation::Write(dir_.path(), description));
-    // The login of the data source's server, and the table's INI file in
-    // the server directory.
-    const std::string morvik = install_->morvik_ini();
-    WriteProfileString(morvik, "Oracle", "127.0.0.1",
-                       *FormatLoginValue(server_->options().user, server_->options().password));
-    const std::string ini = install_->server_dir() + "/bugs.INI";
-    WriteProfileString(ini, "Morvane Orvik", "ChngHist Datafile", "D:\\orvik\\bugshist.dbf");
-    WriteProfileString(ini, "Morvane Orvik", "FormNames", "bugs");
-    const FieldSpec fields[] = {
+    WriteServerTable(*install_, {
         {"Status", demo::kFieldText, 10, {}, demo::kFlagDefault, true, ""},
         {"Priority", demo::kFieldNumber, 0, {}, demo::kFlagDefault, true, ""},
         {"Resolution", demo::kFieldText, 20, {}, demo::kFlagDefault, false, ""},
-    };
-    int n = 0;
-    for (const FieldSpec& field : fields) {
-      WriteProfileString(ini, "bugs", Format("Field%d", ++n), demo::FieldDefinitionLine(field));
-    }
+    });
   }
 
   std::string Tick() {
@@ -88,14 +60,10 @@ class ServerUpdateRulesTest : public ::testing::Test {
         << testing::ReadText(install_->program_dir() + "/vgservice.stderr");
     return install_->ReadRunLog();
   }
-  std::string Sql(const std::string& sql) { return server_->Psql(sql); }
 
-  static test::PostgresServer* server_;
   testing::TempDir dir_;
   std::unique_ptr<Installation> install_;
 };
-
-test::PostgresServer* ServerUpdateRulesTest::server_ = nullptr;
 
 TEST_F(ServerUpdateRulesTest, RecordFiresOnceAndAgainAfterItStoppedMeetingTheCondition) {
   Install({ServerRule(1, "(Status is (Closed))", "Resolution=Done")});
