@@ -30,15 +30,15 @@
 #include "common/ini_profile.h"
 #include "data/date_settings.h"
 #include "data/field_def.h"
+#include "data/log_stream.h"
+#include "data/server_paths.h"
 #include "notify/database_notify_access.h"
 #include "notify/mail_sender.h"
 #include "notify/notify_rules.h"
 #include "platform/sql/database.h"
 #include "platform/xbase/dbf_table.h"
-#include "service/log_stream.h"
 #include "service/project.h"
 #include "service/project_table.h"
-#include "service/server_paths.h"
 #include "tests/support/smtp_sink.h"
 
 namespace vigilo {

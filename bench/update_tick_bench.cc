@@ -32,14 +32,14 @@
 #include "common/ini_profile.h"
 #include "common/text.h"
 #include "data/field_def.h"
+#include "data/log_stream.h"
+#include "data/server_paths.h"
 #include "platform/sql/database.h"
 #include "platform/sql/dbase_sql_rewriter.h"
 #include "platform/xbase/dbf_table.h"
 #include "service/flag_table.h"
-#include "service/log_stream.h"
 #include "service/project.h"
 #include "service/project_table.h"
-#include "service/server_paths.h"
 #include "service/update_statement.h"
 
 namespace vigilo {

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "service/server_paths.h"
+#include "data/server_paths.h"
 
 namespace vigilo {
 

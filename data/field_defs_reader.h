@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "data/field_def.h"
-#include "service/server_paths.h"
+#include "data/server_paths.h"
 
 namespace vigilo {
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "service/server_paths.h"
+#include "data/server_paths.h"
 
 namespace vigilo {
 

@@ -15,9 +15,9 @@
 #include <string_view>
 #include <vector>
 
+#include "data/server_paths.h"
 #include "data/translation_context.h"
 #include "platform/sql/database.h"
-#include "service/server_paths.h"
 
 namespace vigilo {
 

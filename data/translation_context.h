@@ -13,7 +13,7 @@
 #include <utility>
 
 #include "data/date_settings.h"
-#include "service/server_paths.h"
+#include "data/server_paths.h"
 
 namespace vigilo {
 

@@ -5,9 +5,9 @@
 #include "common/format.h"
 #include "common/text.h"
 #include "data/clock.h"
+#include "data/log_stream.h"
 #include "notify/mail_sender.h"
 #include "platform/sql/database.h"
-#include "service/log_stream.h"
 
 namespace vigilo {
 

@@ -5,9 +5,9 @@
 #include "common/format.h"
 #include "common/ini_profile.h"
 #include "common/text.h"
+#include "data/log_stream.h"
 #include "data/login_info.h"
 #include "platform/host/message_line.h"
-#include "service/log_stream.h"
 
 namespace vigilo {
 namespace {

@@ -21,16 +21,15 @@
 #include <string_view>
 #include <vector>
 
+#include "data/server_paths.h"
 #include "notify/mail_settings.h"
 #include "notify/orvik_tables.h"
 #include "notify/user_record.h"
 #include "platform/loader/mail_plugins.h"
-#include "service/server_paths.h"
 
 namespace vigilo {
 
 class CNotifyRule;
-class CProjectTable;
 class LogStream;
 
 // One run-log line per failed delivery: transport ("SMTP", "MAPI", "ORVIK")
@@ -175,7 +174,5 @@ class CMailSender {
 // resolve). For "Field" the field-name list instead: Values + "," (at most 255
 // characters) split at every ",", each piece kept, also an empty one.
 void ResolveRuleRecipients(CMailSender& sender, CNotifyRule& rule);
-// The same with the table's mail sender (nothing when it has none).
-void ResolveRuleRecipients(CProjectTable& table, CNotifyRule& rule);
 
 }  // namespace vigilo

@@ -4,10 +4,10 @@
 
 #include "common/format.h"
 #include "common/text.h"
+#include "data/log_stream.h"
 #include "notify/mail_sender.h"
 #include "notify/notify_message.h"
 #include "platform/sql/database.h"
-#include "service/log_stream.h"
 
 namespace vigilo {
 namespace {

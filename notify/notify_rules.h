@@ -18,7 +18,7 @@
 
 #include "data/date_settings.h"
 #include "data/field_def.h"
-#include "service/rule.h"
+#include "data/rule.h"
 
 namespace vigilo {
 

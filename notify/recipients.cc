@@ -4,9 +4,8 @@
 #include <algorithm>
 
 #include "common/text.h"
+#include "data/rule.h"
 #include "notify/mail_sender.h"
-#include "service/project_table.h"
-#include "service/rule.h"
 
 namespace vigilo {
 namespace {
@@ -80,10 +79,6 @@ void ResolveRuleRecipients(CMailSender& sender, CNotifyRule& rule) {
        start = comma + 1) {
     AddOnce(*rule.addresses, addresses->substr(start, comma - start));
   }
-}
-
-void ResolveRuleRecipients(CProjectTable& table, CNotifyRule& rule) {
-  if (table.mail_sender != nullptr) ResolveRuleRecipients(*table.mail_sender, rule);
 }
 
 }  // namespace vigilo

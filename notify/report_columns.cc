@@ -2,7 +2,7 @@
 
 #include "common/ini_profile.h"
 #include "common/paths.h"
-#include "service/rule.h"
+#include "data/rule.h"
 
 namespace vigilo {
 namespace {

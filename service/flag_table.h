@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <string>
 
+#include "data/rule.h"
 #include "data/table_names.h"
-#include "service/rule.h"
 
 namespace vigilo {
 

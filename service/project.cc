@@ -3,7 +3,7 @@
 #include <ctime>
 #include <utility>
 
-#include "service/log_stream.h"
+#include "data/log_stream.h"
 
 namespace vigilo {
 

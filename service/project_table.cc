@@ -3,10 +3,10 @@
 #include <utility>
 
 #include "data/field_defs_reader.h"
-#include "notify/table_notify.h"
-#include "service/log_stream.h"
+#include "data/log_stream.h"
+#include "data/server_paths.h"
 #include "service/project.h"
-#include "service/server_paths.h"
+#include "service/table_notify.h"
 
 namespace vigilo {
 

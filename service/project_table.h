@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "data/field_def.h"
+#include "data/rule.h"
 #include "data/table_names.h"
-#include "service/rule.h"
 
 namespace vigilo {
 

@@ -1,10 +1,10 @@
 #include "service/read_thread.h"
 
+#include "data/log_stream.h"
 #include "data/name_lists.h"
+#include "data/server_paths.h"
 #include "notify/mail_sender.h"
 #include "platform/loader/mail_plugins.h"
-#include "service/log_stream.h"
-#include "service/server_paths.h"
 
 namespace vigilo {
 

@@ -17,10 +17,10 @@
 #include <string>
 #include <vector>
 
+#include "data/rule.h"
 #include "platform/host/worker_thread.h"
 #include "service/project.h"
 #include "service/source_resolvers.h"
-#include "service/rule.h"
 
 namespace vigilo {
 

@@ -6,14 +6,14 @@
 #include <vector>
 
 #include "common/format.h"
+#include "data/log_stream.h"
 #include "data/name_lists.h"
+#include "data/server_paths.h"
 #include "notify/mail_sender.h"
 #include "notify/orvik_tables.h"
 #include "platform/host/message_line.h"
 #include "platform/loader/mail_plugins.h"
-#include "service/log_stream.h"
 #include "service/read_thread.h"
-#include "service/server_paths.h"
 #include "service/service_texts.h"
 
 namespace vigilo {

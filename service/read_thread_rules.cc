@@ -4,10 +4,10 @@
 
 #include "common/format.h"
 #include "common/text.h"
+#include "data/log_stream.h"
+#include "data/server_paths.h"
 #include "platform/sql/database.h"
-#include "service/log_stream.h"
 #include "service/read_thread.h"
-#include "service/server_paths.h"
 
 namespace vigilo {
 namespace {

@@ -5,8 +5,8 @@
 #include <thread>
 #include <utility>
 
+#include "data/server_paths.h"
 #include "platform/host/signal_control.h"
-#include "service/server_paths.h"
 #include "service/service_texts.h"
 
 namespace vigilo {

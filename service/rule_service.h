@@ -23,8 +23,8 @@
 #include <memory>
 #include <mutex>
 
+#include "data/log_stream.h"
 #include "platform/host/service_status.h"
-#include "service/log_stream.h"
 #include "service/read_thread.h"
 
 namespace vigilo {

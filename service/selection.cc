@@ -6,12 +6,12 @@
 #include "common/text.h"
 #include "data/condition.h"
 #include "data/date_settings.h"
+#include "data/log_stream.h"
+#include "data/server_paths.h"
 #include "data/translation_context.h"
 #include "platform/host/message_line.h"
-#include "service/log_stream.h"
 #include "service/project.h"
 #include "service/project_table.h"
-#include "service/server_paths.h"
 
 namespace vigilo {
 SelectionNames SelectionNamesOf(const TableNames& table, int32_t db_type) {

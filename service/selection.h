@@ -16,8 +16,8 @@
 #include <string_view>
 
 #include "data/condition.h"  // RewriteConnectors, SubstituteDateFunction, TranslateCondition
+#include "data/rule.h"
 #include "data/table_names.h"
-#include "service/rule.h"
 
 namespace vigilo {
 

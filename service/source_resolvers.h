@@ -11,8 +11,8 @@
 #include <string_view>
 
 #include "data/project_source.h"
+#include "data/server_paths.h"
 #include "data/table_names.h"
-#include "service/server_paths.h"
 
 namespace vigilo {
 

@@ -12,9 +12,9 @@
 #include <string>
 #include <thread>
 
+#include "data/server_paths.h"
 #include "platform/host/signal_control.h"
 #include "service/rule_service.h"
-#include "service/server_paths.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "service/server_paths.h"
+#include "data/server_paths.h"
 #include "tests/common/temp_dir.h"
 
 namespace vigilo::testing {

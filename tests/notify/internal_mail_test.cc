@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "data/clock.h"
+#include "data/log_stream.h"
 #include "notify/mail_sender.h"
 #include "platform/xbase/dbf_table.h"
-#include "service/log_stream.h"
 #include "tests/notify/notify_fixture.h"
 
 namespace vigilo {

@@ -7,8 +7,8 @@
 
 #include "common/format.h"
 #include "common/ini_profile.h"
+#include "data/log_stream.h"
 #include "notify/mail_sender.h"
-#include "service/log_stream.h"
 #include "tests/notify/notify_fixture.h"
 #include "tests/support/smtp_sink.h"
 

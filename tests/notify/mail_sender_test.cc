@@ -3,9 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "data/log_stream.h"
 #include "data/login_info.h"
 #include "notify/mail_settings.h"
-#include "service/log_stream.h"
 #include "tests/notify/fake_transports.h"
 #include "tests/notify/notify_fixture.h"
 

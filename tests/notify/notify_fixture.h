@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "common/ini_profile.h"
+#include "data/server_paths.h"
 #include "platform/xbase/dbf_table.h"
-#include "service/server_paths.h"
 
 namespace vigilo::testing {
 

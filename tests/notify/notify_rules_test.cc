@@ -5,9 +5,9 @@
 
 #include <map>
 
+#include "data/log_stream.h"
 #include "notify/mail_sender.h"
 #include "platform/sql/database.h"
-#include "service/log_stream.h"
 #include "tests/notify/notify_fixture.h"
 
 namespace vigilo {

@@ -4,10 +4,10 @@
 #include <gtest/gtest.h>
 
 #include "data/name_lists.h"
+#include "data/rule.h"
 #include "notify/mail_sender.h"
 #include "notify/orvik_tables.h"
 #include "notify/user_record.h"
-#include "service/rule.h"
 #include "tests/notify/notify_fixture.h"
 
 namespace vigilo {

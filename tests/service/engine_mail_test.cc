@@ -9,10 +9,10 @@
 #include <gtest/gtest.h>
 
 #include "common/ini_profile.h"
+#include "data/log_stream.h"
 #include "data/name_lists.h"
 #include "notify/mail_sender.h"
 #include "platform/xbase/dbf_table.h"
-#include "service/log_stream.h"
 #include "service/project_table.h"
 #include "service/read_thread.h"
 #include "tests/service/rule_table_fixture.h"

@@ -1,4 +1,4 @@
-#include "service/log_stream.h"
+#include "data/log_stream.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

@@ -9,8 +9,8 @@
 
 #include "common/format.h"
 #include "common/ini_profile.h"
+#include "data/log_stream.h"
 #include "platform/host/message_line.h"
-#include "service/log_stream.h"
 #include "service/read_thread.h"
 #include "tests/service/rule_table_fixture.h"
 #include "tests/service/service_fixture.h"

@@ -9,8 +9,8 @@
 #include <string>
 
 #include "common/ini_profile.h"
+#include "data/server_paths.h"
 #include "platform/xbase/dbf_table.h"
-#include "service/server_paths.h"
 #include "tests/common/temp_dir.h"
 
 namespace vigilo::testing {

@@ -1,4 +1,4 @@
-#include "service/server_paths.h"
+#include "data/server_paths.h"
 
 #include <unistd.h>
 
@@ -14,7 +14,7 @@
 #include "common/ini_profile.h"
 #include "common/paths.h"
 #include "common/text.h"
-#include "service/short_date.h"
+#include "data/short_date.h"
 
 namespace vigilo {
 namespace {

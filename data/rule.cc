@@ -1,4 +1,4 @@
-#include "service/rule.h"
+#include "data/rule.h"
 
 namespace vigilo {
 

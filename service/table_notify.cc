@@ -1,13 +1,13 @@
-#include "notify/table_notify.h"
+#include "service/table_notify.h"
 
 #include "data/date_settings.h"
+#include "data/server_paths.h"
 #include "notify/database_notify_access.h"
 #include "notify/mail_sender.h"
 #include "notify/notify_rules.h"
 #include "notify/report_columns.h"
 #include "service/project.h"
 #include "service/project_table.h"
-#include "service/server_paths.h"
 
 namespace vigilo {
 
@@ -32,7 +32,7 @@ int RunTableNotifications(CProjectTable& table) {
 void PrepareNotifyRecipients(CProjectTable& table, CNotifyRule& rule) {
   BuildReportColumns(rule, table.names().ini_path, table.names().directory, table.name(),
                      table.field_defs);
-  ResolveRuleRecipients(table, rule);
+  if (table.mail_sender != nullptr) ResolveRuleRecipients(*table.mail_sender, rule);
 }
 
 }  // namespace vigilo

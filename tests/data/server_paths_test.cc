@@ -1,4 +1,4 @@
-#include "service/server_paths.h"
+#include "data/server_paths.h"
 
 #include <stdlib.h>
 
@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "common/ini_profile.h"
-#include "service/short_date.h"
+#include "data/short_date.h"
 #include "tests/common/temp_dir.h"
 
 namespace vigilo {

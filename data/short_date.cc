@@ -1,4 +1,4 @@
-#include "service/short_date.h"
+#include "data/short_date.h"
 
 #include <langinfo.h>
 #include <locale.h>

@@ -1,4 +1,4 @@
-#include "service/log_stream.h"
+#include "data/log_stream.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -8,9 +8,9 @@
 #include <utility>
 
 #include "common/format.h"
+#include "data/server_paths.h"
 #include "platform/host/message_line.h"
 #include "platform/sql/database.h"
-#include "service/server_paths.h"
 
 namespace vigilo {
 namespace {
