@@ -8,13 +8,11 @@
 #include <cstring>
 
 #include <QApplication>
-#include <QDialog>
 
 #include "data/server_paths.h"
 #include "manager/commands.h"
-#include "manager/login.h"
 #include "manager/vigilo_app.h"
-#include "manager/ui/login_dialog.h"
+#include "manager/ui/frame_windows.h"
 #include "manager/ui/main_frame.h"
 #include "manager/ui/qt_prompts.h"
 
@@ -26,25 +24,6 @@ constexpr char kUsage[] =
     "  --home DIR  program directory holding vigtab.ini (default: VIGILO_HOME,\n"
     "              else the directory of this program)\n"
     "  --help      show this text\n";
-
-class FrameWindows : public vigilo::AppWindows {
- public:
-  FrameWindows(vigilo::CMainFrame& frame, vigilo::Prompts& prompts)
-      : frame_(frame), prompts_(prompts) {}
-  void ShowMainWindow() override {
-    frame_.show();
-    frame_.repaint();
-  }
-  bool RunLogin() override {
-    vigilo::CLoginDlg login(prompts_, vigilo::InstallationUserTable(), &frame_);
-    return login.exec() == QDialog::Accepted;
-  }
-  void DestroyMainWindow() override { frame_.hide(); }
-
- private:
-  vigilo::CMainFrame& frame_;
-  vigilo::Prompts& prompts_;
-};
 
 }  // namespace
 
@@ -76,7 +55,7 @@ int main(int argc, char** argv) {
 
   vigilo::QtPrompts prompts;
   vigilo::CMainFrame frame(prompts);
-  FrameWindows windows(frame, prompts);
+  vigilo::FrameWindows windows(frame, prompts);
   vigilo::CVigiloApp app(prompts, windows);
   if (!app.InitInstance()) return app.mail_loaded() ? 0 : 1;
   int status = QApplication::exec();
