@@ -24,11 +24,11 @@ int32_t PasswordSum(std::string_view password) {
   return sum;
 }
 
-UserTableReader InstallationUserTable() {
-  return [] {
+UserTableReader InstallationUserTable(MessageReporter report) {
+  return [report = std::move(report)] {
     CServerPaths paths(CServerPaths::Program::kManager);
     std::vector<UserRecord> records;
-    ReadUserTable(UserTablePath(paths.server_dir), records);
+    ReadUserTable(UserTablePath(paths.server_dir), records, report);
     return records;
   };
 }

@@ -48,8 +48,8 @@ using UserTableReader = std::function<std::vector<UserRecord>()>;
 
 // The reader of the installation's user table (users.dbf in the orvhome
 // directory of the server directory named by vigtab.ini). A table that cannot
-// be read gives no records.
-UserTableReader InstallationUserTable();
+// be read gives no records; one that exists but does not open is reported.
+UserTableReader InstallationUserTable(MessageReporter report = nullptr);
 
 class LoginLogic {
  public:

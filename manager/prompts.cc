@@ -6,4 +6,8 @@ Reporter Prompts::AsReporter() {
   return [this](const std::string& message) { Message(message); };
 }
 
+MessageReporter Prompts::AsMessageReporter() {
+  return [this](std::string_view message) { Message(std::string(message)); };
+}
+
 }  // namespace vigilo

@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "data/message_reporter.h"
 #include "data/translation_context.h"
 
 namespace vigilo {
@@ -41,6 +42,8 @@ class Prompts {
   // A Reporter (the data layer's message channel) that shows each message as
   // a plain message box with the program title.
   Reporter AsReporter();
+  // The same for the engine's MessageReporter (the user-table readers).
+  MessageReporter AsMessageReporter();
 };
 
 // Shows the wait cursor for the life of the object.

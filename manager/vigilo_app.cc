@@ -26,7 +26,7 @@ bool CVigiloApp::InitInstance() {
     return false;
   }
   paths_ = std::make_unique<CServerPaths>(CServerPaths::Program::kManager);
-  FillProcessNameLists(paths_->server_dir);
+  FillProcessNameLists(paths_->server_dir, prompts_.AsMessageReporter());
   return true;
 }
 

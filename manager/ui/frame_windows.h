@@ -11,9 +11,13 @@ namespace vigilo {
 
 class FrameWindows : public AppWindows {
  public:
-  FrameWindows(CMainFrame& frame, Prompts& prompts,
-               UserTableReader read_users = InstallationUserTable())
-      : frame_(frame), prompts_(prompts), read_users_(std::move(read_users)) {}
+  // Without a reader the login reads the installation's user table and
+  // shows its opening failure through the prompts.
+  FrameWindows(CMainFrame& frame, Prompts& prompts, UserTableReader read_users = nullptr)
+      : frame_(frame),
+        prompts_(prompts),
+        read_users_(read_users ? std::move(read_users)
+                               : InstallationUserTable(prompts.AsMessageReporter())) {}
 
   void ShowMainWindow() override;
   bool RunLogin() override;

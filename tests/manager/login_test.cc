@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 #include "manager/login.h"
 #include "tests/manager/manager_fixture.h"
@@ -124,6 +125,18 @@ TEST(InstallationLogin, MissingUserTableIsAnInvalidUserName) {
   LoginLogic logic(prompts, InstallationUserTable());
   EXPECT_FALSE(logic.Ok("sysop", ""));
   EXPECT_EQ(prompts.Texts(), std::vector<std::string>{"Invalid User Name!"});
+}
+
+TEST(InstallationLogin, UnopenableUserTableIsReportedThenAnInvalidUserName) {
+  testing::ManagerHome home;
+  std::filesystem::create_directories(home.File("orvhome"));
+  home.Write("orvhome/users.dbf", "not a dBase file");
+  RecordingPrompts prompts;
+  LoginLogic logic(prompts, InstallationUserTable(prompts.AsMessageReporter()));
+  EXPECT_FALSE(logic.Ok("sysop", ""));
+  ASSERT_EQ(prompts.shown.size(), 2u);
+  EXPECT_EQ(prompts.shown[0].text.rfind("Unable to open Orvik user table!", 0), 0u);
+  EXPECT_EQ(prompts.shown[1].text, "Invalid User Name!");
 }
 
 }  // namespace
