@@ -1,5 +1,6 @@
 #include "manager/ui/help_window.h"
 
+#include <QApplication>
 #include <QPointer>
 #include <QTextBrowser>
 #include <QUrl>
@@ -50,6 +51,13 @@ HelpWindow* ProgramHelpWindow() {
   return window;
 }
 
-void ShowHelpTopic(int topic) { ProgramHelpWindow()->ShowTopic(topic); }
+void ShowHelpTopic(int topic) {
+  HelpWindow* window = ProgramHelpWindow();
+  // A modal dialog blocks every window but its own; asked from one, the help
+  // window becomes that dialog's (still a window of its own) and closes with it.
+  QWidget* modal = QApplication::activeModalWidget();
+  if (window->parentWidget() != modal && modal != window) window->setParent(modal, Qt::Window);
+  window->ShowTopic(topic);
+}
 
 }  // namespace vigilo

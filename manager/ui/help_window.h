@@ -29,7 +29,8 @@ class HelpWindow : public QWidget {
 // The program's help window, created on first use.
 HelpWindow* ProgramHelpWindow();
 
-// Shows a topic in the program's help window.
+// Shows a topic in the program's help window, usable beside the modal dialog
+// that asked for it.
 void ShowHelpTopic(int topic);
 
 }  // namespace vigilo

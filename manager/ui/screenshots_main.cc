@@ -8,6 +8,7 @@
 #include <string>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QLineEdit>
 #include <QMenu>
@@ -15,6 +16,7 @@
 #include <QMessageBox>
 #include <QPixmap>
 
+#include "data/project_source.h"
 #include "data/server_paths.h"
 #include "manager/help_topics.h"
 #include "manager/login.h"
@@ -94,6 +96,11 @@ int main(int argc, char** argv) {
   vigilo::ProjectSelection selection;
   vigilo::COpenProjectDlg open_project(selection, prompts, &frame);
   Save(&open_project, "open-project");
+  // As after Browse on the demo's dBase project.
+  open_project.kind_list()->setCurrentIndex(0);
+  open_project.project_field()->setText(
+      QString::fromStdString(vigilo::DbaseProjectDirectory(paths, "Demo") + "/Demo.dbf"));
+  Save(&open_project, "open-project-dbase");
 
   vigilo::ProjectSelection catalogue_selection{"2", "", "", ""};
   std::vector<std::string> sources = vigilo::MachineDataSources();

@@ -5,9 +5,11 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QTest>
+#include <QTextBrowser>
 
 #include "common/ini_profile.h"
 #include "data/login_info.h"
+#include "manager/ui/help_window.h"
 #include "manager/ui/open_project_dialog.h"
 #include "manager/ui/project_dialog_view.h"
 #include "manager/ui/qt_prompts.h"
@@ -68,6 +70,27 @@ class OpenProjectDialogTest : public QObject {
     }
     QString missing;
     QVERIFY2(testing::EveryInputHasALabel(&dialog, &missing), qPrintable(missing));
+
+    dialog.show();
+    QTest::mouseClick(Button(&dialog, "&Help"), Qt::LeftButton);
+    QVERIFY(ProgramHelpWindow()->isVisible());
+    QCOMPARE(ProgramHelpWindow()->browser()->documentTitle(), QString("Choosing a project"));
+    ProgramHelpWindow()->close();
+  }
+
+  void helpFromAModalDialogIsNotBlockedByIt() {
+    ProjectSelection selection;
+    COpenProjectDlg dialog(selection, prompts_);
+    bool help_blocked = true;
+    testing::AnswerModal<COpenProjectDlg>([&](COpenProjectDlg* shown) {
+      QTest::mouseClick(Button(shown, "&Help"), Qt::LeftButton);
+      help_blocked = QApplication::activeModalWidget() != shown ||
+                     ProgramHelpWindow()->window()->parentWidget() != shown ||
+                     !ProgramHelpWindow()->isVisible();
+      shown->reject();
+    });
+    dialog.exec();
+    QVERIFY(!help_blocked);
   }
 
   void dbaseProjectThroughTheFileChooser() {
