@@ -42,7 +42,6 @@ inline constexpr int kToolbarCommands[] = {kSetupRulesCommand, kViewRulesCommand
 // runs; every other command always.
 bool CommandEnabled(int id, bool server_running);
 
-inline constexpr const char* kApplicationTitleText = "Vigilo";
 inline constexpr const char* kIdleStatusText = "Ready";
 // The status-bar indicator panes after the message pane.
 inline constexpr const char* kStatusIndicators[] = {"CAP", "NUM", "SCRL"};

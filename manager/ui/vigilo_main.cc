@@ -10,7 +10,7 @@
 #include <QApplication>
 
 #include "data/server_paths.h"
-#include "manager/commands.h"
+#include "manager/prompts.h"
 #include "manager/vigilo_app.h"
 #include "manager/ui/frame_windows.h"
 #include "manager/ui/main_frame.h"
@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
   }
 
   QApplication application(argc, argv);
-  QApplication::setApplicationName(vigilo::kApplicationTitleText);
+  QApplication::setApplicationName(vigilo::kApplicationTitle);
   QApplication::setOrganizationName("Local AppWizard-Generated Applications");
 
   vigilo::QtPrompts prompts;

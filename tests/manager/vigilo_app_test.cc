@@ -93,20 +93,6 @@ TEST_F(Startup, LoginBuildsSettingsAndNameListsThatExitReleases) {
   EXPECT_TRUE(GroupNameList().empty());
 }
 
-TEST(MainCommands, CarryTheirPromptsAndTips) {
-  const CommandText* setup = FindCommand(kSetupRulesCommand);
-  ASSERT_NE(setup, nullptr);
-  EXPECT_EQ(setup->menu_text, "&Setup Rules...");
-  EXPECT_EQ(setup->status_prompt, "Setup Rules");
-  EXPECT_EQ(setup->tool_tip, "Setup Rules");
-  EXPECT_EQ(FindCommand(kHelpContentsCommand)->status_prompt, "Display Help Contents");
-  EXPECT_EQ(FindCommand(kHelpContentsCommand)->tool_tip, "Help");
-  EXPECT_EQ(FindCommand(kStartServerCommand)->status_prompt, "Start Vigilo Server.");
-  EXPECT_EQ(FindCommand(kStopServerCommand)->tool_tip, "Stop Vigilo Server");
-  EXPECT_EQ(FindCommand(kViewRulesCommand)->status_prompt, "View Rules");
-  EXPECT_EQ(FindCommand(1), nullptr);
-}
-
 TEST(MainCommands, ServerStateDecidesSetupStartAndStop) {
   for (bool running : {false, true}) {
     EXPECT_EQ(CommandEnabled(kSetupRulesCommand, running), !running);

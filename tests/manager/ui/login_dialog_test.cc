@@ -101,15 +101,6 @@ class LoginDialogTest : public QObject {
     QVERIFY(dialog.isVisible());
   }
 
-  void emptyNameOnlyBeeps() {
-    CLoginDlg dialog(prompts_, CountingReader());
-    dialog.show();
-    ShownMessage shown = Submit(dialog, "", "x");
-    QVERIFY(!shown.shown);
-    QVERIFY(dialog.isVisible());
-    QCOMPARE(reads_, 0);
-  }
-
   void cancelReadsNothing() {
     CLoginDlg dialog(prompts_, CountingReader());
     dialog.show();
