@@ -7,9 +7,9 @@
 #include <QVBoxLayout>
 
 #include "manager/open_project.h"
-#include "manager/where_condition.h"
 #include "manager/ui/help_window.h"
 #include "manager/ui/where_dialogs.h"
+#include "manager/where_condition.h"
 
 namespace vigilo {
 namespace {
@@ -23,13 +23,18 @@ constexpr int kCriteriaListChars = 64;
 CQueryBuilderDlg::CQueryBuilderDlg(long kind, std::vector<CFieldDef> fields,
                                    const std::string& condition, const DateSettings& dates,
                                    Prompts& prompts, QWidget* parent)
-    : QDialog(parent), logic_(kind, std::move(fields), condition, prompts), dates_(dates),
-      prompts_(prompts), condition_(condition) {
+    : QDialog(parent),
+      logic_(kind, std::move(fields), condition, prompts),
+      dates_(dates),
+      prompts_(prompts),
+      condition_(condition) {
   setWindowTitle(kQueryBuilderTitle);
   setObjectName("QueryBuilderDialog");
   fields_ = new QListWidget(this);
-  for (const std::string& name : logic_.FieldNames()) fields_->addItem(QString::fromStdString(name));
-  fields_->setMinimumWidth(fields_->fontMetrics().averageCharWidth() * kFieldListChars / 2);
+  for (const std::string& name : logic_.FieldNames())
+    fields_->addItem(QString::fromStdString(name));
+  fields_->setMinimumWidth(
+      fields_->fontMetrics().horizontalAdvance(QString(kFieldListChars * 2 / 3, QChar('x'))));
   criteria_ = new QListWidget(this);
   criteria_->setMinimumWidth(criteria_->fontMetrics().averageCharWidth() * kCriteriaListChars);
   auto* fields_label = new QLabel(kFieldsLabel, this);
@@ -90,9 +95,8 @@ CQueryBuilderDlg::CQueryBuilderDlg(long kind, std::vector<CFieldDef> fields,
   connect(help, &QPushButton::clicked, this, [] { ShowHelpTopic(kQueryBuilderHelpTopic); });
   connect(fields_, &QListWidget::itemDoubleClicked, this, [this] { Add(); });
   connect(criteria_, &QListWidget::itemDoubleClicked, this, [this] { Modify(); });
-  connect(criteria_, &QListWidget::currentRowChanged, this, [this](int row) {
-    logic_.Select(row >= 0 ? std::optional<size_t>(row) : std::nullopt);
-  });
+  connect(criteria_, &QListWidget::currentRowChanged, this,
+          [this](int row) { logic_.Select(row >= 0 ? std::optional<size_t>(row) : std::nullopt); });
   ShowEntries();
 }
 
@@ -107,7 +111,8 @@ void CQueryBuilderDlg::ShowEntries() {
   std::optional<size_t> selected = logic_.Selected();
   const QSignalBlocker blocker(criteria_);
   criteria_->clear();
-  for (const std::string& entry : logic_.Entries()) criteria_->addItem(QString::fromStdString(entry));
+  for (const std::string& entry : logic_.Entries())
+    criteria_->addItem(QString::fromStdString(entry));
   if (selected) {
     criteria_->setCurrentRow(static_cast<int>(*selected));
     criteria_->scrollToItem(criteria_->currentItem());

@@ -57,7 +57,8 @@ CRangeDlg::CRangeDlg(const std::string& field_label, char date_separator,
 }
 
 void CRangeDlg::accept() {
-  std::optional<std::string> text = logic_.Ok(from_->text().toStdString(), to_->text().toStdString());
+  std::optional<std::string> text =
+      logic_.Ok(from_->text().toStdString(), to_->text().toStdString());
   if (!text) return;
   text_ = *text;
   QDialog::accept();

@@ -22,7 +22,8 @@ CSelectTablesDlg::CSelectTablesDlg(std::vector<std::string> tables, const std::s
   tables_ = new QListWidget(this);
   tables_->setSelectionMode(QAbstractItemView::MultiSelection);
   for (const std::string& table : logic_.Entries()) tables_->addItem(QString::fromStdString(table));
-  for (size_t row : logic_.InitiallySelected()) tables_->item(static_cast<int>(row))->setSelected(true);
+  for (size_t row : logic_.InitiallySelected())
+    tables_->item(static_cast<int>(row))->setSelected(true);
   auto* label = new QLabel(kTablesListLabel, this);
   label->setBuddy(tables_);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
@@ -47,7 +48,10 @@ void CSelectTablesDlg::accept() {
 
 CSqlQueryDlg::CSqlQueryDlg(const std::string& condition, TableLister tables, Prompts& prompts,
                            QWidget* parent)
-    : QDialog(parent), logic_(prompts), tables_(std::move(tables)), prompts_(prompts),
+    : QDialog(parent),
+      logic_(prompts),
+      tables_(std::move(tables)),
+      prompts_(prompts),
       condition_(condition) {
   setWindowTitle(kSqlQueryTitle);
   setObjectName("SqlQueryDialog");

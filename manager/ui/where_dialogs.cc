@@ -44,7 +44,9 @@ QVBoxLayout* ButtonColumn(QDialog* dialog, int help_topic) {
 }
 
 void CheckOption(SearchOption option, QRadioButton* none, QRadioButton* any, QRadioButton* all) {
-  (option == SearchOption::kNone ? none : option == SearchOption::kAnd ? all : any)
+  (option == SearchOption::kNone  ? none
+   : option == SearchOption::kAnd ? all
+                                  : any)
       ->setChecked(true);
 }
 
@@ -140,7 +142,8 @@ CValueListCondDlg::CValueListCondDlg(CFieldDef* field, const Clause& clause, Pro
   values_ = new QListWidget(this);
   values_->setSelectionMode(QAbstractItemView::MultiSelection);
   for (const std::string& entry : logic_.Entries()) values_->addItem(Q(entry));
-  for (size_t row : logic_.InitiallySelected()) values_->item(static_cast<int>(row))->setSelected(true);
+  for (size_t row : logic_.InitiallySelected())
+    values_->item(static_cast<int>(row))->setSelected(true);
   other_ = new QLineEdit(Q(logic_.InitialOther()), this);
   other_->setMaxLength(kOtherValuesLimit);
 
@@ -194,8 +197,8 @@ void CValueListCondDlg::accept() {
 
 // --- Keywords -------------------------------------------------------------------
 
-CKeywordCondDlg::CKeywordCondDlg(const Clause& clause, const std::string& caption,
-                                 Prompts& prompts, QWidget* parent)
+CKeywordCondDlg::CKeywordCondDlg(const Clause& clause, const std::string& caption, Prompts& prompts,
+                                 QWidget* parent)
     : QDialog(parent), logic_(clause, caption, prompts) {
   setWindowTitle(kWhereConditionTitle);
   setObjectName("KeywordConditionDialog");
@@ -257,7 +260,8 @@ CKeywordCondDlg::CKeywordCondDlg(const Clause& clause, const std::string& captio
 
 void CKeywordCondDlg::ShowState(std::optional<size_t> selected) {
   keywords_->clear();
-  for (const std::string& keyword : logic_.Keywords()) keywords_->addItem(QString::fromStdString(keyword));
+  for (const std::string& keyword : logic_.Keywords())
+    keywords_->addItem(QString::fromStdString(keyword));
   if (selected) keywords_->setCurrentRow(static_cast<int>(*selected));
   const QSignalBlocker a(wildcard_), b(none_), c(or_), d(and_);
   wildcard_->setChecked(logic_.wildcard());

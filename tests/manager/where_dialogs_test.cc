@@ -155,7 +155,7 @@ TEST(ValueListDialog, OkJoinsSelectionAndOtherValues) {
   CFieldDef status = Field("Status", CFieldDef::kList, {"Open", "Fixed", "Closed"}, 0x201);
   ValueListCondLogic logic(&status, ClauseOn("Status"), prompts);
   EXPECT_EQ(logic.Ok({1, 0}, "", SearchOption::kOr), "Open,Fixed");  // list order
-  EXPECT_EQ(logic.Ok({0, 3}, "", SearchOption::kAnd), "Open");         // "->" left out
+  EXPECT_EQ(logic.Ok({0, 3}, "", SearchOption::kAnd), "Open");       // "->" left out
   EXPECT_EQ(logic.Ok({0}, "Later", SearchOption::kAnd), "Open&Later");
   EXPECT_EQ(logic.Ok({}, "Later", SearchOption::kOr), "Later");  // leading "," dropped
   EXPECT_EQ(logic.Ok({}, "Open->Closed", SearchOption::kOr), "Open->Closed");
@@ -178,8 +178,8 @@ TEST(ValueListDialog, RefusesMoreThan128Characters) {
   std::vector<size_t> rows;
   for (size_t i = 0; i < 14; ++i) rows.push_back(i);
   EXPECT_FALSE(logic.Ok(rows, "", SearchOption::kOr));
-  ASSERT_EQ(prompts.Texts(),
-            std::vector<std::string>{"Too many items selected!\n\nSelect fewer items and try again."});
+  ASSERT_EQ(prompts.Texts(), std::vector<std::string>{
+                                 "Too many items selected!\n\nSelect fewer items and try again."});
   EXPECT_EQ(prompts.shown[0].caption, "Morvane Vigilo");
   rows.resize(12);  // 12 * 9 + 11 = 119
   EXPECT_TRUE(logic.Ok(rows, "", SearchOption::kOr));

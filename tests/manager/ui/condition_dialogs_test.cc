@@ -92,7 +92,8 @@ class ConditionDialogsTest : public QObject {
       QVERIFY(dialog->visual_button()->isChecked());
       dialog->accept();
     });
-    QCOMPARE(browsers.SelectQueryType(), std::optional(RuleBrowsers::QueryType::kVisualQueryBuilder));
+    QCOMPARE(browsers.SelectQueryType(),
+             std::optional(RuleBrowsers::QueryType::kVisualQueryBuilder));
 
     bool answered = false;
     AnswerModal<CQueryBuilderDlg>([&answered](CQueryBuilderDlg* builder) {
@@ -103,7 +104,7 @@ class ConditionDialogsTest : public QObject {
 
       // Status: Open and Fixed in the value-list dialog, as any of them.
       AnswerModal<CValueListCondDlg>([](CValueListCondDlg* values) {
-      RejectOnExit guard{values};
+        RejectOnExit guard{values};
         QCOMPARE(values->windowTitle(), QString("Where Condition Dialog"));
         QVERIFY(Item(values->value_list(), "->") != nullptr);  // its changes are recorded
         ClickItem(values->value_list(), "Open");
@@ -117,7 +118,7 @@ class ConditionDialogsTest : public QObject {
 
       // Priority: "=" chosen, 1 typed behind it; a double-click on the field adds.
       AnswerModal<COperatorCondDlg>([](COperatorCondDlg* op) {
-      RejectOnExit guard{op};
+        RejectOnExit guard{op};
         ClickItem(op->operator_list(), "=");
         Click(op, "&Select...");
         QTest::keyClicks(op->expression_edit(), "1");
@@ -131,7 +132,7 @@ class ConditionDialogsTest : public QObject {
 
       // Title: one keyword searched anywhere in the text.
       AnswerModal<CKeywordCondDlg>([](CKeywordCondDlg* keywords) {
-      RejectOnExit guard{keywords};
+        RejectOnExit guard{keywords};
         QTest::keyClicks(keywords->keyword_edit(), "crash");
         Click(keywords, "A&dd ->");
         keywords->wildcard_check()->click();
@@ -165,7 +166,7 @@ class ConditionDialogsTest : public QObject {
                             ".OR.(Title is (x))"}));
       QCOMPARE(builder->criteria_list()->currentRow(), 2);  // the last one
       AnswerModal<CValueListCondDlg>([](CValueListCondDlg* values) {
-      RejectOnExit guard{values};
+        RejectOnExit guard{values};
         QList<QListWidgetItem*> selected = values->value_list()->selectedItems();
         QCOMPARE(selected.size(), 2);
         ClickItem(values->value_list(), "Fixed");  // unselected
@@ -245,7 +246,7 @@ class ConditionDialogsTest : public QObject {
       QCOMPARE(sql->from_edit()->text(), QString("Proj..Bugs"));
       QCOMPARE(sql->where_edit()->text(), QString("Status = 'Open'"));
       AnswerModal<CSelectTablesDlg>([](CSelectTablesDlg* tables) {
-      RejectOnExit guard{tables};
+        RejectOnExit guard{tables};
         QCOMPARE(Texts(tables->table_list()), (QStringList{"Proj..Proj", "Proj..Bugs"}));
         QVERIFY(tables->table_list()->item(1)->isSelected());
         ClickItem(tables->table_list(), "Proj..Proj");
