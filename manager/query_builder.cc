@@ -62,8 +62,9 @@ std::string WithoutConnector(std::string_view entry) {
 }
 
 QueryBuilderLogic::QueryBuilderLogic(long kind, std::vector<CFieldDef> fields,
-                                     std::string_view condition, Prompts& prompts)
-    : kind_(kind), fields_(std::move(fields)), prompts_(prompts) {
+                                     std::string_view condition, const DateSettings& dates,
+                                     Prompts& prompts)
+    : kind_(kind), dates_(dates), fields_(std::move(fields)), prompts_(prompts) {
   for (size_t i = 0; i < fields_.size(); ++i) {
     const CFieldDef& field = fields_[i];
     if ((field.flags & CFieldDef::kNoUpdateFlag) != 0 || field.type == CFieldDef::kHiddenType) {
@@ -163,6 +164,21 @@ std::optional<std::string> QueryBuilderLogic::Ok() {
   if (condition.size() > kConditionLimit) {
     prompts_.Message(Format(kConditionTooLongMessage, condition.size(), kConditionLimit),
                      PromptIcon::kWarning);
+    return std::nullopt;
+  }
+  std::vector<std::string> problems;
+  TranslationContext context;
+  context.dates = dates_;
+  context.kind = kind_;
+  context.program = CServerPaths::Program::kManager;
+  context.report = [&problems](const std::string& message) { problems.push_back(message); };
+  TranslateCondition(condition, fields_, context);
+  if (!problems.empty()) {
+    std::string text;
+    for (const std::string& problem : problems) {
+      if (text.find(problem) == std::string::npos) text += problem;
+    }
+    prompts_.Message(text, PromptIcon::kWarning);
     return std::nullopt;
   }
   return condition;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "data/condition.h"
+#include "data/date_settings.h"
 #include "data/field_def.h"
 #include "manager/prompts.h"
 
@@ -55,9 +56,10 @@ std::string WithoutConnector(std::string_view entry);
 class QueryBuilderLogic {
  public:
   // fields: the table's field definitions (kept here, so choices filled by a
-  // value-list dialog stay for later clauses).
+  // value-list dialog stay for later clauses); dates: the user's date format
+  // the clauses are checked with.
   QueryBuilderLogic(long kind, std::vector<CFieldDef> fields, std::string_view condition,
-                    Prompts& prompts);
+                    const DateSettings& dates, Prompts& prompts);
 
   long kind() const { return kind_; }
   // The field list: names of the fields offered, in definition order.
@@ -89,7 +91,8 @@ class QueryBuilderLogic {
   void Remove();
 
   // OK: the joined entries, or std::nullopt (with a message) when the rule
-  // could not hold them.
+  // could not hold them or a clause's value cannot be translated (an invalid
+  // date): the service would leave such a clause out without a word.
   std::optional<std::string> Ok();
 
  private:
@@ -97,6 +100,7 @@ class QueryBuilderLogic {
   void Rewrite(Flip flip);
 
   long kind_;
+  DateSettings dates_;
   std::vector<CFieldDef> fields_;
   std::vector<size_t> offered_;  // field-list row -> index into fields_
   std::vector<std::string> field_names_;

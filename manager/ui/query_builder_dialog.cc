@@ -24,7 +24,7 @@ CQueryBuilderDlg::CQueryBuilderDlg(long kind, std::vector<CFieldDef> fields,
                                    const std::string& condition, const DateSettings& dates,
                                    Prompts& prompts, QWidget* parent)
     : QDialog(parent),
-      logic_(kind, std::move(fields), condition, prompts),
+      logic_(kind, std::move(fields), condition, dates, prompts),
       dates_(dates),
       prompts_(prompts),
       condition_(condition) {

@@ -1,12 +1,13 @@
 // The Query Builder: cutting a stored condition into criteria, every gesture
 // on the criteria list, OK, and the round trip of what it writes through the
 // rule service's translation and back into the Query Builder.
+#include "manager/query_builder.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
 
 #include "data/condition.h"
-#include "manager/query_builder.h"
 #include "manager/where_operator.h"
 #include "manager/where_value_list.h"
 #include "tests/manager/recording_prompts.h"
@@ -52,7 +53,7 @@ void AddClause(QueryBuilderLogic& logic, const std::string& field, const std::st
 
 TEST(QueryBuilder, ListsFieldsButThoseKeptFromUpdatesAndHiddenOnes) {
   RecordingPrompts prompts;
-  QueryBuilderLogic logic(1, Fields(), "", prompts);
+  QueryBuilderLogic logic(1, Fields(), "", DateSettings{}, prompts);
   EXPECT_EQ(logic.FieldNames(),
             (std::vector<std::string>{"Status", "Priority", "Title", "Version", "Due"}));
   EXPECT_FALSE(logic.Selected());
@@ -63,7 +64,7 @@ TEST(QueryBuilder, ListsFieldsButThoseKeptFromUpdatesAndHiddenOnes) {
 // Priority through the operator dialog with "=" and a typed 1.
 std::string StatusAndPriority(long kind) {
   RecordingPrompts prompts;
-  QueryBuilderLogic logic(kind, Fields(), "", prompts);
+  QueryBuilderLogic logic(kind, Fields(), "", DateSettings{}, prompts);
   std::optional<Clause> status = logic.BeginAdd(RowOf(logic, "Status"));
   EXPECT_EQ(status->connector, Connector::kNone);
   ValueListCondLogic values(logic.FieldOf(*status), *status, prompts);
@@ -91,7 +92,7 @@ TEST(QueryBuilder, ReopensMixedConnectorsOneEntryPerClauseAndWritesThemBackUncha
   const std::string sql =
       "(Status is (Open,Fixed))  OR (Priority is (=1))  AND ((Version is (1.5))  OR "
       "(Title is  NOT (abc)))";
-  QueryBuilderLogic logic(1, Fields(), sql, prompts);
+  QueryBuilderLogic logic(1, Fields(), sql, DateSettings{}, prompts);
   EXPECT_EQ(logic.Entries(),
             (std::vector<std::string>{"(Status is (Open,Fixed))", " OR (Priority is (=1))",
                                       " AND ((Version is (1.5))", " OR (Title is  NOT (abc)))"}));
@@ -101,7 +102,7 @@ TEST(QueryBuilder, ReopensMixedConnectorsOneEntryPerClauseAndWritesThemBackUncha
   const std::string xbase =
       "(Status is (Open,Fixed)) .OR.(Priority is (=1)) .AND.((Version is (1.5)) .OR."
       "(Title is .NOT.(abc)))";
-  QueryBuilderLogic dbase(0, Fields(), xbase, prompts);
+  QueryBuilderLogic dbase(0, Fields(), xbase, DateSettings{}, prompts);
   EXPECT_EQ(dbase.Entries(),
             (std::vector<std::string>{"(Status is (Open,Fixed))", ".OR.(Priority is (=1))",
                                       ".AND.((Version is (1.5))", ".OR.(Title is .NOT.(abc)))"}));
@@ -110,7 +111,8 @@ TEST(QueryBuilder, ReopensMixedConnectorsOneEntryPerClauseAndWritesThemBackUncha
 
 TEST(QueryBuilder, FlipsTheSelectedEntryAndLeavesAFirstEntryWithoutConnector) {
   RecordingPrompts prompts;
-  QueryBuilderLogic logic(1, Fields(), "(Status is (Open))  AND (Priority is (=1))", prompts);
+  QueryBuilderLogic logic(1, Fields(), "(Status is (Open))  AND (Priority is (=1))", DateSettings{},
+                          prompts);
   logic.FlipConnector();
   EXPECT_EQ(logic.Entries()[1], " OR (Priority is (=1))");
   logic.FlipNegated();
@@ -128,7 +130,7 @@ TEST(QueryBuilder, FlipsTheSelectedEntryAndLeavesAFirstEntryWithoutConnector) {
 
 TEST(QueryBuilder, RemovingTheFirstEntryStripsTheConnectorOfTheNewFirst) {
   RecordingPrompts prompts;
-  QueryBuilderLogic sql(1, Fields(), "", prompts);
+  QueryBuilderLogic sql(1, Fields(), "", DateSettings{}, prompts);
   AddClause(sql, "Status", "Open");
   AddClause(sql, "Priority", "=1");
   AddClause(sql, "Title", "abc");
@@ -142,13 +144,15 @@ TEST(QueryBuilder, RemovingTheFirstEntryStripsTheConnectorOfTheNewFirst) {
   sql.Remove();
   EXPECT_EQ(sql.Entries(), std::vector<std::string>{"(Title is (abc))"});  // " OR " cut
 
-  QueryBuilderLogic dbase(0, Fields(), "(Status is (Open)) .OR.(Priority is (=1))", prompts);
+  QueryBuilderLogic dbase(0, Fields(), "(Status is (Open)) .OR.(Priority is (=1))", DateSettings{},
+                          prompts);
   dbase.Select(0);
   dbase.Remove();
   EXPECT_EQ(dbase.Entries(), std::vector<std::string>{"(Priority is (=1))"});
 
   // The last entry removed: the one before is selected; then none is left.
-  QueryBuilderLogic two(1, Fields(), "(Status is (Open))  AND (Title is (x))", prompts);
+  QueryBuilderLogic two(1, Fields(), "(Status is (Open))  AND (Title is (x))", DateSettings{},
+                        prompts);
   two.Remove();
   EXPECT_EQ(two.Selected(), std::optional<size_t>(0));
   two.Remove();
@@ -161,7 +165,8 @@ TEST(QueryBuilder, RemovingTheFirstEntryStripsTheConnectorOfTheNewFirst) {
 
 TEST(QueryBuilder, ModifyRewritesTheEntryInPlaceWithItsConnector) {
   RecordingPrompts prompts;
-  QueryBuilderLogic logic(1, Fields(), "(Status is (Open))  OR (Version is (1.5))", prompts);
+  QueryBuilderLogic logic(1, Fields(), "(Status is (Open))  OR (Version is (1.5))", DateSettings{},
+                          prompts);
   std::optional<Clause> clause = logic.BeginModify();
   ASSERT_TRUE(clause);
   EXPECT_EQ(clause->column, "Version");
@@ -174,7 +179,7 @@ TEST(QueryBuilder, ModifyRewritesTheEntryInPlaceWithItsConnector) {
 
 TEST(QueryBuilder, RefusesAConditionTheRuleCouldNotHold) {
   RecordingPrompts prompts;
-  QueryBuilderLogic logic(1, Fields(), "", prompts);
+  QueryBuilderLogic logic(1, Fields(), "", DateSettings{}, prompts);
   while (JoinEntries(logic.Entries()).size() <= kConditionLimit) {
     AddClause(logic, "Title", std::string(20, 'x'));
   }
@@ -184,6 +189,23 @@ TEST(QueryBuilder, RefusesAConditionTheRuleCouldNotHold) {
   EXPECT_EQ(prompts.shown[0].caption, "Morvane Vigilo");
   logic.Remove();
   EXPECT_TRUE(logic.Ok());  // fewer criteria fit again
+}
+
+TEST(QueryBuilder, RefusesADateTheServiceCouldNotRead) {
+  RecordingPrompts prompts;
+  for (long kind : {0L, 1L}) {
+    QueryBuilderLogic logic(kind, Fields(), "", DateSettings{}, prompts);
+    AddClause(logic, "Due", "13/45/99");
+    AddClause(logic, "Title", "abc");
+    EXPECT_FALSE(logic.Ok());
+    logic.Select(0);
+    std::optional<Clause> clause = logic.BeginModify();
+    clause->values = "=19991231";
+    logic.FinishModify(*clause);
+    EXPECT_TRUE(logic.Ok());
+  }
+  EXPECT_EQ(prompts.Texts(),
+            std::vector<std::string>(2, "Invalid date value (MM/DD/YY) in the Due field!\n"));
 }
 
 // What the rule service makes of one clause on its own, and how the clauses
@@ -203,18 +225,24 @@ TEST(QueryBuilder, WhatItWritesIsWhatTheServiceRunsAndReopensTheSame) {
     const char* field;
     const char* value;
   };
-  const std::vector<Choice> choices = {
-      {"Status", "Open,Fixed"}, {"Status", "Open&Closed"}, {"Status", " "},
-      {"Priority", "=1"},       {"Priority", "<5"},        {"Priority", "1-3"},
-      {"Title", "*abc*,*de*"},  {"Title", "abc"},          {"Version", "1.5"},
-      {"Due", "=19990102"},     {"Title", " "}};
+  const std::vector<Choice> choices = {{"Status", "Open,Fixed"},
+                                       {"Status", "Open&Closed"},
+                                       {"Status", " "},
+                                       {"Priority", "=1"},
+                                       {"Priority", "<5"},
+                                       {"Priority", "1-3"},
+                                       {"Title", "*abc*,*de*"},
+                                       {"Title", "abc"},
+                                       {"Version", "1.5"},
+                                       {"Due", "=19990102"},
+                                       {"Title", " "}};
   std::mt19937 random(15);
   for (long kind : {0L, 1L, 2L}) {
     TranslationContext context;
     context.kind = kind;
     for (int round = 0; round < 200; ++round) {
       RecordingPrompts prompts;
-      QueryBuilderLogic logic(kind, fields, "", prompts);
+      QueryBuilderLogic logic(kind, fields, "", DateSettings{}, prompts);
       std::vector<Clause> clauses;
       int count = 1 + static_cast<int>(random() % 5);
       int open_groups = 0;
@@ -234,7 +262,11 @@ TEST(QueryBuilder, WhatItWritesIsWhatTheServiceRunsAndReopensTheSame) {
         clauses.push_back(*logic.BeginModify());
       }
       std::optional<std::string> condition = logic.Ok();
-      if (!condition) continue;  // too long for a rule, and refused
+      if (!condition) {  // too long for a rule, and refused
+        ASSERT_FALSE(prompts.shown.empty());
+        EXPECT_NE(prompts.shown.back().text.find("at most 255"), std::string::npos);
+        continue;
+      }
 
       std::string expected;
       for (const Clause& clause : clauses) {
@@ -249,7 +281,7 @@ TEST(QueryBuilder, WhatItWritesIsWhatTheServiceRunsAndReopensTheSame) {
       EXPECT_EQ(TranslateCondition(service_form, fields, context), expected)
           << "kind " << kind << ": " << *condition;
 
-      QueryBuilderLogic reopened(kind, fields, *condition, prompts);
+      QueryBuilderLogic reopened(kind, fields, *condition, DateSettings{}, prompts);
       EXPECT_EQ(reopened.Entries(), logic.Entries()) << *condition;
       EXPECT_EQ(reopened.Ok(), condition);
     }

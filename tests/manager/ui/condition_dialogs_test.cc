@@ -2,6 +2,7 @@
 // composed from nothing through the Rule Condition browsers, a stored one
 // reopened and modified, the keyword and SQL Query dialogs' refusals.
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -211,6 +212,33 @@ class ConditionDialogsTest : public QObject {
     Click(&dialog, "&Ok");
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
     QCOMPARE(dialog.value(), std::string(" "));
+  }
+
+  void changeArrowOpensFromTo() {
+    CFieldDef status(1);
+    status.name = "Status";
+    status.type = CFieldDef::kList;
+    status.flags = CFieldDef::kHistoryFlag;
+    status.choices = {"Open", "Fixed", "Closed"};
+    Clause clause;
+    clause.column = "Status";
+    CValueListCondDlg dialog(&status, clause, prompts_);
+    dialog.show();
+    AnswerModal<CFromToDlg>([](CFromToDlg* from_to) {
+      RejectOnExit guard{from_to};
+      QCOMPARE(from_to->windowTitle(), QString("FromTo Dialog"));
+      QCOMPARE(from_to->from_list()->currentIndex(), -1);
+      from_to->from_list()->setCurrentIndex(0);
+      from_to->to_list()->setCurrentIndex(2);
+      Click(from_to, "&Ok");
+    });
+    DoubleClickItem(dialog.value_list(), "->");
+    QCOMPARE(dialog.other_edit()->text(), QString("Open->Closed"));
+    dialog.none_button()->click();
+    QVERIFY(dialog.value_list()->selectedItems().isEmpty());
+    dialog.or_button()->click();
+    Click(&dialog, "&Ok");
+    QCOMPARE(dialog.value(), std::string("Open->Closed"));
   }
 
   void keywordDialogRefusesAStar() {
