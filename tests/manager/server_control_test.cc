@@ -7,11 +7,10 @@
 
 #include <atomic>
 #include <condition_variable>
-#include <deque>
-#include <map>
 #include <mutex>
 #include <thread>
 
+#include "tests/manager/fake_server_window.h"
 #include "tests/manager/manager_fixture.h"
 #include "tests/manager/recording_prompts.h"
 
@@ -29,51 +28,6 @@ bool Eventually(Predicate predicate) {
   }
   return predicate();
 }
-
-// The main window as the control sees it; the test fires the timers.
-class FakeWindow : public ServerWindow {
- public:
-  bool IsMinimized() const override { return minimized; }
-  bool ShowStatusWindow(const std::string& text) override {
-    status = text;
-    status_history.push_back(text);
-    return true;
-  }
-  void DestroyStatusWindow() override { status.reset(); }
-  void SetPaneText(int pane, const std::string& text) override { panes[pane] = text; }
-  void SetServerRunning(bool is_running) override { running = is_running; }
-  void RepaintMainWindow() override {}
-  void CloseMainWindow() override { ++close_requests; }
-  void StartTimer(int id, std::chrono::milliseconds interval) override { timers[id] = interval; }
-  void KillTimer(int id) override { timers.erase(id); }
-  void PostToUi(std::function<void()> task) override {
-    std::lock_guard<std::mutex> lock(mutex);
-    posted.push_back(std::move(task));
-  }
-  // Runs what the worker posted, as the event loop would.
-  void RunPosted() {
-    std::deque<std::function<void()>> tasks;
-    {
-      std::lock_guard<std::mutex> lock(mutex);
-      tasks.swap(posted);
-    }
-    for (auto& task : tasks) task();
-  }
-  size_t PostedCount() {
-    std::lock_guard<std::mutex> lock(mutex);
-    return posted.size();
-  }
-
-  bool minimized = false;
-  std::optional<std::string> status;
-  std::vector<std::string> status_history;
-  std::map<int, std::string> panes;
-  std::map<int, std::chrono::milliseconds> timers;
-  bool running = false;
-  int close_requests = 0;
-  std::mutex mutex;
-  std::deque<std::function<void()>> posted;
-};
 
 // What the scripted engine does; outlives it.
 struct EngineScript {
@@ -146,7 +100,7 @@ class ServerControlTest : public ::testing::Test {
 
   testing::ManagerHome home_;
   testing::RecordingPrompts prompts_;
-  FakeWindow window_;
+  testing::FakeServerWindow window_;
   EngineScript script_;
   int engines_built_ = 0;
 };
@@ -300,7 +254,7 @@ TEST_F(ServerControlTest, MessagesQueuedForAControlThatIsGoneAreDropped) {
 TEST_F(ServerControlTest, ASecondEngineOnTheInstallationIsRefusedWithItsHolder) {
   ServerControl first(prompts_, window_, Options());
   first.Start();
-  FakeWindow other_window;
+  testing::FakeServerWindow other_window;
   testing::RecordingPrompts other_prompts;
   ServerControl second(other_prompts, other_window, Options());
   second.Start();
