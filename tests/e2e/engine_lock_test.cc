@@ -4,6 +4,7 @@
 // killed outright leaves no obstacle behind.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -133,6 +134,48 @@ TEST_F(EngineLockTest, OnceWhileTheDaemonRunsFiresNothingAndNamesTheHolder) {
   EXPECT_EQ(RunServiceOnce(install_->program_dir()), 0)
       << testing::ReadText(install_->program_dir() + "/vgservice.stderr");
   EXPECT_EQ(Resolution(2), "Done");
+}
+
+TEST_F(EngineLockTest, ASecondDaemonFailsToStartAndSaysWhy) {
+  StartDaemon();
+  ASSERT_TRUE(WaitForFirstTick()) << install_->ReadRunLog();
+  install_->SetField("Proj", "Bugs", 2, "Status", "Closed");
+  const std::string err = install_->program_dir() + "/second.stderr";
+  const pid_t second = fork();
+  if (second == 0) {
+    setenv("VIGILO_MAPI_LIBRARY", VIGILO_MAPI_PROVIDER, 1);
+    unsetenv("NOTIFY_SOCKET");
+    const int fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd >= 0) dup2(fd, 2);
+    execl(VIGILO_SERVICE_PROGRAM, VIGILO_SERVICE_PROGRAM, "--home",
+          install_->program_dir().c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  ASSERT_GT(second, 0);
+  // A failed start stops itself after five seconds with status 1.
+  int status = 0;
+  const auto deadline = std::chrono::steady_clock::now() + 30s;
+  pid_t ended = 0;
+  while ((ended = waitpid(second, &status, WNOHANG)) == 0 &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(50ms);
+  }
+  if (ended == 0) {
+    kill(second, SIGKILL);
+    waitpid(second, nullptr, 0);
+    FAIL() << "the second daemon did not end";
+  }
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  const std::string stderr_text = testing::ReadText(err);
+  EXPECT_NE(stderr_text.find(LockMessage()), std::string::npos) << stderr_text;
+  const std::string log = install_->ReadRunLog();
+  EXPECT_NE(log.find(LockMessage() + "\r\n\r\nVigilo Service failed to start beacuse of "
+                                     "initialization problems\r\n"),
+            std::string::npos)
+      << log;
+  EXPECT_EQ(Resolution(2), "");
+  EXPECT_TRUE(DaemonAlive());
 }
 
 TEST_F(EngineLockTest, InProcessServerWhileTheDaemonRunsIsRefusedWithAMessage) {
