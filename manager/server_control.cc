@@ -28,7 +28,14 @@ ServerControl::~ServerControl() {
 }
 
 void ServerControl::Start() {
-  if (worker_) return;
+  // A message box shown while starting runs the event loop, where the Start
+  // command is still enabled; a second engine must not begin there.
+  if (worker_ || starting_) return;
+  starting_ = true;
+  struct Done {
+    bool& flag;
+    ~Done() { flag = false; }
+  } done{starting_};
   // A worker stopped a moment ago is between ticks; it ends at once.
   ReleaseStoppedWorker(/*wait=*/true);
 

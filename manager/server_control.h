@@ -144,6 +144,7 @@ class ServerControl {
   InstallationLock lock_;
   std::unique_ptr<CReadThread> worker_;
   std::unique_ptr<CReadThread> retiring_;  // stopped, its thread ending
+  bool starting_ = false;  // inside Start, whose messages run the event loop
   bool running_ = false;
   bool stopping_ = false;
   bool close_pending_ = false;

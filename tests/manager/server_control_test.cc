@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "tests/manager/fake_server_window.h"
 #include "tests/manager/manager_fixture.h"
@@ -34,6 +35,7 @@ struct EngineScript {
   bool init_ok = true;
   std::string init_message;  // shown while initialising
   std::string tick_message;  // shown from every tick
+  std::function<void()> during_init;
   bool hold_ticks = false;
   std::atomic<int> ticks{0};
   std::atomic<bool> destroyed{false};
@@ -56,6 +58,7 @@ class ScriptedEngine : public CReadThread {
   }
   int InitEngine() override {
     if (!script_->init_message.empty()) LogMessage(log, script_->init_message, false);
+    if (auto hook = std::exchange(script_->during_init, nullptr)) hook();
     return script_->init_ok ? 1 : 0;
   }
   void FireRules() override {
@@ -154,6 +157,15 @@ TEST_F(ServerControlTest, StartRunsTheFirstTickAtOnceAndThenOnTimerOne) {
   EXPECT_FALSE(LockIsFree());
   server.Start();  // while running: nothing
   EXPECT_EQ(engines_built_, 1);
+}
+
+TEST_F(ServerControlTest, StartChosenAgainWhileTheEngineInitialisesIsIgnored) {
+  ServerControl server(prompts_, window_, Options());
+  script_.during_init = [&server] { server.Start(); };
+  server.Start();
+  EXPECT_TRUE(server.running());
+  EXPECT_EQ(engines_built_, 1);
+  EXPECT_TRUE(prompts_.shown.empty());
 }
 
 TEST_F(ServerControlTest, StopWhileATickRunsWaitsForItOnTimerTwo) {
