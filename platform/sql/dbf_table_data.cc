@@ -1,6 +1,7 @@
 #include "platform/sql/dbf_table_data.h"
 
 #include <sys/stat.h>
+#include <time.h>
 
 #include <algorithm>
 #include <charconv>
@@ -31,8 +32,21 @@ ColumnKind KindOf(const DbfField& f) {
   }
 }
 
-}  // namespace
+int64_t RealTimeNs() {
+  timespec now {};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
 
+// How far apart two writes may be and still leave the same modification
+// time. Whole-second stamps come from file systems that keep seconds (or two
+// seconds); finer stamps still follow the kernel's coarse clock, which moves
+// in ticks of a few milliseconds, and a margin covers a clock set by NTP.
+int64_t TimestampGranularityNs(int64_t mtime_ns) {
+  return mtime_ns % 1000000000 == 0 ? 2000000000 : 50000000;
+}
+
+}  // namespace
 
 DbfTableData::DbfTableData(const std::string& path) : path_(path) {
   Reopen();
@@ -57,7 +71,8 @@ DbfTableData::DbfTableData(const std::string& path) : path_(path) {
   }
 }
 
-DbfTableData::FileStamp DbfTableData::Stamp() const {
+DbfTableData::FileStamp DbfTableData::Stamp(int64_t* now) const {
+  *now = RealTimeNs();
   struct stat st {};
   FileStamp stamp;
   if (stat(path_.c_str(), &st) == 0) {
@@ -81,11 +96,21 @@ void DbfTableData::Reopen() {
 void DbfTableData::Refresh(uint64_t epoch) {
   if (valid_ && epoch == checked_epoch_) return;
   checked_epoch_ = epoch;
-  if (!valid_ || Stamp() != stamp_) Reset();
+  if (!valid_ || racy_ == Racy::kNextStatement) {
+    Reset();
+    return;
+  }
+  int64_t now = 0;
+  if (Stamp(&now) != stamp_ || (racy_ == Racy::kAfterGranule && now >= racy_until_ns_)) {
+    Reset();
+  }
 }
 
 void DbfTableData::Reset() {
-  FileStamp stamp = Stamp();
+  int64_t now = 0;
+  FileStamp stamp = Stamp(&now);
+  racy_ = stamp.mtime_ns + TimestampGranularityNs(stamp.mtime_ns) > now ? Racy::kNextStatement
+                                                                         : Racy::kNo;
   // Another writer changed the file: open it again, so that no block the
   // library read before is taken for the file's contents.
   if (!fresh_open_) {
@@ -113,6 +138,20 @@ void DbfTableData::Reset() {
   rows_ = table_->RecordCount();
   stamp_ = stamp;
   valid_ = true;
+}
+
+// The file now holds what the columns hold, under a stamp that is racy for
+// the rest of its granule.
+void DbfTableData::AfterWrite() {
+  int64_t now = 0;
+  stamp_ = Stamp(&now);
+  int64_t until = stamp_.mtime_ns + TimestampGranularityNs(stamp_.mtime_ns);
+  if (until > now) {
+    racy_ = Racy::kAfterGranule;
+    racy_until_ns_ = until;
+  } else {
+    racy_ = Racy::kNo;
+  }
 }
 
 void DbfTableData::EnsureColumns(ColumnMask mask) {
@@ -205,6 +244,9 @@ void DbfTableData::Decode(const Column& c, std::string_view record, Decoded* out
       break;
     case ColumnKind::kText:
       out->text.assign(TrimRightRaw(raw));
+      // A NUL inside a character field reads as a blank: C strings further
+      // on (mail text, log lines) would otherwise lose the rest of the value.
+      std::replace(out->text.begin(), out->text.end(), '\0', ' ');
       break;
   }
 }

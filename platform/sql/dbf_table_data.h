@@ -69,6 +69,14 @@ class DbfTableData {
   // at once per `epoch` (the connection counts statements), so a join does
   // not stat the file once per outer row. Call before any other use in a
   // statement.
+  //
+  // A file whose modification time lies within the file system's timestamp
+  // granularity of the moment it was looked at is "racy": another write in
+  // that same granule would leave (inode, size, mtime) as they are. What was
+  // read from a racy file is read again by the next statement; after the
+  // engine's own write, by the first statement once the granule has passed
+  // (a reading before then would be racy again, and reading at every
+  // statement of a burst of writes would make the burst quadratic).
   void Refresh(uint64_t epoch);
   // Decodes the deletion marks and the columns of the mask that are not in
   // memory yet, in one pass over the file. Throws DbfError.
@@ -132,8 +140,10 @@ class DbfTableData {
     int64_t mtime_ns = -1;
     bool operator==(const FileStamp&) const = default;
   };
+  enum class Racy { kNo, kNextStatement, kAfterGranule };
 
-  FileStamp Stamp() const;
+  // The file's stamp; `now` receives the clock read just before it.
+  FileStamp Stamp(int64_t* now) const;
   void Reopen();
   void Reset();
   void Decode(const Column& c, std::string_view record, Decoded* out) const;
@@ -158,6 +168,8 @@ class DbfTableData {
   bool valid_ = false;      // rows_ and stamp_ describe the file
   bool fresh_open_ = true;  // table_ was just opened and read nothing yet
   FileStamp stamp_;
+  Racy racy_ = Racy::kNo;
+  int64_t racy_until_ns_ = 0;  // end of the stamp's granule (kAfterGranule)
   uint64_t checked_epoch_ = 0;
 
   std::string key_name_;

@@ -150,8 +150,6 @@ void DbfTableData::BuildKeySet() {
   }
 }
 
-void DbfTableData::AfterWrite() { stamp_ = Stamp(); }
-
 uint32_t DbfTableData::Insert(const std::vector<CellValue>& values) {
   if (!valid_) Reset();
   std::string key;
