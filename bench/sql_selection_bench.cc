@@ -6,14 +6,26 @@
 //   Dbase/Cold:  a new connection per run (files read, indexes built, query);
 //                what the first tick after a change of the files costs.
 //   Dbase/Warm:  the same connection again (the files unchanged).
-//   Native:      the statement on SQLite tables in a database file, without
-//                indexes (SQLite builds its automatic index itself).
+//   Native:      the statement on SQLite tables in a database file with the
+//                indexes a DBA would create (FormID keys, Bugs(Status), the
+//                history on (ChngTo, FormID), the flags on (RuleID, FormID))
+//                and ANALYZE; NativeCold opens a new connection per run.
+//   Ratios:      five interleaved rounds of all four; the medians and the
+//                ratios dBase / native, warm and cold, as counters.
+//
+// The plans native SQLite uses are printed once per data set. The writing
+// benchmarks work on their own copy of the files, so the data the reading
+// ones see stays as written.
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 #include <stdlib.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <map>
+#include <vector>
 #include <memory>
 #include <random>
 #include <string>
@@ -140,8 +152,34 @@ std::unique_ptr<DataSet> MakeDataSet(int history_rows) {
     }
     flags->Close();
   }
-  sqlite3_exec(db, "COMMIT; ANALYZE;", nullptr, nullptr, nullptr);
+  sqlite3_exec(db,
+               "COMMIT;"
+               "CREATE INDEX BugsForm ON Bugs(FormID);"
+               "CREATE INDEX BugsStatus ON Bugs(Status);"
+               "CREATE INDEX ChHistForm ON ChHist(FormID);"
+               "CREATE INDEX ChHistTo ON ChHist(ChngTo, FormID);"
+               "CREATE INDEX BugsVGLSRule ON BugsVGLS(RuleID, FormID);"
+               "ANALYZE;",
+               nullptr, nullptr, nullptr);
+  sqlite3_stmt* plan = nullptr;
+  sqlite3_prepare_v2(db, ("EXPLAIN QUERY PLAN " + kNativeSelection).c_str(), -1, &plan, nullptr);
+  std::fprintf(stderr, "native plan, %d history rows:\n", history_rows);
+  while (sqlite3_step(plan) == SQLITE_ROW) {
+    std::fprintf(stderr, "  %s\n", reinterpret_cast<const char*>(sqlite3_column_text(plan, 3)));
+  }
+  sqlite3_finalize(plan);
   sqlite3_close(db);
+  return set;
+}
+
+// A copy of a data set's files for the benchmarks that write.
+std::unique_ptr<DataSet> CopyDataSet(const DataSet& from) {
+  auto set = std::make_unique<DataSet>();
+  char pattern[] = "/tmp/vgsql-bench-XXXXXX";
+  set->dir = mkdtemp(pattern);
+  set->sqlite_path = set->dir + "/native.sqlite";
+  std::filesystem::copy(from.dir, set->dir, std::filesystem::copy_options::recursive |
+                                                std::filesystem::copy_options::overwrite_existing);
   return set;
 }
 
@@ -149,6 +187,11 @@ DataSet& Data(int history_rows) {
   static std::map<int, std::unique_ptr<DataSet>> sets;
   auto& set = sets[history_rows];
   if (!set) set = MakeDataSet(history_rows);
+  return *set;
+}
+
+DataSet& WritableData() {
+  static std::unique_ptr<DataSet> set = CopyDataSet(Data(10000));
   return *set;
 }
 
@@ -188,23 +231,91 @@ void BM_Dbase_Warm(benchmark::State& state) {
   state.counters["rows"] = static_cast<double>(rows);
 }
 
-void BM_Native(benchmark::State& state) {
-  DataSet& set = Data(static_cast<int>(state.range(0)));
+long RunNative(sqlite3* db) {
+  sqlite3_stmt* stmt = nullptr;
+  sqlite3_prepare_v2(db, kNativeSelection.c_str(), -1, &stmt, nullptr);
+  long rows = 0;
+  while (sqlite3_step(stmt) == SQLITE_ROW) {
+    benchmark::DoNotOptimize(sqlite3_column_int(stmt, 0));
+    ++rows;
+  }
+  sqlite3_finalize(stmt);
+  return rows;
+}
+
+sqlite3* OpenNative(const DataSet& set) {
   sqlite3* db = nullptr;
   sqlite3_open_v2(set.sqlite_path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  return db;
+}
+
+void BM_Native(benchmark::State& state) {
+  DataSet& set = Data(static_cast<int>(state.range(0)));
+  sqlite3* db = OpenNative(set);
   long rows = 0;
-  for (auto _ : state) {
-    sqlite3_stmt* stmt = nullptr;
-    sqlite3_prepare_v2(db, kNativeSelection.c_str(), -1, &stmt, nullptr);
-    rows = 0;
-    while (sqlite3_step(stmt) == SQLITE_ROW) {
-      benchmark::DoNotOptimize(sqlite3_column_int(stmt, 0));
-      ++rows;
-    }
-    sqlite3_finalize(stmt);
-  }
+  for (auto _ : state) rows = RunNative(db);
   sqlite3_close(db);
   state.counters["rows"] = static_cast<double>(rows);
+}
+
+void BM_NativeCold(benchmark::State& state) {
+  DataSet& set = Data(static_cast<int>(state.range(0)));
+  long rows = 0;
+  for (auto _ : state) {
+    sqlite3* db = OpenNative(set);
+    rows = RunNative(db);
+    sqlite3_close(db);
+  }
+  state.counters["rows"] = static_cast<double>(rows);
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  size_t n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// Rounds of dBase cold, dBase warm, native cold and native warm one after
+// the other, so that the machine's load falls on all of them alike.
+void BM_Ratios(benchmark::State& state) {
+  DataSet& set = Data(static_cast<int>(state.range(0)));
+  constexpr int kRounds = 5;
+  Database warm;
+  warm.Open(ConnectionString(set), Database::kNoOdbcDialog);
+  long expected = RunSelection(warm);
+  sqlite3* native = OpenNative(set);
+  if (RunNative(native) != expected) state.SkipWithError("the answers differ");
+  std::vector<double> dbase_cold, dbase_warm, native_cold, native_warm;
+  auto time = [](auto&& run) {
+    auto start = std::chrono::steady_clock::now();
+    run();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  };
+  for (auto _ : state) {
+    for (int round = 0; round < kRounds; ++round) {
+      dbase_cold.push_back(time([&] {
+        Database db;
+        db.Open(ConnectionString(set), Database::kNoOdbcDialog);
+        RunSelection(db);
+      }));
+      dbase_warm.push_back(time([&] { RunSelection(warm); }));
+      native_cold.push_back(time([&] {
+        sqlite3* db = OpenNative(set);
+        RunNative(db);
+        sqlite3_close(db);
+      }));
+      native_warm.push_back(time([&] { RunNative(native); }));
+    }
+    state.SetIterationTime(Median(dbase_warm));
+  }
+  sqlite3_close(native);
+  state.counters["dbase_cold_ms"] = 1000 * Median(dbase_cold);
+  state.counters["dbase_warm_ms"] = 1000 * Median(dbase_warm);
+  state.counters["native_cold_ms"] = 1000 * Median(native_cold);
+  state.counters["native_warm_ms"] = 1000 * Median(native_warm);
+  state.counters["ratio_cold"] = Median(dbase_cold) / Median(native_cold);
+  state.counters["ratio_warm"] = Median(dbase_warm) / Median(native_warm);
+  state.counters["rows"] = static_cast<double>(expected);
 }
 
 // The per-record statements of a tick on the same warm connection: the
@@ -212,7 +323,7 @@ void BM_Native(benchmark::State& state) {
 // key check, 100 statements per iteration on the 100,000-record table and
 // the 50,000-row flag table. Their cost must not grow with the table.
 void BM_Dbase_UpdateByFormID(benchmark::State& state) {
-  DataSet& set = Data(10000);
+  DataSet& set = WritableData();
   Database db;
   db.Open(ConnectionString(set), Database::kNoOdbcDialog);
   long round = 0;
@@ -228,7 +339,7 @@ void BM_Dbase_UpdateByFormID(benchmark::State& state) {
 }
 
 void BM_Dbase_InsertFlag(benchmark::State& state) {
-  DataSet& set = Data(10000);
+  DataSet& set = WritableData();
   Database db;
   db.Open(ConnectionString(set), Database::kNoOdbcDialog);
   int next = 0;
@@ -253,6 +364,8 @@ void Sizes(benchmark::internal::Benchmark* b) {
 BENCHMARK(BM_Dbase_Cold)->Apply(Sizes)->Iterations(3);
 BENCHMARK(BM_Dbase_Warm)->Apply(Sizes);
 BENCHMARK(BM_Native)->Apply(Sizes);
+BENCHMARK(BM_NativeCold)->Apply(Sizes)->Iterations(3);
+BENCHMARK(BM_Ratios)->Apply(Sizes)->UseManualTime()->Iterations(1);
 BENCHMARK(BM_Dbase_UpdateByFormID)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Dbase_InsertFlag)->Unit(benchmark::kMillisecond)->Iterations(20);
 
