@@ -11,7 +11,8 @@
 //
 // Each tick is its own process; its peak resident set comes from wait4. The
 // benchmark prints it in MiB and in bytes per row (records plus history
-// rows), with the tick's wall time.
+// rows), with the tick's wall time. VIGILO_BENCH_KEEP keeps the
+// installations (their paths are printed) for a closer look.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -22,6 +23,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -47,6 +50,10 @@ struct Installed {
   std::string root;
   std::string program_dir;
   ~Installed() {
+    if (std::getenv("VIGILO_BENCH_KEEP") != nullptr) {
+      std::fprintf(stderr, "installation kept in %s\n", root.c_str());
+      return;
+    }
     std::error_code ignored;
     std::filesystem::remove_all(root, ignored);
   }
@@ -143,6 +150,7 @@ TickUse RunTick(const Installed& installed) {
   const pid_t pid = fork();
   if (pid == 0) {
     unsetenv("VIGILO_HOME");
+    setenv("VIGILO_MAPI_LIBRARY", VIGILO_MAPI_PROVIDER, 1);
     const std::string err = installed.program_dir + "/vgservice.stderr";
     const int fd = open(err.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     if (fd >= 0) {
@@ -157,8 +165,9 @@ TickUse RunTick(const Installed& installed) {
   rusage usage {};
   if (pid < 0 || wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) ||
       WEXITSTATUS(status) != 0) {
-    throw std::runtime_error("vgservice --once failed; see " + installed.program_dir +
-                             "/vgservice.stderr");
+    std::ifstream err(installed.program_dir + "/vgservice.stderr");
+    std::string text((std::istreambuf_iterator<char>(err)), std::istreambuf_iterator<char>());
+    throw std::runtime_error("vgservice --once failed: " + text.substr(0, 500));
   }
   TickUse use;
   use.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
