@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstring>
 
 namespace vigilo::sql {
 
@@ -15,7 +16,16 @@ std::string_view TrimRaw(std::string_view raw) {
 }
 
 std::string_view TrimRightRaw(std::string_view raw) {
+  // Wide fields (a change history's old and new values) are mostly padding:
+  // skip it a word at a time.
+  constexpr uint64_t kBlanks = 0x2020202020202020ULL;
   size_t end = raw.size();
+  while (end >= 8) {
+    uint64_t word;
+    std::memcpy(&word, raw.data() + end - 8, 8);
+    if (word != kBlanks && word != 0) break;
+    end -= 8;
+  }
   while (end > 0 && (raw[end - 1] == ' ' || raw[end - 1] == '\0')) --end;
   return raw.substr(0, end);
 }
