@@ -8,6 +8,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <unordered_map>
 
 #include "common/format.h"
@@ -53,6 +54,7 @@ int64_t TimestampGranularityNs(int64_t mtime_ns) {
 
 DbfTableData::DbfTableData(const std::string& path) : path_(path) {
   Reopen();
+  fields_ = table_->Fields();
   for (int i = 0; i < table_->FieldCount(); ++i) {
     Column c;
     c.kind = KindOf(table_->Field(i));
@@ -96,42 +98,163 @@ void DbfTableData::Reopen() {
   }
 }
 
+bool DbfTableData::TakeOver() {
+  checked_epoch_ = 0;
+  if (!usable_) return false;
+  try {
+    return DbfTable::Open(path_, false)->Fields() == fields_;
+  } catch (const DbfError&) {
+    return false;
+  }
+}
+
 void DbfTableData::Refresh(uint64_t epoch) {
   if (valid_ && epoch == checked_epoch_) return;
   checked_epoch_ = epoch;
-  if (!valid_ || racy_ == Racy::kNextStatement) {
+  if (!valid_) {
     Reset();
+    return;
+  }
+  if (racy_ == Racy::kNextStatement) {
+    Reload();
     return;
   }
   int64_t now = 0;
   if (Stamp(&now) != stamp_ || (racy_ == Racy::kAfterGranule && now >= racy_until_ns_)) {
-    Reset();
+    Reload();
+  }
+}
+
+void DbfTableData::TakeStamp() {
+  int64_t now = 0;
+  stamp_ = Stamp(&now);
+  racy_ = stamp_.mtime_ns + TimestampGranularityNs(stamp_.mtime_ns) > now ? Racy::kNextStatement
+                                                                           : Racy::kNo;
+}
+
+void DbfTableData::OpenAgain() {
+  // Another writer changed the file: open it again, so that no block the
+  // library read before is taken for the file's contents.
+  Reopen();
+  if (table_->Fields() != fields_) {
+    valid_ = false;
+    usable_ = false;
+    throw DbException(Format("The fields of table %s changed; open the connection again.",
+                             path_.c_str()));
   }
 }
 
 void DbfTableData::Reset() {
-  int64_t now = 0;
-  FileStamp stamp = Stamp(&now);
-  racy_ = stamp.mtime_ns + TimestampGranularityNs(stamp.mtime_ns) > now ? Racy::kNextStatement
-                                                                         : Racy::kNo;
-  // Another writer changed the file: open it again, so that no block the
-  // library read before is taken for the file's contents.
-  if (!fresh_open_) {
-    std::vector<DbfField> before = table_->Fields();
-    Reopen();
-    if (table_->Fields() != before) {
-      throw DbException(Format("The fields of table %s changed; open the connection again.",
-                               path_.c_str()));
-    }
-  }
+  // The stamp comes first: a write after it makes the next look read again.
+  TakeStamp();
+  if (!fresh_open_) OpenAgain();
   fresh_open_ = false;
   for (Column& c : columns_) c.Clear();
   deleted_ = {};
   deleted_loaded_ = false;
+  block_hashes_ = {};
   key_set_.reset();
   rows_ = table_->RecordCount();
-  stamp_ = stamp;
   valid_ = true;
+}
+
+namespace {
+
+// A checksum of record bytes, to tell a block of records that changed from
+// one that did not without decoding it. Two lanes keep the multiplications
+// from waiting on each other.
+class RecordHasher {
+ public:
+  void Add(std::string_view bytes) {
+    const char* p = bytes.data();
+    size_t n = bytes.size();
+    for (; n >= 16; p += 16, n -= 16) {
+      uint64_t a, b;
+      std::memcpy(&a, p, 8);
+      std::memcpy(&b, p + 8, 8);
+      lane_a_ = Mix(lane_a_ ^ a);
+      lane_b_ = Mix(lane_b_ ^ b);
+    }
+    uint64_t tail = n;
+    for (size_t i = 0; i < n; ++i) tail = (tail << 8) | static_cast<unsigned char>(p[i]);
+    lane_a_ = Mix(lane_a_ ^ tail ^ (bytes.size() << 32));
+  }
+  uint64_t Finish() const { return Mix(lane_a_ ^ Mix(lane_b_ + 0x632BE59BD9B4E019ULL)); }
+
+ private:
+  static uint64_t Mix(uint64_t h) {
+    h *= 0x9E3779B97F4A7C15ULL;
+    return h ^ (h >> 31);
+  }
+  uint64_t lane_a_ = 0x243F6A8885A308D3ULL;
+  uint64_t lane_b_ = 0x13198A2E03707344ULL;
+};
+
+}  // namespace
+
+// Reads the file again after a change, decoding only what changed: blocks of
+// records whose checksum moved, records past the last whole block, and
+// records appended. A table that only grew (a change history, a flag table)
+// costs the check of its bytes and the decoding of its new records.
+void DbfTableData::Reload() {
+  if (!deleted_loaded_) {  // nothing decoded yet: nothing to keep
+    Reset();
+    return;
+  }
+  TakeStamp();
+  OpenAgain();
+  const uint32_t count = table_->RecordCount();
+  if (count < rows_) {  // packed or cut: the rows moved
+    fresh_open_ = true;
+    Reset();
+    return;
+  }
+  const uint32_t old_rows = rows_;
+  const size_t hashed_blocks = block_hashes_.size();
+  std::vector<size_t> changed_blocks;
+  bool changed = count != old_rows;
+  RecordHasher hasher;
+  uint32_t seen = 0;
+  table_->Scan(1, count, [&](uint32_t recno, std::string_view record) {
+    const uint32_t row = recno - 1;
+    const size_t block = row / kHashBlock;
+    hasher.Add(record);
+    if (block >= hashed_blocks) {
+      if (row < old_rows) {
+        changed = RedecodeRow(row, record) || changed;
+      } else {
+        AppendDecoded(record);
+      }
+    }
+    if ((row + 1) % kHashBlock == 0) {
+      const uint64_t hash = hasher.Finish();
+      if (block >= hashed_blocks) {
+        block_hashes_.push_back(hash);
+      } else if (hash != block_hashes_[block]) {
+        block_hashes_[block] = hash;
+        changed_blocks.push_back(block);
+      }
+      hasher = RecordHasher();
+    }
+    ++seen;
+    return true;
+  });
+  if (seen != count || rows_ != count) {
+    valid_ = false;
+    throw DbException(Format("The table %s changed while it was read.", path_.c_str()));
+  }
+  for (size_t block : changed_blocks) {
+    const uint32_t first = static_cast<uint32_t>(block * kHashBlock);
+    table_->Scan(first + 1, first + kHashBlock, [&](uint32_t recno, std::string_view record) {
+      changed = RedecodeRow(recno - 1, record) || changed;
+      return true;
+    });
+  }
+  if (count != old_rows) DropIndexes();  // new rows have no place in the built indexes
+  if (changed) {
+    key_set_.reset();
+    for (Column& c : columns_) c.rows_per_key = -1;
+  }
 }
 
 // The file now holds what the columns hold, under a stamp that is racy for
@@ -184,8 +307,19 @@ void DbfTableData::EnsureColumns(ColumnMask mask) {
     }
   }
   uint32_t seen = 0;
+  if (want_deleted) block_hashes_.clear();
+  RecordHasher hasher;
   table_->Scan(1, rows_, [&](uint32_t, std::string_view record) {
-    if (want_deleted) deleted_.push_back(!record.empty() && record[0] == '*');
+    if (want_deleted) {
+      deleted_.push_back(!record.empty() && record[0] == '*');
+      // The first pass over the file also takes the checksums a later
+      // reading compares.
+      hasher.Add(record);
+      if ((seen + 1) % kHashBlock == 0) {
+        block_hashes_.push_back(hasher.Finish());
+        hasher = RecordHasher();
+      }
+    }
     for (Column* c : wanted) Push(*c, record);
     ++seen;
     return true;
@@ -287,16 +421,23 @@ void DbfTableData::AppendDecoded(std::string_view record) {
   ++rows_;
 }
 
-void DbfTableData::RedecodeRow(uint32_t row, std::string_view record) {
-  if (deleted_loaded_) deleted_[row] = !record.empty() && record[0] == '*';
+bool DbfTableData::RedecodeRow(uint32_t row, std::string_view record) {
+  bool changed = false;
+  if (deleted_loaded_) {
+    const uint8_t deleted = !record.empty() && record[0] == '*';
+    changed = deleted_[row] != deleted;
+    deleted_[row] = deleted;
+  }
   for (Column& c : columns_) {
     // Only the index and the estimate of a column whose value changed are
     // out of date.
     if (c.loaded && Replace(c, row, record)) {
       c.index.reset();
       c.rows_per_key = -1;
+      changed = true;
     }
   }
+  return changed;
 }
 
 std::string DbfTableData::Memo(uint32_t row, int column) {

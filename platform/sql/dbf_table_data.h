@@ -80,13 +80,22 @@ class DbfTableData {
   explicit DbfTableData(const std::string& path);
 
   const std::string& path() const { return path_; }
-  const std::vector<DbfField>& fields() const { return table_->Fields(); }
+  // False once the file's fields changed under it: the table can serve no
+  // statement any more.
+  bool Usable() const { return usable_; }
+  // For a table lent to another connection: true when the file still has
+  // the fields the table was made for (a new connection then keeps what was
+  // decoded); the next Refresh looks at the file whatever the epoch.
+  bool TakeOver();
+  const std::vector<DbfField>& fields() const { return fields_; }
   int ColumnCount() const { return static_cast<int>(columns_.size()); }
   ColumnKind Kind(int column) const { return columns_[column].kind; }
 
-  // Forgets what was read when the file changed since. The file is looked
-  // at once per `epoch` (the connection counts statements), so a join does
-  // not stat the file once per outer row. Call before any other use in a
+  // Catches up with the file when it changed since it was read: records
+  // whose bytes changed are decoded again and appended records are decoded
+  // (a table that only grew costs its new records). The file is looked at
+  // once per `epoch` (the connection counts statements), so a join does not
+  // stat the file once per outer row. Call before any other use in a
   // statement.
   //
   // A file whose modification time lies within the file system's timestamp
@@ -186,8 +195,12 @@ class DbfTableData {
 
   // The file's stamp; `now` receives the clock read just before it.
   FileStamp Stamp(int64_t* now) const;
+  void TakeStamp();
   void Reopen();
+  void OpenAgain();
+  // Forgets everything decoded.
   void Reset();
+  void Reload();
   // The column's value of the record: into the end of its vectors (Push) or
   // in place of row's; true when the value changed.
   void Push(Column& c, std::string_view record);
@@ -196,7 +209,7 @@ class DbfTableData {
     return record.substr(table_->FieldOffset(c.field), table_->Field(c.field).width);
   }
   void AppendDecoded(std::string_view record);
-  void RedecodeRow(uint32_t row, std::string_view record);
+  bool RedecodeRow(uint32_t row, std::string_view record);  // true when it changed
   void AssignValue(int column, const CellValue& value);
   ColumnMask KeyMask() const;
   std::string KeyPart(uint32_t row, int column) const;
@@ -209,8 +222,14 @@ class DbfTableData {
   std::string path_;
   std::unique_ptr<DbfTable> table_;
   std::vector<Column> columns_;
+  std::vector<DbfField> fields_;  // as at the first opening
+  bool usable_ = true;
   std::vector<uint8_t> deleted_;
   bool deleted_loaded_ = false;
+  // Checksums of each whole block of kHashBlock records, taken with the
+  // deletion marks.
+  static constexpr uint32_t kHashBlock = 256;
+  std::vector<uint64_t> block_hashes_;
   uint32_t rows_ = 0;
   bool valid_ = false;      // rows_ and stamp_ describe the file
   bool fresh_open_ = true;  // table_ was just opened and read nothing yet

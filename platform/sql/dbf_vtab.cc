@@ -16,6 +16,7 @@
 #include "common/text.h"
 #include "platform/sql/database.h"
 #include "platform/sql/date_collation.h"
+#include "platform/sql/dbf_table_cache.h"
 #include "platform/sql/sql_tokens.h"
 
 namespace vigilo::sql {
@@ -28,7 +29,7 @@ std::shared_ptr<DbfTableData> DbaseContext::Table(const std::string& path) {
   }
   auto it = tables.find(key);
   if (it != tables.end()) return it->second;
-  auto data = std::make_shared<DbfTableData>(path);
+  auto data = LendDbfTable(key);
   tables.emplace(key, data);
   return data;
 }

@@ -1,12 +1,14 @@
-// What the embedded dBase engine keeps between statements and when it reads
-// a file again: changes that leave the file's stamp as it was, and field
-// bytes written by other tools.
+// What the embedded dBase engine keeps between statements and connections,
+// and when it reads a file again: changes that leave the file's stamp as it
+// was, tables that grew or were rewritten in part, fields that changed, and
+// field bytes written by other tools.
 #include <fcntl.h>
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <thread>
@@ -88,6 +90,86 @@ TEST_F(FileStampTest, NulBytesInACharacterFieldReadAsBlanks) {
             (std::vector<Record>{{"Crash on start", "14"}}));
   EXPECT_EQ(QueryRows(db_, "SELECT FormID FROM Bugs WHERE Title = 'Crash on start'"),
             (std::vector<Record>{{"1"}}));
+}
+
+// A table of n records, FormID 1 to n, each with a title and a status.
+std::vector<Record> NumberedRecords(int n) {
+  std::vector<Record> records;
+  for (int id = 1; id <= n; ++id) {
+    records.push_back({std::to_string(id), "Title " + std::to_string(id),
+                       id % 3 == 0 ? "Closed" : "Open", "1", "", "", ""});
+  }
+  return records;
+}
+
+TEST(KeptTableTest, NextConnectionSeesRecordsRewrittenInPlaceAndAppended) {
+  TempDir dir;
+  const std::string bugs = dir.File("Bugs.dbf");
+  WriteDbf(bugs, BugsFields(), NumberedRecords(600));  // two whole blocks and a tail
+  const std::string count = "SELECT COUNT(*) FROM Bugs WHERE Status = 'Closed'";
+  {
+    Database db;
+    db.Open(DbaseConnectionString(dir.path()), Database::kNoOdbcDialog);
+    EXPECT_EQ(QueryRows(db, count), (std::vector<Record>{{"200"}}));
+    EXPECT_EQ(QueryRows(db, "SELECT Title FROM Bugs WHERE FormID = 590"),
+              (std::vector<Record>{{"Title 590"}}));
+  }
+  {
+    auto table = DbfTable::Open(bugs, true);
+    for (uint32_t recno : {10u, 300u, 590u}) {  // in block 0, block 1, the tail
+      ASSERT_TRUE(table->Read(recno));
+      table->AssignText(2, "Closed");
+      table->AssignText(1, "Changed");
+      table->Update();
+    }
+    ASSERT_TRUE(table->Read(3));
+    table->DeleteRecord();
+    table->AppendStart();
+    table->AssignText(0, "601");
+    table->AssignText(2, "Closed");
+    table->AppendWrite();
+    table->Close();
+  }
+  Database db;
+  db.Open(DbaseConnectionString(dir.path()), Database::kNoOdbcDialog);
+  // 200 closed; 10 and 590 closed now (300 was), 3 deleted, 601 appended.
+  EXPECT_EQ(QueryRows(db, count), (std::vector<Record>{{"202"}}));
+  EXPECT_EQ(QueryRows(db, "SELECT FormID FROM Bugs WHERE Title = 'Changed' ORDER BY 1"),
+            (std::vector<Record>{{"10"}, {"300"}, {"590"}}));
+  EXPECT_EQ(QueryRows(db, "SELECT COUNT(*) FROM Bugs WHERE FormID IN (3, 601)"),
+            (std::vector<Record>{{"1"}}));
+}
+
+TEST(KeptTableTest, FieldsChangedUnderAConnectionFailItsStatementsButNotANewConnection) {
+  TempDir dir;
+  const std::string bugs = dir.File("Bugs.dbf");
+  WriteDbf(bugs, BugsFields(), NumberedRecords(5));
+  Database first;
+  first.Open(DbaseConnectionString(dir.path()), Database::kNoOdbcDialog);
+  EXPECT_EQ(QueryRows(first, "SELECT COUNT(*) FROM Bugs"), (std::vector<Record>{{"5"}}));
+  std::remove(bugs.c_str());
+  WriteDbf(bugs, {{"FormID", 'N', 10, 0}, {"Owner", 'C', 20, 0}}, {{"7", "ann"}});
+  EXPECT_THROW(QueryRows(first, "SELECT COUNT(*) FROM Bugs"), DbException);
+  Database second;
+  second.Open(DbaseConnectionString(dir.path()), Database::kNoOdbcDialog);
+  EXPECT_EQ(QueryRows(second, "SELECT FormID, Owner FROM Bugs"),
+            (std::vector<Record>{{"7", "ann"}}));
+}
+
+TEST(KeptTableTest, TwoOpenConnectionsEachHaveTheirOwnTableAndSeeEachOthersWrites) {
+  TempDir dir;
+  WriteDbf(dir.File("Bugs.dbf"), BugsFields(), NumberedRecords(5));
+  Database one, two;
+  one.Open(DbaseConnectionString(dir.path()), Database::kNoOdbcDialog);
+  two.Open(DbaseConnectionString(dir.path()), Database::kNoOdbcDialog);
+  EXPECT_EQ(QueryRows(two, "SELECT Status FROM Bugs WHERE FormID = 1"),
+            (std::vector<Record>{{"Open"}}));
+  one.ExecuteSQL("UPDATE Bugs SET Status = 'Fixed' WHERE FormID = 1");
+  two.ExecuteSQL("INSERT INTO Bugs (FormID, Status) VALUES (6, 'New')");
+  EXPECT_EQ(QueryRows(two, "SELECT FormID, Status FROM Bugs WHERE FormID IN (1, 6) ORDER BY 1"),
+            (std::vector<Record>{{"1", "Fixed"}, {"6", "New"}}));
+  EXPECT_EQ(QueryRows(one, "SELECT FormID, Status FROM Bugs WHERE FormID IN (1, 6) ORDER BY 1"),
+            (std::vector<Record>{{"1", "Fixed"}, {"6", "New"}}));
 }
 
 }  // namespace
