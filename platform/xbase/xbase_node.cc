@@ -19,7 +19,28 @@ namespace vigilo {
 // 0 standing for the blank date; these adapters add that blank-date rule.
 namespace xbase_date {
 
-bool ValidDigits(std::string_view digits) { return xbase::DateToDay(digits) >= 0; }
+// The same answer as the calendar's DateToDay(digits) >= 0, without the day
+// number: the check a DTOS comparison makes once per record.
+bool ValidDigits(std::string_view digits) {
+  if (digits.size() != 8) return false;
+  uint64_t word;
+  std::memcpy(&word, digits.data(), 8);
+  // Each byte minus '0' must be 0..9: no borrow, and no byte above 9.
+  const uint64_t values = word - 0x3030303030303030ULL;
+  if (((word & 0xF0F0F0F0F0F0F0F0ULL) != 0x3030303030303030ULL) ||
+      (((values + 0x0606060606060606ULL) & 0xF0F0F0F0F0F0F0F0ULL) != 0)) {
+    return false;
+  }
+  auto digit = [&](int i) { return static_cast<int>(digits[i] - '0'); };
+  const long year = digit(0) * 1000 + digit(1) * 100 + digit(2) * 10 + digit(3);
+  const int month = digit(4) * 10 + digit(5);
+  const int day = digit(6) * 10 + digit(7);
+  if (year < 1 || month < 1 || month > 12 || day < 1) return false;
+  static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (day <= kDays[month - 1]) return true;
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return month == 2 && day == 29 && leap;
+}
 
 double FromDigits(std::string_view digits) {
   long day = xbase::DateToDay(digits);
