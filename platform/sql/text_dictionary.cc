@@ -1,13 +1,28 @@
 #include "platform/sql/text_dictionary.h"
 
-#include <functional>
+#include <cstring>
 #include <stdexcept>
 
 namespace vigilo::sql {
 
 namespace {
 
-size_t Hash(std::string_view text) { return std::hash<std::string_view>{}(text); }
+// Column values are short; a word at a time is enough to spread them.
+size_t Hash(std::string_view text) {
+  uint64_t h = 0x9E3779B97F4A7C15ULL ^ text.size();
+  const char* p = text.data();
+  size_t n = text.size();
+  for (; n >= 8; p += 8, n -= 8) {
+    uint64_t word;
+    std::memcpy(&word, p, 8);
+    h = (h ^ word) * 0xBF58476D1CE4E5B9ULL;
+    h ^= h >> 29;
+  }
+  uint64_t tail = 0;
+  std::memcpy(&tail, p, n);
+  h = (h ^ tail) * 0x94D049BB133111EBULL;
+  return static_cast<size_t>(h ^ (h >> 32));
+}
 
 }  // namespace
 
