@@ -66,18 +66,18 @@ std::unique_ptr<Installed> Install(long n, long m) {
   if (mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
   installed->root = pattern;
 
-  demo::TableSpec bugs;
+  demo::TableDescription bugs;
   bugs.name = "Bugs";
   bugs.fields = {
-      demo::FieldSpec{"Status", demo::kFieldText, 10, {}, demo::kFlagDefault, true, ""},
-      demo::FieldSpec{"Category", demo::kFieldText, 4, {}, demo::kFlagDefault, false, ""},
-      demo::FieldSpec{"Priority", demo::kFieldNumber, 0, {}, demo::kFlagDefault, true, ""},
-      demo::FieldSpec{"Resolution", demo::kFieldText, 20, {}, demo::kFlagDefault, false, ""},
+      demo::FieldDescription{"Status", demo::kFieldText, 10, {}, demo::kFlagDefault, true, ""},
+      demo::FieldDescription{"Category", demo::kFieldText, 4, {}, demo::kFlagDefault, false, ""},
+      demo::FieldDescription{"Priority", demo::kFieldNumber, 0, {}, demo::kFlagDefault, true, ""},
+      demo::FieldDescription{"Resolution", demo::kFieldText, 20, {}, demo::kFlagDefault, false, ""},
   };
-  demo::InstallationSpec description;
-  description.projects = {demo::ProjectSpec{"Proj", "", {bugs}}};
+  demo::InstallationDescription description;
+  description.projects = {demo::ProjectDescription{"Proj", "", {bugs}}};
   for (int r = 1; r <= kRules; ++r) {
-    demo::RuleSpec rule;
+    demo::RuleDescription rule;
     rule.rule_id = r;
     rule.dsn = "ORVIK";
     rule.db_table = "Proj\\Bugs";
