@@ -70,13 +70,17 @@ TEST_F(SmtpDeliveryTest, ServerDownLeavesExactlyOneRunLogLine) {
   EXPECT_EQ(text.substr(text.size() - 3), " \r\n");
 }
 
-TEST_F(SmtpDeliveryTest, RefusedRecipientFailsTheMessageWithOneLine) {
+TEST_F(SmtpDeliveryTest, RefusedRecipientGetsOneLineAndTheOtherTheMessage) {
   test::SmtpSink sink;
   CMailSender& sender = Sender(sink.host_port());
   sender.Dispatch("body", "SMTP:reject@example.org,SMTP:ann@example.org", "subject", nullptr, "");
   std::string text = log_.Text();
-  EXPECT_THAT(text, StartsWith("Mail delivery failed (SMTP) : "));
+  EXPECT_THAT(text, StartsWith("Mail refused (SMTP) : SMTP:reject@example.org , "));
+  EXPECT_THAT(text, HasSubstr("550"));
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1);
+  std::vector<test::ReceivedMail> mail = sink.WaitForMessages(1);
+  ASSERT_EQ(mail.size(), 1u);
+  EXPECT_THAT(mail[0].recipients, ElementsAre("ann@example.org"));
 }
 
 class MapiDeliveryTest : public ::testing::Test {
