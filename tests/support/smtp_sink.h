@@ -34,7 +34,9 @@ struct ReceivedMail {
 
 class SmtpSink {
  public:
-  SmtpSink();
+  // port 0: a free port of its own choosing; otherwise that port (a test
+  // that brings a server "back up" where the engine expects it).
+  explicit SmtpSink(int port = 0);
   ~SmtpSink();
   SmtpSink(const SmtpSink&) = delete;
   SmtpSink& operator=(const SmtpSink&) = delete;

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """SMTP sink for tests: accepts every message on 127.0.0.1 and stores it.
 
-Usage: smtp_sink.py DIR. Listens on a free port, writes the port number to
+Usage: smtp_sink.py DIR [PORT]. Listens on PORT (default: a free port), writes the port number to
 DIR/port once it accepts connections, and stores message N as
   DIR/N.eml       the data as received (dot-stuffing removed),
   DIR/N.subject   the Subject header decoded to UTF-8,
@@ -60,11 +60,11 @@ class StoreHandler:
         return "250 Message accepted for delivery"
 
 
-async def main(directory):
+async def main(directory, port):
     loop = asyncio.get_running_loop()
     handler = StoreHandler(directory)
     server = await loop.create_server(
-        lambda: SMTP(handler, hostname="sink.test"), host="127.0.0.1", port=0)
+        lambda: SMTP(handler, hostname="sink.test"), host="127.0.0.1", port=port, reuse_address=True)
     port = server.sockets[0].getsockname()[1]
     write_file(os.path.join(directory, "port"), str(port).encode())
 
@@ -79,4 +79,4 @@ async def main(directory):
 
 
 if __name__ == "__main__":
-    asyncio.run(main(sys.argv[1]))
+    asyncio.run(main(sys.argv[1], int(sys.argv[2]) if len(sys.argv) > 2 else 0))
