@@ -11,6 +11,7 @@
 #include <cstring>
 #include <time.h>
 
+#include "common/file_system.h"
 #include "common/format.h"
 
 namespace vigilo {
@@ -29,7 +30,7 @@ std::string OneLineValue(const std::string& text) {
 }
 
 std::string ErrnoText(const std::string& what, const std::string& path) {
-  return Format("%s %s: %s", what.c_str(), path.c_str(), std::strerror(errno));
+  return FileErrorText(path, what, errno);
 }
 
 bool EndsWith(const std::string& text, const char* suffix) {
@@ -37,31 +38,11 @@ bool EndsWith(const std::string& text, const char* suffix) {
   return text.size() >= n && text.compare(text.size() - n, n, suffix) == 0;
 }
 
+// A renamed file survives a crash only once its directory is synced.
 bool SyncDirectory(const std::string& dir) {
-  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
-  bool ok = ::fsync(fd) == 0;
-  ::close(fd);
-  return ok;
-}
-
-std::optional<std::string> ReadWholeFile(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  std::string text;
-  char buffer[8192];
-  while (true) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      ::close(fd);
-      return std::nullopt;
-    }
-    if (n == 0) break;
-    text.append(buffer, static_cast<size_t>(n));
-  }
-  ::close(fd);
-  return text;
+  UniqueFd fd(Files().Open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!fd.valid()) return false;
+  return Files().Sync(fd.get()) == 0;
 }
 
 long long NumberOf(const std::string& text) { return std::strtoll(text.c_str(), nullptr, 10); }
@@ -166,34 +147,28 @@ std::string Outbox::NewId() {
 bool Outbox::WriteAtomically(const std::string& path, const std::string& text,
                              std::string* error) {
   const std::string temp = path + ".tmp";
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0640);
-  if (fd < 0) {
+  UniqueFd fd(Files().Open(temp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0640));
+  if (!fd.valid()) {
     if (error) *error = ErrnoText("cannot create", temp);
     return false;
   }
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = ENOSPC;
-      if (error) *error = ErrnoText("cannot write", temp);
-      ::close(fd);
-      ::unlink(temp.c_str());
-      return false;
-    }
-    done += static_cast<size_t>(n);
+  const char* failed = nullptr;
+  if (!WriteAll(fd.get(), text)) {
+    failed = "cannot write";
+  } else if (Files().Sync(fd.get()) != 0) {
+    failed = "cannot sync";
+  } else if (!fd.Close()) {
+    failed = "cannot close";
   }
-  if (::fsync(fd) != 0) {
-    if (error) *error = ErrnoText("cannot sync", temp);
-    ::close(fd);
-    ::unlink(temp.c_str());
+  if (failed != nullptr) {
+    if (error) *error = ErrnoText(failed, temp);
+    fd.reset();
+    Files().Unlink(temp);
     return false;
   }
-  ::close(fd);
-  if (::rename(temp.c_str(), path.c_str()) != 0) {
+  if (Files().Rename(temp, path) != 0) {
     if (error) *error = ErrnoText("cannot rename", temp);
-    ::unlink(temp.c_str());
+    Files().Unlink(temp);
     return false;
   }
   if (!SyncDirectory(directory_)) {
@@ -213,7 +188,7 @@ bool Outbox::Add(OutboxEntry& entry, std::string* error) {
   if (!WriteAtomically(PathOf(entry), SerializeOutboxEntry(entry), error)) {
     // A rename that happened before a failed directory sync leaves a file:
     // it must not stay behind for a message the caller treats as not queued.
-    ::unlink(PathOf(entry).c_str());
+    Files().Unlink(PathOf(entry));
     return false;
   }
   return true;
@@ -225,7 +200,7 @@ bool Outbox::MarkFlagged(OutboxEntry& entry, std::string* error) {
   entry.flagged = true;
   // Not synced: should the rename be lost, the next start only checks the
   // flag again and finds it.
-  if (::rename(from.c_str(), PathOf(entry).c_str()) != 0) {
+  if (Files().Rename(from, PathOf(entry)) != 0) {
     if (error) *error = ErrnoText("cannot rename", from);
     entry.flagged = false;
     return false;
@@ -238,7 +213,7 @@ bool Outbox::Update(const OutboxEntry& entry, std::string* error) {
 }
 
 bool Outbox::Remove(const OutboxEntry& entry, std::string* error) {
-  if (::unlink(PathOf(entry).c_str()) != 0 && errno != ENOENT) {
+  if (Files().Unlink(PathOf(entry)) != 0 && errno != ENOENT) {
     if (error) *error = ErrnoText("cannot remove", PathOf(entry));
     return false;
   }
@@ -257,9 +232,9 @@ std::vector<OutboxEntry> Outbox::List(std::vector<std::string>* unreadable) cons
   std::sort(names.begin(), names.end());
   std::vector<OutboxEntry> entries;
   for (const std::string& name : names) {
-    std::optional<std::string> text = ReadWholeFile(directory_ + "/" + name);
+    std::string text;
     std::optional<OutboxEntry> entry;
-    if (text) entry = ParseOutboxEntry(*text);
+    if (ReadFile(directory_ + "/" + name, text)) entry = ParseOutboxEntry(text);
     if (!entry) {
       if (unreadable) unreadable->push_back(name);
       continue;
@@ -273,9 +248,9 @@ std::vector<OutboxEntry> Outbox::List(std::vector<std::string>* unreadable) cons
 
 std::optional<OutboxEntry> Outbox::Find(const std::string& id) const {
   for (const char* suffix : {kFlaggedSuffix, kNewSuffix}) {
-    std::optional<std::string> text = ReadWholeFile(directory_ + "/" + id + suffix);
-    if (!text) continue;
-    std::optional<OutboxEntry> entry = ParseOutboxEntry(*text);
+    std::string text;
+    if (!ReadFile(directory_ + "/" + id + suffix, text)) continue;
+    std::optional<OutboxEntry> entry = ParseOutboxEntry(text);
     if (!entry) return std::nullopt;
     entry->id = id;
     entry->flagged = std::strcmp(suffix, kFlaggedSuffix) == 0;

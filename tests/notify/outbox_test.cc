@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "common/file_system.h"
 #include "common/format.h"
 #include "common/ini_profile.h"
 #include "data/clock.h"
@@ -255,6 +256,36 @@ TEST_F(OutboxDeliveryTest, OutboxThatCannotBeWrittenSendsAndFlagsNothing) {
   Tick(sender, {Message(5, "SMTP:ann@example.org")});
   EXPECT_THAT(flags_, ElementsAre(5));
   EXPECT_EQ(sink.WaitForMessages(1).size(), 1u);
+}
+
+// A disk with no room left: every write fails as a full disk does.
+class FullDisk : public FileSystemWrapper {
+ public:
+  FullDisk() : FileSystemWrapper(RealFileSystem()) {}
+  ssize_t Write(int, const void*, size_t) override {
+    errno = ENOSPC;
+    return -1;
+  }
+};
+
+TEST_F(OutboxDeliveryTest, FullDiskQueuesFlagsAndSendsNothingAndLeavesNoFileBehind) {
+  test::SmtpSink sink;
+  CMailSender& sender = Start(sink.port());
+  {
+    FullDisk full;
+    ScopedFileSystem scoped(full);
+    Tick(sender, {Message(7, "SMTP:ann@example.org"), Message(8, "SMTP:ann@example.org")});
+  }
+  EXPECT_THAT(flags_, IsEmpty());
+  EXPECT_THAT(log_.Text(), HasSubstr("Mail not queued : Rule ID : 6 , Record# 8 : "));
+  EXPECT_THAT(log_.Text(), HasSubstr("No space left on device"));
+  EXPECT_TRUE(std::filesystem::is_empty(Outbox::DirectoryOf(install_.server_dir())));
+  EXPECT_TRUE(sink.WaitForMessages(1, std::chrono::milliseconds(300)).empty());
+
+  // Space is back: the next tick composes them again, and each goes out once.
+  Tick(sender, {Message(7, "SMTP:ann@example.org"), Message(8, "SMTP:ann@example.org")});
+  EXPECT_THAT(flags_, ElementsAre(7, 8));
+  EXPECT_EQ(sink.WaitForMessages(3, std::chrono::milliseconds(800)).size(), 2u);
 }
 
 }  // namespace
