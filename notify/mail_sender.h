@@ -67,6 +67,9 @@ inline constexpr const char* kMailRetryDelayKey = "MAIL_RETRY_DELAY";
 inline constexpr long kDefaultMailLifetimeMinutes = 5 * 24 * 60;
 inline constexpr long kDefaultMailRetryDelaySeconds = 60;
 
+// Messages made durable together by one flush of the disk.
+inline constexpr size_t kSubmitBatch = 64;
+
 // One composed notification, as the notify action hands it over.
 struct NotifyMessage {
   int32_t rule_id = 0;
@@ -146,13 +149,19 @@ class CMailSender {
   void BeginTick();
   // Ends a tick: closes the SMTP session and the internal mail connection.
   void EndTick();
-  // Puts the message into the outbox, has its record flagged by flag() (true
-  // when the flag is written) and, once flagged, delivers it. Returns false
-  // when the message could not be put into the outbox (a run-log line says
-  // why; nothing was flagged or sent). When flag() fails the message waits,
-  // unflagged, for the next tick's ReconcileUnflagged. Virtual so that a test
-  // can watch what the notify action hands over.
+  // Hands a message over: it is put into the outbox, its record is flagged
+  // by flag() (true when the flag is written) and, once flagged, it is
+  // delivered. Messages are taken in batches of kSubmitBatch so that one
+  // flush of the disk makes a whole batch durable; FlushSubmissions (at the
+  // end of each rule, and EndTick) takes the rest. A message that cannot be
+  // put into the outbox is neither flagged nor sent (a run-log line says
+  // why); when flag() fails the message waits, unflagged, for the next
+  // tick's ReconcileUnflagged. flag must stay callable until the flush.
+  // Returns true. Virtual so that a test can watch what the notify action
+  // hands over.
   virtual bool Submit(const NotifyMessage& message, const std::function<bool()>& flag);
+  // Queues, flags and delivers the messages Submit holds.
+  void FlushSubmissions();
   // For the outbox entries of the table kept by BeginTick: when known(rule)
   // the record is flagged by flag(rule, record) first (an entry whose flag
   // cannot be written waits for the next tick), otherwise the rule is gone
@@ -280,6 +289,11 @@ class CMailSender {
   std::function<bool()> stop_requested_;
   bool in_tick_ = false;
   std::vector<OutboxEntry> unflagged_;  // kept by BeginTick
+  struct Submission {
+    OutboxEntry entry;
+    std::function<bool()> flag;
+  };
+  std::vector<Submission> submissions_;  // taken by Submit, not yet queued
   bool smtp_session_open_ = false;
   std::string smtp_down_error_;  // set when the server could not be reached this tick
   std::unique_ptr<Database> internal_mail_db_;

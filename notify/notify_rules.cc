@@ -41,6 +41,9 @@ class RuleRun {
           LogRecordError(DbException(error.what()), form_id);
         }
       }
+      // The messages still held are queued, flagged and delivered while the
+      // rule's flag functions are alive.
+      if (table_.mail_sender != nullptr) table_.mail_sender->FlushSubmissions();
       if (found_) {
         // Records that delivered no row are marked with the others.
         if (!unread_.empty()) access_.InsertFlags(unread_, rule_.rule_id);

@@ -145,7 +145,7 @@ std::string Outbox::NewId() {
 }
 
 bool Outbox::WriteAtomically(const std::string& path, const std::string& text,
-                             std::string* error) {
+                             std::string* error, bool sync) {
   const std::string temp = path + ".tmp";
   UniqueFd fd(Files().Open(temp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0640));
   if (!fd.valid()) {
@@ -155,7 +155,7 @@ bool Outbox::WriteAtomically(const std::string& path, const std::string& text,
   const char* failed = nullptr;
   if (!WriteAll(fd.get(), text)) {
     failed = "cannot write";
-  } else if (Files().Sync(fd.get()) != 0) {
+  } else if (sync && Files().Sync(fd.get()) != 0) {
     failed = "cannot sync";
   } else if (!fd.Close()) {
     failed = "cannot close";
@@ -171,24 +171,49 @@ bool Outbox::WriteAtomically(const std::string& path, const std::string& text,
     Files().Unlink(temp);
     return false;
   }
-  if (!SyncDirectory(directory_)) {
+  if (sync && !SyncDirectory(directory_)) {
     if (error) *error = ErrnoText("cannot sync", directory_);
     return false;
   }
   return true;
 }
 
-bool Outbox::Add(OutboxEntry& entry, std::string* error) {
-  if (::mkdir(directory_.c_str(), 0750) != 0 && errno != EEXIST) {
-    if (error) *error = ErrnoText("cannot create", directory_);
+bool Outbox::Sync(std::string* error) {
+  UniqueFd fd(Files().Open(directory_, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!fd.valid() || ::syncfs(fd.get()) != 0) {
+    if (error) *error = ErrnoText("cannot sync", directory_);
     return false;
+  }
+  return true;
+}
+
+bool Outbox::Add(OutboxEntry& entry, std::string* error, bool sync) {
+  if (!directory_ready_) {
+    if (::mkdir(directory_.c_str(), 0750) != 0 && errno != EEXIST) {
+      if (error) *error = ErrnoText("cannot create", directory_);
+      return false;
+    }
+    directory_ready_ = true;
   }
   entry.id = NewId();
   entry.flagged = false;
-  if (!WriteAtomically(PathOf(entry), SerializeOutboxEntry(entry), error)) {
+  const std::string path = PathOf(entry);
+  bool written;
+  if (sync) {
+    written = WriteAtomically(path, SerializeOutboxEntry(entry), error);
+  } else {
+    // Written in place: a file a crash cuts short is a ".new" one, whose
+    // record was never flagged; List drops it and the record is composed
+    // again. Sync() makes the others durable before they are flagged.
+    UniqueFd fd(Files().Open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0640));
+    written = fd.valid() && WriteAll(fd.get(), SerializeOutboxEntry(entry)) && fd.Close();
+    if (!written && error) *error = ErrnoText(fd.valid() ? "cannot write" : "cannot create", path);
+  }
+  if (!written) {
     // A rename that happened before a failed directory sync leaves a file:
     // it must not stay behind for a message the caller treats as not queued.
-    Files().Unlink(PathOf(entry));
+    Files().Unlink(path);
+    directory_ready_ = false;
     return false;
   }
   return true;
@@ -220,7 +245,9 @@ bool Outbox::Remove(const OutboxEntry& entry, std::string* error) {
   return true;
 }
 
-std::vector<OutboxEntry> Outbox::List(std::vector<std::string>* unreadable) const {
+std::vector<OutboxEntry> Outbox::List(std::vector<std::string>* unreadable,
+                                      bool drop_cut_short) const {
+  const bool cut_short_ok = drop_cut_short;
   std::vector<std::string> names;
   if (DIR* dir = ::opendir(directory_.c_str())) {
     while (dirent* item = ::readdir(dir)) {
@@ -236,6 +263,12 @@ std::vector<OutboxEntry> Outbox::List(std::vector<std::string>* unreadable) cons
     std::optional<OutboxEntry> entry;
     if (ReadFile(directory_ + "/" + name, text)) entry = ParseOutboxEntry(text);
     if (!entry) {
+      if (EndsWith(name, kNewSuffix) && cut_short_ok) {
+        // Cut short by a crash while it was written: its record was never
+        // flagged, so the message is composed again.
+        Files().Unlink(directory_ + "/" + name);
+        continue;
+      }
       if (unreadable) unreadable->push_back(name);
       continue;
     }

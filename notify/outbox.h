@@ -57,10 +57,17 @@ class Outbox {
 
   const std::string& directory() const { return directory_; }
 
-  // Writes a new, not yet flagged entry durably and sets entry.id. Creates the
-  // directory when missing. Returns false with *error set when the message
-  // could not be made durable (nothing is left behind then).
-  bool Add(OutboxEntry& entry, std::string* error);
+  // Writes a new, not yet flagged entry and sets entry.id. Creates the
+  // directory when missing. With sync the entry is durable on return;
+  // without, it is durable after the next successful Sync() (so a batch of
+  // entries costs one flush of the disk, not one each). Returns false with
+  // *error set when the message could not be written (nothing is left behind
+  // then).
+  bool Add(OutboxEntry& entry, std::string* error, bool sync = true);
+  // Makes every entry written so far durable (one flush of the file system
+  // that holds the outbox). Returns false with *error set when the flush
+  // failed: the entries written since the last Sync may not survive a crash.
+  bool Sync(std::string* error);
   // Renames the entry to ".msg" once its record is flagged.
   bool MarkFlagged(OutboxEntry& entry, std::string* error);
   // Replaces the entry's file with its current state (after an attempt).
@@ -69,18 +76,23 @@ class Outbox {
   bool Remove(const OutboxEntry& entry, std::string* error);
 
   // Every entry in the order written. Files that cannot be read or parsed
-  // are left alone and named in *unreadable when it is given.
-  std::vector<OutboxEntry> List(std::vector<std::string>* unreadable = nullptr) const;
+  // are left alone and named in *unreadable when it is given; with
+  // drop_cut_short (the engine at a tick's start), a ".new" file a crash cut
+  // short is removed instead.
+  std::vector<OutboxEntry> List(std::vector<std::string>* unreadable = nullptr,
+                                bool drop_cut_short = false) const;
   // One entry by id (either state), or std::nullopt.
   std::optional<OutboxEntry> Find(const std::string& id) const;
 
   std::string PathOf(const OutboxEntry& entry) const;
 
  private:
-  bool WriteAtomically(const std::string& path, const std::string& text, std::string* error);
+  bool WriteAtomically(const std::string& path, const std::string& text, std::string* error,
+                       bool sync = true);
   std::string NewId();
 
   std::string directory_;
+  bool directory_ready_ = false;  // made (or found) by this object
   unsigned sequence_ = 0;
 };
 

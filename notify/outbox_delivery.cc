@@ -14,7 +14,7 @@ void CMailSender::BeginTick() {
   in_tick_ = true;
   unflagged_.clear();
   const std::time_t now = Now();
-  for (OutboxEntry& entry : outbox_.List()) {
+  for (OutboxEntry& entry : outbox_.List(nullptr, /*drop_cut_short=*/true)) {
     if (!entry.flagged) {
       unflagged_.push_back(std::move(entry));
       continue;
@@ -25,12 +25,14 @@ void CMailSender::BeginTick() {
 }
 
 void CMailSender::EndTick() {
+  FlushSubmissions();
   CloseSessions();
   in_tick_ = false;
 }
 
 bool CMailSender::Submit(const NotifyMessage& message, const std::function<bool()>& flag) {
-  OutboxEntry entry;
+  Submission submission;
+  OutboxEntry& entry = submission.entry;
   entry.rule_id = message.rule_id;
   entry.record = message.record;
   entry.table_id = message.table_id;
@@ -39,18 +41,57 @@ bool CMailSender::Submit(const NotifyMessage& message, const std::function<bool(
   entry.body = message.body;
   entry.recipients = message.recipients;
   entry.created = Now();
-  std::string error;
-  if (!outbox_.Add(entry, &error)) {
-    LogLine(Format(kNotQueuedLine, static_cast<long>(message.rule_id), message.record,
-                   host::OneLine(error).c_str()));
-    return false;
-  }
-  if (!flag()) return true;
-  // Should the rename fail, the entry is delivered all the same and its
-  // file removed under its first name.
-  outbox_.MarkFlagged(entry, &error);
-  DeliverEntry(entry);
+  submission.flag = flag;
+  submissions_.push_back(std::move(submission));
+  if (submissions_.size() >= kSubmitBatch) FlushSubmissions();
   return true;
+}
+
+void CMailSender::FlushSubmissions() {
+  if (submissions_.empty()) return;
+  std::vector<Submission> batch = std::move(submissions_);
+  submissions_.clear();
+  auto not_queued = [this](const OutboxEntry& entry, const std::string& error) {
+    LogLine(Format(kNotQueuedLine, static_cast<long>(entry.rule_id), entry.record,
+                   host::OneLine(error).c_str()));
+  };
+  std::vector<Submission*> written;
+  std::string error;
+  for (Submission& submission : batch) {
+    if (outbox_.Add(submission.entry, &error, /*sync=*/false)) {
+      written.push_back(&submission);
+    } else {
+      not_queued(submission.entry, error);
+    }
+  }
+  if (written.empty()) return;
+  if (!outbox_.Sync(&error)) {
+    // Not durable: flagging them could lose them in a crash. They go, and
+    // their records are selected again at the next tick.
+    for (Submission* submission : written) {
+      not_queued(submission->entry, error);
+      outbox_.Remove(submission->entry, nullptr);
+    }
+    return;
+  }
+  // Every flag first: a stop between two deliveries then leaves only flagged
+  // messages, which the next start delivers without composing them again.
+  std::vector<Submission*> flagged;
+  for (Submission* submission : written) {
+    if (!submission->flag()) continue;  // waits, unflagged, for the next tick
+    flagged.push_back(submission);
+  }
+  // A message delivered at once leaves under its first name: renaming it
+  // first would cost a disk operation for nothing. Should the engine die
+  // before the removal, the next start finds its flag and delivers it again,
+  // as any message in flight.
+  for (Submission* submission : flagged) {
+    if (StopRequested()) {
+      outbox_.MarkFlagged(submission->entry, &error);
+      continue;
+    }
+    DeliverEntry(submission->entry);
+  }
 }
 
 void CMailSender::ReconcileUnflagged(
@@ -103,6 +144,17 @@ void CMailSender::DeliverEntry(OutboxEntry& entry) {
   entry.next_attempt = now + RetryDelay(entry.attempts, first_retry_delay_);
   // Should the new state not be written, the entry is tried again as it was:
   // the recipients already served may get the message twice, none loses it.
+  if (!entry.flagged) {
+    // Its record is flagged by now: it waits as a flagged entry.
+    OutboxEntry first = entry;
+    entry.flagged = true;
+    if (outbox_.Update(entry, &error)) {
+      outbox_.Remove(first, &error);
+    } else {
+      entry.flagged = false;
+    }
+    return;
+  }
   outbox_.Update(entry, &error);
 }
 

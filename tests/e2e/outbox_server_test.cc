@@ -263,10 +263,10 @@ TEST_F(OutboxServerTest, FullDiskSendsNothingUnflaggedAndEverythingOnceAfterSpac
   std::filesystem::create_directories(Outbox());
   // A tiny file system for the outbox, filled up; where mounting is not
   // allowed, a file in the outbox's place refuses every write alike.
-  const bool mounted = ::mount("tmpfs", Outbox().c_str(), "tmpfs", 0, "size=16k") == 0;
+  const bool mounted = ::mount("tmpfs", Outbox().c_str(), "tmpfs", 0, "size=256k") == 0;
   if (mounted) {
     std::ofstream filler(Outbox() + "/filler", std::ios::binary);
-    filler << std::string(64 * 1024, 'x');
+    filler << std::string(1024 * 1024, 'x');
   } else {
     std::filesystem::remove(Outbox());
     std::ofstream(Outbox()) << "in the way";

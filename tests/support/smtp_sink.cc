@@ -72,7 +72,7 @@ std::string ReceivedMail::RawBody() const {
   return end == std::string::npos ? "" : data.substr(end + 4);
 }
 
-SmtpSink::SmtpSink(int port) : dir_(MakeTempDir()) {
+SmtpSink::SmtpSink(int port, bool store) : dir_(MakeTempDir()) {
   const std::string port_text = std::to_string(port);
   std::string script = std::string(VIGILO_TEST_SUPPORT_DIR) + "/smtp_sink.py";
   int pipe_fds[2];
@@ -81,7 +81,7 @@ SmtpSink::SmtpSink(int port) : dir_(MakeTempDir()) {
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, pipe_fds[0], 0);
   const char* argv[] = {"/usr/bin/python3", script.c_str(), dir_.c_str(), port_text.c_str(),
-                        nullptr};
+                        store ? "store" : "discard", nullptr};
   int error = ::posix_spawn(&pid_, argv[0], &actions, nullptr,
                             const_cast<char* const*>(argv), environ);
   posix_spawn_file_actions_destroy(&actions);
