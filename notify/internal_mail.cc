@@ -29,7 +29,7 @@ std::string QuoteText(std::string_view text) {
 
 std::string InternalMailLookup(long record_number, std::string_view recipient,
                                std::string_view database_name) {
-  return Format("SELECT * FROM %s WHERE BUGNUM =%d AND TO ='%s' AND [DBNAME] ='%s'",
+  return Format("SELECT BUGNUM FROM %s WHERE BUGNUM =%d AND TO ='%s' AND [DBNAME] ='%s'",
                 kInternalMailTable, static_cast<int>(record_number), QuoteText(recipient).c_str(),
                 QuoteText(database_name).c_str());
 }
@@ -106,16 +106,19 @@ bool CMailSender::WriteInternalMailRow(const std::string& recipient, long record
                                          "record %ld)", recipient.c_str(), record_number));
       return false;
     }
-    std::string date = InternalMailDate();
-    // The update finds the row when it exists; a row that is not there yet
-    // is inserted. One statement on the shared connection in the usual case.
-    statement = InternalMailUpdate(recipient, date, is_new, record_number, database_name,
-                                   message);
-    if (db->ExecuteSQL(statement) == 0) {
-      statement = InternalMailInsert(recipient, date, is_new, record_number, database_name,
-                                     message);
-      db->ExecuteSQL(statement);
+    statement = InternalMailLookup(record_number, recipient, database_name);
+    bool exists;
+    {
+      Recordset lookup;
+      lookup.Open(*db, statement);
+      exists = !lookup.IsEOF();
     }
+    std::string date = InternalMailDate();
+    statement = exists ? InternalMailUpdate(recipient, date, is_new, record_number,
+                                            database_name, message)
+                       : InternalMailInsert(recipient, date, is_new, record_number,
+                                            database_name, message);
+    db->ExecuteSQL(statement);
   } catch (const DbException& error) {
     // The connection may be what failed: the next row opens a new one.
     internal_mail_db_.reset();

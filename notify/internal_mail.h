@@ -22,7 +22,9 @@ std::string InternalMailConnection(std::string_view server_dir);
 // The text with every "'" written twice, for use between single quotes.
 std::string QuoteText(std::string_view text);
 
-// "SELECT * FROM %s WHERE BUGNUM =%d AND TO ='%s' AND [DBNAME] ='%s'"
+// "SELECT BUGNUM FROM %s WHERE BUGNUM =%d AND TO ='%s' AND [DBNAME] ='%s'": only
+// the columns that identify a row are read, so a large table is not loaded
+// whole to learn whether the row exists.
 std::string InternalMailLookup(long record_number, std::string_view recipient,
                                std::string_view database_name);
 // "INSERT INTO %s ([FROM], [TO], [DATE], ISNEW, STATUS, BUGNUM, [DBNAME],

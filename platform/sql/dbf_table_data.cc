@@ -368,12 +368,24 @@ std::shared_ptr<const EqIndex> DbfTableData::Index(int column) {
   for (uint32_t r = 0; r < rows_; ++r) {
     if (slot_of[r] != UINT32_MAX) index->rows[fill[slot_of[r]]++] = r;
   }
+  index->built_rows = rows_;
   c.index = index;
   return index;
 }
 
 void DbfTableData::DropIndexes() {
   for (Column& c : columns_) c.index.reset();
+}
+
+void DbfTableData::DropIndexesAfterAppend() {
+  for (Column& c : columns_) {
+    // A long tail would make every look-up slow: past it the index is built
+    // anew.
+    if (c.kind != ColumnKind::kInteger ||
+        (c.index && rows_ - c.index->built_rows > std::max<uint32_t>(256, rows_ / 16))) {
+      c.index.reset();
+    }
+  }
 }
 
 }  // namespace vigilo::sql

@@ -52,6 +52,10 @@ struct EqIndex {
   std::unordered_map<std::string_view, uint32_t> text_slots;  // text columns
   std::vector<uint32_t> starts;
   std::vector<uint32_t> rows;
+  // Rows appended after the index was built (from built_rows on) are not in
+  // it; a look-up reads them as well, so appending keeps an integer column's
+  // index instead of rebuilding it for every new row.
+  uint32_t built_rows = 0;
   size_t distinct() const { return starts.empty() ? 0 : starts.size() - 1; }
 };
 
@@ -147,6 +151,10 @@ class DbfTableData {
   std::string KeyOfValues(const std::vector<CellValue>& values, uint32_t row) const;
   void BuildKeySet();
   void DropIndexes();
+  // After an append: text indexes view the column's text storage, which the
+  // new row may have moved, so they go; integer indexes stay, the new row
+  // being read as part of their tail.
+  void DropIndexesAfterAppend();
   void AfterWrite();
 
   std::string path_;

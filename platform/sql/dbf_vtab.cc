@@ -44,6 +44,10 @@ struct DbfCursor {
   std::shared_ptr<const EqIndex> index;  // set when reading by index
   size_t pos = 0;                        // row (scan) or index position
   size_t end = 0;
+  // Rows appended after the index was built, read (as a scan) once the
+  // index's range is done.
+  size_t tail = 0;
+  size_t tail_end = 0;
 };
 
 DbfVtab* VtabOf(sqlite3_vtab* v) { return reinterpret_cast<DbfVtab*>(v); }
@@ -200,7 +204,15 @@ bool CurrentDeleted(DbfCursor* cur) {
 }
 
 void SkipDeleted(DbfCursor* cur) {
-  while (cur->pos < cur->end && CurrentDeleted(cur)) ++cur->pos;
+  while (true) {
+    while (cur->pos < cur->end && CurrentDeleted(cur)) ++cur->pos;
+    if (cur->pos < cur->end || !cur->index || cur->tail >= cur->tail_end) return;
+    // The index's range is done: the rows appended after it was built follow
+    // (SQLite checks their values itself).
+    cur->index.reset();
+    cur->pos = cur->tail;
+    cur->end = cur->tail_end;
+  }
 }
 
 // The range of index entries equal to the value, empty when the value cannot
@@ -262,6 +274,8 @@ int DbfFilter(sqlite3_vtab_cursor* c, int idx_num, const char* idx_str, int argc
       int column = idx_num - 1;
       cur->index = cur->data->Index(column);
       LookUp(cur, *cur->index, cur->data->Kind(column), argv[0]);
+      cur->tail = cur->index->built_rows;
+      cur->tail_end = cur->data->RowCount();
     } else {
       cur->pos = 0;
       cur->end = cur->data->RowCount();

@@ -18,7 +18,7 @@ using testing::Installation;
 
 TEST(InternalMailStatementTest, StatementsAreWrittenAsTheProductReadsThem) {
   EXPECT_EQ(InternalMailLookup(42, "ann", "BUGS.DBF"),
-            "SELECT * FROM ORVKPOST WHERE BUGNUM =42 AND TO ='ann' AND [DBNAME] ='BUGS.DBF'");
+            "SELECT BUGNUM FROM ORVKPOST WHERE BUGNUM =42 AND TO ='ann' AND [DBNAME] ='BUGS.DBF'");
   EXPECT_EQ(InternalMailInsert("ann", "12/08/2026", 1, 42, "BUGS.DBF", ""),
             "INSERT INTO ORVKPOST ([FROM], [TO], [DATE], ISNEW, STATUS, BUGNUM, [DBNAME], MESSAGE) "
             "VALUES ('VIGILO', 'ann', '12/08/2026',1,'*',42,'BUGS.DBF','')");
@@ -31,7 +31,7 @@ TEST(InternalMailStatementTest, StatementsAreWrittenAsTheProductReadsThem) {
 
 TEST(InternalMailStatementTest, ApostrophesAreDoubled) {
   EXPECT_EQ(InternalMailLookup(7, "o'brien", "Bob's.DBF"),
-            "SELECT * FROM ORVKPOST WHERE BUGNUM =7 AND TO ='o''brien' AND [DBNAME] ='Bob''s.DBF'");
+            "SELECT BUGNUM FROM ORVKPOST WHERE BUGNUM =7 AND TO ='o''brien' AND [DBNAME] ='Bob''s.DBF'");
   EXPECT_THAT(InternalMailInsert("o'brien", "d", 1, 7, "Bob's.DBF", "it's"),
               HasSubstr("VALUES ('VIGILO', 'o''brien', 'd',1,'*',7,'Bob''s.DBF','it''s')"));
 }
