@@ -67,6 +67,9 @@ int FileSystem::Rename(const std::string& from, const std::string& to) {
   return ::rename(from.c_str(), to.c_str());
 }
 int FileSystem::Unlink(const std::string& path) { return ::unlink(path.c_str()); }
+int FileSystem::Access(const std::string& path, int mode) {
+  return ::access(path.c_str(), mode);
+}
 
 int FileSystemWrapper::Open(const std::string& path, int flags, mode_t mode) {
   return target_.Open(path, flags, mode);
@@ -98,6 +101,9 @@ int FileSystemWrapper::Rename(const std::string& from, const std::string& to) {
   return target_.Rename(from, to);
 }
 int FileSystemWrapper::Unlink(const std::string& path) { return target_.Unlink(path); }
+int FileSystemWrapper::Access(const std::string& path, int mode) {
+  return target_.Access(path, mode);
+}
 
 FileSystem& RealFileSystem() {
   static FileSystem real;

@@ -70,6 +70,9 @@ class FileSystem {
   virtual int RecordLock(int fd, int command, struct flock* lock);
   virtual int Rename(const std::string& from, const std::string& to);
   virtual int Unlink(const std::string& path);
+  // access(2): whether the file exists (F_OK) or may be read (R_OK) or
+  // written (W_OK).
+  virtual int Access(const std::string& path, int mode);
 };
 
 // Forwards every call to another file system; tests derive from it and
@@ -92,6 +95,7 @@ class FileSystemWrapper : public FileSystem {
   int RecordLock(int fd, int command, struct flock* lock) override;
   int Rename(const std::string& from, const std::string& to) override;
   int Unlink(const std::string& path) override;
+  int Access(const std::string& path, int mode) override;
 
  protected:
   FileSystem& target() { return target_; }

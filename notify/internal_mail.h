@@ -3,9 +3,10 @@
 // engine): one row per (record number, recipient, database name), updated in
 // place when it exists and inserted otherwise. The database name is part of
 // the row's identity so that notices of two tables about the same record
-// number for the same user are two rows (the row format is unchanged). Every text between single quotes has its
-// apostrophes doubled, so a recipient or database name holding one is written
-// as it is instead of breaking the statement.
+// number for the same user are two rows (the row format is unchanged). Every
+// text between single quotes has its apostrophes doubled, so a recipient or
+// database name holding one is written as it is instead of breaking the
+// statement.
 #pragma once
 
 #include <string>

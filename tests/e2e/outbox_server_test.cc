@@ -32,15 +32,15 @@
 namespace vigilo::e2e {
 namespace {
 
-using demo::FieldSpec;
+using demo::FieldDescription;
 using demo::Installation;
-using demo::InstallationSpec;
-using demo::RecordSpec;
-using demo::RuleSpec;
-using demo::TableSpec;
+using demo::InstallationDescription;
+using demo::RecordDescription;
+using demo::RuleDescription;
+using demo::TableDescription;
 
-RuleSpec Rule(long id, const std::string& table, const std::string& users) {
-  RuleSpec rule;
+RuleDescription Rule(long id, const std::string& table, const std::string& users) {
+  RuleDescription rule;
   rule.rule_id = id;
   rule.db_type = 0;
   rule.dsn = "ORVIK";
@@ -52,15 +52,15 @@ RuleSpec Rule(long id, const std::string& table, const std::string& users) {
   return rule;
 }
 
-TableSpec Table(const std::string& name, long records, const std::string& status) {
-  TableSpec table;
+TableDescription Table(const std::string& name, long records, const std::string& status) {
+  TableDescription table;
   table.name = name;
   table.fields = {
-      FieldSpec{"Title", demo::kFieldText, 30, {}, demo::kFlagDefault, false, ""},
-      FieldSpec{"Status", demo::kFieldText, 10, {}, demo::kFlagDefault, true, ""},
+      FieldDescription{"Title", demo::kFieldText, 30, {}, demo::kFlagDefault, false, ""},
+      FieldDescription{"Status", demo::kFieldText, 10, {}, demo::kFlagDefault, true, ""},
   };
   for (long id = 1; id <= records; ++id) {
-    table.records.push_back(RecordSpec{id,
+    table.records.push_back(RecordDescription{id,
                                        Format("Changed by jsmith (%ld)", id),
                                        {{"Title", Format("Item %ld", id)}, {"Status", status}},
                                        "",
@@ -121,9 +121,9 @@ class SilentServer {
 
 class OutboxServerTest : public ::testing::Test {
  protected:
-  void Install(std::vector<TableSpec> tables, std::vector<RuleSpec> rules, int smtp_port) {
-    InstallationSpec description;
-    description.projects = {demo::ProjectSpec{"Proj", "", std::move(tables)}};
+  void Install(std::vector<TableDescription> tables, std::vector<RuleDescription> rules, int smtp_port) {
+    InstallationDescription description;
+    description.projects = {demo::ProjectDescription{"Proj", "", std::move(tables)}};
     description.users = {{"ann", "", 0, "ann", "Ann A."},
                          {"bob", "", 5, "bob@example.org", "Bob B."}};
     description.rules = std::move(rules);
