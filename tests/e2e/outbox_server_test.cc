@@ -338,7 +338,7 @@ TEST_F(OutboxServerTest, KilledAtManyPointsEveryRecordIsMailedAndDuplicatesStayB
   // Kills spread over start-up, composition, outbox writes, flag inserts and
   // delivery: a run is killed after a random part of a typical tick.
   while (kills < 24) {
-    std::uniform_int_distribution<int> delay_ms(30, 900);
+    std::uniform_int_distribution<int> delay_ms(20, 300);
     const pid_t pid = Start(/*once=*/true);
     std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms(random)));
     int status = 0;
