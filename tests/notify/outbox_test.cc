@@ -258,6 +258,22 @@ TEST_F(OutboxDeliveryTest, OutboxThatCannotBeWrittenSendsAndFlagsNothing) {
   EXPECT_EQ(sink.WaitForMessages(1).size(), 1u);
 }
 
+TEST_F(OutboxDeliveryTest, SmtpRecipientsWithSmtpOffGiveOneLinePerMessage) {
+  CMailSender::Options options;
+  options.log = &log_;
+  sender_ = std::make_unique<CMailSender>(std::move(options));  // no "SMTP Mail" key
+  sender_->InitMailSystems();
+  ASSERT_FALSE(sender_->smtp_ready());
+  Tick(*sender_, {Message(1, "SMTP:ann@example.org,SMTP:bob@example.org"),
+                  Message(2, "SMTP:ann@example.org")});
+  EXPECT_EQ(log_.Text(),
+            "Mail not sent (SMTP) : SMTP is not set up , Rule ID : 6 , Record# 1 , to "
+            "SMTP:ann@example.org,SMTP:bob@example.org \r\n"
+            "Mail not sent (SMTP) : SMTP is not set up , Rule ID : 6 , Record# 2 , to "
+            "SMTP:ann@example.org \r\n");
+  EXPECT_THAT(Pending(), IsEmpty());
+}
+
 // A disk with no room left: every write fails as a full disk does.
 class FullDisk : public FileSystemWrapper {
  public:
