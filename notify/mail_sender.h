@@ -25,6 +25,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -169,6 +170,10 @@ class CMailSender {
   void ReconcileUnflagged(const std::string& table_id,
                           const std::function<bool(int32_t rule_id)>& known,
                           const std::function<bool(int32_t rule_id, long long record)>& flag);
+  // Names a table that has notification rules in this engine (at rule load).
+  // At the end of a tick, a message a crash left unflagged for a table that
+  // is no longer watched is delivered: nothing can compose it again.
+  void WatchTable(const std::string& table_id) { watched_tables_.insert(table_id); }
   // Tries the entry's remaining recipients now; removes the entry when none
   // is left, gives it up when its lifetime ran out, else schedules a retry.
   void DeliverEntry(OutboxEntry& entry);
@@ -289,6 +294,7 @@ class CMailSender {
   std::function<bool()> stop_requested_;
   bool in_tick_ = false;
   std::vector<OutboxEntry> unflagged_;  // kept by BeginTick
+  std::set<std::string> watched_tables_;
   struct Submission {
     OutboxEntry entry;
     std::function<bool()> flag;

@@ -26,6 +26,14 @@ void CMailSender::BeginTick() {
 
 void CMailSender::EndTick() {
   FlushSubmissions();
+  // Left-overs of tables no rule watches any more: no flag to write.
+  for (OutboxEntry& entry : unflagged_) {
+    if (watched_tables_.count(entry.table_id) != 0 || StopRequested()) continue;
+    std::string error;
+    outbox_.MarkFlagged(entry, &error);
+    DeliverEntry(entry);
+  }
+  unflagged_.clear();
   CloseSessions();
   in_tick_ = false;
 }

@@ -63,7 +63,10 @@ bool FlagOneRecord(CProjectTable& table, long long form_id, int32_t rule_id, boo
 void PrepareNotifyRecipients(CProjectTable& table, CNotifyRule& rule) {
   BuildReportColumns(rule, table.names().ini_path, table.names().directory, table.name(),
                      table.field_defs);
-  if (table.mail_sender != nullptr) ResolveRuleRecipients(*table.mail_sender, rule);
+  if (table.mail_sender != nullptr) {
+    ResolveRuleRecipients(*table.mail_sender, rule);
+    table.mail_sender->WatchTable(table.key());
+  }
 }
 
 }  // namespace vigilo

@@ -212,6 +212,7 @@ TEST_F(OutboxDeliveryTest, EntryLeftUnflaggedByACrashGetsItsFlagNotASecondMessag
   ASSERT_TRUE(Outbox(Outbox::DirectoryOf(install_.server_dir())).Add(left, &error)) << error;
 
   CMailSender& sender = Start(sink.port());
+  sender.WatchTable(left.table_id);
   sender.BeginTick();
   // Not delivered before its record is known to be flagged.
   EXPECT_TRUE(sink.WaitForMessages(1, std::chrono::milliseconds(300)).empty());
@@ -239,6 +240,25 @@ TEST_F(OutboxDeliveryTest, EntryLeftUnflaggedByACrashGetsItsFlagNotASecondMessag
   const auto mail = sink.WaitForMessages(2, std::chrono::milliseconds(1000));
   ASSERT_EQ(mail.size(), 1u);
   EXPECT_EQ(mail[0].subject, "left behind");
+  EXPECT_THAT(Pending(), IsEmpty());
+}
+
+TEST_F(OutboxDeliveryTest, EntryLeftUnflaggedForATableNoLongerWatchedIsDelivered) {
+  test::SmtpSink sink;
+  OutboxEntry left;
+  left.rule_id = 9;
+  left.record = 4;
+  left.table_id = "0\\ORVIK\\Proj\\Gone";
+  left.subject = "of a table without rules now";
+  left.recipients = "SMTP:ann@example.org";
+  std::string error;
+  ASSERT_TRUE(Outbox(Outbox::DirectoryOf(install_.server_dir())).Add(left, &error)) << error;
+  CMailSender& sender = Start(sink.port());
+  sender.WatchTable("0\\ORVIK\\Proj\\Bugs");
+  Tick(sender);
+  const auto mail = sink.WaitForMessages(1);
+  ASSERT_EQ(mail.size(), 1u);
+  EXPECT_EQ(mail[0].subject, "of a table without rules now");
   EXPECT_THAT(Pending(), IsEmpty());
 }
 
