@@ -152,5 +152,34 @@ TEST_F(MapiDeliveryTest, ServerDownLeavesOneRunLogLinePerMessage) {
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1);
 }
 
+TEST_F(MapiDeliveryTest, ProviderMessagesWaitInTheOutboxUntilTheServerIsBack) {
+  const int port = test::UnusedPort();
+  WriteProfileString(install_.program_dir() + "/vigtab.ini", "OPTIONS", kMailRetryDelayKey, "0");
+  CMailSender& sender = Sender(Format("smtp://127.0.0.1:%d", port));
+  NotifyMessage message;
+  message.rule_id = 3;
+  message.record = 12;
+  message.table_id = "0\\ORVIK\\Proj\\Bugs";
+  message.subject = "VIGILO Rule# 3 , Record# 12 of 0\\ORVIK\\Proj\\Bugs";
+  message.body = "body";
+  message.recipients = "John Smith,CCMAIL:carl@example.org";
+  sender.BeginTick();
+  sender.Submit(message, [] { return true; });
+  sender.EndTick();
+  std::vector<OutboxEntry> pending = sender.outbox().List();
+  ASSERT_EQ(pending.size(), 1u);
+  EXPECT_EQ(pending[0].last_transport, "MAPI");
+  EXPECT_EQ(pending[0].recipients, "CCMAIL:carl@example.org,John Smith");
+
+  test::SmtpSink sink(port);
+  sender.BeginTick();
+  sender.EndTick();
+  std::vector<test::ReceivedMail> mail = sink.WaitForMessages(2);
+  ASSERT_EQ(mail.size(), 2u);
+  EXPECT_THAT(mail[0].recipients, ElementsAre("carl@example.org"));
+  EXPECT_THAT(mail[1].recipients, ElementsAre("john@example.org"));
+  EXPECT_TRUE(sender.outbox().List().empty());
+}
+
 }  // namespace
 }  // namespace vigilo
