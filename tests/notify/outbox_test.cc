@@ -17,6 +17,7 @@
 #include "data/clock.h"
 #include "data/log_stream.h"
 #include "notify/mail_sender.h"
+#include "platform/xbase/dbf_table.h"
 #include "tests/notify/notify_fixture.h"
 #include "tests/support/smtp_sink.h"
 
@@ -292,6 +293,35 @@ TEST_F(OutboxDeliveryTest, SmtpRecipientsWithSmtpOffGiveOneLinePerMessage) {
             "Mail not sent (SMTP) : SMTP is not set up , Rule ID : 6 , Record# 2 , to "
             "SMTP:ann@example.org \r\n");
   EXPECT_THAT(Pending(), IsEmpty());
+}
+
+TEST_F(OutboxDeliveryTest, InternalMailRowThatCannotBeWrittenIsWrittenAtALaterTick) {
+  WriteProfileString(install_.program_dir() + "/vigtab.ini", "OPTIONS", kMailRetryDelayKey, "0");
+  test::SmtpSink sink;
+  CMailSender& sender = Start(sink.port());
+  // No ORVKPOST yet: the row fails, the SMTP recipient is served at once.
+  Tick(sender, {Message(9, "ORVIK:ann,SMTP:bob@example.org")});
+  EXPECT_EQ(sink.WaitForMessages(1).size(), 1u);
+  std::vector<OutboxEntry> pending = Pending();
+  ASSERT_EQ(pending.size(), 1u);
+  EXPECT_EQ(pending[0].recipients, "ORVIK:ann");
+  EXPECT_EQ(pending[0].last_transport, "ORVIK");
+
+  DbfTable::Create(install_.server_dir() + "/ORVKPOST.dbf",
+                   {{"FROM", 'C', 10}, {"TO", 'C', 40}, {"DATE", 'C', 10}, {"ISNEW", 'N', 1},
+                    {"STATUS", 'C', 1}, {"BUGNUM", 'N', 10}, {"DBNAME", 'C', 40},
+                    {"MESSAGE", 'C', 80}})
+      ->Close();
+  Tick(sender);
+  EXPECT_THAT(Pending(), IsEmpty());
+  auto table = DbfTable::Open(install_.server_dir() + "/ORVKPOST.dbf", false);
+  ASSERT_TRUE(table->GoFirst());
+  EXPECT_EQ(table->Text(1), "ann");
+  EXPECT_EQ(table->FieldLong(5), 9);
+  EXPECT_EQ(table->Text(6), "Bugs.DBF");
+  EXPECT_FALSE(table->Skip());
+  // The SMTP recipient was not sent the message again.
+  EXPECT_EQ(sink.WaitForMessages(2, std::chrono::milliseconds(300)).size(), 1u);
 }
 
 // A disk with no room left: every write fails as a full disk does.
