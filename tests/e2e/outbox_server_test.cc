@@ -335,18 +335,35 @@ TEST_F(OutboxServerTest, KilledAtManyPointsEveryRecordIsMailedAndDuplicatesStayB
   Install({Table("Bugs", kRecords, "Closed")}, {Rule(1, "Bugs", "bob")}, sink.port());
   std::mt19937 random(18);
   int kills = 0;
-  // Kills spread over start-up, composition, outbox writes, flag inserts and
-  // delivery: a run is killed after a random part of a typical tick.
+  // Each run is killed a random while after its second message arrived: by
+  // then the message a previous kill may have caught in flight (the first a
+  // run delivers) is settled, so no record can be caught in flight twice.
+  // The kills still fall on every phase of the batches that follow:
+  // composition, outbox writes, flag inserts and delivery.
   while (kills < 24) {
-    std::uniform_int_distribution<int> delay_ms(20, 300);
+    std::uniform_int_distribution<int> delay_ms(0, 250);
+    const size_t before = sink.Count();
     const pid_t pid = Start(/*once=*/true);
-    std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms(random)));
     int status = 0;
-    if (::waitpid(pid, &status, WNOHANG) == 0) {
-      ::kill(pid, SIGKILL);
-      ::waitpid(pid, &status, 0);
-      ++kills;
-    } else if (PerRecord(sink.Messages()).size() == kRecords) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    bool ended = false;
+    while (sink.Count() < before + 2 && std::chrono::steady_clock::now() < deadline) {
+      if (::waitpid(pid, &status, WNOHANG) == pid) {
+        ended = true;
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    if (!ended) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms(random)));
+      if (::waitpid(pid, &status, WNOHANG) == 0) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+        ++kills;
+        continue;
+      }
+    }
+    if (PerRecord(sink.Messages()).size() == kRecords) {
       break;  // finished before it could be killed: nothing left to interrupt
     }
   }

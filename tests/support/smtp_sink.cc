@@ -140,6 +140,14 @@ std::string SmtpSink::WriteMsmtpConfig(const std::string& path) const {
   return "msmtp -C " + path + " -t";
 }
 
+size_t SmtpSink::Count() const {
+  size_t count = 0;
+  for (const auto& entry : fs::directory_iterator(dir_)) {
+    if (entry.path().extension() == ".envelope") ++count;
+  }
+  return count;
+}
+
 std::vector<ReceivedMail> SmtpSink::Messages() const {
   std::vector<fs::path> envelopes;
   for (const auto& entry : fs::directory_iterator(dir_)) {

@@ -52,6 +52,8 @@ class SmtpSink {
   // returns the sendmail-compatible command that uses it: "msmtp -C PATH -t".
   std::string WriteMsmtpConfig(const std::string& path) const;
 
+  // How many messages were stored so far (cheaper than Messages()).
+  size_t Count() const;
   // Every message stored so far, in arrival order.
   std::vector<ReceivedMail> Messages() const;
   // Waits until at least count messages arrived or the time is up; returns
