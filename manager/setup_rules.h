@@ -37,6 +37,7 @@ inline constexpr const char* kEditButton = "&Edit";
 inline constexpr const char* kReplaceButton = "&Replace";
 inline constexpr const char* kPrintRulesButton = "&Print";
 inline constexpr const char* kDeleteButton = "&Delete";
+inline constexpr const char* kSetupHelpButton = "&Help";
 inline constexpr const char* kCloseButton = "&Close";
 inline constexpr const char* kRunAlwaysCheck = "R&un Always";
 inline constexpr int kSetupRulesHelpTopic = 632;

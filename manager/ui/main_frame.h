@@ -13,6 +13,7 @@
 #include <QMainWindow>
 
 #include "manager/prompts.h"
+#include "manager/ui/rule_printing_view.h"
 
 class QAction;
 class QLabel;
@@ -31,6 +32,8 @@ class CMainFrame : public QMainWindow {
   bool server_running() const { return server_running_; }
 
   void SetServerRunning(bool running);
+  // Where File > Print prints (the print dialog unless a test says otherwise).
+  void set_printer_chooser(PrinterChooser choose) { choose_printer_ = std::move(choose); }
   // Pane 0 is the message pane; 1 to 3 are the indicator panes.
   void SetPaneText(int pane, const QString& text);
   QString PaneText(int pane) const;
@@ -44,6 +47,8 @@ class CMainFrame : public QMainWindow {
   void UpdateCommands();
 
   void OnSetupRules();
+  void OnViewRules();
+  void OnPrint(bool preview);
   void OnOptions();
 
   Prompts& prompts_;
@@ -51,6 +56,7 @@ class CMainFrame : public QMainWindow {
   QToolBar* toolbar_ = nullptr;
   QLabel* indicators_[3] = {};
   bool server_running_ = false;
+  PrinterChooser choose_printer_;
 };
 
 }  // namespace vigilo
