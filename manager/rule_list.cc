@@ -1,7 +1,7 @@
 #include "manager/rule_list.h"
 
 #include <algorithm>
-#include <cctype>
+#include <cstdint>
 #include <iterator>
 
 #include "common/format.h"
@@ -10,17 +10,14 @@
 namespace vigilo {
 namespace {
 
-// Negative, zero or positive as a sorts before, with or after b, letter case
-// ignored.
-int CompareNoCase(const std::string& a, const std::string& b) {
-  size_t n = std::min(a.size(), b.size());
-  for (size_t i = 0; i < n; ++i) {
-    int ca = std::tolower(static_cast<unsigned char>(a[i]));
-    int cb = std::tolower(static_cast<unsigned char>(b[i]));
-    if (ca != cb) return ca < cb ? -1 : 1;
+// The text with ASCII capitals made small, for comparing without regard to
+// case (the locale's tolower per character costs more than the whole sort).
+std::string Folded(const std::string& text) {
+  std::string folded = text;
+  for (char& c : folded) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
-  if (a.size() == b.size()) return 0;
-  return a.size() < b.size() ? -1 : 1;
+  return folded;
 }
 
 const std::string& ColumnText(const RuleRow& row, RuleColumn column) {
@@ -33,13 +30,6 @@ const std::string& ColumnText(const RuleRow& row, RuleColumn column) {
     case RuleColumn::kRuleId: break;
   }
   return row.condition;
-}
-
-int CompareRows(const RuleRow& a, const RuleRow& b, RuleColumn column) {
-  if (column == RuleColumn::kRuleId) {
-    return a.rule_id < b.rule_id ? -1 : (a.rule_id > b.rule_id ? 1 : 0);
-  }
-  return CompareNoCase(ColumnText(a, column), ColumnText(b, column));
 }
 
 }  // namespace
@@ -79,36 +69,65 @@ std::string RuleCellText(const RuleRow& row, RuleColumn column) {
 }
 
 size_t RuleList::AddLines(const std::vector<std::string>& lines, RuleLineForm form) {
-  size_t room = capacity_ > rows_.size() ? capacity_ - rows_.size() : 0;
+  size_t room = capacity_ > items_.size() ? capacity_ - items_.size() : 0;
   size_t taken = std::min(room, lines.size());
-  rows_.reserve(rows_.size() + taken);
-  for (size_t i = 0; i < taken; ++i) rows_.push_back(ParseRuleLine(lines[i], form));
+  for (size_t i = 0; i < taken; ++i) Append(ParseRuleLine(lines[i], form));
   return lines.size() - taken;
 }
 
-size_t RuleList::AddRows(std::vector<RuleRow> rows) {
-  size_t room = capacity_ > rows_.size() ? capacity_ - rows_.size() : 0;
-  size_t taken = std::min(room, rows.size());
-  rows_.reserve(rows_.size() + taken);
-  std::move(rows.begin(), rows.begin() + static_cast<long>(taken), std::back_inserter(rows_));
-  return rows.size() - taken;
+size_t RuleList::AddRows(OrderedRuleRows rows) {
+  size_t room = capacity_ > items_.size() ? capacity_ - items_.size() : 0;
+  size_t taken = std::min(room, rows.order.size());
+  size_t first = rows_.size();
+  if (rows_.empty()) {
+    rows_ = std::move(rows.rows);
+  } else {
+    std::move(rows.rows.begin(), rows.rows.end(), std::back_inserter(rows_));
+  }
+  // Rows past the capacity stay in the buffer unused until the list is emptied.
+  items_.reserve(items_.size() + taken);
+  for (size_t i = 0; i < taken; ++i) {
+    items_.push_back(static_cast<uint32_t>(first + rows.order[i]));
+  }
+  return rows.order.size() - taken;
 }
 
 bool RuleList::Append(RuleRow row) {
   if (full()) return false;
+  // A buffer left full of removed rows is compacted first.
+  if (rows_.size() >= 2 * capacity_) {
+    std::vector<RuleRow> kept;
+    kept.reserve(items_.size());
+    for (uint32_t& item : items_) {
+      kept.push_back(std::move(rows_[item]));
+      item = static_cast<uint32_t>(kept.size() - 1);
+    }
+    rows_.swap(kept);
+  }
   rows_.push_back(std::move(row));
+  items_.push_back(static_cast<uint32_t>(rows_.size() - 1));
   return true;
 }
 
-void RuleList::Remove(size_t item) { rows_.erase(rows_.begin() + static_cast<long>(item)); }
+void RuleList::Remove(size_t item) { items_.erase(items_.begin() + static_cast<long>(item)); }
 
 void RuleList::ColumnClick(RuleColumn column) {
   int index = static_cast<int>(column);
   bool descending = index == sorted_column_;
   sorted_column_ = descending ? -1 : index;
-  std::stable_sort(rows_.begin(), rows_.end(), [&](const RuleRow& a, const RuleRow& b) {
-    int order = CompareRows(a, b, column);
-    return descending ? order > 0 : order < 0;
+
+  if (column == RuleColumn::kRuleId) {
+    std::stable_sort(items_.begin(), items_.end(), [&](uint32_t a, uint32_t b) {
+      return descending ? rows_[b].rule_id < rows_[a].rule_id
+                        : rows_[a].rule_id < rows_[b].rule_id;
+    });
+    return;
+  }
+  // Keys by row; rows of removed items get none and are never compared.
+  std::vector<std::string> keys(rows_.size());
+  for (uint32_t item : items_) keys[item] = Folded(ColumnText(rows_[item], column));
+  std::stable_sort(items_.begin(), items_.end(), [&](uint32_t a, uint32_t b) {
+    return descending ? keys[b] < keys[a] : keys[a] < keys[b];
   });
 }
 

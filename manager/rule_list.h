@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -61,27 +62,37 @@ std::string SixFieldRuleLine(const RuleRow& row);
 // A cell's text: the rule id as a decimal number, the others as stored.
 std::string RuleCellText(const RuleRow& row, RuleColumn column);
 
+// Rules as read from the rule table, in file order, and the order in which a
+// list shows them (positions into rows).
+struct OrderedRuleRows {
+  std::vector<RuleRow> rows;
+  std::vector<uint32_t> order;
+};
+
 class RuleList {
  public:
   explicit RuleList(size_t capacity) : capacity_(capacity) {}
 
   size_t capacity() const { return capacity_; }
-  size_t size() const { return rows_.size(); }
-  bool empty() const { return rows_.empty(); }
-  bool full() const { return rows_.size() >= capacity_; }
-  const RuleRow& row(size_t item) const { return rows_.at(item); }
-  const std::vector<RuleRow>& rows() const { return rows_; }
+  size_t size() const { return items_.size(); }
+  bool empty() const { return items_.empty(); }
+  bool full() const { return items_.size() >= capacity_; }
+  // The row of the item at a list position.
+  const RuleRow& row(size_t item) const { return rows_.at(items_.at(item)); }
 
   // Empties the list (the remembered sort column stays: it belongs to the
   // dialog, not to the rules shown).
-  void Clear() { rows_.clear(); }
+  void Clear() {
+    rows_.clear();
+    items_.clear();
+  }
 
   // Parses the lines and appends one item per line after the existing ones,
   // as far as the capacity allows. Returns the number of lines that did not
   // fit.
   size_t AddLines(const std::vector<std::string>& lines, RuleLineForm form);
-  // The same for rows read from the rule table.
-  size_t AddRows(std::vector<RuleRow> rows);
+  // The same for rows read from the rule table, in their order.
+  size_t AddRows(OrderedRuleRows rows);
   // Appends one row; false when the list is full.
   bool Append(RuleRow row);
   void Remove(size_t item);  // REQUIRES: item < size()
@@ -96,7 +107,12 @@ class RuleList {
 
  private:
   size_t capacity_;
+  // The row buffer, and per list item (in list order) its row there: sorting
+  // moves items, never rows. A removed item's row stays unused in the buffer
+  // until the list is emptied, so the buffer may hold up to twice the
+  // capacity after many removals.
   std::vector<RuleRow> rows_;
+  std::vector<uint32_t> items_;
   int sorted_column_ = -1;
 };
 

@@ -3,7 +3,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <functional>
 #include <memory>
+#include <numeric>
+#include <utility>
 
 #include "common/format.h"
 #include "platform/xbase/dbf_query.h"
@@ -43,25 +47,54 @@ std::unique_ptr<DbfTable> OpenForReading(const std::string& path) {
   }
 }
 
-// Calls visit for every record meeting the filter, in the order of the order
-// expression. Errors (a damaged table, a filter the table cannot evaluate)
-// end the reading; what was read so far stands.
+// Calls visit for every record meeting the filter, in record order (the
+// query then reads the file block by block; an ordered query would read a
+// block per record). Errors (a damaged table, a filter the table cannot
+// evaluate) end the reading; what was read so far stands.
 template <typename Visit>
-void ForEachMatch(const std::string& path, const std::string& filter, const char* order,
-                  Visit&& visit) {
+void ForEachMatch(const std::string& path, const std::string& filter, Visit&& visit,
+                  const std::function<void(size_t)>& reserve = [](size_t) {}) {
   std::unique_ptr<DbfTable> table = OpenForReading(path);
   if (!table) return;
   try {
     RuleFields fields(*table);
-    table->SelectTag(table->TagByName("RuleId"));
+    reserve(table->RecordCount());
     DbfQuery query(*table);
     query.SetQuery(filter);
-    query.SetRelationOrder(order);
     for (bool found = query.QueryFirst(); found; found = query.QueryNext()) {
       visit(*table, fields);
     }
   } catch (const std::exception&) {
   }
+}
+
+// Texts compared as the table orders its character fields: byte by byte, as
+// if both were blank-padded to one width.
+bool PaddedLess(const std::string& a, const std::string& b) {
+  size_t n = std::max(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    unsigned char ca = i < a.size() ? static_cast<unsigned char>(a[i]) : ' ';
+    unsigned char cb = i < b.size() ? static_cast<unsigned char>(b[i]) : ' ';
+    if (ca != cb) return ca < cb;
+  }
+  return false;
+}
+
+// A character field's text without its trailing blanks, made once.
+std::string CharText(DbfTable& table, int index) {
+  if (table.Field(index).type != 'C') return table.Text(index);
+  std::string_view raw = table.Raw(index);
+  size_t end = raw.find_last_not_of(' ');
+  return std::string(raw.substr(0, end == std::string_view::npos ? 0 : end + 1));
+}
+
+// The rows' positions stably ordered by less.
+template <typename Less>
+std::vector<uint32_t> StableOrder(size_t count, Less less) {
+  std::vector<uint32_t> order(count);
+  std::iota(order.begin(), order.end(), 0u);
+  std::stable_sort(order.begin(), order.end(), less);
+  return order;
 }
 
 }  // namespace
@@ -86,21 +119,26 @@ bool RuleTableOpensForReadWrite(const std::string& path) {
   return true;
 }
 
-std::vector<RuleRow> ReadAllRules(const std::string& path) {
-  std::vector<RuleRow> rows;
-  ForEachMatch(path, Format("(RuleId > %ld)", 0L), "DbTable",
-               [&](DbfTable& table, const RuleFields& f) {
-                 RuleRow row;
-                 row.rule_id = table.FieldLong(f.rule_id);
-                 row.table = table.Text(f.db_table);
-                 row.action = table.Text(f.action);
-                 row.target = table.Text(f.target);
-                 row.values = table.Text(f.values);
-                 row.condition = table.Text(f.cond);
-                 row.flag = table.FieldLong(f.flag);
-                 rows.push_back(std::move(row));
-               });
-  return rows;
+OrderedRuleRows ReadAllRules(const std::string& path) {
+  OrderedRuleRows read;
+  std::vector<RuleRow>& rows = read.rows;
+  ForEachMatch(path, Format("(RuleId > %ld)", 0L),
+               [&](DbfTable& t, const RuleFields& f) {
+                 RuleRow& row = rows.emplace_back();
+                 row.rule_id = t.FieldLong(f.rule_id);
+                 row.table = CharText(t, f.db_table);
+                 row.action = CharText(t, f.action);
+                 row.target = CharText(t, f.target);
+                 row.values = CharText(t, f.values);
+                 row.condition = CharText(t, f.cond);
+                 row.flag = t.FieldLong(f.flag);
+               },
+               [&](size_t count) { rows.reserve(count); });
+  // Ordered by DbTable; rules of one table in file order.
+  read.order = StableOrder(rows.size(), [&](uint32_t a, uint32_t b) {
+    return PaddedLess(rows[a].table, rows[b].table);
+  });
+  return read;
 }
 
 std::string TableRulesFilter(long kind, const std::string& dsn, const std::string& table) {
@@ -109,21 +147,25 @@ std::string TableRulesFilter(long kind, const std::string& dsn, const std::strin
       kind, dsn.c_str(), table.c_str());
 }
 
-std::vector<RuleRow> ReadTableRules(const std::string& path, long kind, const std::string& dsn,
-                                    const std::string& table) {
-  std::vector<RuleRow> rows;
-  ForEachMatch(path, TableRulesFilter(kind, dsn, table), "RuleId",
+OrderedRuleRows ReadTableRules(const std::string& path, long kind, const std::string& dsn,
+                               const std::string& table) {
+  OrderedRuleRows read;
+  std::vector<RuleRow>& rows = read.rows;
+  ForEachMatch(path, TableRulesFilter(kind, dsn, table),
                [&](DbfTable& t, const RuleFields& f) {
-                 RuleRow row;
+                 RuleRow& row = rows.emplace_back();
                  row.rule_id = t.FieldLong(f.rule_id);
-                 row.action = t.Text(f.action);
-                 row.target = t.Text(f.target);
-                 row.values = t.Text(f.values);
-                 row.condition = t.Text(f.cond);
+                 row.action = CharText(t, f.action);
+                 row.target = CharText(t, f.target);
+                 row.values = CharText(t, f.values);
+                 row.condition = CharText(t, f.cond);
                  row.flag = t.FieldLong(f.flag);
-                 rows.push_back(std::move(row));
-               });
-  return rows;
+               },
+               [&](size_t count) { rows.reserve(count); });
+  read.order = StableOrder(rows.size(), [&](uint32_t a, uint32_t b) {
+    return rows[a].rule_id < rows[b].rule_id;
+  });
+  return read;
 }
 
 // The summary line keeps its long-standing template, whose "0" flag the
@@ -131,16 +173,22 @@ std::vector<RuleRow> ReadTableRules(const std::string& path, long kind, const st
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat"
 std::vector<std::string> ReadRuleSummaryLines(const std::string& path) {
-  std::vector<std::string> lines;
-  ForEachMatch(path, Format("(RuleId > %ld)", 0L), "RuleId",
+  std::vector<std::pair<long, std::string>> numbered;
+  ForEachMatch(path, Format("(RuleId > %ld)", 0L),
                [&](DbfTable& t, const RuleFields& f) {
-                 std::string line = Format("%03.3ld %s %s %s", t.FieldLong(f.rule_id),
+                 long rule_id = t.FieldLong(f.rule_id);
+                 std::string line = Format("%03.3ld %s %s %s", rule_id,
                                            t.Text(f.action).c_str(), t.Text(f.target).c_str(),
                                            t.Text(f.values).c_str());
                  std::string cond = t.Text(f.cond);
                  if (!cond.empty()) line = Format("%s if %s", line.c_str(), cond.c_str());
-                 lines.push_back(std::move(line));
+                 numbered.emplace_back(rule_id, std::move(line));
                });
+  std::stable_sort(numbered.begin(), numbered.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<std::string> lines;
+  lines.reserve(numbered.size());
+  for (auto& entry : numbered) lines.push_back(std::move(entry.second));
   return lines;
 }
 #pragma GCC diagnostic pop

@@ -37,13 +37,13 @@ bool RuleTableOpensForReadWrite(const std::string& path);
 
 // Every rule with a rule id above 0, ordered by DbTable (rules of one table
 // in the order they were written). A missing or unreadable table gives none.
-std::vector<RuleRow> ReadAllRules(const std::string& path);
+OrderedRuleRows ReadAllRules(const std::string& path);
 
 // The rules of one project table (kind, data source and Project Table text,
 // letter case ignored) in RuleId order; row.table stays empty. A missing or
 // unreadable table gives none.
-std::vector<RuleRow> ReadTableRules(const std::string& path, long kind, const std::string& dsn,
-                                    const std::string& table);
+OrderedRuleRows ReadTableRules(const std::string& path, long kind, const std::string& dsn,
+                               const std::string& table);
 
 // The filter that selects the rules of one project table.
 std::string TableRulesFilter(long kind, const std::string& dsn, const std::string& table);

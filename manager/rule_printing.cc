@@ -10,7 +10,8 @@ namespace vigilo {
 std::vector<std::string> SetupRulesPrintLines(const RuleList& list) {
   std::vector<std::string> lines;
   lines.reserve(list.size() * 6);
-  for (const RuleRow& row : list.rows()) {
+  for (size_t item = 0; item < list.size(); ++item) {
+    const RuleRow& row = list.row(item);
     lines.push_back("Rule Id: " + RuleCellText(row, RuleColumn::kRuleId));
     lines.push_back("Action: " + row.action);
     lines.push_back("Target: " + row.target);

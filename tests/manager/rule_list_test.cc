@@ -11,7 +11,7 @@ namespace {
 
 std::vector<long> Ids(const RuleList& list) {
   std::vector<long> ids;
-  for (const RuleRow& row : list.rows()) ids.push_back(row.rule_id);
+  for (size_t item = 0; item < list.size(); ++item) ids.push_back(list.row(item).rule_id);
   return ids;
 }
 
@@ -72,7 +72,9 @@ TEST(RuleListTest, TheListStopsAtItsCapacity) {
   EXPECT_TRUE(list.full());
   EXPECT_FALSE(list.Append(RuleRow{}));
   list.Remove(0);
-  EXPECT_TRUE(list.Append(RuleRow{.rule_id = 4}));
+  RuleRow fourth;
+  fourth.rule_id = 4;
+  EXPECT_TRUE(list.Append(fourth));
   EXPECT_EQ(Ids(list), (std::vector<long>{2, 4}));
 }
 
