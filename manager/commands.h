@@ -53,8 +53,5 @@ inline constexpr const char* kStatusIndicators[] = {"CAP", "NUM", "SCRL"};
 inline constexpr const char* kAboutTitle = "About Morvane Vigilo";
 inline constexpr const char* kAboutVersion = "Morvane Vigilo Version 5.0-4";
 
-// Status-bar note for the commands this program does not offer yet.
-inline constexpr const char* kServerControlUnavailable =
-    "Running the rule engine in Vigilo is not available in this version.";
 
 }  // namespace vigilo

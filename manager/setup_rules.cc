@@ -46,7 +46,7 @@ std::string SetupRulesState::Table() const { return At(tables, table_index); }
 std::string SetupRulesState::Action() const { return At(actions, action_index); }
 std::string SetupRulesState::Target() const { return At(targets, target_index); }
 
-std::string TableNameOf(const std::string& project_table) {
+std::string ProjectTableName(const std::string& project_table) {
   size_t slash = project_table.find('\\');
   return slash == std::string::npos ? project_table : project_table.substr(slash + 1);
 }
@@ -178,7 +178,7 @@ bool SetupRulesLogic::Edit(int item) {
   return true;
 }
 
-void SetupRulesLogic::StoreTableName() { selection_.table = TableNameOf(state_.Table()); }
+void SetupRulesLogic::StoreTableName() { selection_.table = ProjectTableName(state_.Table()); }
 
 void SetupRulesLogic::BrowseValues() {
   if (state_.action_index < 0 || state_.target_index < 0) return;

@@ -144,6 +144,6 @@ class SetupRulesLogic {
 
 // The table part of a Project Table text: after its first backslash, or the
 // whole text when it has none.
-std::string TableNameOf(const std::string& project_table);
+std::string ProjectTableName(const std::string& project_table);
 
 }  // namespace vigilo

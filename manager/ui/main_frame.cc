@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QLabel>
 #include <QMenuBar>
 #include <QStatusBar>
@@ -20,6 +21,7 @@
 #include "manager/ui/rule_browsers_qt.h"
 #include "manager/ui/setup_rules_dialog.h"
 #include "manager/ui/view_rules_dialog.h"
+#include "manager/ui/vigilo_view.h"
 
 namespace vigilo {
 namespace {
@@ -48,7 +50,7 @@ QIcon CommandIcon(int command) {
 
 }  // namespace
 
-CMainFrame::CMainFrame(Prompts& prompts, QWidget* parent)
+CMainFrame::CMainFrame(Prompts& prompts, QWidget* parent, ServerControlOptions server_options)
     : QMainWindow(parent), prompts_(prompts), choose_printer_(PrintDialogChooser(this)) {
   setObjectName("MainFrame");
   setWindowTitle(kProgramCaption);
@@ -57,8 +59,18 @@ CMainFrame::CMainFrame(Prompts& prompts, QWidget* parent)
   CreateMenus();
   CreateToolbar();
   CreateStatusBar();
+  view_ = new CVigiloView(*this, prompts_, std::move(server_options));
+  setCentralWidget(view_);
   UpdateCommands();
   resize(640, 420);
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+  if (view_ != nullptr && !view_->server().CanClose()) {
+    event->ignore();
+    return;
+  }
+  QMainWindow::closeEvent(event);
 }
 
 void CMainFrame::CreateActions() {
@@ -159,8 +171,8 @@ void CMainFrame::Run(int command) {
     case kExitCommand: close(); break;
     case kHelpContentsCommand: ShowHelpTopic(kHelpContentsTopic); break;
     case kAboutCommand: CAboutDlg(this).exec(); break;
-    case kStartServerCommand:
-    case kStopServerCommand: SetPaneText(0, kServerControlUnavailable); break;
+    case kStartServerCommand: view_->server().Start(); break;
+    case kStopServerCommand: view_->server().Stop(); break;
     default: break;
   }
 }

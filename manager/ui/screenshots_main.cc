@@ -30,6 +30,7 @@
 #include "manager/ui/project_dialog_view.h"
 #include "manager/ui/qt_prompts.h"
 #include "manager/ui/rule_browsers_qt.h"
+#include "manager/ui/server_status_dialog.h"
 #include "manager/ui/setup_rules_dialog.h"
 #include "manager/ui/view_rules_dialog.h"
 
@@ -67,6 +68,26 @@ void SaveRuleDialogs(QWidget* frame, vigilo::Prompts& prompts) {
 
   vigilo::CViewRulesDlg view_rules(prompts, frame);
   Save(&view_rules, "view-rules");
+}
+
+// The in-process server's status window, and the status bar of a window
+// whose server runs.
+void SaveServerWindows(vigilo::CMainFrame& frame) {
+  frame.SetServerRunning(true);
+  frame.SetPaneText(vigilo::kServerPane, vigilo::kServerRunningPane);
+  frame.resize(640, 360);
+  Save(&frame, "main-window-server-running");
+  QMenu* server_menu = frame.menuBar()->actions().value(1)->menu();
+  frame.show();
+  server_menu->popup(frame.mapToGlobal(QPoint(0, frame.menuBar()->height())));
+  Save(server_menu, "main-window-server-menu");
+  frame.SetServerRunning(false);
+  frame.SetPaneText(vigilo::kServerPane, "CAP");
+
+  auto* status = new vigilo::CServerStatusDlg(&frame);
+  status->SetText(vigilo::kServerStartingText);
+  Save(status, "server-status");
+  delete status;
 }
 
 }  // namespace
@@ -128,6 +149,7 @@ int main(int argc, char** argv) {
   Save(&project, "project");
 
   SaveRuleDialogs(&frame, prompts);
+  SaveServerWindows(frame);
 
   vigilo::HelpWindow help;
   help.ShowTopic(vigilo::kHelpContentsTopic);
