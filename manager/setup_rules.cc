@@ -301,11 +301,16 @@ bool SetupRulesLogic::DeleteWithVerb(int item, const char* verb) {
   }
   if (!prompts_.AskYesNo(Format(kDeleteQuestion, verb))) return false;
   const std::string& path = paths_.rule_table_path;
-  if (!RuleTableOpensForReadWrite(path) || !DeleteRuleRecords(path, list_.row(item).rule_id)) {
+  long rule_id = list_.row(item).rule_id;
+  if (!RuleTableOpensForReadWrite(path) || !DeleteRuleRecords(path, rule_id)) {
     prompts_.Message(Format(kUnableToOpenFileMessage, path.c_str()), PromptIcon::kWarning);
     return false;
   }
-  list_.Remove(static_cast<size_t>(item));
+  // Every record of the id is gone from the table, so every item of it goes:
+  // an item left behind would let Replace write a rule deleted a moment ago.
+  for (size_t i = list_.size(); i-- > 0;) {
+    if (list_.row(i).rule_id == rule_id) list_.Remove(i);
+  }
   return true;
 }
 
