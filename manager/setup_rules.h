@@ -23,31 +23,31 @@ namespace vigilo {
 inline constexpr const char* kSetupRulesTitle = "Setup Rules Dialog";
 inline constexpr const char* kSetupRulesHint =
     "To add a rule, click the New button, fill in the information and click the Add button.";
-inline constexpr const char* kProjectTableLabel = "Project &Table:";
-inline constexpr const char* kActionLabel = "Act&ion";
-inline constexpr const char* kTargetLabel = "Tar&get:";
-inline constexpr const char* kValuesLabel = "&Values:";
-inline constexpr const char* kValuesBrowseButton = "&Browse...";
-inline constexpr const char* kConditionLabel = "R&ule Condition:";
-inline constexpr const char* kConditionBrowseButton = "Bro&wse...";
-inline constexpr const char* kRuleListLabel = "&List of Rules";
-inline constexpr const char* kNewButton = "&New";
-inline constexpr const char* kAddButton = "&Add";
-inline constexpr const char* kEditButton = "&Edit";
-inline constexpr const char* kReplaceButton = "&Replace";
-inline constexpr const char* kPrintRulesButton = "&Print";
-inline constexpr const char* kDeleteButton = "&Delete";
-inline constexpr const char* kSetupHelpButton = "&Help";
-inline constexpr const char* kCloseButton = "&Close";
-inline constexpr const char* kRunAlwaysCheck = "R&un Always";
+inline constexpr const char* kSetupRulesProjectTableLabel = "Project &Table:";
+inline constexpr const char* kSetupRulesActionLabel = "Act&ion";
+inline constexpr const char* kSetupRulesTargetLabel = "Tar&get:";
+inline constexpr const char* kSetupRulesValuesLabel = "&Values:";
+inline constexpr const char* kSetupRulesValuesBrowseButton = "&Browse...";
+inline constexpr const char* kSetupRulesConditionLabel = "R&ule Condition:";
+inline constexpr const char* kSetupRulesConditionBrowseButton = "Bro&wse...";
+inline constexpr const char* kSetupRulesRuleListLabel = "&List of Rules";
+inline constexpr const char* kSetupRulesNewButton = "&New";
+inline constexpr const char* kSetupRulesAddButton = "&Add";
+inline constexpr const char* kSetupRulesEditButton = "&Edit";
+inline constexpr const char* kSetupRulesReplaceButton = "&Replace";
+inline constexpr const char* kSetupRulesPrintRulesButton = "&Print";
+inline constexpr const char* kSetupRulesDeleteButton = "&Delete";
+inline constexpr const char* kSetupRulesHelpButton = "&Help";
+inline constexpr const char* kSetupRulesCloseButton = "&Close";
+inline constexpr const char* kSetupRulesRunAlwaysCheck = "R&un Always";
 inline constexpr int kSetupRulesHelpTopic = 632;
 
 // Character limits of the controls.
-inline constexpr int kProjectTableLimit = 64;
-inline constexpr int kActionLimit = 64;
-inline constexpr int kTargetLimit = 64;
-inline constexpr int kValuesLimit = 256;
-inline constexpr int kConditionLimit = 256;
+inline constexpr int kSetupRulesProjectTableLimit = 64;
+inline constexpr int kSetupRulesActionLimit = 64;
+inline constexpr int kSetupRulesTargetLimit = 64;
+inline constexpr int kSetupRulesValuesLimit = 256;
+inline constexpr int kSetupRulesConditionLimit = 256;
 
 inline constexpr const char* kActions = "Notify,Update";
 inline constexpr const char* kNotifyTargets = "User,Group,Field,Address";

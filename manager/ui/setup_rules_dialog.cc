@@ -60,14 +60,14 @@ CSetupRulesDlg::CSetupRulesDlg(ProjectSelection& selection, Prompts& prompts,
   }
   values_ = new QLineEdit(this);
   values_->setObjectName("Values");
-  values_->setMaxLength(kValuesLimit);
+  values_->setMaxLength(kSetupRulesValuesLimit);
   values_->setEnabled(false);
-  auto* values_browse = new QPushButton(kValuesBrowseButton, this);
+  auto* values_browse = new QPushButton(kSetupRulesValuesBrowseButton, this);
   condition_ = new QLineEdit(this);
   condition_->setObjectName("RuleCondition");
-  condition_->setMaxLength(kConditionLimit);
+  condition_->setMaxLength(kSetupRulesConditionLimit);
   condition_->setEnabled(false);
-  auto* condition_browse = new QPushButton(kConditionBrowseButton, this);
+  auto* condition_browse = new QPushButton(kSetupRulesConditionBrowseButton, this);
   list_ = new CRuleListCtrl(logic_.list(),
                             {RuleColumn::kRuleId, RuleColumn::kAction, RuleColumn::kTarget,
                              RuleColumn::kValues, RuleColumn::kCondition},
@@ -76,16 +76,16 @@ CSetupRulesDlg::CSetupRulesDlg(ProjectSelection& selection, Prompts& prompts,
   list_->setMinimumSize(600, 220);
 
   auto* fields = new QGridLayout;
-  fields->addWidget(Buddy(kProjectTableLabel, tables_, this), 0, 0);
+  fields->addWidget(Buddy(kSetupRulesProjectTableLabel, tables_, this), 0, 0);
   fields->addWidget(tables_, 0, 1);
-  fields->addWidget(Buddy(kActionLabel, actions_, this), 1, 0);
+  fields->addWidget(Buddy(kSetupRulesActionLabel, actions_, this), 1, 0);
   fields->addWidget(actions_, 1, 1);
-  fields->addWidget(Buddy(kTargetLabel, targets_, this), 2, 0);
+  fields->addWidget(Buddy(kSetupRulesTargetLabel, targets_, this), 2, 0);
   fields->addWidget(targets_, 2, 1);
-  fields->addWidget(Buddy(kValuesLabel, values_, this), 3, 0);
+  fields->addWidget(Buddy(kSetupRulesValuesLabel, values_, this), 3, 0);
   fields->addWidget(values_, 3, 1);
   fields->addWidget(values_browse, 3, 2);
-  fields->addWidget(Buddy(kConditionLabel, condition_, this), 4, 0);
+  fields->addWidget(Buddy(kSetupRulesConditionLabel, condition_, this), 4, 0);
   fields->addWidget(condition_, 4, 1);
   fields->addWidget(condition_browse, 4, 2);
   fields->setColumnStretch(1, 1);
@@ -93,26 +93,26 @@ CSetupRulesDlg::CSetupRulesDlg(ProjectSelection& selection, Prompts& prompts,
   auto* left = new QVBoxLayout;
   left->addWidget(hint);
   left->addLayout(fields);
-  left->addWidget(Buddy(kRuleListLabel, list_, this));
+  left->addWidget(Buddy(kSetupRulesRuleListLabel, list_, this));
   left->addWidget(list_, 1);
 
   auto* buttons = new QVBoxLayout;
-  buttons->addWidget(AddButton(kNewButton, &CSetupRulesDlg::OnNew));
-  buttons->addWidget(AddButton(kAddButton, &CSetupRulesDlg::OnAdd));
-  buttons->addWidget(AddButton(kEditButton, &CSetupRulesDlg::OnEdit));
-  buttons->addWidget(AddButton(kReplaceButton, &CSetupRulesDlg::OnReplace));
-  buttons->addWidget(AddButton(kPrintRulesButton, &CSetupRulesDlg::OnPrint));
-  buttons->addWidget(AddButton(kDeleteButton, &CSetupRulesDlg::OnDelete));
-  auto* help = new QPushButton(kSetupHelpButton, this);
+  buttons->addWidget(AddButton(kSetupRulesNewButton, &CSetupRulesDlg::OnNew));
+  buttons->addWidget(AddButton(kSetupRulesAddButton, &CSetupRulesDlg::OnAdd));
+  buttons->addWidget(AddButton(kSetupRulesEditButton, &CSetupRulesDlg::OnEdit));
+  buttons->addWidget(AddButton(kSetupRulesReplaceButton, &CSetupRulesDlg::OnReplace));
+  buttons->addWidget(AddButton(kSetupRulesPrintRulesButton, &CSetupRulesDlg::OnPrint));
+  buttons->addWidget(AddButton(kSetupRulesDeleteButton, &CSetupRulesDlg::OnDelete));
+  auto* help = new QPushButton(kSetupRulesHelpButton, this);
   connect(help, &QPushButton::clicked, this, [] { ShowHelpTopic(kSetupRulesHelpTopic); });
   buttons->addWidget(help);
-  auto* close = new QPushButton(kCloseButton, this);
+  auto* close = new QPushButton(kSetupRulesCloseButton, this);
   connect(close, &QPushButton::clicked, this, &QDialog::accept);
   buttons->addWidget(close);
   buttons->addStretch();
   // Set by New, Edit and Rule Condition Browse, read by Add and Replace; the
   // supervisor never clicks it.
-  run_always_ = new QCheckBox(kRunAlwaysCheck, this);
+  run_always_ = new QCheckBox(kSetupRulesRunAlwaysCheck, this);
   run_always_->setObjectName("RunAlways");
   run_always_->hide();
 
