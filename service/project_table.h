@@ -17,6 +17,7 @@
 #include "data/field_def.h"
 #include "data/rule.h"
 #include "data/table_names.h"
+#include "data/translation_context.h"
 
 namespace vigilo {
 
@@ -64,8 +65,12 @@ class CProjectTable {
   // ends the insertion (the records not yet flagged fire again next tick).
   int InsertFlags(const std::string& list, int32_t rule_id);
 
-  // Builds an update or a notification rule from the record and keeps it;
-  // any other Action is ignored. A rule that cannot be prepared is dropped.
+  // Checks the record against the table (CheckRule, data/rule_check.h) and
+  // builds an update or a notification rule from it. A rule that must not run
+  // is refused: one run-log line names it, the reason and the table, and its
+  // RuleId stays listed among the refused rules. Update assignments left out
+  // for their value get a run-log line each. A rule that cannot be prepared
+  // otherwise is dropped.
   void AddRuleToTable(const CRule& record);
 
   // Run the table's update / notification rules once. Return 0 when the
@@ -90,6 +95,11 @@ class CProjectTable {
   // RuleIds in rule-table order.
   std::vector<int32_t> UpdateRuleIds() const;
   std::vector<int32_t> NotifyRuleIds() const;
+  const std::vector<int32_t>& RefusedRuleIds() const { return refused_rule_ids_; }
+
+  // How conditions of this table are translated: the project's kind, the
+  // settings' date format, messages to the service's error stream.
+  TranslationContext ConditionContext() const;
 
   // Created on first use: absent until the table's first rule of that kind.
   std::optional<std::vector<std::unique_ptr<CUpdateRule>>> update_rules;
@@ -107,6 +117,7 @@ class CProjectTable {
   bool PrepareUpdateRule(CUpdateRule& rule);
   void PrepareNotifyRule(CNotifyRule& rule);
 
+  std::vector<int32_t> refused_rule_ids_;
   std::string name_;
   std::string key_;
   TableNames names_;

@@ -96,6 +96,9 @@ void CReadThread::WriteProjectListing() {
       if (!notify_ids.empty()) {
         text += "         Notification Rules : " + JoinIds(notify_ids) + "\r\n";
       }
+      if (!table->RefusedRuleIds().empty()) {
+        text += "         Refused Rules      : " + JoinIds(table->RefusedRuleIds()) + "\r\n";
+      }
       text += "\r\n";
     }
     text += "\r\n";

@@ -156,8 +156,8 @@ TEST_F(UpdateRulesTest, ThreeNewRecordsGiveThreeUpdatesOneBlockAndThreeFlags) {
 }
 
 TEST_F(UpdateRulesTest, FailingUpdateFlagsNothingAndIsRetriedNextTick) {
-  // A date that is no date: the engine refuses the statement.
-  Install({UpdateRule(2, "(Status is (Closed))", "Fixed=13/45/2026")});
+  // A number wider than the field: the engine refuses the statement.
+  Install({UpdateRule(2, "(Status is (Closed))", "Priority=1000000000000000000")});
   Set(1, "Status", "Closed");
 
   std::string log = Tick();
@@ -166,8 +166,8 @@ TEST_F(UpdateRulesTest, FailingUpdateFlagsNothingAndIsRetriedNextTick) {
       "    SQL        : SELECT DISTINCT Bugs.FormID FROM Bugs WHERE Bugs.FormID NOT IN (SELECT "
       "DISTINCT FormID FROM BugsVGLS WHERE RuleID =2) AND ((Status = 'Closed    '))\r\n) : ";
   EXPECT_NE(log.find(entry_start), std::string::npos) << log;
-  EXPECT_NE(log.find(" \r\n    Query   : UPDATE Bugs SET Bugs.Fixed = #13/45/2026# WHERE "
-                     "FormID = 1\r\n\r\n"),
+  EXPECT_NE(log.find(" \r\n    Query   : UPDATE Bugs SET Bugs.Priority = 1000000000000000000 "
+                     "WHERE FormID = 1\r\n\r\n"),
             std::string::npos)
       << log;
   EXPECT_EQ(CountOf(log, kBlockStart), 0);
@@ -179,11 +179,11 @@ TEST_F(UpdateRulesTest, FailingUpdateFlagsNothingAndIsRetriedNextTick) {
 
   // The supervisor corrects the rule; the next start updates and flags it.
   Execute(DbaseConnection(install_->server_dir() + "/orvhome"),
-          "UPDATE Vigtab SET Values = 'Fixed=12/31/2026' WHERE RuleId = 2");
+          "UPDATE Vigtab SET Values = 'Priority=1' WHERE RuleId = 2");
   log = Tick();
   EXPECT_EQ(CountOf(log, "ODBC Reported Error"), 0) << log;
   EXPECT_EQ(CountOf(log, kBlockStart), 1) << log;
-  EXPECT_EQ(Field(1, "Fixed"), "2026-12-31");
+  EXPECT_EQ(Field(1, "Priority"), "1");
   EXPECT_EQ(Flags(), std::vector<std::string>{"1/2"});
 }
 

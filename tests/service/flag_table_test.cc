@@ -197,20 +197,26 @@ TEST_F(FlagTableTest, ClosedDatabaseDoesNothing) {
   EXPECT_EQ(Flags(), "");
 }
 
-TEST_F(FlagTableTest, RuleWithoutAssignmentsIsDroppedAndOneWithoutConditionNeverActs) {
-  CProjectTable* table = Load(1, "(Status is (Closed))", "Nope=1;Status");
+TEST_F(FlagTableTest, RulesThatCannotRunAsWrittenAreRefusedWithALogLine) {
+  // An update naming an unknown field and a condition naming one: run
+  // without that part, each would act beyond what it says.
+  CProjectTable* table = Load(1, "(Status is (Closed))", "Nope=1;Status=x");
   ASSERT_NE(table, nullptr);
   Load(2, "(Gone is (x))", "Note=y");
-  EXPECT_EQ(table->UpdateRuleIds(), std::vector<int32_t>{2});
-  EXPECT_EQ(log_.Text(), "");
+  Load(3, "(Status is (Closed))", "Note=z");
+  EXPECT_EQ(table->UpdateRuleIds(), std::vector<int32_t>{3});
+  EXPECT_EQ(table->RefusedRuleIds(), (std::vector<int32_t>{1, 2}));
+  EXPECT_EQ(log_.Text(),
+            "Rule refused ( Rule ID : 1 ) on table 0\\ORVIK\\Proj\\Bugs : the update names the "
+            "field Nope, which is not in the table\r\n"
+            "Rule refused ( Rule ID : 2 ) on table 0\\ORVIK\\Proj\\Bugs : the condition names "
+            "the field Gone, which is not in the table\r\n");
   EXPECT_EQ(table->UpdateRecords(), 1);
-  const std::string text = log_.Text();
-  EXPECT_EQ(text.rfind("ODBC Reported Error (While Retrieving RecordIDs, Rule ID : 2) : ", 0), 0u)
-      << text;
-  EXPECT_EQ(Flags(), "");
   Recordset notes;
   notes.Open(Project().database(), "SELECT COUNT(*) FROM Bugs WHERE Note = 'y'");
   EXPECT_EQ(notes.GetLong(0), 0);
+  notes.Open(Project().database(), "SELECT COUNT(*) FROM Bugs WHERE Note = 'z'");
+  EXPECT_EQ(notes.GetLong(0), 2);
 }
 
 TEST_F(FlagTableTest, TableWithoutUpdateRulesReportsIt) {
