@@ -28,8 +28,8 @@ std::string QuoteText(std::string_view text) {
 }
 
 std::string InternalMailLookup(long record_number, std::string_view recipient) {
-  return Format("SELECT * FROM %s WHERE BUGNUM =%d AND TO ='%s'", kInternalMailTable,
-                static_cast<int>(record_number), QuoteText(recipient).c_str());
+  return Format("SELECT * FROM %s WHERE BUGNUM =%ld AND TO ='%s'", kInternalMailTable,
+                record_number, QuoteText(recipient).c_str());
 }
 
 std::string InternalMailInsert(std::string_view recipient, std::string_view date, int is_new,
@@ -37,9 +37,9 @@ std::string InternalMailInsert(std::string_view recipient, std::string_view date
                                std::string_view message) {
   return Format(
       "INSERT INTO %s ([FROM], [TO], [DATE], ISNEW, STATUS, BUGNUM, [DBNAME], MESSAGE) "
-      "VALUES ('%s', '%s', '%s',%d,'*',%d,'%s','%s')",
+      "VALUES ('%s', '%s', '%s',%d,'*',%ld,'%s','%s')",
       kInternalMailTable, kInternalMailSender, QuoteText(recipient).c_str(),
-      QuoteText(date).c_str(), is_new, static_cast<int>(record_number),
+      QuoteText(date).c_str(), is_new, record_number,
       QuoteText(database_name).c_str(), QuoteText(message).c_str());
 }
 
@@ -48,10 +48,10 @@ std::string InternalMailUpdate(std::string_view recipient, std::string_view date
                                std::string_view message) {
   return Format(
       "UPDATE %s SET [FROM] ='%s', [DATE] ='%s', ISNEW =%d, STATUS ='*', [DBNAME] ='%s', "
-      "MESSAGE ='%s' WHERE BUGNUM =%d AND TO ='%s'",
+      "MESSAGE ='%s' WHERE BUGNUM =%ld AND TO ='%s'",
       kInternalMailTable, kInternalMailSender, QuoteText(date).c_str(), is_new,
       QuoteText(database_name).c_str(), QuoteText(message).c_str(),
-      static_cast<int>(record_number), QuoteText(recipient).c_str());
+      record_number, QuoteText(recipient).c_str());
 }
 
 std::string InternalMailDate() {

@@ -20,7 +20,7 @@ std::string InternalMailConnection(std::string_view server_dir);
 // The text with every "'" written twice, for use between single quotes.
 std::string QuoteText(std::string_view text);
 
-// "SELECT * FROM %s WHERE BUGNUM =%d AND TO ='%s'"
+// "SELECT * FROM %s WHERE BUGNUM =%ld AND TO ='%s'"
 std::string InternalMailLookup(long record_number, std::string_view recipient);
 // "INSERT INTO %s ([FROM], [TO], [DATE], ISNEW, STATUS, BUGNUM, [DBNAME],
 // MESSAGE) VALUES ('%s', '%s', '%s',%d,'*',%d,'%s','%s')"
@@ -28,7 +28,7 @@ std::string InternalMailInsert(std::string_view recipient, std::string_view date
                                long record_number, std::string_view database_name,
                                std::string_view message);
 // "UPDATE %s SET [FROM] ='%s', [DATE] ='%s', ISNEW =%d, STATUS ='*', [DBNAME]
-// ='%s', MESSAGE ='%s' WHERE BUGNUM =%d AND TO ='%s'"
+// ='%s', MESSAGE ='%s' WHERE BUGNUM =%ld AND TO ='%s'"
 std::string InternalMailUpdate(std::string_view recipient, std::string_view date, int is_new,
                                long record_number, std::string_view database_name,
                                std::string_view message);

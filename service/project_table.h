@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <set>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -82,6 +84,12 @@ class CProjectTable {
   // Returns 1, or 0 when the file could not be written.
   int WriteLastPollTime();
 
+  // Whether a record number fits the FormID field of the flag table (always
+  // true while its size is unknown). A number that does not is logged once
+  // per rule and left alone by the rule: unflagged, it would fire at every
+  // tick.
+  bool FitsFlagTable(const CRule& rule, long form_id);
+
   // The database error entry of the run log (nothing when error is null).
   void LogDbError(const DbException* error, const std::string& context,
                   const std::string& statement);
@@ -118,6 +126,9 @@ class CProjectTable {
   void PrepareNotifyRule(CNotifyRule& rule);
 
   std::vector<int32_t> refused_rule_ids_;
+  // The largest FormID the flag table holds, when its backend says.
+  std::optional<int64_t> flag_form_id_limit_;
+  std::set<std::pair<int32_t, long>> unfit_reported_;  // (RuleId, FormID) logged
   std::string name_;
   std::string key_;
   TableNames names_;

@@ -146,6 +146,15 @@ int32_t Recordset::GetLong(std::string_view name) const {
   return GetLong(ColumnIndex(name));
 }
 
+int64_t Recordset::GetInt64(int index) const {
+  return static_cast<int64_t>(LeadingNumber(GetText(index)));
+}
+
+std::optional<int64_t> Recordset::LargestWholeNumber(int index) const {
+  if (!cursor_ || index < 0 || index >= cursor_->ColumnCount()) return std::nullopt;
+  return cursor_->LargestWholeNumber(index);
+}
+
 bool Recordset::IsNull(int index) const {
   CheckRow(index);
   return cursor_->IsNull(index);

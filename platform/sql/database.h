@@ -155,6 +155,11 @@ class Recordset {
   // non-numeric text gives 0), cut to 32 bits.
   int32_t GetLong(int index) const;
   int32_t GetLong(std::string_view name) const;
+  // The leading decimal number of the value, whole (record numbers pass 2^31).
+  int64_t GetInt64(int index) const;
+  // The largest whole number the column can hold; std::nullopt when the
+  // backend does not know (the embedded engine never does).
+  std::optional<int64_t> LargestWholeNumber(int index) const;
   bool IsNull(int index) const;
 
  private:
