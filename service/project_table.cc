@@ -91,6 +91,8 @@ int CProjectTable::WriteLastPollTime() {
 
 void CProjectTable::LogDbError(const DbException* error, const std::string& context,
                                const std::string& statement) {
+  // A lost connection is the project's to report, once per outage.
+  if (project_->database().ConnectionLost()) return;
   vigilo::LogDbError(log, error, context, statement);
 }
 

@@ -85,6 +85,10 @@ void CReadThread::WriteProjectListing() {
   for (const auto& project : *projects) {
     std::string text =
         Format(" %ld) %s (TABLES)\r\n", ++project_number, project->key().c_str());
+    const std::vector<int32_t> waiting_ids = project->WaitingRuleIds();
+    if (!waiting_ids.empty()) {
+      text += "    Rules waiting for the database : " + JoinIds(waiting_ids) + "\r\n";
+    }
     long table_number = 0;
     for (const auto& table : project->tables()) {
       text += Format("    %ld. %s\r\n", ++table_number, table->name().c_str());
@@ -112,11 +116,7 @@ void CReadThread::WriteProjectListing() {
 void CReadThread::FireRules() {
   if (!projects) return;
   const bool keep_connections = firing_interval.load() <= 90;
-  for (const auto& project : *projects) {
-    if (!project->OpenProject()) continue;
-    project->ProcessProject();
-    if (!keep_connections) project->CloseProject();
-  }
+  for (const auto& project : *projects) project->FireTick(keep_connections);
 }
 
 }  // namespace vigilo

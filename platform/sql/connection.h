@@ -41,6 +41,9 @@ class Connection {
   // DbException.
   virtual std::unique_ptr<Cursor> Query(const std::string& statement) = 0;
   virtual bool IsDbase() const = 0;
+  // Whether the driver knows the connection to be gone, asked without a
+  // round trip to the server (false when the driver cannot tell).
+  virtual bool IsDead() const { return false; }
 };
 
 // Opens the backend the connection string names: the embedded dBase engine

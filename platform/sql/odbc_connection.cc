@@ -153,6 +153,13 @@ OdbcHandle OdbcConnection::Run(const std::string& statement, bool* no_data) {
   return stmt;
 }
 
+bool OdbcConnection::IsDead() const {
+  SQLUINTEGER dead = SQL_CD_FALSE;
+  const SQLRETURN rc =
+      SQLGetConnectAttr(session_->dbc.get(), SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr);
+  return SQL_SUCCEEDED(rc) && dead == SQL_CD_TRUE;
+}
+
 long OdbcConnection::Execute(const std::string& statement) {
   bool no_data = false;
   OdbcHandle stmt = Run(statement, &no_data);

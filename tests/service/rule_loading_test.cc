@@ -122,7 +122,7 @@ TEST_F(RuleLoadingTest, RulesOfOneTableGiveOneProjectWithOneTable) {
             "\r\n");
 }
 
-TEST_F(RuleLoadingTest, ProjectThatCannotBeOpenedIsListedWithoutItsRules) {
+TEST_F(RuleLoadingTest, ProjectThatCannotBeOpenedIsListedWithItsRulesWaiting) {
   unreachable_ = "Gone";
   WriteRuleTable(RuleTable(), {
       {1, 0, "ORVIK", "Gone\\Bugs", "Update"},
@@ -132,6 +132,7 @@ TEST_F(RuleLoadingTest, ProjectThatCannotBeOpenedIsListedWithoutItsRules) {
   EXPECT_EQ(Listing(),
             "ORVIK PROJECTS \r\n\r\n"
             " 1) 0\\ORVIK\\Gone (TABLES)\r\n"
+            "    Rules waiting for the database : 1\r\n"
             "\r\n"
             " 2) 0\\ORVIK\\Proj (TABLES)\r\n"
             "    1. Bugs\r\n"
