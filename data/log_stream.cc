@@ -1,47 +1,15 @@
 #include "data/log_stream.h"
 
-#include <fcntl.h>
 #include <sys/file.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <utility>
 
+#include "common/file_system.h"
 #include "common/format.h"
 #include "data/server_paths.h"
-#include "platform/host/message_line.h"
 #include "platform/sql/database.h"
 
 namespace vigilo {
-namespace {
-
-// Closes a descriptor on every path out of the flush.
-class FileCloser {
- public:
-  explicit FileCloser(int fd) : fd_(fd) {}
-  ~FileCloser() {
-    if (fd_ >= 0) close(fd_);
-  }
-  FileCloser(const FileCloser&) = delete;
-  FileCloser& operator=(const FileCloser&) = delete;
-
- private:
-  int fd_;
-};
-
-bool WriteAll(int fd, std::string_view text) {
-  while (!text.empty()) {
-    ssize_t n = write(fd, text.data(), text.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    text.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
-}
-
-}  // namespace
 
 std::string DefaultLogFilePath() {
   CServerPaths settings;
@@ -50,8 +18,9 @@ std::string DefaultLogFilePath() {
 
 LogStream::LogStream() : LogStream(PathProvider()) {}
 
-LogStream::LogStream(PathProvider path_provider)
-    : path_provider_(std::move(path_provider)) {
+LogStream::LogStream(PathProvider path_provider, MessageReporter reporter)
+    : path_provider_(std::move(path_provider)),
+      reporter_(reporter ? std::move(reporter) : StderrMessageReporter()) {
   buffer_.reserve(kLogBufferSize);
 }
 
@@ -74,6 +43,8 @@ std::string LogStream::FilePath() const {
   return path_provider_ ? path_provider_() : DefaultLogFilePath();
 }
 
+void LogStream::Report(std::string_view text) const { reporter_(text); }
+
 bool LogStream::Flush(int mode) {
   if (IsEmpty()) return true;
   // The settings are read outside the lock: building them touches files.
@@ -81,18 +52,17 @@ bool LogStream::Flush(int mode) {
 
   std::lock_guard<std::mutex> lock(mutex_);
   if (buffer_.empty()) return true;
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  FileCloser closer(fd);
+  UniqueFd fd(Files().Open(path, O_WRONLY | O_CREAT, 0644));
+  if (!fd.valid()) return false;
   // Not shared: a program holding a lock on the log makes this flush wait
   // for the next one. Truncation comes only after the lock is ours.
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) return false;
+  if (Files().Flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return false;
   if (mode == kLogRecreate) {
-    if (ftruncate(fd, 0) != 0) return false;
-  } else if (lseek(fd, 0, SEEK_END) < 0) {
+    if (Files().Truncate(fd.get(), 0) != 0) return false;
+  } else if (Files().Seek(fd.get(), 0, SEEK_END) < 0) {
     return false;
   }
-  if (!WriteAll(fd, buffer_)) return false;
+  if (!WriteAll(fd.get(), buffer_)) return false;
   buffer_.clear();
   if (buffer_.capacity() > 4 * kLogBufferSize) {
     // A tick that wrote a lot does not keep its memory for ever.
@@ -108,7 +78,12 @@ void LogMessage(LogStream* log, std::string_view text, bool quiet) {
     line += "\r\n";
     log->Write(line);
   }
-  if (!quiet) host::ShowMessageLine(text);
+  if (quiet) return;
+  if (log != nullptr) {
+    log->Report(text);
+  } else {
+    StderrMessageReporter()(text);
+  }
 }
 
 std::string DriverMessage(const DbException& error) {

@@ -4,11 +4,11 @@
 
 #include <algorithm>
 
+#include "common/file_system.h"
 #include "common/format.h"
 #include "common/paths.h"
 #include "common/text.h"
 #include "data/name_lists.h"
-#include "platform/host/message_line.h"
 #include "platform/xbase/dbf_query.h"
 #include "platform/xbase/dbf_table.h"
 
@@ -22,7 +22,7 @@ std::string OrvhomePath(std::string_view server_dir, std::string_view file) {
 // The product keeps its tables writable; a missing or read-only file is
 // treated as a table that is not there.
 bool ExistsWritable(const std::string& path) {
-  return access(path.c_str(), F_OK) == 0 && access(path.c_str(), W_OK) == 0;
+  return Files().Access(path, F_OK) == 0 && Files().Access(path, W_OK) == 0;
 }
 
 std::string FieldTextOr(DbfTable& table, int index, bool trim_left) {
@@ -48,13 +48,14 @@ std::string MembershipTablePath(std::string_view server_dir) {
   return OrvhomePath(server_dir, "usringrp.dbf");
 }
 
-bool ReadUserTable(const std::string& path, std::vector<UserRecord>& records) {
+bool ReadUserTable(const std::string& path, std::vector<UserRecord>& records,
+                   const MessageReporter& report) {
   if (!ExistsWritable(path)) return false;
   std::unique_ptr<DbfTable> table;
   try {
     table = DbfTable::Open(path, false);
   } catch (const DbfError&) {
-    host::ShowMessageLine(kUserTableOpenMessage);
+    if (report) report(kUserTableOpenMessage);
     return false;
   }
   try {
@@ -70,7 +71,7 @@ bool ReadUserTable(const std::string& path, std::vector<UserRecord>& records) {
     }
   } catch (const DbfError& error) {
     // A damaged row ends the read; the rows before it are kept.
-    host::ShowMessageLine(Format("%s %s", kUserTableOpenMessage, error.what()));
+    if (report) report(Format("%s %s", kUserTableOpenMessage, error.what()));
   }
   return true;
 }
@@ -96,17 +97,17 @@ void AppendUserNames(const std::vector<UserRecord>& records, std::vector<std::st
 }
 
 void FillNameLists(std::string_view server_dir, std::vector<std::string>& user_names,
-                   std::vector<std::string>& group_names) {
+                   std::vector<std::string>& group_names, const MessageReporter& report) {
   user_names.clear();
   group_names.clear();
   std::vector<UserRecord> records;
-  ReadUserTable(UserTablePath(server_dir), records);
+  ReadUserTable(UserTablePath(server_dir), records, report);
   AppendUserNames(records, user_names);
   ReadGroupTable(GroupTablePath(server_dir), group_names);
 }
 
-void FillProcessNameLists(std::string_view server_dir) {
-  FillNameLists(server_dir, UserNameList(), GroupNameList());
+void FillProcessNameLists(std::string_view server_dir, const MessageReporter& report) {
+  FillNameLists(server_dir, UserNameList(), GroupNameList(), report);
 }
 
 MembershipTable::MembershipTable(const std::string& path) {

@@ -7,6 +7,8 @@
 #include "data/database_kind.h"
 #include "data/dates.h"
 #include "data/rule_check.h"
+#include "data/value_translation.h"
+#include "platform/sql/sql_text.h"
 
 namespace vigilo {
 namespace {
@@ -18,17 +20,9 @@ std::string DateTimeValueLiteral(std::string_view value, int32_t db_type,
                                  const DateSettings& dates) {
   const std::optional<LocalDateTime> when = ParseLocalDateTime(dates, value);
   if (!when) return "NULL";
-  const std::string stamp =
-      Format("%02d/%02d/%04d %02d:%02d:%02d", when->month, when->day, when->year, when->hour,
-             when->minute, when->second);
-  switch (db_type) {
-    case 0:
-      return Format("#%02d/%02d/%04d#", when->month, when->day, when->year);
-    case 2:
-      return Format("TO_DATE('%s','MM/DD/YYYY HH24:MI:SS')", stamp.c_str());
-    default:
-      return "'" + stamp + "'";
-  }
+  // dBase files hold dates only.
+  if (db_type == kDbaseKind) return Format("#%02d/%02d/%04d#", when->month, when->day, when->year);
+  return ServerDateTimeLiteral(*when, db_type);
 }
 
 std::string EscapedPercent(std::string_view text) {
@@ -49,7 +43,7 @@ std::string UpdateValueLiteral(const CFieldDef& field, std::string_view value, i
     case CFieldDef::kNumber:
       return Format("%ld", LeadingNumber(value));
     case CFieldDef::kDate: {
-      if (db_type != 0) return Quoted(value);
+      if (db_type != kDbaseKind) return Quoted(value);
       if (EqualsNoCase(value, "DATE()")) return std::string(value);
       // The engine reads #MM/DD/CCYY#, whatever the user's date order.
       const std::optional<LocalDateTime> date = ParseUpdateDate(value, dates);
@@ -77,7 +71,7 @@ std::string BuildSetList(std::string_view values, const std::vector<CFieldDef>& 
     if (InvalidUpdateValue(*field, assignment.value, dates)) continue;
     const std::string literal = UpdateValueLiteral(*field, assignment.value, db_type, dates);
     if (!set_list.empty()) set_list += ",";
-    if (db_type == 2) {
+    if (db_type == kOracleKind) {
       // PostgreSQL, which serves owner.table projects here, refuses a
       // qualified target column ("column \"proj\" of relation \"bugs\" does
       // not exist"); the one table being updated needs no qualifier.

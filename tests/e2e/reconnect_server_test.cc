@@ -15,10 +15,10 @@
 namespace vigilo::e2e {
 namespace {
 
-using demo::FieldSpec;
+using demo::FieldDescription;
 using demo::Installation;
-using demo::InstallationSpec;
-using demo::RuleSpec;
+using demo::InstallationDescription;
+using demo::RuleDescription;
 
 constexpr int kInterval = 2;  // seconds between ticks
 // Two ticks, and the time a loaded machine may take to run one.
@@ -33,7 +33,7 @@ class ReconnectTest : public ServerProjectTest {
     CreateProject("FormID int, Status varchar(10), Resolution varchar(20)",
                   "INSERT INTO proj.bugs VALUES (1,'Open',''),(2,'Open',''),(3,'Open','');");
     if (IsSkipped()) return;
-    RuleSpec rule;
+    RuleDescription rule;
     rule.rule_id = 1;
     rule.db_type = 2;
     rule.dsn = "VGPG";
@@ -41,7 +41,7 @@ class ReconnectTest : public ServerProjectTest {
     rule.action = "Update";
     rule.values = "Resolution=Done";
     rule.cond = "(Status is (Closed))";
-    InstallationSpec description;
+    InstallationDescription description;
     description.rules = {rule};
     install_ = std::make_unique<Installation>(Installation::Write(dir_.path(), description));
     WriteServerTable(*install_, {
@@ -109,6 +109,8 @@ TEST_F(ReconnectTest, RestartBetweenTicksIsOneLineAndNewRowsRunWithinTwoTicks) {
   server_->Resume();
   Sql("INSERT INTO proj.bugs VALUES (4,'Closed','')");
   EXPECT_TRUE(WaitFor(kTwoTicks, [&] { return Done({4}); })) << Log();
+  // The tick's log text reaches the file after its updates.
+  WaitFor(kInterval + 1, [&] { return CountOf(Log(), "    Records : ") == 3; });
   log = Log();
   EXPECT_EQ(CountOf(log, kLostLine) + CountOf(log, kOpenError), 2) << log;
   EXPECT_EQ(CountOf(log, "    Records : "), 3) << log;  // 1, then 2,3, then 4
@@ -126,6 +128,7 @@ TEST_F(ReconnectTest, DaemonStartedWhileTheServerIsDownFiresOnceItIsUp) {
   sleep(2 * kInterval);  // ticks that find the server down
   server_->Resume();
   EXPECT_TRUE(WaitFor(kTwoTicks, [&] { return Done({2}); })) << Log();
+  WaitFor(kInterval + 1, [&] { return Log().find("    Records : 2\r\n") != std::string::npos; });
   const std::string log = Log();
   EXPECT_EQ(CountOf(log, kOpenError), 1) << log;
   EXPECT_EQ(CountOf(log, "Project 2\\VGPG\\proj opened: its waiting rules 1 are prepared\r\n"), 1)

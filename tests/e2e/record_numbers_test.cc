@@ -19,18 +19,18 @@
 namespace vigilo::e2e {
 namespace {
 
-using demo::FieldSpec;
+using demo::FieldDescription;
 using demo::Installation;
-using demo::InstallationSpec;
-using demo::RecordSpec;
-using demo::RuleSpec;
+using demo::InstallationDescription;
+using demo::RecordDescription;
+using demo::RuleDescription;
 
 constexpr long kBig = 3000000000L;
 constexpr long kHuge = 9999999999L;
 constexpr long kWrapped = 1410065407L;  // kHuge modulo 2^32
 
-RuleSpec Rule(long id, int db_type, std::string action, std::string values) {
-  RuleSpec rule;
+RuleDescription Rule(long id, int db_type, std::string action, std::string values) {
+  RuleDescription rule;
   rule.rule_id = id;
   rule.db_type = db_type;
   rule.dsn = db_type == 0 ? "ORVIK" : "VGPG";
@@ -69,17 +69,17 @@ std::string Tick(const Installation& install) {
 TEST(LargeRecordNumbersTest, DbaseRecordsPastTwoToThe31AreActedOnAsThemselves) {
   test::SmtpSink sink;
   testing::TempDir dir;
-  demo::TableSpec bugs;
+  demo::TableDescription bugs;
   bugs.name = "Bugs";
   bugs.fields = {
-      FieldSpec{"Status", demo::kFieldText, 10, {}, demo::kFlagDefault, true, ""},
-      FieldSpec{"Resolution", demo::kFieldText, 20, {}, demo::kFlagDefault, false, ""},
+      FieldDescription{"Status", demo::kFieldText, 10, {}, demo::kFlagDefault, true, ""},
+      FieldDescription{"Resolution", demo::kFieldText, 20, {}, demo::kFlagDefault, false, ""},
   };
   for (long id : {3L, kWrapped, kBig, kHuge}) {
-    bugs.records.push_back(RecordSpec{id, "", {{"Status", "Open"}}, "", ""});
+    bugs.records.push_back(RecordDescription{id, "", {{"Status", "Open"}}, "", ""});
   }
-  InstallationSpec description;
-  description.projects = {demo::ProjectSpec{"Proj", "", {bugs}}};
+  InstallationDescription description;
+  description.projects = {demo::ProjectDescription{"Proj", "", {bugs}}};
   description.users = {{"ann", "", 0, "ann", "Ann A."}, {"bob", "", 5, "bob@example.org", "B."}};
   description.rules = {Rule(1, 0, "Update", "Resolution=Done"), Rule(2, 0, "Notify", "ann,bob")};
   description.mail.smtp_server = sink.host_port();
@@ -117,7 +117,7 @@ class ServerRecordNumbersTest : public ServerProjectTest {
   }
 
   void Install(const std::string& smtp_server) {
-    InstallationSpec description;
+    InstallationDescription description;
     description.users = {{"ann", "", 0, "ann", "Ann A."},
                          {"bob", "", 5, "bob@example.org", "B."}};
     description.rules = {Rule(1, 2, "Update", "Resolution=Done"),

@@ -16,6 +16,8 @@
 
 #include "common/ini_profile.h"
 #include "platform/host/message_line.h"
+#include "platform/sql/connection.h"
+#include "platform/sql/database.h"
 #include "service/rule_service.h"
 #include "tests/service/rule_table_fixture.h"
 #include "tests/service/service_fixture.h"
@@ -55,18 +57,19 @@ std::string SomeOtherLibrary() {
 class EngineStartTest : public ::testing::Test {
  protected:
   EngineStartTest() {
-    host::SetMessageSink([this](const std::string& line) { shown_ += line + "|"; });
     WriteProfileString(install_.ServerDir() + "/morvik.ini", "Orvik Dsn", "Proj", ProjectDir());
     std::filesystem::create_directories(ProjectDir());
     testing::WriteTableIni(ProjectDir(), "Bugs");
   }
-  ~EngineStartTest() override { host::SetMessageSink(nullptr); }
 
   RuleServiceOptions Options() {
     RuleServiceOptions options;
     options.reporter = &reporter_;
     options.self_stop_delay = 0ms;
     options.self_stop = [] { return true; };
+    options.message_reporter = [this](std::string_view text) {
+      shown_ += host::OneLine(text) + "|";
+    };
     return options;
   }
   std::string ProjectDir() const { return install_.ServerDir() + "/proj"; }
@@ -186,10 +189,23 @@ TEST_F(FiringTickTest, EachTableGetsItsLastPollTime) {
 TEST_F(FiringTickTest, UnreachableProjectIsSkippedWithoutItsPollTime) {
   WriteOneRule();
   auto worker = Initialised("300");
-  // The project's directory vanishes after loading: the tick cannot open it.
-  std::filesystem::remove_all(ProjectDir());
+  // The project's database refuses connections after loading; the rule
+  // table and everything else still open.
+  const std::string project_dir = ProjectDir();
+  sql::SetConnectionFactory([project_dir](const std::string& connection) {
+    if (connection.find(project_dir) != std::string::npos) {
+      throw DbException("could not connect to the project\n", "08001");
+    }
+    return sql::OpenDefaultConnection(connection);
+  });
   worker->FireRules();
-  EXPECT_FALSE(std::filesystem::exists(ProjectDir() + "/Bugs.INI"));
+  sql::SetConnectionFactory(nullptr);
+  const std::string ini = ProjectDir() + "/Bugs.INI";
+  ASSERT_TRUE(std::filesystem::exists(ini));
+  EXPECT_EQ(GetProfileString(ini, "VIGTAB", "LAST_POLL_TIME", "none"), "none");
+  // Reachable again, the next tick writes it.
+  worker->FireRules();
+  EXPECT_NE(GetProfileString(ini, "VIGTAB", "LAST_POLL_TIME", "none"), "none");
 }
 
 }  // namespace

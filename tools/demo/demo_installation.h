@@ -20,13 +20,18 @@ struct DemoOptions {
   std::vector<std::string> program_files;
 };
 
+// The supervisor's login of the demo for the rule manager: user "sysop" with
+// this password; the user table stores its sum as the product does.
+constexpr const char* kDemoSysopPassword = "vigilo";
+constexpr const char* kDemoSysopPasswordSum = "24796";
+
 // The file the demo's provider delivers MAPI mail to when there is no SMTP
 // server, relative to the program directory.
 constexpr const char* kDemoMapiOutbox = "mapi-outbox.txt";
 
 // The demo's description. program_dir is the absolute program directory the
 // installation will have (the outbox command names a file in it).
-InstallationSpec DemoInstallationSpec(const DemoOptions& options,
+InstallationDescription DemoInstallationDescription(const DemoOptions& options,
                                       const std::string& program_dir);
 
 }  // namespace vigilo::demo
