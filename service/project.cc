@@ -66,8 +66,9 @@ void CProject::NoteConnectionLost() {
       message += blank ? ' ' : c;
     }
     while (!message.empty() && message.back() == ' ') message.pop_back();
-    log_->Write(Format("Connection to project %s lost, opened anew at the next tick : %s\r\n",
-                       key_.c_str(), message.c_str()));
+    if (message.empty()) message = "the driver reports the connection dead";
+    log_->Write(Format("Connection to project %s lost, opening it anew : %s\r\n", key_.c_str(),
+                       message.c_str()));
   }
   outage_ = true;
 }

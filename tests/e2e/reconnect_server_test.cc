@@ -24,7 +24,7 @@ constexpr int kInterval = 2;  // seconds between ticks
 // Two ticks, and the time a loaded machine may take to run one.
 constexpr double kTwoTicks = 2 * kInterval + 3;
 
-constexpr char kLostLine[] = "Connection to project 2\\VGPG\\proj lost, opened anew at the next tick";
+constexpr char kLostLine[] = "Connection to project 2\\VGPG\\proj lost, opening it anew";
 constexpr char kOpenError[] = "ODBC Reported Error (While Opening database) : ";
 
 class ReconnectTest : public ServerProjectTest {

@@ -294,7 +294,7 @@ class ProjectTickTest : public FlagTableTest {
   }
 
   static constexpr char kLost[] =
-      "Connection to project 0\\ORVIK\\Proj lost, opened anew at the next tick : server closed "
+      "Connection to project 0\\ORVIK\\Proj lost, opening it anew : server closed "
       "the connection unexpectedly at the peer\r\n";
   ServerState server_;
 };
