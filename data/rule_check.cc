@@ -127,7 +127,9 @@ RuleCheck CheckRule(const CRule& rule, const std::vector<CFieldDef>& fields,
       return check;
     }
     std::string condition = rule.cond;
-    RewriteConnectors(condition);
+    // The service reads every kind in the SQL form; the rule manager keeps
+    // the xBase connectors of kind 0.
+    if (context.dialect() == Dialect::kSql) RewriteConnectors(condition);
     std::optional<ConditionFault> fault;
     const std::string translated = TranslateCondition(condition, fields, context, &fault);
     if (fault) {

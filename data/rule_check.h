@@ -61,8 +61,9 @@ struct RuleCheck {
 };
 
 // Checks a rule record against the field definitions of its table. The
-// context gives the database kind and the date format; messages of the
-// condition translation go to its reporter. A condition in the SQL form (bit
+// context gives the database kind, the program (the rule manager reads kind 0
+// conditions with their xBase connectors, the service in the SQL form) and
+// the date format; messages of the condition translation go to its reporter. A condition in the SQL form (bit
 // 0 of Flag) is the supervisor's own SQL and is not checked.
 RuleCheck CheckRule(const CRule& rule, const std::vector<CFieldDef>& fields,
                     const TranslationContext& context);

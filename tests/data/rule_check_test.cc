@@ -89,6 +89,15 @@ TEST(RuleCheckTest, RefusesWhatCannotRunAsWritten) {
   EXPECT_EQ(Refusal(sql), "");
 }
 
+TEST(RuleCheckTest, RuleManagerChecksKindZeroInItsXbaseForm) {
+  const CRule rule = Rule("Notify", "(Status is (Fixed)) .AND.(Stauts is (Open))");
+  EXPECT_EQ(CheckRule(rule, SampleFields(), testing::Manager(0)).refusal.value_or(""),
+            "the condition names the field Stauts, which is not in the table");
+  EXPECT_FALSE(CheckRule(Rule("Notify", "(Status is (Fixed)) .AND.(Priority is (1-3))"),
+                         SampleFields(), testing::Manager(0))
+                   .refusal);
+}
+
 TEST(RuleCheckTest, UpdateValueOfTheWrongTypeIsLeftOutNotRefused) {
   RuleCheck check = CheckRule(
       Rule("Update", "(Status is (Fixed))", "Due=01/02/2026#, Priority = 9 --;Name=x"),
