@@ -3,10 +3,9 @@
 #include <utility>
 
 #include "common/format.h"
-#include "common/text.h"
 #include "data/field_defs_reader.h"
-#include "data/rule_check.h"
 #include "data/log_stream.h"
+#include "data/rule_check.h"
 #include "data/server_paths.h"
 #include "service/project.h"
 #include "service/table_notify.h"
