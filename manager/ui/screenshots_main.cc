@@ -29,6 +29,7 @@
 #include "manager/ui/options_dialog.h"
 #include "manager/ui/project_dialog_view.h"
 #include "manager/ui/qt_prompts.h"
+#include "manager/ui/server_status_dialog.h"
 
 namespace {
 
@@ -48,6 +49,26 @@ void Save(QWidget* widget, const char* name) {
     ++failures;
   }
   widget->hide();
+}
+
+// The in-process server's status window, and the status bar of a window
+// whose server runs.
+void SaveServerWindows(vigilo::CMainFrame& frame) {
+  frame.SetServerRunning(true);
+  frame.SetPaneText(vigilo::kServerPane, vigilo::kServerRunningPane);
+  frame.resize(640, 360);
+  Save(&frame, "main-window-server-running");
+  QMenu* server_menu = frame.menuBar()->actions().value(1)->menu();
+  frame.show();
+  server_menu->popup(frame.mapToGlobal(QPoint(0, frame.menuBar()->height())));
+  Save(server_menu, "main-window-server-menu");
+  frame.SetServerRunning(false);
+  frame.SetPaneText(vigilo::kServerPane, "CAP");
+
+  auto* status = new vigilo::CServerStatusDlg(&frame);
+  status->SetText(vigilo::kServerStartingText);
+  Save(status, "server-status");
+  delete status;
 }
 
 }  // namespace
@@ -107,6 +128,8 @@ int main(int argc, char** argv) {
   if (sources.empty()) sources = {"ORVIKDB"};
   vigilo::CProjectDlg project(catalogue_selection, sources, prompts, &frame);
   Save(&project, "project");
+
+  SaveServerWindows(frame);
 
   vigilo::HelpWindow help;
   help.ShowTopic(vigilo::kHelpContentsTopic);
