@@ -9,7 +9,6 @@
 
 #include "common/format.h"
 #include "data/server_paths.h"
-#include "platform/host/message_line.h"
 #include "platform/sql/database.h"
 
 namespace vigilo {
@@ -50,8 +49,9 @@ std::string DefaultLogFilePath() {
 
 LogStream::LogStream() : LogStream(PathProvider()) {}
 
-LogStream::LogStream(PathProvider path_provider)
-    : path_provider_(std::move(path_provider)) {
+LogStream::LogStream(PathProvider path_provider, MessageReporter reporter)
+    : path_provider_(std::move(path_provider)),
+      reporter_(reporter ? std::move(reporter) : StderrMessageReporter()) {
   buffer_.reserve(kLogBufferSize);
 }
 
@@ -73,6 +73,8 @@ bool LogStream::IsEmpty() const {
 std::string LogStream::FilePath() const {
   return path_provider_ ? path_provider_() : DefaultLogFilePath();
 }
+
+void LogStream::Report(std::string_view text) const { reporter_(text); }
 
 bool LogStream::Flush(int mode) {
   if (IsEmpty()) return true;
@@ -108,7 +110,12 @@ void LogMessage(LogStream* log, std::string_view text, bool quiet) {
     line += "\r\n";
     log->Write(line);
   }
-  if (!quiet) host::ShowMessageLine(text);
+  if (quiet) return;
+  if (log != nullptr) {
+    log->Report(text);
+  } else {
+    StderrMessageReporter()(text);
+  }
 }
 
 std::string DriverMessage(const DbException& error) {

@@ -8,6 +8,10 @@
 // the flush points stay where they are. Text written while the file cannot
 // be opened stays in the buffer until a flush succeeds.
 //
+// The stream also carries the message reporter of whoever runs the engine:
+// entries that are messages as well (LogMessage with quiet false) reach the
+// user through it.
+//
 // Thread-safety: every member may be called from any thread; writes and
 // flushes are serialised by an internal lock, so the host's error lines and
 // the worker's entries never tear each other.
@@ -18,6 +22,8 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+
+#include "data/message_reporter.h"
 
 namespace vigilo {
 
@@ -37,7 +43,8 @@ class LogStream {
   using PathProvider = std::function<std::string()>;
 
   LogStream();
-  explicit LogStream(PathProvider path_provider);
+  // A null reporter means the daemon's (one line on standard error).
+  explicit LogStream(PathProvider path_provider, MessageReporter reporter = nullptr);
   LogStream(const LogStream&) = delete;
   LogStream& operator=(const LogStream&) = delete;
 
@@ -62,15 +69,19 @@ class LogStream {
   // Where the next flush writes.
   std::string FilePath() const;
 
+  // Shows text as a message through the stream's reporter.
+  void Report(std::string_view text) const;
+  const MessageReporter& reporter() const { return reporter_; }
+
  private:
   PathProvider path_provider_;
+  MessageReporter reporter_;
   mutable std::mutex mutex_;
   std::string buffer_;
 };
 
 // The engine's writer: writes the text and "\r\n". With quiet false the text
-// is also shown as a message (one line on stderr); the call never waits for
-// anyone to read it.
+// is also shown as a message through the log's reporter.
 void LogMessage(LogStream* log, std::string_view text, bool quiet);
 
 // The driver's text of a database error as the log shows it: at most 298

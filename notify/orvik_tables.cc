@@ -8,7 +8,6 @@
 #include "common/paths.h"
 #include "common/text.h"
 #include "data/name_lists.h"
-#include "platform/host/message_line.h"
 #include "platform/xbase/dbf_query.h"
 #include "platform/xbase/dbf_table.h"
 
@@ -48,13 +47,14 @@ std::string MembershipTablePath(std::string_view server_dir) {
   return OrvhomePath(server_dir, "usringrp.dbf");
 }
 
-bool ReadUserTable(const std::string& path, std::vector<UserRecord>& records) {
+bool ReadUserTable(const std::string& path, std::vector<UserRecord>& records,
+                   const MessageReporter& report) {
   if (!ExistsWritable(path)) return false;
   std::unique_ptr<DbfTable> table;
   try {
     table = DbfTable::Open(path, false);
   } catch (const DbfError&) {
-    host::ShowMessageLine(kUserTableOpenMessage);
+    if (report) report(kUserTableOpenMessage);
     return false;
   }
   try {
@@ -70,7 +70,7 @@ bool ReadUserTable(const std::string& path, std::vector<UserRecord>& records) {
     }
   } catch (const DbfError& error) {
     // A damaged row ends the read; the rows before it are kept.
-    host::ShowMessageLine(Format("%s %s", kUserTableOpenMessage, error.what()));
+    if (report) report(Format("%s %s", kUserTableOpenMessage, error.what()));
   }
   return true;
 }
@@ -96,17 +96,17 @@ void AppendUserNames(const std::vector<UserRecord>& records, std::vector<std::st
 }
 
 void FillNameLists(std::string_view server_dir, std::vector<std::string>& user_names,
-                   std::vector<std::string>& group_names) {
+                   std::vector<std::string>& group_names, const MessageReporter& report) {
   user_names.clear();
   group_names.clear();
   std::vector<UserRecord> records;
-  ReadUserTable(UserTablePath(server_dir), records);
+  ReadUserTable(UserTablePath(server_dir), records, report);
   AppendUserNames(records, user_names);
   ReadGroupTable(GroupTablePath(server_dir), group_names);
 }
 
-void FillProcessNameLists(std::string_view server_dir) {
-  FillNameLists(server_dir, UserNameList(), GroupNameList());
+void FillProcessNameLists(std::string_view server_dir, const MessageReporter& report) {
+  FillNameLists(server_dir, UserNameList(), GroupNameList(), report);
 }
 
 MembershipTable::MembershipTable(const std::string& path) {

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "data/message_reporter.h"
 #include "notify/user_record.h"
 
 namespace vigilo {
@@ -33,8 +34,10 @@ inline constexpr const char* kUserTableOpenMessage = "Unable to open Orvik user 
 // Appends one record per row of the user table, in table order (deleted rows
 // skipped): field 1 login name, field 2 password, field 7 mail type, field 8
 // mail address (trailing blanks removed, cut to 63 characters). Returns false
-// when nothing could be read (missing, read-only or unopenable table).
-bool ReadUserTable(const std::string& path, std::vector<UserRecord>& records);
+// when nothing could be read (missing, read-only or unopenable table). A table
+// that exists but cannot be opened is reported through report (when given).
+bool ReadUserTable(const std::string& path, std::vector<UserRecord>& records,
+                   const MessageReporter& report = nullptr);
 
 // Appends field 1 of every row of the group table, blanks removed at both
 // ends, unless the list already holds it. Returns false when the table could
@@ -49,11 +52,12 @@ void AppendUserNames(const std::vector<UserRecord>& records, std::vector<std::st
 // table and every group name of the group table of the server directory.
 // The lists are emptied first.
 void FillNameLists(std::string_view server_dir, std::vector<std::string>& user_names,
-                   std::vector<std::string>& group_names);
+                   std::vector<std::string>& group_names,
+                   const MessageReporter& report = nullptr);
 
 // The same into the process-wide UserNameList() and GroupNameList()
 // (data/name_lists.h).
-void FillProcessNameLists(std::string_view server_dir);
+void FillProcessNameLists(std::string_view server_dir, const MessageReporter& report = nullptr);
 
 // The membership table, kept open by the mail sender for the whole run, with
 // its query handle. Members() answers which users belong to a group.

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "common/text.h"
+#include "data/log_stream.h"
 #include "data/rule.h"
 #include "notify/mail_sender.h"
 
@@ -42,7 +43,8 @@ std::string CMailSender::ExpandGroups(std::string_view group_names) {
 std::optional<std::string> CMailSender::AddressesForNames(std::string_view names) {
   if (names.empty()) return std::nullopt;
   std::vector<UserRecord> users;
-  ReadUserTable(UserTablePath(settings_->server_dir), users);
+  ReadUserTable(UserTablePath(settings_->server_dir), users,
+                options_.log != nullptr ? options_.log->reporter() : MessageReporter());
   std::string addresses;
   for (const std::string& name : SplitNonEmpty(names, ',')) {
     bool found = false;

@@ -11,7 +11,6 @@
 #include "data/server_paths.h"
 #include "notify/mail_sender.h"
 #include "notify/orvik_tables.h"
-#include "platform/host/message_line.h"
 #include "platform/loader/mail_plugins.h"
 #include "service/read_thread.h"
 #include "service/service_texts.h"
@@ -59,13 +58,14 @@ int CReadThread::InitEngine() {
   mail_sender_owner_ = std::make_unique<CMailSender>(
       CMailSender::Options{log, mapi_ ? MapiFunctionsOf(*mapi_) : MapiFunctions{}});
   mail_sender = mail_sender_owner_.get();
-  FillProcessNameLists(settings->server_dir);
+  FillProcessNameLists(settings->server_dir,
+                       log != nullptr ? log->reporter() : MessageReporter());
   projects.emplace();
   projects->reserve(10);
 
   if (!LoadRules(settings->rule_table_path)) {
     if (!startup_message.empty()) {
-      host::ShowMessageLine(startup_message);
+      if (log != nullptr) log->Report(startup_message);
       startup_message.clear();
     }
     if (log != nullptr) log->Flush(kLogRecreate);

@@ -26,7 +26,7 @@ int FlushLog(int mode) {
 }
 
 CRuleService::CRuleService(RuleServiceOptions options)
-    : options_(std::move(options)), log_(options_.log_path) {
+    : options_(std::move(options)), log_(options_.log_path, options_.message_reporter) {
   if (options_.reporter != nullptr) {
     reporter_ = options_.reporter;
   } else {

@@ -45,6 +45,8 @@ struct RuleServiceOptions {
   std::function<std::chrono::milliseconds()> pace_interval;
   // Path of the run log file; null means vglog.ini in the server directory.
   LogStream::PathProvider log_path;
+  // Shows the engine's messages; null means one line on standard error.
+  MessageReporter message_reporter;
 };
 
 class CRuleService {

@@ -9,7 +9,6 @@
 #include "data/log_stream.h"
 #include "data/server_paths.h"
 #include "data/translation_context.h"
-#include "platform/host/message_line.h"
 #include "service/project.h"
 #include "service/project_table.h"
 
@@ -88,10 +87,10 @@ int CProjectTable::BuildSelection(CRule& rule) {
   const int32_t db_type = project()->db_type();
   // An invalid date in a condition is a message for the supervisor; the
   // service has no desktop, so it goes where its message boxes go.
-  Reporter report = [](const std::string& message) {
+  Reporter report = [this](const std::string& message) {
     std::string_view line = message;
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
-    host::ShowMessageLine(line);
+    if (log != nullptr) log->Report(line);
   };
   TranslationContext context;
   if (settings != nullptr) {

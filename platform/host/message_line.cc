@@ -3,17 +3,9 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include <mutex>
-#include <utility>
 
 namespace vigilo::host {
 namespace {
-
-std::mutex sink_mutex;
-MessageSink& Sink() {
-  static MessageSink sink;
-  return sink;
-}
 
 void WriteToStderr(const std::string& line) {
   pollfd pfd{STDERR_FILENO, POLLOUT, 0};
@@ -43,19 +35,6 @@ std::string OneLine(std::string_view text) {
   return line;
 }
 
-void ShowMessageLine(std::string_view text) {
-  std::string line = OneLine(text);
-  std::lock_guard<std::mutex> lock(sink_mutex);
-  if (Sink()) {
-    Sink()(line);
-  } else {
-    WriteToStderr(line);
-  }
-}
-
-MessageSink SetMessageSink(MessageSink sink) {
-  std::lock_guard<std::mutex> lock(sink_mutex);
-  return std::exchange(Sink(), std::move(sink));
-}
+void ShowMessageLine(std::string_view text) { WriteToStderr(OneLine(text)); }
 
 }  // namespace vigilo::host

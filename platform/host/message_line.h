@@ -3,21 +3,16 @@
 // The text becomes one line on standard error (the journal under systemd):
 // line ends inside it are turned into blanks. The call never blocks: when
 // standard error cannot take the line at once it is dropped, since the same
-// text is always in the run log as well. Tests can divert the lines.
+// text is always in the run log as well. The engine does not call it
+// directly: it is the daemon's message reporter (data/message_reporter.h).
 #pragma once
 
-#include <functional>
 #include <string>
 #include <string_view>
 
 namespace vigilo::host {
 
 void ShowMessageLine(std::string_view text);
-
-// Replaces the destination of ShowMessageLine (nullptr restores stderr).
-// Returns the previous one. Not for use while other threads show messages.
-using MessageSink = std::function<void(const std::string& line)>;
-MessageSink SetMessageSink(MessageSink sink);
 
 // The one-line form of a text: "\r\n", "\r" and "\n" become one blank each
 // run, trailing blanks are dropped.

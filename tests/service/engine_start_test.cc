@@ -55,18 +55,19 @@ std::string SomeOtherLibrary() {
 class EngineStartTest : public ::testing::Test {
  protected:
   EngineStartTest() {
-    host::SetMessageSink([this](const std::string& line) { shown_ += line + "|"; });
     WriteProfileString(install_.ServerDir() + "/morvik.ini", "Orvik Dsn", "Proj", ProjectDir());
     std::filesystem::create_directories(ProjectDir());
     testing::WriteTableIni(ProjectDir(), "Bugs");
   }
-  ~EngineStartTest() override { host::SetMessageSink(nullptr); }
 
   RuleServiceOptions Options() {
     RuleServiceOptions options;
     options.reporter = &reporter_;
     options.self_stop_delay = 0ms;
     options.self_stop = [] { return true; };
+    options.message_reporter = [this](std::string_view text) {
+      shown_ += host::OneLine(text) + "|";
+    };
     return options;
   }
   std::string ProjectDir() const { return install_.ServerDir() + "/proj"; }

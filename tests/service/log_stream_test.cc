@@ -125,12 +125,11 @@ TEST_F(LogStreamTest, EntriesOfSeveralThreadsStayWhole) {
 }
 
 TEST(LogWritersTest, LogMessageAddsALineEndAndShowsUnlessQuiet) {
-  LogStream log([] { return std::string("/nonexistent/vglog.ini"); });
   std::string shown;
-  host::SetMessageSink([&shown](const std::string& line) { shown += line + "|"; });
+  LogStream log([] { return std::string("/nonexistent/vglog.ini"); },
+                [&shown](std::string_view text) { shown += std::string(text) + "|"; });
   LogMessage(&log, "Error loading MAPI32.DLL", /*quiet=*/false);
   LogMessage(&log, "quiet line", /*quiet=*/true);
-  host::SetMessageSink(nullptr);
   EXPECT_EQ(log.Text(), "Error loading MAPI32.DLL\r\nquiet line\r\n");
   EXPECT_EQ(shown, "Error loading MAPI32.DLL|");
 }
