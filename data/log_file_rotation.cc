@@ -1,0 +1,19 @@
+#include "data/log_file_rotation.h"
+
+#include <cerrno>
+#include <cstdio>
+
+namespace vigilo {
+
+bool ShiftLogGenerations(const std::string& path, int keep) {
+  if (keep <= 0) return true;
+  for (int generation = keep - 1; generation >= 1; --generation) {
+    const std::string older = path + "." + std::to_string(generation);
+    // A gap in the generations is no failure: it only means fewer runs so far.
+    std::rename(older.c_str(), (path + "." + std::to_string(generation + 1)).c_str());
+  }
+  if (std::rename(path.c_str(), (path + ".1").c_str()) == 0) return true;
+  return errno == ENOENT;
+}
+
+}  // namespace vigilo
