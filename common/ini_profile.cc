@@ -5,16 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
-#include <cstring>
-#include <fstream>
 #include <functional>
 #include <memory>
-#include <sstream>
 
+#include "common/file_system.h"
 #include "common/format.h"
 #include "common/ini_document.h"
 #include "common/paths.h"
@@ -22,70 +18,15 @@
 namespace vigilo {
 namespace {
 
-// Closes a file descriptor when it goes out of scope.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd = -1) : fd_(fd) {}
-  ~FileDescriptor() { Reset(); }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-  void Reset(int fd = -1) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-  }
-  // Closes now and reports whether the close succeeded.
-  bool Close() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd < 0 || ::close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
-
-std::string ErrnoText(const std::string& what, const std::string& path) {
-  return Format("%s %s: %s", what.c_str(), path.c_str(), std::strerror(errno));
-}
-
 bool Fail(std::string* error, std::string text) {
   if (error) *error = std::move(text);
   return false;
 }
 
 IniDocument ReadDocument(std::string_view file) {
-  std::ifstream in(ResolveFileCase(file), std::ios::binary);
-  if (!in) return IniDocument();
-  std::ostringstream text;
-  text << in.rdbuf();
-  return IniDocument(text.str());
-}
-
-bool ReadAll(int fd, std::string& out) {
-  out.clear();
-  char chunk[65536];
-  while (true) {
-    ssize_t n = ::read(fd, chunk, sizeof chunk);
-    if (n == 0) return true;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    out.append(chunk, static_cast<size_t>(n));
-  }
-}
-
-bool WriteAll(int fd, std::string_view text) {
-  while (!text.empty()) {
-    ssize_t n = ::write(fd, text.data(), text.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    text.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
+  std::string text;
+  if (!ReadFile(ResolveFileCase(file), text)) return IniDocument();
+  return IniDocument(text);
 }
 
 // The file a write goes to: the case-resolved name, and the target of a
@@ -107,35 +48,17 @@ std::string WriteTarget(std::string_view file) {
 // place instead, as the file itself is writable.
 bool ReplaceFile(const std::string& path, int locked_fd, const struct stat& old,
                  std::string_view text, std::string* error) {
-  static std::atomic<unsigned> counter{0};
-  std::string dir = DirectoryPart(path);
-  if (dir.empty()) dir = path.front() == '/' ? "/" : ".";
-  std::string temp = JoinPath(dir, Format(".%s.%ld.%u.tmp", NamePart(path).c_str(),
-                                     static_cast<long>(::getpid()), counter++));
-  FileDescriptor out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                            old.st_mode & 07777));
-  if (out.get() < 0) {
-    if (errno != EACCES && errno != EPERM && errno != EROFS) {
-      return Fail(error, ErrnoText("cannot create a temporary file for", path));
-    }
-    if (::ftruncate(locked_fd, 0) != 0 || !WriteAll(locked_fd, text) ||
-        ::fdatasync(locked_fd) != 0) {
-      return Fail(error, ErrnoText("cannot write", path));
-    }
-    return true;
+  switch (ReplaceFileAtomically(path, text, old.st_mode & 07777, error, &old)) {
+    case ReplaceResult::kDone:
+      return true;
+    case ReplaceResult::kFailed:
+      return false;
+    case ReplaceResult::kNoTemporaryFile:
+      break;
   }
-  // The umask may have narrowed the mode given to open().
-  (void)::fchmod(out.get(), old.st_mode & 07777);
-  if (::geteuid() == 0) (void)::fchown(out.get(), old.st_uid, old.st_gid);
-  if (!WriteAll(out.get(), text) || ::fdatasync(out.get()) != 0 || !out.Close()) {
-    std::string why = ErrnoText("cannot write", temp);
-    ::unlink(temp.c_str());
-    return Fail(error, why);
-  }
-  if (::rename(temp.c_str(), path.c_str()) != 0) {
-    std::string why = ErrnoText("cannot replace", path);
-    ::unlink(temp.c_str());
-    return Fail(error, why);
+  if (Files().Truncate(locked_fd, 0) != 0 || !WriteAll(locked_fd, text) ||
+      Files().Sync(locked_fd) != 0) {
+    return Fail(error, FileErrorText(path, "cannot write", errno));
   }
   return true;
 }
@@ -151,30 +74,32 @@ bool EditFile(std::string_view file, const std::function<bool(IniDocument&)>& ed
   for (int attempt = 0; attempt < 100; ++attempt) {
     struct stat before;
     bool existed = ::stat(path.c_str(), &before) == 0;
-    FileDescriptor fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
-    if (fd.get() < 0) return Fail(error, ErrnoText("cannot open", path));
+    UniqueFd fd(Files().Open(path, O_RDWR | O_CREAT, 0666));
+    if (!fd.valid()) return Fail(error, FileErrorText(path, "cannot open", errno));
     int lock;
     do {
-      lock = ::flock(fd.get(), LOCK_EX);
+      lock = Files().Flock(fd.get(), LOCK_EX);
     } while (lock != 0 && errno == EINTR);
-    if (lock != 0) return Fail(error, ErrnoText("cannot lock", path));
+    if (lock != 0) return Fail(error, FileErrorText(path, "cannot lock", errno));
     struct stat held;
     struct stat named;
-    if (::fstat(fd.get(), &held) != 0) return Fail(error, ErrnoText("cannot examine", path));
+    if (Files().Stat(fd.get(), &held) != 0) {
+      return Fail(error, FileErrorText(path, "cannot examine", errno));
+    }
     if (::stat(path.c_str(), &named) != 0 || named.st_ino != held.st_ino ||
         named.st_dev != held.st_dev) {
       continue;  // replaced by another writer meanwhile
     }
     std::string text;
-    if (!ReadAll(fd.get(), text)) return Fail(error, ErrnoText("cannot read", path));
+    if (!ReadAll(fd.get(), text)) return Fail(error, FileErrorText(path, "cannot read", errno));
     IniDocument document(text);
     if (!edit(document)) {
       // Nothing to change; a file this call created is removed again.
-      if (!existed && held.st_size == 0) ::unlink(path.c_str());
+      if (!existed && held.st_size == 0) Files().Unlink(path);
       return true;
     }
     if (ReplaceFile(path, fd.get(), held, document.Text(), error)) return true;
-    if (!existed && held.st_size == 0) ::unlink(path.c_str());
+    if (!existed && held.st_size == 0) Files().Unlink(path);
     return false;
   }
   return Fail(error, Format("cannot lock %s: it keeps being replaced", path.c_str()));

@@ -1,6 +1,7 @@
 #include "data/database_kind.h"
 
 #include "common/format.h"
+#include "platform/sql/sql_text.h"
 
 namespace vigilo {
 
@@ -61,16 +62,6 @@ std::string ProjectDatabaseQuery(long kind, std::string_view project) {
                     quoted.c_str());
     default: return "";
   }
-}
-
-std::string QuoteSqlText(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    out += c;
-    if (c == '\'') out += '\'';
-  }
-  return out;
 }
 
 }  // namespace vigilo

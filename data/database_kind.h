@@ -45,7 +45,5 @@ std::string QualifiedName(long kind, std::string_view project, std::string_view 
 std::string ProjectListQuery(long kind);
 std::string ProjectDatabaseQuery(long kind, std::string_view project);
 
-// Doubles every apostrophe, for a text placed between single quotes in SQL.
-std::string QuoteSqlText(std::string_view text);
 
 }  // namespace vigilo

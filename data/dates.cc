@@ -6,6 +6,7 @@
 #include "common/format.h"
 #include "common/text.h"
 #include "data/clock.h"
+#include "data/database_kind.h"
 #include "platform/xbase/calendar.h"
 
 namespace vigilo {
@@ -166,7 +167,7 @@ std::optional<std::string> DateToDatabase(const DateSettings& settings, std::str
     date8 = xbase::PictureToDate(*user, settings.picture);
   }
   if (!IsValidDate8(date8)) return std::nullopt;
-  if (kind == 0) return "#" + xbase::DateToPicture(date8, "MM/DD/CCYY") + "#";
+  if (kind == kDbaseKind) return "#" + xbase::DateToPicture(date8, "MM/DD/CCYY") + "#";
   return date8;
 }
 

@@ -22,6 +22,7 @@ class CFieldDef {
   // Field types the system interprets.
   static constexpr int kText = 0;
   static constexpr int kNumber = 1;
+  static constexpr int kFloat = 2;
   static constexpr int kDate = 3;
   static constexpr int kMemo = 4;
   static constexpr int kList = 5;
@@ -29,11 +30,17 @@ class CFieldDef {
   static constexpr int kUser = 9;
   static constexpr int kSeconds = 11;
   static constexpr int kDateTime = 12;
+  // Left out of report columns and of the rule manager's field lists.
+  static constexpr int kHiddenType = 13;
 
   // Flag bits: the change history records the field's changes; update rules
   // leave the field alone.
   static constexpr int kHistoryFlag = 0x200;
   static constexpr int kNoUpdateFlag = 0x2000;
+  // The bits that choose how a date-time value is shown: date, time or both.
+  static constexpr int kDateTimeShownMask = 0x1800;
+  static constexpr int kShowDate = 0x800;
+  static constexpr int kShowTime = 0x1000;
 
   // With no line: name "NoName" and the label equal to the name. With a line
   // (the text after the first "=" of a "Field" line): the members it holds;

@@ -2,8 +2,9 @@
 
 #include <unistd.h>
 
-#include <fstream>
+#include <sstream>
 
+#include "common/file_system.h"
 #include "common/format.h"
 #include "common/ini_profile.h"
 #include "common/paths.h"
@@ -58,9 +59,11 @@ std::vector<CFieldDef> ChangeHistoryFields(const std::vector<CFieldDef>& fields)
 bool ReadFieldDefs(const std::string& table_ini_path, std::vector<CFieldDef>& fields,
                    std::string* message) {
   std::string path = ResolveFileCase(table_ini_path);
-  std::ifstream in;
-  if (::access(path.c_str(), R_OK | W_OK) == 0) in.open(path, std::ios::binary);
-  bool opened = in.is_open();
+  // The file is opened for reading and writing, so a read-only one counts as
+  // one that cannot be opened.
+  std::string text;
+  bool opened = Files().Access(path, R_OK | W_OK) == 0 && ReadFile(path, text);
+  std::istringstream in(text);
   if (!opened) {
     if (message) *message = Format("Unable to open %s!", table_ini_path.c_str());
   } else {

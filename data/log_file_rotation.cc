@@ -1,7 +1,8 @@
 #include "data/log_file_rotation.h"
 
 #include <cerrno>
-#include <cstdio>
+
+#include "common/file_system.h"
 
 namespace vigilo {
 
@@ -10,9 +11,9 @@ bool ShiftLogGenerations(const std::string& path, int keep) {
   for (int generation = keep - 1; generation >= 1; --generation) {
     const std::string older = path + "." + std::to_string(generation);
     // A gap in the generations is no failure: it only means fewer runs so far.
-    std::rename(older.c_str(), (path + "." + std::to_string(generation + 1)).c_str());
+    Files().Rename(older, path + "." + std::to_string(generation + 1));
   }
-  if (std::rename(path.c_str(), (path + ".1").c_str()) == 0) return true;
+  if (Files().Rename(path, path + ".1") == 0) return true;
   return errno == ENOENT;
 }
 

@@ -1,49 +1,17 @@
 #include "data/log_stream.h"
 
-#include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <utility>
 
+#include "common/file_system.h"
 #include "common/format.h"
 #include "data/log_file_rotation.h"
 #include "data/server_paths.h"
 #include "platform/sql/database.h"
 
 namespace vigilo {
-namespace {
-
-// Closes a descriptor on every path out of the flush.
-class FileCloser {
- public:
-  explicit FileCloser(int fd) : fd_(fd) {}
-  ~FileCloser() {
-    if (fd_ >= 0) close(fd_);
-  }
-  FileCloser(const FileCloser&) = delete;
-  FileCloser& operator=(const FileCloser&) = delete;
-
- private:
-  int fd_;
-};
-
-bool WriteAll(int fd, std::string_view text) {
-  while (!text.empty()) {
-    ssize_t n = write(fd, text.data(), text.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    text.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
-}
-
-}  // namespace
 
 std::string DefaultLogFilePath() {
   CServerPaths settings;
@@ -124,6 +92,21 @@ void LogStream::JournalPendingLocked() {
   journaled_project_ = project_;
 }
 
+bool LogStream::KeepPreviousLocked(const std::string& path) {
+  // The previous run's file moves aside under its lock, so a program reading
+  // it is not disturbed: while it holds the file, this flush waits.
+  UniqueFd previous(Files().Open(path, O_WRONLY));
+  if (previous.valid()) {
+    if (Files().Flock(previous.get(), LOCK_EX | LOCK_NB) != 0) return false;
+    struct stat info;
+    if (Files().Stat(previous.get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+      ShiftLogGenerations(path, generations_);
+    }
+  }
+  kept_previous_ = true;
+  return true;
+}
+
 bool LogStream::Flush(int mode) {
   if (IsEmpty()) return true;
   // The settings are read outside the lock: building them touches files.
@@ -133,36 +116,22 @@ bool LogStream::Flush(int mode) {
   if (buffer_.empty()) return true;
   // The journal gets the entries even when the file cannot take them.
   JournalPendingLocked();
-  if (mode == kLogRecreate && !kept_previous_) {
-    // The previous run's file moves aside under its lock, so a program
-    // reading it is not disturbed: while it holds the file, this flush waits.
-    int previous = open(path.c_str(), O_WRONLY | O_CLOEXEC);
-    if (previous >= 0) {
-      FileCloser previous_closer(previous);
-      struct stat info;
-      if (flock(previous, LOCK_EX | LOCK_NB) != 0) return false;
-      if (fstat(previous, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
-        ShiftLogGenerations(path, generations_);
-      }
-    }
-    kept_previous_ = true;
-  }
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  FileCloser closer(fd);
+  if (mode == kLogRecreate && !kept_previous_ && !KeepPreviousLocked(path)) return false;
+  UniqueFd fd(Files().Open(path, O_WRONLY | O_CREAT, 0644));
+  if (!fd.valid()) return false;
   // Not shared: a program holding a lock on the log makes this flush wait
   // for the next one. Truncation comes only after the lock is ours.
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) return false;
+  if (Files().Flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return false;
   if (mode == kLogRecreate) {
-    if (ftruncate(fd, 0) != 0) return false;
-  } else if (lseek(fd, 0, SEEK_END) < 0) {
+    if (Files().Truncate(fd.get(), 0) != 0) return false;
+  } else if (Files().Seek(fd.get(), 0, SEEK_END) < 0) {
     return false;
   }
-  if (!WriteAll(fd, buffer_)) return false;
+  if (!WriteAll(fd.get(), buffer_)) return false;
   buffer_.clear();
   journaled_ = 0;
   struct stat written;
-  if (mode == kLogAppend && max_size_ > 0 && fstat(fd, &written) == 0 &&
+  if (mode == kLogAppend && max_size_ > 0 && Files().Stat(fd.get(), &written) == 0 &&
       static_cast<uint64_t>(written.st_size) >= max_size_) {
     // The next flush starts a new file; the lock we hold keeps readers out
     // while the name moves.

@@ -105,6 +105,9 @@ class LogStream {
  private:
   // Sends the text not yet journaled to the journal and counts it.
   void JournalPendingLocked();
+  // The first recreate of a stream: moves the existing file to generation 1.
+  // Returns false when another program holds the file.
+  bool KeepPreviousLocked(const std::string& path);
 
   PathProvider path_provider_;
   MessageReporter reporter_;

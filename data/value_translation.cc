@@ -9,6 +9,7 @@
 #include "common/text.h"
 #include "data/database_kind.h"
 #include "data/dates.h"
+#include "platform/sql/sql_text.h"
 
 namespace vigilo {
 
@@ -236,8 +237,12 @@ std::string DateTimeLiteral(std::string_view value, const TranslationContext& co
   if (!IsServerKind(kind)) return {};
   std::optional<LocalDateTime> when = ParseLocalDateTime(context.dates, value);
   if (!when) return {};
-  std::string text = Format("%02d/%02d/%04d %02d:%02d:%02d", when->month, when->day, when->year,
-                            when->hour, when->minute, when->second);
+  return ServerDateTimeLiteral(*when, kind);
+}
+
+std::string ServerDateTimeLiteral(const LocalDateTime& when, long kind) {
+  std::string text = Format("%02d/%02d/%04d %02d:%02d:%02d", when.month, when.day, when.year,
+                            when.hour, when.minute, when.second);
   if (kind == kOracleKind) {
     return Format("TO_DATE('%s','MM/DD/YYYY HH24:MI:SS')", text.c_str());
   }

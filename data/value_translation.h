@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "data/dates.h"
 #include "data/field_def.h"
 #include "data/translation_context.h"
 
@@ -37,5 +38,10 @@ std::string TranslateValue(std::string_view value, const CFieldDef& field,
 // '%m/%d/%Y %H:%M:%S' (kinds 1, 3) or TO_DATE('...','MM/DD/YYYY HH24:MI:SS')
 // (kind 2). Kind 0 and unreadable texts give "".
 std::string DateTimeLiteral(std::string_view value, const TranslationContext& context);
+
+// A date and time as a client-server database takes it: TO_DATE('%m/%d/%Y
+// %H:%M:%S','MM/DD/YYYY HH24:MI:SS') on kind 2, '%m/%d/%Y %H:%M:%S' on the
+// others. Shared by conditions and update values.
+std::string ServerDateTimeLiteral(const LocalDateTime& when, long kind);
 
 }  // namespace vigilo

@@ -8,6 +8,7 @@
 #include "data/log_stream.h"
 #include "notify/mail_sender.h"
 #include "platform/sql/database.h"
+#include "platform/sql/sql_text.h"
 
 namespace vigilo {
 
@@ -17,19 +18,9 @@ std::string InternalMailConnection(std::string_view server_dir) {
                 dir.c_str());
 }
 
-std::string QuoteText(std::string_view text) {
-  std::string quoted;
-  quoted.reserve(text.size());
-  for (char c : text) {
-    quoted += c;
-    if (c == '\'') quoted += '\'';
-  }
-  return quoted;
-}
-
 std::string InternalMailLookup(long record_number, std::string_view recipient) {
   return Format("SELECT * FROM %s WHERE BUGNUM =%d AND TO ='%s'", kInternalMailTable,
-                static_cast<int>(record_number), QuoteText(recipient).c_str());
+                static_cast<int>(record_number), QuoteSqlText(recipient).c_str());
 }
 
 std::string InternalMailInsert(std::string_view recipient, std::string_view date, int is_new,
@@ -38,9 +29,9 @@ std::string InternalMailInsert(std::string_view recipient, std::string_view date
   return Format(
       "INSERT INTO %s ([FROM], [TO], [DATE], ISNEW, STATUS, BUGNUM, [DBNAME], MESSAGE) "
       "VALUES ('%s', '%s', '%s',%d,'*',%d,'%s','%s')",
-      kInternalMailTable, kInternalMailSender, QuoteText(recipient).c_str(),
-      QuoteText(date).c_str(), is_new, static_cast<int>(record_number),
-      QuoteText(database_name).c_str(), QuoteText(message).c_str());
+      kInternalMailTable, kInternalMailSender, QuoteSqlText(recipient).c_str(),
+      QuoteSqlText(date).c_str(), is_new, static_cast<int>(record_number),
+      QuoteSqlText(database_name).c_str(), QuoteSqlText(message).c_str());
 }
 
 std::string InternalMailUpdate(std::string_view recipient, std::string_view date, int is_new,
@@ -49,9 +40,9 @@ std::string InternalMailUpdate(std::string_view recipient, std::string_view date
   return Format(
       "UPDATE %s SET [FROM] ='%s', [DATE] ='%s', ISNEW =%d, STATUS ='*', [DBNAME] ='%s', "
       "MESSAGE ='%s' WHERE BUGNUM =%d AND TO ='%s'",
-      kInternalMailTable, kInternalMailSender, QuoteText(date).c_str(), is_new,
-      QuoteText(database_name).c_str(), QuoteText(message).c_str(),
-      static_cast<int>(record_number), QuoteText(recipient).c_str());
+      kInternalMailTable, kInternalMailSender, QuoteSqlText(date).c_str(), is_new,
+      QuoteSqlText(database_name).c_str(), QuoteSqlText(message).c_str(),
+      static_cast<int>(record_number), QuoteSqlText(recipient).c_str());
 }
 
 std::string InternalMailDate() {

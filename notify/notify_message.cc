@@ -5,6 +5,7 @@
 
 #include "common/format.h"
 #include "common/text.h"
+#include "data/database_kind.h"
 #include "data/dates.h"
 #include "platform/xbase/calendar.h"
 
@@ -69,7 +70,7 @@ std::string MessageSubject(int32_t rule_id, long record_number, std::string_view
 }
 
 std::string MessageDatabaseName(std::string_view table_name, int32_t db_type) {
-  return db_type == 0 ? Str(table_name) + ".DBF" : Str(table_name);
+  return db_type == kDbaseKind ? Str(table_name) + ".DBF" : Str(table_name);
 }
 
 std::string NotifyRuleSummary(int32_t rule_id, std::string_view last_statement,
@@ -99,12 +100,12 @@ std::string SendingNotificationBlock(std::string_view summary, std::string_view 
 std::string FieldValueText(std::string_view text, const CFieldDef& field,
                            const DateSettings& date_settings) {
   switch (field.type) {
-    case 1:
-    case 7:
+    case CFieldDef::kNumber:
+    case CFieldDef::kNumber7:
       return Format("%ld", LeadingNumber(text));
-    case 2:
+    case CFieldDef::kFloat:
       return Format("%f", std::atof(Str(text).c_str()));
-    case 3: {
+    case CFieldDef::kDate: {
       if (auto date8 = LeadingDate8(text)) {
         return xbase::DateToPicture(*date8, "MM/DD/CCYY");
       }
@@ -115,7 +116,7 @@ std::string FieldValueText(std::string_view text, const CFieldDef& field,
       }
       return value;
     }
-    case 11: {
+    case CFieldDef::kSeconds: {
       std::string value = Trimmed(text);
       if (value.empty()) return value;
       std::time_t seconds = static_cast<std::time_t>(std::atoll(value.c_str()));
@@ -123,15 +124,16 @@ std::string FieldValueText(std::string_view text, const CFieldDef& field,
       localtime_r(&seconds, &local);
       return FormatTm(local, "%m/%d/%Y %H:%M:%S");
     }
-    case 12: {
+    case CFieldDef::kDateTime: {
       if (text.empty()) return {};
       std::string cut = Str(text.substr(0, 19));
       auto parsed = ParseLocalDateTime(date_settings, cut);
       if (!parsed) return cut;
-      switch (field.flags & 0x1800) {
-        case 0x800: return FormatTm(TmOf(*parsed), "%m/%d/%Y");
-        case 0x1000: return FormatTm(TmOf(*parsed), "%H:%M:%S");
-        case 0x1800: return FormatTm(TmOf(*parsed), "%m/%d/%Y %H:%M:%S");
+      switch (field.flags & CFieldDef::kDateTimeShownMask) {
+        case CFieldDef::kShowDate: return FormatTm(TmOf(*parsed), "%m/%d/%Y");
+        case CFieldDef::kShowTime: return FormatTm(TmOf(*parsed), "%H:%M:%S");
+        case CFieldDef::kShowDate | CFieldDef::kShowTime:
+          return FormatTm(TmOf(*parsed), "%m/%d/%Y %H:%M:%S");
         default: return cut;
       }
     }

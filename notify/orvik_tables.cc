@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "common/file_system.h"
 #include "common/format.h"
 #include "common/paths.h"
 #include "common/text.h"
@@ -21,7 +22,7 @@ std::string OrvhomePath(std::string_view server_dir, std::string_view file) {
 // The product keeps its tables writable; a missing or read-only file is
 // treated as a table that is not there.
 bool ExistsWritable(const std::string& path) {
-  return access(path.c_str(), F_OK) == 0 && access(path.c_str(), W_OK) == 0;
+  return Files().Access(path, F_OK) == 0 && Files().Access(path, W_OK) == 0;
 }
 
 std::string FieldTextOr(DbfTable& table, int index, bool trim_left) {

@@ -49,7 +49,7 @@ std::string BuildReportColumns(const std::string& table_ini_path, const std::str
   std::string mail_report = ReadKey(report_file, form + " Reports", "MailReport");
   if (!mail_report.empty()) return columns + MailReportColumns(mail_report);
   for (const CFieldDef& field : fields) {
-    if (field.type == 13 || (field.flags & CFieldDef::kNoUpdateFlag) != 0 ||
+    if (field.type == CFieldDef::kHiddenType || (field.flags & CFieldDef::kNoUpdateFlag) != 0 ||
         field.name.find("->") != std::string::npos) {
       continue;
     }

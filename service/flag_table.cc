@@ -7,6 +7,7 @@
 
 #include "common/format.h"
 #include "common/text.h"
+#include "data/database_kind.h"
 #include "platform/sql/database.h"
 #include "service/project.h"
 #include "service/project_table.h"
@@ -14,7 +15,7 @@
 namespace vigilo {
 
 bool IsFileFromName(int32_t db_type, const std::string& from_name) {
-  return db_type == 0 && from_name.find(" AS ", 1) != std::string::npos;
+  return db_type == kDbaseKind && from_name.find(" AS ", 1) != std::string::npos;
 }
 
 std::string CreateFlagTableStatement(int32_t db_type, const std::string& project,

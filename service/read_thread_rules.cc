@@ -3,6 +3,7 @@
 #include <string>
 
 #include "common/format.h"
+#include "common/paths.h"
 #include "common/text.h"
 #include "data/log_stream.h"
 #include "data/server_paths.h"
@@ -28,12 +29,8 @@ std::string TrimmedText(const Recordset& rows, const char* column) {
 
 int CReadThread::LoadRules(const std::string& rule_table_path) {
   if (!projects) projects.emplace();
-  const size_t separator = rule_table_path.find_last_of("/\\");
-  const std::string directory =
-      separator == std::string::npos ? std::string() : rule_table_path.substr(0, separator);
-  std::string table_name = separator == std::string::npos
-                               ? rule_table_path
-                               : rule_table_path.substr(separator + 1);
+  const std::string directory = DirectoryPart(rule_table_path);
+  std::string table_name = NamePart(rule_table_path);
   const size_t dot = table_name.rfind('.');
   if (dot != std::string::npos) table_name.erase(dot);
 

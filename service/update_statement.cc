@@ -6,6 +6,8 @@
 #include "common/text.h"
 #include "data/database_kind.h"
 #include "data/dates.h"
+#include "data/value_translation.h"
+#include "platform/sql/sql_text.h"
 
 namespace vigilo {
 namespace {
@@ -17,17 +19,9 @@ std::string DateTimeValueLiteral(std::string_view value, int32_t db_type,
                                  const DateSettings& dates) {
   const std::optional<LocalDateTime> when = ParseLocalDateTime(dates, value);
   if (!when) return "NULL";
-  const std::string stamp =
-      Format("%02d/%02d/%04d %02d:%02d:%02d", when->month, when->day, when->year, when->hour,
-             when->minute, when->second);
-  switch (db_type) {
-    case 0:
-      return Format("#%02d/%02d/%04d#", when->month, when->day, when->year);
-    case 2:
-      return Format("TO_DATE('%s','MM/DD/YYYY HH24:MI:SS')", stamp.c_str());
-    default:
-      return "'" + stamp + "'";
-  }
+  // dBase files hold dates only.
+  if (db_type == kDbaseKind) return Format("#%02d/%02d/%04d#", when->month, when->day, when->year);
+  return ServerDateTimeLiteral(*when, db_type);
 }
 
 std::string EscapedPercent(std::string_view text) {
@@ -71,7 +65,7 @@ std::string BuildSetList(std::string_view values, const std::vector<CFieldDef>& 
     const std::string literal =
         UpdateValueLiteral(*field, std::string_view(assignment).substr(equals + 1), db_type, dates);
     if (!set_list.empty()) set_list += ",";
-    if (db_type == 2) {
+    if (db_type == kOracleKind) {
       // PostgreSQL, which serves owner.table projects here, refuses a
       // qualified target column ("column \"proj\" of relation \"bugs\" does
       // not exist"); the one table being updated needs no qualifier.

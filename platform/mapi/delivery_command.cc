@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "common/file_system.h"
 #include "common/format.h"
 
 extern char** environ;
@@ -18,16 +19,6 @@ extern char** environ;
 namespace vigilo::mapi {
 
 namespace {
-
-// Closes a descriptor once.
-struct Fd {
-  int fd = -1;
-  ~Fd() { Close(); }
-  void Close() {
-    if (fd >= 0) ::close(fd);
-    fd = -1;
-  }
-};
 
 // Keeps SIGPIPE from this thread while writing to a command that may have
 // stopped reading, and swallows one raised meanwhile.
@@ -76,18 +67,18 @@ CommandOutcome RunDeliveryCommand(const std::string& command, const std::string&
     outcome.text = Format("cannot run \"%s\": %s", command.c_str(), std::strerror(errno));
     return outcome;
   }
-  Fd in_read{in_pipe[0]}, in_write{in_pipe[1]};
+  UniqueFd in_read(in_pipe[0]), in_write(in_pipe[1]);
   if (::pipe2(out_pipe, O_CLOEXEC) != 0) {
     outcome.text = Format("cannot run \"%s\": %s", command.c_str(), std::strerror(errno));
     return outcome;
   }
-  Fd out_read{out_pipe[0]}, out_write{out_pipe[1]};
+  UniqueFd out_read(out_pipe[0]), out_write(out_pipe[1]);
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, in_read.fd, 0);
-  posix_spawn_file_actions_adddup2(&actions, out_write.fd, 1);
-  posix_spawn_file_actions_adddup2(&actions, out_write.fd, 2);
+  posix_spawn_file_actions_adddup2(&actions, in_read.get(), 0);
+  posix_spawn_file_actions_adddup2(&actions, out_write.get(), 1);
+  posix_spawn_file_actions_adddup2(&actions, out_write.get(), 2);
   // The child starts with default SIGPIPE handling and no blocked signals,
   // whatever the calling program has set up.
   posix_spawnattr_t attributes;
@@ -109,9 +100,9 @@ CommandOutcome RunDeliveryCommand(const std::string& command, const std::string&
     outcome.text = Format("cannot run \"%s\": %s", command.c_str(), std::strerror(spawn_error));
     return outcome;
   }
-  in_read.Close();
-  out_write.Close();
-  ::fcntl(in_write.fd, F_SETFL, O_NONBLOCK);
+  in_read.reset();
+  out_write.reset();
+  ::fcntl(in_write.get(), F_SETFL, O_NONBLOCK);
 
   SigpipeGuard sigpipe_guard;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
@@ -119,8 +110,8 @@ CommandOutcome RunDeliveryCommand(const std::string& command, const std::string&
   std::string output;
   bool timed_out = false;
   bool write_failed = false;
-  if (input.empty()) in_write.Close();
-  while (out_read.fd >= 0) {
+  if (input.empty()) in_write.reset();
+  while (out_read.get() >= 0) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) {
@@ -129,34 +120,34 @@ CommandOutcome RunDeliveryCommand(const std::string& command, const std::string&
     }
     pollfd fds[2];
     nfds_t count = 0;
-    fds[count++] = {out_read.fd, POLLIN, 0};
-    if (in_write.fd >= 0) fds[count++] = {in_write.fd, POLLOUT, 0};
+    fds[count++] = {out_read.get(), POLLIN, 0};
+    if (in_write.get() >= 0) fds[count++] = {in_write.get(), POLLOUT, 0};
     int ready = ::poll(fds, count, static_cast<int>(left.count()));
     if (ready < 0 && errno != EINTR) break;
     if (ready <= 0) continue;
     if (count == 2 && (fds[1].revents & (POLLOUT | POLLERR | POLLHUP))) {
-      ssize_t n = ::write(in_write.fd, input.data() + written, input.size() - written);
+      ssize_t n = ::write(in_write.get(), input.data() + written, input.size() - written);
       if (n > 0) {
         written += static_cast<size_t>(n);
-        if (written == input.size()) in_write.Close();
+        if (written == input.size()) in_write.reset();
       } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
         // The command stopped reading; its exit status tells why.
         write_failed = true;
-        in_write.Close();
+        in_write.reset();
       }
     }
     if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
       char buffer[4096];
-      ssize_t n = ::read(out_read.fd, buffer, sizeof buffer);
+      ssize_t n = ::read(out_read.get(), buffer, sizeof buffer);
       if (n > 0) {
         if (output.size() < 65536) output.append(buffer, static_cast<size_t>(n));
       } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
-        out_read.Close();
+        out_read.reset();
       }
     }
   }
-  in_write.Close();
-  out_read.Close();
+  in_write.reset();
+  out_read.reset();
   if (timed_out) ::kill(pid, SIGKILL);
 
   int status = 0;

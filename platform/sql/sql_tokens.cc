@@ -1,4 +1,5 @@
 #include "platform/sql/sql_tokens.h"
+#include "platform/sql/sql_text.h"
 
 #include <cctype>
 
@@ -142,13 +143,6 @@ std::string QuoteIdentifier(std::string_view name) {
   return out + "\"";
 }
 
-std::string QuoteString(std::string_view text) {
-  std::string out = "'";
-  for (char c : text) {
-    out += c;
-    if (c == '\'') out += '\'';
-  }
-  return out + "'";
-}
+std::string QuoteString(std::string_view text) { return "'" + QuoteSqlText(text) + "'"; }
 
 }  // namespace vigilo::sql

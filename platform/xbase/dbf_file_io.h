@@ -1,36 +1,19 @@
 // Low-level file access of the xBase library: whole reads and writes at an
-// offset, the advisory write lock, and the one translation of errno into a
-// DbfError that names the file. Internal to platform/xbase.
+// offset and the advisory write lock, through the process's file system
+// (common/file_system.h), with failures thrown as a DbfError that names the
+// file. Internal to platform/xbase.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "common/file_system.h"
+
 namespace vigilo {
 
 // Throws DbfError "PATH: WHAT: strerror(errno)".
 [[noreturn]] void ThrowErrno(const std::string& path, const char* what);
-
-// Owns a file descriptor.
-class DbfFd {
- public:
-  DbfFd() = default;
-  explicit DbfFd(int fd) : fd_(fd) {}
-  ~DbfFd();
-  DbfFd(DbfFd&& other) noexcept : fd_(other.release()) {}
-  DbfFd& operator=(DbfFd&& other) noexcept;
-  int get() const { return fd_; }
-  int release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-  void reset(int fd = -1);
-
- private:
-  int fd_ = -1;
-};
 
 // Reads up to size bytes at offset; returns the number read (short only at the
 // end of the file). Throws DbfError on an I/O error.

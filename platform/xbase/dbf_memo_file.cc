@@ -31,7 +31,7 @@ std::unique_ptr<DbfMemoFile> DbfMemoFile::Open(const std::string& path, bool wri
   std::unique_ptr<DbfMemoFile> memo(new DbfMemoFile());
   memo->path_ = path;
   memo->layout_ = layout;
-  memo->fd_.reset(::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC));
+  memo->fd_.reset(Files().Open(path, (writable ? O_RDWR : O_RDONLY)));
   if (memo->fd_.get() < 0) ThrowErrno(path, "cannot open the memo file");
   char header[kHeaderSize];
   if (ReadAt(memo->fd_.get(), path, 0, header, kHeaderSize) < kHeaderSize) {
@@ -50,7 +50,7 @@ std::unique_ptr<DbfMemoFile> DbfMemoFile::Create(const std::string& path, DbtLay
   std::unique_ptr<DbfMemoFile> memo(new DbfMemoFile());
   memo->path_ = path;
   memo->layout_ = layout;
-  memo->fd_.reset(::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  memo->fd_.reset(Files().Open(path, O_RDWR | O_CREAT | O_TRUNC, 0666));
   if (memo->fd_.get() < 0) ThrowErrno(path, "cannot create the memo file");
   std::string header(kHeaderSize, '\0');
   PutLe32(header.data(), 1);  // next free block: block 0 is the header
@@ -132,7 +132,7 @@ uint32_t DbfMemoFile::Write(std::string_view text) {
 }
 
 void DbfMemoFile::Sync() {
-  if (::fdatasync(fd_.get()) != 0) ThrowErrno(path_, "cannot sync the memo file");
+  if (Files().Sync(fd_.get()) != 0) ThrowErrno(path_, "cannot sync the memo file");
 }
 
 }  // namespace vigilo

@@ -43,7 +43,7 @@ class DbfMemoFile {
  private:
   DbfMemoFile() = default;
   std::string path_;
-  DbfFd fd_;
+  UniqueFd fd_;
   DbtLayout layout_ = DbtLayout::kDbase3;
   uint32_t block_size_ = 512;
 };

@@ -51,7 +51,7 @@ std::unique_ptr<DbfTable> DbfTable::Open(const std::string& path, bool writable)
   std::unique_ptr<DbfTable> table(new DbfTable());
   table->path_ = path;
   table->writable_ = writable;
-  table->fd_.reset(::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC));
+  table->fd_.reset(Files().Open(path, (writable ? O_RDWR : O_RDONLY)));
   if (table->fd_.get() < 0) ThrowErrno(path, "cannot open the table");
   table->ReadHeader();
   return table;

@@ -231,7 +231,7 @@ class DbfTable {
   [[noreturn]] void Fail(const std::string& detail) const;
 
   std::string path_;
-  DbfFd fd_;
+  UniqueFd fd_;
   bool writable_ = false;
   uint8_t version_byte_ = 0x03;
   bool production_index_ = false;

@@ -143,7 +143,7 @@ std::unique_ptr<DbfTable> DbfTable::Create(const std::string& path,
   file[pos + 1] = fmt::kEndOfFile;
 
   {
-    DbfFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    UniqueFd fd(Files().Open(path, O_RDWR | O_CREAT | O_TRUNC, 0666));
     if (fd.get() < 0) ThrowErrno(path, "cannot create the table");
     WriteAt(fd.get(), path, 0, file);
   }
@@ -365,7 +365,7 @@ uint32_t DbfTable::AppendWrite() {
 void DbfTable::FlushDataFile() {
   WritePending();
   if (!writable_) return;
-  if (::fdatasync(fd_.get()) != 0) ThrowErrno(path_, "cannot sync the table");
+  if (Files().Sync(fd_.get()) != 0) ThrowErrno(path_, "cannot sync the table");
   if (memo_) memo_->Sync();
 }
 
@@ -413,7 +413,7 @@ void DbfTable::PackDataFile() {
     first += block_count_;
   }
   WriteAt(fd_.get(), path_, write_at, std::string_view(&fmt::kEndOfFile, 1));
-  if (::ftruncate(fd_.get(), static_cast<off_t>(write_at + 1)) != 0) {
+  if (Files().Truncate(fd_.get(), static_cast<off_t>(write_at + 1)) != 0) {
     ThrowErrno(path_, "cannot shorten the table after packing");
   }
   WriteHeaderCountAndDate(kept);

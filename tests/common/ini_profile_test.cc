@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/common/temp_dir.h"
+#include "tests/support/faulty_file_system.h"
 
 namespace vigilo {
 namespace {
@@ -194,14 +195,29 @@ TEST_F(IniProfileTest, RefusesWhatWouldBreakTheFileAndLeavesItUnchanged) {
 }
 
 TEST_F(IniProfileTest, ReportsAFileThatCannotBeWritten) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root may write read-only files";
   std::string text = "[S]\nk=1\n";
   std::string ini = Ini(text);
-  ASSERT_EQ(::chmod(ini.c_str(), 0444), 0);
   std::string error;
-  EXPECT_FALSE(WriteProfileString(ini, "S", "k", "2", &error));
-  EXPECT_NE(error.find(ini), std::string::npos) << error;
-  EXPECT_EQ(ReadText(ini), text);
+  {
+    testing::FaultyFileSystem files;
+    files.MakeReadOnly(ini);
+    EXPECT_FALSE(WriteProfileString(ini, "S", "k", "2", &error));
+    EXPECT_NE(error.find(ini), std::string::npos) << error;
+    EXPECT_EQ(ReadText(ini), text);
+  }
+  {
+    // A full disk: the old text stays whole and no temporary file is left.
+    testing::FaultyFileSystem files;
+    files.FailWrites(ini);
+    EXPECT_FALSE(WriteProfileString(ini, "S", "k", "2", &error));
+    EXPECT_NE(error.find("No space left on device"), std::string::npos) << error;
+    EXPECT_EQ(ReadText(ini), text);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()),
+                            std::filesystem::directory_iterator()),
+              1);
+  }
+  EXPECT_TRUE(WriteProfileString(ini, "S", "k", "2", &error)) << error;
+  EXPECT_EQ(ReadText(ini), "[S]\nk=2\n");
 }
 
 TEST_F(IniProfileTest, ReportsAMissingDirectory) {

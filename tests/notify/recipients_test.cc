@@ -9,6 +9,7 @@
 #include "notify/orvik_tables.h"
 #include "notify/user_record.h"
 #include "tests/notify/notify_fixture.h"
+#include "tests/support/faulty_file_system.h"
 
 namespace vigilo {
 namespace {
@@ -160,10 +161,8 @@ TEST(RecipientsWithoutTablesTest, MissingUserTableMakesEveryNameSmtp) {
 TEST(RecipientsWithoutTablesTest, ReadOnlyMembershipTableResolvesNoGroup) {
   Installation install;
   install.WriteMembership({{"ann", "dev"}});
-  chmod(install.orvhome("usringrp.dbf").c_str(), 0444);
-  if (access(install.orvhome("usringrp.dbf").c_str(), W_OK) == 0) {
-    GTEST_SKIP() << "running as a user who may write read-only files";
-  }
+  testing::FaultyFileSystem files;
+  files.MakeReadOnly("usringrp.dbf");
   CMailSender sender(CMailSender::Options{});
   EXPECT_EQ(sender.ExpandGroups("dev"), "");
 }

@@ -16,6 +16,8 @@
 
 #include "common/ini_profile.h"
 #include "platform/host/message_line.h"
+#include "platform/sql/connection.h"
+#include "platform/sql/database.h"
 #include "service/rule_service.h"
 #include "tests/service/rule_table_fixture.h"
 #include "tests/service/service_fixture.h"
@@ -187,10 +189,23 @@ TEST_F(FiringTickTest, EachTableGetsItsLastPollTime) {
 TEST_F(FiringTickTest, UnreachableProjectIsSkippedWithoutItsPollTime) {
   WriteOneRule();
   auto worker = Initialised("300");
-  // The project's directory vanishes after loading: the tick cannot open it.
-  std::filesystem::remove_all(ProjectDir());
+  // The project's database refuses connections after loading; the rule
+  // table and everything else still open.
+  const std::string project_dir = ProjectDir();
+  sql::SetConnectionFactory([project_dir](const std::string& connection) {
+    if (connection.find(project_dir) != std::string::npos) {
+      throw DbException("could not connect to the project\n", "08001");
+    }
+    return sql::OpenDefaultConnection(connection);
+  });
   worker->FireRules();
-  EXPECT_FALSE(std::filesystem::exists(ProjectDir() + "/Bugs.INI"));
+  sql::SetConnectionFactory(nullptr);
+  const std::string ini = ProjectDir() + "/Bugs.INI";
+  ASSERT_TRUE(std::filesystem::exists(ini));
+  EXPECT_EQ(GetProfileString(ini, "VIGTAB", "LAST_POLL_TIME", "none"), "none");
+  // Reachable again, the next tick writes it.
+  worker->FireRules();
+  EXPECT_NE(GetProfileString(ini, "VIGTAB", "LAST_POLL_TIME", "none"), "none");
 }
 
 }  // namespace

@@ -213,7 +213,7 @@ TEST_F(FlagTableTest, RuleWithoutAssignmentsIsDroppedAndOneWithoutConditionNever
   EXPECT_EQ(notes.GetLong(0), 0);
 }
 
-TEST_F(FlagTableTest, TableWithoutUpdateRulesReportsIt) {
+TEST_F(FlagTableTest, TableWithoutUpdateRulesReportsItAndTouchesNothing) {
   CRule record;
   record.rule_id = 1;
   record.dsn = "ORVIK";
@@ -222,7 +222,12 @@ TEST_F(FlagTableTest, TableWithoutUpdateRulesReportsIt) {
   record.cond = "(Status is (Closed))";
   Project().AddRuleToProject(record);
   ASSERT_EQ(Project().tables().size(), 1u);
+  const std::string log_before = log_.Text();
   EXPECT_EQ(Project().tables()[0]->UpdateRecords(), 0);
+  EXPECT_EQ(log_.Text(), log_before);
+  Recordset notes;
+  notes.Open(Project().database(), "SELECT COUNT(*) FROM Bugs WHERE Note = 'y'");
+  EXPECT_EQ(notes.GetLong(0), 0);
 }
 
 }  // namespace

@@ -137,7 +137,10 @@ InstallationSpec DemoInstallationSpec(const DemoOptions& options,
   description.projects = {{"Demo", "", {BugsTable(), TasksTable()}}};
 
   description.users = {
-      {"sysop", "sysop", 0, "sysop", "System Operator"},
+      // The product keeps a weighted sum of the password's character codes;
+      // this is the sum of kDemoSysopPassword, so the rule manager lets the
+      // supervisor in with it.
+      {"sysop", kDemoSysopPasswordSum, 0, "sysop", "System Operator"},
       {"ann", "ann", 0, "ann", "Ann Internal"},
       {"bob", "bob", 1, "Bob Mapi", "Bob Mapi"},
       {"carl", "carl", 2, "carl@ccmail.demo", "Carl Ccmail"},

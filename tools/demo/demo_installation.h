@@ -20,6 +20,11 @@ struct DemoOptions {
   std::vector<std::string> program_files;
 };
 
+// The supervisor's login of the demo for the rule manager: user "sysop" with
+// this password; the user table stores its sum as the product does.
+constexpr const char* kDemoSysopPassword = "vigilo";
+constexpr const char* kDemoSysopPasswordSum = "24796";
+
 // The file the demo's provider delivers MAPI mail to when there is no SMTP
 // server, relative to the program directory.
 constexpr const char* kDemoMapiOutbox = "mapi-outbox.txt";

@@ -157,6 +157,16 @@ void WriteInternalMailTable(const std::string& path) {
   CreateTable(path, InternalMailFields())->Close();
 }
 
+void WriteProjectFile(const std::string& path, const ProjectSpec& project) {
+  auto table = CreateTable(path, {{"TABLENAME", 'C', 32, 0}});
+  for (const TableSpec& spec : project.tables) {
+    table->AppendStart();
+    Put(*table, 0, spec.name);
+    table->AppendWrite();
+  }
+  table->Close();
+}
+
 void AppendRecordRow(DbfTable& table, const RecordSpec& record) {
   table.AppendStart();
   table.AssignLong(Column(table, "FormID"), record.form_id);

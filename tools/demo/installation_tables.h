@@ -27,6 +27,9 @@ void WriteRuleTable(const std::string& path, const std::vector<RuleSpec>& rules)
 void WriteUserTables(const std::string& orvhome, const std::vector<UserSpec>& users,
                      const std::vector<GroupSpec>& groups);
 void WriteInternalMailTable(const std::string& path);
+// The project file that the rule manager's Open Project dialog picks for a
+// dBase project: one row per table of the project.
+void WriteProjectFile(const std::string& path, const ProjectSpec& project);
 void WriteProjectTable(const std::string& path, const TableSpec& table);
 void WriteHistoryTable(const std::string& path, const std::vector<HistorySpec>& rows);
 

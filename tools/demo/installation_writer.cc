@@ -276,6 +276,16 @@ Installation Installation::Write(const std::string& root_arg, const Installation
     std::string project_ini = inst.ProjectIni(project.name);
     RemoveFile(project_ini);
     WriteIni(project_ini, "Morvane Orvik", "Project Name", project.name);
+    // The rule manager accepts a project only when its INI names the link
+    // information file; the project file beside it is what it opens.
+    WriteIni(project_ini, "Morvane Orvik", "LinkInfo Datafile", project.name + ".dbf");
+    bool file_is_a_table = false;
+    for (const TableSpec& table : project.tables) {
+      if (EqualsNoCase(table.name, project.name)) file_is_a_table = true;
+    }
+    if (!file_is_a_table) {
+      WriteProjectFile(inst.ProjectDir(project.name) + "/" + project.name + ".dbf", project);
+    }
     for (const TableSpec& table : project.tables) {
       std::string dir = inst.TableDir(project.name, table.name);
       MakeDirectory(dir);

@@ -1,0 +1,61 @@
+// The commands of the rule manager's main window: their identifiers, menu
+// texts, status-bar prompts and tool tips, and when each is enabled.
+//
+// The main window builds one action per command from this table, so the texts
+// and enable rules live in one place that tests can read without a display.
+#pragma once
+
+#include <span>
+#include <string_view>
+
+namespace vigilo {
+
+enum CommandId : int {
+  kSetupRulesCommand = 32771,
+  kStartServerCommand = 32779,
+  kStopServerCommand = 32780,
+  kViewRulesCommand = 32781,
+  kHelpContentsCommand = 32784,
+  kOptionsCommand = 32787,
+  kAboutCommand = 57664,
+  kExitCommand = 57665,
+};
+
+struct CommandText {
+  int id;
+  std::string_view menu_text;      // with its "&" mnemonic
+  std::string_view status_prompt;  // shown in the status bar while pointed at
+  std::string_view tool_tip;       // shown over a toolbar button; may be empty
+};
+
+// Every command of the main window, in no particular order.
+std::span<const CommandText> MainCommands();
+// The entry of a command; null for an unknown id.
+const CommandText* FindCommand(int id);
+
+// Toolbar buttons, left to right.
+inline constexpr int kToolbarCommands[] = {kSetupRulesCommand, kViewRulesCommand,
+                                           kHelpContentsCommand};
+
+// Whether a command can be chosen: Setup Rules and Start Vigilo Server only
+// while the in-process server is stopped, Stop Vigilo Server only while it
+// runs; every other command always.
+bool CommandEnabled(int id, bool server_running);
+
+inline constexpr const char* kIdleStatusText = "Ready";
+// The status-bar indicator panes after the message pane.
+inline constexpr const char* kStatusIndicators[] = {"CAP", "NUM", "SCRL"};
+
+// About box.
+inline constexpr const char* kAboutTitle = "About Morvane Vigilo";
+inline constexpr const char* kAboutVersion = "Morvane Vigilo Version 5.0-4";
+
+// Status-bar notes for commands whose dialogs this program does not offer yet.
+inline constexpr const char* kSetupRulesUnavailable =
+    "The Setup Rules dialog is not available in this version.";
+inline constexpr const char* kViewRulesUnavailable =
+    "The View of Rules dialog is not available in this version.";
+inline constexpr const char* kServerControlUnavailable =
+    "Running the rule engine in Vigilo is not available in this version.";
+
+}  // namespace vigilo

@@ -1,0 +1,58 @@
+#include "manager/ui/login_dialog.h"
+
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace vigilo {
+
+CLoginDlg::CLoginDlg(Prompts& prompts, UserTableReader read_users, QWidget* parent)
+    : QDialog(parent), logic_(prompts, std::move(read_users)) {
+  setWindowTitle(kLoginTitle);
+  setObjectName("LoginDialog");
+
+  name_ = new QLineEdit(kSupervisorName, this);
+  name_->setMaxLength(static_cast<int>(kLoginNameLimit));
+  password_ = new QLineEdit(this);
+  password_->setEchoMode(QLineEdit::Password);
+  password_->setMaxLength(static_cast<int>(kPasswordLimit));
+
+  auto* name_label = new QLabel(kLoginNameLabel, this);
+  name_label->setBuddy(name_);
+  auto* password_label = new QLabel(kPasswordLabel, this);
+  password_label->setBuddy(password_);
+  auto* fields = new QFormLayout;
+  fields->addRow(name_label, name_);
+  fields->addRow(password_label, password_);
+
+  auto* ok = new QPushButton(kLoginOkButton, this);
+  ok->setDefault(true);
+  auto* cancel = new QPushButton(kLoginCancelButton, this);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch();
+  buttons->addWidget(ok);
+  buttons->addWidget(cancel);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(new QLabel(kLoginWelcome, this));
+  layout->addWidget(new QLabel(kLoginInstruction, this));
+  layout->addLayout(fields);
+  layout->addLayout(buttons);
+
+  connect(ok, &QPushButton::clicked, this, &CLoginDlg::accept);
+  connect(cancel, &QPushButton::clicked, this, &CLoginDlg::reject);
+  password_->setFocus();
+}
+
+void CLoginDlg::accept() {
+  // The product computed the stored sums over one byte a character in the
+  // Western code page; Latin-1 gives the same codes for every such letter.
+  if (logic_.Ok(name_->text().toStdString(), password_->text().toLatin1().toStdString())) {
+    QDialog::accept();
+  }
+}
+
+}  // namespace vigilo

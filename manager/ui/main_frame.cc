@@ -1,0 +1,171 @@
+#include "manager/ui/main_frame.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QStyle>
+#include <QToolBar>
+
+#include "data/server_paths.h"
+#include "manager/commands.h"
+#include "manager/help_topics.h"
+#include "manager/project_selection.h"
+#include "manager/ui/about_dialog.h"
+#include "manager/ui/help_window.h"
+#include "manager/ui/open_project_dialog.h"
+#include "manager/ui/options_dialog.h"
+
+namespace vigilo {
+namespace {
+
+QString Text(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QIcon CommandIcon(int command) {
+  QStyle* style = QApplication::style();
+  switch (command) {
+    case kSetupRulesCommand:
+      return QIcon::fromTheme("document-edit", style->standardIcon(QStyle::SP_FileDialogDetailedView));
+    case kViewRulesCommand:
+      return QIcon::fromTheme("document-preview", style->standardIcon(QStyle::SP_FileDialogContentsView));
+    case kHelpContentsCommand:
+      return QIcon::fromTheme("help-contents", style->standardIcon(QStyle::SP_DialogHelpButton));
+    case kStartServerCommand:
+      return QIcon::fromTheme("media-playback-start", style->standardIcon(QStyle::SP_MediaPlay));
+    case kStopServerCommand:
+      return QIcon::fromTheme("media-playback-stop", style->standardIcon(QStyle::SP_MediaStop));
+    default:
+      return QIcon();
+  }
+}
+
+}  // namespace
+
+CMainFrame::CMainFrame(Prompts& prompts, QWidget* parent)
+    : QMainWindow(parent), prompts_(prompts) {
+  setObjectName("MainFrame");
+  setWindowTitle(kProgramCaption);
+  setWindowIcon(ProgramIcon());
+  CreateActions();
+  CreateMenus();
+  CreateToolbar();
+  CreateStatusBar();
+  UpdateCommands();
+  resize(640, 420);
+}
+
+void CMainFrame::CreateActions() {
+  for (const CommandText& command : MainCommands()) {
+    auto* action = new QAction(CommandIcon(command.id), Text(command.menu_text), this);
+    action->setObjectName(QString("command%1").arg(command.id));
+    action->setStatusTip(Text(command.status_prompt));
+    if (!command.tool_tip.empty()) action->setToolTip(Text(command.tool_tip));
+    const int id = command.id;
+    connect(action, &QAction::triggered, this, [this, id] { Run(id); });
+    actions_[id] = action;
+  }
+}
+
+void CMainFrame::CreateMenus() {
+  QMenu* file = menuBar()->addMenu("&File");
+  file->addAction(action(kSetupRulesCommand));
+  file->addAction(action(kViewRulesCommand));
+  file->addAction(action(kOptionsCommand));
+  file->addSeparator();
+  file->addAction(action(kExitCommand));
+  QMenu* server = menuBar()->addMenu("Ser&ver");
+  server->addAction(action(kStartServerCommand));
+  server->addAction(action(kStopServerCommand));
+  QMenu* help = menuBar()->addMenu("&Help");
+  help->addAction(action(kHelpContentsCommand));
+  help->addSeparator();
+  help->addAction(action(kAboutCommand));
+}
+
+void CMainFrame::CreateToolbar() {
+  toolbar_ = addToolBar("Toolbar");
+  toolbar_->setObjectName("MainToolbar");
+  toolbar_->setIconSize(QSize(32, 32));
+  toolbar_->setMovable(false);
+  for (int command : kToolbarCommands) toolbar_->addAction(action(command));
+}
+
+void CMainFrame::CreateStatusBar() {
+  QStatusBar* bar = statusBar();
+  for (int i = 0; i < 3; ++i) {
+    indicators_[i] = new QLabel(kStatusIndicators[i], bar);
+    indicators_[i]->setObjectName(QString("pane%1").arg(i + 1));
+    indicators_[i]->setFrameShape(QFrame::Panel);
+    indicators_[i]->setFrameShadow(QFrame::Sunken);
+    indicators_[i]->setMinimumWidth(indicators_[i]->fontMetrics().horizontalAdvance("SCRL") + 8);
+    indicators_[i]->setAlignment(Qt::AlignCenter);
+    bar->addPermanentWidget(indicators_[i]);
+  }
+  // The message pane falls back to the idle text whenever a prompt ends.
+  connect(bar, &QStatusBar::messageChanged, this, [bar](const QString& message) {
+    if (message.isEmpty()) bar->showMessage(kIdleStatusText);
+  });
+  bar->showMessage(kIdleStatusText);
+}
+
+QAction* CMainFrame::action(int command) const {
+  auto it = actions_.find(command);
+  return it == actions_.end() ? nullptr : it->second;
+}
+
+void CMainFrame::SetServerRunning(bool running) {
+  server_running_ = running;
+  UpdateCommands();
+}
+
+void CMainFrame::UpdateCommands() {
+  for (auto& [id, action] : actions_) action->setEnabled(CommandEnabled(id, server_running_));
+}
+
+void CMainFrame::SetPaneText(int pane, const QString& text) {
+  if (pane == 0) {
+    statusBar()->showMessage(text);
+  } else if (pane >= 1 && pane <= 3) {
+    indicators_[pane - 1]->setText(text);
+  }
+}
+
+QString CMainFrame::PaneText(int pane) const {
+  if (pane == 0) return statusBar()->currentMessage();
+  if (pane >= 1 && pane <= 3) return indicators_[pane - 1]->text();
+  return QString();
+}
+
+void CMainFrame::Run(int command) {
+  // A command whose rule forbids it now (a shortcut racing the update) does nothing.
+  if (!CommandEnabled(command, server_running_)) return;
+  switch (command) {
+    case kSetupRulesCommand: OnSetupRules(); break;
+    case kViewRulesCommand: SetPaneText(0, kViewRulesUnavailable); break;
+    case kOptionsCommand: OnOptions(); break;
+    case kExitCommand: close(); break;
+    case kHelpContentsCommand: ShowHelpTopic(kHelpContentsTopic); break;
+    case kAboutCommand: CAboutDlg(this).exec(); break;
+    case kStartServerCommand:
+    case kStopServerCommand: SetPaneText(0, kServerControlUnavailable); break;
+    default: break;
+  }
+}
+
+void CMainFrame::OnSetupRules() {
+  ProjectSelection selection;
+  COpenProjectDlg open_project(selection, prompts_, this);
+  if (open_project.exec() != QDialog::Accepted) return;
+  SetPaneText(0, kSetupRulesUnavailable);
+}
+
+void CMainFrame::OnOptions() {
+  CServerPaths paths(CServerPaths::Program::kManager);
+  COptionsDlg options(paths.program_ini_path, prompts_, this);
+  options.exec();
+}
+
+}  // namespace vigilo

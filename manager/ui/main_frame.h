@@ -1,0 +1,56 @@
+// CMainFrame: the rule manager's main window. It shows nothing itself: its
+// menus (File, Server, Help), toolbar and status bar lead to the dialogs,
+// one action per command (manager/commands.h) with that command's status
+// prompt, tool tip and enable rule.
+//
+// The actions are the place later dialogs hook into: action(id) gives the
+// action of a command, SetServerRunning applies the enable rules whenever the
+// in-process server starts or stops, and SetPaneText writes a status pane.
+#pragma once
+
+#include <map>
+
+#include <QMainWindow>
+
+#include "manager/prompts.h"
+
+class QAction;
+class QLabel;
+class QToolBar;
+
+namespace vigilo {
+
+class CMainFrame : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  explicit CMainFrame(Prompts& prompts, QWidget* parent = nullptr);
+
+  QAction* action(int command) const;
+  QToolBar* toolbar() const { return toolbar_; }
+  bool server_running() const { return server_running_; }
+
+  void SetServerRunning(bool running);
+  // Pane 0 is the message pane; 1 to 3 are the indicator panes.
+  void SetPaneText(int pane, const QString& text);
+  QString PaneText(int pane) const;
+
+ private:
+  void CreateActions();
+  void CreateMenus();
+  void CreateToolbar();
+  void CreateStatusBar();
+  void Run(int command);
+  void UpdateCommands();
+
+  void OnSetupRules();
+  void OnOptions();
+
+  Prompts& prompts_;
+  std::map<int, QAction*> actions_;
+  QToolBar* toolbar_ = nullptr;
+  QLabel* indicators_[3] = {};
+  bool server_running_ = false;
+};
+
+}  // namespace vigilo

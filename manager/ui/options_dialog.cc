@@ -1,0 +1,42 @@
+#include "manager/ui/options_dialog.h"
+
+#include <QDialogButtonBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QVBoxLayout>
+
+namespace vigilo {
+
+COptionsDlg::COptionsDlg(const std::string& program_ini_path, Prompts& prompts, QWidget* parent)
+    : QDialog(parent), logic_(program_ini_path, prompts) {
+  setWindowTitle(kOptionsTitle);
+  setObjectName("OptionsDialog");
+  interval_ = new QLineEdit(QString::number(logic_.InitialInterval()), this);
+  interval_->setMaxLength(9);
+  interval_->setMaximumWidth(interval_->fontMetrics().horizontalAdvance("00000000"));
+  auto* label = new QLabel(kFiresRulesEveryLabel, this);
+  label->setBuddy(interval_);
+  auto* row = new QHBoxLayout;
+  row->addWidget(label);
+  row->addWidget(interval_);
+  row->addWidget(new QLabel(kMinutesLabel, this));
+  row->addStretch();
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(row);
+  layout->addWidget(buttons);
+  connect(buttons, &QDialogButtonBox::accepted, this, &COptionsDlg::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+}
+
+void COptionsDlg::accept() {
+  if (logic_.Ok(interval_->text().toStdString())) {
+    QDialog::accept();
+    return;
+  }
+  interval_->setFocus();
+  interval_->selectAll();
+}
+
+}  // namespace vigilo

@@ -1,0 +1,28 @@
+// COptionsDlg: the Options dialog, in which the supervisor sets how many
+// minutes pass between two firings of the rules (OptionsLogic).
+#pragma once
+
+#include <QDialog>
+
+#include "manager/options.h"
+
+class QLineEdit;
+
+namespace vigilo {
+
+class COptionsDlg : public QDialog {
+  Q_OBJECT
+
+ public:
+  COptionsDlg(const std::string& program_ini_path, Prompts& prompts, QWidget* parent = nullptr);
+
+  QLineEdit* interval_edit() const { return interval_; }
+
+  void accept() override;
+
+ private:
+  OptionsLogic logic_;
+  QLineEdit* interval_;
+};
+
+}  // namespace vigilo

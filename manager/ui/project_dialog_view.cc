@@ -1,0 +1,71 @@
+#include "manager/ui/project_dialog_view.h"
+
+#include <QComboBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "manager/open_project.h"
+#include "manager/ui/help_window.h"
+
+namespace vigilo {
+
+CProjectDlg::CProjectDlg(ProjectSelection& selection, std::vector<std::string> data_sources,
+                         Prompts& prompts, QWidget* parent)
+    : QDialog(parent),
+      paths_(CServerPaths::Program::kManager),
+      logic_(selection, std::move(data_sources), paths_, prompts) {
+  setWindowTitle(kProjectDialogTitle);
+  setObjectName("ProjectDialog");
+  data_sources_ = new QComboBox(this);
+  for (const std::string& name : logic_.data_sources()) {
+    data_sources_->addItem(QString::fromStdString(name));
+  }
+  data_sources_->setCurrentIndex(-1);
+  projects_ = new QComboBox(this);
+  projects_->setMinimumContentsLength(24);
+
+  auto* source_label = new QLabel(kDataSourceLabel, this);
+  source_label->setBuddy(data_sources_);
+  auto* project_label = new QLabel(kProjectListLabel, this);
+  project_label->setBuddy(projects_);
+  auto* fields = new QFormLayout;
+  fields->addRow(source_label, data_sources_);
+  fields->addRow(project_label, projects_);
+
+  auto* ok = new QPushButton(kOkButton, this);
+  ok->setDefault(true);
+  auto* cancel = new QPushButton(kCancelButton, this);
+  auto* help = new QPushButton(kHelpButton, this);
+  auto* buttons = new QVBoxLayout;
+  buttons->addWidget(ok);
+  buttons->addWidget(cancel);
+  buttons->addWidget(help);
+  buttons->addStretch();
+
+  auto* layout = new QHBoxLayout(this);
+  layout->addLayout(fields, 1);
+  layout->addLayout(buttons);
+
+  connect(data_sources_, &QComboBox::currentIndexChanged, this, &CProjectDlg::DataSourceChanged);
+  connect(ok, &QPushButton::clicked, this, &CProjectDlg::accept);
+  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+  connect(help, &QPushButton::clicked, this, [] { ShowHelpTopic(kProjectHelpTopic); });
+}
+
+void CProjectDlg::DataSourceChanged(int index) {
+  projects_->clear();
+  int selected = logic_.DataSourceChanged(index);
+  for (const std::string& name : logic_.projects()) {
+    projects_->addItem(QString::fromStdString(name));
+  }
+  projects_->setCurrentIndex(selected);
+}
+
+void CProjectDlg::accept() {
+  if (logic_.Ok(data_sources_->currentIndex(), projects_->currentIndex())) QDialog::accept();
+}
+
+}  // namespace vigilo

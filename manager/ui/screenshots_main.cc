@@ -1,0 +1,117 @@
+// vigilo_screenshots: renders every window of the rule manager on an
+// installation to PNG files, for the documentation and for review. Run with
+// the offscreen platform; it needs no display.
+//
+//   vigilo_screenshots --home PROGRAM_DIR --out DIR
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPixmap>
+
+#include "data/project_source.h"
+#include "data/server_paths.h"
+#include "manager/help_topics.h"
+#include "manager/login.h"
+#include "manager/open_project.h"
+#include "manager/ui/about_dialog.h"
+#include "manager/ui/help_window.h"
+#include "manager/ui/login_dialog.h"
+#include "manager/ui/main_frame.h"
+#include "manager/ui/open_project_dialog.h"
+#include "manager/ui/options_dialog.h"
+#include "manager/ui/project_dialog_view.h"
+#include "manager/ui/qt_prompts.h"
+
+namespace {
+
+constexpr char kUsage[] = "Usage: vigilo_screenshots --home PROGRAM_DIR --out DIR\n";
+
+QString out_dir;
+int failures = 0;
+
+void Save(QWidget* widget, const char* name) {
+  widget->show();
+  QApplication::processEvents();
+  QString path = QDir(out_dir).filePath(QString(name) + ".png");
+  if (widget->grab().save(path)) {
+    std::printf("%s\n", qPrintable(path));
+  } else {
+    std::fprintf(stderr, "vigilo_screenshots: cannot write %s\n", qPrintable(path));
+    ++failures;
+  }
+  widget->hide();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string home;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--home") == 0 && i + 1 < argc) {
+      home = argv[++i];
+    } else if (std::strcmp(argv[i], "--out") == 0 && i + 1 < argc) {
+      out_dir = argv[++i];
+    }
+  }
+  if (home.empty() || out_dir.isEmpty()) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  vigilo::SetProgramDirectory(home);
+  QDir().mkpath(out_dir);
+  QApplication application(argc, argv);
+  vigilo::QtPrompts prompts;
+
+  vigilo::CMainFrame frame(prompts);
+  frame.resize(640, 360);
+  Save(&frame, "main-window");
+  frame.show();
+  QMenu* file_menu = frame.menuBar()->actions().value(0)->menu();
+  file_menu->popup(frame.mapToGlobal(QPoint(0, frame.menuBar()->height())));
+  Save(file_menu, "main-window-file-menu");
+
+  vigilo::CLoginDlg login(prompts, vigilo::InstallationUserTable(), &frame);
+  login.password_edit()->setText("******");
+  Save(&login, "login");
+
+  QMessageBox refused(QMessageBox::NoIcon, vigilo::kProgramCaption,
+                      vigilo::kInvalidPasswordMessage, QMessageBox::Ok, &frame);
+  Save(&refused, "login-invalid-password");
+
+  vigilo::CAboutDlg about(&frame);
+  Save(&about, "about");
+
+  vigilo::CServerPaths paths(vigilo::CServerPaths::Program::kManager);
+  vigilo::COptionsDlg options(paths.program_ini_path, prompts, &frame);
+  Save(&options, "options");
+
+  vigilo::ProjectSelection selection;
+  vigilo::COpenProjectDlg open_project(selection, prompts, &frame);
+  Save(&open_project, "open-project");
+  // As after Browse on the demo's dBase project.
+  open_project.kind_list()->setCurrentIndex(0);
+  open_project.project_field()->setText(
+      QString::fromStdString(vigilo::DbaseProjectDirectory(paths, "Demo") + "/Demo.dbf"));
+  Save(&open_project, "open-project-dbase");
+
+  vigilo::ProjectSelection catalogue_selection{"2", "", "", ""};
+  std::vector<std::string> sources = vigilo::MachineDataSources();
+  if (sources.empty()) sources = {"ORVIKDB"};
+  vigilo::CProjectDlg project(catalogue_selection, sources, prompts, &frame);
+  Save(&project, "project");
+
+  vigilo::HelpWindow help;
+  help.ShowTopic(vigilo::kHelpContentsTopic);
+  Save(&help, "help-contents");
+  help.ShowTopic(618);
+  Save(&help, "help-618");
+  return failures == 0 ? 0 : 1;
+}

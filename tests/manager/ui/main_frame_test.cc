@@ -1,0 +1,152 @@
+// The main window: menus, toolbar, status bar, and the enable rules.
+#include <QAction>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QTest>
+#include <QTextBrowser>
+#include <QToolBar>
+
+#include "manager/commands.h"
+#include "manager/ui/help_window.h"
+#include "manager/ui/main_frame.h"
+#include "manager/ui/qt_prompts.h"
+#include "tests/manager/manager_fixture.h"
+#include "tests/manager/ui/dialog_helpers.h"
+
+namespace vigilo {
+
+class MainFrameTest : public QObject {
+  Q_OBJECT
+
+ private:
+  QtPrompts prompts_;
+
+  static QStringList MenuTexts(QMenu* menu) {
+    QStringList texts;
+    for (QAction* action : menu->actions()) {
+      texts << (action->isSeparator() ? QString("-") : action->text());
+    }
+    return texts;
+  }
+
+ private slots:
+  void hasTheMenusOfTheCommands() {
+    CMainFrame frame(prompts_);
+    QCOMPARE(frame.windowTitle(), QString("Morvane Vigilo"));
+    QList<QAction*> menus = frame.menuBar()->actions();
+    QCOMPARE(menus.size(), 3);
+    QCOMPARE(menus[0]->text(), QString("&File"));
+    QCOMPARE(MenuTexts(menus[0]->menu()),
+             QStringList({"&Setup Rules...", "&View Rules...", "&Options...", "-", "E&xit"}));
+    QCOMPARE(MenuTexts(menus[1]->menu()),
+             QStringList({"S&tart Vigilo Server", "St&op Vigilo Server"}));
+    QCOMPARE(menus[2]->text(), QString("&Help"));
+    QCOMPARE(MenuTexts(menus[2]->menu()), QStringList({"&Contents...", "-", "&About Vigilo..."}));
+    QAction* setup = frame.action(kSetupRulesCommand);
+    QCOMPARE(setup->statusTip(), QString("Setup Rules"));
+    QCOMPARE(setup->toolTip(), QString("Setup Rules"));
+    QCOMPARE(frame.action(kHelpContentsCommand)->statusTip(), QString("Display Help Contents"));
+    QCOMPARE(frame.action(kHelpContentsCommand)->toolTip(), QString("Help"));
+    QCOMPARE(frame.action(kStartServerCommand)->statusTip(), QString("Start Vigilo Server."));
+  }
+
+  void toolbarHoldsThreeLargeButtons() {
+    CMainFrame frame(prompts_);
+    QToolBar* toolbar = frame.toolbar();
+    QCOMPARE(toolbar->iconSize(), QSize(32, 32));
+    QList<QAction*> buttons = toolbar->actions();
+    QCOMPARE(buttons.size(), 3);
+    QCOMPARE(buttons[0], frame.action(kSetupRulesCommand));
+    QCOMPARE(buttons[1], frame.action(kViewRulesCommand));
+    QCOMPARE(buttons[2], frame.action(kHelpContentsCommand));
+    for (QAction* button : buttons) QVERIFY(!button->icon().isNull());
+  }
+
+  void statusBarIsReadyWithItsIndicators() {
+    CMainFrame frame(prompts_);
+    frame.show();
+    QCOMPARE(frame.PaneText(0), QString("Ready"));
+    QCOMPARE(frame.PaneText(1), QString("CAP"));
+    QCOMPARE(frame.PaneText(2), QString("NUM"));
+    QCOMPARE(frame.PaneText(3), QString("SCRL"));
+    // A prompt that ends gives way to the idle text again.
+    frame.statusBar()->showMessage("Setup Rules");
+    frame.statusBar()->clearMessage();
+    QCOMPARE(frame.PaneText(0), QString("Ready"));
+    frame.SetPaneText(1, "Vigilo Server is running.");
+    QCOMPARE(frame.PaneText(1), QString("Vigilo Server is running."));
+  }
+
+  void serverStateEnablesTheCommands() {
+    CMainFrame frame(prompts_);
+    QVERIFY(frame.action(kSetupRulesCommand)->isEnabled());
+    QVERIFY(frame.action(kStartServerCommand)->isEnabled());
+    QVERIFY(!frame.action(kStopServerCommand)->isEnabled());
+    frame.SetServerRunning(true);
+    QVERIFY(!frame.action(kSetupRulesCommand)->isEnabled());
+    QVERIFY(!frame.action(kStartServerCommand)->isEnabled());
+    QVERIFY(frame.action(kStopServerCommand)->isEnabled());
+    QVERIFY(frame.action(kViewRulesCommand)->isEnabled());
+    QVERIFY(frame.action(kOptionsCommand)->isEnabled());
+    frame.SetServerRunning(false);
+    QVERIFY(frame.action(kSetupRulesCommand)->isEnabled());
+    QVERIFY(!frame.action(kStopServerCommand)->isEnabled());
+  }
+
+  void commandsWithoutTheirDialogsSaySoInTheStatusBar() {
+    CMainFrame frame(prompts_);
+    frame.show();
+    frame.action(kViewRulesCommand)->trigger();
+    QCOMPARE(frame.PaneText(0), QString(kViewRulesUnavailable));
+    frame.action(kStartServerCommand)->trigger();
+    QCOMPARE(frame.PaneText(0), QString(kServerControlUnavailable));
+  }
+
+  void helpContentsOpensTheHelpWindow() {
+    CMainFrame frame(prompts_);
+    frame.show();
+    frame.action(kHelpContentsCommand)->trigger();
+    HelpWindow* help = ProgramHelpWindow();
+    QVERIFY(help->isVisible());
+    QCOMPARE(help->browser()->documentTitle(), QString("Vigilo Help Contents"));
+    QVERIFY(help->browser()->toPlainText().contains("Choosing a project"));
+    help->ShowTopic(618);
+    QCOMPARE(help->browser()->documentTitle(), QString("Choosing a project"));
+    help->close();
+  }
+
+  void setupRulesOpensTheOpenProjectDialog() {
+    testing::DemoHome home;
+    CMainFrame frame(prompts_);
+    frame.show();
+    QString title;
+    testing::AnswerModal<QDialog>([&title](QDialog* dialog) {
+      title = dialog->windowTitle();
+      dialog->reject();
+    });
+    frame.action(kSetupRulesCommand)->trigger();
+    QCOMPARE(title, QString("Open Project"));
+    QCOMPARE(frame.PaneText(0), QString("Ready"));
+  }
+
+  void aboutBoxShowsTheVersion() {
+    CMainFrame frame(prompts_);
+    frame.show();
+    QString title;
+    QStringList texts;
+    testing::AnswerModal<QDialog>([&](QDialog* dialog) {
+      title = dialog->windowTitle();
+      for (auto* label : dialog->findChildren<QLabel*>()) texts << label->text();
+      dialog->accept();
+    });
+    frame.action(kAboutCommand)->trigger();
+    QCOMPARE(title, QString("About Morvane Vigilo"));
+    QVERIFY(texts.join("\n").contains("Morvane Vigilo Version 5.0-4"));
+  }
+};
+
+}  // namespace vigilo
+
+QTEST_MAIN(vigilo::MainFrameTest)
+#include "main_frame_test.moc"

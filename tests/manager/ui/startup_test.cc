@@ -1,0 +1,82 @@
+// The program's start-up on the demo installation, with the real main window,
+// the real login dialog and the build's mail-system provider.
+#include <stdlib.h>
+
+#include <QLineEdit>
+#include <QTest>
+
+#include "data/name_lists.h"
+#include "manager/ui/frame_windows.h"
+#include "manager/ui/login_dialog.h"
+#include "manager/ui/qt_prompts.h"
+#include "tests/manager/manager_fixture.h"
+#include "tests/manager/ui/dialog_helpers.h"
+
+namespace vigilo {
+
+using testing::AcceptNextMessage;
+using testing::ShownMessage;
+
+class StartupTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<testing::DemoHome> home_;
+  QtPrompts prompts_;
+
+ private slots:
+  void init() { home_ = std::make_unique<testing::DemoHome>(); }
+  void cleanup() {
+    home_.reset();
+    unsetenv("VIGILO_MAPI_LIBRARY");
+  }
+
+  void supervisorLogsInAndTheListsAreFilled() {
+#ifndef VGMAPI_PATH
+    QSKIP("the mail-system provider is not built");
+#else
+    setenv("VIGILO_MAPI_LIBRARY", VGMAPI_PATH, 1);
+    CMainFrame frame(prompts_);
+    FrameWindows windows(frame, prompts_);
+    CVigiloApp app(prompts_, windows);
+    bool frame_shown_at_login = false;
+    testing::AnswerModal<CLoginDlg>([&](CLoginDlg* login) {
+      frame_shown_at_login = frame.isVisible();
+      QTest::keyClicks(login->password_edit(), demo::kDemoSysopPassword);
+      QTest::keyClick(login->password_edit(), Qt::Key_Return);
+    });
+    QVERIFY(app.InitInstance());
+    QVERIFY(frame_shown_at_login);
+    QVERIFY(frame.isVisible());
+    QVERIFY(app.paths() != nullptr);
+    QVERIFY(app.mail_loaded());
+    QCOMPARE(UserNameList().front(), std::string("sysop"));
+    QCOMPARE(GroupNameList().size(), size_t(2));
+    app.ExitInstance();
+    QVERIFY(UserNameList().empty());
+#endif
+  }
+
+  void missingMailProviderEndsTheProgram() {
+    home_.reset();
+    testing::ManagerHome bare;
+    CMainFrame frame(prompts_);
+    FrameWindows windows(frame, prompts_);
+    CVigiloApp app(prompts_, windows, [](const std::string&) {
+      // Whatever the machine has installed, this start finds no provider.
+      return MapiPlugin();
+    });
+    ShownMessage shown;
+    AcceptNextMessage(&shown);
+    QVERIFY(!app.InitInstance());
+    QCOMPARE(shown.text, QString("Error loading MAPI32.DLL."));
+    QCOMPARE(shown.caption, QString("Vigilo"));
+    QCOMPARE(shown.icon, QMessageBox::Warning);
+    QVERIFY(!frame.isVisible());
+  }
+};
+
+}  // namespace vigilo
+
+QTEST_MAIN(vigilo::StartupTest)
+#include "startup_test.moc"
