@@ -281,15 +281,18 @@ void CRuleService::OnTickDone() {
 
 void CRuleService::OnReloadDone(bool reloaded) {
   if (reloaded && !options_.pace_interval) pace_ms_ = PaceInterval().count();
+  host::ServiceStatus copy;
   {
     std::lock_guard<std::mutex> lock(status_mutex_);
-    status_.reload = host::kReloaded;
+    status_.reload = host::kNoReload;
+    copy = status_;
     // The reload's own entries do not count for the next tick.
     tally_at_last_tick_ = log_.tally();
   }
-  ReportStatus();
-  std::lock_guard<std::mutex> lock(status_mutex_);
-  status_.reload = host::kNoReload;
+  // "Reloaded" goes out once, with this report only: a later report (a stop)
+  // must not say ready again.
+  copy.reload = host::kReloaded;
+  reporter_->Report(copy);
 }
 
 int CRuleService::IsWorkerAlive() {

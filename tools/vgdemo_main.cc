@@ -108,8 +108,8 @@ int main(int argc, char** argv) {
   try {
     std::string root = fs::absolute(dir).lexically_normal().string();
     while (root.size() > 1 && root.back() == '/') root.pop_back();
-    vigilo::demo::InstallationSpec description =
-        vigilo::demo::DemoInstallationSpec(options, root + "/program");
+    vigilo::demo::InstallationDescription description =
+        vigilo::demo::DemoInstallationDescription(options, root + "/program");
     auto installation = vigilo::demo::Installation::Write(root, description);
     std::printf("Demo installation written to %s\n", installation.root().c_str());
     std::printf("  program directory : %s\n", installation.program_dir().c_str());

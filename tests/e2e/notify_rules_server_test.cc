@@ -17,15 +17,15 @@
 namespace vigilo::e2e {
 namespace {
 
-using demo::FieldSpec;
+using demo::FieldDescription;
 using demo::Installation;
-using demo::InstallationSpec;
-using demo::RuleSpec;
+using demo::InstallationDescription;
+using demo::RuleDescription;
 
 constexpr char kBlockStart[] = "Sending notification( Rule ID : ";
 
-RuleSpec ServerNotifyRule(long id, std::string target, std::string values) {
-  RuleSpec rule;
+RuleDescription ServerNotifyRule(long id, std::string target, std::string values) {
+  RuleDescription rule;
   rule.rule_id = id;
   rule.db_type = 2;
   rule.dsn = "VGPG";
@@ -45,8 +45,8 @@ class ServerNotifyRulesTest : public ServerProjectTest {
         "(2,'Filed by bob','Open','ann',2),(3,'','Open','bob',1);");
   }
 
-  void Install(std::vector<RuleSpec> rules, const std::string& smtp_server) {
-    InstallationSpec description;
+  void Install(std::vector<RuleDescription> rules, const std::string& smtp_server) {
+    InstallationDescription description;
     description.rules = std::move(rules);
     description.users = {{"ann", "", 0, "ann", "Ann A."}, {"bob", "", 5, "bob@example.org", "Bob B."}};
     description.mail.smtp_server = smtp_server;

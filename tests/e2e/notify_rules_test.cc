@@ -19,19 +19,19 @@
 namespace vigilo::e2e {
 namespace {
 
-using demo::FieldSpec;
+using demo::FieldDescription;
 using demo::Installation;
-using demo::InstallationSpec;
-using demo::RecordSpec;
-using demo::RuleSpec;
-using demo::TableSpec;
+using demo::InstallationDescription;
+using demo::RecordDescription;
+using demo::RuleDescription;
+using demo::TableDescription;
 
 constexpr char kBlockStart[] = "Sending notification( Rule ID : ";
 constexpr char kFailedLine[] = "Mail delivery failed (SMTP) : ";
 
-RuleSpec NotifyRule(long id, std::string target, std::string values,
+RuleDescription NotifyRule(long id, std::string target, std::string values,
                     std::string cond = "(Status is (Closed))") {
-  RuleSpec rule;
+  RuleDescription rule;
   rule.rule_id = id;
   rule.db_type = 0;
   rule.dsn = "ORVIK";
@@ -43,8 +43,8 @@ RuleSpec NotifyRule(long id, std::string target, std::string values,
   return rule;
 }
 
-RecordSpec Bug(long id, std::string title, std::string owner, std::string atrail = "") {
-  return RecordSpec{id,
+RecordDescription Bug(long id, std::string title, std::string owner, std::string atrail = "") {
+  return RecordDescription{id,
                     std::move(atrail),
                     {{"Title", std::move(title)},
                      {"Status", "Open"},
@@ -68,21 +68,21 @@ class NotifyRulesTest : public ::testing::Test {
   // Project Proj with table Bugs, records 1 to 3 open, users ann and dora
   // (internal mail), bob and carl (SMTP), group QA of carl and dora, and
   // SMTP settings naming smtp_server (host:port).
-  void Install(std::vector<RuleSpec> rules, const std::string& smtp_server,
-               demo::MailSpec mail = {}) {
-    TableSpec bugs;
+  void Install(std::vector<RuleDescription> rules, const std::string& smtp_server,
+               demo::MailDescription mail = {}) {
+    TableDescription bugs;
     bugs.name = "Bugs";
     bugs.fields = {
-        FieldSpec{"Title", demo::kFieldText, 30, {}, demo::kFlagDefault, false, ""},
-        FieldSpec{"Status", demo::kFieldText, 10, {}, demo::kFlagDefault, true, ""},
-        FieldSpec{"Owner", demo::kFieldUser, 20, {}, demo::kFlagDefault, true, ""},
-        FieldSpec{"Priority", demo::kFieldNumber, 0, {}, demo::kFlagDefault, false, ""},
-        FieldSpec{"Fixed", demo::kFieldDate, 0, {}, demo::kFlagDefault, false, ""},
+        FieldDescription{"Title", demo::kFieldText, 30, {}, demo::kFlagDefault, false, ""},
+        FieldDescription{"Status", demo::kFieldText, 10, {}, demo::kFlagDefault, true, ""},
+        FieldDescription{"Owner", demo::kFieldUser, 20, {}, demo::kFlagDefault, true, ""},
+        FieldDescription{"Priority", demo::kFieldNumber, 0, {}, demo::kFlagDefault, false, ""},
+        FieldDescription{"Fixed", demo::kFieldDate, 0, {}, demo::kFlagDefault, false, ""},
     };
     bugs.records = {Bug(1, "Crash on start", "bob", "Closed by jsmith\r\nafter review"),
                     Bug(2, "Wrong total", "ann"), Bug(3, "Slow report", "carl")};
-    InstallationSpec description;
-    description.projects = {demo::ProjectSpec{"Proj", "", {bugs}}};
+    InstallationDescription description;
+    description.projects = {demo::ProjectDescription{"Proj", "", {bugs}}};
     description.users = {{"ann", "", 0, "ann", "Ann A."},
                   {"bob", "", 5, "bob@example.org", "Bob B."},
                   {"carl", "", 5, "carl@example.org", "Carl C."},
@@ -272,7 +272,7 @@ TEST_F(NotifyRulesTest, MailSystemNamesGoThroughTheProviderSessionOpenedAtStart)
   test::SmtpSink sink;
   // erin's mail type names her in the provider's address book; the provider
   // logs on with the profile of "MAPI Mail" and delivers to the sink.
-  demo::MailSpec mail;
+  demo::MailDescription mail;
   mail.mapi_profile = "demo";
   mail.mapi_password = "secret";
   mail.address_book = {{"Erin E.", "erin@example.org"}};

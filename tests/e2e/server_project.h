@@ -41,14 +41,14 @@ class ServerProjectTest : public ::testing::Test {
 
   // Writes the server's login and the table INI of bugs into an installation.
   static void WriteServerTable(const demo::Installation& install,
-                               const std::vector<demo::FieldSpec>& fields) {
+                               const std::vector<demo::FieldDescription>& fields) {
     WriteProfileString(install.morvik_ini(), "Oracle", "127.0.0.1",
                        *FormatLoginValue(server_->options().user, server_->options().password));
     const std::string ini = install.server_dir() + "/bugs.INI";
     WriteProfileString(ini, "Morvane Orvik", "ChngHist Datafile", "D:\\orvik\\bugshist.dbf");
     WriteProfileString(ini, "Morvane Orvik", "FormNames", "bugs");
     int n = 0;
-    for (const demo::FieldSpec& field : fields) {
+    for (const demo::FieldDescription& field : fields) {
       WriteProfileString(ini, "bugs", Format("Field%d", ++n), demo::FieldDefinitionLine(field));
     }
   }

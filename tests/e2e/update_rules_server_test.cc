@@ -18,15 +18,15 @@
 namespace vigilo::e2e {
 namespace {
 
-using demo::FieldSpec;
+using demo::FieldDescription;
 using demo::Installation;
-using demo::InstallationSpec;
-using demo::RuleSpec;
+using demo::InstallationDescription;
+using demo::RuleDescription;
 
 constexpr char kBlockStart[] = "Updating records ( Rule ID : ";
 
-RuleSpec ServerRule(long id, std::string cond, std::string values) {
-  RuleSpec rule;
+RuleDescription ServerRule(long id, std::string cond, std::string values) {
+  RuleDescription rule;
   rule.rule_id = id;
   rule.db_type = 2;
   rule.dsn = "VGPG";
@@ -44,8 +44,8 @@ class ServerUpdateRulesTest : public ServerProjectTest {
                   "INSERT INTO proj.bugs VALUES (1,'Open',3,''),(2,'Open',3,''),(3,'Open',3,'');");
   }
 
-  void Install(std::vector<RuleSpec> rules) {
-    InstallationSpec description;
+  void Install(std::vector<RuleDescription> rules) {
+    InstallationDescription description;
     description.rules = std::move(rules);
     install_ = std::make_unique<Installation>(Installation::Write(dir_.path(), description));
     WriteServerTable(*install_, {

@@ -16,17 +16,17 @@
 namespace vigilo::e2e {
 namespace {
 
-using demo::FieldSpec;
+using demo::FieldDescription;
 using demo::Installation;
-using demo::InstallationSpec;
-using demo::RecordSpec;
-using demo::RuleSpec;
-using demo::TableSpec;
+using demo::InstallationDescription;
+using demo::RecordDescription;
+using demo::RuleDescription;
+using demo::TableDescription;
 
 constexpr char kBlockStart[] = "Updating records ( Rule ID : ";
 
-RuleSpec UpdateRule(long id, std::string cond, std::string values) {
-  RuleSpec rule;
+RuleDescription UpdateRule(long id, std::string cond, std::string values) {
+  RuleDescription rule;
   rule.rule_id = id;
   rule.db_type = 0;
   rule.dsn = "ORVIK";
@@ -37,27 +37,27 @@ RuleSpec UpdateRule(long id, std::string cond, std::string values) {
   return rule;
 }
 
-RecordSpec Bug(long id, std::string status) {
-  return RecordSpec{id, "", {{"Status", std::move(status)}, {"Priority", "3"}}, "", ""};
+RecordDescription Bug(long id, std::string status) {
+  return RecordDescription{id, "", {{"Status", std::move(status)}, {"Priority", "3"}}, "", ""};
 }
 
 class UpdateRulesTest : public ::testing::Test {
  protected:
   // Project Proj with table Bugs (change history BugsHist), records 1 to 3
   // open, and the given rules.
-  void Install(std::vector<RuleSpec> rules, std::string table_directory = "") {
-    TableSpec bugs;
+  void Install(std::vector<RuleDescription> rules, std::string table_directory = "") {
+    TableDescription bugs;
     bugs.name = "Bugs";
     bugs.directory = std::move(table_directory);
     bugs.fields = {
-        FieldSpec{"Status", demo::kFieldText, 10, {}, demo::kFlagDefault, true, ""},
-        FieldSpec{"Priority", demo::kFieldNumber, 0, {}, demo::kFlagDefault, true, ""},
-        FieldSpec{"Resolution", demo::kFieldText, 20, {}, demo::kFlagDefault, false, ""},
-        FieldSpec{"Fixed", demo::kFieldDate, 0, {}, demo::kFlagDefault, false, ""},
+        FieldDescription{"Status", demo::kFieldText, 10, {}, demo::kFlagDefault, true, ""},
+        FieldDescription{"Priority", demo::kFieldNumber, 0, {}, demo::kFlagDefault, true, ""},
+        FieldDescription{"Resolution", demo::kFieldText, 20, {}, demo::kFlagDefault, false, ""},
+        FieldDescription{"Fixed", demo::kFieldDate, 0, {}, demo::kFlagDefault, false, ""},
     };
     bugs.records = {Bug(1, "Open"), Bug(2, "Open"), Bug(3, "Open")};
-    InstallationSpec description;
-    description.projects = {demo::ProjectSpec{"Proj", "", {bugs}}};
+    InstallationDescription description;
+    description.projects = {demo::ProjectDescription{"Proj", "", {bugs}}};
     description.rules = std::move(rules);
     install_ = std::make_unique<Installation>(Installation::Write(dir_.path(), description));
   }

@@ -38,7 +38,7 @@ class DemoHome {
  public:
   DemoHome()
       : installation_(demo::Installation::Write(
-            dir_.path(), demo::DemoInstallationSpec({}, dir_.File("program")))) {
+            dir_.path(), demo::DemoInstallationDescription({}, dir_.File("program")))) {
     SetProgramDirectory(installation_.program_dir());
   }
   ~DemoHome() { SetProgramDirectory(""); }

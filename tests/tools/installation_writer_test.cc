@@ -18,9 +18,9 @@ namespace {
 
 using vigilo::testing::TempDir;
 
-InstallationSpec SmallSpec() {
-  InstallationSpec description;
-  TableSpec bugs;
+InstallationDescription SmallInstallation() {
+  InstallationDescription description;
+  TableDescription bugs;
   bugs.name = "Bugs";
   bugs.form_names = {"Bug Report", "Other"};
   bugs.fields = {
@@ -35,7 +35,7 @@ InstallationSpec SmallSpec() {
                                           {"Descript", "Long text, with commas"}}, "", ""}};
   bugs.history = {{7, 1793520000, "ann", "Status", "New", "Open"}};
   bugs.mail_report = {"Title", "Status"};
-  TableSpec tasks;
+  TableDescription tasks;
   tasks.name = "Tasks";
   tasks.directory = "elsewhere/tasks";
   tasks.has_history = false;
@@ -62,7 +62,7 @@ std::vector<std::string> Column(DbfTable& table, int index) {
 
 TEST(InstallationWriter, RuleTableHasTheRuleLayoutAndReadsBackInTagOrder) {
   TempDir dir;
-  auto inst = Installation::Write(dir.path(), SmallSpec());
+  auto inst = Installation::Write(dir.path(), SmallInstallation());
   auto table = DbfTable::Open(inst.rule_table(), false);
   const std::vector<DbfField> expected = {
       {"RuleId", 'N', 8, 0},     {"DbType", 'N', 8, 0},     {"Dsn", 'C', 64, 0},
@@ -92,18 +92,18 @@ TEST(InstallationWriter, RuleTableHasTheRuleLayoutAndReadsBackInTagOrder) {
 
 TEST(InstallationWriter, RefusesValuesThatWouldBeCut) {
   TempDir dir;
-  InstallationSpec description = SmallSpec();
+  InstallationDescription description = SmallInstallation();
   description.rules[0].cond = std::string(256, 'x');
   EXPECT_THROW(Installation::Write(dir.path(), description), std::runtime_error);
 
-  description = SmallSpec();
+  description = SmallInstallation();
   description.projects[0].tables[0].fields[0].label = "Title, short";
   EXPECT_THROW(Installation::Write(dir.path(), description), std::runtime_error);
 }
 
 TEST(InstallationWriter, WritesTheSettingsKeys) {
   TempDir dir;
-  auto inst = Installation::Write(dir.path(), SmallSpec());
+  auto inst = Installation::Write(dir.path(), SmallInstallation());
   EXPECT_EQ(GetProfileString(inst.vigtab_ini(), "Morvane Vigilo", "SERVERDIR"),
             inst.server_dir());
   EXPECT_EQ(GetProfileString(inst.vigtab_ini(), "OPTIONS", "FIRING_INTERVAL"), "5");
@@ -145,7 +145,7 @@ TEST(InstallationWriter, WritesTheSettingsKeys) {
 
 TEST(InstallationWriter, UserGroupAndMembershipTablesByFieldPosition) {
   TempDir dir;
-  auto inst = Installation::Write(dir.path(), SmallSpec());
+  auto inst = Installation::Write(dir.path(), SmallInstallation());
   auto users = DbfTable::Open(inst.users_table(), false);
   EXPECT_EQ(Column(*users, 0), (std::vector<std::string>{"ann", "erin"}));
   EXPECT_EQ(Column(*users, 1), (std::vector<std::string>{"pw1", "pw2"}));
@@ -167,7 +167,7 @@ TEST(InstallationWriter, UserGroupAndMembershipTablesByFieldPosition) {
 
 TEST(InstallationWriter, FieldLinesHaveNineteenFields) {
   TempDir dir;
-  auto inst = Installation::Write(dir.path(), SmallSpec());
+  auto inst = Installation::Write(dir.path(), SmallInstallation());
   std::vector<ProfileEntry> lines = GetProfileEntries(inst.TableIni("Proj", "Bugs"), "Bug Report");
   ASSERT_EQ(lines.size(), 5u);
   for (const ProfileEntry& line : lines) {
@@ -195,7 +195,7 @@ TEST(InstallationWriter, FieldLinesHaveNineteenFields) {
 
 TEST(InstallationWriter, RecordsAndHistoryReadBackAndChangeBetweenTicks) {
   TempDir dir;
-  auto inst = Installation::Write(dir.path(), SmallSpec());
+  auto inst = Installation::Write(dir.path(), SmallInstallation());
   {
     auto table = DbfTable::Open(inst.TablePath("Proj", "Bugs"), false);
     ASSERT_TRUE(table->GoFirst());

@@ -21,14 +21,14 @@ namespace {
 using vigilo::testing::TempDir;
 
 TEST(DemoInstallation, ShowsEveryMailTypeTargetAndRuleKind) {
-  InstallationSpec description = DemoInstallationSpec({}, "/x/program");
+  InstallationDescription description = DemoInstallationDescription({}, "/x/program");
   std::set<int> mail_types;
-  for (const UserSpec& user : description.users) mail_types.insert(user.mail_type);
+  for (const UserDescription& user : description.users) mail_types.insert(user.mail_type);
   EXPECT_EQ(mail_types, (std::set<int>{0, 1, 2, 3, 5}));
 
   std::set<std::string> targets;
   bool update_on_field = false, update_on_history = false, not_loaded = false;
-  for (const RuleSpec& rule : description.rules) {
+  for (const RuleDescription& rule : description.rules) {
     if (rule.action == "Notify") targets.insert(rule.target);
     if (rule.action == "Update") {
       (rule.cond.find("->") != std::string::npos ? update_on_history : update_on_field) = true;
@@ -41,7 +41,7 @@ TEST(DemoInstallation, ShowsEveryMailTypeTargetAndRuleKind) {
   EXPECT_TRUE(not_loaded);
 
   bool open_to_closed = false;
-  for (const HistorySpec& row : description.projects.at(0).tables.at(0).history) {
+  for (const HistoryDescription& row : description.projects.at(0).tables.at(0).history) {
     open_to_closed = open_to_closed ||
                      (row.what == "Status" && row.from == "Open" && row.to == "Closed");
   }
@@ -50,7 +50,7 @@ TEST(DemoInstallation, ShowsEveryMailTypeTargetAndRuleKind) {
   EXPECT_TRUE(description.mail.smtp_server.empty());
   EXPECT_NE(description.mail.delivery_command.find("/x/program/mapi-outbox.txt"), std::string::npos);
 
-  InstallationSpec with_smtp = DemoInstallationSpec({"127.0.0.1:2600", {}}, "/x/program");
+  InstallationDescription with_smtp = DemoInstallationDescription({"127.0.0.1:2600", {}}, "/x/program");
   EXPECT_EQ(with_smtp.mail.smtp_server, "127.0.0.1:2600");
   EXPECT_EQ(with_smtp.mail.delivery_smtp_url, "smtp://127.0.0.1:2600");
 }

@@ -20,8 +20,8 @@ std::string ShellQuoted(const std::string& text) {
   return quoted + "'";
 }
 
-TableSpec BugsTable() {
-  TableSpec bugs;
+TableDescription BugsTable() {
+  TableDescription bugs;
   bugs.name = "Bugs";
   bugs.form_names = {"Bug Report", "Bug Summary"};
   bugs.fields = {
@@ -84,8 +84,8 @@ TableSpec BugsTable() {
   return bugs;
 }
 
-TableSpec TasksTable() {
-  TableSpec tasks;
+TableDescription TasksTable() {
+  TableDescription tasks;
   tasks.name = "Tasks";
   tasks.form_names = {"Task"};
   tasks.fields = {
@@ -129,9 +129,9 @@ TableSpec TasksTable() {
 
 }  // namespace
 
-InstallationSpec DemoInstallationSpec(const DemoOptions& options,
+InstallationDescription DemoInstallationDescription(const DemoOptions& options,
                                       const std::string& program_dir) {
-  InstallationSpec description;
+  InstallationDescription description;
   description.firing_interval = 5;
   description.program_files = options.program_files;
   description.projects = {{"Demo", "", {BugsTable(), TasksTable()}}};
@@ -168,7 +168,7 @@ InstallationSpec DemoInstallationSpec(const DemoOptions& options,
       {8, 0, "", "Demo\\Tasks", "Notify", "User", "sysop", "(State is (New))", 0, ""},
   };
 
-  MailSpec& mail = description.mail;
+  MailDescription& mail = description.mail;
   mail.smtp_server = options.smtp_server;
   mail.mapi_profile = "Vigilo";
   mail.mapi_password = "demo";

@@ -31,7 +31,7 @@ constexpr const char* kDemoMapiOutbox = "mapi-outbox.txt";
 
 // The demo's description. program_dir is the absolute program directory the
 // installation will have (the outbox command names a file in it).
-InstallationSpec DemoInstallationSpec(const DemoOptions& options,
+InstallationDescription DemoInstallationDescription(const DemoOptions& options,
                                       const std::string& program_dir);
 
 }  // namespace vigilo::demo

@@ -1,4 +1,4 @@
-// InstallationSpec: the description of a whole installation that the
+// InstallationDescription: the description of a whole installation that the
 // installation writer turns into files: the program directory, the server
 // directory with its master tables and rule table, and dBase projects with
 // tables, records, change history, field definitions and report layouts.
@@ -32,7 +32,7 @@ constexpr int kFlagDefault = 1;
 constexpr int kFlagHistory = 0x200;   // changes are recorded in the change history
 constexpr int kFlagNoUpdate = 0x2000; // update rules leave the field alone
 
-struct FieldSpec {
+struct FieldDescription {
   std::string name;              // dBase field name: at most 10 characters
   int type = kFieldText;         // a kField* code
   int width = 0;                 // 0: the type's default width (see DbfWidthFor)
@@ -45,7 +45,7 @@ struct FieldSpec {
 // One record of a project table. values holds field name and text pairs in
 // any order; fields left out stay blank. Numbers are written as decimal text,
 // dates as CCYYMMDD, memo fields as any text.
-struct RecordSpec {
+struct RecordDescription {
   long form_id = 0;
   std::string atrail;  // the audit trail memo shown at the top of a notification
   std::vector<std::pair<std::string, std::string>> values;
@@ -55,7 +55,7 @@ struct RecordSpec {
 
 // One change-history row: field `what` of record form_id changed from `from`
 // to `to`, by user `by`, at `seconds` since 1970 (0: the time of writing).
-struct HistorySpec {
+struct HistoryDescription {
   long form_id = 0;
   long long seconds = 0;
   std::string by;
@@ -64,7 +64,7 @@ struct HistorySpec {
   std::string to;
 };
 
-struct TableSpec {
+struct TableDescription {
   std::string name;
   // "FormNames" of the table INI; the first names the section of the Field
   // lines and of the report. Empty: the table name.
@@ -75,9 +75,9 @@ struct TableSpec {
   // false: no "ChngHist Datafile" key and no change-history file, as a table
   // the service must not watch.
   bool has_history = true;
-  std::vector<FieldSpec> fields;
-  std::vector<RecordSpec> records;
-  std::vector<HistorySpec> history;
+  std::vector<FieldDescription> fields;
+  std::vector<RecordDescription> records;
+  std::vector<HistoryDescription> history;
   // Fields listed by the report's "MailReport" layout. Empty: no report file,
   // so notifications show every field.
   std::vector<std::string> mail_report;
@@ -87,16 +87,16 @@ struct TableSpec {
   std::string directory;
 };
 
-struct ProjectSpec {
+struct ProjectDescription {
   std::string name;
   // Absolute, or relative to the installation root. Empty: "projects/<name>".
   std::string directory;
-  std::vector<TableSpec> tables;
+  std::vector<TableDescription> tables;
 };
 
 // A row of users.dbf. Mail types: 0 internal, 1 and 4 a MAPI name, 2 cc:Mail,
 // 3 none, 5 and above SMTP.
-struct UserSpec {
+struct UserDescription {
   std::string login;
   std::string password;
   int mail_type = 0;
@@ -105,14 +105,14 @@ struct UserSpec {
 };
 
 // A row of groups.dbf and one usringrp.dbf row per member.
-struct GroupSpec {
+struct GroupDescription {
   std::string name;
   std::vector<std::string> members;
   std::string description;
 };
 
 // A row of the rule table; texts as the rule manager stores them.
-struct RuleSpec {
+struct RuleDescription {
   long rule_id = 0;
   long db_type = 0;
   std::string dsn;
@@ -127,7 +127,7 @@ struct RuleSpec {
 
 // Mail settings of morvik.ini ("Mail" section) and the mail-system
 // provider's mapi.ini in the program directory.
-struct MailSpec {
+struct MailDescription {
   // "SMTP Mail": server as host[:port]; empty leaves the key out (SMTP off).
   std::string smtp_server;
   std::string smtp_sender = "vigilo@demo.example";
@@ -143,16 +143,16 @@ struct MailSpec {
   std::string delivery_command;
 };
 
-struct InstallationSpec {
+struct InstallationDescription {
   // Both absolute, or relative to the installation root.
   std::string program_dir = "program";
   std::string server_dir = "server";
   int firing_interval = 5;  // minutes; negative leaves FIRING_INTERVAL out
-  std::vector<ProjectSpec> projects;
-  std::vector<UserSpec> users;
-  std::vector<GroupSpec> groups;
-  std::vector<RuleSpec> rules;
-  MailSpec mail;
+  std::vector<ProjectDescription> projects;
+  std::vector<UserDescription> users;
+  std::vector<GroupDescription> groups;
+  std::vector<RuleDescription> rules;
+  MailDescription mail;
   bool write_orvkpost = true;  // the internal mail table in the server directory
   // Files (the mail plugins) linked into the program directory under their
   // own names, so the service finds them there.

@@ -89,18 +89,18 @@ std::vector<DbfField> HistoryTableFields() {
   };
 }
 
-std::vector<DbfField> ProjectTableFields(const TableSpec& table) {
+std::vector<DbfField> ProjectTableFields(const TableDescription& table) {
   std::vector<DbfField> fields = {
       {"FormID", 'N', 10, 0},
       {"ATrail", 'M', 10, 0},
       {"Locker", 'C', 20, 0},
       {"Locktime", 'C', 20, 0},
   };
-  for (const FieldSpec& field : table.fields) fields.push_back(DbfFieldFor(field));
+  for (const FieldDescription& field : table.fields) fields.push_back(DbfFieldFor(field));
   return fields;
 }
 
-void AppendRuleRow(DbfTable& table, const RuleSpec& rule) {
+void AppendRuleRow(DbfTable& table, const RuleDescription& rule) {
   table.AppendStart();
   table.AssignLong(Column(table, "RuleId"), rule.rule_id);
   table.AssignLong(Column(table, "DbType"), rule.db_type);
@@ -115,16 +115,16 @@ void AppendRuleRow(DbfTable& table, const RuleSpec& rule) {
   table.AppendWrite();
 }
 
-void WriteRuleTable(const std::string& path, const std::vector<RuleSpec>& rules) {
+void WriteRuleTable(const std::string& path, const std::vector<RuleDescription>& rules) {
   auto table = CreateTable(path, RuleTableFields(), RuleTableTags());
-  for (const RuleSpec& rule : rules) AppendRuleRow(*table, rule);
+  for (const RuleDescription& rule : rules) AppendRuleRow(*table, rule);
   table->Close();
 }
 
-void WriteUserTables(const std::string& orvhome, const std::vector<UserSpec>& users,
-                     const std::vector<GroupSpec>& groups) {
+void WriteUserTables(const std::string& orvhome, const std::vector<UserDescription>& users,
+                     const std::vector<GroupDescription>& groups) {
   auto user_table = CreateTable(orvhome + "/users.dbf", UserTableFields());
-  for (const UserSpec& user : users) {
+  for (const UserDescription& user : users) {
     user_table->AppendStart();
     Put(*user_table, 0, user.login);
     Put(*user_table, 1, user.password);
@@ -137,7 +137,7 @@ void WriteUserTables(const std::string& orvhome, const std::vector<UserSpec>& us
 
   auto group_table = CreateTable(orvhome + "/groups.dbf", GroupTableFields());
   auto membership = CreateTable(orvhome + "/usringrp.dbf", MembershipTableFields());
-  for (const GroupSpec& group : groups) {
+  for (const GroupDescription& group : groups) {
     group_table->AppendStart();
     Put(*group_table, 0, group.name);
     Put(*group_table, 1, group.description);
@@ -157,9 +157,9 @@ void WriteInternalMailTable(const std::string& path) {
   CreateTable(path, InternalMailFields())->Close();
 }
 
-void WriteProjectFile(const std::string& path, const ProjectSpec& project) {
+void WriteProjectFile(const std::string& path, const ProjectDescription& project) {
   auto table = CreateTable(path, {{"TABLENAME", 'C', 32, 0}});
-  for (const TableSpec& spec : project.tables) {
+  for (const TableDescription& spec : project.tables) {
     table->AppendStart();
     Put(*table, 0, spec.name);
     table->AppendWrite();
@@ -167,7 +167,7 @@ void WriteProjectFile(const std::string& path, const ProjectSpec& project) {
   table->Close();
 }
 
-void AppendRecordRow(DbfTable& table, const RecordSpec& record) {
+void AppendRecordRow(DbfTable& table, const RecordDescription& record) {
   table.AppendStart();
   table.AssignLong(Column(table, "FormID"), record.form_id);
   table.AssignText(Column(table, "ATrail"), record.atrail);
@@ -177,13 +177,13 @@ void AppendRecordRow(DbfTable& table, const RecordSpec& record) {
   table.AppendWrite();
 }
 
-void WriteProjectTable(const std::string& path, const TableSpec& table_spec) {
+void WriteProjectTable(const std::string& path, const TableDescription& table_spec) {
   auto table = CreateTable(path, ProjectTableFields(table_spec));
-  for (const RecordSpec& record : table_spec.records) AppendRecordRow(*table, record);
+  for (const RecordDescription& record : table_spec.records) AppendRecordRow(*table, record);
   table->Close();
 }
 
-void AppendHistoryRow(DbfTable& table, const HistorySpec& row) {
+void AppendHistoryRow(DbfTable& table, const HistoryDescription& row) {
   long long seconds = row.seconds != 0 ? row.seconds : static_cast<long long>(std::time(nullptr));
   table.AppendStart();
   table.AssignLong(0, row.form_id);
@@ -195,9 +195,9 @@ void AppendHistoryRow(DbfTable& table, const HistorySpec& row) {
   table.AppendWrite();
 }
 
-void WriteHistoryTable(const std::string& path, const std::vector<HistorySpec>& rows) {
+void WriteHistoryTable(const std::string& path, const std::vector<HistoryDescription>& rows) {
   auto table = CreateTable(path, HistoryTableFields());
-  for (const HistorySpec& row : rows) AppendHistoryRow(*table, row);
+  for (const HistoryDescription& row : rows) AppendHistoryRow(*table, row);
   table->Close();
 }
 

@@ -21,21 +21,21 @@ std::vector<DbfField> MembershipTableFields();
 std::vector<DbfField> InternalMailFields();
 std::vector<DbfField> HistoryTableFields();
 // FormID, ATrail, Locker, Locktime, then the table's own fields.
-std::vector<DbfField> ProjectTableFields(const TableSpec& table);
+std::vector<DbfField> ProjectTableFields(const TableDescription& table);
 
-void WriteRuleTable(const std::string& path, const std::vector<RuleSpec>& rules);
-void WriteUserTables(const std::string& orvhome, const std::vector<UserSpec>& users,
-                     const std::vector<GroupSpec>& groups);
+void WriteRuleTable(const std::string& path, const std::vector<RuleDescription>& rules);
+void WriteUserTables(const std::string& orvhome, const std::vector<UserDescription>& users,
+                     const std::vector<GroupDescription>& groups);
 void WriteInternalMailTable(const std::string& path);
 // The project file that the rule manager's Open Project dialog picks for a
 // dBase project: one row per table of the project.
-void WriteProjectFile(const std::string& path, const ProjectSpec& project);
-void WriteProjectTable(const std::string& path, const TableSpec& table);
-void WriteHistoryTable(const std::string& path, const std::vector<HistorySpec>& rows);
+void WriteProjectFile(const std::string& path, const ProjectDescription& project);
+void WriteProjectTable(const std::string& path, const TableDescription& table);
+void WriteHistoryTable(const std::string& path, const std::vector<HistoryDescription>& rows);
 
 // Appends to an open table: one rule, one record, one history row.
-void AppendRuleRow(DbfTable& table, const RuleSpec& rule);
-void AppendRecordRow(DbfTable& table, const RecordSpec& record);
-void AppendHistoryRow(DbfTable& table, const HistorySpec& row);
+void AppendRuleRow(DbfTable& table, const RuleDescription& rule);
+void AppendRecordRow(DbfTable& table, const RecordDescription& record);
+void AppendHistoryRow(DbfTable& table, const HistoryDescription& row);
 
 }  // namespace vigilo::demo

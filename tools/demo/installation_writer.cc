@@ -75,17 +75,17 @@ int DefaultWidth(int type) {
 
 std::string FlagTableName(const std::string& table) { return table.substr(0, 4) + "VGLS"; }
 
-std::string HistoryName(const TableSpec& table) {
+std::string HistoryName(const TableDescription& table) {
   return table.history_table.empty() ? table.name + "Hist" : table.history_table;
 }
 
-std::string FormName(const TableSpec& table) {
+std::string FormName(const TableDescription& table) {
   return table.form_names.empty() ? table.name : table.form_names.front();
 }
 
 }  // namespace
 
-DbfField DbfFieldFor(const FieldSpec& field) {
+DbfField DbfFieldFor(const FieldDescription& field) {
   int width = field.width > 0 ? field.width : DefaultWidth(field.type);
   switch (field.type) {
     case kFieldNumber: case kFieldNumber7: case kFieldSeconds:
@@ -96,7 +96,7 @@ DbfField DbfFieldFor(const FieldSpec& field) {
   }
 }
 
-std::string FieldDefinitionLine(const FieldSpec& field) {
+std::string FieldDefinitionLine(const FieldDescription& field) {
   RequirePlain(field.name, "name", field.name);
   std::string label = field.label.empty() ? field.name : field.label;
   RequirePlain(label, "label", field.name);
@@ -153,7 +153,7 @@ std::string SetField(const std::string& table_path, long form_id, const std::str
                                   form_id));
 }
 
-void AppendRecord(const std::string& table_path, const RecordSpec& record) {
+void AppendRecord(const std::string& table_path, const RecordDescription& record) {
   auto table = DbfTable::Open(table_path, true);
   AppendRecordRow(*table, record);
   table->Close();
@@ -173,15 +173,15 @@ void DeleteRecord(const std::string& table_path, long form_id) {
                                   form_id));
 }
 
-void AddHistoryRow(const std::string& history_path, const HistorySpec& row) {
+void AddHistoryRow(const std::string& history_path, const HistoryDescription& row) {
   auto table = DbfTable::Open(history_path, true);
   AppendHistoryRow(*table, row);
   table->Close();
 }
 
-void AppendRules(const std::string& rule_table_path, const std::vector<RuleSpec>& rules) {
+void AppendRules(const std::string& rule_table_path, const std::vector<RuleDescription>& rules) {
   auto table = DbfTable::Open(rule_table_path, true);
-  for (const RuleSpec& rule : rules) AppendRuleRow(*table, rule);
+  for (const RuleDescription& rule : rules) AppendRuleRow(*table, rule);
   table->Close();
 }
 
@@ -198,21 +198,21 @@ std::vector<TableRow> ReadRows(const std::string& table_path) {
 
 // --- Writing the installation ------------------------------------------------
 
-Installation Installation::Write(const std::string& root_arg, const InstallationSpec& description) {
+Installation Installation::Write(const std::string& root_arg, const InstallationDescription& description) {
   Installation inst;
   inst.root_ = fs::absolute(root_arg).lexically_normal().string();
   while (inst.root_.size() > 1 && inst.root_.back() == '/') inst.root_.pop_back();
   inst.spec_ = description;
   inst.program_dir_ = Absolute(inst.root_, description.program_dir);
   inst.server_dir_ = Absolute(inst.root_, description.server_dir);
-  for (ProjectSpec& project : inst.spec_.projects) {
+  for (ProjectDescription& project : inst.spec_.projects) {
     project.directory = Absolute(
         inst.root_, project.directory.empty() ? "projects/" + project.name : project.directory);
-    for (TableSpec& table : project.tables) {
+    for (TableDescription& table : project.tables) {
       if (!table.directory.empty()) table.directory = Absolute(inst.root_, table.directory);
     }
   }
-  const InstallationSpec& s = inst.spec_;
+  const InstallationDescription& s = inst.spec_;
 
   MakeDirectory(inst.program_dir_);
   MakeDirectory(inst.server_dir_ + "/orvhome");
@@ -254,7 +254,7 @@ Installation Installation::Write(const std::string& root_arg, const Installation
 
   // Server directory.
   RemoveFile(inst.morvik_ini());
-  for (const ProjectSpec& project : s.projects) {
+  for (const ProjectDescription& project : s.projects) {
     WriteIni(inst.morvik_ini(), "Orvik Dsn", project.name, project.directory);
   }
   if (!s.mail.smtp_server.empty()) {
@@ -271,7 +271,7 @@ Installation Installation::Write(const std::string& root_arg, const Installation
   if (s.write_orvkpost) WriteInternalMailTable(inst.orvkpost_table());
 
   // Projects.
-  for (const ProjectSpec& project : s.projects) {
+  for (const ProjectDescription& project : s.projects) {
     MakeDirectory(project.directory);
     std::string project_ini = inst.ProjectIni(project.name);
     RemoveFile(project_ini);
@@ -280,13 +280,13 @@ Installation Installation::Write(const std::string& root_arg, const Installation
     // information file; the project file beside it is what it opens.
     WriteIni(project_ini, "Morvane Orvik", "LinkInfo Datafile", project.name + ".dbf");
     bool file_is_a_table = false;
-    for (const TableSpec& table : project.tables) {
+    for (const TableDescription& table : project.tables) {
       if (EqualsNoCase(table.name, project.name)) file_is_a_table = true;
     }
     if (!file_is_a_table) {
       WriteProjectFile(inst.ProjectDir(project.name) + "/" + project.name + ".dbf", project);
     }
-    for (const TableSpec& table : project.tables) {
+    for (const TableDescription& table : project.tables) {
       std::string dir = inst.TableDir(project.name, table.name);
       MakeDirectory(dir);
       if (!table.directory.empty()) {
@@ -308,7 +308,7 @@ Installation Installation::Write(const std::string& root_arg, const Installation
       }
       WriteIni(table_ini, "Morvane Orvik", "FormNames", form_names);
       int n = 0;
-      for (const FieldSpec& field : table.fields) {
+      for (const FieldDescription& field : table.fields) {
         WriteIni(table_ini, FormName(table), Format("Field%d", ++n), FieldDefinitionLine(field));
       }
 
@@ -347,16 +347,16 @@ std::string Installation::membership_table() const {
 std::string Installation::orvkpost_table() const { return server_dir_ + "/ORVKPOST.dbf"; }
 std::string Installation::run_log() const { return server_dir_ + "/vglog.ini"; }
 
-const ProjectSpec& Installation::FindProject(const std::string& project) const {
-  for (const ProjectSpec& p : spec_.projects) {
+const ProjectDescription& Installation::FindProject(const std::string& project) const {
+  for (const ProjectDescription& p : spec_.projects) {
     if (p.name == project) return p;
   }
   throw std::runtime_error("no project " + project + " in the installation");
 }
 
-const TableSpec& Installation::FindTable(const std::string& project,
+const TableDescription& Installation::FindTable(const std::string& project,
                                          const std::string& table) const {
-  for (const TableSpec& t : FindProject(project).tables) {
+  for (const TableDescription& t : FindProject(project).tables) {
     if (t.name == table) return t;
   }
   throw std::runtime_error("no table " + project + "\\" + table + " in the installation");
@@ -369,7 +369,7 @@ std::string Installation::ProjectIni(const std::string& project) const {
   return ProjectDir(project) + "/" + project + ".INI";
 }
 std::string Installation::TableDir(const std::string& project, const std::string& table) const {
-  const TableSpec& t = FindTable(project, table);
+  const TableDescription& t = FindTable(project, table);
   return t.directory.empty() ? ProjectDir(project) : t.directory;
 }
 std::string Installation::TablePath(const std::string& project, const std::string& table) const {
@@ -400,12 +400,12 @@ std::string Installation::SetField(const std::string& project, const std::string
 }
 
 void Installation::AppendRecord(const std::string& project, const std::string& table,
-                                const RecordSpec& record) const {
+                                const RecordDescription& record) const {
   demo::AppendRecord(TablePath(project, table), record);
 }
 
 void Installation::AddHistoryRow(const std::string& project, const std::string& table,
-                                 const HistorySpec& row) const {
+                                 const HistoryDescription& row) const {
   demo::AddHistoryRow(HistoryPath(project, table), row);
 }
 
@@ -417,7 +417,7 @@ void Installation::ChangeField(const std::string& project, const std::string& ta
   AddHistoryRow(project, table, {form_id, seconds, by, field, previous, value});
 }
 
-void Installation::AppendRules(const std::vector<RuleSpec>& rules) const {
+void Installation::AppendRules(const std::vector<RuleDescription>& rules) const {
   demo::AppendRules(rule_table(), rules);
 }
 

@@ -1,4 +1,4 @@
-// The installation writer: turns an InstallationSpec into a complete, working
+// The installation writer: turns an InstallationDescription into a complete, working
 // installation in a directory, and changes its data between firing ticks the
 // way the defect-management product itself would (new records, field changes
 // with their change-history rows, new rules).
@@ -27,11 +27,11 @@
 namespace vigilo::demo {
 
 // The dBase field (type and width) a field definition is stored in.
-DbfField DbfFieldFor(const FieldSpec& field);
+DbfField DbfFieldFor(const FieldDescription& field);
 
 // The text after "Field<n>=" of a table INI: the 19 comma-terminated fields of
 // a field definition line.
-std::string FieldDefinitionLine(const FieldSpec& field);
+std::string FieldDefinitionLine(const FieldDescription& field);
 
 // The "SMTP Mail" and "MAPI Mail" values of morvik.ini for the given settings.
 std::string SmtpMailValue(const std::string& server, const std::string& sender);
@@ -44,13 +44,13 @@ std::string MapiMailValue(const std::string& profile, const std::string& passwor
 std::string SetField(const std::string& table_path, long form_id,
                      const std::string& field, const std::string& value);
 // Appends one record to a project table.
-void AppendRecord(const std::string& table_path, const RecordSpec& record);
+void AppendRecord(const std::string& table_path, const RecordDescription& record);
 // Marks the record deleted, so it no longer takes part in queries.
 void DeleteRecord(const std::string& table_path, long form_id);
 // Appends one row to a change-history table.
-void AddHistoryRow(const std::string& history_path, const HistorySpec& row);
+void AddHistoryRow(const std::string& history_path, const HistoryDescription& row);
 // Appends rules to a rule table (the service reads them at its next start).
-void AppendRules(const std::string& rule_table_path, const std::vector<RuleSpec>& rules);
+void AppendRules(const std::string& rule_table_path, const std::vector<RuleDescription>& rules);
 
 // Every record of a table that is not marked deleted, in record order, as
 // field name to text (character values without trailing blanks, numbers
@@ -65,7 +65,7 @@ class Installation {
   // Writes description under root (created when missing). Files of the same names
   // from an earlier write are replaced; other files are left alone, so start
   // from an empty root for a clean installation. Throws on any failure.
-  static Installation Write(const std::string& root, const InstallationSpec& description);
+  static Installation Write(const std::string& root, const InstallationDescription& description);
 
   const std::string& root() const { return root_; }
   const std::string& program_dir() const { return program_dir_; }
@@ -96,27 +96,27 @@ class Installation {
   std::string SetField(const std::string& project, const std::string& table, long form_id,
                        const std::string& field, const std::string& value) const;
   void AppendRecord(const std::string& project, const std::string& table,
-                    const RecordSpec& record) const;
+                    const RecordDescription& record) const;
   void AddHistoryRow(const std::string& project, const std::string& table,
-                     const HistorySpec& row) const;
+                     const HistoryDescription& row) const;
   // What a user's edit in the product does: sets the field and appends the
   // change-history row (what, old value, new value) for it.
   void ChangeField(const std::string& project, const std::string& table, long form_id,
                    const std::string& field, const std::string& value,
                    const std::string& by, long long seconds = 0) const;
-  void AppendRules(const std::vector<RuleSpec>& rules) const;
+  void AppendRules(const std::vector<RuleDescription>& rules) const;
 
   // The run log's text ("" when the service has not written it yet).
   std::string ReadRunLog() const;
 
  private:
-  const TableSpec& FindTable(const std::string& project, const std::string& table) const;
-  const ProjectSpec& FindProject(const std::string& project) const;
+  const TableDescription& FindTable(const std::string& project, const std::string& table) const;
+  const ProjectDescription& FindProject(const std::string& project) const;
 
   std::string root_;
   std::string program_dir_;
   std::string server_dir_;
-  InstallationSpec spec_;  // with project and table directories made absolute
+  InstallationDescription spec_;  // with project and table directories made absolute
 };
 
 }  // namespace vigilo::demo
