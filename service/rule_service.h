@@ -29,9 +29,11 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "data/log_stream.h"
 #include "platform/host/service_status.h"
+#include "service/installation_lock.h"
 #include "service/read_thread.h"
 
 namespace vigilo {
@@ -56,6 +58,9 @@ struct RuleServiceOptions {
   MessageReporter message_reporter;
   // Receives every run-log entry; null means the systemd journal.
   host::JournalSink* journal = nullptr;
+  // Path of the installation's engine lock file; null means vigilo.lock in
+  // the server directory.
+  std::function<std::string()> lock_path;
 };
 
 class CRuleService {
@@ -123,6 +128,9 @@ class CRuleService {
   // On the worker, after each tick and each reload.
   void OnTickDone();
   void OnReloadDone(bool reloaded);
+  // Takes the installation's engine lock (kept until the service object
+  // ends). Returns false after logging and showing who holds it.
+  bool LockInstallation();
 
   RuleServiceOptions options_;
   std::unique_ptr<host::StatusReporter> own_reporter_;
@@ -144,6 +152,7 @@ class CRuleService {
   std::atomic<std::chrono::milliseconds::rep> pace_ms_{0};
   RunLogTally tally_at_last_tick_;  // guarded by status_mutex_
   std::atomic<bool> start_failed_{false};
+  InstallationLock engine_lock_;
 };
 
 // Flushes the run log of the process's service object (the first one built
