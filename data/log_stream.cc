@@ -2,10 +2,12 @@
 
 #include <sys/file.h>
 
+#include <algorithm>
 #include <utility>
 
 #include "common/file_system.h"
 #include "common/format.h"
+#include "data/log_file_rotation.h"
 #include "data/server_paths.h"
 #include "platform/sql/database.h"
 
@@ -45,6 +47,66 @@ std::string LogStream::FilePath() const {
 
 void LogStream::Report(std::string_view text) const { reporter_(text); }
 
+void LogStream::SetJournal(host::JournalSink* journal) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  journal_ = journal;
+}
+
+void LogStream::SetProject(std::string_view project) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (project == project_) return;
+  project_ = project;
+  project_marks_.emplace_back(buffer_.size(), project_);
+}
+
+void LogStream::SetRotation(uint64_t max_bytes, int generations) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  max_size_ = max_bytes;
+  generations_ = generations;
+}
+
+RunLogTally LogStream::tally() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return tally_;
+}
+
+void LogStream::JournalPendingLocked() {
+  auto send = [this](size_t from, size_t to, const std::string& project) {
+    if (to <= from) return;
+    for (const host::JournalEntry& entry :
+         RunLogJournalEntries(std::string_view(buffer_).substr(from, to - from), project,
+                              &tally_)) {
+      if (journal_ != nullptr) journal_->Send(entry);
+    }
+  };
+  size_t from = journaled_;
+  std::string project = journaled_project_;
+  for (const auto& [offset, name] : project_marks_) {
+    send(from, offset, project);
+    from = std::max(from, offset);
+    project = name;
+  }
+  send(from, buffer_.size(), project);
+  project_marks_.clear();
+  journaled_ = buffer_.size();
+  journaled_project_ = project_;
+}
+
+bool LogStream::KeepPreviousLocked(const std::string& path) {
+  // The previous run's file moves aside under its lock, so a program reading
+  // it is not disturbed: while it holds the file, this flush waits.
+  UniqueFd previous(Files().Open(path, O_WRONLY));
+  if (previous.valid()) {
+    if (Files().Flock(previous.get(), LOCK_EX | LOCK_NB) != 0) return false;
+    struct stat info;
+    if (Files().Stat(previous.get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+      ShiftLogGenerations(path, generations_);
+    }
+  }
+  kept_previous_ = true;
+  return true;
+}
+
 bool LogStream::Flush(int mode) {
   if (IsEmpty()) return true;
   // The settings are read outside the lock: building them touches files.
@@ -52,6 +114,9 @@ bool LogStream::Flush(int mode) {
 
   std::lock_guard<std::mutex> lock(mutex_);
   if (buffer_.empty()) return true;
+  // The journal gets the entries even when the file cannot take them.
+  JournalPendingLocked();
+  if (mode == kLogRecreate && !kept_previous_ && !KeepPreviousLocked(path)) return false;
   UniqueFd fd(Files().Open(path, O_WRONLY | O_CREAT, 0644));
   if (!fd.valid()) return false;
   // Not shared: a program holding a lock on the log makes this flush wait
@@ -64,6 +129,14 @@ bool LogStream::Flush(int mode) {
   }
   if (!WriteAll(fd.get(), buffer_)) return false;
   buffer_.clear();
+  journaled_ = 0;
+  struct stat written;
+  if (mode == kLogAppend && max_size_ > 0 && Files().Stat(fd.get(), &written) == 0 &&
+      static_cast<uint64_t>(written.st_size) >= max_size_) {
+    // The next flush starts a new file; the lock we hold keeps readers out
+    // while the name moves.
+    ShiftLogGenerations(path, generations_);
+  }
   if (buffer_.capacity() > 4 * kLogBufferSize) {
     // A tick that wrote a lot does not keep its memory for ever.
     std::string().swap(buffer_);

@@ -12,18 +12,31 @@
 // entries that are messages as well (LogMessage with quiet false) reach the
 // user through it.
 //
+// Each flush also hands the new entries to the journal (when one is set),
+// with their priority and the project they were written for, and counts what
+// they did (RunLogTally), also when the file cannot be written. The first
+// recreating flush of a stream keeps the file it replaces as vglog.ini.1 (a
+// service start never loses the previous run's log), and an append that takes
+// the file past its size limit moves it to vglog.ini.1 so the next flush
+// starts a new one; older generations move down to .2 and .3.
+//
 // Thread-safety: every member may be called from any thread; writes and
 // flushes are serialised by an internal lock, so the host's error lines and
 // the worker's entries never tear each other.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "data/message_reporter.h"
+#include "data/run_log_entries.h"
+#include "platform/host/journal.h"
 
 namespace vigilo {
 
@@ -35,6 +48,11 @@ inline constexpr int kLogRecreate = 1;
 
 // Size the buffer is first given; more text makes it grow.
 inline constexpr size_t kLogBufferSize = 5000;
+
+// Size past which the log file is rotated, unless the settings say otherwise,
+// and how many earlier files are kept.
+inline constexpr uint64_t kDefaultLogMaxSize = 10 * 1024 * 1024;
+inline constexpr int kLogGenerations = 3;
 
 class LogStream {
  public:
@@ -73,11 +91,39 @@ class LogStream {
   void Report(std::string_view text) const;
   const MessageReporter& reporter() const { return reporter_; }
 
+  // Where flushed entries also go; null (the default) means nowhere. The
+  // journal is not owned and must outlive the stream's last flush.
+  void SetJournal(host::JournalSink* journal);
+  // Entries written from now on belong to this project (empty: to none).
+  void SetProject(std::string_view project);
+  // Rotate the file once an append leaves it at max_bytes or more (0: never),
+  // keeping that many earlier files.
+  void SetRotation(uint64_t max_bytes, int generations = kLogGenerations);
+  // What the entries flushed so far did, since the stream was built.
+  RunLogTally tally() const;
+
  private:
+  // Sends the text not yet journaled to the journal and counts it.
+  void JournalPendingLocked();
+  // The first recreate of a stream: moves the existing file to generation 1.
+  // Returns false when another program holds the file.
+  bool KeepPreviousLocked(const std::string& path);
+
   PathProvider path_provider_;
   MessageReporter reporter_;
   mutable std::mutex mutex_;
   std::string buffer_;
+
+  // Guarded by mutex_.
+  host::JournalSink* journal_ = nullptr;
+  size_t journaled_ = 0;            // bytes of buffer_ already journaled
+  std::string project_;             // project of text written now
+  std::string journaled_project_;   // project in effect at journaled_
+  std::vector<std::pair<size_t, std::string>> project_marks_;  // offset, project
+  RunLogTally tally_;
+  uint64_t max_size_ = kDefaultLogMaxSize;
+  int generations_ = kLogGenerations;
+  bool kept_previous_ = false;      // the first recreate has kept the old file
 };
 
 // The engine's writer: writes the text and "\r\n". With quiet false the text

@@ -128,6 +128,18 @@ uint32_t GetFiringInterval() {
   return seconds;
 }
 
+uint64_t GetRunLogMaxSize() {
+  constexpr uint64_t kDefault = 10 * 1024 * 1024;
+  CServerPaths paths;
+  const std::string value = Trimmed(GetProfileString(paths.program_ini_path, "OPTIONS",
+                                                     "LOG_MAX_SIZE", ""));
+  if (value.empty() || value.find_first_not_of("0123456789") != std::string::npos ||
+      value.size() > 18) {
+    return kDefault;
+  }
+  return std::stoull(value);
+}
+
 bool WriteLastPollTimeKey(const std::string& table_ini_path, int32_t seconds) {
   return WriteProfileString(table_ini_path, "VIGTAB", "LAST_POLL_TIME",
                             Format("%ld", static_cast<long>(seconds)));

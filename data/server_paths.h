@@ -54,6 +54,11 @@ std::string ProgramDirectory();
 // number) replaces the result with that many seconds.
 uint32_t GetFiringInterval();
 
+// Size in bytes at which the run log file is rotated: key "LOG_MAX_SIZE" of
+// section "OPTIONS" of vigtab.ini, 10485760 (10 MB) when absent or not a
+// number (not written back); 0 means never.
+uint64_t GetRunLogMaxSize();
+
 // Writes seconds as key LAST_POLL_TIME of section VIGTAB into a table INI file.
 // Returns false when the file could not be written.
 bool WriteLastPollTimeKey(const std::string& table_ini_path, int32_t seconds);

@@ -35,7 +35,12 @@ CReadThread::~CReadThread() {
 }
 
 void CReadThread::OnMessage(const host::ThreadMessage& message) {
-  if (message.id == kFireRulesMessage) OnFireRules();
+  if (message.id == kFireRulesMessage) {
+    OnFireRules();
+  } else if (message.id == kReloadMessage) {
+    const bool reloaded = ReloadEngine() != 0;
+    if (reload_done) reload_done(reloaded);
+  }
 }
 
 void CReadThread::OnFireRules() {
@@ -43,6 +48,7 @@ void CReadThread::OnFireRules() {
   busy_flag.store(1);
   FireRules();
   if (log != nullptr) log->Flush(kLogAppend);
+  if (tick_done) tick_done();
   const int32_t stop = stop_flag.load();
   busy_flag.store(0);
   if (stop != 0) EndThread(0);

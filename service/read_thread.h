@@ -5,13 +5,15 @@
 // service main thread (settings, mail-system provider, rules, project
 // listing), then resumes it and posts it kFireRulesMessage once per firing
 // interval. Each accepted message runs one tick (FireRules) and flushes the
-// run log. The pause, stop and busy flags are shared with the control
+// run log. A reload message, which the message queue delivers between two
+// ticks, reads the settings and the rule table again (ReloadEngine). The pause, stop and busy flags are shared with the control
 // handler. The worker owns the settings, the MAPI binding, the mail sender and
 // the projects; the log stream belongs to the service object.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -43,6 +45,8 @@ class CReadThread : public CThread {
  public:
   // One firing tick: WM_USER + 100, posted with wparam 1 and lparam 0.
   static constexpr uint32_t kFireRulesMessage = host::kUserMessage + 100;
+  // Read the settings and the rule table again, between two ticks.
+  static constexpr uint32_t kReloadMessage = host::kUserMessage + 101;
 
   explicit CReadThread(LogStream* log);
   // Deletes the projects, flushes the run log (append), ends the provider
@@ -59,6 +63,14 @@ class CReadThread : public CThread {
 
   // One firing tick over every project.
   virtual void FireRules();
+
+  // The reload: the firing interval, the run log's size limit, the user and
+  // group names and the rule table are read again and the new projects
+  // replace the old ones. Returns 1 then; when no rule can be loaded the
+  // previous projects and rules stay in force, the run log says why, and 0
+  // is returned. The mail sender, its provider session and the run log are
+  // kept as they are.
+  virtual int ReloadEngine();
 
   // The tick handler: drops the tick when busy or paused; otherwise runs it,
   // flushes the run log and, when the stop flag was set, ends the thread.
@@ -77,6 +89,11 @@ class CReadThread : public CThread {
   // Writes the list of projects, tables and rule ids to the run log and
   // closes each project's database after listing it.
   void WriteProjectListing();
+
+  // Called on the worker after each tick's run log flush, and after each
+  // reload with its result; set before the worker is resumed.
+  std::function<void()> tick_done;
+  std::function<void(bool reloaded)> reload_done;
 
   std::atomic<int32_t> pause_flag{0};
   std::atomic<int32_t> stop_flag{0};

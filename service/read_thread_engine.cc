@@ -2,6 +2,7 @@
 // worker.
 #include <ctime>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,7 @@ int CReadThread::InitEngine() {
   if (!LoadMailProvider()) return 0;
 
   settings = std::make_unique<CServerPaths>();
+  if (log != nullptr) log->SetRotation(GetRunLogMaxSize());
   mail_sender_owner_ = std::make_unique<CMailSender>(
       CMailSender::Options{log, mapi_ ? MapiFunctionsOf(*mapi_) : MapiFunctions{}});
   mail_sender = mail_sender_owner_.get();
@@ -114,6 +116,46 @@ void CReadThread::WriteProjectListing() {
   }
 }
 
+int CReadThread::ReloadEngine() {
+  firing_interval.store(GetFiringInterval());
+  // The old projects point at the old settings: both stay until the new
+  // rules are known to have loaded.
+  std::unique_ptr<CServerPaths> previous_settings = std::move(settings);
+  std::optional<std::vector<std::unique_ptr<CProject>>> previous_projects =
+      std::move(projects);
+  settings = std::make_unique<CServerPaths>();
+  if (log != nullptr) log->SetRotation(GetRunLogMaxSize());
+  UserNameList().clear();
+  GroupNameList().clear();
+  FillProcessNameLists(settings->server_dir,
+                       log != nullptr ? log->reporter() : MessageReporter());
+  projects.emplace();
+  projects->reserve(10);
+  error_detail.clear();
+  startup_message.clear();
+
+  if (!LoadRules(settings->rule_table_path)) {
+    const std::string reason = !startup_message.empty() ? startup_message
+                               : !error_detail.empty()  ? error_detail
+                                                        : "the rule table cannot be read";
+    startup_message.clear();
+    projects = std::move(previous_projects);
+    settings = std::move(previous_settings);
+    if (log != nullptr) {
+      log->Write(Format("Rules not reloaded, the previous rules stay in force: %s\r\n\r\n",
+                        reason.c_str()));
+      log->Flush(kLogAppend);
+    }
+    return 0;
+  }
+  previous_projects.reset();
+  previous_settings.reset();
+  if (log != nullptr) log->Write("Rules reloaded\r\n\r\n");
+  WriteProjectListing();
+  if (log != nullptr) log->Flush(kLogAppend);
+  return 1;
+}
+
 void CReadThread::FireRules() {
   if (!projects) return;
   // What earlier ticks left in the outbox goes out before anything new.
@@ -121,8 +163,11 @@ void CReadThread::FireRules() {
   const bool keep_connections = firing_interval.load() <= 90;
   for (const auto& project : *projects) {
     if (stop_flag.load() != 0) break;
+    // What the project's rules write is the project's in the journal.
+    if (log != nullptr) log->SetProject(project->name());
     project->FireTick(keep_connections);
   }
+  if (log != nullptr) log->SetProject("");
   if (mail_sender != nullptr) mail_sender->EndTick();
 }
 

@@ -1,10 +1,12 @@
 #include "service/rule_service.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <ctime>
 #include <thread>
 #include <utility>
 
+#include "common/format.h"
 #include "data/server_paths.h"
 #include "platform/host/signal_control.h"
 #include "service/service_texts.h"
@@ -32,6 +34,12 @@ CRuleService::CRuleService(RuleServiceOptions options)
   } else {
     own_reporter_ = std::make_unique<host::SdNotifyReporter>();
     reporter_ = own_reporter_.get();
+  }
+  if (options_.journal != nullptr) {
+    log_.SetJournal(options_.journal);
+  } else {
+    own_journal_ = host::SystemJournal();
+    log_.SetJournal(own_journal_.get());
   }
   CRuleService* none = nullptr;
   the_service.compare_exchange_strong(none, this);
@@ -103,8 +111,10 @@ int CRuleService::ServiceMain(int argc, char** argv) {
     status_.controls_accepted = host::kAcceptStop | host::kAcceptPauseContinue;
   }
   // The control handler needs no registration: the control reader was set
-  // up before this thread started, so controls already reach it.
-  if (!SetState(host::kServiceRunning)) {
+  // up before this thread started, so controls already reach it. The first
+  // report says "starting"; readiness follows the engine's start, so a
+  // supervisor never takes a start that fails for a running service.
+  if (!ReportStatus()) {
     LogLine("Unable to set status to running");
     return 0;
   }
@@ -113,6 +123,12 @@ int CRuleService::ServiceMain(int argc, char** argv) {
   FlushLog(locked ? kLogRecreate : kLogAppend);
 
   if (locked && StartEngine()) {
+    bool stopping;
+    {
+      std::lock_guard<std::mutex> lock(worker_mutex_);
+      stopping = stop_requested_;
+    }
+    if (!stopping && !SetState(host::kServiceRunning)) LogLine(kStatusFailure);
     PaceWorker();
     return 1;
   }
@@ -151,6 +167,13 @@ int CRuleService::StartEngine() {
   // set, so the initialisation has it to itself.
   if (!worker->InitEngine()) return 0;
   firing_interval_ = PaceInterval();
+  pace_ms_ = firing_interval_.count();
+  {
+    std::lock_guard<std::mutex> lock(status_mutex_);
+    tally_at_last_tick_ = log_.tally();
+  }
+  worker->tick_done = [this] { OnTickDone(); };
+  worker->reload_done = [this](bool reloaded) { OnReloadDone(reloaded); };
   std::lock_guard<std::mutex> lock(worker_mutex_);
   worker->Resume();
   worker->Post(CReadThread::kFireRulesMessage, 1, 0);
@@ -162,9 +185,10 @@ int CRuleService::PaceWorker() {
   std::unique_lock<std::mutex> lock(worker_mutex_);
   if (!running_ || !worker_) return 0;
   lock.unlock();
-  const std::chrono::milliseconds interval = PaceInterval();
+  pace_ms_ = PaceInterval().count();
   lock.lock();
   while (worker_ && worker_->IsAlive() && !stop_requested_) {
+    const std::chrono::milliseconds interval(pace_ms_.load());
     worker_changed_.wait_for(lock, interval,
                              [this] { return stop_requested_ || !worker_; });
     if (worker_ && !stop_requested_) {
@@ -227,6 +251,53 @@ int CRuleService::ContinueWorker() {
   return 1;
 }
 
+int CRuleService::ReloadWorker() {
+  std::lock_guard<std::mutex> lock(worker_mutex_);
+  if (!running_ || !worker_) return 0;
+  worker_->Post(CReadThread::kReloadMessage, 0, 0);
+  return 1;
+}
+
+void CRuleService::OnTickDone() {
+  const RunLogTally now = log_.tally();
+  char when[32];
+  const std::time_t t = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&t, &local);
+  std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &local);
+  {
+    std::lock_guard<std::mutex> lock(status_mutex_);
+    const RunLogTally& before = tally_at_last_tick_;
+    status_.detail = Format("last tick %s: %ld updates, %ld notifications, %ld errors", when,
+                            now.updates - before.updates,
+                            now.notifications - before.notifications,
+                            now.errors - before.errors);
+    tally_at_last_tick_ = now;
+  }
+  host::ServiceStatus copy;
+  {
+    std::lock_guard<std::mutex> lock(status_mutex_);
+    copy = status_;
+  }
+  reporter_->ReportProgress(copy);
+}
+
+void CRuleService::OnReloadDone(bool reloaded) {
+  if (reloaded && !options_.pace_interval) pace_ms_ = PaceInterval().count();
+  host::ServiceStatus copy;
+  {
+    std::lock_guard<std::mutex> lock(status_mutex_);
+    status_.reload = host::kNoReload;
+    copy = status_;
+    // The reload's own entries do not count for the next tick.
+    tally_at_last_tick_ = log_.tally();
+  }
+  // "Reloaded" goes out once, with this report only: a later report (a stop)
+  // must not say ready again.
+  copy.reload = host::kReloaded;
+  reporter_->Report(copy);
+}
+
 int CRuleService::IsWorkerAlive() {
   std::lock_guard<std::mutex> lock(worker_mutex_);
   return worker_ && worker_->ExitCode() == host::kStillActive ? 1 : 0;
@@ -259,6 +330,27 @@ int CRuleService::ControlHandler(uint32_t control) {
       }
       ContinueWorker();
       break;
+    case host::kControlParamChange: {
+      // Reported before the worker can answer, so "reloading" never comes
+      // after the worker's "ready".
+      bool running;
+      {
+        std::lock_guard<std::mutex> lock(worker_mutex_);
+        running = running_ && worker_ != nullptr;
+      }
+      if (!running) break;
+      {
+        std::lock_guard<std::mutex> lock(status_mutex_);
+        status_.reload = host::kReloading;
+      }
+      const bool reported = ReportStatus();
+      ReloadWorker();
+      if (!reported) {
+        LogLine(kStatusFailure);
+        return 0;
+      }
+      return 1;
+    }
     default:
       break;
   }
@@ -279,6 +371,7 @@ int CRuleService::RunOnce() {
     start_failed_ = true;
     return 1;
   }
+  const RunLogTally before = log_.tally();
   // The first tick is queued before the quit message, so exactly one runs;
   // the stop flag stays clear, so that tick runs to its end.
   std::unique_ptr<CReadThread> worker;
@@ -292,7 +385,22 @@ int CRuleService::RunOnce() {
     worker->Post(host::kQuitMessage, 0, 0);
     worker->Wait();
   }
-  return 0;
+  worker.reset();
+  // A cron job or script sees from the status alone that something went
+  // wrong; the run log (and the journal) says what.
+  int status = 0;
+  const long errors = log_.tally().errors - before.errors;
+  if (errors > 0) {
+    std::fprintf(stderr, "vgservice: %ld error%s in the firing tick; see the run log %s\n",
+                 errors, errors == 1 ? "" : "s", log_.FilePath().c_str());
+    status = 2;
+  }
+  if (!log_.Flush(kLogAppend)) {
+    std::fprintf(stderr, "vgservice: the run log %s could not be written\n",
+                 log_.FilePath().c_str());
+    status = 2;
+  }
+  return status;
 }
 
 bool CRuleService::LockInstallation() {

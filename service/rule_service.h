@@ -7,8 +7,15 @@
 // on it while it is still suspended, then resumed with its first tick) and
 // PaceWorker (one tick posted per firing interval until the worker ends).
 // Stop sets the worker's stop flag and either waits for the running tick to
-// end or posts it the quit message; Pause makes the worker drop ticks. After
-// a failed start the service asks to be stopped 5 seconds later.
+// end or posts it the quit message; Pause makes the worker drop ticks;
+// the parameter-change control (SIGHUP) has the worker reload its settings
+// and rules between two ticks. After a failed start the service asks to be
+// stopped 5 seconds later.
+//
+// Under systemd the service reports "starting" until the engine has
+// initialised and only then "running" (READY=1), so a failed start is never
+// reported ready. After every tick the status carries the tick's time and
+// what it did. Every run-log entry also goes to the journal.
 //
 // The service object owns the run log stream for the whole process. Its
 // members are safe to call from the two threads above: the worker pointer and
@@ -49,6 +56,8 @@ struct RuleServiceOptions {
   LogStream::PathProvider log_path;
   // Shows the engine's messages; null means one line on standard error.
   MessageReporter message_reporter;
+  // Receives every run-log entry; null means the systemd journal.
+  host::JournalSink* journal = nullptr;
   // Path of the installation's engine lock file; null means vigilo.lock in
   // the server directory.
   std::function<std::string()> lock_path;
@@ -88,8 +97,14 @@ class CRuleService {
   int IsWorkerAlive();
 
   // --once: start lines, initialisation, exactly one tick, flush. Returns the
-  // process exit status: 0, or 1 when the initialisation failed.
+  // process exit status: 0; 1 when the initialisation failed; 2 when the tick
+  // logged errors (a rule failed) or the run log could not be written, said
+  // on standard error.
   int RunOnce();
+
+  // Asks the worker to reload between two ticks (the parameter-change
+  // control). Returns 0 when there is no running worker.
+  int ReloadWorker();
 
   // The host's writer: the text and "\r\n".
   void LogLine(const std::string& text);
@@ -110,6 +125,9 @@ class CRuleService {
   // The stop procedure on a worker no one else can reach any more.
   void EndWorker(CReadThread& worker);
   std::chrono::milliseconds PaceInterval();
+  // On the worker, after each tick and each reload.
+  void OnTickDone();
+  void OnReloadDone(bool reloaded);
   // Takes the installation's engine lock (kept until the service object
   // ends). Returns false after logging and showing who holds it.
   bool LockInstallation();
@@ -117,6 +135,7 @@ class CRuleService {
   RuleServiceOptions options_;
   std::unique_ptr<host::StatusReporter> own_reporter_;
   host::StatusReporter* reporter_;
+  std::unique_ptr<host::JournalSink> own_journal_;
 
   std::mutex status_mutex_;
   host::ServiceStatus status_;
@@ -129,6 +148,9 @@ class CRuleService {
   bool running_ = false;                 // guarded by worker_mutex_
   bool stop_requested_ = false;          // guarded by worker_mutex_
   std::chrono::milliseconds firing_interval_{0};
+  // The pacing interval, read again after a reload.
+  std::atomic<std::chrono::milliseconds::rep> pace_ms_{0};
+  RunLogTally tally_at_last_tick_;  // guarded by status_mutex_
   std::atomic<bool> start_failed_{false};
   InstallationLock engine_lock_;
 };

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "common/format.h"
+#include "common/program_info.h"
 #include "platform/xbase/dbf_query.h"
 #include "platform/xbase/dbf_table.h"
 
@@ -33,7 +34,10 @@ constexpr const char* kUsage =
     "  --filter EXPR  only records for which the xBase expression is true,\n"
     "                 e.g. --filter \"UPPER(Action) = 'NOTIFY'\"\n"
     "  --order EXPR   in the order of a field or xBase expression\n"
-    "  --deleted      include deleted records, marked \"*\" in a first column\n";
+    "  --deleted      include deleted records, marked \"*\" in a first column\n"
+    "       vgdbf -h|--help | --version\n"
+    "Exit status: 0 done, 1 the table cannot be read or an expression is wrong,\n"
+    "2 wrong usage.\n";
 
 int Usage(const std::string& problem) {
   std::cerr << "vgdbf: " << problem << "\n" << kUsage;
@@ -121,15 +125,19 @@ int main(int argc, char** argv) {
     std::cout << kUsage;
     return 0;
   }
+  if (args[0] == "--version") {
+    vigilo::PrintVersion("vgdbf");
+    return 0;
+  }
   const std::string& command = args[0];
   if (command != "info" && command != "dump") return Usage("unknown command '" + command + "'");
-  if (args.size() < 2) return Usage("no FILE given");
+  if (args.size() < 2) return Usage(command + " needs a FILE");
   std::string path = args[1];
   std::string filter, order;
   bool deleted = false;
   for (size_t i = 2; i < args.size(); ++i) {
     if (command == "dump" && (args[i] == "--filter" || args[i] == "--order")) {
-      if (i + 1 >= args.size()) return Usage(args[i] + " needs a value");
+      if (i + 1 >= args.size()) return Usage(args[i] + " needs an xBase expression");
       (args[i] == "--filter" ? filter : order) = args[i + 1];
       ++i;
     } else if (command == "dump" && args[i] == "--deleted") {

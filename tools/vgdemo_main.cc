@@ -11,6 +11,7 @@
 #include <system_error>
 #include <vector>
 
+#include "common/program_info.h"
 #include "tools/demo/demo_installation.h"
 #include "tools/demo/installation_writer.h"
 
@@ -29,6 +30,8 @@ constexpr char kUsage[] =
     "                    DIR/program/mapi-outbox.txt\n"
     "  --plugin FILE     link FILE (libvgmapi.so, libvgsmtp.so) into the program\n"
     "                    directory, where the service looks for its mail plugins\n"
+    "  -h, --help        show this text\n"
+    "  --version         show the release\n"
     "Then run: vgservice --once --home DIR/program\n";
 
 bool PrepareDirectory(const std::string& dir) {
@@ -75,10 +78,20 @@ int main(int argc, char** argv) {
     if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
       return 0;
-    } else if (arg == "--smtp" && i + 1 < argc) {
-      options.smtp_server = argv[++i];
-    } else if (arg == "--plugin" && i + 1 < argc) {
-      options.program_files.push_back(argv[++i]);
+    } else if (arg == "--version") {
+      vigilo::PrintVersion("vgdemo");
+      return 0;
+    } else if (arg == "--smtp" || arg == "--plugin") {
+      if (i + 1 >= argc) {
+        std::fprintf(stderr, "vgdemo: %s needs %s\n%s", arg.c_str(),
+                     arg == "--smtp" ? "HOST:PORT" : "a FILE", kUsage);
+        return 2;
+      }
+      if (arg == "--smtp") {
+        options.smtp_server = argv[++i];
+      } else {
+        options.program_files.push_back(argv[++i]);
+      }
     } else if (!arg.empty() && arg[0] != '-' && dir.empty()) {
       dir = arg;
     } else {
@@ -87,7 +100,7 @@ int main(int argc, char** argv) {
     }
   }
   if (dir.empty()) {
-    std::fputs(kUsage, stderr);
+    std::fprintf(stderr, "vgdemo: no DIR given\n%s", kUsage);
     return 2;
   }
   if (!PrepareDirectory(dir)) return 1;

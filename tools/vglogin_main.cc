@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "common/ini_profile.h"
+#include "common/program_info.h"
 #include "common/text.h"
 #include "data/database_kind.h"
 #include "data/login_info.h"
@@ -35,9 +36,15 @@ constexpr const char* kUsage =
     "       vglogin write INI KIND SERVER USER PASSWORD\n"
     "       vglogin decode VALUE\n"
     "       vglogin show INI KIND SERVER\n"
+    "       vglogin -h|--help | --version\n"
+    "encode  prints the login value for USER and PASSWORD\n"
+    "write   stores it as key SERVER in the section of KIND of INI (morvik.ini)\n"
+    "decode  prints the user name and password of a login value\n"
+    "show    prints the user name and password stored for SERVER in INI\n"
     "KIND is 1 (Microsoft SQL Server), 2 (Oracle) or 3 (Sybase); a PASSWORD of \"-\"\n"
     "is read from standard input. User name and password take at most 31\n"
-    "printable ASCII characters each.\n";
+    "printable ASCII characters each.\n"
+    "Exit status: 0 done, 1 a value cannot be stored, read or decoded, 2 wrong usage.\n";
 
 int Usage(const std::string& problem) {
   std::cerr << "vglogin: " << problem << "\n" << kUsage;
@@ -74,6 +81,17 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty()) return Usage("no command given");
   const std::string& command = args[0];
+  if (command == "-h" || command == "--help") {
+    std::cout << kUsage;
+    return 0;
+  }
+  if (command == "--version") {
+    PrintVersion("vglogin");
+    return 0;
+  }
+  static const std::vector<std::pair<std::string, std::string>> kArguments = {
+      {"encode", "USER PASSWORD"}, {"write", "INI KIND SERVER USER PASSWORD"},
+      {"decode", "VALUE"}, {"show", "INI KIND SERVER"}};
 
   if (command == "encode" && args.size() == 3) {
     std::optional<std::string> value = FormatLoginValue(args[1], PasswordArgument(args[2]));
@@ -101,5 +119,8 @@ int main(int argc, char** argv) {
     if (value.empty()) return Fail("no login information for " + args[3] + " in " + args[1]);
     return PrintLogin(ParseLoginValue(value));
   }
-  return Usage("unknown command or wrong number of arguments: " + command);
+  for (const auto& [name, arguments] : kArguments) {
+    if (command == name) return Usage(name + " takes " + arguments);
+  }
+  return Usage("unknown command '" + command + "'");
 }

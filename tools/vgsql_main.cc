@@ -12,15 +12,26 @@
 #include <cstdio>
 #include <string>
 
+#include "common/program_info.h"
 #include "common/text.h"
 #include "platform/sql/database.h"
 
 namespace {
 
-void Usage() {
-  std::fprintf(stderr,
-               "usage: vgsql CONNECTION-STRING \"STATEMENT\"\n"
-               "       vgsql --dbase DIR \"STATEMENT\"\n");
+constexpr char kUsage[] =
+    "usage: vgsql CONNECTION-STRING \"STATEMENT\"\n"
+    "       vgsql --dbase DIR \"STATEMENT\"\n"
+    "       vgsql -h|--help | --version\n"
+    "Runs one statement the way the rule service does and prints the rows it\n"
+    "returns (tab-separated) or the number of rows it changed.\n"
+    "  CONNECTION-STRING  an ODBC connection string, e.g. \"DSN=orvik;UID=u;PWD=p\"\n"
+    "                     (data sources come from odbc.ini: ODBCINI, ODBCSYSINI)\n"
+    "  --dbase DIR        the embedded dBase engine on the .dbf files of DIR\n"
+    "Exit status: 0 done, 1 the statement or connection failed, 2 wrong usage.\n";
+
+int Usage(const char* problem) {
+  std::fprintf(stderr, "vgsql: %s\n%s", problem, kUsage);
+  return 2;
 }
 
 bool ReturnsRows(const std::string& statement) {
@@ -36,16 +47,32 @@ bool ReturnsRows(const std::string& statement) {
 int main(int argc, char** argv) {
   std::string connection;
   std::string statement;
-  if (argc == 4 && std::string(argv[1]) == "--dbase") {
+  std::string first = argc > 1 ? argv[1] : "";
+  if (first == "-h" || first == "--help") {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (first == "--version") {
+    vigilo::PrintVersion("vgsql");
+    return 0;
+  }
+  if (argc == 1) return Usage("no CONNECTION-STRING given");
+  if (first == "--dbase" && argc < 4) {
+    return Usage(argc == 2 ? "--dbase needs a DIR and a STATEMENT" : "no STATEMENT given");
+  }
+  if (argc == 4 && first == "--dbase") {
     connection = std::string("Driver={Microsoft dBase Driver (*.dbf)};DriverId=277;"
                              "DefaultDir=") + argv[2] + ";DSN=;";
     statement = argv[3];
   } else if (argc == 3 && argv[1][0] != '-') {
     connection = argv[1];
     statement = argv[2];
+  } else if (argc == 2 && argv[1][0] != '-') {
+    return Usage("no STATEMENT given");
   } else {
-    Usage();
-    return 2;
+    return Usage(first[0] == '-' && first != "--dbase"
+                     ? ("unknown option '" + first + "'").c_str()
+                     : "too many arguments");
   }
   try {
     vigilo::Database db;

@@ -21,25 +21,44 @@ const char* StateName(uint32_t state) {
 
 std::string SdNotifyReporter::NotifyText(const ServiceStatus& status) {
   std::string text;
-  if (status.current_state == kServiceRunning) text += "READY=1\n";
+  if (status.reload == kReloading) {
+    text += "RELOADING=1\n";
+  } else if (status.current_state == kServiceRunning || status.reload == kReloaded) {
+    text += "READY=1\n";
+  }
   if (status.current_state == kServiceStopPending) text += "STOPPING=1\n";
-  text += "STATUS=Vigilo Service ";
+  return text + StatusLine(status);
+}
+
+std::string SdNotifyReporter::StatusLine(const ServiceStatus& status) {
+  std::string text = "STATUS=Vigilo Service ";
   text += StateName(status.current_state);
+  if (!status.detail.empty()) text += "; " + status.detail;
   return text;
 }
 
 bool SdNotifyReporter::Available() { return VIGILO_HAVE_LIBSYSTEMD != 0; }
 
-bool SdNotifyReporter::Report(const ServiceStatus& status) {
+namespace {
+
+bool Notify(const std::string& text) {
 #if VIGILO_HAVE_LIBSYSTEMD
   // Not started by systemd: nobody to tell, not a failure.
   const char* socket = std::getenv("NOTIFY_SOCKET");
   if (socket == nullptr || *socket == '\0') return true;
-  return sd_notify(0, NotifyText(status).c_str()) >= 0;
+  return sd_notify(0, text.c_str()) >= 0;
 #else
-  (void)status;
+  (void)text;
   return true;
 #endif
+}
+
+}  // namespace
+
+bool SdNotifyReporter::Report(const ServiceStatus& status) { return Notify(NotifyText(status)); }
+
+bool SdNotifyReporter::ReportProgress(const ServiceStatus& status) {
+  return Notify(StatusLine(status));
 }
 
 }  // namespace vigilo::host

@@ -23,6 +23,11 @@ inline constexpr uint32_t kServiceWin32 = 0x30;
 inline constexpr uint32_t kAcceptStop = 1;
 inline constexpr uint32_t kAcceptPauseContinue = 2;
 
+// Where a reload (the parameter-change control) stands.
+inline constexpr uint32_t kNoReload = 0;
+inline constexpr uint32_t kReloading = 1;  // asked for, not yet done
+inline constexpr uint32_t kReloaded = 2;   // done (or given up): ready again
+
 struct ServiceStatus {
   uint32_t service_type = 0;
   uint32_t current_state = 0;
@@ -31,6 +36,10 @@ struct ServiceStatus {
   uint32_t service_specific_exit_code = 0;
   uint32_t check_point = 0;
   uint32_t wait_hint = 0;
+  uint32_t reload = kNoReload;
+  // What the service last did, for people reading its status (the last
+  // tick's time and counts); empty before the first tick.
+  std::string detail;
 };
 
 // Name of a state for status texts ("running", "paused", ...).
@@ -41,22 +50,30 @@ class StatusReporter {
   virtual ~StatusReporter() = default;
   // Reports the status. Returns false only when the report failed.
   virtual bool Report(const ServiceStatus& status) = 0;
+  // Reports news that changes no state (a tick's summary in detail): no
+  // readiness or reload signal goes with it. By default an ordinary report.
+  virtual bool ReportProgress(const ServiceStatus& status) { return Report(status); }
 };
 
-// Reports to systemd: READY=1 on running, STOPPING=1 on stop pending, and a
-// STATUS= line for every state. Without NOTIFY_SOCKET in the environment, or
+// Reports to systemd: READY=1 on running and after a reload, RELOADING=1
+// while a reload waits, STOPPING=1 on stop pending, and a STATUS= line for
+// every state ("Vigilo Service running; <detail>"). Without NOTIFY_SOCKET in the environment, or
 // with it empty (not started by systemd), nothing is sent and the report
 // counts as done; it fails only when sd_notify returns an error. Built without
 // libsystemd, it reports nothing and never fails.
 class SdNotifyReporter : public StatusReporter {
  public:
   bool Report(const ServiceStatus& status) override;
+  // Sends the STATUS= line alone.
+  bool ReportProgress(const ServiceStatus& status) override;
 
   // True when built with libsystemd.
   static bool Available();
 
   // The sd_notify text for a status; exposed for tests.
   static std::string NotifyText(const ServiceStatus& status);
+  // Its STATUS= line alone.
+  static std::string StatusLine(const ServiceStatus& status);
 };
 
 }  // namespace vigilo::host

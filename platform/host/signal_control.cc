@@ -18,7 +18,7 @@ std::optional<uint32_t> ControlForSignal(int signal_number) {
     case SIGUSR2:
       return kControlContinue;
     case SIGHUP:
-      return kControlInterrogate;
+      return kControlParamChange;
     default:
       return std::nullopt;
   }
@@ -53,7 +53,7 @@ bool SignalControlReader::RaiseControl(uint32_t control) {
     case kControlStop: sig = SIGTERM; break;
     case kControlPause: sig = SIGUSR1; break;
     case kControlContinue: sig = SIGUSR2; break;
-    case kControlInterrogate: sig = SIGHUP; break;
+    case kControlParamChange: sig = SIGHUP; break;
     default: return false;
   }
   return kill(getpid(), sig) == 0;

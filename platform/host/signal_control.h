@@ -2,7 +2,8 @@
 // thread with sigwait.
 //
 // The stand-in for a service control dispatcher: SIGTERM and SIGINT mean
-// Stop, SIGUSR1 Pause, SIGUSR2 Continue, SIGHUP Interrogate. The constructor
+// Stop, SIGUSR1 Pause, SIGUSR2 Continue, SIGHUP Reload (the parameter-change
+// control: systemctl reload sends it through ExecReload). The constructor
 // blocks these signals in the calling thread, so it must run before any other
 // thread is created (threads inherit the mask and the signals then wait for
 // the reader instead of killing the process). Not copyable; one per process.
@@ -21,6 +22,7 @@ inline constexpr uint32_t kControlStop = 1;
 inline constexpr uint32_t kControlPause = 2;
 inline constexpr uint32_t kControlContinue = 3;
 inline constexpr uint32_t kControlInterrogate = 4;
+inline constexpr uint32_t kControlParamChange = 6;
 
 // The control a signal stands for, or std::nullopt for other signals.
 std::optional<uint32_t> ControlForSignal(int signal_number);

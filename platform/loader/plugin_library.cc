@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 #include "common/format.h"
 
@@ -48,11 +49,17 @@ void* PluginLibrary::Symbol(const char* name) const {
 }
 
 std::string PluginSearch::InstalledPluginDirectory() {
-#ifdef VIGILO_PLUGIN_DIR
+  // An installation may be moved as a whole (another prefix, a DESTDIR
+  // staging tree): the plugins sit beside the programs as PREFIX/sbin and
+  // PREFIX/lib/.../vigilo, so look there before the directory of the build.
+  std::error_code error;
+  std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (!error) {
+    std::filesystem::path beside =
+        program.parent_path().parent_path() / VIGILO_PLUGIN_SUBDIR;
+    if (std::filesystem::is_directory(beside, error)) return beside.lexically_normal().string();
+  }
   return VIGILO_PLUGIN_DIR;
-#else
-  return "/usr/local/lib/vigilo";
-#endif
 }
 
 std::vector<std::string> PluginSearch::Candidates() const {

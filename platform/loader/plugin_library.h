@@ -54,7 +54,9 @@ struct PluginSearch {
   std::string program_dir;   // directory of the running program; may be empty
   std::string plugin_dir = InstalledPluginDirectory();
 
-  // The installed plugin directory chosen at build time (VIGILO_PLUGIN_DIR).
+  // The installed plugin directory: VIGILO_PLUGIN_SUBDIR under the prefix the
+  // running program is installed in (the parent of its own directory) when
+  // that directory exists, else the one chosen at build time.
   static std::string InstalledPluginDirectory();
 
   // Candidate paths in search order, without checking that they exist.

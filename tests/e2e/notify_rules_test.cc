@@ -97,11 +97,12 @@ class NotifyRulesTest : public ::testing::Test {
   }
 
   // One tick; returns the run log it leaves (each start recreates the file).
-  std::string Tick() {
+  // A tick that logs an error (a failed delivery) ends with status 2.
+  std::string Tick(int expected_status = 0) {
     EXPECT_EQ(RunServiceOnce(install_->program_dir(),
                              {"VIGILO_SMTP_LIBRARY=" VIGILO_SMTP_PLUGIN,
                               "VIGILO_SMTP_CONNECT_TIMEOUT=2"}),
-              0)
+              expected_status)
         << testing::ReadText(install_->program_dir() + "/vgservice.stderr");
     return install_->ReadRunLog();
   }
@@ -298,7 +299,7 @@ TEST_F(NotifyRulesTest, StoppedSmtpServerLeavesOneLineAndLosesNothingElse) {
   Install({NotifyRule(6, "User", "ann,bob")}, Format("127.0.0.1:%d", test::UnusedPort()));
   Set(2, "Status", "Closed");
 
-  const std::string log = Tick();
+  const std::string log = Tick(2);
   EXPECT_EQ(CountOf(log, "Mail delivery failed"), 1) << log;
   const size_t line = log.find(kFailedLine);
   ASSERT_NE(line, std::string::npos) << log;

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/host/signal_control.h"
+#include "tests/service/recording_journal.h"
 #include "tests/service/service_fixture.h"
 
 namespace vigilo {
@@ -20,6 +21,7 @@ namespace {
 using namespace std::chrono_literals;
 using host::kServicePaused;
 using host::kServiceRunning;
+using host::kServiceStartPending;
 using host::kServiceStopped;
 using host::kServiceStopPending;
 
@@ -34,12 +36,29 @@ bool Eventually(Predicate predicate) {
   return predicate();
 }
 
+// Records the states reported. A report that only brings a new tick
+// summary (its detail changed) is counted apart, so the state sequences stay
+// those of the controls.
 class RecordingReporter : public host::StatusReporter {
  public:
   bool Report(const host::ServiceStatus& status) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    states_.push_back(status.current_state);
+    if (status.detail != last_detail_) {
+      last_detail_ = status.detail;
+      tick_reports_.push_back(status.detail);
+    } else {
+      states_.push_back(status.current_state);
+      reloads_.push_back(status.reload);
+    }
     return !fail_;
+  }
+  std::vector<std::string> TickReports() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return tick_reports_;
+  }
+  std::vector<uint32_t> Reloads() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return reloads_;
   }
   std::vector<uint32_t> States() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -53,6 +72,9 @@ class RecordingReporter : public host::StatusReporter {
  private:
   std::mutex mutex_;
   std::vector<uint32_t> states_;
+  std::vector<uint32_t> reloads_;
+  std::vector<std::string> tick_reports_;
+  std::string last_detail_;
   bool fail_ = false;
 };
 
@@ -66,6 +88,7 @@ struct WorkerProbe {
   std::atomic<bool> in_tick{false};
   std::atomic<bool> tick_saw_stop{false};
   std::atomic<bool> destroyed{false};
+  std::atomic<int> reloads{0};
   std::mutex mutex;
   std::condition_variable released_cv;
   bool released = false;
@@ -102,6 +125,11 @@ class FakeWorker : public CReadThread {
     }
     probe_->tick_saw_stop = stop_flag.load() != 0;
     probe_->in_tick = false;
+  }
+  int ReloadEngine() override {
+    ++probe_->reloads;
+    log->Write("Rules reloaded\r\n\r\n");
+    return 1;
   }
 
  protected:
@@ -162,9 +190,9 @@ TEST_F(RuleServiceTest, ReportsEachStateAndInterrogateReReports) {
   ASSERT_EQ(main_result_.wait_for(2s), std::future_status::ready);
   EXPECT_EQ(main_result_.get(), 1);
   EXPECT_EQ(reporter_.States(),
-            (std::vector<uint32_t>{kServiceRunning, kServicePaused, kServiceRunning,
-                                   kServiceRunning, kServiceRunning, kServiceStopPending,
-                                   kServiceStopped}));
+            (std::vector<uint32_t>{kServiceStartPending, kServiceRunning, kServicePaused,
+                                   kServiceRunning, kServiceRunning, kServiceRunning,
+                                   kServiceStopPending, kServiceStopped}));
   EXPECT_TRUE(probe_.destroyed);
   EXPECT_FALSE(service.start_failed());
 }
@@ -255,7 +283,7 @@ TEST_F(RuleServiceTest, FailedStartAsksToBeStoppedAfterTheDelay) {
   // The self-stop comes back as an ordinary Stop.
   EXPECT_EQ(service.ControlHandler(host::kControlStop), 1);
   EXPECT_EQ(reporter_.States(),
-            (std::vector<uint32_t>{kServiceRunning, kServiceStopPending, kServiceStopped}));
+            (std::vector<uint32_t>{kServiceStartPending, kServiceStopPending, kServiceStopped}));
 }
 
 TEST_F(RuleServiceTest, StopDuringTheSelfStopWaitNeedsNoSelfStop) {
@@ -301,6 +329,78 @@ TEST_F(RuleServiceTest, OnceReportsAFailedInitialisation) {
   EXPECT_EQ(service.RunOnce(), 1);
   EXPECT_EQ(probe_.ticks, 0);
   EXPECT_FALSE(self_stopped_);
+}
+
+TEST_F(RuleServiceTest, ReadyIsReportedOnlyOnceTheEngineHasStarted) {
+  probe_.hold_init = true;
+  CRuleService service(Options(10s));
+  Start(service);
+  ASSERT_TRUE(Eventually([&] { return reporter_.States().size() == 1; }));
+  std::this_thread::sleep_for(100ms);  // the initialisation is still running
+  EXPECT_EQ(reporter_.States(), std::vector<uint32_t>{kServiceStartPending});
+  probe_.Release();
+  ASSERT_TRUE(Eventually([&] { return reporter_.States().size() == 2; }));
+  EXPECT_EQ(reporter_.States().back(), kServiceRunning);
+  service.ControlHandler(host::kControlStop);
+  EXPECT_EQ(main_result_.wait_for(2s), std::future_status::ready);
+}
+
+TEST_F(RuleServiceTest, EveryTickReportsItsTimeAndWhatItDid) {
+  CRuleService service(Options(30ms));
+  Start(service);
+  ASSERT_TRUE(Eventually([&] { return reporter_.TickReports().size() >= 1; }));
+  const std::string report = reporter_.TickReports().front();
+  EXPECT_TRUE(std::regex_match(report, std::regex("last tick \\d{4}-\\d\\d-\\d\\d "
+                                                  "\\d\\d:\\d\\d:\\d\\d: 0 updates, "
+                                                  "0 notifications, 0 errors")))
+      << report;
+  service.ControlHandler(host::kControlStop);
+  EXPECT_EQ(main_result_.wait_for(2s), std::future_status::ready);
+}
+
+TEST_F(RuleServiceTest, ReloadRunsOnTheWorkerAndReportsReloadingThenReady) {
+  CRuleService service(Options(10s));
+  Start(service);
+  ASSERT_TRUE(Eventually([&] { return probe_.ticks == 1 && !probe_.in_tick; }));
+  EXPECT_EQ(service.ControlHandler(host::kControlParamChange), 1);
+  ASSERT_TRUE(Eventually([&] { return probe_.reloads == 1 && reporter_.Reloads().back() == host::kReloaded; }));
+  const std::vector<uint32_t> reloads = reporter_.Reloads();
+  ASSERT_GE(reloads.size(), 2u);
+  EXPECT_EQ(reloads[reloads.size() - 2], host::kReloading);
+  EXPECT_EQ(reporter_.States().back(), kServiceRunning);
+  service.ControlHandler(host::kControlStop);
+  ASSERT_EQ(main_result_.wait_for(2s), std::future_status::ready);
+  EXPECT_NE(testing::ReadText(dir_.File("vglog.ini")).find("Rules reloaded\r\n"),
+            std::string::npos);
+}
+
+TEST_F(RuleServiceTest, ReloadBeforeTheEngineRunsOnlyReReports) {
+  probe_.init_ok = false;
+  CRuleService service(Options(10s));
+  Start(service);
+  ASSERT_TRUE(Eventually([&] { return service.start_failed(); }));
+  EXPECT_EQ(service.ControlHandler(host::kControlParamChange), 1);
+  EXPECT_EQ(probe_.reloads, 0);
+  EXPECT_EQ(reporter_.Reloads().back(), host::kNoReload);
+  EXPECT_EQ(service.ControlHandler(host::kControlStop), 1);
+}
+
+TEST_F(RuleServiceTest, TheHostsLinesReachTheJournalAFailedStartAsAnError) {
+  testing::RecordingJournal journal;
+  probe_.init_ok = false;
+  RuleServiceOptions options = Options(10s);
+  options.journal = &journal;
+  CRuleService service(std::move(options));
+  Start(service);
+  ASSERT_EQ(main_result_.wait_for(3s), std::future_status::ready);
+  std::vector<host::JournalEntry> entries = journal.entries();
+  ASSERT_FALSE(entries.empty());
+  EXPECT_EQ(entries.front().message, "Vigilo Service Version 5.0-4 Build (100)");
+  EXPECT_EQ(entries.front().priority, host::kJournalNotice);
+  EXPECT_EQ(entries.back().message,
+            "Vigilo Service failed to start beacuse of initialization problems");
+  EXPECT_EQ(entries.back().priority, host::kJournalError);
+  service.ControlHandler(host::kControlStop);
 }
 
 }  // namespace

@@ -8,8 +8,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <thread>
@@ -35,10 +38,15 @@ std::string BuildDir() {
 // A vgservice process with its own environment additions.
 class ServiceProcess {
  public:
+  // With stderr_path, the process's standard error goes to that file.
   ServiceProcess(const std::vector<std::string>& args,
-                 const std::vector<std::string>& env) {
+                 const std::vector<std::string>& env, const std::string& stderr_path = "") {
     pid_ = fork();
     if (pid_ == 0) {
+      if (!stderr_path.empty()) {
+        int fd = open(stderr_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd >= 0) dup2(fd, 2);
+      }
       for (const std::string& entry : env) {
         size_t eq = entry.find('=');
         if (eq + 1 == entry.size()) {
@@ -105,10 +113,47 @@ class NotifySocket {
     return n > 0 ? buffer.substr(0, static_cast<size_t>(n)) : "";
   }
 
+  // The next notification that changes something, without its tick summary
+  // ("; last tick ..."): a report that only brings a new summary (no
+  // READY=1 or the like, the same state) is skipped.
+  std::string NextChange() {
+    for (;;) {
+      std::string message = Next();
+      if (message.find("; last tick") != std::string::npos) tick_reports_.push_back(message);
+      std::string plain = message.substr(0, message.find("; last tick"));
+      size_t status = plain.find("STATUS=");
+      if (message.empty() || status != 0 || plain != last_status_) {
+        if (status != std::string::npos) last_status_ = plain.substr(status);
+        return plain;
+      }
+    }
+  }
+
+  // The next report that carries a tick summary, also one NextChange passed.
+  std::string NextTickReport() {
+    for (int i = 0; tick_reports_.empty() && i < 5; ++i) {
+      std::string message = Next();
+      if (message.find("; last tick") != std::string::npos) tick_reports_.push_back(message);
+    }
+    if (tick_reports_.empty()) return "";
+    std::string report = tick_reports_.front();
+    tick_reports_.erase(tick_reports_.begin());
+    return report;
+  }
+
+  // Every notification until none came for two seconds.
+  std::vector<std::string> Drain() {
+    std::vector<std::string> all;
+    for (std::string message = Next(); !message.empty(); message = Next()) all.push_back(message);
+    return all;
+  }
+
  private:
   std::string path_;
   int fd_ = -1;
   bool bound_ = false;
+  std::string last_status_;
+  std::vector<std::string> tick_reports_;
 };
 
 class VgserviceProgramTest : public ::testing::Test {
@@ -155,22 +200,20 @@ TEST_F(VgserviceProgramTest, SignalsDriveTheStatesReportedToSystemd) {
   env.back() = "NOTIFY_SOCKET=" + install_.ServerDir() + "/notify.sock";
   ServiceProcess service({"--home", install_.ProgramDir()}, env);
 
-  EXPECT_EQ(notify.Next(), "READY=1\nSTATUS=Vigilo Service running");
+  EXPECT_EQ(notify.NextChange(), "STATUS=Vigilo Service starting");
+  EXPECT_EQ(notify.NextChange(), "READY=1\nSTATUS=Vigilo Service running");
   service.Signal(SIGUSR1);
-  EXPECT_EQ(notify.Next(), "STATUS=Vigilo Service paused");
-  service.Signal(SIGHUP);
-  EXPECT_EQ(notify.Next(), "STATUS=Vigilo Service paused");
+  EXPECT_EQ(notify.NextChange(), "STATUS=Vigilo Service paused");
+  service.Signal(SIGHUP);  // a reload also while paused
+  EXPECT_EQ(notify.NextChange(), "RELOADING=1\nSTATUS=Vigilo Service paused");
+  EXPECT_EQ(notify.NextChange(), "READY=1\nSTATUS=Vigilo Service paused");
   service.Signal(SIGUSR2);
-  EXPECT_EQ(notify.Next(), "READY=1\nSTATUS=Vigilo Service running");
-  // The engine has initialised once its listing is in the run log.
-  const auto deadline = std::chrono::steady_clock::now() + 5s;
-  while (install_.ReadLog().find("ORVIK PROJECTS") == std::string::npos &&
-         std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(10ms);
-  }
+  // Ready means initialised: the listing is already in the run log.
+  EXPECT_EQ(notify.NextChange(), "READY=1\nSTATUS=Vigilo Service running");
+  EXPECT_NE(install_.ReadLog().find("ORVIK PROJECTS"), std::string::npos);
   service.Signal(SIGTERM);
-  EXPECT_EQ(notify.Next(), "STOPPING=1\nSTATUS=Vigilo Service stopping");
-  EXPECT_EQ(notify.Next(), "STATUS=Vigilo Service stopped");
+  EXPECT_EQ(notify.NextChange(), "STOPPING=1\nSTATUS=Vigilo Service stopping");
+  EXPECT_EQ(notify.NextChange(), "STATUS=Vigilo Service stopped");
   EXPECT_EQ(service.WaitExit(5s), 0);
   EXPECT_NE(install_.ReadLog().find("ORVIK PROJECTS \r\n\r\n 1) 0\\ORVIK\\Proj (TABLES)\r\n"),
             std::string::npos);
@@ -191,6 +234,121 @@ TEST_F(VgserviceProgramTest, HelpAndUnknownArguments) {
   EXPECT_EQ(help.WaitExit(5s), 0);
   ServiceProcess unknown({"--bogus"}, {});
   EXPECT_EQ(unknown.WaitExit(5s), 2);
+}
+
+TEST_F(VgserviceProgramTest, ReadyArrivesOnlyAfterTheEngineHasStarted) {
+  WriteRules();
+  NotifySocket notify(install_.ServerDir() + "/notify.sock");
+  ASSERT_TRUE(notify.bound());
+  std::vector<std::string> env = Env(MapiProvider());
+  env.back() = "NOTIFY_SOCKET=" + install_.ServerDir() + "/notify.sock";
+  ServiceProcess service({"--home", install_.ProgramDir()}, env);
+
+  EXPECT_EQ(notify.NextChange(), "STATUS=Vigilo Service starting");
+  ASSERT_EQ(notify.NextChange(), "READY=1\nSTATUS=Vigilo Service running");
+  // By then the rules are loaded and listed.
+  EXPECT_NE(install_.ReadLog().find("ORVIK PROJECTS \r\n"), std::string::npos);
+  // The first tick follows, and the status says what it did.
+  std::string tick = notify.NextTickReport();
+  EXPECT_EQ(tick.rfind("STATUS=Vigilo Service ", 0), 0u) << tick;  // no READY=1 with it
+  EXPECT_NE(tick.find("; last tick "), std::string::npos) << tick;
+  EXPECT_NE(tick.find(": 0 updates, 0 notifications, 0 errors"), std::string::npos) << tick;
+  service.Signal(SIGTERM);
+  EXPECT_EQ(service.WaitExit(5s), 0);
+}
+
+TEST_F(VgserviceProgramTest, AFailedStartNeverReportsReady) {
+  WriteRules();
+  NotifySocket notify(install_.ServerDir() + "/notify.sock");
+  ASSERT_TRUE(notify.bound());
+  std::vector<std::string> env = Env("/nonexistent/libvgmapi.so");
+  env.back() = "NOTIFY_SOCKET=" + install_.ServerDir() + "/notify.sock";
+  ServiceProcess service({"--home", install_.ProgramDir()}, env);
+  EXPECT_EQ(service.WaitExit(20s), 1);
+  std::vector<std::string> all = notify.Drain();
+  ASSERT_FALSE(all.empty());
+  EXPECT_EQ(all.front(), "STATUS=Vigilo Service starting");
+  for (const std::string& message : all) {
+    EXPECT_EQ(message.find("READY=1"), std::string::npos) << message;
+  }
+  EXPECT_EQ(all.back(), "STATUS=Vigilo Service stopped");
+}
+
+TEST_F(VgserviceProgramTest, ReloadReadsTheChangedRuleTableAndKeepsTheRulesWhenItIsEmpty) {
+  WriteRules();
+  NotifySocket notify(install_.ServerDir() + "/notify.sock");
+  ASSERT_TRUE(notify.bound());
+  std::vector<std::string> env = Env(MapiProvider());
+  env[1] = "VIGILO_TEST_INTERVAL_SECONDS=3600";  // no tick gets in the way
+  env.back() = "NOTIFY_SOCKET=" + install_.ServerDir() + "/notify.sock";
+  ServiceProcess service({"--home", install_.ProgramDir()}, env);
+  ASSERT_EQ(notify.NextChange(), "STATUS=Vigilo Service starting");
+  ASSERT_EQ(notify.NextChange(), "READY=1\nSTATUS=Vigilo Service running");
+
+  // Changed while the service runs; read at the reload.
+  const std::string rule_table = install_.OrvhomeDir() + "/Vigtab.dbf";
+  std::filesystem::remove(rule_table);
+  testing::WriteRuleTable(rule_table, {{1, 0, "ORVIK", "Proj\\Bugs", "Update"},
+                                       {2, 0, "ORVIK", "Proj\\Bugs", "Update"}});
+  service.Signal(SIGHUP);
+  EXPECT_EQ(notify.NextChange(), "RELOADING=1\nSTATUS=Vigilo Service running");
+  EXPECT_EQ(notify.NextChange(), "READY=1\nSTATUS=Vigilo Service running");
+  EXPECT_NE(install_.ReadLog().find("Rules reloaded\r\n\r\nORVIK PROJECTS \r\n\r\n"
+                                    " 1) 0\\ORVIK\\Proj (TABLES)\r\n    1. Bugs\r\n"
+                                    "         Update Rules       : 1,2\r\n"),
+            std::string::npos)
+      << install_.ReadLog();
+
+  std::filesystem::remove(rule_table);
+  testing::WriteRuleTable(rule_table, {});
+  service.Signal(SIGHUP);
+  EXPECT_EQ(notify.NextChange(), "RELOADING=1\nSTATUS=Vigilo Service running");
+  EXPECT_EQ(notify.NextChange(), "READY=1\nSTATUS=Vigilo Service running");
+  EXPECT_NE(install_.ReadLog().find("Rules not reloaded, the previous rules stay in force: "
+                                    "No rules are defined."),
+            std::string::npos)
+      << install_.ReadLog();
+  service.Signal(SIGTERM);
+  EXPECT_EQ(service.WaitExit(5s), 0);
+}
+
+TEST_F(VgserviceProgramTest, RestartKeepsThePreviousRunLog) {
+  WriteRules();
+  ServiceProcess first({"--once", "--home", install_.ProgramDir()}, Env(MapiProvider()));
+  ASSERT_EQ(first.WaitExit(10s), 0);
+  const std::string first_log = install_.ReadLog();
+  ServiceProcess second({"--once", "--home", install_.ProgramDir()}, Env(MapiProvider()));
+  ASSERT_EQ(second.WaitExit(10s), 0);
+  EXPECT_EQ(testing::ReadText(install_.LogFile() + ".1"), first_log);
+  EXPECT_NE(install_.ReadLog().find("ORVIK PROJECTS"), std::string::npos);
+}
+
+TEST_F(VgserviceProgramTest, OnceExitsWithTwoWhenARuleFails) {
+  testing::RuleRow rule{1, 0, "ORVIK", "Proj\\Bugs", "Update"};
+  rule.cond = "(ChngHist->ChngTo is (Closed))";  // the history table does not exist
+  testing::WriteRuleTable(install_.OrvhomeDir() + "/Vigtab.dbf", {rule});
+  const std::string err = install_.ServerDir() + "/stderr.txt";
+  ServiceProcess once({"--once", "--home", install_.ProgramDir()}, Env(MapiProvider()), err);
+  EXPECT_EQ(once.WaitExit(10s), 2);
+  EXPECT_NE(install_.ReadLog().find("ODBC Reported Error (While Retrieving RecordIDs, Rule ID : 1)"),
+            std::string::npos)
+      << install_.ReadLog();
+  EXPECT_NE(testing::ReadText(err).find("vgservice: 1 error in the firing tick; see the run log " +
+                                        install_.LogFile()),
+            std::string::npos)
+      << testing::ReadText(err);
+}
+
+TEST_F(VgserviceProgramTest, OnceExitsWithTwoWhenTheRunLogCannotBeWritten) {
+  WriteRules();
+  std::filesystem::create_directory(install_.LogFile());  // cannot be opened for writing
+  const std::string err = install_.ServerDir() + "/stderr.txt";
+  ServiceProcess once({"--once", "--home", install_.ProgramDir()}, Env(MapiProvider()), err);
+  EXPECT_EQ(once.WaitExit(10s), 2);
+  EXPECT_NE(testing::ReadText(err).find("vgservice: the run log " + install_.LogFile() +
+                                        " could not be written"),
+            std::string::npos)
+      << testing::ReadText(err);
 }
 
 }  // namespace

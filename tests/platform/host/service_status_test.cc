@@ -30,6 +30,22 @@ TEST(SdNotifyReporterTest, TextsForTheStates) {
             "STATUS=Vigilo Service paused");
 }
 
+TEST(SdNotifyReporterTest, ReloadAndTickSummaryTexts) {
+  ServiceStatus status = StatusIn(kServicePaused);
+  status.detail = "last tick 2026-12-09 04:00:00: 1 updates, 2 notifications, 0 errors";
+  status.reload = kReloading;
+  EXPECT_EQ(SdNotifyReporter::NotifyText(status),
+            "RELOADING=1\nSTATUS=Vigilo Service paused; last tick 2026-12-09 04:00:00: "
+            "1 updates, 2 notifications, 0 errors");
+  status.reload = kReloaded;  // ready again, also while paused
+  EXPECT_EQ(SdNotifyReporter::NotifyText(status).substr(0, 37),
+            "READY=1\nSTATUS=Vigilo Service paused;");
+  // A running service's tick summary goes without READY=1.
+  status = StatusIn(kServiceRunning);
+  status.detail = "last tick";
+  EXPECT_EQ(SdNotifyReporter::StatusLine(status), "STATUS=Vigilo Service running; last tick");
+}
+
 // A datagram socket standing in for systemd's notification socket.
 class NotifySocket {
  public:

@@ -12,7 +12,7 @@ TEST(SignalControlTest, SignalsMapToServiceControls) {
   EXPECT_EQ(ControlForSignal(SIGINT), kControlStop);
   EXPECT_EQ(ControlForSignal(SIGUSR1), kControlPause);
   EXPECT_EQ(ControlForSignal(SIGUSR2), kControlContinue);
-  EXPECT_EQ(ControlForSignal(SIGHUP), kControlInterrogate);
+  EXPECT_EQ(ControlForSignal(SIGHUP), kControlParamChange);
   EXPECT_EQ(ControlForSignal(SIGPIPE), std::nullopt);
 }
 
@@ -21,8 +21,8 @@ TEST(SignalControlTest, RaisedControlsArriveInTheReader) {
   EXPECT_EQ(reader.Wait(10ms), std::nullopt);
   ASSERT_TRUE(SignalControlReader::RaiseControl(kControlPause));
   EXPECT_EQ(reader.Wait(1000ms), kControlPause);
-  ASSERT_TRUE(SignalControlReader::RaiseControl(kControlInterrogate));
-  EXPECT_EQ(reader.Wait(1000ms), kControlInterrogate);
+  ASSERT_TRUE(SignalControlReader::RaiseControl(kControlParamChange));
+  EXPECT_EQ(reader.Wait(1000ms), kControlParamChange);
   ASSERT_TRUE(SignalControlReader::RaiseControl(kControlStop));
   EXPECT_EQ(reader.Wait(1000ms), kControlStop);
   EXPECT_FALSE(SignalControlReader::RaiseControl(99));
