@@ -139,9 +139,12 @@ class OutboxServerTest : public ::testing::Test {
             "VIGILO_SMTP_TIMEOUT=5"};
   }
 
+  // One --once tick. A tick that logged an error (a broken record, a mail
+  // server that is down) exits with 2; what matters here is the mail.
   std::string Tick() {
-    EXPECT_EQ(RunServiceOnce(install_->program_dir(), Env()), 0)
-        << testing::ReadText(install_->program_dir() + "/vgservice.stderr");
+    const int status = RunServiceOnce(install_->program_dir(), Env());
+    EXPECT_TRUE(status == 0 || status == 2)
+        << status << " " << testing::ReadText(install_->program_dir() + "/vgservice.stderr");
     return install_->ReadRunLog();
   }
 
@@ -341,7 +344,9 @@ TEST_F(OutboxServerTest, KilledAtManyPointsEveryRecordIsMailedAndDuplicatesStayB
   // The kills still fall on every phase of the batches that follow:
   // composition, outbox writes, flag inserts and delivery.
   while (kills < 24) {
-    std::uniform_int_distribution<int> delay_ms(0, 250);
+    // Short enough that a fast machine cannot mail every record before the
+    // kills are done.
+    std::uniform_int_distribution<int> delay_ms(0, 20);
     const size_t before = sink.Count();
     const pid_t pid = Start(/*once=*/true);
     int status = 0;
