@@ -1,48 +1,50 @@
 #include "manager/ui/rule_browsers_qt.h"
 
+#include "data/server_paths.h"
 #include "manager/ui/field_values_dialog.h"
 #include "manager/ui/input_value_dialog.h"
 #include "manager/ui/notify_list_dialog.h"
 
 namespace vigilo {
 
-// ---- Values: the notify list, input value and field values dialogs ----
+// --- The values dialogs -------------------------------------------------
 
-std::optional<std::string> RuleBrowsersQt::InputAddress(const ProjectSelection& /*selection*/,
+std::optional<std::string> QtRuleBrowsers::InputAddress(const ProjectSelection&,
                                                         const std::string& values) {
   CInputValueDlg dialog(kInternetAddressLabel, values, prompts_, parent_);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   return dialog.value();
 }
 
-std::optional<std::string> RuleBrowsersQt::NotifyList(const ProjectSelection& selection,
+std::optional<std::string> QtRuleBrowsers::NotifyList(const ProjectSelection& selection,
                                                       const std::string& target,
                                                       const std::string& values) {
-  CNotifyListDlg dialog(target, NotifyListLogic::Entries(target, paths_, selection, prompts_),
+  CServerPaths paths(CServerPaths::Program::kManager);
+  CNotifyListDlg dialog(target, NotifyListLogic::Entries(target, paths, selection, prompts_),
                         values, prompts_, parent_);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   return dialog.values();
 }
 
-std::optional<std::string> RuleBrowsersQt::FieldValues(const ProjectSelection& selection,
+std::optional<std::string> QtRuleBrowsers::FieldValues(const ProjectSelection& selection,
                                                        const std::string& values) {
-  CFieldValuesDlg dialog(ReadSelectionFields(paths_, selection, prompts_), values, prompts_,
+  CServerPaths paths(CServerPaths::Program::kManager);
+  CFieldValuesDlg dialog(ReadSelectionFields(paths, selection, prompts_), values, prompts_,
                          parent_);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   return dialog.values();
 }
 
-// ---- Rule Condition: the query type, Query Builder and SQL Query dialogs ----
+// --- The condition dialogs ----------------------------------------------
 
-std::optional<RuleBrowsers::QueryType> RuleBrowsersQt::SelectQueryType() { return std::nullopt; }
+std::optional<RuleBrowsers::QueryType> QtRuleBrowsers::SelectQueryType() { return std::nullopt; }
 
-std::optional<std::string> RuleBrowsersQt::QueryBuilder(const ProjectSelection& /*selection*/,
-                                                        const std::string& /*condition*/) {
+std::optional<std::string> QtRuleBrowsers::QueryBuilder(const ProjectSelection&,
+                                                        const std::string&) {
   return std::nullopt;
 }
 
-std::optional<std::string> RuleBrowsersQt::SqlQuery(const ProjectSelection& /*selection*/,
-                                                    const std::string& /*condition*/) {
+std::optional<std::string> QtRuleBrowsers::SqlQuery(const ProjectSelection&, const std::string&) {
   return std::nullopt;
 }
 

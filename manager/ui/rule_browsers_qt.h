@@ -1,22 +1,23 @@
-// RuleBrowsersQt: the real dialogs behind the Setup Rules dialog's two
-// Browse buttons, opened modally over the Setup Rules dialog.
+// QtRuleBrowsers: the real dialogs behind the Setup Rules dialog's two Browse
+// buttons (the values dialogs and the condition dialogs), each run modally
+// over the Setup Rules dialog. A dialog that this program does not offer yet
+// opens nothing and answers like Cancel.
 #pragma once
 
-#include <QPointer>
-#include <QWidget>
-
-#include "data/server_paths.h"
 #include "manager/prompts.h"
 #include "manager/rule_browsers.h"
 
+class QWidget;
+
 namespace vigilo {
 
-class RuleBrowsersQt : public RuleBrowsers {
+class QtRuleBrowsers : public RuleBrowsers {
  public:
-  // paths locate the table INI files of the selection's table.
-  RuleBrowsersQt(Prompts& prompts, const CServerPaths& paths, QWidget* parent = nullptr)
-      : prompts_(prompts), paths_(paths), parent_(parent) {}
+  QtRuleBrowsers(Prompts& prompts, QWidget* parent) : prompts_(prompts), parent_(parent) {}
 
+  // The values dialogs. They read the field definitions of the selection's
+  // table through settings built when they open, as the Setup Rules dialog's
+  // own are.
   std::optional<std::string> InputAddress(const ProjectSelection& selection,
                                           const std::string& values) override;
   std::optional<std::string> NotifyList(const ProjectSelection& selection,
@@ -25,6 +26,7 @@ class RuleBrowsersQt : public RuleBrowsers {
   std::optional<std::string> FieldValues(const ProjectSelection& selection,
                                          const std::string& values) override;
 
+  // The condition dialogs.
   std::optional<QueryType> SelectQueryType() override;
   std::optional<std::string> QueryBuilder(const ProjectSelection& selection,
                                           const std::string& condition) override;
@@ -33,8 +35,7 @@ class RuleBrowsersQt : public RuleBrowsers {
 
  private:
   Prompts& prompts_;
-  const CServerPaths& paths_;
-  QPointer<QWidget> parent_;
+  QWidget* parent_;
 };
 
 }  // namespace vigilo

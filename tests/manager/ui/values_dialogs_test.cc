@@ -69,26 +69,23 @@ class ValuesDialogsTest : public QObject {
 
  private:
   std::unique_ptr<testing::DemoHome> home_;
-  std::unique_ptr<CServerPaths> paths_;
   QtPrompts prompts_;
   ProjectSelection bugs_{"0", kServerDirSource, "Demo", "Bugs"};
 
  private slots:
   void init() {
     home_ = std::make_unique<testing::DemoHome>();
-    paths_ = std::make_unique<CServerPaths>(CServerPaths::Program::kManager);
     UserNameList() = {"sysop", "ann", "bob", "carl", "dave", "erin"};
     GroupNameList() = {"Developers", "Support"};
   }
   void cleanup() {
     UserNameList().clear();
     GroupNameList().clear();
-    paths_.reset();
     home_.reset();
   }
 
   void userListReopensOnItsOwnResult() {
-    RuleBrowsersQt browsers(prompts_, *paths_);
+    QtRuleBrowsers browsers(prompts_, nullptr);
     AnswerModal<CNotifyListDlg>([](CNotifyListDlg* dialog) {
       QCOMPARE(dialog->windowTitle(), QString("User List"));
       QCOMPARE(testing::LabelOf(dialog, dialog->list()), QString("&Notify List:"));
@@ -113,7 +110,7 @@ class ValuesDialogsTest : public QObject {
   }
 
   void fieldListKeepsOtherFieldsAndOpensItsHelp() {
-    RuleBrowsersQt browsers(prompts_, *paths_);
+    QtRuleBrowsers browsers(prompts_, nullptr);
     AnswerModal<CNotifyListDlg>([](CNotifyListDlg* dialog) {
       QCOMPARE(dialog->windowTitle(), QString("Field List"));
       QCOMPARE(dialog->list()->count(), 2);
@@ -135,7 +132,7 @@ class ValuesDialogsTest : public QObject {
   }
 
   void internetAddressIsChecked() {
-    RuleBrowsersQt browsers(prompts_, *paths_);
+    QtRuleBrowsers browsers(prompts_, nullptr);
     ShownMessage shown;
     AnswerModal<CInputValueDlg>([&shown](CInputValueDlg* dialog) {
       QCOMPARE(dialog->windowTitle(), QString("Input Value Dialog"));
@@ -155,7 +152,7 @@ class ValuesDialogsTest : public QObject {
   }
 
   void fieldValuesComposeAssignmentsThroughTheirDialogs() {
-    RuleBrowsersQt browsers(prompts_, *paths_);
+    QtRuleBrowsers browsers(prompts_, nullptr);
     AnswerModal<CFieldValuesDlg>([](CFieldValuesDlg* dialog) {
       QCOMPARE(dialog->windowTitle(), QString("Field Values Dialog"));
       QCOMPARE(dialog->assignment_list()->count(), 1);
