@@ -62,6 +62,7 @@ struct WorkerProbe {
   bool hold_init = false;   // the initialisation waits until Release()
   bool hold_ticks = false;  // a tick waits until Release()
   std::atomic<int> ticks{0};
+  std::atomic<int> handled{0};  // messages the worker has finished handling
   std::atomic<bool> in_tick{false};
   std::atomic<bool> tick_saw_stop{false};
   std::atomic<bool> destroyed{false};
@@ -101,6 +102,12 @@ class FakeWorker : public CReadThread {
     }
     probe_->tick_saw_stop = stop_flag.load() != 0;
     probe_->in_tick = false;
+  }
+
+ protected:
+  void OnMessage(const host::ThreadMessage& message) override {
+    CReadThread::OnMessage(message);
+    ++probe_->handled;
   }
 
  private:
@@ -166,9 +173,13 @@ TEST_F(RuleServiceTest, PausedTicksAreDroppedAndContinueRunsTheNextOne) {
   Start(service);
   ASSERT_TRUE(Eventually([&] { return probe_.ticks >= 2; }));  // paced ticks run
   service.ControlHandler(host::kControlPause);
-  std::this_thread::sleep_for(50ms);  // a tick that began before the pause ends
+  // The worker handles one message at a time: once two more are done, a tick
+  // that began before the pause has ended and the second was seen paused.
+  const int handled_at_pause = probe_.handled;
+  ASSERT_TRUE(Eventually([&] { return probe_.handled >= handled_at_pause + 2; }));
   const int paused_at = probe_.ticks;
-  std::this_thread::sleep_for(300ms);  // about fifteen ticks posted meanwhile
+  const int handled_paused = probe_.handled;
+  ASSERT_TRUE(Eventually([&] { return probe_.handled >= handled_paused + 5; }));
   EXPECT_EQ(probe_.ticks, paused_at);
   service.ControlHandler(host::kControlContinue);
   EXPECT_TRUE(Eventually([&] { return probe_.ticks > paused_at; }));

@@ -162,7 +162,12 @@ TEST_F(VgserviceProgramTest, SignalsDriveTheStatesReportedToSystemd) {
   EXPECT_EQ(notify.Next(), "STATUS=Vigilo Service paused");
   service.Signal(SIGUSR2);
   EXPECT_EQ(notify.Next(), "READY=1\nSTATUS=Vigilo Service running");
-  std::this_thread::sleep_for(300ms);
+  // The engine has initialised once its listing is in the run log.
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (install_.ReadLog().find("ORVIK PROJECTS") == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(10ms);
+  }
   service.Signal(SIGTERM);
   EXPECT_EQ(notify.Next(), "STOPPING=1\nSTATUS=Vigilo Service stopping");
   EXPECT_EQ(notify.Next(), "STATUS=Vigilo Service stopped");

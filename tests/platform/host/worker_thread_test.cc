@@ -16,7 +16,12 @@ using namespace std::chrono_literals;
 // Records the messages it handles; message 1000 ends the thread itself.
 class RecordingThread : public WorkerThread {
  public:
-  ~RecordingThread() override { QuitAndWait(); }
+  // last_seen, when given, receives what the thread handled once it has ended.
+  explicit RecordingThread(std::vector<uint32_t>* last_seen = nullptr) : last_seen_(last_seen) {}
+  ~RecordingThread() override {
+    QuitAndWait();
+    if (last_seen_ != nullptr) *last_seen_ = Seen();
+  }
   std::vector<uint32_t> Seen() {
     std::lock_guard<std::mutex> lock(mutex_);
     return seen_;
@@ -34,6 +39,7 @@ class RecordingThread : public WorkerThread {
  private:
   std::mutex mutex_;
   std::vector<uint32_t> seen_;
+  std::vector<uint32_t>* last_seen_;
 };
 
 TEST(WorkerThreadTest, MessagesPostedBeforeResumeAreDeliveredInOrder) {
@@ -64,11 +70,25 @@ TEST(WorkerThreadTest, EndThreadFromHandlerDiscardsTheRestAndRefusesPosts) {
 }
 
 TEST(WorkerThreadTest, DestroyingARunningOrNeverStartedThreadIsSafe) {
-  { RecordingThread never_started; never_started.Post(1); }
-  RecordingThread running;
-  running.Resume();
-  running.Post(5);
-  // The destructor posts the quit message and waits.
+  std::vector<uint32_t> never_seen{99};
+  {
+    RecordingThread never_started(&never_seen);
+    never_started.Post(1);
+  }
+  // A thread that never ran handles nothing.
+  EXPECT_TRUE(never_seen.empty());
+
+  // Destroying a running thread posts the quit message behind what is queued
+  // and waits: every message posted before is handled, in order.
+  std::vector<uint32_t> seen;
+  {
+    RecordingThread running(&seen);
+    running.Resume();
+    for (uint32_t id = kUserMessage; id < kUserMessage + 50; ++id) running.Post(id);
+  }
+  std::vector<uint32_t> expected;
+  for (uint32_t id = kUserMessage; id < kUserMessage + 50; ++id) expected.push_back(id);
+  EXPECT_EQ(seen, expected);
 }
 
 TEST(WorkerThreadTest, ConcurrentPostersLoseNothing) {

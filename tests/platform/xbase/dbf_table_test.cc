@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/file_system.h"
 #include "tests/platform/xbase/xbase_test_util.h"
 
 namespace vigilo {
@@ -349,6 +350,20 @@ TEST(DbfTableTest, SeesRecordsAnotherWriterAppends) {
   EXPECT_EQ(ids, (std::vector<long>{1, 2, 3}));
 }
 
+// Tells when a caller starts waiting for a record lock.
+class LockWaitWatcher : public FileSystemWrapper {
+ public:
+  LockWaitWatcher() : FileSystemWrapper(RealFileSystem()), scope_(*this) {}
+  int RecordLock(int fd, int command, struct flock* lock) override {
+    if (command == F_OFD_SETLKW || command == F_SETLKW) waiting = true;
+    return FileSystemWrapper::RecordLock(fd, command, lock);
+  }
+  std::atomic<bool> waiting{false};
+
+ private:
+  ScopedFileSystem scope_;
+};
+
 TEST(DbfTableTest, AppendWaitsForAnotherWritersLock) {
   ScratchDir dir;
   std::string path = dir.File("locked.dbf");
@@ -360,6 +375,7 @@ TEST(DbfTableTest, AppendWaitsForAnotherWritersLock) {
   lock.l_whence = SEEK_SET;
   ASSERT_EQ(::fcntl(fd, F_OFD_SETLK, &lock), 0);
 
+  LockWaitWatcher watcher;
   std::atomic<bool> done{false};
   std::thread appender([&] {
     table->AppendStart();
@@ -367,7 +383,7 @@ TEST(DbfTableTest, AppendWaitsForAnotherWritersLock) {
     table->AppendWrite();
     done = true;
   });
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  while (!watcher.waiting) std::this_thread::yield();
   EXPECT_FALSE(done.load());
   lock.l_type = F_UNLCK;
   ASSERT_EQ(::fcntl(fd, F_OFD_SETLK, &lock), 0);
