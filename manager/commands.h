@@ -55,7 +55,5 @@ inline constexpr const char* kSetupRulesUnavailable =
     "The Setup Rules dialog is not available in this version.";
 inline constexpr const char* kViewRulesUnavailable =
     "The View of Rules dialog is not available in this version.";
-inline constexpr const char* kServerControlUnavailable =
-    "Running the rule engine in Vigilo is not available in this version.";
 
 }  // namespace vigilo

@@ -27,8 +27,10 @@ CReadThread::~CReadThread() {
   mail_sender = nullptr;
   mail_sender_owner_.reset();
   settings.reset();
-  UserNameList().clear();
-  GroupNameList().clear();
+  if (clears_name_lists) {
+    UserNameList().clear();
+    GroupNameList().clear();
+  }
   log = nullptr;
 }
 

@@ -47,7 +47,8 @@ class CReadThread : public CThread {
   explicit CReadThread(LogStream* log);
   // Deletes the projects, flushes the run log (append), ends the provider
   // session, unloads the provider, deletes the mail sender and the settings
-  // and empties the user and group name lists.
+  // and empties the user and group name lists (unless clears_name_lists is
+  // false).
   // REQUIRES: the thread has ended or never ran.
   ~CReadThread() override;
 
@@ -88,6 +89,9 @@ class CReadThread : public CThread {
   std::string startup_message;
   // How project sources and table names are resolved.
   SourceResolvers resolvers;
+  // The daemon's name lists end with its engine; the rule manager filled
+  // them at login and keeps using them after its in-process server stopped.
+  bool clears_name_lists = true;
 
   // The bound mail-system provider (null before InitEngine or after a failed
   // one); its functions stay valid as long as the worker lives.

@@ -108,9 +108,11 @@ int CRuleService::ServiceMain(int argc, char** argv) {
     LogLine("Unable to set status to running");
     return 0;
   }
-  FlushLog(kLogRecreate);
+  // Refused, the start must leave the running engine's run log as it is.
+  const bool locked = LockInstallation();
+  FlushLog(locked ? kLogRecreate : kLogAppend);
 
-  if (StartEngine()) {
+  if (locked && StartEngine()) {
     PaceWorker();
     return 1;
   }
@@ -135,6 +137,7 @@ int CRuleService::ServiceMain(int argc, char** argv) {
 }
 
 int CRuleService::StartEngine() {
+  if (!LockInstallation()) return 0;
   std::unique_ptr<CReadThread> created = options_.worker_factory
                                              ? options_.worker_factory(&log_)
                                              : std::make_unique<CReadThread>(&log_);
@@ -268,8 +271,9 @@ int CRuleService::ControlHandler(uint32_t control) {
 
 int CRuleService::RunOnce() {
   LogStartLines();
-  FlushLog(kLogRecreate);
-  if (!StartEngine()) {
+  const bool locked = LockInstallation();
+  FlushLog(locked ? kLogRecreate : kLogAppend);
+  if (!locked || !StartEngine()) {
     LogLine("\r\nVigilo Service failed to start beacuse of initialization problems");
     FlushLog(kLogAppend);
     start_failed_ = true;
@@ -278,6 +282,16 @@ int CRuleService::RunOnce() {
   // The first tick is queued before the quit message, so exactly one runs.
   StopWorker();
   return 0;
+}
+
+bool CRuleService::LockInstallation() {
+  const std::string path = options_.lock_path
+                               ? options_.lock_path()
+                               : InstallationLock::PathFor(CServerPaths().server_dir);
+  std::string why;
+  if (engine_lock_.Acquire(path, &why)) return true;
+  LogMessage(&log_, why, /*quiet=*/false);
+  return false;
 }
 
 }  // namespace vigilo

@@ -22,9 +22,11 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "data/log_stream.h"
 #include "platform/host/service_status.h"
+#include "service/installation_lock.h"
 #include "service/read_thread.h"
 
 namespace vigilo {
@@ -47,6 +49,9 @@ struct RuleServiceOptions {
   LogStream::PathProvider log_path;
   // Shows the engine's messages; null means one line on standard error.
   MessageReporter message_reporter;
+  // Path of the installation's engine lock file; null means vigilo.lock in
+  // the server directory.
+  std::function<std::string()> lock_path;
 };
 
 class CRuleService {
@@ -105,6 +110,9 @@ class CRuleService {
   // The stop procedure on a worker no one else can reach any more.
   void EndWorker(CReadThread& worker);
   std::chrono::milliseconds PaceInterval();
+  // Takes the installation's engine lock (kept until the service object
+  // ends). Returns false after logging and showing who holds it.
+  bool LockInstallation();
 
   RuleServiceOptions options_;
   std::unique_ptr<host::StatusReporter> own_reporter_;
@@ -122,6 +130,7 @@ class CRuleService {
   bool stop_requested_ = false;          // guarded by worker_mutex_
   std::chrono::milliseconds firing_interval_{0};
   std::atomic<bool> start_failed_{false};
+  InstallationLock engine_lock_;
 };
 
 // Flushes the run log of the process's service object (the first one built

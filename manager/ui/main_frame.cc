@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QLabel>
 #include <QMenuBar>
 #include <QStatusBar>
@@ -16,6 +17,7 @@
 #include "manager/ui/help_window.h"
 #include "manager/ui/open_project_dialog.h"
 #include "manager/ui/options_dialog.h"
+#include "manager/ui/vigilo_view.h"
 
 namespace vigilo {
 namespace {
@@ -44,7 +46,7 @@ QIcon CommandIcon(int command) {
 
 }  // namespace
 
-CMainFrame::CMainFrame(Prompts& prompts, QWidget* parent)
+CMainFrame::CMainFrame(Prompts& prompts, QWidget* parent, ServerControlOptions server_options)
     : QMainWindow(parent), prompts_(prompts) {
   setObjectName("MainFrame");
   setWindowTitle(kProgramCaption);
@@ -53,8 +55,18 @@ CMainFrame::CMainFrame(Prompts& prompts, QWidget* parent)
   CreateMenus();
   CreateToolbar();
   CreateStatusBar();
+  view_ = new CVigiloView(*this, prompts_, std::move(server_options));
+  setCentralWidget(view_);
   UpdateCommands();
   resize(640, 420);
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+  if (view_ != nullptr && !view_->server().CanClose()) {
+    event->ignore();
+    return;
+  }
+  QMainWindow::closeEvent(event);
 }
 
 void CMainFrame::CreateActions() {
@@ -149,8 +161,8 @@ void CMainFrame::Run(int command) {
     case kExitCommand: close(); break;
     case kHelpContentsCommand: ShowHelpTopic(kHelpContentsTopic); break;
     case kAboutCommand: CAboutDlg(this).exec(); break;
-    case kStartServerCommand:
-    case kStopServerCommand: SetPaneText(0, kServerControlUnavailable); break;
+    case kStartServerCommand: view_->server().Start(); break;
+    case kStopServerCommand: view_->server().Stop(); break;
     default: break;
   }
 }

@@ -13,6 +13,7 @@
 #include <QMainWindow>
 
 #include "manager/prompts.h"
+#include "manager/server_control.h"
 
 class QAction;
 class QLabel;
@@ -20,20 +21,30 @@ class QToolBar;
 
 namespace vigilo {
 
+class CVigiloView;
+
 class CMainFrame : public QMainWindow {
   Q_OBJECT
 
  public:
-  explicit CMainFrame(Prompts& prompts, QWidget* parent = nullptr);
+  explicit CMainFrame(Prompts& prompts, QWidget* parent = nullptr,
+                      ServerControlOptions server_options = {});
 
   QAction* action(int command) const;
   QToolBar* toolbar() const { return toolbar_; }
   bool server_running() const { return server_running_; }
+  // The view, which holds the in-process server.
+  CVigiloView* view() const { return view_; }
 
   void SetServerRunning(bool running);
   // Pane 0 is the message pane; 1 to 3 are the indicator panes.
   void SetPaneText(int pane, const QString& text);
   QString PaneText(int pane) const;
+
+ protected:
+  // Put off while the in-process server runs: it is stopped first and the
+  // window closes by itself afterwards.
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   void CreateActions();
@@ -51,6 +62,7 @@ class CMainFrame : public QMainWindow {
   QToolBar* toolbar_ = nullptr;
   QLabel* indicators_[3] = {};
   bool server_running_ = false;
+  CVigiloView* view_ = nullptr;
 };
 
 }  // namespace vigilo

@@ -34,6 +34,7 @@
 #include "manager/ui/options_dialog.h"
 #include "manager/ui/project_dialog_view.h"
 #include "manager/ui/qt_prompts.h"
+#include "manager/ui/server_status_dialog.h"
 #include "manager/ui/values_dialog_view.h"
 #include "notify/orvik_tables.h"
 
@@ -81,6 +82,26 @@ void SaveValuesDialogs(const vigilo::CServerPaths& paths, vigilo::Prompts& promp
     vigilo::CValuesDlg values(*status, "Fixed", prompts, parent);
     Save(&values, "values");
   }
+}
+
+// The in-process server's status window, and the status bar of a window
+// whose server runs.
+void SaveServerWindows(vigilo::CMainFrame& frame) {
+  frame.SetServerRunning(true);
+  frame.SetPaneText(vigilo::kServerPane, vigilo::kServerRunningPane);
+  frame.resize(640, 360);
+  Save(&frame, "main-window-server-running");
+  QMenu* server_menu = frame.menuBar()->actions().value(1)->menu();
+  frame.show();
+  server_menu->popup(frame.mapToGlobal(QPoint(0, frame.menuBar()->height())));
+  Save(server_menu, "main-window-server-menu");
+  frame.SetServerRunning(false);
+  frame.SetPaneText(vigilo::kServerPane, "CAP");
+
+  auto* status = new vigilo::CServerStatusDlg(&frame);
+  status->SetText(vigilo::kServerStartingText);
+  Save(status, "server-status");
+  delete status;
 }
 
 }  // namespace
@@ -142,6 +163,7 @@ int main(int argc, char** argv) {
   Save(&project, "project");
 
   SaveValuesDialogs(paths, prompts, &frame);
+  SaveServerWindows(frame);
 
   vigilo::HelpWindow help;
   help.ShowTopic(vigilo::kHelpContentsTopic);

@@ -130,6 +130,7 @@ class RuleServiceTest : public ::testing::Test {
     };
     options.pace_interval = [interval] { return interval; };
     options.log_path = [this] { return dir_.File("vglog.ini"); };
+    options.lock_path = [this] { return dir_.File("vigilo.lock"); };
     return options;
   }
 

@@ -99,8 +99,20 @@ class MainFrameTest : public QObject {
     frame.show();
     frame.action(kViewRulesCommand)->trigger();
     QCOMPARE(frame.PaneText(0), QString(kViewRulesUnavailable));
+  }
+
+  void startServerWithoutMailSettingsSaysSo() {
+    testing::ManagerHome home;
+    home.Write("morvik.ini", "[Orvik Dsn]\nProj=/nowhere\n");
+    CMainFrame frame(prompts_);
+    frame.show();
+    testing::ShownMessage shown;
+    testing::AcceptNextMessage(&shown);
     frame.action(kStartServerCommand)->trigger();
-    QCOMPARE(frame.PaneText(0), QString(kServerControlUnavailable));
+    QVERIFY(shown.shown);
+    QCOMPARE(shown.text, QString("Unable to run Vigilo Server.\nMail section does not exist in morvik.ini."));
+    QCOMPARE(shown.icon, QMessageBox::Warning);
+    QVERIFY(!frame.server_running());
   }
 
   void helpContentsOpensTheHelpWindow() {
