@@ -57,7 +57,7 @@ std::optional<std::string> ValuesLogic::Ok(const std::vector<bool>& selected,
     value = other.empty() ? chosen : std::string(other);
   }
   if (value.size() > kFieldValueLimit) {
-    prompts_.Message(kTooManyItemsMessage);
+    prompts_.Message(kValuesTooManyItemsMessage);
     return std::nullopt;
   }
   return value;

@@ -17,14 +17,14 @@ namespace vigilo {
 
 inline constexpr const char* kValuesDialogTitle = "Values Dialog";
 inline constexpr const char* kValuesListLabel = "List of values:";
-inline constexpr const char* kOtherValuesLabel = "Other Value[s]:";
+inline constexpr const char* kValuesOtherLabel = "Other Value[s]:";
 inline constexpr const char* kValuesOkButton = "Ok";
 inline constexpr const char* kValuesCancelButton = "Cancel";
-inline constexpr size_t kOtherValuesLimit = 31;
+inline constexpr size_t kValuesOtherLimit = 31;
 inline constexpr size_t kFieldValueLimit = 128;
 inline constexpr int kMultiValuedFlag = 0x80;
 
-inline constexpr const char* kTooManyItemsMessage =
+inline constexpr const char* kValuesTooManyItemsMessage =
     "Too many items selected!\n\nSelect fewer items and try again.";
 
 class ValuesLogic {

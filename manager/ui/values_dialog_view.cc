@@ -32,9 +32,9 @@ CValuesDlg::CValuesDlg(const CFieldDef& field, const std::string& value, Prompts
   // A value of its own kept from an earlier choice may be longer than what
   // can be typed; it must come back whole.
   other_->setMaxLength(
-      static_cast<int>(std::max(kOtherValuesLimit, logic_.other_values().size())));
+      static_cast<int>(std::max(kValuesOtherLimit, logic_.other_values().size())));
   other_->setText(QString::fromStdString(logic_.other_values()));
-  auto* other_label = new QLabel(kOtherValuesLabel, this);
+  auto* other_label = new QLabel(kValuesOtherLabel, this);
   other_label->setBuddy(other_);
   auto* buttons = new QDialogButtonBox(this);
   buttons->addButton(kValuesOkButton, QDialogButtonBox::AcceptRole)->setDefault(true);
