@@ -1,21 +1,40 @@
-// Rules composed in the rule manager's dialogs and fired by the daemon: on a
-// generated installation with a dBase project, an Update rule and a Notify
-// rule get their Values from the real values dialogs; then the build's
-// vgservice runs one tick per start (--once) and mails through the SMTP sink
-// the tests start on 127.0.0.1.
+// The whole rule manager end to end: on a generated installation with a
+// dBase project, the supervisor logs in, opens Setup Rules through Open
+// Project and composes an Update rule and a Notify rule only through the
+// dialogs (Field Values and Values; Notify List; Query Builder with a
+// value-list clause and a change clause). The build's vgservice then runs one
+// tick per start (--once), mailing through the SMTP sink the tests start on
+// 127.0.0.1; Replace and Delete in the dialog change what the next tick does.
+// A second test composes only the Values texts in their dialogs and stores
+// the rules directly, so the values side is checked against the daemon on
+// its own.
+#include <stdlib.h>
+
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QTest>
 
 #include "common/format.h"
+#include "common/ini_profile.h"
 #include "data/name_lists.h"
-#include "data/server_paths.h"
+#include "manager/commands.h"
 #include "manager/ui/field_values_dialog.h"
+#include "manager/ui/frame_windows.h"
 #include "manager/ui/input_value_dialog.h"
+#include "manager/ui/login_dialog.h"
+#include "manager/ui/main_frame.h"
 #include "manager/ui/notify_list_dialog.h"
+#include "manager/ui/open_project_dialog.h"
 #include "manager/ui/qt_prompts.h"
+#include "manager/ui/query_builder_dialog.h"
+#include "manager/ui/query_type_dialog.h"
+#include "manager/ui/range_dialog.h"
 #include "manager/ui/rule_browsers_qt.h"
+#include "manager/ui/values_dialog_view.h"
+#include "manager/ui/where_dialogs.h"
 #include "notify/orvik_tables.h"
 #include "tests/common/temp_dir.h"
 #include "tests/e2e/e2e_support.h"
@@ -23,6 +42,14 @@
 #include "tests/support/smtp_sink.h"
 #include "tools/demo/demo_installation.h"
 #include "tools/demo/installation_writer.h"
+
+// The Setup Rules dialog comes with the rule list; without it only the
+// values side runs.
+#if __has_include("manager/ui/setup_rules_dialog.h")
+#include "manager/ui/rule_list_view.h"
+#include "manager/ui/setup_rules_dialog.h"
+#define VIGILO_HAS_SETUP_RULES 1
+#endif
 
 namespace vigilo {
 
@@ -60,12 +87,38 @@ void ClickOk(QDialog* dialog) {
                     Qt::LeftButton);
 }
 
+#ifdef VIGILO_HAS_SETUP_RULES
+void Choose(QComboBox* combo, const QString& text) {
+  int index = combo->findText(text);
+  QStringList shown;
+  for (int i = 0; i < combo->count(); ++i) shown << combo->itemText(i);
+  QVERIFY2(index >= 0, qPrintable(text + " not in " + shown.join("|")));
+  combo->setCurrentIndex(index);
+}
+
+// Selects the rule list's row whose first column (Rule Id) shows id.
+void SelectRule(CSetupRulesDlg* dialog, const QString& id) {
+  QAbstractItemModel* model = dialog->rule_list()->model();
+  for (int row = 0; row < model->rowCount(); ++row) {
+    if (model->index(row, 0).data().toString() == id) {
+      dialog->rule_list()->selectRow(row);
+      return;
+    }
+  }
+  QFAIL(qPrintable("no rule " + id));
+}
+
+// Answers the next Yes/No question with Yes.
+void AnswerYes() {
+  AnswerModal<QMessageBox>([](QMessageBox* box) { box->button(QMessageBox::Yes)->click(); });
+}
+#endif
+
 RecordDescription Bug(long id, const std::string& title, const std::string& owner) {
   return RecordDescription{
       id, "Reported by sysop.", {{"Title", title}, {"Status", "Open"}, {"Owner", owner}}, "", ""};
 }
 
-// Subject and recipients of each message, sorted.
 QStringList Envelopes(const std::vector<test::ReceivedMail>& mail) {
   QStringList envelopes;
   for (const auto& message : mail) {
@@ -101,7 +154,7 @@ class RulesComposedTest : public QObject {
         FieldDescription{"Resolution", demo::kFieldText, 20, {}, demo::kFlagDefault, false, ""},
     };
     bugs.records = {Bug(1, "Crash on start", "bob"), Bug(2, "Wrong total", "carl"),
-                    Bug(3, "Slow report", "bob")};
+                    Bug(3, "Slow report", "bob"), Bug(4, "Typo in help", "erin")};
     demo::InstallationDescription description;
     description.projects = {demo::ProjectDescription{kProject, "", {bugs}}};
     description.users = {
@@ -109,16 +162,16 @@ class RulesComposedTest : public QObject {
         {"bob", "", 5, "bob@example.org", "Bob B."},
         {"carl", "", 5, "carl@example.org", "Carl C."},
         {"erin", "", 5, "erin@example.org", "Erin E."}};
-    description.groups = {{"QA", {"carl", "erin"}, "Quality"}};
     description.mail.smtp_server = sink_->host_port();
     install_ = std::make_unique<demo::Installation>(
         demo::Installation::Write(dir_->path(), description));
+    // The product's project INI names each table's data file; the Setup
+    // Rules dialog lists the tables from these keys.
+    WriteProfileString(install_->ProjectIni(kProject), "Morvane Orvik",
+                       std::string(kTable) + " Datafile", std::string(kTable) + ".dbf");
     SetProgramDirectory(install_->program_dir());
-    CServerPaths paths(CServerPaths::Program::kManager);
-    FillProcessNameLists(paths.server_dir);
   }
 
-  // One tick of the daemon; returns the run log it leaves.
   std::string Tick() {
     int status = e2e::RunServiceOnce(
         install_->program_dir(),
@@ -142,13 +195,69 @@ class RulesComposedTest : public QObject {
                                          to.c_str()));
   }
 
+#ifdef VIGILO_HAS_SETUP_RULES
+  // File > Setup Rules, the demo project chosen in Open Project; work runs in
+  // the Setup Rules dialog, which is then closed.
+  void SetupRules(CMainFrame& frame, std::function<void(CSetupRulesDlg*)> work) {
+    std::string project_file = install_->ProjectDir(kProject) + "/" + kProject + ".dbf";
+    bool done = false;
+    AnswerModal<COpenProjectDlg>([&](COpenProjectDlg* open) {
+      open->kind_list()->setCurrentIndex(0);
+      open->project_field()->setText(QString::fromStdString(project_file));
+      AnswerModal<CSetupRulesDlg>([&](CSetupRulesDlg* setup) {
+        Choose(setup->table_list(), QString("%1\\%2").arg(kProject, kTable));
+        work(setup);
+        done = true;
+        QTest::mouseClick(Button(setup, "&Close"), Qt::LeftButton);
+      });
+      open->accept();
+    });
+    frame.action(kSetupRulesCommand)->trigger();
+    QVERIFY(done);
+  }
+
+  // Values Browse of an Update rule: Resolution typed, Status chosen.
+  static void ComposeUpdate(CSetupRulesDlg* setup) {
+    Choose(setup->action_list(), "Update");
+    AnswerModal<CFieldValuesDlg>([](CFieldValuesDlg* values) {
+      AnswerModal<CInputValueDlg>([](CInputValueDlg* input) {
+        QTest::keyClicks(input->value_edit(), "Verified");
+        QTest::mouseClick(Button(input, "&Ok"), Qt::LeftButton);
+      });
+      DoubleClick(values->field_list(), "Resolution");
+      ClickOk(values);
+    });
+    QTest::mouseClick(Button(setup, "&Browse..."), Qt::LeftButton);
+  }
+
+  // Rule Condition Browse: Visual Query Builder, one clause on Status; in
+  // the value-list dialog, choose either a value or a change.
+  static void ComposeStatusCondition(CSetupRulesDlg* setup,
+                                     std::function<void(CValueListCondDlg*)> choose) {
+    AnswerModal<CQueryTypeDlg>([choose](CQueryTypeDlg* type) {
+      AnswerModal<CQueryBuilderDlg>([choose](CQueryBuilderDlg* builder) {
+        AnswerModal<CValueListCondDlg>([choose](CValueListCondDlg* where) {
+          choose(where);
+          where->accept();
+        });
+        DoubleClick(builder->field_list(), "Status");
+        builder->accept();
+      });
+      ClickOk(type);
+    });
+    QTest::mouseClick(Button(setup, "Bro&wse..."), Qt::LeftButton);
+  }
+#endif
+
  private slots:
   void init() {
     dir_ = std::make_unique<::vigilo::testing::TempDir>();
     sink_ = std::make_unique<test::SmtpSink>();
     Install();
+    setenv("VIGILO_MAPI_LIBRARY", VIGILO_MAPI_PROVIDER, 1);
   }
   void cleanup() {
+    unsetenv("VIGILO_MAPI_LIBRARY");
     UserNameList().clear();
     GroupNameList().clear();
     SetProgramDirectory("");
@@ -157,7 +266,103 @@ class RulesComposedTest : public QObject {
     dir_.reset();
   }
 
+  void rulesComposedInTheProgramFire() {
+#ifndef VIGILO_HAS_SETUP_RULES
+    QSKIP("the Setup Rules dialog is not built");
+#else
+    CMainFrame frame(prompts_);
+    FrameWindows windows(frame, prompts_);
+    CVigiloApp app(prompts_, windows);
+    AnswerModal<CLoginDlg>([](CLoginDlg* login) {
+      QTest::keyClicks(login->password_edit(), demo::kDemoSysopPassword);
+      QTest::keyClick(login->password_edit(), Qt::Key_Return);
+    });
+    QVERIFY(app.InitInstance());
+
+    SetupRules(frame, [](CSetupRulesDlg* setup) {
+      ComposeUpdate(setup);
+      QCOMPARE(setup->values_field()->text(), QString("Resolution=Verified"));
+      ComposeStatusCondition(setup, [](CValueListCondDlg* where) {
+        Click(where->value_list(), "Fixed");
+      });
+      QCOMPARE(setup->condition_field()->text(), QString("(Status is (Fixed))"));
+      QTest::mouseClick(Button(setup, "&Add"), Qt::LeftButton);
+
+      QTest::mouseClick(Button(setup, "&New"), Qt::LeftButton);
+      Choose(setup->action_list(), "Notify");
+      Choose(setup->target_list(), "User");
+      AnswerModal<CNotifyListDlg>([](CNotifyListDlg* list) {
+        Click(list->list(), "erin");
+        Click(list->list(), "bob");
+        ClickOk(list);
+      });
+      QTest::mouseClick(Button(setup, "&Browse..."), Qt::LeftButton);
+      QCOMPARE(setup->values_field()->text(), QString("bob,erin"));
+      ComposeStatusCondition(setup, [](CValueListCondDlg* where) {
+        AnswerModal<CFromToDlg>([](CFromToDlg* from_to) {
+          Choose(from_to->from_list(), "Open");
+          Choose(from_to->to_list(), "Closed");
+          from_to->accept();
+        });
+        DoubleClick(where->value_list(), "->");
+        QCOMPARE(where->other_edit()->text(), QString("Open->Closed"));
+      });
+      QCOMPARE(setup->condition_field()->text(), QString("(Status is (Open->Closed))"));
+      QTest::mouseClick(Button(setup, "&Add"), Qt::LeftButton);
+      QCOMPARE(setup->rule_list()->model()->rowCount(), 2);
+    });
+
+    std::string log = Tick();
+    QCOMPARE(e2e::CountOf(log, "Updating records"), 0);
+    install_->ChangeField(kProject, kTable, 1, "Status", "Fixed", "carl");
+    install_->ChangeField(kProject, kTable, 2, "Status", "Closed", "carl");
+    log = Tick();
+    QVERIFY2(e2e::CountOf(log, "Updating records") == 1, log.c_str());
+    QCOMPARE(Field(1, "Resolution"), std::string("Verified"));
+    QCOMPARE(Field(2, "Resolution"), std::string(""));
+    QCOMPARE(Envelopes(sink_->WaitForMessages(1)),
+             QStringList{Sent(2, 2, "bob@example.org,erin@example.org")});
+    log = Tick();
+    QVERIFY2(e2e::CountOf(log, "Updating records") == 0, log.c_str());
+    QTest::qWait(300);
+    QCOMPARE(sink_->Messages().size(), size_t(1));
+
+    // Replace the Update rule's value, delete the Notify rule.
+    SetupRules(frame, [](CSetupRulesDlg* setup) {
+      SelectRule(setup, "1");
+      QTest::mouseClick(Button(setup, "&Edit"), Qt::LeftButton);
+      QCOMPARE(setup->values_field()->text(), QString("Resolution=Verified"));
+      AnswerModal<CFieldValuesDlg>([](CFieldValuesDlg* values) {
+        AnswerModal<CInputValueDlg>([](CInputValueDlg* input) {
+          input->value_edit()->setText("Rechecked");
+          QTest::mouseClick(Button(input, "&Ok"), Qt::LeftButton);
+        });
+        DoubleClick(values->assignment_list(), "Resolution=Verified");
+        ClickOk(values);
+      });
+      QTest::mouseClick(Button(setup, "&Browse..."), Qt::LeftButton);
+      SelectRule(setup, "1");
+      AnswerYes();
+      QTest::mouseClick(Button(setup, "&Replace"), Qt::LeftButton);
+      SelectRule(setup, "2");
+      AnswerYes();
+      QTest::mouseClick(Button(setup, "&Delete"), Qt::LeftButton);
+      QCOMPARE(setup->rule_list()->model()->rowCount(), 1);
+    });
+    install_->ChangeField(kProject, kTable, 3, "Status", "Fixed", "carl");
+    install_->ChangeField(kProject, kTable, 4, "Status", "Closed", "carl");
+    log = Tick();
+    QVERIFY2(e2e::CountOf(log, "Updating records") == 1, log.c_str());
+    QCOMPARE(Field(3, "Resolution"), std::string("Rechecked"));
+    QCOMPARE(Field(1, "Resolution"), std::string("Verified"));
+    QTest::qWait(300);
+    QCOMPARE(sink_->Messages().size(), size_t(1));
+    app.ExitInstance();
+#endif
+  }
+
   void valuesComposedInTheDialogsFire() {
+    FillProcessNameLists(CServerPaths(CServerPaths::Program::kManager).server_dir);
     ProjectSelection selection{"0", kServerDirSource, kProject, kTable};
     QtRuleBrowsers browsers(prompts_, nullptr);
     AnswerModal<CFieldValuesDlg>([](CFieldValuesDlg* dialog) {
