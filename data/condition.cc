@@ -93,14 +93,67 @@ std::string_view ConnectorWord(Connector connector, const Words& words) {
   }
 }
 
+// Keeps the first fault of a checked translation.
+void NoteFault(std::optional<ConditionFault>* fault, ConditionFault::Kind kind,
+               std::string_view column, std::string_view value) {
+  if (fault == nullptr || fault->has_value()) return;
+  *fault = ConditionFault{kind, std::string(column), std::string(value)};
+}
+
+// Digits only, once blanks around them are removed.
+bool IsWholeNumber(std::string_view text) {
+  const std::string trimmed = Trimmed(text);
+  if (trimmed.empty()) return false;
+  for (char c : trimmed) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
+// Whether a numeric clause value says what its translation writes: the
+// translation reads only leading digits, so "12.5" would compare with 12,
+// "-5" with the range 0 to 5 and "abc" with 0.
+bool IsNumericOperand(std::string_view item) {
+  if (!item.empty() && item.front() == '=') item.remove_prefix(1);
+  const size_t dash = item.find('-');
+  if (dash != std::string_view::npos) {
+    return IsWholeNumber(item.substr(0, dash)) && IsWholeNumber(item.substr(dash + 1));
+  }
+  for (char op : {'>', '<'}) {
+    const size_t at = item.find(op);
+    if (at != std::string_view::npos) {
+      return Trimmed(item.substr(0, at)).empty() && IsWholeNumber(item.substr(at + 1));
+    }
+  }
+  return IsWholeNumber(item);
+}
+
 // The translation of one column's values, or "" when the column is not a
-// field or the values give no text.
+// field or the values give no text. When checking, every value item must
+// translate on its own: a list quietly loses the items that do not.
 std::string TranslateColumn(std::string_view column, std::string_view values,
                             const std::vector<CFieldDef>& fields,
-                            const TranslationContext& context) {
+                            const TranslationContext& context,
+                            std::optional<ConditionFault>* fault) {
+  using Kind = ConditionFault::Kind;
   const CFieldDef* field = FindField(fields, column);
-  if (field == nullptr) return {};
-  return TranslateValues(values, *field, "", context);
+  if (field == nullptr) {
+    NoteFault(fault, Kind::kUnknownColumn, column, {});
+    return {};
+  }
+  if (fault != nullptr) {
+    const bool numeric = field->type == CFieldDef::kNumber || field->type == CFieldDef::kNumber7;
+    for (const std::string& item : ValueListItems(values)) {
+      if ((numeric && !IsNumericOperand(item)) ||
+          TranslateValue(item, *field, "", context).empty()) {
+        NoteFault(fault, Kind::kUntranslatableValue, column, item);
+        return {};
+      }
+    }
+  }
+  std::string text = TranslateValues(values, *field, "", context);
+  if (text.empty()) NoteFault(fault, Kind::kUntranslatableValue, column, values);
+  return text;
 }
 
 bool IsChangeClause(std::string_view piece, const Clause& clause) {
@@ -158,8 +211,16 @@ std::string FormatClause(const Clause& clause, long kind) {
   return text;
 }
 
+std::string ConditionFault::Reason() const {
+  if (kind == Kind::kUnknownColumn) {
+    return "the condition names the field " + column + ", which is not in the table";
+  }
+  return "the value (" + value + ") of the field " + column + " cannot be translated";
+}
+
 std::string TranslateCondition(std::string_view condition, const std::vector<CFieldDef>& fields,
-                               const TranslationContext& context) {
+                               const TranslationContext& context,
+                               std::optional<ConditionFault>* fault) {
   condition = condition.substr(0, condition.find('\0'));  // a stored text ends there
   const Words words = WordsFor(context.dialect());
   const std::string and_word(words.and_word);
@@ -169,7 +230,7 @@ std::string TranslateCondition(std::string_view condition, const std::vector<CFi
     std::string_view connector = ConnectorWord(clause.connector, words);
 
     if (!IsChangeClause(piece, clause)) {
-      std::string text = TranslateColumn(clause.column, clause.values, fields, context);
+      std::string text = TranslateColumn(clause.column, clause.values, fields, context, fault);
       if (!text.empty() && clause.negated) text = "(" + std::string(words.not_word) + text + ")";
       builder.Add(connector, clause.group_open, text, clause.group_close);
       continue;
@@ -180,10 +241,15 @@ std::string TranslateCondition(std::string_view condition, const std::vector<CFi
     size_t arrow = clause.values.find("->");
     std::string from = Trimmed(std::string_view(clause.values).substr(0, arrow));
     std::string to = Trimmed(std::string_view(clause.values).substr(arrow + 2));
+    // The history names the column by its field name: a name that is no
+    // field would never match.
+    if (FindField(fields, clause.column) == nullptr) {
+      NoteFault(fault, ConditionFault::Kind::kUnknownColumn, clause.column, {});
+    }
     std::string parts[3] = {
-        TranslateColumn("ChngHist->ChngWhat", clause.column, fields, context),
-        TranslateColumn("ChngHist->ChngFrom", from, fields, context),
-        TranslateColumn("ChngHist->ChngTo", to, fields, context)};
+        TranslateColumn("ChngHist->ChngWhat", clause.column, fields, context, fault),
+        TranslateColumn("ChngHist->ChngFrom", from, fields, context, fault),
+        TranslateColumn("ChngHist->ChngTo", to, fields, context, fault)};
     if (!clause.negated) {
       builder.Add(connector, clause.group_open, parts[0], false);
       builder.Add(and_word, false, parts[1], false);

@@ -12,6 +12,7 @@
 // change-history pseudo-fields ChngWhat, ChngFrom and ChngTo.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,13 +44,33 @@ Clause ParseClause(std::string_view text, long kind);
 // Writes a clause in the stored form of the kind.
 std::string FormatClause(const Clause& clause, long kind);
 
+// The first clause that keeps a condition from being translated whole.
+struct ConditionFault {
+  enum class Kind {
+    kUnknownColumn,      // the column is not a field of the table
+    kUntranslatableValue  // a value gives no text, or a number is not a number
+  };
+  Kind kind = Kind::kUnknownColumn;
+  std::string column;
+  std::string value;  // the value item that failed (kUntranslatableValue)
+
+  // One sentence for the run log and the rule manager, without a line end.
+  std::string Reason() const;
+};
+
 // Translates a condition into a WHERE expression. Clauses whose column is not
 // among the fields (exact name) and clauses whose values give no text are left
 // out together with their connector; a connector never begins the result or a
 // group, and an emptied group disappears with its connector. The result is
 // empty when no clause contributes.
+//
+// With `fault`, the translation is also a check: the first clause that would
+// be left out (or any of its value items), and a value of a numeric field that
+// is not a whole number, is written there. A caller that runs the rule must
+// refuse it then, as the translation is narrower or wider than the condition.
 std::string TranslateCondition(std::string_view condition, const std::vector<CFieldDef>& fields,
-                               const TranslationContext& context);
+                               const TranslationContext& context,
+                               std::optional<ConditionFault>* fault = nullptr);
 
 // The service's rewrite of xBase connectors: every ".AND." becomes " AND ",
 // ".OR." becomes " OR " and ".NOT." becomes " NOT " (same lengths).

@@ -308,4 +308,11 @@ std::string TranslateValues(std::string_view values, const CFieldDef& field,
   return joined.empty() ? std::string() : "(" + joined + ")";
 }
 
+std::vector<std::string> ValueListItems(std::string_view values) {
+  values = UpToNul(values);
+  if (Holds(values, ',')) return SplitNonEmpty(values, ',');
+  if (Holds(values, '&')) return SplitNonEmpty(values, '&');
+  return {std::string(values)};
+}
+
 }  // namespace vigilo

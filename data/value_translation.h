@@ -12,6 +12,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "data/dates.h"
 #include "data/field_def.h"
@@ -26,6 +27,11 @@ namespace vigilo {
 // value is translated without the enclosing parentheses. alias may be empty.
 std::string TranslateValues(std::string_view values, const CFieldDef& field,
                             std::string_view alias, const TranslationContext& context);
+
+// The items of a value text as TranslateValues splits it: at every "," when
+// it holds one, else at every "&", empty items left out; a text that is no
+// list is its own single item.
+std::vector<std::string> ValueListItems(std::string_view values);
 
 // Translates one value: a leading "=" is dropped, then the field type decides
 // (1 and 7 numeric, 11 seconds, 3 date, 12 date-time in the service, every

@@ -20,8 +20,8 @@ std::string InternalMailConnection(std::string_view server_dir) {
 
 std::string InternalMailLookup(long record_number, std::string_view recipient,
                                std::string_view database_name) {
-  return Format("SELECT BUGNUM FROM %s WHERE BUGNUM =%d AND TO ='%s' AND [DBNAME] ='%s'",
-                kInternalMailTable, static_cast<int>(record_number), QuoteSqlText(recipient).c_str(),
+  return Format("SELECT BUGNUM FROM %s WHERE BUGNUM =%ld AND TO ='%s' AND [DBNAME] ='%s'",
+                kInternalMailTable, record_number, QuoteSqlText(recipient).c_str(),
                 QuoteSqlText(database_name).c_str());
 }
 
@@ -30,9 +30,9 @@ std::string InternalMailInsert(std::string_view recipient, std::string_view date
                                std::string_view message) {
   return Format(
       "INSERT INTO %s ([FROM], [TO], [DATE], ISNEW, STATUS, BUGNUM, [DBNAME], MESSAGE) "
-      "VALUES ('%s', '%s', '%s',%d,'*',%d,'%s','%s')",
+      "VALUES ('%s', '%s', '%s',%d,'*',%ld,'%s','%s')",
       kInternalMailTable, kInternalMailSender, QuoteSqlText(recipient).c_str(),
-      QuoteSqlText(date).c_str(), is_new, static_cast<int>(record_number),
+      QuoteSqlText(date).c_str(), is_new, record_number,
       QuoteSqlText(database_name).c_str(), QuoteSqlText(message).c_str());
 }
 
@@ -41,10 +41,10 @@ std::string InternalMailUpdate(std::string_view recipient, std::string_view date
                                std::string_view message) {
   return Format(
       "UPDATE %s SET [FROM] ='%s', [DATE] ='%s', ISNEW =%d, STATUS ='*', [DBNAME] ='%s', "
-      "MESSAGE ='%s' WHERE BUGNUM =%d AND TO ='%s' AND [DBNAME] ='%s'",
+      "MESSAGE ='%s' WHERE BUGNUM =%ld AND TO ='%s' AND [DBNAME] ='%s'",
       kInternalMailTable, kInternalMailSender, QuoteSqlText(date).c_str(), is_new,
       QuoteSqlText(database_name).c_str(), QuoteSqlText(message).c_str(),
-      static_cast<int>(record_number), QuoteSqlText(recipient).c_str(),
+      record_number, QuoteSqlText(recipient).c_str(),
       QuoteSqlText(database_name).c_str());
 }
 

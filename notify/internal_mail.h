@@ -20,7 +20,7 @@ inline constexpr const char* kInternalMailSender = "VIGILO";
 // "Driver={Microsoft dBase Driver (*.dbf)};DefaultDir=%s;DriverId=277;DSN=;"
 std::string InternalMailConnection(std::string_view server_dir);
 
-// "SELECT BUGNUM FROM %s WHERE BUGNUM =%d AND TO ='%s' AND [DBNAME] ='%s'": only
+// "SELECT BUGNUM FROM %s WHERE BUGNUM =%ld AND TO ='%s' AND [DBNAME] ='%s'": only
 // the columns that identify a row are read, so a large table is not loaded
 // whole to learn whether the row exists.
 std::string InternalMailLookup(long record_number, std::string_view recipient,
@@ -31,7 +31,7 @@ std::string InternalMailInsert(std::string_view recipient, std::string_view date
                                long record_number, std::string_view database_name,
                                std::string_view message);
 // "UPDATE %s SET [FROM] ='%s', [DATE] ='%s', ISNEW =%d, STATUS ='*', [DBNAME]
-// ='%s', MESSAGE ='%s' WHERE BUGNUM =%d AND TO ='%s' AND [DBNAME] ='%s'"
+// ='%s', MESSAGE ='%s' WHERE BUGNUM =%ld AND TO ='%s' AND [DBNAME] ='%s'"
 std::string InternalMailUpdate(std::string_view recipient, std::string_view date, int is_new,
                                long record_number, std::string_view database_name,
                                std::string_view message);

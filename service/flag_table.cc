@@ -7,6 +7,7 @@
 
 #include "common/format.h"
 #include "common/text.h"
+#include "data/log_stream.h"
 #include "data/database_kind.h"
 #include "platform/sql/database.h"
 #include "service/project.h"
@@ -25,9 +26,12 @@ std::string CreateFlagTableStatement(int32_t db_type, const std::string& project
   const size_t dot = names.qualified_flag.rfind('.');
   const std::string suffix =
       dot == std::string::npos ? names.qualified_flag : names.qualified_flag.substr(dot + 1);
+  // Record numbers pass 2^31 on servers; a dBase INT column (N 11) already
+  // holds every number a dBase FormID field can.
+  const char* form_id_type = db_type == 0 ? "INT" : "NUMERIC(19)";
   return Format(
-      "CREATE TABLE %s (FormID INT, RuleID INT, CONSTRAINT pk_%s%s PRIMARY KEY (FormID, RuleID))",
-      target.c_str(), project.c_str(), suffix.c_str());
+      "CREATE TABLE %s (FormID %s, RuleID INT, CONSTRAINT pk_%s%s PRIMARY KEY (FormID, RuleID))",
+      target.c_str(), form_id_type, project.c_str(), suffix.c_str());
 }
 
 std::string StaleFlagsStatement(const CRule& rule, const TableNames& names) {
@@ -55,16 +59,18 @@ std::string FlagInsertTarget(int32_t db_type, const TableNames& names) {
 }
 
 std::string FlagInsertStatement(const std::string& target, long form_id, int32_t rule_id) {
-  return Format("INSERT INTO %s(FormID,RuleID) VALUES(%d,%d)", target.c_str(),
-                static_cast<int>(form_id), static_cast<int>(rule_id));
+  return Format("INSERT INTO %s(FormID,RuleID) VALUES(%ld,%d)", target.c_str(), form_id,
+                static_cast<int>(rule_id));
 }
 
 int CProjectTable::EnsureFlagTable() {
   Database& db = project()->database();
   if (!db.IsOpen()) return 0;
+  const std::string probe_statement = Format("SELECT FormID FROM %s", names().from_flag.c_str());
   try {
     Recordset probe;
-    probe.Open(db, Format("SELECT FormID FROM %s", names().from_flag.c_str()));
+    probe.Open(db, probe_statement);
+    flag_form_id_limit_ = probe.LargestWholeNumber(0);
     return 1;
   } catch (const DbException&) {
     // A missing table is the expected failure here: it is created below.
@@ -73,11 +79,32 @@ int CProjectTable::EnsureFlagTable() {
       CreateFlagTableStatement(project()->db_type(), project()->name(), names());
   try {
     db.ExecuteSQL(statement);
-    return 1;
   } catch (const DbException& error) {
     LogDbError(&error, "While Creating Flag Table", statement);
     return 0;
   }
+  try {
+    Recordset probe;
+    probe.Open(db, probe_statement);
+    flag_form_id_limit_ = probe.LargestWholeNumber(0);
+  } catch (const DbException&) {
+    // Created but not readable yet: the limit stays unknown, and a number
+    // the field cannot hold fails its insert with a logged error.
+  }
+  return 1;
+}
+
+bool CProjectTable::FitsFlagTable(const CRule& rule, long form_id) {
+  if (!flag_form_id_limit_ || form_id <= *flag_form_id_limit_) return true;
+  // Acted on but never flagged, the record would fire at every tick; a
+  // wrapped number would flag another record.
+  if (unfit_reported_.insert({rule.rule_id, form_id}).second && log != nullptr) {
+    log->Write(Format("Record %ld of table %s does not fit the FormID field of its flag table "
+                      "(at most %ld); Rule ID : %ld leaves it alone\r\n",
+                      form_id, key().c_str(), static_cast<long>(*flag_form_id_limit_),
+                      static_cast<long>(rule.rule_id)));
+  }
+  return false;
 }
 
 std::string CProjectTable::FindNewRecords(const CRule& rule) {
@@ -90,7 +117,9 @@ std::string CProjectTable::FindNewRecords(const CRule& rule) {
     std::string list;
     Recordset records;
     for (records.Open(db, statement); !records.IsEOF(); records.MoveNext()) {
-      list += Format(",%ld", static_cast<long>(records.GetLong(0)));
+      const long form_id = static_cast<long>(records.GetInt64(0));
+      if (!FitsFlagTable(rule, form_id)) continue;
+      list += Format(",%ld", form_id);
     }
     records.Close();
     if (!list.empty()) list.erase(0, 1);

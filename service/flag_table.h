@@ -18,10 +18,11 @@ namespace vigilo {
 // ("\"dir/FILE.DBF\" AS name"): kind 0 and " AS " after the first character.
 bool IsFileFromName(int32_t db_type, const std::string& from_name);
 
-// "CREATE TABLE %s (FormID INT, RuleID INT, CONSTRAINT pk_%s%s PRIMARY KEY
+// "CREATE TABLE %s (FormID %s, RuleID INT, CONSTRAINT pk_%s%s PRIMARY KEY
 // (FormID, RuleID))": the flag table's From-name (its quoted file for a table
-// in its own directory), the project name, and the qualified flag table name
-// after its last full stop.
+// in its own directory), the FormID type (INT on dBase files, NUMERIC(19) on
+// servers, so record numbers past 2^31 fit), the project name, and the
+// qualified flag table name after its last full stop.
 std::string CreateFlagTableStatement(int32_t db_type, const std::string& project,
                                      const TableNames& names);
 
@@ -34,7 +35,7 @@ std::string StaleFlagsStatement(const CRule& rule, const TableNames& names);
 // else the qualified flag table name.
 std::string FlagInsertTarget(int32_t db_type, const TableNames& names);
 
-// "INSERT INTO %s(FormID,RuleID) VALUES(%d,%d)".
+// "INSERT INTO %s(FormID,RuleID) VALUES(%ld,%d)": the record number whole.
 std::string FlagInsertStatement(const std::string& target, long form_id, int32_t rule_id);
 
 }  // namespace vigilo

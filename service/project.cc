@@ -3,6 +3,7 @@
 #include <ctime>
 #include <utility>
 
+#include "common/format.h"
 #include "data/log_stream.h"
 
 namespace vigilo {
@@ -42,14 +43,80 @@ int CProject::OpenProject() {
   if (source_.connection_string.empty()) return 0;
   if (database_.IsOpen()) return 1;
   try {
-    return database_.Open(source_.connection_string, Database::kNoOdbcDialog) ? 1 : 0;
+    if (!database_.Open(source_.connection_string, Database::kNoOdbcDialog)) return 0;
+    outage_ = false;
+    return 1;
   } catch (const DbException& error) {
-    if (log_ != nullptr) {
+    if (!outage_ && log_ != nullptr) {
       log_->Write("ODBC Reported Error (While Opening database) : " +
                   DriverMessage(error) + "\r\n");
     }
+    outage_ = true;
     return 0;
   }
+}
+
+void CProject::NoteConnectionLost() {
+  if (!outage_ && log_ != nullptr) {
+    // The driver's text spans lines; the outage is to read as one.
+    std::string message;
+    for (char c : database_.LostMessage()) {
+      const bool blank = c == '\n' || c == '\r' || c == '\t' || c == ' ';
+      if (blank && (message.empty() || message.back() == ' ')) continue;
+      message += blank ? ' ' : c;
+    }
+    while (!message.empty() && message.back() == ' ') message.pop_back();
+    if (message.empty()) message = "the driver reports the connection dead";
+    log_->Write(Format("Connection to project %s lost, opening it anew : %s\r\n", key_.c_str(),
+                       message.c_str()));
+  }
+  outage_ = true;
+}
+
+void CProject::FireTick(bool keep_connection) {
+  if (database_.IsConnectionDead()) {
+    database_.Close();
+    NoteConnectionLost();
+  }
+  if (!OpenProject()) return;
+  PrepareWaitingRules();
+  ProcessProject();
+  if (database_.ConnectionLost()) {
+    NoteConnectionLost();
+    if (OpenProject()) {
+      PrepareWaitingRules();
+      ProcessProject();
+    }
+  }
+  if (!keep_connection) CloseProject();
+}
+
+void CProject::PrepareWaitingRules() {
+  if (waiting_rules_.empty() || !database_.IsOpen()) return;
+  if (log_ != nullptr) {
+    std::string ids;
+    for (const CRule& rule : waiting_rules_) {
+      ids += (ids.empty() ? "" : ",") + Format("%ld", static_cast<long>(rule.rule_id));
+    }
+    log_->Write(Format("Project %s opened: its waiting rules %s are prepared\r\n", key_.c_str(),
+                       ids.c_str()));
+  }
+  std::vector<CRule> rules = std::move(waiting_rules_);
+  waiting_rules_.clear();
+  for (const CRule& rule : rules) {
+    // Lost again while preparing: the rest waits for the next open.
+    if (!database_.IsOpen()) {
+      waiting_rules_.push_back(rule);
+      continue;
+    }
+    AddRuleToProject(rule);
+  }
+}
+
+std::vector<int32_t> CProject::WaitingRuleIds() const {
+  std::vector<int32_t> ids;
+  for (const CRule& rule : waiting_rules_) ids.push_back(rule.rule_id);
+  return ids;
 }
 
 int CProject::CloseProject() {

@@ -35,7 +35,8 @@ class CProject {
   CProject& operator=(const CProject&) = delete;
 
   // Returns 1 when the database is open afterwards, 0 when the connection
-  // string is empty or the open failed (a driver error is logged).
+  // string is empty or the open failed. The driver's error is logged once
+  // per outage: the failures that follow it, tick after tick, are not.
   int OpenProject();
   // Closes the database if it is open; returns 1.
   int CloseProject();
@@ -43,9 +44,24 @@ class CProject {
   // poll time; returns 1.
   int ProcessProject();
 
+  // One firing tick of the project: a kept connection that the driver knows
+  // to be gone is closed; the project is opened (skipped when it cannot
+  // be); rules waiting for the database are prepared; every table runs. A
+  // connection lost during the tick is closed and the project opened and run
+  // once more at once (the server is often back already; flags keep rules
+  // that ran from acting twice). The loss is logged once per outage. Closes
+  // the connection afterwards unless keep_connection.
+  void FireTick(bool keep_connection);
+
   // Finds or creates the table the rule names and gives it the rule. A new
   // table whose flag table cannot be made ready is dropped with the rule.
   void AddRuleToProject(const CRule& record);
+
+  // Keeps a rule whose project could not be opened at load: it is prepared
+  // (AddRuleToProject) at the first tick at which the project opens.
+  void AddWaitingRule(const CRule& record) { waiting_rules_.push_back(record); }
+  // RuleIds of the rules still waiting, in rule-table order.
+  std::vector<int32_t> WaitingRuleIds() const;
 
   int32_t db_type() const { return db_type_; }
   const std::string& key() const { return key_; }
@@ -73,6 +89,13 @@ class CProject {
   CServerPaths* settings_;
   LogStream* log_;
   std::vector<std::unique_ptr<CProjectTable>> tables_;
+  std::vector<CRule> waiting_rules_;
+  // Between the first failure to reach the database and the next open that
+  // works: nothing more is logged about it.
+  bool outage_ = false;
+
+  void NoteConnectionLost();
+  void PrepareWaitingRules();
   TableNamesResolver table_resolver_ = ResolveTableNames;
 };
 

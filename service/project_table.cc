@@ -2,13 +2,23 @@
 
 #include <utility>
 
+#include "common/format.h"
 #include "data/field_defs_reader.h"
 #include "data/log_stream.h"
+#include "data/rule_check.h"
 #include "data/server_paths.h"
 #include "service/project.h"
 #include "service/table_notify.h"
 
 namespace vigilo {
+namespace {
+
+std::string WithoutLineEnd(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return text;
+}
+
+}  // namespace
 
 CProjectTable::CProjectTable(std::string table_name, CProject* project,
                              TableNames names)
@@ -28,6 +38,24 @@ CProjectTable::CProjectTable(std::string table_name, CProject* project,
 }
 
 void CProjectTable::AddRuleToTable(const CRule& record) {
+  const long rule_id = record.rule_id;
+  const RuleCheck check = CheckRule(record, field_defs, ConditionContext());
+  if (log != nullptr) {
+    for (const std::string& message : check.skipped) {
+      log->Write(Format("Update assignment left out ( Rule ID : %ld ) on table %s : %s\r\n",
+                        rule_id, key_.c_str(), WithoutLineEnd(message).c_str()));
+    }
+  }
+  if (check.refusal) {
+    // Run without the part that cannot be translated, the rule would act
+    // on records or fields its text does not name.
+    refused_rule_ids_.push_back(record.rule_id);
+    if (log != nullptr) {
+      log->Write(Format("Rule refused ( Rule ID : %ld ) on table %s : %s\r\n", rule_id,
+                        key_.c_str(), check.refusal->c_str()));
+    }
+    return;
+  }
   if (record.action == "Update") {
     auto rule = std::make_unique<CUpdateRule>(record);
     if (!PrepareUpdateRule(*rule)) return;
@@ -62,6 +90,8 @@ int CProjectTable::WriteLastPollTime() {
 
 void CProjectTable::LogDbError(const DbException* error, const std::string& context,
                                const std::string& statement) {
+  // A lost connection is the project's to report, once per outage.
+  if (project_->database().ConnectionLost()) return;
   vigilo::LogDbError(log, error, context, statement);
 }
 

@@ -11,12 +11,15 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <set>
+#include <utility>
 #include <string>
 #include <vector>
 
 #include "data/field_def.h"
 #include "data/rule.h"
 #include "data/table_names.h"
+#include "data/translation_context.h"
 
 namespace vigilo {
 
@@ -64,8 +67,12 @@ class CProjectTable {
   // ends the insertion (the records not yet flagged fire again next tick).
   int InsertFlags(const std::string& list, int32_t rule_id);
 
-  // Builds an update or a notification rule from the record and keeps it;
-  // any other Action is ignored. A rule that cannot be prepared is dropped.
+  // Checks the record against the table (CheckRule, data/rule_check.h) and
+  // builds an update or a notification rule from it. A rule that must not run
+  // is refused: one run-log line names it, the reason and the table, and its
+  // RuleId stays listed among the refused rules. Update assignments left out
+  // for their value get a run-log line each. A rule that cannot be prepared
+  // otherwise is dropped.
   void AddRuleToTable(const CRule& record);
 
   // Run the table's update / notification rules once. Return 0 when the
@@ -76,6 +83,12 @@ class CProjectTable {
   // Writes last_poll_time as LAST_POLL_TIME into the table INI file.
   // Returns 1, or 0 when the file could not be written.
   int WriteLastPollTime();
+
+  // Whether a record number fits the FormID field of the flag table (always
+  // true while its size is unknown). A number that does not is logged once
+  // per rule and left alone by the rule: unflagged, it would fire at every
+  // tick.
+  bool FitsFlagTable(const CRule& rule, long form_id);
 
   // The database error entry of the run log (nothing when error is null).
   void LogDbError(const DbException* error, const std::string& context,
@@ -90,6 +103,11 @@ class CProjectTable {
   // RuleIds in rule-table order.
   std::vector<int32_t> UpdateRuleIds() const;
   std::vector<int32_t> NotifyRuleIds() const;
+  const std::vector<int32_t>& RefusedRuleIds() const { return refused_rule_ids_; }
+
+  // How conditions of this table are translated: the project's kind, the
+  // settings' date format, messages to the service's error stream.
+  TranslationContext ConditionContext() const;
 
   // Created on first use: absent until the table's first rule of that kind.
   std::optional<std::vector<std::unique_ptr<CUpdateRule>>> update_rules;
@@ -107,6 +125,10 @@ class CProjectTable {
   bool PrepareUpdateRule(CUpdateRule& rule);
   void PrepareNotifyRule(CNotifyRule& rule);
 
+  std::vector<int32_t> refused_rule_ids_;
+  // The largest FormID the flag table holds, when its backend says.
+  std::optional<int64_t> flag_form_id_limit_;
+  std::set<std::pair<int32_t, long>> unfit_reported_;  // (RuleId, FormID) logged
   std::string name_;
   std::string key_;
   TableNames names_;

@@ -86,6 +86,10 @@ void CReadThread::WriteProjectListing() {
   for (const auto& project : *projects) {
     std::string text =
         Format(" %ld) %s (TABLES)\r\n", ++project_number, project->key().c_str());
+    const std::vector<int32_t> waiting_ids = project->WaitingRuleIds();
+    if (!waiting_ids.empty()) {
+      text += "    Rules waiting for the database : " + JoinIds(waiting_ids) + "\r\n";
+    }
     long table_number = 0;
     for (const auto& table : project->tables()) {
       text += Format("    %ld. %s\r\n", ++table_number, table->name().c_str());
@@ -96,6 +100,9 @@ void CReadThread::WriteProjectListing() {
       const std::vector<int32_t> notify_ids = table->NotifyRuleIds();
       if (!notify_ids.empty()) {
         text += "         Notification Rules : " + JoinIds(notify_ids) + "\r\n";
+      }
+      if (!table->RefusedRuleIds().empty()) {
+        text += "         Refused Rules      : " + JoinIds(table->RefusedRuleIds()) + "\r\n";
       }
       text += "\r\n";
     }
@@ -114,9 +121,7 @@ void CReadThread::FireRules() {
   const bool keep_connections = firing_interval.load() <= 90;
   for (const auto& project : *projects) {
     if (stop_flag.load() != 0) break;
-    if (!project->OpenProject()) continue;
-    project->ProcessProject();
-    if (!keep_connections) project->CloseProject();
+    project->FireTick(keep_connections);
   }
   if (mail_sender != nullptr) mail_sender->EndTick();
 }

@@ -85,8 +85,12 @@ void CReadThread::AddRule(const CRule& record) {
       FindOrCreateProject(record.db_type, record.dsn, ProjectNameOf(record.db_table));
   if (project == nullptr) return;
   // A project that cannot be opened now keeps its place (it is listed and
-  // tried at every tick) but loses the rule.
-  if (project->OpenProject()) project->AddRuleToProject(record);
+  // tried at every tick) and its rules wait for the first tick it opens at.
+  if (project->OpenProject()) {
+    project->AddRuleToProject(record);
+  } else {
+    project->AddWaitingRule(record);
+  }
 }
 
 CProject* CReadThread::FindOrCreateProject(int32_t db_type, const std::string& dsn,

@@ -83,7 +83,7 @@ void BuildSelectionSql(CRule& rule, const SelectionNames& names,
                            rule.flag_select.c_str(), rule.where_condition.c_str());
 }
 
-int CProjectTable::BuildSelection(CRule& rule) {
+TranslationContext CProjectTable::ConditionContext() const {
   const int32_t db_type = project()->db_type();
   // An invalid date in a condition is a message for the supervisor; the
   // service has no desktop, so it goes where its message boxes go.
@@ -99,11 +99,16 @@ int CProjectTable::BuildSelection(CRule& rule) {
     context.kind = db_type;
     context.report = report;
   }
+  return context;
+}
+
+int CProjectTable::BuildSelection(CRule& rule) {
+  const TranslationContext context = ConditionContext();
   const std::vector<CFieldDef>& table_fields = field_defs;
   auto translate = [&](const std::string& text) {
     return TranslateCondition(text, table_fields, context);
   };
-  BuildSelectionSql(rule, SelectionNamesOf(names(), db_type), translate);
+  BuildSelectionSql(rule, SelectionNamesOf(names(), project()->db_type()), translate);
   return 1;
 }
 

@@ -6,6 +6,7 @@
 #include "common/text.h"
 #include "data/database_kind.h"
 #include "data/dates.h"
+#include "data/rule_check.h"
 #include "data/value_translation.h"
 #include "platform/sql/sql_text.h"
 
@@ -41,10 +42,14 @@ std::string UpdateValueLiteral(const CFieldDef& field, std::string_view value, i
   switch (field.type) {
     case CFieldDef::kNumber:
       return Format("%ld", LeadingNumber(value));
-    case CFieldDef::kDate:
-      if (db_type != 0) return Quoted(value);
+    case CFieldDef::kDate: {
+      if (db_type != kDbaseKind) return Quoted(value);
       if (EqualsNoCase(value, "DATE()")) return std::string(value);
-      return "#" + std::string(value) + "#";
+      // The engine reads #MM/DD/CCYY#, whatever the user's date order.
+      const std::optional<LocalDateTime> date = ParseUpdateDate(value, dates);
+      if (!date) return "#" + std::string(value) + "#";
+      return Format("#%02d/%02d/%04d#", date->month, date->day, date->year);
+    }
     case CFieldDef::kDateTime:
       return DateTimeValueLiteral(value, db_type, dates);
     default:
@@ -55,15 +60,16 @@ std::string UpdateValueLiteral(const CFieldDef& field, std::string_view value, i
 std::string BuildSetList(std::string_view values, const std::vector<CFieldDef>& fields,
                          std::string_view table, int32_t db_type, const DateSettings& dates) {
   std::string set_list;
-  for (const std::string& assignment : SplitText(values, ';')) {
-    const size_t equals = assignment.find('=');
+  for (const UpdateAssignment& assignment : SplitUpdateValues(values)) {
     // An assignment without "=" names no value: left out like an unknown field.
-    if (equals == std::string::npos) continue;
-    const std::string name = assignment.substr(0, equals);
+    if (!assignment.has_value) continue;
+    const std::string& name = assignment.field;
     const CFieldDef* field = FindField(fields, name);
     if (field == nullptr || (field->flags & CFieldDef::kNoUpdateFlag) != 0) continue;
-    const std::string literal =
-        UpdateValueLiteral(*field, std::string_view(assignment).substr(equals + 1), db_type, dates);
+    // A value that is not of the field's type never reaches the statement
+    // (between # marks it could end the literal and add assignments).
+    if (InvalidUpdateValue(*field, assignment.value, dates)) continue;
+    const std::string literal = UpdateValueLiteral(*field, assignment.value, db_type, dates);
     if (!set_list.empty()) set_list += ",";
     if (db_type == kOracleKind) {
       // PostgreSQL, which serves owner.table projects here, refuses a

@@ -21,7 +21,8 @@ namespace vigilo {
 // The literal a value is written as in the SET list, by the field's type and
 // the database kind:
 //   type 1:  the leading decimal number, unquoted;
-//   type 3:  kind 0: "DATE()" (any letter case) unchanged, otherwise "#value#";
+//   type 3:  kind 0: "DATE()" (any letter case) unchanged, otherwise the date
+//            as #MM/DD/CCYY# ("#value#" when it is no date);
 //            kinds 1 to 3: 'value';
 //   type 12: a value readable as a date and time gives, kind 0: the date part
 //            as #MM/DD/CCYY# (dBase files keep dates, not times); kinds 1 and
@@ -37,8 +38,10 @@ std::string UpdateValueLiteral(const CFieldDef& field, std::string_view value, i
 // entry is "%s = %s" (field name, literal), as the server standing in for
 // owner.table projects refuses a qualified target column. An assignment is
 // split at its first "="; one without "=", one naming no field of the list
-// (exact letter case; the first definition of that name counts) and one
-// naming a field with flag 0x2000 are left out. Empty when none is usable.
+// (exact letter case; the first definition of that name counts), one naming
+// a field with flag 0x2000 and one whose value does not suit the field
+// (InvalidUpdateValue, data/rule_check.h) are left out. Empty when none is
+// usable.
 std::string BuildSetList(std::string_view values, const std::vector<CFieldDef>& fields,
                          std::string_view table, int32_t db_type, const DateSettings& dates);
 

@@ -3,8 +3,10 @@
 // dBase engine implement it; tests may wrap it to inject failures.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace vigilo::sql {
@@ -22,6 +24,10 @@ class Cursor {
   // 0 <= index < ColumnCount().
   virtual bool IsNull(int index) const = 0;
   virtual std::string Text(int index) const = 0;
+  // The largest whole number the column can hold, as far as the backend
+  // knows its type; std::nullopt when it does not know or the column holds
+  // no numbers.
+  virtual std::optional<int64_t> LargestWholeNumber(int /*index*/) const { return std::nullopt; }
 };
 
 // One open connection.
@@ -35,6 +41,9 @@ class Connection {
   // DbException.
   virtual std::unique_ptr<Cursor> Query(const std::string& statement) = 0;
   virtual bool IsDbase() const = 0;
+  // Whether the driver knows the connection to be gone, asked without a
+  // round trip to the server (false when the driver cannot tell).
+  virtual bool IsDead() const { return false; }
 };
 
 // Opens the backend the connection string names: the embedded dBase engine

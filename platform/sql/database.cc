@@ -23,6 +23,18 @@ DbException::DbException(std::string message, std::vector<DbDiagnostic> diagnost
   diagnostics_ = std::move(diagnostics);
 }
 
+bool DbException::IsConnectionLost() const {
+  auto lost = [](const std::string& state) {
+    return state.rfind("08", 0) == 0 || state == "HYT01" || state == "57P01" ||
+           state == "57P02" || state == "57P03";
+  };
+  if (lost(sql_state_)) return true;
+  for (const DbDiagnostic& diagnostic : diagnostics_) {
+    if (lost(diagnostic.sql_state)) return true;
+  }
+  return false;
+}
+
 // ---------------------------------------------------------------- Database
 
 Database::Database() = default;
@@ -32,6 +44,8 @@ Database& Database::operator=(Database&&) noexcept = default;
 
 bool Database::Open(const std::string& connection_string, int /*options*/) {
   Close();
+  connection_lost_ = false;
+  lost_message_.clear();
   connection_ = sql::OpenConnection(connection_string);
   connection_string_ = connection_string;
   return true;
@@ -52,7 +66,27 @@ void Database::Close() {
 }
 
 long Database::ExecuteSQL(const std::string& statement) {
-  return connection().Execute(statement);
+  sql::Connection& backend = connection();
+  try {
+    return backend.Execute(statement);
+  } catch (const DbException& error) {
+    NoteFailure(error);
+    throw;
+  }
+}
+
+bool Database::IsConnectionDead() const {
+  return connection_ != nullptr && connection_->IsDead();
+}
+
+void Database::NoteFailure(const DbException& error) {
+  if (connection_ == nullptr) return;
+  if (!error.IsConnectionLost() && !connection_->IsDead()) return;
+  connection_lost_ = true;
+  lost_message_ = error.Message();
+  // Results still open keep their own share of the session.
+  connection_.reset();
+  connection_string_.clear();
 }
 
 bool Database::IsDbase() const {
@@ -73,9 +107,15 @@ Recordset& Recordset::operator=(Recordset&&) noexcept = default;
 
 void Recordset::Open(Database& db, const std::string& statement) {
   Close();
-  auto cursor = db.connection().Query(statement);
-  eof_ = !cursor->Fetch();
-  cursor_ = std::move(cursor);
+  sql::Connection& backend = db.connection();
+  try {
+    auto cursor = backend.Query(statement);
+    eof_ = !cursor->Fetch();
+    cursor_ = std::move(cursor);
+  } catch (const DbException& error) {
+    db.NoteFailure(error);
+    throw;
+  }
 }
 
 bool Recordset::IsOpen() const { return cursor_ != nullptr; }
@@ -144,6 +184,15 @@ int32_t Recordset::GetLong(int index) const {
 
 int32_t Recordset::GetLong(std::string_view name) const {
   return GetLong(ColumnIndex(name));
+}
+
+int64_t Recordset::GetInt64(int index) const {
+  return static_cast<int64_t>(LeadingNumber(GetText(index)));
+}
+
+std::optional<int64_t> Recordset::LargestWholeNumber(int index) const {
+  if (!cursor_ || index < 0 || index >= cursor_->ColumnCount()) return std::nullopt;
+  return cursor_->LargestWholeNumber(index);
 }
 
 bool Recordset::IsNull(int index) const {

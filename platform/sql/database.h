@@ -51,6 +51,11 @@ class DbException : public std::exception {
   // Every diagnostic record of a failed ODBC call, in order (empty for the
   // embedded engine), for callers that show one message per record.
   const std::vector<DbDiagnostic>& Diagnostics() const { return diagnostics_; }
+  // Whether the error says the connection itself is gone: SQLSTATE class 08
+  // (connection exception, 08S01 communication link failure among them),
+  // HYT01 (connection timeout), or the server's own shutdown states 57P01 to
+  // 57P03, in any diagnostic record.
+  bool IsConnectionLost() const;
   const char* what() const noexcept override { return message_.c_str(); }
 
  private:
@@ -92,8 +97,20 @@ class Database {
 
   // Executes a statement that returns no rows. Returns the number of rows
   // changed (0 when none, -1 when the driver does not say). A statement that
-  // changes no row is not an error. REQUIRES: IsOpen(). Throws DbException.
+  // changes no row is not an error. REQUIRES: IsOpen(). Throws DbException;
+  // one that says the connection is gone also closes it (ConnectionLost).
   long ExecuteSQL(const std::string& statement);
+
+  // Whether the driver knows the open connection to be gone, asked without
+  // a statement (false when not open or when the driver cannot tell).
+  bool IsConnectionDead() const;
+  // True after a statement failed because the connection is gone
+  // (DbException::IsConnectionLost, or the driver says so after the error):
+  // the connection was then closed, so that the next Open makes a new one.
+  // Cleared by Open.
+  bool ConnectionLost() const { return connection_lost_; }
+  // The driver's message of that failure (ending in "\n").
+  const std::string& LostMessage() const { return lost_message_; }
 
   // The connection string given to Open ("" when not open).
   const std::string& ConnectionString() const { return connection_string_; }
@@ -109,8 +126,14 @@ class Database {
              std::string connection_string);
 
  private:
+  friend class Recordset;
+  // Closes a connection that a failed statement showed to be gone.
+  void NoteFailure(const DbException& error);
+
   std::unique_ptr<sql::Connection> connection_;
   std::string connection_string_;
+  bool connection_lost_ = false;
+  std::string lost_message_;
 };
 
 // A forward-only result set of one statement. Not copyable.
@@ -155,6 +178,11 @@ class Recordset {
   // non-numeric text gives 0), cut to 32 bits.
   int32_t GetLong(int index) const;
   int32_t GetLong(std::string_view name) const;
+  // The leading decimal number of the value, whole (record numbers pass 2^31).
+  int64_t GetInt64(int index) const;
+  // The largest whole number the column can hold; std::nullopt when the
+  // backend does not know (the embedded engine never does).
+  std::optional<int64_t> LargestWholeNumber(int index) const;
   bool IsNull(int index) const;
 
  private:

@@ -1,5 +1,7 @@
 #include "platform/sql/odbc_connection.h"
 
+#include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "platform/sql/connection_string.h"
@@ -36,6 +38,29 @@ class OdbcCursor : public Cursor {
   bool IsNull(int index) const override { return nulls_[index]; }
   std::string Text(int index) const override { return values_[index]; }
 
+  std::optional<int64_t> LargestWholeNumber(int index) const override {
+    const Shape& shape = shapes_[index];
+    switch (shape.type) {
+      case SQL_TINYINT: return 127;
+      case SQL_SMALLINT: return 32767;
+      case SQL_INTEGER: return 2147483647;
+      case SQL_BIGINT: return INT64_MAX;
+      case SQL_REAL: return int64_t{1} << 24;
+      case SQL_FLOAT:
+      case SQL_DOUBLE: return int64_t{1} << 53;
+      case SQL_NUMERIC:
+      case SQL_DECIMAL: {
+        if (shape.size == 0 || shape.size <= static_cast<SQLULEN>(shape.digits)) return std::nullopt;
+        const SQLULEN whole_digits = shape.size - static_cast<SQLULEN>(shape.digits);
+        if (whole_digits >= 19) return INT64_MAX;
+        int64_t largest = 1;
+        for (SQLULEN i = 0; i < whole_digits; ++i) largest *= 10;
+        return largest - 1;
+      }
+      default: return std::nullopt;
+    }
+  }
+
  private:
   std::string DescribeName(SQLUSMALLINT column) {
     std::vector<SQLCHAR> name(256, 0);
@@ -45,6 +70,7 @@ class OdbcCursor : public Cursor {
                              static_cast<SQLSMALLINT>(name.size()), &length, &type,
                              &size, &digits, &nullable),
               stmt_, "Cannot describe a result column.");
+    shapes_.push_back(Shape{type, size, digits});
     if (length >= static_cast<SQLSMALLINT>(name.size())) {
       name.assign(static_cast<size_t>(length) + 1, 0);
       CheckOdbc(SQLDescribeCol(stmt_.get(), column, name.data(),
@@ -86,7 +112,14 @@ class OdbcCursor : public Cursor {
 
   std::shared_ptr<void> session_;  // freed after stmt_ (declared before it)
   OdbcHandle stmt_;
+  // The column's SQL type, size and decimal digits as the driver describes it.
+  struct Shape {
+    SQLSMALLINT type = 0;
+    SQLULEN size = 0;
+    SQLSMALLINT digits = 0;
+  };
   std::vector<std::string> names_;
+  std::vector<Shape> shapes_;
   std::vector<std::string> values_;
   std::vector<bool> nulls_;
 };
@@ -118,6 +151,13 @@ OdbcHandle OdbcConnection::Run(const std::string& statement, bool* no_data) {
   *no_data = rc == SQL_NO_DATA;
   if (!*no_data) CheckOdbc(rc, stmt, "The statement failed.");
   return stmt;
+}
+
+bool OdbcConnection::IsDead() const {
+  SQLUINTEGER dead = SQL_CD_FALSE;
+  const SQLRETURN rc =
+      SQLGetConnectAttr(session_->dbc.get(), SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr);
+  return SQL_SUCCEEDED(rc) && dead == SQL_CD_TRUE;
 }
 
 long OdbcConnection::Execute(const std::string& statement) {

@@ -20,6 +20,8 @@ class OdbcConnection : public Connection {
   long Execute(const std::string& statement) override;
   std::unique_ptr<Cursor> Query(const std::string& statement) override;
   bool IsDbase() const override { return false; }
+  // SQL_ATTR_CONNECTION_DEAD: the driver's own knowledge, no statement.
+  bool IsDead() const override;
 
  private:
   // Allocates a statement and runs `statement` on it; SQL_NO_DATA (a DELETE

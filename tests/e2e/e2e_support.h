@@ -3,6 +3,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -39,6 +40,60 @@ inline int RunServiceOnce(const std::string& program_dir,
   int status = 0;
   if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
   return WEXITSTATUS(status);
+}
+
+// The daemon itself (no --once) on an installation, firing every
+// `interval_seconds` (VIGILO_TEST_INTERVAL_SECONDS), until Stop or
+// destruction sends it SIGTERM. Its stderr goes to
+// <program_dir>/vgservice.stderr.
+class Daemon {
+ public:
+  Daemon(const std::string& program_dir, int interval_seconds) {
+    const std::string interval = Format("VIGILO_TEST_INTERVAL_SECONDS=%d", interval_seconds);
+    pid_ = fork();
+    if (pid_ == 0) {
+      setenv("VIGILO_MAPI_LIBRARY", VIGILO_MAPI_PROVIDER, 1);
+      unsetenv("VIGILO_HOME");
+      unsetenv("NOTIFY_SOCKET");
+      putenv(const_cast<char*>(interval.c_str()));
+      const std::string err = program_dir + "/vgservice.stderr";
+      const int fd = open(err.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+      if (fd >= 0) {
+        dup2(fd, 2);
+        dup2(fd, 1);
+      }
+      execl(VIGILO_SERVICE_PROGRAM, VIGILO_SERVICE_PROGRAM, "--home", program_dir.c_str(),
+            static_cast<char*>(nullptr));
+      _exit(127);
+    }
+  }
+  ~Daemon() { Stop(); }
+  Daemon(const Daemon&) = delete;
+  Daemon& operator=(const Daemon&) = delete;
+
+  // SIGTERM and wait; the exit status (-1 when it did not exit normally).
+  int Stop() {
+    if (pid_ <= 0) return status_;
+    kill(pid_, SIGTERM);
+    int status = 0;
+    status_ = waitpid(pid_, &status, 0) == pid_ && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    pid_ = -1;
+    return status_;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int status_ = -1;
+};
+
+// Polls `done` every 100 ms for at most `seconds`; whether it became true.
+template <typename Predicate>
+bool WaitFor(double seconds, Predicate done) {
+  for (int i = 0; i < static_cast<int>(seconds * 10); ++i) {
+    if (done()) return true;
+    usleep(100 * 1000);
+  }
+  return done();
 }
 
 inline std::string DbaseConnection(const std::string& dir) {

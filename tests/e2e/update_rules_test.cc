@@ -156,8 +156,8 @@ TEST_F(UpdateRulesTest, ThreeNewRecordsGiveThreeUpdatesOneBlockAndThreeFlags) {
 }
 
 TEST_F(UpdateRulesTest, FailingUpdateFlagsNothingAndIsRetriedNextTick) {
-  // A date that is no date: the engine refuses the statement.
-  Install({UpdateRule(2, "(Status is (Closed))", "Fixed=13/45/2026")});
+  // A number wider than the field: the engine refuses the statement.
+  Install({UpdateRule(2, "(Status is (Closed))", "Priority=1000000000000000000")});
   Set(1, "Status", "Closed");
 
   std::string log = Tick();
@@ -166,8 +166,8 @@ TEST_F(UpdateRulesTest, FailingUpdateFlagsNothingAndIsRetriedNextTick) {
       "    SQL        : SELECT DISTINCT Bugs.FormID FROM Bugs WHERE Bugs.FormID NOT IN (SELECT "
       "DISTINCT FormID FROM BugsVGLS WHERE RuleID =2) AND ((Status = 'Closed    '))\r\n) : ";
   EXPECT_NE(log.find(entry_start), std::string::npos) << log;
-  EXPECT_NE(log.find(" \r\n    Query   : UPDATE Bugs SET Bugs.Fixed = #13/45/2026# WHERE "
-                     "FormID = 1\r\n\r\n"),
+  EXPECT_NE(log.find(" \r\n    Query   : UPDATE Bugs SET Bugs.Priority = 1000000000000000000 "
+                     "WHERE FormID = 1\r\n\r\n"),
             std::string::npos)
       << log;
   EXPECT_EQ(CountOf(log, kBlockStart), 0);
@@ -179,11 +179,11 @@ TEST_F(UpdateRulesTest, FailingUpdateFlagsNothingAndIsRetriedNextTick) {
 
   // The supervisor corrects the rule; the next start updates and flags it.
   Execute(DbaseConnection(install_->server_dir() + "/orvhome"),
-          "UPDATE Vigtab SET Values = 'Fixed=12/31/2026' WHERE RuleId = 2");
+          "UPDATE Vigtab SET Values = 'Priority=1' WHERE RuleId = 2");
   log = Tick();
   EXPECT_EQ(CountOf(log, "ODBC Reported Error"), 0) << log;
   EXPECT_EQ(CountOf(log, kBlockStart), 1) << log;
-  EXPECT_EQ(Field(1, "Fixed"), "2026-12-31");
+  EXPECT_EQ(Field(1, "Priority"), "1");
   EXPECT_EQ(Flags(), std::vector<std::string>{"1/2"});
 }
 
@@ -249,6 +249,57 @@ TEST_F(UpdateRulesTest, TableInItsOwnDirectoryIsUpdatedAndFlaggedThroughItsFiles
       << log;
   EXPECT_EQ(Field(2, "Resolution"), "Done");
   EXPECT_EQ(Flags(), std::vector<std::string>{"2/6"});
+}
+
+TEST_F(UpdateRulesTest, RulesThatCannotRunAsWrittenAreRefusedAndTheOthersRun) {
+  RuleDescription unknown_action = UpdateRule(3, "(Status is (Closed))", "Resolution=Wrong3");
+  unknown_action.action = "Updte";
+  Install({UpdateRule(1, "(Status is (Closed)) .AND.(Stauts is (Open))", "Resolution=Wrong1"),
+           UpdateRule(2, "(Status is (Closed)) .OR.(Fixed is (13/45/26))", "Resolution=Wrong2"),
+           unknown_action,
+           UpdateRule(4, "(Status is (Closed))", "Resolutoin=Wrong4"),
+           UpdateRule(5, "(Status is (Closed))", "Resolution=Done"),
+           // The date value would close its # literal and set every record's
+           // priority: it is left out, and with it the whole of rule 6.
+           UpdateRule(6, "(Status is (Closed))", "Fixed=01/02/2026#, Priority = 9 --"),
+           UpdateRule(7, "(Status is (Closed))", "Fixed=01/02/2026#, Priority = 9 --;Priority=1")});
+  Set(1, "Status", "Closed");
+  const std::string log = Tick();
+
+  const std::string table = " ) on table 0\\ORVIK\\Proj\\Bugs : ";
+  for (const std::string& line : {
+           "Rule refused ( Rule ID : 1" + table +
+               "the condition names the field Stauts, which is not in the table\r\n",
+           "Rule refused ( Rule ID : 2" + table +
+               "the value (13/45/26) of the field Fixed cannot be translated\r\n",
+           "Rule refused ( Rule ID : 3" + table +
+               "the Action \"Updte\" is neither \"Update\" nor \"Notify\"\r\n",
+           "Rule refused ( Rule ID : 4" + table +
+               "the update names the field Resolutoin, which is not in the table\r\n",
+           "Update assignment left out ( Rule ID : 6" + table +
+               "Invalid date value (MM/DD/YY) in the Fixed field!\r\n",
+           "Rule refused ( Rule ID : 6" + table + "no assignment of the update can be made\r\n",
+           "Update assignment left out ( Rule ID : 7" + table +
+               "Invalid date value (MM/DD/YY) in the Fixed field!\r\n",
+           std::string("         Update Rules       : 5,7\r\n"
+                       "         Refused Rules      : 1,2,3,4,6\r\n")}) {
+    EXPECT_EQ(CountOf(log, line), 1) << line << "\n" << log;
+  }
+  EXPECT_EQ(CountOf(log, "ODBC Reported Error"), 0) << log;
+  EXPECT_EQ(CountOf(log, kBlockStart), 2) << log;
+  EXPECT_NE(log.find("    Query   : UPDATE Bugs SET Bugs.Priority = 1 WHERE FormID = 1\r\n"),
+            std::string::npos)
+      << log;
+
+  EXPECT_EQ(Field(1, "Resolution"), "Done");
+  EXPECT_EQ(Field(1, "Priority"), "1");
+  EXPECT_EQ(Field(1, "Fixed"), "");
+  for (long id : {2L, 3L}) {
+    EXPECT_EQ(Field(id, "Resolution"), "");
+    EXPECT_EQ(Field(id, "Priority"), "3");
+    EXPECT_EQ(Field(id, "Fixed"), "");
+  }
+  EXPECT_EQ(Flags(), (std::vector<std::string>{"1/5", "1/7"}));
 }
 
 }  // namespace

@@ -38,10 +38,10 @@ TableNames Names(long kind, bool own_directory = false) {
 
 TEST(FlagTableStatementsTest, CreateNamesTheConstraintAfterProjectAndFlagTable) {
   EXPECT_EQ(CreateFlagTableStatement(1, "Proj", Names(1)),
-            "CREATE TABLE Proj..BugsVGLSVGLS (FormID INT, RuleID INT, CONSTRAINT "
+            "CREATE TABLE Proj..BugsVGLSVGLS (FormID NUMERIC(19), RuleID INT, CONSTRAINT "
             "pk_ProjBugsVGLSVGLS PRIMARY KEY (FormID, RuleID))");
   EXPECT_EQ(CreateFlagTableStatement(2, "proj", Names(2)),
-            "CREATE TABLE proj.BugsVGLSVGLS (FormID INT, RuleID INT, CONSTRAINT "
+            "CREATE TABLE proj.BugsVGLSVGLS (FormID NUMERIC(19), RuleID INT, CONSTRAINT "
             "pk_projBugsVGLSVGLS PRIMARY KEY (FormID, RuleID))");
   EXPECT_EQ(CreateFlagTableStatement(0, "Proj", Names(0)),
             "CREATE TABLE BugsVGLS (FormID INT, RuleID INT, CONSTRAINT pk_ProjBugsVGLS PRIMARY "
@@ -57,6 +57,11 @@ TEST(FlagTableStatementsTest, TableInItsOwnDirectoryCreatesAndFillsTheQuotedFile
   EXPECT_EQ(FlagInsertStatement(FlagInsertTarget(0, names), 12, 3),
             "INSERT INTO \"/srv/sep/BugsVGLS.DBF\"(FormID,RuleID) VALUES(12,3)");
   EXPECT_EQ(FlagInsertTarget(1, Names(1)), "Proj..BugsVGLSVGLS");
+}
+
+TEST(FlagTableStatementsTest, RecordNumbersPastTwoToThe31AreWrittenWhole) {
+  EXPECT_EQ(FlagInsertStatement("BugsVGLS", 9999999999L, 3),
+            "INSERT INTO BugsVGLS(FormID,RuleID) VALUES(9999999999,3)");
 }
 
 TEST(FlagTableStatementsTest, StaleFlagsFollowTheRulesSelection) {

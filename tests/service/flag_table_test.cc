@@ -11,6 +11,7 @@
 #include "common/ini_profile.h"
 #include "data/field_def.h"
 #include "data/log_stream.h"
+#include "platform/sql/connection.h"
 #include "platform/sql/database.h"
 #include "platform/xbase/dbf_table.h"
 #include "service/project.h"
@@ -197,20 +198,26 @@ TEST_F(FlagTableTest, ClosedDatabaseDoesNothing) {
   EXPECT_EQ(Flags(), "");
 }
 
-TEST_F(FlagTableTest, RuleWithoutAssignmentsIsDroppedAndOneWithoutConditionNeverActs) {
-  CProjectTable* table = Load(1, "(Status is (Closed))", "Nope=1;Status");
+TEST_F(FlagTableTest, RulesThatCannotRunAsWrittenAreRefusedWithALogLine) {
+  // An update naming an unknown field and a condition naming one: run
+  // without that part, each would act beyond what it says.
+  CProjectTable* table = Load(1, "(Status is (Closed))", "Nope=1;Status=x");
   ASSERT_NE(table, nullptr);
   Load(2, "(Gone is (x))", "Note=y");
-  EXPECT_EQ(table->UpdateRuleIds(), std::vector<int32_t>{2});
-  EXPECT_EQ(log_.Text(), "");
+  Load(3, "(Status is (Closed))", "Note=z");
+  EXPECT_EQ(table->UpdateRuleIds(), std::vector<int32_t>{3});
+  EXPECT_EQ(table->RefusedRuleIds(), (std::vector<int32_t>{1, 2}));
+  EXPECT_EQ(log_.Text(),
+            "Rule refused ( Rule ID : 1 ) on table 0\\ORVIK\\Proj\\Bugs : the update names the "
+            "field Nope, which is not in the table\r\n"
+            "Rule refused ( Rule ID : 2 ) on table 0\\ORVIK\\Proj\\Bugs : the condition names "
+            "the field Gone, which is not in the table\r\n");
   EXPECT_EQ(table->UpdateRecords(), 1);
-  const std::string text = log_.Text();
-  EXPECT_EQ(text.rfind("ODBC Reported Error (While Retrieving RecordIDs, Rule ID : 2) : ", 0), 0u)
-      << text;
-  EXPECT_EQ(Flags(), "");
   Recordset notes;
   notes.Open(Project().database(), "SELECT COUNT(*) FROM Bugs WHERE Note = 'y'");
   EXPECT_EQ(notes.GetLong(0), 0);
+  notes.Open(Project().database(), "SELECT COUNT(*) FROM Bugs WHERE Note = 'z'");
+  EXPECT_EQ(notes.GetLong(0), 2);
 }
 
 TEST_F(FlagTableTest, TableWithoutUpdateRulesReportsItAndTouchesNothing) {
@@ -228,6 +235,124 @@ TEST_F(FlagTableTest, TableWithoutUpdateRulesReportsItAndTouchesNothing) {
   Recordset notes;
   notes.Open(Project().database(), "SELECT COUNT(*) FROM Bugs WHERE Note = 'y'");
   EXPECT_EQ(notes.GetLong(0), 0);
+}
+
+int CountOf(const std::string& text, const std::string& what) {
+  int count = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
+  return count;
+}
+
+// Ticks of a project whose server goes away: the real engine behind a
+// connection that can refuse to open or lose itself on the next statement.
+struct ServerState {
+  bool down = false;       // opening fails with SQLSTATE 08001
+  bool drop_next = false;  // the next statement fails with 08S01
+};
+
+class FlakyConnection : public sql::Connection {
+ public:
+  FlakyConnection(std::unique_ptr<sql::Connection> inner, ServerState* state)
+      : inner_(std::move(inner)), state_(state) {}
+  long Execute(const std::string& statement) override {
+    Check();
+    return inner_->Execute(statement);
+  }
+  std::unique_ptr<sql::Cursor> Query(const std::string& statement) override {
+    Check();
+    return inner_->Query(statement);
+  }
+  bool IsDbase() const override { return inner_->IsDbase(); }
+
+ private:
+  void Check() {
+    if (state_->drop_next || state_->down) {
+      state_->drop_next = false;
+      throw DbException("server closed the connection unexpectedly\n\tat the peer", "08S01");
+    }
+  }
+  std::unique_ptr<sql::Connection> inner_;
+  ServerState* state_;
+};
+
+class ProjectTickTest : public FlagTableTest {
+ protected:
+  ProjectTickTest() {
+    sql::SetConnectionFactory([this](const std::string& connection_string)
+                                  -> std::unique_ptr<sql::Connection> {
+      if (server_.down) throw DbException("could not connect to server", "08001");
+      return std::make_unique<FlakyConnection>(sql::OpenDefaultConnection(connection_string),
+                                               &server_);
+    });
+  }
+  ~ProjectTickTest() override { sql::SetConnectionFactory(nullptr); }
+
+  void Close(long form_id) {
+    Database db;
+    db.Open(Project().source().connection_string, Database::kNoOdbcDialog);
+    db.ExecuteSQL(Format("UPDATE Bugs SET Status = 'Closed' WHERE FormID = %ld", form_id));
+  }
+
+  static constexpr char kLost[] =
+      "Connection to project 0\\ORVIK\\Proj lost, opening it anew : server closed "
+      "the connection unexpectedly at the peer\r\n";
+  ServerState server_;
+};
+
+TEST_F(ProjectTickTest, LostConnectionIsOpenedAnewAtOnceWithOneLinePerOutage) {
+  ASSERT_NE(Load(1, "(Status is (Closed))", "Note=done"), nullptr);
+  Project().FireTick(/*keep_connection=*/true);
+  EXPECT_EQ(Flags(), "2/1 3/1 ");
+  log_.Flush(kLogRecreate);
+
+  // The kept connection died between ticks; the server is back already.
+  Close(4);
+  server_.drop_next = true;
+  Project().FireTick(true);
+  EXPECT_EQ(log_.Text().substr(0, sizeof kLost - 1), kLost);
+  EXPECT_EQ(CountOf(log_.Text(), "ODBC Reported Error"), 0) << log_.Text();
+  EXPECT_EQ(Flags(), "2/1 3/1 4/1 ");
+  log_.Flush(kLogRecreate);
+
+  // Down for three ticks: one line, then the records of the outage run.
+  Close(1);
+  server_.drop_next = true;
+  server_.down = true;
+  for (int tick = 0; tick < 3; ++tick) Project().FireTick(true);
+  EXPECT_EQ(log_.Text(), kLost);
+  server_.down = false;
+  Project().FireTick(true);
+  EXPECT_EQ(CountOf(log_.Text(), "Connection to project"), 1) << log_.Text();
+  EXPECT_EQ(Flags(), "1/1 2/1 3/1 4/1 ");
+}
+
+TEST_F(ProjectTickTest, RulesOfAProjectDownAtStartWaitAndArePreparedWhenItOpens) {
+  Project().CloseProject();
+  server_.down = true;
+  EXPECT_EQ(Project().OpenProject(), 0);
+  CRule record;
+  record.rule_id = 9;
+  record.dsn = "ORVIK";
+  record.db_table = "Proj\\Bugs";
+  record.action = "Update";
+  record.cond = "(Status is (Closed))";
+  record.values = "Note=done";
+  Project().AddWaitingRule(record);
+  EXPECT_EQ(Project().WaitingRuleIds(), std::vector<int32_t>{9});
+  Project().FireTick(false);
+  EXPECT_TRUE(Project().tables().empty());
+  EXPECT_EQ(CountOf(log_.Text(), "ODBC Reported Error (While Opening database) : "), 1);
+
+  server_.down = false;
+  Project().FireTick(false);
+  EXPECT_TRUE(Project().WaitingRuleIds().empty());
+  ASSERT_EQ(Project().tables().size(), 1u);
+  EXPECT_EQ(Project().tables()[0]->UpdateRuleIds(), std::vector<int32_t>{9});
+  EXPECT_NE(log_.Text().find("Project 0\\ORVIK\\Proj opened: its waiting rules 9 are prepared\r\n"),
+            std::string::npos)
+      << log_.Text();
+  Project().OpenProject();
+  EXPECT_EQ(Flags(), "2/9 3/9 ");
 }
 
 }  // namespace

@@ -65,7 +65,8 @@ class RuleLoadingTest : public ::testing::Test {
 };
 
 TEST_F(RuleLoadingTest, ListsProjectsTablesAndRulesInRuleTableOrder) {
-  // Written out of order; Reserved1 "1" and the lower-case action are skipped.
+  // Written out of order; Reserved1 "1" is skipped, the lower-case action
+  // refused.
   WriteRuleTable(RuleTable(), {
       {7, 1, "bugs", "Proj\\Bugs", "Update"},
       {3, 0, "ORVIK", "Proj\\Tasks", "Notify"},
@@ -78,11 +79,14 @@ TEST_F(RuleLoadingTest, ListsProjectsTablesAndRulesInRuleTableOrder) {
   });
   ASSERT_EQ(worker_.LoadRules(RuleTable()), 1) << log_.Text();
   EXPECT_EQ(Listing(),
+            "Rule refused ( Rule ID : 4 ) on table 0\\ORVIK\\Proj\\Bugs : the Action \"notify\" "
+            "is neither \"Update\" nor \"Notify\"\r\n"
             "ORVIK PROJECTS \r\n\r\n"
             " 1) 0\\ORVIK\\Proj (TABLES)\r\n"
             "    1. Bugs\r\n"
             "         Update Rules       : 1,8\r\n"
             "         Notification Rules : 2\r\n"
+            "         Refused Rules      : 4\r\n"
             "\r\n"
             "    2. Tasks\r\n"
             "         Notification Rules : 3\r\n"
@@ -118,7 +122,7 @@ TEST_F(RuleLoadingTest, RulesOfOneTableGiveOneProjectWithOneTable) {
             "\r\n");
 }
 
-TEST_F(RuleLoadingTest, ProjectThatCannotBeOpenedIsListedWithoutItsRules) {
+TEST_F(RuleLoadingTest, ProjectThatCannotBeOpenedIsListedWithItsRulesWaiting) {
   unreachable_ = "Gone";
   WriteRuleTable(RuleTable(), {
       {1, 0, "ORVIK", "Gone\\Bugs", "Update"},
@@ -128,6 +132,7 @@ TEST_F(RuleLoadingTest, ProjectThatCannotBeOpenedIsListedWithoutItsRules) {
   EXPECT_EQ(Listing(),
             "ORVIK PROJECTS \r\n\r\n"
             " 1) 0\\ORVIK\\Gone (TABLES)\r\n"
+            "    Rules waiting for the database : 1\r\n"
             "\r\n"
             " 2) 0\\ORVIK\\Proj (TABLES)\r\n"
             "    1. Bugs\r\n"

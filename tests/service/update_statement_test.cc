@@ -29,7 +29,7 @@ std::string SetList(std::string_view values, int32_t kind, std::string_view tabl
 TEST(UpdateSetListTest, NumericUnquotedAndTextQuoted) {
   EXPECT_EQ(SetList("Priority=3;Status=Closed", 1, "Proj..Bugs"),
             "Proj..Bugs.Priority = 3,Proj..Bugs.Status = 'Closed'");
-  EXPECT_EQ(SetList("Priority=12abc", 0), "Bugs.Priority = 12");
+  EXPECT_EQ(SetList("Priority=-12", 0), "Bugs.Priority = -12");
 }
 
 TEST(UpdateSetListTest, TypesSevenAndElevenAndOthersAreQuoted) {
@@ -44,7 +44,8 @@ TEST(UpdateSetListTest, OwnerTableKindWritesUnqualifiedTargetColumns) {
 
 TEST(UpdateSetListTest, ApostrophesAreDoubled) {
   EXPECT_EQ(SetList("Status=won't fix", 1), "Bugs.Status = 'won''t fix'");
-  EXPECT_EQ(SetList("Fixed=01/02/99'", 3), "Bugs.Fixed = '01/02/99'''");
+  EXPECT_EQ(SetList("Status=it's;Fixed=01/02/99", 3),
+            "Bugs.Status = 'it''s',Bugs.Fixed = '01/02/99'");
 }
 
 TEST(UpdateSetListTest, DateOnDbaseFilesKeepsDateFunctionInAnyCase) {
@@ -63,10 +64,28 @@ TEST(UpdateSetListTest, DateTimeLiteralPerKind) {
   EXPECT_EQ(SetList("Closed=12/31/26 17:05:09", 0), "Bugs.Closed = #12/31/2026#");
 }
 
-TEST(UpdateSetListTest, UnreadableDateTimeIsNull) {
-  EXPECT_EQ(SetList("Closed=soon", 1), "Bugs.Closed = NULL");
-  EXPECT_EQ(SetList("Closed=13/45/26", 2), "Closed = NULL");
+TEST(UpdateSetListTest, EmptyDateTimeIsNullAndUnreadableOneIsLeftOut) {
   EXPECT_EQ(SetList("Closed=", 0), "Bugs.Closed = NULL");
+  EXPECT_EQ(SetList("Closed=soon;Status=x", 1), "Bugs.Status = 'x'");
+  EXPECT_EQ(SetList("Closed=13/45/26", 2), "");
+}
+
+TEST(UpdateSetListTest, ValuesThatAreNotOfTheFieldsTypeNeverReachTheStatement) {
+  // Between # marks a value could close the literal and add assignments.
+  EXPECT_EQ(SetList("Fixed=01/02/2026#, Priority = 9 --;Status=x", 0), "Bugs.Status = 'x'");
+  EXPECT_EQ(SetList("Fixed=20260102 DROP", 0), "");
+  EXPECT_EQ(SetList("Fixed=02/30/26", 1), "");
+  EXPECT_EQ(SetList("Priority=12abc;Count=4.5;Stamp=x", 1), "");
+  // A date in the user's order is written in the engine's month-first form.
+  DateSettings european;
+  european.separator = '.';
+  european.order[0] = 'D';
+  european.order[1] = 'M';
+  european.picture = "DD.MM.YY";
+  EXPECT_EQ(BuildSetList("Fixed=31.12.26", BugFields(), "Bugs", 0, european),
+            "Bugs.Fixed = #12/31/2026#");
+  EXPECT_EQ(BuildSetList("Fixed=20261231", BugFields(), "Bugs", 0, DateSettings()),
+            "Bugs.Fixed = #12/31/2026#");
 }
 
 TEST(UpdateSetListTest, UnusableAssignmentsAreLeftOut) {

@@ -177,14 +177,7 @@ void PostgresServer::Start() {
   // Another test may take the port between the look and the start: retry.
   for (int attempt = 0; attempt < 5 && !running_; ++attempt) {
     port_ = FreePort();
-    std::string server_options = "-c listen_addresses=127.0.0.1 -p " +
-                                 std::to_string(port_) + " -k " + socket_dir_ +
-                                 " -c fsync=off -c full_page_writes=off";
-    if (Run(AsServerUser({bin_dir_ + "/pg_ctl", "-D", data_dir_, "-l", log, "-w", "-t",
-                          "60", "-o", server_options, "start"}),
-            &output) == 0) {
-      running_ = true;
-    }
+    StartOnPort(&output);
   }
   if (!running_) {
     throw std::runtime_error("the PostgreSQL server did not start:\n" + output + "\n" +
@@ -193,6 +186,35 @@ void PostgresServer::Start() {
   Psql("CREATE ROLE " + options_.user + " LOGIN PASSWORD '" + options_.password + "'",
        "postgres");
   Psql("CREATE DATABASE " + options_.database + " OWNER " + options_.user, "postgres");
+}
+
+bool PostgresServer::StartOnPort(std::string* output) {
+  const std::string log = dir_ + "/server.log";
+  const std::string server_options = "-c listen_addresses=127.0.0.1 -p " +
+                                     std::to_string(port_) + " -k " + socket_dir_ +
+                                     " -c fsync=off -c full_page_writes=off";
+  if (Run(AsServerUser({bin_dir_ + "/pg_ctl", "-D", data_dir_, "-l", log, "-w", "-t", "60",
+                        "-o", server_options, "start"}),
+          output) == 0) {
+    running_ = true;
+  }
+  return running_;
+}
+
+void PostgresServer::Pause() {
+  if (!running_) return;
+  Run(AsServerUser({bin_dir_ + "/pg_ctl", "-D", data_dir_, "-m", "immediate", "-w", "stop"}),
+      nullptr);
+  running_ = false;
+}
+
+void PostgresServer::Resume() {
+  if (running_) return;
+  std::string output;
+  if (!StartOnPort(&output)) {
+    throw std::runtime_error("the PostgreSQL server did not start again:\n" + output + "\n" +
+                             ReadFile(dir_ + "/server.log"));
+  }
 }
 
 void PostgresServer::Stop() {

@@ -52,6 +52,13 @@ class PostgresServer {
   // A connection string without a data source (Driver=...;Servername=...).
   std::string DriverConnectionString() const;
 
+  // Stops the server as a crash or an administrator's restart does (every
+  // connection dies) and keeps its data and port for Resume.
+  void Pause();
+  // Starts a paused server again on the same port; throws
+  // std::runtime_error with the server's log when it cannot.
+  void Resume();
+
   // Runs SQL through psql as the superuser on the test database (or the
   // named one); returns psql's unaligned, tuples-only output. Throws
   // std::runtime_error with psql's output when it fails.
@@ -60,6 +67,8 @@ class PostgresServer {
  private:
   void Start();
   void Stop();
+  // pg_ctl start on port_; true when the server runs.
+  bool StartOnPort(std::string* output);
   void WriteOdbcFiles();
 
   Options options_;
