@@ -3,6 +3,9 @@
 #include "data/date_settings.h"
 #include "data/field_defs_reader.h"
 #include "data/server_paths.h"
+#include "manager/ui/field_values_dialog.h"
+#include "manager/ui/input_value_dialog.h"
+#include "manager/ui/notify_list_dialog.h"
 #include "manager/ui/query_builder_dialog.h"
 #include "manager/ui/query_type_dialog.h"
 #include "manager/ui/sql_query_dialog.h"
@@ -12,18 +15,29 @@ namespace vigilo {
 // --- The values dialogs -------------------------------------------------
 
 std::optional<std::string> QtRuleBrowsers::InputAddress(const ProjectSelection&,
-                                                        const std::string&) {
-  return std::nullopt;
+                                                        const std::string& values) {
+  CInputValueDlg dialog(kInternetAddressLabel, values, prompts_, parent_);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  return dialog.value();
 }
 
-std::optional<std::string> QtRuleBrowsers::NotifyList(const ProjectSelection&,
-                                                      const std::string&, const std::string&) {
-  return std::nullopt;
+std::optional<std::string> QtRuleBrowsers::NotifyList(const ProjectSelection& selection,
+                                                      const std::string& target,
+                                                      const std::string& values) {
+  CServerPaths paths(CServerPaths::Program::kManager);
+  CNotifyListDlg dialog(target, NotifyListLogic::Entries(target, paths, selection, prompts_),
+                        values, prompts_, parent_);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  return dialog.values();
 }
 
-std::optional<std::string> QtRuleBrowsers::FieldValues(const ProjectSelection&,
-                                                       const std::string&) {
-  return std::nullopt;
+std::optional<std::string> QtRuleBrowsers::FieldValues(const ProjectSelection& selection,
+                                                       const std::string& values) {
+  CServerPaths paths(CServerPaths::Program::kManager);
+  CFieldValuesDlg dialog(ReadSelectionFields(paths, selection, prompts_), values, prompts_,
+                         parent_);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  return dialog.values();
 }
 
 // --- The condition dialogs ----------------------------------------------

@@ -15,7 +15,9 @@ class QtRuleBrowsers : public RuleBrowsers {
  public:
   QtRuleBrowsers(Prompts& prompts, QWidget* parent) : prompts_(prompts), parent_(parent) {}
 
-  // The values dialogs.
+  // The values dialogs. They read the field definitions of the selection's
+  // table through settings built when they open, as the Setup Rules dialog's
+  // own are.
   std::optional<std::string> InputAddress(const ProjectSelection& selection,
                                           const std::string& values) override;
   std::optional<std::string> NotifyList(const ProjectSelection& selection,
@@ -32,8 +34,8 @@ class QtRuleBrowsers : public RuleBrowsers {
                                       const std::string& condition) override;
 
  private:
-  [[maybe_unused]] Prompts& prompts_;
-  [[maybe_unused]] QWidget* parent_;
+  Prompts& prompts_;
+  QWidget* parent_;
 };
 
 }  // namespace vigilo

@@ -21,13 +21,18 @@
 #include "data/project_source.h"
 #include "data/server_paths.h"
 #include "manager/help_topics.h"
+#include "manager/field_values.h"
 #include "manager/login.h"
+#include "manager/notify_list.h"
 #include "manager/open_project.h"
 #include "manager/select_tables.h"
 #include "manager/ui/about_dialog.h"
+#include "manager/ui/field_values_dialog.h"
 #include "manager/ui/help_window.h"
+#include "manager/ui/input_value_dialog.h"
 #include "manager/ui/login_dialog.h"
 #include "manager/ui/main_frame.h"
+#include "manager/ui/notify_list_dialog.h"
 #include "manager/ui/open_project_dialog.h"
 #include "manager/ui/options_dialog.h"
 #include "manager/ui/project_dialog_view.h"
@@ -39,8 +44,10 @@
 #include "manager/ui/server_status_dialog.h"
 #include "manager/ui/setup_rules_dialog.h"
 #include "manager/ui/sql_query_dialog.h"
+#include "manager/ui/values_dialog_view.h"
 #include "manager/ui/view_rules_dialog.h"
 #include "manager/ui/where_dialogs.h"
+#include "notify/orvik_tables.h"
 
 namespace {
 
@@ -60,6 +67,32 @@ void Save(QWidget* widget, const char* name) {
     ++failures;
   }
   widget->hide();
+}
+
+// The dialogs of the Values Browse button, on the demo's Bugs table.
+void SaveValuesDialogs(const vigilo::CServerPaths& paths, vigilo::Prompts& prompts,
+                       QWidget* parent) {
+  vigilo::FillProcessNameLists(paths.server_dir, prompts.AsMessageReporter());
+  vigilo::ProjectSelection bugs{"0", vigilo::kServerDirSource, "Demo", "Bugs"};
+  vigilo::CNotifyListDlg users(
+      "User", vigilo::NotifyListLogic::Entries("User", paths, bugs, prompts), "ann,erin", prompts,
+      parent);
+  Save(&users, "notify-list-users");
+  vigilo::CNotifyListDlg fields(
+      "Field", vigilo::NotifyListLogic::Entries("Field", paths, bugs, prompts), "Owner,Manager",
+      prompts, parent);
+  Save(&fields, "notify-list-fields");
+  vigilo::CInputValueDlg address(vigilo::kInternetAddressLabel, "qa-lead@demo.example", prompts,
+                                 parent);
+  Save(&address, "input-value-address");
+  std::vector<vigilo::CFieldDef> definitions = vigilo::ReadSelectionFields(paths, bugs, prompts);
+  vigilo::CFieldValuesDlg field_values(definitions, "Resolution=Awaiting verification;Status=Fixed",
+                                       prompts, parent);
+  Save(&field_values, "field-values");
+  if (const vigilo::CFieldDef* status = vigilo::FindField(definitions, "Status")) {
+    vigilo::CValuesDlg values(*status, "Fixed", prompts, parent);
+    Save(&values, "values");
+  }
 }
 
 // The rule dialogs on the demo's dBase project: Setup Rules with a rule being
@@ -213,6 +246,7 @@ int main(int argc, char** argv) {
   vigilo::CProjectDlg project(catalogue_selection, sources, prompts, &frame);
   Save(&project, "project");
 
+  SaveValuesDialogs(paths, prompts, &frame);
   SaveRuleDialogs(&frame, prompts);
   SaveServerWindows(frame);
 

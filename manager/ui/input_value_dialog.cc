@@ -1,0 +1,42 @@
+#include "manager/ui/input_value_dialog.h"
+
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace vigilo {
+
+CInputValueDlg::CInputValueDlg(const std::string& label, const std::string& value,
+                               Prompts& prompts, QWidget* parent)
+    : QDialog(parent), logic_(label, prompts) {
+  setWindowTitle(kInputValueTitle);
+  setObjectName("InputValueDialog");
+  edit_ = new QLineEdit(this);
+  edit_->setMaxLength(static_cast<int>(kInputValueLimit));
+  edit_->setText(QString::fromStdString(value));
+  edit_->setMinimumWidth(edit_->fontMetrics().horizontalAdvance(QString(40, 'x')));
+  auto* caption = new QLabel(QString::fromStdString(label), this);
+  caption->setBuddy(edit_);
+  auto* buttons = new QDialogButtonBox(this);
+  buttons->addButton(kInputValueOkButton, QDialogButtonBox::AcceptRole)->setDefault(true);
+  buttons->addButton(kInputValueCancelButton, QDialogButtonBox::RejectRole);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(caption);
+  layout->addWidget(edit_);
+  layout->addWidget(buttons);
+  connect(buttons, &QDialogButtonBox::accepted, this, &CInputValueDlg::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+}
+
+void CInputValueDlg::accept() {
+  if (std::optional<std::string> value = logic_.Ok(edit_->text().toStdString())) {
+    value_ = *value;
+    QDialog::accept();
+    return;
+  }
+  edit_->setFocus();
+}
+
+}  // namespace vigilo

@@ -1,0 +1,200 @@
+// The Values Browse dialogs through the real rule browsers on the demo
+// installation: the Notify List for users and fields, the Internet address,
+// and the Field Values dialog with the Values and Input Value dialogs it
+// opens on double-clicks.
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QTest>
+#include <QTextBrowser>
+
+#include "data/name_lists.h"
+#include "manager/ui/field_values_dialog.h"
+#include "manager/ui/help_window.h"
+#include "manager/ui/input_value_dialog.h"
+#include "manager/ui/notify_list_dialog.h"
+#include "manager/ui/qt_prompts.h"
+#include "manager/ui/rule_browsers_qt.h"
+#include "manager/ui/values_dialog_view.h"
+#include "tests/manager/manager_fixture.h"
+#include "tests/manager/ui/dialog_helpers.h"
+
+namespace vigilo {
+
+using testing::AcceptNextMessage;
+using testing::AnswerModal;
+using testing::Button;
+using testing::ShownMessage;
+
+namespace {
+
+QStringList Selected(QListWidget* list) {
+  QStringList names;
+  for (int i = 0; i < list->count(); ++i) {
+    if (list->item(i)->isSelected()) names << list->item(i)->text();
+  }
+  return names;
+}
+
+QListWidgetItem* Item(QListWidget* list, const QString& text) {
+  QList<QListWidgetItem*> found = list->findItems(text, Qt::MatchExactly);
+  return found.isEmpty() ? nullptr : found.first();
+}
+
+void Click(QListWidget* list, const QString& text) {
+  QListWidgetItem* item = Item(list, text);
+  QVERIFY2(item != nullptr, qPrintable(text));
+  list->scrollToItem(item);
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(item).center());
+}
+
+void DoubleClick(QListWidget* list, const QString& text) {
+  QListWidgetItem* item = Item(list, text);
+  QVERIFY2(item != nullptr, qPrintable(text));
+  QPoint at = list->visualItemRect(item).center();
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+  QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+}
+
+void ClickOk(QDialog* dialog) {
+  QTest::mouseClick(dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok),
+                    Qt::LeftButton);
+}
+
+}  // namespace
+
+class ValuesDialogsTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<testing::DemoHome> home_;
+  QtPrompts prompts_;
+  ProjectSelection bugs_{"0", kServerDirSource, "Demo", "Bugs"};
+
+ private slots:
+  void init() {
+    home_ = std::make_unique<testing::DemoHome>();
+    UserNameList() = {"sysop", "ann", "bob", "carl", "dave", "erin"};
+    GroupNameList() = {"Developers", "Support"};
+  }
+  void cleanup() {
+    UserNameList().clear();
+    GroupNameList().clear();
+    home_.reset();
+  }
+
+  void userListReopensOnItsOwnResult() {
+    QtRuleBrowsers browsers(prompts_, nullptr);
+    AnswerModal<CNotifyListDlg>([](CNotifyListDlg* dialog) {
+      QCOMPARE(dialog->windowTitle(), QString("User List"));
+      QCOMPARE(testing::LabelOf(dialog, dialog->list()), QString("&Notify List:"));
+      QVERIFY(!dialog->other_fields_edit()->isVisible());
+      QCOMPARE(Selected(dialog->list()), QStringList{"bob"});
+      Click(dialog->list(), "erin");
+      Click(dialog->list(), "ann");
+      ClickOk(dialog);
+    });
+    std::optional<std::string> values = browsers.NotifyList(bugs_, "User", "BOB");
+    QCOMPARE(values, std::optional<std::string>("ann,bob,erin"));
+
+    AnswerModal<CNotifyListDlg>([](CNotifyListDlg* dialog) {
+      QCOMPARE(Selected(dialog->list()), (QStringList{"ann", "bob", "erin"}));
+      // Nothing chosen: a beep, and the dialog stays.
+      dialog->list()->clearSelection();
+      ClickOk(dialog);
+      QVERIFY(dialog->isVisible());
+      dialog->reject();
+    });
+    QCOMPARE(browsers.NotifyList(bugs_, "User", *values), std::optional<std::string>());
+  }
+
+  void fieldListKeepsOtherFieldsAndOpensItsHelp() {
+    QtRuleBrowsers browsers(prompts_, nullptr);
+    AnswerModal<CNotifyListDlg>([](CNotifyListDlg* dialog) {
+      QCOMPARE(dialog->windowTitle(), QString("Field List"));
+      QCOMPARE(dialog->list()->count(), 2);
+      QCOMPARE(Selected(dialog->list()), QStringList{"Owner"});
+      QVERIFY(dialog->other_fields_edit()->isVisible());
+      QCOMPARE(testing::LabelOf(dialog, dialog->other_fields_edit()),
+               QString("&Other Field(s) :"));
+      QCOMPARE(dialog->other_fields_edit()->text(), QString("Title"));
+      QString missing;
+      QVERIFY2(testing::EveryInputHasALabel(dialog, &missing), qPrintable(missing));
+      QTest::mouseClick(Button(dialog, "&Help"), Qt::LeftButton);
+      QCOMPARE(ProgramHelpWindow()->browser()->documentTitle(), QString("Notify list"));
+      ProgramHelpWindow()->close();
+      Click(dialog->list(), "Reporter");
+      ClickOk(dialog);
+    });
+    QCOMPARE(browsers.NotifyList(bugs_, "Field", "Owner,Title"),
+             std::optional<std::string>("Owner,Reporter,Title"));
+  }
+
+  void internetAddressIsChecked() {
+    QtRuleBrowsers browsers(prompts_, nullptr);
+    ShownMessage shown;
+    AnswerModal<CInputValueDlg>([&shown](CInputValueDlg* dialog) {
+      QCOMPARE(dialog->windowTitle(), QString("Input Value Dialog"));
+      QCOMPARE(testing::LabelOf(dialog, dialog->value_edit()), QString("Internet Address:"));
+      QCOMPARE(dialog->value_edit()->text(), QString("qa@demo"));
+      AcceptNextMessage(&shown);
+      QTest::mouseClick(Button(dialog, "&Ok"), Qt::LeftButton);
+      QVERIFY(dialog->isVisible());
+      QTest::keyClicks(dialog->value_edit(), ".example");
+      QTest::mouseClick(Button(dialog, "&Ok"), Qt::LeftButton);
+    });
+    QCOMPARE(browsers.InputAddress(bugs_, "qa@demo"),
+             std::optional<std::string>("qa@demo.example"));
+    QVERIFY(shown.shown);
+    QCOMPARE(shown.text, QString("Invalid Internet Address"));
+    QCOMPARE(shown.caption, QString("Morvane Vigilo"));
+  }
+
+  void fieldValuesComposeAssignmentsThroughTheirDialogs() {
+    QtRuleBrowsers browsers(prompts_, nullptr);
+    AnswerModal<CFieldValuesDlg>([](CFieldValuesDlg* dialog) {
+      QCOMPARE(dialog->windowTitle(), QString("Field Values Dialog"));
+      QCOMPARE(dialog->assignment_list()->count(), 1);
+      QCOMPARE(dialog->field_list()->count(), 8);
+      // A list field opens the Values dialog, single selection.
+      AnswerModal<CValuesDlg>([](CValuesDlg* values) {
+        QCOMPARE(values->windowTitle(), QString("Values Dialog"));
+        QCOMPARE(values->list()->selectionMode(), QAbstractItemView::SingleSelection);
+        QCOMPARE(values->list()->count(), 4);
+        QCOMPARE(testing::LabelOf(values, values->other_values_edit()),
+                 QString("Other Value[s]:"));
+        Click(values->list(), "Closed");
+        QTest::mouseClick(Button(values, "Ok"), Qt::LeftButton);
+      });
+      DoubleClick(dialog->field_list(), "Status");
+      // Any other field opens the Input Value dialog labelled with its name.
+      AnswerModal<CInputValueDlg>([](CInputValueDlg* input) {
+        QCOMPARE(testing::LabelOf(input, input->value_edit()), QString("Title"));
+        QTest::keyClicks(input->value_edit(), "a=b");
+        QTest::mouseClick(Button(input, "&Ok"), Qt::LeftButton);
+      });
+      dialog->field_list()->setCurrentRow(0);
+      QTest::mouseClick(Button(dialog, "A&dd..."), Qt::LeftButton);
+      QCOMPARE(dialog->assignment_list()->currentItem()->text(), QString("Title=a=b"));
+      // Modify the first assignment; its value goes in whole.
+      AnswerModal<CInputValueDlg>([](CInputValueDlg* input) {
+        QCOMPARE(input->value_edit()->text(), QString("Awaiting verification"));
+        input->value_edit()->setText("Fixed in 5.1");
+        QTest::mouseClick(Button(input, "&Ok"), Qt::LeftButton);
+      });
+      DoubleClick(dialog->assignment_list(), "Resolution=Awaiting verification");
+      QCOMPARE(dialog->assignment_list()->item(0)->text(), QString("Resolution=Fixed in 5.1"));
+      dialog->assignment_list()->setCurrentRow(2);
+      QTest::mouseClick(Button(dialog, "Remo&ve"), Qt::LeftButton);
+      ClickOk(dialog);
+    });
+    QCOMPARE(browsers.FieldValues(bugs_, "Resolution=Awaiting verification"),
+             std::optional<std::string>("Resolution=Fixed in 5.1;Status=Closed"));
+  }
+};
+
+}  // namespace vigilo
+
+QTEST_MAIN(vigilo::ValuesDialogsTest)
+#include "values_dialogs_test.moc"
