@@ -3,23 +3,41 @@
 // 50,000-row flag table, and 10,000 / 100,000 / 1,000,000 change-history
 // rows.
 //
-//   Dbase/Cold:  a new connection per run (files read, indexes built, query);
-//                what the first tick after a change of the files costs.
+//   Dbase/Cold:  a new connection per run with the process's decoded tables
+//                dropped (files read, indexes built, query): the first tick
+//                of a daemon, or one after its tables were rewritten.
 //   Dbase/Warm:  the same connection again (the files unchanged).
-//   Native:      the statement on SQLite tables in a database file, without
-//                indexes (SQLite builds its automatic index itself).
+//   Touched:     (in Ratios) a new connection after every file got a new
+//                modification time, as after users' edits: the kept tables
+//                check the files' bytes and decode what changed.
+//   Native:      the statement on SQLite tables in a database file with the
+//                indexes a DBA would create (FormID keys, Bugs(Status), the
+//                history on (ChngTo, FormID), the flags on (RuleID, FormID))
+//                and ANALYZE; NativeCold opens a new connection per run.
+//   Ratios:      five interleaved rounds of all four; the medians and the
+//                ratios dBase / native, warm and cold, as counters.
+//
+// The plans native SQLite uses are printed once per data set. The writing
+// benchmarks work on their own copy of the files, so the data the reading
+// ones see stays as written.
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 #include <stdlib.h>
+#include <time.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <map>
+#include <vector>
 #include <memory>
 #include <random>
 #include <string>
 
 #include "common/format.h"
 #include "platform/sql/database.h"
+#include "platform/sql/dbf_table_cache.h"
 #include "platform/xbase/dbf_table.h"
 
 namespace {
@@ -140,8 +158,34 @@ std::unique_ptr<DataSet> MakeDataSet(int history_rows) {
     }
     flags->Close();
   }
-  sqlite3_exec(db, "COMMIT; ANALYZE;", nullptr, nullptr, nullptr);
+  sqlite3_exec(db,
+               "COMMIT;"
+               "CREATE INDEX BugsForm ON Bugs(FormID);"
+               "CREATE INDEX BugsStatus ON Bugs(Status);"
+               "CREATE INDEX ChHistForm ON ChHist(FormID);"
+               "CREATE INDEX ChHistTo ON ChHist(ChngTo, FormID);"
+               "CREATE INDEX BugsVGLSRule ON BugsVGLS(RuleID, FormID);"
+               "ANALYZE;",
+               nullptr, nullptr, nullptr);
+  sqlite3_stmt* plan = nullptr;
+  sqlite3_prepare_v2(db, ("EXPLAIN QUERY PLAN " + kNativeSelection).c_str(), -1, &plan, nullptr);
+  std::fprintf(stderr, "native plan, %d history rows:\n", history_rows);
+  while (sqlite3_step(plan) == SQLITE_ROW) {
+    std::fprintf(stderr, "  %s\n", reinterpret_cast<const char*>(sqlite3_column_text(plan, 3)));
+  }
+  sqlite3_finalize(plan);
   sqlite3_close(db);
+  return set;
+}
+
+// A copy of a data set's files for the benchmarks that write.
+std::unique_ptr<DataSet> CopyDataSet(const DataSet& from) {
+  auto set = std::make_unique<DataSet>();
+  char pattern[] = "/tmp/vgsql-bench-XXXXXX";
+  set->dir = mkdtemp(pattern);
+  set->sqlite_path = set->dir + "/native.sqlite";
+  std::filesystem::copy(from.dir, set->dir, std::filesystem::copy_options::recursive |
+                                                std::filesystem::copy_options::overwrite_existing);
   return set;
 }
 
@@ -149,6 +193,11 @@ DataSet& Data(int history_rows) {
   static std::map<int, std::unique_ptr<DataSet>> sets;
   auto& set = sets[history_rows];
   if (!set) set = MakeDataSet(history_rows);
+  return *set;
+}
+
+DataSet& WritableData() {
+  static std::unique_ptr<DataSet> set = CopyDataSet(Data(10000));
   return *set;
 }
 
@@ -172,6 +221,9 @@ void BM_Dbase_Cold(benchmark::State& state) {
   DataSet& set = Data(static_cast<int>(state.range(0)));
   long rows = 0;
   for (auto _ : state) {
+    state.PauseTiming();
+    vigilo::sql::ForgetDbfTables();
+    state.ResumeTiming();
     Database db;
     db.Open(ConnectionString(set), Database::kNoOdbcDialog);
     rows = RunSelection(db);
@@ -188,23 +240,123 @@ void BM_Dbase_Warm(benchmark::State& state) {
   state.counters["rows"] = static_cast<double>(rows);
 }
 
-void BM_Native(benchmark::State& state) {
-  DataSet& set = Data(static_cast<int>(state.range(0)));
+long RunNative(sqlite3* db) {
+  sqlite3_stmt* stmt = nullptr;
+  sqlite3_prepare_v2(db, kNativeSelection.c_str(), -1, &stmt, nullptr);
+  long rows = 0;
+  while (sqlite3_step(stmt) == SQLITE_ROW) {
+    benchmark::DoNotOptimize(sqlite3_column_int(stmt, 0));
+    ++rows;
+  }
+  sqlite3_finalize(stmt);
+  return rows;
+}
+
+sqlite3* OpenNative(const DataSet& set) {
   sqlite3* db = nullptr;
   sqlite3_open_v2(set.sqlite_path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  return db;
+}
+
+void BM_Native(benchmark::State& state) {
+  DataSet& set = Data(static_cast<int>(state.range(0)));
+  sqlite3* db = OpenNative(set);
   long rows = 0;
-  for (auto _ : state) {
-    sqlite3_stmt* stmt = nullptr;
-    sqlite3_prepare_v2(db, kNativeSelection.c_str(), -1, &stmt, nullptr);
-    rows = 0;
-    while (sqlite3_step(stmt) == SQLITE_ROW) {
-      benchmark::DoNotOptimize(sqlite3_column_int(stmt, 0));
-      ++rows;
-    }
-    sqlite3_finalize(stmt);
-  }
+  for (auto _ : state) rows = RunNative(db);
   sqlite3_close(db);
   state.counters["rows"] = static_cast<double>(rows);
+}
+
+void BM_NativeCold(benchmark::State& state) {
+  DataSet& set = Data(static_cast<int>(state.range(0)));
+  long rows = 0;
+  for (auto _ : state) {
+    sqlite3* db = OpenNative(set);
+    rows = RunNative(db);
+    sqlite3_close(db);
+  }
+  state.counters["rows"] = static_cast<double>(rows);
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  size_t n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// Rounds of dBase cold, dBase touched, dBase warm, native cold and native
+// warm one after the other, so that the machine's load falls on all of them alike.
+void BM_Ratios(benchmark::State& state) {
+  DataSet& set = Data(static_cast<int>(state.range(0)));
+  constexpr int kRounds = 5;
+  Database warm;
+  warm.Open(ConnectionString(set), Database::kNoOdbcDialog);
+  long expected = RunSelection(warm);
+  sqlite3* native = OpenNative(set);
+  if (RunNative(native) != expected) state.SkipWithError("the answers differ");
+  // Wall time, and apart the thread's CPU time, which the other programs of
+  // a shared machine disturb less.
+  std::vector<double> dbase_cold, dbase_touched, dbase_warm, native_cold, native_warm;
+  std::map<std::vector<double>*, std::vector<double>> cpu;
+  std::vector<double>* into = nullptr;
+  auto cpu_now = [] {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) + 1e-9 * double(now.tv_nsec);
+  };
+  auto time = [&](auto&& run) {
+    double cpu_start = cpu_now();
+    auto start = std::chrono::steady_clock::now();
+    run();
+    double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    cpu[into].push_back(cpu_now() - cpu_start);
+    return wall;
+  };
+  for (auto _ : state) {
+    for (int round = 0; round < kRounds; ++round) {
+      vigilo::sql::ForgetDbfTables();
+      into = &dbase_cold;
+      dbase_cold.push_back(time([&] {
+        Database db;
+        db.Open(ConnectionString(set), Database::kNoOdbcDialog);
+        RunSelection(db);
+      }));
+      for (const char* name : {"Bugs.dbf", "ChHist.dbf", "BugsVGLS.dbf"}) {
+        std::filesystem::last_write_time(set.dir + "/" + name,
+                                         std::filesystem::file_time_type::clock::now());
+      }
+      into = &dbase_touched;
+      dbase_touched.push_back(time([&] {
+        Database db;
+        db.Open(ConnectionString(set), Database::kNoOdbcDialog);
+        RunSelection(db);
+      }));
+      into = &dbase_warm;
+      dbase_warm.push_back(time([&] { RunSelection(warm); }));
+      into = &native_cold;
+      native_cold.push_back(time([&] {
+        sqlite3* db = OpenNative(set);
+        RunNative(db);
+        sqlite3_close(db);
+      }));
+      into = &native_warm;
+      native_warm.push_back(time([&] { RunNative(native); }));
+    }
+    state.SetIterationTime(Median(dbase_warm));
+  }
+  sqlite3_close(native);
+  state.counters["dbase_cold_ms"] = 1000 * Median(dbase_cold);
+  state.counters["dbase_warm_ms"] = 1000 * Median(dbase_warm);
+  state.counters["dbase_touched_ms"] = 1000 * Median(dbase_touched);
+  state.counters["ratio_touched"] = Median(dbase_touched) / Median(native_cold);
+  state.counters["native_cold_ms"] = 1000 * Median(native_cold);
+  state.counters["native_warm_ms"] = 1000 * Median(native_warm);
+  state.counters["ratio_cold"] = Median(dbase_cold) / Median(native_cold);
+  state.counters["ratio_warm"] = Median(dbase_warm) / Median(native_warm);
+  state.counters["cpu_ratio_cold"] = Median(cpu[&dbase_cold]) / Median(cpu[&native_cold]);
+  state.counters["cpu_ratio_touched"] = Median(cpu[&dbase_touched]) / Median(cpu[&native_cold]);
+  state.counters["cpu_ratio_warm"] = Median(cpu[&dbase_warm]) / Median(cpu[&native_warm]);
+  state.counters["rows"] = static_cast<double>(expected);
 }
 
 // The per-record statements of a tick on the same warm connection: the
@@ -212,7 +364,7 @@ void BM_Native(benchmark::State& state) {
 // key check, 100 statements per iteration on the 100,000-record table and
 // the 50,000-row flag table. Their cost must not grow with the table.
 void BM_Dbase_UpdateByFormID(benchmark::State& state) {
-  DataSet& set = Data(10000);
+  DataSet& set = WritableData();
   Database db;
   db.Open(ConnectionString(set), Database::kNoOdbcDialog);
   long round = 0;
@@ -228,7 +380,7 @@ void BM_Dbase_UpdateByFormID(benchmark::State& state) {
 }
 
 void BM_Dbase_InsertFlag(benchmark::State& state) {
-  DataSet& set = Data(10000);
+  DataSet& set = WritableData();
   Database db;
   db.Open(ConnectionString(set), Database::kNoOdbcDialog);
   int next = 0;
@@ -253,6 +405,8 @@ void Sizes(benchmark::internal::Benchmark* b) {
 BENCHMARK(BM_Dbase_Cold)->Apply(Sizes)->Iterations(3);
 BENCHMARK(BM_Dbase_Warm)->Apply(Sizes);
 BENCHMARK(BM_Native)->Apply(Sizes);
+BENCHMARK(BM_NativeCold)->Apply(Sizes)->Iterations(3);
+BENCHMARK(BM_Ratios)->Apply(Sizes)->UseManualTime()->Iterations(1);
 BENCHMARK(BM_Dbase_UpdateByFormID)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Dbase_InsertFlag)->Unit(benchmark::kMillisecond)->Iterations(20);
 

@@ -1,5 +1,6 @@
 #include "notify/notify_message.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 
@@ -61,7 +62,11 @@ std::string MessageBodyHeader(std::string_view audit_trail, std::string_view tab
 }
 
 std::string MessageFieldLine(std::string_view name, std::string_view value) {
-  return Format("%s : %s\r\n", Str(name).c_str(), Str(value).c_str());
+  // A NUL in a value (a driver may hand one back) reads as a blank instead
+  // of cutting the rest of the line.
+  std::string text = Str(value);
+  std::replace(text.begin(), text.end(), '\0', ' ');
+  return Format("%s : %s\r\n", Str(name).c_str(), text.c_str());
 }
 
 std::string MessageSubject(int32_t rule_id, long record_number, std::string_view table_id) {

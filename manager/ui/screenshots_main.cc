@@ -16,11 +16,14 @@
 #include <QMessageBox>
 #include <QPixmap>
 
+#include "data/date_settings.h"
+#include "data/field_defs_reader.h"
 #include "data/project_source.h"
 #include "data/server_paths.h"
 #include "manager/help_topics.h"
 #include "manager/login.h"
 #include "manager/open_project.h"
+#include "manager/select_tables.h"
 #include "manager/ui/about_dialog.h"
 #include "manager/ui/help_window.h"
 #include "manager/ui/login_dialog.h"
@@ -29,7 +32,12 @@
 #include "manager/ui/options_dialog.h"
 #include "manager/ui/project_dialog_view.h"
 #include "manager/ui/qt_prompts.h"
+#include "manager/ui/query_builder_dialog.h"
+#include "manager/ui/query_type_dialog.h"
+#include "manager/ui/range_dialog.h"
 #include "manager/ui/server_status_dialog.h"
+#include "manager/ui/sql_query_dialog.h"
+#include "manager/ui/where_dialogs.h"
 
 namespace {
 
@@ -69,6 +77,63 @@ void SaveServerWindows(vigilo::CMainFrame& frame) {
   status->SetText(vigilo::kServerStartingText);
   Save(status, "server-status");
   delete status;
+}
+
+}  // namespace
+
+namespace {
+
+// The condition dialogs on the demo's Bugs table, each holding a value.
+void SaveConditionDialogs(QWidget* parent, vigilo::Prompts& prompts) {
+  using namespace vigilo;
+  CServerPaths paths(CServerPaths::Program::kManager);
+  std::vector<CFieldDef> fields;
+  ReadFieldDefs(FieldDefsIniPath(paths, 0, "Demo", "Bugs"), fields);
+  DateSettings dates = DateSettingsOf(paths);
+
+  CQueryTypeDlg query_type(parent);
+  Save(&query_type, "select-query-type");
+
+  CQueryBuilderDlg builder(0, fields,
+                           "(Status is (Open,Fixed)) .AND.((Priority is .NOT.(=1)) "
+                           ".OR.(Title is (*crash*)))",
+                           dates, prompts, parent);
+  builder.resize(760, 320);
+  Save(&builder, "query-builder");
+
+  Clause priority;
+  priority.column = "Priority";
+  priority.values = "1-3";
+  COperatorCondDlg op(FindField(fields, "Priority"), priority, dates, prompts, parent);
+  Save(&op, "where-operator");
+
+  std::vector<CFieldDef> editable = fields;
+  Clause status;
+  status.column = "Status";
+  status.values = "Open,Fixed";
+  for (CFieldDef& field : editable) {
+    if (field.name != "Status") continue;
+    CValueListCondDlg shown(&field, status, prompts, parent);
+    Save(&shown, "where-value-list");
+  }
+
+  Clause title;
+  title.column = "Title";
+  title.values = "*abc*,*crash*";
+  CKeywordCondDlg keywords(title, WhereCaption(title, FindField(fields, "Title")), prompts,
+                           parent);
+  Save(&keywords, "where-keyword");
+
+  CRangeDlg range("Priority", dates.separator, "1-3", prompts, parent);
+  Save(&range, "range");
+  CFromToDlg from_to(FindField(fields, "Status"), "Status", "Open->Fixed", prompts, parent);
+  Save(&from_to, "from-to");
+
+  CSqlQueryDlg sql("FROM Bugs WHERE (Status = 'Open')", nullptr, prompts, parent);
+  Save(&sql, "sql-query");
+  CSelectTablesDlg tables(ProjectTableFromNames(paths, 0, kServerDirSource, "Demo"), "Demo",
+                          prompts, parent);
+  Save(&tables, "select-tables");
 }
 
 }  // namespace
@@ -136,5 +201,6 @@ int main(int argc, char** argv) {
   Save(&help, "help-contents");
   help.ShowTopic(618);
   Save(&help, "help-618");
+  SaveConditionDialogs(&frame, prompts);
   return failures == 0 ? 0 : 1;
 }

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstring>
 
 namespace vigilo::sql {
 
@@ -15,12 +16,38 @@ std::string_view TrimRaw(std::string_view raw) {
 }
 
 std::string_view TrimRightRaw(std::string_view raw) {
+  // Wide fields (a change history's old and new values) are mostly padding:
+  // skip it a word at a time.
+  constexpr uint64_t kBlanks = 0x2020202020202020ULL;
   size_t end = raw.size();
+  while (end >= 8) {
+    uint64_t word;
+    std::memcpy(&word, raw.data() + end - 8, 8);
+    if (word != kBlanks && word != 0) break;
+    end -= 8;
+  }
   while (end > 0 && (raw[end - 1] == ' ' || raw[end - 1] == '\0')) --end;
   return raw.substr(0, end);
 }
 
 std::optional<int64_t> ParseInteger(std::string_view text) {
+  // The form the xBase library writes, right-aligned digits after blanks,
+  // read in one pass; anything else goes the long way below.
+  {
+    size_t i = 0;
+    while (i < text.size() && text[i] == ' ') ++i;
+    bool negative = i < text.size() && text[i] == '-';
+    size_t first = i + negative;
+    size_t end = first;
+    uint64_t value = 0;
+    while (end < text.size() && end - first < 18 && text[end] >= '0' && text[end] <= '9') {
+      value = value * 10 + static_cast<uint64_t>(text[end] - '0');
+      ++end;
+    }
+    if (end > first && end == text.size()) {
+      return negative ? -static_cast<int64_t>(value) : static_cast<int64_t>(value);
+    }
+  }
   text = TrimRaw(text);
   if (text.empty()) return std::nullopt;
   if (text[0] == '+') text.remove_prefix(1);

@@ -1,15 +1,20 @@
 #include "platform/sql/dbf_table_data.h"
 
 #include <sys/stat.h>
+#include <time.h>
 
 #include <algorithm>
 #include <charconv>
 #include <climits>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <unordered_map>
 
 #include "common/format.h"
 #include "common/text.h"
 #include "platform/sql/database.h"
+#include "platform/sql/date_collation.h"
 #include "platform/sql/dbase_sql_rewriter.h"
 #include "platform/sql/dbf_field_text.h"
 #include "platform/sql/dbf_primary_key.h"
@@ -31,11 +36,25 @@ ColumnKind KindOf(const DbfField& f) {
   }
 }
 
-}  // namespace
+int64_t RealTimeNs() {
+  timespec now {};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
 
+// How far apart two writes may be and still leave the same modification
+// time. Whole-second stamps come from file systems that keep seconds (or two
+// seconds); finer stamps still follow the kernel's coarse clock, which moves
+// in ticks of a few milliseconds, and a margin covers a clock set by NTP.
+int64_t TimestampGranularityNs(int64_t mtime_ns) {
+  return mtime_ns % 1000000000 == 0 ? 2000000000 : 50000000;
+}
+
+}  // namespace
 
 DbfTableData::DbfTableData(const std::string& path) : path_(path) {
   Reopen();
+  fields_ = table_->Fields();
   for (int i = 0; i < table_->FieldCount(); ++i) {
     Column c;
     c.kind = KindOf(table_->Field(i));
@@ -57,7 +76,8 @@ DbfTableData::DbfTableData(const std::string& path) : path_(path) {
   }
 }
 
-DbfTableData::FileStamp DbfTableData::Stamp() const {
+DbfTableData::FileStamp DbfTableData::Stamp(int64_t* now) const {
+  *now = RealTimeNs();
   struct stat st {};
   FileStamp stamp;
   if (stat(path_.c_str(), &st) == 0) {
@@ -78,41 +98,188 @@ void DbfTableData::Reopen() {
   }
 }
 
+bool DbfTableData::TakeOver() {
+  checked_epoch_ = 0;
+  if (!usable_) return false;
+  try {
+    return DbfTable::Open(path_, false)->Fields() == fields_;
+  } catch (const DbfError&) {
+    return false;
+  }
+}
+
 void DbfTableData::Refresh(uint64_t epoch) {
   if (valid_ && epoch == checked_epoch_) return;
   checked_epoch_ = epoch;
-  if (!valid_ || Stamp() != stamp_) Reset();
+  if (!valid_) {
+    Reset();
+    return;
+  }
+  if (racy_ == Racy::kNextStatement) {
+    Reload();
+    return;
+  }
+  int64_t now = 0;
+  if (Stamp(&now) != stamp_ || (racy_ == Racy::kAfterGranule && now >= racy_until_ns_)) {
+    Reload();
+  }
+}
+
+void DbfTableData::TakeStamp() {
+  int64_t now = 0;
+  stamp_ = Stamp(&now);
+  racy_ = stamp_.mtime_ns + TimestampGranularityNs(stamp_.mtime_ns) > now ? Racy::kNextStatement
+                                                                           : Racy::kNo;
+}
+
+void DbfTableData::OpenAgain() {
+  // Another writer changed the file: open it again, so that no block the
+  // library read before is taken for the file's contents.
+  Reopen();
+  if (table_->Fields() != fields_) {
+    valid_ = false;
+    usable_ = false;
+    throw DbException(Format("The fields of table %s changed; open the connection again.",
+                             path_.c_str()));
+  }
 }
 
 void DbfTableData::Reset() {
-  FileStamp stamp = Stamp();
-  // Another writer changed the file: open it again, so that no block the
-  // library read before is taken for the file's contents.
-  if (!fresh_open_) {
-    std::vector<DbfField> before = table_->Fields();
-    Reopen();
-    if (table_->Fields() != before) {
-      throw DbException(Format("The fields of table %s changed; open the connection again.",
-                               path_.c_str()));
-    }
-  }
+  // The stamp comes first: a write after it makes the next look read again.
+  TakeStamp();
+  if (!fresh_open_) OpenAgain();
   fresh_open_ = false;
-  for (Column& c : columns_) {
-    c.loaded = false;
-    c.ints = {};
-    c.reals = {};
-    c.arena = {};
-    c.ends = {};
-    c.nulls = {};
-    c.overrides.clear();
-    c.index.reset();
-  }
+  for (Column& c : columns_) c.Clear();
   deleted_ = {};
   deleted_loaded_ = false;
+  block_hashes_ = {};
   key_set_.reset();
   rows_ = table_->RecordCount();
-  stamp_ = stamp;
   valid_ = true;
+}
+
+namespace {
+
+// A checksum of record bytes, to tell a block of records that changed from
+// one that did not without decoding it. Two lanes keep the multiplications
+// from waiting on each other.
+class RecordHasher {
+ public:
+  void Add(std::string_view bytes) {
+    const char* p = bytes.data();
+    size_t n = bytes.size();
+    for (; n >= 16; p += 16, n -= 16) {
+      uint64_t a, b;
+      std::memcpy(&a, p, 8);
+      std::memcpy(&b, p + 8, 8);
+      lane_a_ = Mix(lane_a_ ^ a);
+      lane_b_ = Mix(lane_b_ ^ b);
+    }
+    uint64_t tail = n;
+    for (size_t i = 0; i < n; ++i) tail = (tail << 8) | static_cast<unsigned char>(p[i]);
+    lane_a_ = Mix(lane_a_ ^ tail ^ (bytes.size() << 32));
+  }
+  uint64_t Finish() const { return Mix(lane_a_ ^ Mix(lane_b_ + 0x632BE59BD9B4E019ULL)); }
+
+ private:
+  static uint64_t Mix(uint64_t h) {
+    h *= 0x9E3779B97F4A7C15ULL;
+    return h ^ (h >> 31);
+  }
+  uint64_t lane_a_ = 0x243F6A8885A308D3ULL;
+  uint64_t lane_b_ = 0x13198A2E03707344ULL;
+};
+
+}  // namespace
+
+// Reads the file again after a change, decoding only what changed: blocks of
+// records whose checksum moved, records past the last whole block, and
+// records appended. A table that only grew (a change history, a flag table)
+// costs the check of its bytes and the decoding of its new records.
+void DbfTableData::Reload() {
+  if (!deleted_loaded_) {  // nothing decoded yet: nothing to keep
+    Reset();
+    return;
+  }
+  TakeStamp();
+  OpenAgain();
+  const uint32_t count = table_->RecordCount();
+  if (count < rows_) {  // packed or cut: the rows moved
+    fresh_open_ = true;
+    Reset();
+    return;
+  }
+  const uint32_t old_rows = rows_;
+  const size_t hashed_blocks = block_hashes_.size();
+  std::vector<size_t> changed_blocks;
+  bool changed = count != old_rows;
+  RecordHasher hasher;
+  uint32_t seen = 0;
+  table_->Scan(1, count, [&](uint32_t recno, std::string_view record) {
+    const uint32_t row = recno - 1;
+    const size_t block = row / kHashBlock;
+    hasher.Add(record);
+    if (block >= hashed_blocks) {
+      if (row < old_rows) {
+        changed = RedecodeRow(row, record) || changed;
+      } else {
+        AppendDecoded(record);
+      }
+    }
+    if ((row + 1) % kHashBlock == 0) {
+      const uint64_t hash = hasher.Finish();
+      if (block >= hashed_blocks) {
+        block_hashes_.push_back(hash);
+      } else if (hash != block_hashes_[block]) {
+        block_hashes_[block] = hash;
+        changed_blocks.push_back(block);
+      }
+      hasher = RecordHasher();
+    }
+    ++seen;
+    return true;
+  });
+  if (seen != count || rows_ != count) {
+    valid_ = false;
+    throw DbException(Format("The table %s changed while it was read.", path_.c_str()));
+  }
+  for (size_t block : changed_blocks) {
+    const uint32_t first = static_cast<uint32_t>(block * kHashBlock);
+    table_->Scan(first + 1, first + kHashBlock, [&](uint32_t recno, std::string_view record) {
+      changed = RedecodeRow(recno - 1, record) || changed;
+      return true;
+    });
+  }
+  if (count != old_rows) DropIndexes();  // new rows have no place in the built indexes
+  if (changed) {
+    key_set_.reset();
+    for (Column& c : columns_) c.rows_per_key = -1;
+  }
+}
+
+// The file now holds what the columns hold, under a stamp that is racy for
+// the rest of its granule.
+void DbfTableData::AfterWrite() {
+  int64_t now = 0;
+  stamp_ = Stamp(&now);
+  int64_t until = stamp_.mtime_ns + TimestampGranularityNs(stamp_.mtime_ns);
+  if (until > now) {
+    racy_ = Racy::kAfterGranule;
+    racy_until_ns_ = until;
+  } else {
+    racy_ = Racy::kNo;
+  }
+}
+
+void DbfTableData::Column::Clear() {
+  loaded = false;
+  ints = {};
+  reals = {};
+  nulls = {};
+  dict.Clear();
+  codes = {};
+  index.reset();
+  rows_per_key = -1;
 }
 
 void DbfTableData::EnsureColumns(ColumnMask mask) {
@@ -129,29 +296,31 @@ void DbfTableData::EnsureColumns(ColumnMask mask) {
     deleted_.reserve(rows_);
   }
   for (Column* c : wanted) {
-    c->ints.clear();
-    c->reals.clear();
-    c->arena.clear();
-    c->ends.clear();
-    c->nulls.clear();
-    c->overrides.clear();
-    c->index.reset();
-    c->nulls.reserve(rows_);
-    if (c->kind == ColumnKind::kInteger) c->ints.reserve(rows_);
-    if (c->kind == ColumnKind::kReal) c->reals.reserve(rows_);
-    if (c->kind == ColumnKind::kText || c->kind == ColumnKind::kDate ||
-        c->kind == ColumnKind::kMemo) {
-      c->ends.reserve(rows_);
+    c->Clear();
+    switch (c->kind) {
+      case ColumnKind::kInteger: c->ints.reserve(rows_); break;
+      case ColumnKind::kReal:
+        c->reals.reserve(rows_);
+        c->nulls.reserve(rows_);
+        break;
+      default: c->codes.reserve(rows_);
     }
   }
   uint32_t seen = 0;
-  Decoded value;
+  if (want_deleted) block_hashes_.clear();
+  RecordHasher hasher;
   table_->Scan(1, rows_, [&](uint32_t, std::string_view record) {
-    if (want_deleted) deleted_.push_back(!record.empty() && record[0] == '*');
-    for (Column* c : wanted) {
-      Decode(*c, record, &value);
-      Push(*c, std::move(value));
+    if (want_deleted) {
+      deleted_.push_back(!record.empty() && record[0] == '*');
+      // The first pass over the file also takes the checksums a later
+      // reading compares.
+      hasher.Add(record);
+      if ((seen + 1) % kHashBlock == 0) {
+        block_hashes_.push_back(hasher.Finish());
+        hasher = RecordHasher();
+      }
     }
+    for (Column* c : wanted) Push(*c, record);
     ++seen;
     return true;
   });
@@ -164,123 +333,111 @@ void DbfTableData::EnsureColumns(ColumnMask mask) {
   for (Column* c : wanted) c->loaded = true;
 }
 
-void DbfTableData::Decode(const Column& c, std::string_view record, Decoded* out) const {
-  const DbfField& f = table_->Field(c.field);
-  std::string_view raw = record.substr(table_->FieldOffset(c.field), f.width);
-  out->null = false;
-  out->text.clear();
-  switch (c.kind) {
-    case ColumnKind::kInteger: {
-      std::optional<int64_t> v;
-      if (f.type == 'L') {
-        std::string_view t = TrimRaw(raw);
-        char l = t.empty() ? '?' : t[0];
-        if (l == 'T' || l == 't' || l == 'Y' || l == 'y') v = 1;
-        if (l == 'F' || l == 'f' || l == 'N' || l == 'n') v = 0;
-      } else {
-        v = ParseInteger(raw);
-      }
-      out->null = !v;
-      out->integer = v.value_or(0);
-      break;
-    }
-    case ColumnKind::kReal: {
-      std::optional<double> v = ParseReal(raw);
-      out->null = !v;
-      out->real = v.value_or(0);
-      break;
-    }
+namespace {
+
+std::optional<int64_t> IntegerOf(const DbfField& f, std::string_view raw) {
+  if (f.type != 'L') return ParseInteger(raw);
+  std::string_view t = TrimRaw(raw);
+  char l = t.empty() ? '?' : t[0];
+  if (l == 'T' || l == 't' || l == 'Y' || l == 'y') return 1;
+  if (l == 'F' || l == 'f' || l == 'N' || l == 'n') return 0;
+  return std::nullopt;
+}
+
+// The code of a field's value in the column's dictionary.
+uint32_t CodeOf(ColumnKind kind, std::string_view raw, TextDictionary& dict) {
+  switch (kind) {
     case ColumnKind::kDate: {
       std::string_view d = TrimRaw(raw);
-      if (d.size() == 8 && std::all_of(d.begin(), d.end(), ::isdigit)) {
-        out->text.append(d.substr(0, 4)).append("-").append(d.substr(4, 2))
-            .append("-").append(d.substr(6, 2));
-      } else {
-        out->null = true;
+      if (d.size() != 8 || !std::all_of(d.begin(), d.end(), ::isdigit)) {
+        return TextDictionary::kNone;
       }
-      break;
+      char iso[10] = {d[0], d[1], d[2], d[3], '-', d[4], d[5], '-', d[6], d[7]};
+      return dict.Intern(std::string_view(iso, 10));
     }
     case ColumnKind::kMemo:
-      out->text.assign(raw);  // the block pointer; the text is read on demand
-      break;
-    case ColumnKind::kText:
-      out->text.assign(TrimRightRaw(raw));
-      break;
+      return dict.Intern(raw);  // the block pointer; the text is read on demand
+    default: {
+      std::string_view text = TrimRightRaw(raw);
+      if (text.find('\0') == std::string_view::npos) return dict.Intern(text);
+      // A NUL inside a character field reads as a blank: C strings further
+      // on (mail text, log lines) would otherwise lose the rest of the value.
+      std::string copy(text);
+      std::replace(copy.begin(), copy.end(), '\0', ' ');
+      return dict.Intern(copy);
+    }
   }
 }
 
-void DbfTableData::Push(Column& c, Decoded&& value) {
-  c.nulls.push_back(value.null);
+}  // namespace
+
+void DbfTableData::Push(Column& c, std::string_view record) {
+  std::string_view raw = FieldBytes(c, record);
   switch (c.kind) {
-    case ColumnKind::kInteger: c.ints.push_back(value.integer); break;
-    case ColumnKind::kReal: c.reals.push_back(value.real); break;
+    case ColumnKind::kInteger:
+      c.ints.push_back(IntegerOf(table_->Field(c.field), raw).value_or(kNullInteger));
+      break;
+    case ColumnKind::kReal: {
+      std::optional<double> v = ParseReal(raw);
+      c.reals.push_back(v.value_or(0));
+      c.nulls.push_back(!v);
+      break;
+    }
     default:
-      c.arena.append(value.text);
-      c.ends.push_back(c.arena.size());
+      c.codes.push_back(CodeOf(c.kind, raw, c.dict));
+  }
+}
+
+bool DbfTableData::Replace(Column& c, uint32_t row, std::string_view record) {
+  std::string_view raw = FieldBytes(c, record);
+  switch (c.kind) {
+    case ColumnKind::kInteger: {
+      int64_t v = IntegerOf(table_->Field(c.field), raw).value_or(kNullInteger);
+      bool changed = c.ints[row] != v;
+      c.ints[row] = v;
+      return changed;
+    }
+    case ColumnKind::kReal: {
+      std::optional<double> v = ParseReal(raw);
+      bool changed = c.nulls[row] != !v || c.reals[row] != v.value_or(0);
+      c.reals[row] = v.value_or(0);
+      c.nulls[row] = !v;
+      return changed;
+    }
+    default: {
+      uint32_t code = CodeOf(c.kind, raw, c.dict);
+      bool changed = c.codes[row] != code;
+      c.codes[row] = code;
+      return changed;
+    }
   }
 }
 
 void DbfTableData::AppendDecoded(std::string_view record) {
   if (deleted_loaded_) deleted_.push_back(!record.empty() && record[0] == '*');
-  Decoded value;
   for (Column& c : columns_) {
-    if (!c.loaded) continue;
-    Decode(c, record, &value);
-    Push(c, std::move(value));
+    if (c.loaded) Push(c, record);
   }
   ++rows_;
 }
 
-void DbfTableData::RedecodeRow(uint32_t row, std::string_view record) {
-  if (deleted_loaded_) deleted_[row] = !record.empty() && record[0] == '*';
-  Decoded value;
+bool DbfTableData::RedecodeRow(uint32_t row, std::string_view record) {
+  bool changed = false;
+  if (deleted_loaded_) {
+    const uint8_t deleted = !record.empty() && record[0] == '*';
+    changed = deleted_[row] != deleted;
+    deleted_[row] = deleted;
+  }
   for (Column& c : columns_) {
-    if (!c.loaded) continue;
-    Decode(c, record, &value);
-    bool was_null = c.nulls[row] != 0;
-    bool changed = value.null != was_null;
-    switch (c.kind) {
-      case ColumnKind::kInteger:
-        changed = changed || c.ints[row] != value.integer;
-        c.ints[row] = value.integer;
-        break;
-      case ColumnKind::kReal:
-        changed = changed || c.reals[row] != value.real;
-        c.reals[row] = value.real;
-        break;
-      default:
-        // An unchanged text keeps its storage: index keys may view it.
-        if (Text(row, static_cast<int>(&c - columns_.data())) != value.text) {
-          changed = true;
-          c.overrides[row] = std::move(value.text);
-        }
+    // Only the index and the estimate of a column whose value changed are
+    // out of date.
+    if (c.loaded && Replace(c, row, record)) {
+      c.index.reset();
+      c.rows_per_key = -1;
+      changed = true;
     }
-    c.nulls[row] = value.null;
-    // Only the index of a column whose value changed is out of date.
-    if (changed) c.index.reset();
   }
-}
-
-bool DbfTableData::IsNull(uint32_t row, int column) const {
-  return columns_[column].nulls[row] != 0;
-}
-
-int64_t DbfTableData::Integer(uint32_t row, int column) const {
-  return columns_[column].ints[row];
-}
-
-double DbfTableData::Real(uint32_t row, int column) const {
-  return columns_[column].reals[row];
-}
-
-std::string_view DbfTableData::Text(uint32_t row, int column) const {
-  const Column& c = columns_[column];
-  if (!c.overrides.empty()) {
-    auto it = c.overrides.find(row);
-    if (it != c.overrides.end()) return it->second;
-  }
-  uint64_t start = row == 0 ? 0 : c.ends[row - 1];
-  return std::string_view(c.arena).substr(start, c.ends[row] - start);
+  return changed;
 }
 
 std::string DbfTableData::Memo(uint32_t row, int column) {
@@ -297,46 +454,112 @@ bool DbfTableData::Indexable(int column) const {
   return k == ColumnKind::kInteger || k == ColumnKind::kText || k == ColumnKind::kDate;
 }
 
+EqKey DbfTableData::IntegerKey(int column, int64_t value) const {
+  EqKey key;
+  if (columns_[column].kind == ColumnKind::kInteger) {
+    if (value != kNullInteger) {
+      key.kind = EqKey::kInteger;
+      key.integer = value;
+    }
+    return key;
+  }
+  return TextKey(column, std::to_string(value));
+}
+
+EqKey DbfTableData::TextKey(int column, std::string_view text) const {
+  const Column& c = columns_[column];
+  EqKey key;
+  if (c.kind == ColumnKind::kInteger) {
+    // A text compared with an integer column is converted as SQLite's
+    // numeric affinity does; a text that is no number matches nothing.
+    std::string trimmed(TrimRaw(text));
+    char* end = nullptr;
+    double d = strtod(trimmed.c_str(), &end);
+    if (trimmed.empty() || *end != 0 || d != static_cast<double>(static_cast<int64_t>(d))) {
+      return key;
+    }
+    return IntegerKey(column, static_cast<int64_t>(d));
+  }
+  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+  char date[10];
+  if (c.kind == ColumnKind::kDate) text = DateKey(text, date);
+  uint32_t code = c.dict.Find(text);
+  if (code != TextDictionary::kNone) {
+    key.kind = EqKey::kCode;
+    key.code = code;
+  }
+  return key;
+}
+
+std::pair<uint32_t, uint32_t> DbfTableData::Range(const EqIndex& index, const EqKey& key) const {
+  size_t slot = 0;
+  switch (key.kind) {
+    case EqKey::kNothing: return {0, 0};
+    case EqKey::kCode: slot = key.code; break;
+    case EqKey::kInteger:
+      if (index.dense) {
+        // Unsigned, so that keys below the base fall out of range too.
+        slot = static_cast<uint64_t>(key.integer) - static_cast<uint64_t>(index.base);
+      } else {
+        auto it = std::lower_bound(index.keys.begin(), index.keys.end(), key.integer);
+        if (it == index.keys.end() || *it != key.integer) return {0, 0};
+        slot = static_cast<size_t>(it - index.keys.begin());
+      }
+      break;
+  }
+  if (index.starts.empty() || slot >= index.starts.size() - 1) return {0, 0};
+  return {index.starts[slot], index.starts[slot + 1]};
+}
+
 double DbfTableData::RowsPerKey(int column) {
   Column& c = columns_[column];
   double rows = std::max<double>(1, rows_);
-  if (c.index) return std::max(1.0, rows / std::max<size_t>(1, c.index->distinct()));
+  if (c.index) return std::max(1.0, rows / std::max<size_t>(1, c.index->distinct));
+  if (c.rows_per_key >= 0) return c.rows_per_key;
+  if (c.loaded && c.kind != ColumnKind::kInteger) {
+    c.rows_per_key = std::max(1.0, rows / std::max<uint32_t>(1, c.dict.size()));
+    return c.rows_per_key;
+  }
   // A sample: spread over the rows when the column is in memory, else the
-  // first records of the file.
+  // first records of the file. Kept for this version of the table, as the
+  // planner asks once per statement and more.
   constexpr uint32_t kSample = 4096;
   std::unordered_map<std::string, uint32_t> counts;
   uint32_t n = 0;
-  auto add = [&](bool null, const Decoded& v, uint32_t row) {
-    if (null) return;
-    std::string key = c.kind == ColumnKind::kInteger ? std::to_string(v.integer)
-                      : row == UINT32_MAX            ? v.text
-                                                     : std::string(Text(row, column));
-    ++counts[key];
+  auto add = [&](std::string key) {
+    ++counts[std::move(key)];
     ++n;
   };
   if (c.loaded) {
     uint32_t stride = std::max<uint32_t>(1, rows_ / kSample);
-    Decoded v;
     for (uint32_t r = 0; r < rows_; r += stride) {
-      if (c.kind == ColumnKind::kInteger) v.integer = c.ints[r];
-      add(c.nulls[r] != 0, v, c.kind == ColumnKind::kInteger ? UINT32_MAX : r);
+      if (c.ints[r] != kNullInteger) add(std::to_string(c.ints[r]));
     }
   } else {
-    Decoded v;
+    TextDictionary scratch;
     table_->Scan(1, std::min(rows_, kSample), [&](uint32_t, std::string_view record) {
-      Decode(c, record, &v);
-      add(v.null, v, UINT32_MAX);
+      std::string_view raw = FieldBytes(c, record);
+      if (c.kind == ColumnKind::kInteger) {
+        if (auto v = IntegerOf(table_->Field(c.field), raw)) add(std::to_string(*v));
+      } else {
+        uint32_t code = CodeOf(c.kind, raw, scratch);
+        if (code != TextDictionary::kNone) add(std::to_string(code));
+      }
       return true;
     });
   }
-  if (n == 0) return rows;
+  if (n == 0) {
+    c.rows_per_key = rows;
+    return rows;
+  }
   double singles = 0;
   for (auto& [key, count] : counts) singles += count == 1;
   // Distinct values of the whole column, estimated from the sample (values
   // seen once stand for many unseen ones).
   double distinct = static_cast<double>(counts.size()) +
                     singles * (std::sqrt(rows / n) - 1.0);
-  return std::max(1.0, rows / std::max(1.0, distinct));
+  c.rows_per_key = std::max(1.0, rows / std::max(1.0, distinct));
+  return c.rows_per_key;
 }
 
 std::shared_ptr<const EqIndex> DbfTableData::Index(int column) {
@@ -344,29 +567,66 @@ std::shared_ptr<const EqIndex> DbfTableData::Index(int column) {
   if (c.index) return c.index;
   EnsureColumns(ColumnMask{1} << std::min(column, 63));
   auto index = std::make_shared<EqIndex>();
-  std::vector<uint32_t> slot_of(rows_, UINT32_MAX);
-  std::vector<uint32_t> counts;
-  for (uint32_t r = 0; r < rows_; ++r) {
-    if (deleted_[r] || c.nulls[r]) continue;
-    uint32_t next = static_cast<uint32_t>(counts.size());
-    uint32_t slot;
-    if (c.kind == ColumnKind::kInteger) {
-      slot = index->int_slots.try_emplace(c.ints[r], next).first->second;
-    } else {
-      slot = index->text_slots.try_emplace(Text(r, column), next).first->second;
+  // Counting sort of the rows by slot.
+  auto build = [&](size_t slots, auto slot_of) {
+    index->starts.assign(slots + 1, 0);
+    for (uint32_t r = 0; r < rows_; ++r) {
+      size_t s = slot_of(r);
+      if (s != SIZE_MAX) ++index->starts[s + 1];
     }
-    if (slot == next) counts.push_back(0);
-    ++counts[slot];
-    slot_of[r] = slot;
-  }
-  index->starts.assign(counts.size() + 1, 0);
-  for (size_t s = 0; s < counts.size(); ++s) {
-    index->starts[s + 1] = index->starts[s] + counts[s];
-  }
-  index->rows.resize(index->starts.back());
-  std::vector<uint32_t> fill(index->starts.begin(), index->starts.end() - 1);
-  for (uint32_t r = 0; r < rows_; ++r) {
-    if (slot_of[r] != UINT32_MAX) index->rows[fill[slot_of[r]]++] = r;
+    for (size_t s = 0; s < slots; ++s) {
+      index->distinct += index->starts[s + 1] != 0;
+      index->starts[s + 1] += index->starts[s];
+    }
+    index->rows.resize(index->starts.back());
+    std::vector<uint32_t> fill(index->starts.begin(), index->starts.end() - 1);
+    for (uint32_t r = 0; r < rows_; ++r) {
+      size_t s = slot_of(r);
+      if (s != SIZE_MAX) index->rows[fill[s]++] = r;
+    }
+  };
+  if (c.kind != ColumnKind::kInteger) {
+    build(c.dict.size(), [&](uint32_t r) {
+      return deleted_[r] || c.codes[r] == TextDictionary::kNone ? SIZE_MAX : size_t{c.codes[r]};
+    });
+  } else {
+    int64_t low = INT64_MAX, high = INT64_MIN;
+    uint32_t count = 0;
+    for (uint32_t r = 0; r < rows_; ++r) {
+      if (deleted_[r] || c.ints[r] == kNullInteger) continue;
+      low = std::min(low, c.ints[r]);
+      high = std::max(high, c.ints[r]);
+      ++count;
+    }
+    // Keys as dense as record numbers get a slot each; others are sorted.
+    if (count == 0 || static_cast<uint64_t>(high) - static_cast<uint64_t>(low) <
+                          2 * static_cast<uint64_t>(count) + 1024) {
+      index->dense = true;
+      index->base = count == 0 ? 0 : low;
+      size_t slots = count == 0 ? 0 : static_cast<size_t>(high - low) + 1;
+      build(slots, [&](uint32_t r) {
+        return deleted_[r] || c.ints[r] == kNullInteger
+                   ? SIZE_MAX
+                   : static_cast<size_t>(c.ints[r] - index->base);
+      });
+    } else {
+      std::vector<std::pair<int64_t, uint32_t>> pairs;
+      pairs.reserve(count);
+      for (uint32_t r = 0; r < rows_; ++r) {
+        if (!deleted_[r] && c.ints[r] != kNullInteger) pairs.emplace_back(c.ints[r], r);
+      }
+      std::sort(pairs.begin(), pairs.end());
+      index->rows.reserve(pairs.size());
+      for (const auto& [key, row] : pairs) {
+        if (index->keys.empty() || index->keys.back() != key) {
+          index->keys.push_back(key);
+          index->starts.push_back(static_cast<uint32_t>(index->rows.size()));
+        }
+        index->rows.push_back(row);
+      }
+      index->starts.push_back(static_cast<uint32_t>(index->rows.size()));
+      index->distinct = index->keys.size();
+    }
   }
   c.index = index;
   return index;

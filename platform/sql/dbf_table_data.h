@@ -6,25 +6,33 @@
 // connection does not re-read a table after its own writes.
 //
 // Values: character fields with trailing blanks removed (a blank field is
-// "", never NULL); N fields without decimals as 64-bit integers and with
-// decimals (and F fields) as reals, blank ones as NULL; D fields as
-// 'CCYY-MM-DD' text, blank ones as NULL; L fields as 1/0, NULL when unknown;
-// M fields as their whole memo text.
+// "", never NULL; a NUL inside reads as a blank); N fields without decimals
+// as 64-bit integers and with decimals (and F fields) as reals, blank ones as
+// NULL; D fields as 'CCYY-MM-DD' text, blank ones as NULL; L fields as 1/0,
+// NULL when unknown; M fields as their whole memo text.
+//
+// Memory: text, date and memo-pointer columns hold one 32-bit code a row
+// into the column's dictionary of distinct texts; integer columns one 64-bit
+// value a row, NULL as a value no field can hold. Equality indexes are
+// counting sorts of codes, or of integer keys (one slot a key when the keys
+// are as dense as record numbers, else sorted keys).
 //
 // Thread-safety: one thread at a time (that of its connection).
 #pragma once
 
 #include <sys/types.h>
 
+#include <climits>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
+#include "platform/sql/text_dictionary.h"
 #include "platform/xbase/dbf_table.h"
 
 namespace vigilo::sql {
@@ -44,15 +52,26 @@ struct CellValue {
   std::string text;
 };
 
-// The rows of each key of one column: the rows of slot s are
-// rows[starts[s]] .. rows[starts[s + 1] - 1], in record order. Text keys
-// are views into the table's data and live as long as the index is current.
+// The rows of each key of one column, in record order: the rows of slot s
+// are rows[starts[s]] .. rows[starts[s + 1] - 1]. A slot is the text's code
+// for text and date columns; for integer columns the key minus `base` when
+// the keys are dense (as record numbers are), else the key's position in
+// `keys`.
 struct EqIndex {
-  std::unordered_map<int64_t, uint32_t> int_slots;            // integer columns
-  std::unordered_map<std::string_view, uint32_t> text_slots;  // text columns
+  bool dense = false;
+  int64_t base = 0;
+  std::vector<int64_t> keys;  // sorted, integer columns that are not dense
   std::vector<uint32_t> starts;
   std::vector<uint32_t> rows;
-  size_t distinct() const { return starts.empty() ? 0 : starts.size() - 1; }
+  size_t distinct = 0;  // slots holding rows
+};
+
+// A value an equality compares a column with, resolved against the column:
+// an integer, the code of a text, or nothing the column can hold.
+struct EqKey {
+  enum Kind { kNothing, kInteger, kCode } kind = kNothing;
+  int64_t integer = 0;
+  uint32_t code = 0;
 };
 
 class DbfTableData {
@@ -61,14 +80,31 @@ class DbfTableData {
   explicit DbfTableData(const std::string& path);
 
   const std::string& path() const { return path_; }
-  const std::vector<DbfField>& fields() const { return table_->Fields(); }
+  // False once the file's fields changed under it: the table can serve no
+  // statement any more.
+  bool Usable() const { return usable_; }
+  // For a table lent to another connection: true when the file still has
+  // the fields the table was made for (a new connection then keeps what was
+  // decoded); the next Refresh looks at the file whatever the epoch.
+  bool TakeOver();
+  const std::vector<DbfField>& fields() const { return fields_; }
   int ColumnCount() const { return static_cast<int>(columns_.size()); }
   ColumnKind Kind(int column) const { return columns_[column].kind; }
 
-  // Forgets what was read when the file changed since. The file is looked
-  // at once per `epoch` (the connection counts statements), so a join does
-  // not stat the file once per outer row. Call before any other use in a
+  // Catches up with the file when it changed since it was read: records
+  // whose bytes changed are decoded again and appended records are decoded
+  // (a table that only grew costs its new records). The file is looked at
+  // once per `epoch` (the connection counts statements), so a join does not
+  // stat the file once per outer row. Call before any other use in a
   // statement.
+  //
+  // A file whose modification time lies within the file system's timestamp
+  // granularity of the moment it was looked at is "racy": another write in
+  // that same granule would leave (inode, size, mtime) as they are. What was
+  // read from a racy file is read again by the next statement; after the
+  // engine's own write, by the first statement once the granule has passed
+  // (a reading before then would be racy again, and reading at every
+  // statement of a burst of writes would make the burst quadratic).
   void Refresh(uint64_t epoch);
   // Decodes the deletion marks and the columns of the mask that are not in
   // memory yet, in one pass over the file. Throws DbfError.
@@ -81,11 +117,37 @@ class DbfTableData {
   bool IsDeleted(uint32_t row) const { return deleted_[row] != 0; }
 
   // REQUIRES: the column is loaded.
-  bool IsNull(uint32_t row, int column) const;
-  int64_t Integer(uint32_t row, int column) const;
-  double Real(uint32_t row, int column) const;
-  std::string_view Text(uint32_t row, int column) const;  // kText, kDate
+  bool IsNull(uint32_t row, int column) const {
+    const Column& c = columns_[column];
+    switch (c.kind) {
+      case ColumnKind::kInteger: return c.ints[row] == kNullInteger;
+      case ColumnKind::kReal: return c.nulls[row] != 0;
+      default: return c.codes[row] == TextDictionary::kNone;
+    }
+  }
+  int64_t Integer(uint32_t row, int column) const { return columns_[column].ints[row]; }
+  double Real(uint32_t row, int column) const { return columns_[column].reals[row]; }
+  // kText, kDate; REQUIRES: not NULL. Valid until the next write.
+  std::string_view Text(uint32_t row, int column) const {
+    const Column& c = columns_[column];
+    return c.dict.At(c.codes[row]);
+  }
   std::string Memo(uint32_t row, int column);
+
+  // The key an equality with an integer or a text has on the column
+  // (indexable columns only). Text is compared without trailing blanks, as
+  // under collation RTRIM (so the rows found are those of RTRIM and a
+  // superset of those of BINARY); date columns take the dates' other forms.
+  EqKey IntegerKey(int column, int64_t value) const;
+  EqKey TextKey(int column, std::string_view text) const;
+  // REQUIRES: the column is loaded.
+  bool Matches(uint32_t row, int column, const EqKey& key) const {
+    const Column& c = columns_[column];
+    if (key.kind == EqKey::kInteger) return c.ints[row] == key.integer;
+    return key.kind == EqKey::kCode && c.codes[row] == key.code;
+  }
+  // The range of index.rows whose rows have the key.
+  std::pair<uint32_t, uint32_t> Range(const EqIndex& index, const EqKey& key) const;
 
   // True when an equality on the column can use an index (text, date and
   // integer columns).
@@ -107,24 +169,21 @@ class DbfTableData {
   void Delete(uint32_t row);
 
  private:
+  // No N field of at most 18 digits reads as this.
+  static constexpr int64_t kNullInteger = INT64_MIN;
+
   struct Column {
     ColumnKind kind;
     int field;
     bool loaded = false;
-    std::vector<int64_t> ints;
-    std::vector<double> reals;
-    std::string arena;            // texts of all rows, one after the other
-    std::vector<uint64_t> ends;   // end of row r's text in arena
+    std::vector<int64_t> ints;    // kInteger, kNullInteger for NULL
+    std::vector<double> reals;    // kReal, with nulls
     std::vector<uint8_t> nulls;
-    std::unordered_map<uint32_t, std::string> overrides;  // texts rewritten since loading
+    TextDictionary dict;          // kText, kDate, kMemo (the block pointer)
+    std::vector<uint32_t> codes;  // TextDictionary::kNone for NULL
     std::shared_ptr<const EqIndex> index;
-  };
-  // One decoded field value.
-  struct Decoded {
-    bool null = false;
-    int64_t integer = 0;
-    double real = 0;
-    std::string text;
+    double rows_per_key = -1;     // planning estimate of this table version; -1: none yet
+    void Clear();
   };
   struct FileStamp {
     ino_t inode = 0;
@@ -132,14 +191,25 @@ class DbfTableData {
     int64_t mtime_ns = -1;
     bool operator==(const FileStamp&) const = default;
   };
+  enum class Racy { kNo, kNextStatement, kAfterGranule };
 
-  FileStamp Stamp() const;
+  // The file's stamp; `now` receives the clock read just before it.
+  FileStamp Stamp(int64_t* now) const;
+  void TakeStamp();
   void Reopen();
+  void OpenAgain();
+  // Forgets everything decoded.
   void Reset();
-  void Decode(const Column& c, std::string_view record, Decoded* out) const;
-  void Push(Column& c, Decoded&& value);
+  void Reload();
+  // The column's value of the record: into the end of its vectors (Push) or
+  // in place of row's; true when the value changed.
+  void Push(Column& c, std::string_view record);
+  bool Replace(Column& c, uint32_t row, std::string_view record);
+  std::string_view FieldBytes(const Column& c, std::string_view record) const {
+    return record.substr(table_->FieldOffset(c.field), table_->Field(c.field).width);
+  }
   void AppendDecoded(std::string_view record);
-  void RedecodeRow(uint32_t row, std::string_view record);
+  bool RedecodeRow(uint32_t row, std::string_view record);  // true when it changed
   void AssignValue(int column, const CellValue& value);
   ColumnMask KeyMask() const;
   std::string KeyPart(uint32_t row, int column) const;
@@ -152,12 +222,20 @@ class DbfTableData {
   std::string path_;
   std::unique_ptr<DbfTable> table_;
   std::vector<Column> columns_;
+  std::vector<DbfField> fields_;  // as at the first opening
+  bool usable_ = true;
   std::vector<uint8_t> deleted_;
   bool deleted_loaded_ = false;
+  // Checksums of each whole block of kHashBlock records, taken with the
+  // deletion marks.
+  static constexpr uint32_t kHashBlock = 256;
+  std::vector<uint64_t> block_hashes_;
   uint32_t rows_ = 0;
   bool valid_ = false;      // rows_ and stamp_ describe the file
   bool fresh_open_ = true;  // table_ was just opened and read nothing yet
   FileStamp stamp_;
+  Racy racy_ = Racy::kNo;
+  int64_t racy_until_ns_ = 0;  // end of the stamp's granule (kAfterGranule)
   uint64_t checked_epoch_ = 0;
 
   std::string key_name_;

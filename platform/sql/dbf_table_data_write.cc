@@ -87,7 +87,7 @@ ColumnMask DbfTableData::KeyMask() const {
 std::string DbfTableData::KeyPart(uint32_t row, int column) const {
   const Column& c = columns_[column];
   std::string key;
-  if (c.nulls[row]) {
+  if (IsNull(row, column)) {
     key = "N";
   } else if (c.kind == ColumnKind::kInteger) {
     key = "i" + std::to_string(c.ints[row]);
@@ -149,8 +149,6 @@ void DbfTableData::BuildKeySet() {
     if (!deleted_[r]) key_set_->insert(KeyOf(r));
   }
 }
-
-void DbfTableData::AfterWrite() { stamp_ = Stamp(); }
 
 uint32_t DbfTableData::Insert(const std::vector<CellValue>& values) {
   if (!valid_) Reset();

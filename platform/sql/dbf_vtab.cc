@@ -8,11 +8,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <optional>
+#include <tuple>
+#include <vector>
 
 #include "common/format.h"
 #include "common/text.h"
 #include "platform/sql/database.h"
 #include "platform/sql/date_collation.h"
+#include "platform/sql/dbf_table_cache.h"
 #include "platform/sql/sql_tokens.h"
 
 namespace vigilo::sql {
@@ -25,7 +29,7 @@ std::shared_ptr<DbfTableData> DbaseContext::Table(const std::string& path) {
   }
   auto it = tables.find(key);
   if (it != tables.end()) return it->second;
-  auto data = std::make_shared<DbfTableData>(path);
+  auto data = LendDbfTable(key);
   tables.emplace(key, data);
   return data;
 }
@@ -38,12 +42,20 @@ struct DbfVtab {
   std::shared_ptr<DbfTableData> data;
 };
 
+// An equality the cursor checks itself, so that rows that fail it are not
+// handed to SQLite one column at a time.
+struct RowFilter {
+  int column;
+  EqKey key;
+};
+
 struct DbfCursor {
   sqlite3_vtab_cursor base;  // must come first
   std::shared_ptr<DbfTableData> data;
   std::shared_ptr<const EqIndex> index;  // set when reading by index
   size_t pos = 0;                        // row (scan) or index position
   size_t end = 0;
+  std::vector<RowFilter> filters;
 };
 
 DbfVtab* VtabOf(sqlite3_vtab* v) { return reinterpret_cast<DbfVtab*>(v); }
@@ -117,16 +129,32 @@ int DbfConnect(sqlite3* db, void* aux, int argc, const char* const* argv,
   }
 }
 
+// True when the constraint is an equality the column's index and filters
+// serve: text columns under collation BINARY or RTRIM (both keep every row
+// RTRIM keeps), date columns under DBDATE, integer columns.
+bool ServedEquality(DbfTableData& data, sqlite3_index_info* info, int i) {
+  const auto& c = info->aConstraint[i];
+  if (!c.usable || c.op != SQLITE_INDEX_CONSTRAINT_EQ || c.iColumn < 0) return false;
+  if (!data.Indexable(c.iColumn)) return false;
+  const char* coll = sqlite3_vtab_collation(info, i);
+  if (data.Kind(c.iColumn) == ColumnKind::kText) {
+    return !coll || EqualsNoCase(coll, "RTRIM") || EqualsNoCase(coll, "BINARY");
+  }
+  if (data.Kind(c.iColumn) == ColumnKind::kDate) return !coll || EqualsNoCase(coll, kDateCollation);
+  return true;
+}
+
 // xBestIndex. idxNum is the contract with xFilter:
 //   0      full scan in record order;
 //   c + 1  rows whose column c equals argv[0], served by the column's
-//          equality index (text columns only under collation BINARY or
-//          RTRIM, date columns under DBDATE). SQLite still checks every constraint itself (omit is
-//          never set), so the index may return a superset.
-// idxStr holds the columns used (SQLite's colUsed, in hexadecimal). Of
-// several usable equalities the most selective column is taken (rows per
-// key estimated from a sample), so a join on FormID is not served by a
-// constant on a column of few values.
+//          equality index.
+// idxStr holds the columns used (SQLite's colUsed, in hexadecimal), then
+// after a colon the columns of the further equalities, one per argument
+// after the index's, which the cursor checks itself. SQLite still checks
+// every constraint (omit is never set), so index and filters may keep a
+// superset. Of several usable equalities the most selective column serves
+// the index (rows per key estimated per table version), so a join on FormID
+// is not served by a constant on a column of few values.
 int DbfBestIndex(sqlite3_vtab* v, sqlite3_index_info* info) {
   DbfVtab* vtab = VtabOf(v);
   try {
@@ -136,38 +164,41 @@ int DbfBestIndex(sqlite3_vtab* v, sqlite3_index_info* info) {
 
     int best = -1;
     double best_rows = rows;
+    double filtered = 1;  // the share of rows the further equalities keep
+    std::vector<int> served;
     for (int i = 0; i < info->nConstraint; ++i) {
-      const auto& c = info->aConstraint[i];
-      if (!c.usable || c.op != SQLITE_INDEX_CONSTRAINT_EQ || c.iColumn < 0) continue;
-      if (!data.Indexable(c.iColumn)) continue;
-      if (data.Kind(c.iColumn) == ColumnKind::kText) {
-        const char* coll = sqlite3_vtab_collation(info, i);
-        if (coll && !EqualsNoCase(coll, "RTRIM") && !EqualsNoCase(coll, "BINARY")) {
-          continue;
-        }
-      } else if (data.Kind(c.iColumn) == ColumnKind::kDate) {
-        const char* coll = sqlite3_vtab_collation(info, i);
-        if (coll && !EqualsNoCase(coll, kDateCollation)) continue;
-      }
-      double per_key = data.RowsPerKey(c.iColumn);
+      if (!ServedEquality(data, info, i)) continue;
+      served.push_back(i);
+      double per_key = data.RowsPerKey(info->aConstraint[i].iColumn);
       if (best < 0 || per_key < best_rows) {
         best = i;
         best_rows = per_key;
       }
     }
-    // The columns the statement reads, for xFilter to load in one pass.
-    info->idxStr = sqlite3_mprintf("%llx", static_cast<unsigned long long>(info->colUsed));
+    std::string filter_columns;
+    int argument = best < 0 ? 1 : 2;
+    for (int i : served) {
+      if (i == best) continue;
+      int column = info->aConstraint[i].iColumn;
+      filtered *= std::min(1.0, data.RowsPerKey(column) / rows);
+      info->aConstraintUsage[i].argvIndex = argument++;
+      info->aConstraintUsage[i].omit = 0;
+      filter_columns += (filter_columns.empty() ? "" : ",") + std::to_string(column);
+    }
+    info->idxStr = sqlite3_mprintf("%llx:%s", static_cast<unsigned long long>(info->colUsed),
+                                   filter_columns.c_str());
     info->needToFreeIdxStr = 1;
     if (best < 0) {
       info->idxNum = 0;
       info->estimatedCost = rows;
-      info->estimatedRows = static_cast<sqlite3_int64>(rows);
+      info->estimatedRows = std::max<sqlite3_int64>(1, static_cast<sqlite3_int64>(rows * filtered));
       return SQLITE_OK;
     }
     info->idxNum = info->aConstraint[best].iColumn + 1;
     info->aConstraintUsage[best].argvIndex = 1;
     info->aConstraintUsage[best].omit = 0;
-    info->estimatedRows = static_cast<sqlite3_int64>(best_rows);
+    info->estimatedRows =
+        std::max<sqlite3_int64>(1, static_cast<sqlite3_int64>(best_rows * filtered));
     info->estimatedCost = best_rows + std::log2(rows);
     return SQLITE_OK;
   } catch (...) {
@@ -194,59 +225,47 @@ int DbfClose(sqlite3_vtab_cursor* c) {
   return SQLITE_OK;
 }
 
-bool CurrentDeleted(DbfCursor* cur) {
-  uint32_t row = cur->index ? cur->index->rows[cur->pos] : static_cast<uint32_t>(cur->pos);
-  return cur->data->IsDeleted(row);
+uint32_t CurrentRow(DbfCursor* cur) {
+  return cur->index ? cur->index->rows[cur->pos] : static_cast<uint32_t>(cur->pos);
 }
 
-void SkipDeleted(DbfCursor* cur) {
-  while (cur->pos < cur->end && CurrentDeleted(cur)) ++cur->pos;
-}
-
-// The range of index entries equal to the value, empty when the value cannot
-// equal any entry.
-void LookUp(DbfCursor* cur, const EqIndex& index, ColumnKind kind, sqlite3_value* v) {
-  cur->pos = cur->end = 0;
-  if (sqlite3_value_type(v) == SQLITE_NULL) return;
-  const uint32_t* slot = nullptr;
-  if (kind == ColumnKind::kInteger) {
-    int64_t key = 0;
-    switch (sqlite3_value_type(v)) {
-      case SQLITE_INTEGER:
-        key = sqlite3_value_int64(v);
+// Moves on to the first row from pos that is not deleted and passes the
+// filters.
+void Settle(DbfCursor* cur) {
+  const DbfTableData& data = *cur->data;
+  for (; cur->pos < cur->end; ++cur->pos) {
+    uint32_t row = CurrentRow(cur);
+    if (data.IsDeleted(row)) continue;
+    bool pass = true;
+    for (const RowFilter& f : cur->filters) {
+      if (!data.Matches(row, f.column, f.key)) {
+        pass = false;
         break;
-      case SQLITE_FLOAT: {
-        double d = sqlite3_value_double(v);
-        if (d != static_cast<double>(static_cast<int64_t>(d))) return;
-        key = static_cast<int64_t>(d);
-        break;
-      }
-      default: {
-        // A text compared with an integer column is converted as SQLite's
-        // numeric affinity does; a text that is no number matches nothing.
-        std::string text = Trimmed(reinterpret_cast<const char*>(sqlite3_value_text(v)));
-        char* end = nullptr;
-        double d = strtod(text.c_str(), &end);
-        if (text.empty() || *end != 0 || d != static_cast<double>(static_cast<int64_t>(d))) {
-          return;
-        }
-        key = static_cast<int64_t>(d);
       }
     }
-    auto it = index.int_slots.find(key);
-    if (it != index.int_slots.end()) slot = &it->second;
-  } else {
-    std::string_view key(reinterpret_cast<const char*>(sqlite3_value_text(v)),
-                         static_cast<size_t>(sqlite3_value_bytes(v)));
-    while (!key.empty() && key.back() == ' ') key.remove_suffix(1);
-    char date[10];
-    if (kind == ColumnKind::kDate) key = DateKey(key, date);
-    auto it = index.text_slots.find(key);
-    if (it != index.text_slots.end()) slot = &it->second;
+    if (pass) return;
   }
-  if (slot) {
-    cur->pos = index.starts[*slot];
-    cur->end = index.starts[*slot + 1];
+}
+
+// The key of an equality's value on the column; nullopt when the value is
+// of a kind the cursor leaves to SQLite.
+std::optional<EqKey> KeyOf(const DbfTableData& data, int column, sqlite3_value* v) {
+  switch (sqlite3_value_type(v)) {
+    case SQLITE_NULL: return EqKey{};  // equal to nothing
+    case SQLITE_INTEGER:
+      if (data.Kind(column) != ColumnKind::kInteger) return std::nullopt;
+      return data.IntegerKey(column, sqlite3_value_int64(v));
+    case SQLITE_FLOAT: {
+      if (data.Kind(column) != ColumnKind::kInteger) return std::nullopt;
+      double d = sqlite3_value_double(v);
+      if (d != static_cast<double>(static_cast<int64_t>(d))) return EqKey{};
+      return data.IntegerKey(column, static_cast<int64_t>(d));
+    }
+    case SQLITE_TEXT:
+      return data.TextKey(column,
+                          std::string_view(reinterpret_cast<const char*>(sqlite3_value_text(v)),
+                                           static_cast<size_t>(sqlite3_value_bytes(v))));
+    default: return std::nullopt;
   }
 }
 
@@ -255,18 +274,47 @@ int DbfFilter(sqlite3_vtab_cursor* c, int idx_num, const char* idx_str, int argc
   DbfCursor* cur = CursorOf(c);
   DbfVtab* vtab = VtabOf(c->pVtab);
   try {
-    cur->data->Refresh(vtab->ctx->epoch);
-    cur->data->EnsureColumns(idx_str ? std::strtoull(idx_str, nullptr, 16) : kAllColumns);
+    DbfTableData& data = *cur->data;
+    data.Refresh(vtab->ctx->epoch);
+    char* rest = nullptr;
+    ColumnMask mask = idx_str ? std::strtoull(idx_str, &rest, 16) : kAllColumns;
+    std::vector<int> filter_columns;
+    if (rest && *rest == ':') {
+      for (++rest; *rest;) {
+        filter_columns.push_back(static_cast<int>(std::strtol(rest, &rest, 10)));
+        if (*rest == ',') ++rest;
+      }
+    }
+    for (int column : filter_columns) mask |= ColumnMask{1} << std::min(column, 63);
+    data.EnsureColumns(mask);
     cur->index.reset();
+    cur->filters.clear();
+    int first_filter = 0;
     if (idx_num > 0 && argc >= 1) {
       int column = idx_num - 1;
-      cur->index = cur->data->Index(column);
-      LookUp(cur, *cur->index, cur->data->Kind(column), argv[0]);
+      cur->index = data.Index(column);
+      std::optional<EqKey> key = KeyOf(data, column, argv[0]);
+      // A value the index cannot resolve (a blob) leaves the index unused.
+      if (!key) {
+        key = data.TextKey(column, std::string_view(
+                                       reinterpret_cast<const char*>(sqlite3_value_text(argv[0])),
+                                       static_cast<size_t>(sqlite3_value_bytes(argv[0]))));
+      }
+      std::tie(cur->pos, cur->end) = data.Range(*cur->index, *key);
+      first_filter = 1;
     } else {
       cur->pos = 0;
-      cur->end = cur->data->RowCount();
+      cur->end = data.RowCount();
     }
-    SkipDeleted(cur);
+    for (size_t i = 0; i < filter_columns.size() && first_filter + static_cast<int>(i) < argc;
+         ++i) {
+      int column = filter_columns[i];
+      if (!data.ColumnLoaded(column)) continue;
+      if (auto key = KeyOf(data, column, argv[first_filter + i])) {
+        cur->filters.push_back(RowFilter{column, *key});
+      }
+    }
+    Settle(cur);
     return SQLITE_OK;
   } catch (...) {
     return ErrorFromException(c->pVtab);
@@ -276,17 +324,13 @@ int DbfFilter(sqlite3_vtab_cursor* c, int idx_num, const char* idx_str, int argc
 int DbfNext(sqlite3_vtab_cursor* c) {
   DbfCursor* cur = CursorOf(c);
   ++cur->pos;
-  SkipDeleted(cur);
+  Settle(cur);
   return SQLITE_OK;
 }
 
 int DbfEof(sqlite3_vtab_cursor* c) {
   DbfCursor* cur = CursorOf(c);
   return cur->pos >= cur->end;
-}
-
-uint32_t CurrentRow(DbfCursor* cur) {
-  return cur->index ? cur->index->rows[cur->pos] : static_cast<uint32_t>(cur->pos);
 }
 
 int DbfColumn(sqlite3_vtab_cursor* c, sqlite3_context* ctx, int column) {

@@ -47,8 +47,16 @@ bool DbfQuery::NextMatch() {
     uint32_t to = scan_end_ - from < batch ? scan_end_ : from + batch - 1;
     matches_.clear();
     position_ = 0;
-    table_.Scan(from, to, [&](uint32_t recno, std::string_view bytes) {
-      if (Matches(recno, bytes)) matches_.push_back(recno);
+    table_.ScanBlocks(from, to, [&](uint32_t first, const char* bytes, uint32_t count) {
+      const size_t length = table_.record_length();
+      rows_.clear();
+      for (uint32_t i = 0; i < count; ++i) {
+        if (table_.showing_deleted() || bytes[size_t(i) * length] != '*') rows_.push_back(i);
+      }
+      if (filter_ != nullptr) {
+        filter_->SelectRows(XbaseBlock{bytes, length, count, first, &table_}, &rows_);
+      }
+      for (uint32_t i : rows_) matches_.push_back(first + i);
       return true;
     });
     scanned_to_ = to;

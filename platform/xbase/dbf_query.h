@@ -33,7 +33,8 @@ class DbfQuery {
   // Runs the query from the start: true when a matching record is current.
   // Records appended later by another writer are seen at the next
   // QueryFirst. Without an order, records are examined in batches (a read
-  // block, 64 KB) as the query moves on; with an order, all at QueryFirst.
+  // block, 64 KB) as the query moves on, the filter a block at a time; with
+  // an order, all at QueryFirst.
   bool QueryFirst();
   // Moves to the next match: true while a further match is current.
   bool QueryNext();
@@ -52,6 +53,7 @@ class DbfQuery {
   size_t position_ = 0;     // next entry of matches_ to make current
   uint32_t scanned_to_ = 0;  // last record examined (unordered)
   uint32_t scan_end_ = 0;
+  std::vector<uint32_t> rows_;  // positions in a block that may still match
   bool Matches(uint32_t recno, std::string_view bytes);
   bool NextMatch();
 };

@@ -26,6 +26,7 @@
 // Thread safety: a DbfTable is used by one thread at a time.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -210,6 +211,11 @@ class DbfTable {
   // Records the read cache holds at once; a scan that stops at the end of a
   // block and then reads its matches reads each block once.
   uint32_t RecordsPerBlock() const { return ScanBlockCount(); }
+  // The same records a block at a time: visit(first recno, bytes of count
+  // records one after the other, count) -> bool (false stops). The bytes
+  // stay valid until the visit returns.
+  template <typename VisitBlock>
+  void ScanBlocks(uint32_t from, uint32_t last, VisitBlock&& visit);
 
  private:
   DbfTable() = default;
@@ -273,6 +279,18 @@ void DbfTable::Scan(uint32_t from, uint32_t last, Visit&& visit) {
         return;
       }
     }
+  }
+}
+
+template <typename VisitBlock>
+void DbfTable::ScanBlocks(uint32_t from, uint32_t last, VisitBlock&& visit) {
+  if (last > record_count_) last = record_count_;
+  for (uint32_t recno = from == 0 ? 1 : from; recno <= last;) {
+    const char* bytes = FetchRecord(recno);
+    if (bytes == nullptr) return;
+    uint32_t count = std::min(block_first_ + block_count_, last + 1) - recno;
+    if (!visit(recno, bytes, count)) return;
+    recno += count;
   }
 }
 

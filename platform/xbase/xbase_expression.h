@@ -25,6 +25,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/xbase/dbf_error.h"
 
@@ -40,6 +41,15 @@ enum class XbaseType { kCharacter, kNumeric, kDate, kLogical };
 struct XbaseRow {
   std::string_view bytes;  // the whole record, deletion flag first
   uint32_t recno = 0;
+  DbfTable* table = nullptr;
+};
+
+// Records one after the other, as a table's read block holds them.
+struct XbaseBlock {
+  const char* bytes = nullptr;
+  size_t record_length = 0;
+  uint32_t count = 0;
+  uint32_t first_recno = 0;  // the record number of the first record
   DbfTable* table = nullptr;
 };
 
@@ -61,6 +71,11 @@ class XbaseExpression {
   // The same without the type check, for a filter already checked with
   // RequireLogical (the per-record call of a scan).
   bool Holds(const XbaseRow& row) const;
+  // Keeps in rows (positions in the block, ascending) those whose record the
+  // expression holds for: each node of the filter makes one pass over the
+  // block's remaining rows, instead of the whole tree being walked once per
+  // record. For a filter checked with RequireLogical.
+  void SelectRows(const XbaseBlock& block, std::vector<uint32_t>* rows) const;
   // Throws XbaseExpressionError unless the expression is logical.
   void RequireLogical() const;
 

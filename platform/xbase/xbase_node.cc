@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <iterator>
 #include <cmath>
 #include <cstring>
 
@@ -19,7 +20,28 @@ namespace vigilo {
 // 0 standing for the blank date; these adapters add that blank-date rule.
 namespace xbase_date {
 
-bool ValidDigits(std::string_view digits) { return xbase::DateToDay(digits) >= 0; }
+// The same answer as the calendar's DateToDay(digits) >= 0, without the day
+// number: the check a DTOS comparison makes once per record.
+bool ValidDigits(std::string_view digits) {
+  if (digits.size() != 8) return false;
+  uint64_t word;
+  std::memcpy(&word, digits.data(), 8);
+  // Each byte minus '0' must be 0..9: no borrow, and no byte above 9.
+  const uint64_t values = word - 0x3030303030303030ULL;
+  if (((word & 0xF0F0F0F0F0F0F0F0ULL) != 0x3030303030303030ULL) ||
+      (((values + 0x0606060606060606ULL) & 0xF0F0F0F0F0F0F0F0ULL) != 0)) {
+    return false;
+  }
+  auto digit = [&](int i) { return static_cast<int>(digits[i] - '0'); };
+  const long year = digit(0) * 1000 + digit(1) * 100 + digit(2) * 10 + digit(3);
+  const int month = digit(4) * 10 + digit(5);
+  const int day = digit(6) * 10 + digit(7);
+  if (year < 1 || month < 1 || month > 12 || day < 1) return false;
+  static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (day <= kDays[month - 1]) return true;
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return month == 2 && day == 29 && leap;
+}
 
 double FromDigits(std::string_view digits) {
   long day = xbase::DateToDay(digits);
@@ -389,6 +411,165 @@ bool XbaseNode::Test(const XbaseRow& row) const {
       break;  // the operations Eval handles itself
   }
   return XbaseValue();
+}
+
+// --- Block-at-a-time evaluation ---------------------------------------------
+
+namespace {
+
+std::string_view BlockRecord(const XbaseBlock& block, uint32_t row) {
+  return std::string_view(block.bytes + size_t(row) * block.record_length, block.record_length);
+}
+
+// Keeps the rows for which keep(record bytes, row) holds.
+template <typename Keep>
+void KeepRows(const XbaseBlock& block, std::vector<uint32_t>& rows, Keep keep) {
+  size_t kept = 0;
+  for (uint32_t row : rows) {
+    if (keep(BlockRecord(block, row), row)) rows[kept++] = row;
+  }
+  rows.resize(kept);
+}
+
+// CompareFieldText of an 8-byte field with an 8-byte text (a date's digits
+// with a date constant): one comparison of two big-endian words.
+[[gnu::always_inline]] inline int CompareEight(const char* left, const char* right) {
+  uint64_t a, b;
+  std::memcpy(&a, left, 8);
+  std::memcpy(&b, right, 8);
+  a = __builtin_bswap64(a);
+  b = __builtin_bswap64(b);
+  return a < b ? -1 : a > b ? 1 : 0;
+}
+
+// DTOS of a date field's bytes: the digits when they are a valid date,
+// otherwise the blank date's eight blanks.
+[[gnu::always_inline]] inline const char* DtosDigits(std::string_view bytes) {
+  return xbase_date::ValidDigits(bytes) ? bytes.data() : "        ";
+}
+
+}  // namespace
+
+void XbaseNode::Select(const XbaseBlock& block, std::vector<uint32_t>& rows) const {
+  switch (op) {
+    case XbaseOp::kAnd:
+      if (SelectDateRange(block, rows)) return;
+      args[0]->Select(block, rows);
+      if (!rows.empty()) args[1]->Select(block, rows);
+      return;
+    case XbaseOp::kOr: {
+      std::vector<uint32_t> left = rows;
+      args[0]->Select(block, left);
+      std::vector<uint32_t> rest;
+      std::set_difference(rows.begin(), rows.end(), left.begin(), left.end(),
+                          std::back_inserter(rest));
+      if (!rest.empty()) args[1]->Select(block, rest);
+      rows.clear();
+      std::merge(left.begin(), left.end(), rest.begin(), rest.end(), std::back_inserter(rows));
+      return;
+    }
+    case XbaseOp::kNot: {
+      std::vector<uint32_t> held = rows;
+      args[0]->Select(block, held);
+      std::vector<uint32_t> others;
+      std::set_difference(rows.begin(), rows.end(), held.begin(), held.end(),
+                          std::back_inserter(others));
+      rows.swap(others);
+      return;
+    }
+    case XbaseOp::kCompare:
+      if (fast_path != FastPath::kNone) {
+        SelectCompare(block, rows);
+        return;
+      }
+      break;
+    default:
+      break;
+  }
+  KeepRows(block, rows, [&](std::string_view record, uint32_t row) {
+    return Test(XbaseRow{record, block.first_recno + row, block.table});
+  });
+}
+
+void XbaseNode::SelectCompare(const XbaseBlock& block, std::vector<uint32_t>& rows) const {
+  // A field beyond the record (a malformed header) reads as Test reads it.
+  if (fast_offset + fast_width > block.record_length) {
+    KeepRows(block, rows, [&](std::string_view record, uint32_t row) {
+      return Test(XbaseRow{record, block.first_recno + row, block.table});
+    });
+    return;
+  }
+  const size_t offset = fast_offset;
+  const size_t width = fast_width;
+  const std::string_view text = fast_text;
+  const XbaseCompare how = compare;
+  auto field = [&](std::string_view record) { return record.substr(offset, width); };
+  switch (fast_path) {
+    case FastPath::kField:
+      if (how == XbaseCompare::kEqual) {
+        // The text is compared up to its length: where it is longer than the
+        // field, the rest must be blanks.
+        const size_t common = std::min(width, text.size());
+        if (text.find_first_not_of(' ', common) != std::string_view::npos) {
+          rows.clear();
+          return;
+        }
+        KeepRows(block, rows, [&](std::string_view record, uint32_t) {
+          return std::memcmp(record.data() + offset, text.data(), common) == 0;
+        });
+        return;
+      }
+      KeepRows(block, rows, [&](std::string_view record, uint32_t) {
+        return CompareResult(how, CompareFieldText<false>(field(record), text));
+      });
+      return;
+    case FastPath::kUpperField:
+      KeepRows(block, rows, [&](std::string_view record, uint32_t) {
+        return CompareResult(how, CompareFieldText<true>(field(record), text));
+      });
+      return;
+    case FastPath::kDateTextField:
+      if (width == 8 && text.size() == 8) {
+        KeepRows(block, rows, [&](std::string_view record, uint32_t) {
+          return CompareResult(how, CompareEight(DtosDigits(field(record)), text.data()));
+        });
+        return;
+      }
+      KeepRows(block, rows, [&](std::string_view record, uint32_t) {
+        std::string_view bytes = field(record);
+        if (!xbase_date::ValidDigits(bytes)) bytes = "        ";
+        return CompareResult(how, CompareFieldText<false>(bytes, text));
+      });
+      return;
+    case FastPath::kNumberField: {
+      const double number = fast_number;
+      KeepRows(block, rows, [&](std::string_view record, uint32_t) {
+        return CompareResult(how, Sign(ParseNumber(field(record)), number));
+      });
+      return;
+    }
+    case FastPath::kNone:
+      break;
+  }
+}
+
+bool XbaseNode::SelectDateRange(const XbaseBlock& block, std::vector<uint32_t>& rows) const {
+  const XbaseNode& low = *args[0];
+  const XbaseNode& high = *args[1];
+  if (low.op != XbaseOp::kCompare || high.op != XbaseOp::kCompare ||
+      low.fast_path != FastPath::kDateTextField || high.fast_path != FastPath::kDateTextField ||
+      low.fast_offset != high.fast_offset || low.fast_width != 8 || high.fast_width != 8 ||
+      low.fast_offset + 8 > block.record_length || low.fast_text.size() != 8 ||
+      high.fast_text.size() != 8) {
+    return false;
+  }
+  const size_t offset = low.fast_offset;
+  KeepRows(block, rows, [&](std::string_view record, uint32_t) {
+    const char* digits = DtosDigits(record.substr(offset, 8));
+    return CompareResult(low.compare, CompareEight(digits, low.fast_text.data())) &&
+           CompareResult(high.compare, CompareEight(digits, high.fast_text.data()));
+  });
+  return true;
 }
 
 void XbaseNode::PrepareFastPath() {

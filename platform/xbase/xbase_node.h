@@ -61,9 +61,16 @@ struct XbaseNode {
   // Value of a logical node; the per-record path of a filter, returning a
   // plain bool for the connectors and comparisons.
   bool Test(const XbaseRow& row) const;
+  // Keeps the rows of the block the node holds for (see
+  // XbaseExpression::SelectRows).
+  void Select(const XbaseBlock& block, std::vector<uint32_t>& rows) const;
   // The operations a filter rarely spends its time in, kept out of Eval so
   // the hot path stays small.
   XbaseValue EvalOther(const XbaseRow& row) const;
+  // Select of a comparison with a fast path; of an .AND. of two date-text
+  // comparisons of one field (a date range), in one pass.
+  void SelectCompare(const XbaseBlock& block, std::vector<uint32_t>& rows) const;
+  bool SelectDateRange(const XbaseBlock& block, std::vector<uint32_t>& rows) const;
   // Chooses the fast path of a comparison node; called once after parsing it.
   void PrepareFastPath();
   // Replaces the node by its value when it depends on no record or clock.

@@ -17,6 +17,11 @@ TEST(AuditTrailTest, CutAt256) {
   EXPECT_EQ(AuditTrailText(""), "");
 }
 
+TEST(MessageTextTest, NulInAFieldValueReadsAsABlankAndKeepsTheRest) {
+  EXPECT_EQ(MessageFieldLine("Title", std::string("Crash\0on start", 14)),
+            "Title : Crash on start\r\n");
+}
+
 TEST(MessageTextTest, BodySubjectAndLogTextsToTheCharacter) {
   EXPECT_EQ(MessageBodyHeader("Closed by ann", "0\\\\Proj\\Bugs", 7) + MessageFieldLine("Title", "Crash"),
             "Closed by ann\r\n\r\nDetailed Description of the record\r\n\r\n"

@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include "common/format.h"
+#include "platform/xbase/calendar.h"
 #include "platform/xbase/dbf_table.h"
+#include "platform/xbase/xbase_node.h"
 #include "tests/platform/xbase/xbase_test_util.h"
 
 namespace vigilo {
@@ -218,6 +220,29 @@ TEST_F(XbaseExpressionTest, AFilterMustBeLogical) {
   EXPECT_EQ(expression->type(), XbaseType::kNumeric);
   EXPECT_THROW(expression->RequireLogical(), XbaseExpressionError);
   EXPECT_THROW(expression->IsTrue(Row()), XbaseExpressionError);
+}
+
+}  // namespace
+}  // namespace vigilo
+
+namespace vigilo {
+namespace {
+
+// The per-record date check of DTOS filters gives the calendar's answer for
+// every day of four centuries' leap rules and for malformed texts.
+TEST(XbaseDateDigitsTest, ValidDigitsAgreesWithTheCalendar) {
+  for (int year : {1, 4, 100, 1600, 1900, 1999, 2000, 2024, 2100, 9999}) {
+    for (int month = 0; month <= 13; ++month) {
+      for (int day = 0; day <= 32; ++day) {
+        std::string digits = Format("%04d%02d%02d", year, month, day);
+        EXPECT_EQ(xbase_date::ValidDigits(digits), xbase::DateToDay(digits) >= 0) << digits;
+      }
+    }
+  }
+  for (const char* text : {"        ", "2024013 ", " 2024013", "2024-1-1", "00000101",
+                           "2024013:", "2024013/", "2O240131", "202401311", "2024013"}) {
+    EXPECT_EQ(xbase_date::ValidDigits(text), xbase::DateToDay(text) >= 0) << text;
+  }
 }
 
 }  // namespace

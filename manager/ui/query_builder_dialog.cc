@@ -1,0 +1,172 @@
+#include "manager/ui/query_builder_dialog.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "manager/open_project.h"
+#include "manager/ui/help_window.h"
+#include "manager/ui/where_dialogs.h"
+#include "manager/where_condition.h"
+
+namespace vigilo {
+namespace {
+
+// Average character widths the two lists are made wide enough for.
+constexpr int kFieldListChars = 32;
+constexpr int kCriteriaListChars = 64;
+
+}  // namespace
+
+CQueryBuilderDlg::CQueryBuilderDlg(long kind, std::vector<CFieldDef> fields,
+                                   const std::string& condition, const DateSettings& dates,
+                                   Prompts& prompts, QWidget* parent)
+    : QDialog(parent),
+      logic_(kind, std::move(fields), condition, dates, prompts),
+      dates_(dates),
+      prompts_(prompts),
+      condition_(condition) {
+  setWindowTitle(kQueryBuilderTitle);
+  setObjectName("QueryBuilderDialog");
+  fields_ = new QListWidget(this);
+  for (const std::string& name : logic_.FieldNames())
+    fields_->addItem(QString::fromStdString(name));
+  fields_->setMinimumWidth(
+      fields_->fontMetrics().horizontalAdvance(QString(kFieldListChars * 2 / 3, QChar('x'))));
+  criteria_ = new QListWidget(this);
+  criteria_->setMinimumWidth(criteria_->fontMetrics().averageCharWidth() * kCriteriaListChars);
+  auto* fields_label = new QLabel(kFieldsLabel, this);
+  fields_label->setBuddy(fields_);
+  auto* criteria_label = new QLabel(kCriteriaLabel, this);
+  criteria_label->setBuddy(criteria_);
+
+  auto make = [this](const char* text, auto slot) {
+    auto* button = new QPushButton(text, this);
+    button->setAutoDefault(false);
+    connect(button, &QPushButton::clicked, this, slot);
+    return button;
+  };
+  auto flip = [this](void (QueryBuilderLogic::*gesture)()) {
+    return [this, gesture] {
+      (logic_.*gesture)();
+      ShowEntries();
+    };
+  };
+  auto* gestures = new QVBoxLayout;
+  gestures->addWidget(make(kAddButton, [this] { Add(); }));
+  gestures->addWidget(make(kModifyButton, [this] { Modify(); }));
+  gestures->addWidget(make(kRemoveButton, flip(&QueryBuilderLogic::Remove)));
+  gestures->addWidget(make(kAndOrButton, flip(&QueryBuilderLogic::FlipConnector)));
+  gestures->addWidget(make(kNotButton, flip(&QueryBuilderLogic::FlipNegated)));
+  auto* parens = new QHBoxLayout;
+  parens->addWidget(make(kGroupOpenButton, flip(&QueryBuilderLogic::FlipGroupOpen)));
+  parens->addWidget(make(kGroupCloseButton, flip(&QueryBuilderLogic::FlipGroupClose)));
+  gestures->addLayout(parens);
+  gestures->addStretch();
+
+  auto* field_column = new QVBoxLayout;
+  field_column->addWidget(fields_label);
+  field_column->addWidget(fields_, 1);
+  auto* criteria_column = new QVBoxLayout;
+  criteria_column->addWidget(criteria_label);
+  criteria_column->addWidget(criteria_, 1);
+
+  auto* ok = new QPushButton(kOkButton, this);
+  ok->setDefault(true);
+  auto* cancel = new QPushButton(kCancelButton, this);
+  auto* help = new QPushButton(kHelpButton, this);
+  help->setAutoDefault(false);
+  auto* buttons = new QVBoxLayout;
+  buttons->addWidget(ok);
+  buttons->addWidget(cancel);
+  buttons->addWidget(help);
+  buttons->addStretch();
+
+  auto* layout = new QHBoxLayout(this);
+  layout->addLayout(field_column);
+  layout->addLayout(gestures);
+  layout->addLayout(criteria_column, 1);
+  layout->addLayout(buttons);
+
+  connect(ok, &QPushButton::clicked, this, &CQueryBuilderDlg::accept);
+  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+  connect(help, &QPushButton::clicked, this, [] { ShowHelpTopic(kQueryBuilderHelpTopic); });
+  connect(fields_, &QListWidget::itemDoubleClicked, this, [this] { Add(); });
+  connect(criteria_, &QListWidget::itemDoubleClicked, this, [this] { Modify(); });
+  connect(criteria_, &QListWidget::currentRowChanged, this,
+          [this](int row) { logic_.Select(row >= 0 ? std::optional<size_t>(row) : std::nullopt); });
+  ShowEntries();
+}
+
+QPushButton* CQueryBuilderDlg::button(const char* text) const {
+  for (auto* button : findChildren<QPushButton*>()) {
+    if (button->text() == text) return button;
+  }
+  return nullptr;
+}
+
+void CQueryBuilderDlg::ShowEntries() {
+  std::optional<size_t> selected = logic_.Selected();
+  const QSignalBlocker blocker(criteria_);
+  criteria_->clear();
+  for (const std::string& entry : logic_.Entries())
+    criteria_->addItem(QString::fromStdString(entry));
+  if (selected) {
+    criteria_->setCurrentRow(static_cast<int>(*selected));
+    criteria_->scrollToItem(criteria_->currentItem());
+  }
+}
+
+bool CQueryBuilderDlg::EditWhere(Clause& clause) {
+  CFieldDef* field = logic_.FieldOf(clause);
+  switch (WhereDialogFor(field)) {
+    case WhereDialog::kOperator: {
+      COperatorCondDlg dialog(field, clause, dates_, prompts_, this);
+      if (dialog.exec() != QDialog::Accepted) return false;
+      clause.values = dialog.value();
+      return true;
+    }
+    case WhereDialog::kValueList: {
+      CValueListCondDlg dialog(field, clause, prompts_, this);
+      if (dialog.exec() != QDialog::Accepted) return false;
+      clause.values = dialog.value();
+      return true;
+    }
+    case WhereDialog::kKeyword: {
+      CKeywordCondDlg dialog(clause, WhereCaption(clause, field), prompts_, this);
+      if (dialog.exec() != QDialog::Accepted) return false;
+      clause.values = dialog.value();
+      return true;
+    }
+  }
+  return false;
+}
+
+void CQueryBuilderDlg::Add() {
+  std::optional<size_t> row;
+  if (fields_->currentRow() >= 0 && fields_->currentItem()->isSelected()) {
+    row = static_cast<size_t>(fields_->currentRow());
+  }
+  std::optional<Clause> clause = logic_.BeginAdd(row);
+  if (!clause || !EditWhere(*clause)) return;
+  logic_.FinishAdd(*clause);
+  ShowEntries();
+}
+
+void CQueryBuilderDlg::Modify() {
+  std::optional<Clause> clause = logic_.BeginModify();
+  if (!clause || !EditWhere(*clause)) return;
+  logic_.FinishModify(*clause);
+  ShowEntries();
+}
+
+void CQueryBuilderDlg::accept() {
+  std::optional<std::string> condition = logic_.Ok();
+  if (!condition) return;
+  condition_ = *condition;
+  QDialog::accept();
+}
+
+}  // namespace vigilo

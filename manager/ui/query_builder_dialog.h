@@ -1,0 +1,46 @@
+// CQueryBuilderDlg: the Query Builder Dialog, in which a rule condition is
+// composed clause by clause (QueryBuilderLogic); Add and Modify open the
+// Where Condition dialog the clause's field takes.
+#pragma once
+
+#include <QDialog>
+
+#include "data/date_settings.h"
+#include "manager/query_builder.h"
+
+class QListWidget;
+class QPushButton;
+
+namespace vigilo {
+
+class CQueryBuilderDlg : public QDialog {
+  Q_OBJECT
+
+ public:
+  CQueryBuilderDlg(long kind, std::vector<CFieldDef> fields, const std::string& condition,
+                   const DateSettings& dates, Prompts& prompts, QWidget* parent = nullptr);
+
+  QListWidget* field_list() const { return fields_; }
+  QListWidget* criteria_list() const { return criteria_; }
+  QPushButton* button(const char* text) const;
+  // The condition OK accepted.
+  const std::string& condition() const { return condition_; }
+
+  void accept() override;
+
+ private:
+  void Add();
+  void Modify();
+  // Opens the Where Condition dialog of the clause's field; false on Cancel.
+  bool EditWhere(Clause& clause);
+  void ShowEntries();
+
+  QueryBuilderLogic logic_;
+  DateSettings dates_;
+  Prompts& prompts_;
+  QListWidget* fields_;
+  QListWidget* criteria_;
+  std::string condition_;
+};
+
+}  // namespace vigilo

@@ -1,0 +1,55 @@
+// CRangeDlg and CFromToDlg: the two small dialogs the Where Condition dialogs
+// open for a range expression and for a from-to change of a field.
+#pragma once
+
+#include <QDialog>
+
+#include "manager/from_to.h"
+#include "manager/range.h"
+
+class QComboBox;
+class QLineEdit;
+
+namespace vigilo {
+
+class CRangeDlg : public QDialog {
+  Q_OBJECT
+
+ public:
+  CRangeDlg(const std::string& field_label, char date_separator, const std::string& current,
+            Prompts& prompts, QWidget* parent = nullptr);
+
+  QLineEdit* from_edit() const { return from_; }
+  QLineEdit* to_edit() const { return to_; }
+  const std::string& text() const { return text_; }
+
+  void accept() override;
+
+ private:
+  RangeLogic logic_;
+  QLineEdit* from_;
+  QLineEdit* to_;
+  std::string text_;
+};
+
+class CFromToDlg : public QDialog {
+  Q_OBJECT
+
+ public:
+  CFromToDlg(const CFieldDef* field, const std::string& field_label, const std::string& current,
+             Prompts& prompts, QWidget* parent = nullptr);
+
+  QComboBox* from_list() const { return from_; }
+  QComboBox* to_list() const { return to_; }
+  const std::string& text() const { return text_; }
+
+  void accept() override;
+
+ private:
+  FromToLogic logic_;
+  QComboBox* from_;
+  QComboBox* to_;
+  std::string text_;
+};
+
+}  // namespace vigilo

@@ -1,0 +1,131 @@
+// How the embedded dBase engine holds and finds column values: the
+// dictionary of a text column, equality lookups on integer keys of every
+// spread, and the equalities the table checks itself beside its index.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "common/format.h"
+#include "platform/sql/text_dictionary.h"
+#include "tests/platform/sql/dbase_fixture.h"
+
+namespace vigilo::test {
+namespace {
+
+using sql::TextDictionary;
+
+TEST(TextDictionaryTest, KeepsEachTextOnceAndFindsItAfterGrowing) {
+  TextDictionary dict;
+  EXPECT_EQ(dict.Find("Open"), TextDictionary::kNone);
+  uint32_t open = dict.Intern("Open");
+  uint32_t empty = dict.Intern("");
+  EXPECT_EQ(dict.Intern("Open"), open);
+  EXPECT_NE(empty, open);
+  for (int i = 0; i < 1000; ++i) dict.Intern(Format("value %d", i));
+  EXPECT_EQ(dict.size(), 1002u);
+  EXPECT_EQ(dict.Find("Open"), open);
+  EXPECT_EQ(dict.Find(""), empty);
+  EXPECT_EQ(dict.At(dict.Find("value 999")), "value 999");
+  EXPECT_EQ(dict.Find("value 1000"), TextDictionary::kNone);
+  dict.Clear();
+  EXPECT_EQ(dict.size(), 0u);
+  EXPECT_EQ(dict.Find("Open"), TextDictionary::kNone);
+}
+
+// A table of numbers spread as the test says, with one record per number.
+class IntegerKeyTest : public ::testing::Test {
+ protected:
+  void Write(const std::vector<std::string>& numbers) {
+    std::vector<Record> records;
+    for (size_t i = 0; i < numbers.size(); ++i) {
+      records.push_back({numbers[i], Format("t%zu", i)});
+    }
+    WriteDbf(dir_.File("Keys.dbf"), {{"FormID", 'N', 12, 0}, {"Name", 'C', 10, 0}}, records);
+    db_.Open(DbaseConnectionString(dir_.path()), Database::kNoOdbcDialog);
+  }
+  // The names of the records whose FormID equals the value, found through
+  // the index (a join), and by a constant.
+  std::vector<Record> Joined(const std::string& value) {
+    return QueryRows(db_, "SELECT k.Name FROM (SELECT " + value +
+                              " AS v) AS x, Keys AS k WHERE k.FormID = x.v ORDER BY 1");
+  }
+  std::vector<Record> Direct(const std::string& value) {
+    return QueryRows(db_, "SELECT Name FROM Keys WHERE FormID = " + value + " ORDER BY 1");
+  }
+
+  TempDir dir_;
+  Database db_;
+};
+
+TEST_F(IntegerKeyTest, DenseKeysFindTheirRowsAndNothingOutsideTheirRange) {
+  Write({"5", "6", "7", "7", "", "9"});
+  EXPECT_EQ(Joined("7"), (std::vector<Record>{{"t2"}, {"t3"}}));
+  EXPECT_EQ(Joined("8"), std::vector<Record>{});
+  EXPECT_EQ(Joined("4"), std::vector<Record>{});
+  EXPECT_EQ(Joined("10"), std::vector<Record>{});
+  EXPECT_EQ(Joined("-9223372036854775808"), std::vector<Record>{});
+  EXPECT_EQ(Joined("'9'"), (std::vector<Record>{{"t5"}}));  // text as a number
+  EXPECT_EQ(Joined("'nine'"), std::vector<Record>{});
+  EXPECT_EQ(Joined("NULL"), std::vector<Record>{});
+  EXPECT_EQ(QueryRows(db_, "SELECT Name FROM Keys WHERE FormID IS NULL"),
+            (std::vector<Record>{{"t4"}}));
+}
+
+TEST_F(IntegerKeyTest, SparseAndLargeKeysAreFoundAsThemselves) {
+  Write({"9999999999", "3000000000", "-12", "1410065407", "3000000000", "0"});
+  EXPECT_EQ(Joined("9999999999"), (std::vector<Record>{{"t0"}}));
+  EXPECT_EQ(Joined("3000000000"), (std::vector<Record>{{"t1"}, {"t4"}}));
+  EXPECT_EQ(Joined("-12"), (std::vector<Record>{{"t2"}}));
+  EXPECT_EQ(Joined("1410065407"), (std::vector<Record>{{"t3"}}));
+  EXPECT_EQ(Joined("1410065408"), std::vector<Record>{});
+  EXPECT_EQ(Joined("0"), (std::vector<Record>{{"t5"}}));
+  EXPECT_EQ(Direct("3000000000.0"), (std::vector<Record>{{"t1"}, {"t4"}}));
+  EXPECT_EQ(Direct("3000000000.5"), std::vector<Record>{});
+}
+
+using TableFilterTest = DbaseProjectTest;
+
+TEST_F(TableFilterTest, EqualitiesBesideTheIndexKeepEveryRowSqliteKeeps) {
+  // Both equalities reach the table: one serves the index, the other is
+  // checked row by row inside it.
+  EXPECT_EQ(QueryRows(db_, "SELECT FormID FROM ChHist WHERE ChngWhat = 'Status' AND "
+                           "ChngTo = 'Closed   ' ORDER BY 1"),
+            (std::vector<Record>{{"2"}}));
+  // BINARY leaves out what RTRIM would keep; the table keeps a superset and
+  // SQLite decides.
+  EXPECT_EQ(QueryRows(db_, "SELECT COUNT(*) FROM ChHist WHERE ChngWhat = 'Status' AND "
+                           "ChngTo = 'Closed   ' COLLATE BINARY"),
+            (std::vector<Record>{{"0"}}));
+  EXPECT_EQ(QueryRows(db_, "SELECT COUNT(*) FROM ChHist WHERE ChngWhat = 'Status' AND "
+                           "ChngTo = 'Closed' COLLATE BINARY"),
+            (std::vector<Record>{{"1"}}));
+  // A value no row holds, and dates in the user's form.
+  EXPECT_EQ(QueryRows(db_, "SELECT COUNT(*) FROM ChHist WHERE ChngWhat = 'Status' AND "
+                           "ChngTo = 'Reopened'"),
+            (std::vector<Record>{{"0"}}));
+  EXPECT_EQ(QueryRows(db_, "SELECT FormID FROM ChHist WHERE ChngBy = 'bob' AND "
+                           "ChngDate = '01/03/1999'"),
+            (std::vector<Record>{{"2"}}));
+  // A join whose inner table is read by FormID and checked for ChngTo.
+  EXPECT_EQ(QueryRows(db_, "SELECT DISTINCT Bugs.FormID FROM Bugs,ChHist WHERE "
+                           "Bugs.FormID =ChHist.FormID AND ChHist.ChngTo = 'Fixed' AND "
+                           "ChHist.ChngWhat = 'Status'"),
+            (std::vector<Record>{{"4"}}));
+}
+
+TEST_F(TableFilterTest, RewrittenValuesAreFoundUnderTheirNewText) {
+  EXPECT_EQ(QueryRows(db_, "SELECT COUNT(*) FROM Bugs WHERE Status = 'Open'"),
+            (std::vector<Record>{{"2"}}));
+  db_.ExecuteSQL("UPDATE Bugs SET Status = 'Reopened' WHERE FormID = 1");
+  db_.ExecuteSQL("UPDATE Bugs SET Status = 'Open' WHERE FormID = 4");
+  EXPECT_EQ(QueryRows(db_, "SELECT FormID FROM Bugs WHERE Status = 'Open' ORDER BY 1"),
+            (std::vector<Record>{{"3"}, {"4"}}));
+  EXPECT_EQ(QueryRows(db_, "SELECT FormID FROM Bugs WHERE Status = 'Reopened' AND "
+                           "Priority = 1"),
+            (std::vector<Record>{{"1"}}));
+  EXPECT_EQ(QueryRows(db_, "SELECT FormID FROM Bugs WHERE Status = 'Fixed'"),
+            std::vector<Record>{});
+}
+
+}  // namespace
+}  // namespace vigilo::test

@@ -1,0 +1,123 @@
+// A query evaluates its filter a block of records at a time; every filter
+// shape must select exactly the records the expression holds for one record
+// at a time, over several blocks, with numbers and dates in every stored form
+// and deleted records.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "common/format.h"
+#include "platform/xbase/dbf_query.h"
+#include "platform/xbase/dbf_table.h"
+#include "platform/xbase/xbase_expression.h"
+#include "tests/platform/xbase/xbase_test_util.h"
+
+namespace vigilo {
+namespace {
+
+constexpr uint32_t kRecords = 4000;  // about three read blocks of 43-byte records
+
+// Field bytes as other programs store them, not only as the library writes.
+const char* kGroups[] = {"dev       ", "Dev       ", "dev2      ", "          ", "qa        ",
+                         "DEV       ", "devops    "};
+const char* kNumbers[] = {"       1", "00000001", "1       ", "      -1", "        ",
+                          "       2", "     1.0", "      12", "       9", "  +1    "};
+const char* kAmounts[] = {"    1.50", "     1.5", "    0.00", "        ", "   -2.25"};
+const char* kDates[] = {"20230115", "20231231", "20230231", "        ", "abcdefgh",
+                        "20240101", "20221231", "2023063 ", "20230601"};
+
+std::string WriteTable(const xbase_test::ScratchDir& dir) {
+  const std::string path = dir.File("rows.dbf");
+  auto table = DbfTable::Create(path, {{"Grp", 'C', 10, 0}, {"Num", 'N', 8, 0},
+                                       {"Amt", 'N', 8, 2}, {"Since", 'D', 8, 0},
+                                       {"Name", 'C', 8, 0}});
+  const size_t header = table->header_length();
+  table->Close();
+  std::string bytes = xbase_test::ReadBytes(path).substr(0, header);
+  for (uint32_t i = 0; i < kRecords; ++i) {
+    bytes += i % 13 == 5 ? '*' : ' ';
+    bytes += kGroups[i % 7];
+    bytes += kNumbers[i % 10];
+    bytes += kAmounts[i % 5];
+    bytes += kDates[(i / 3) % 9];
+    bytes += Format("n%07u", i);
+  }
+  bytes += '\x1A';
+  bytes[4] = char(kRecords & 0xFF);
+  bytes[5] = char((kRecords >> 8) & 0xFF);
+  bytes[6] = char((kRecords >> 16) & 0xFF);
+  bytes[7] = char(kRecords >> 24);
+  xbase_test::WriteBytes(path, bytes);
+  return path;
+}
+
+// The records the filter holds for, one record at a time.
+std::vector<uint32_t> OneAtATime(DbfTable& table, const std::string& filter, bool deleted) {
+  auto expression = XbaseExpression::Parse(filter, &table);
+  std::vector<uint32_t> records;
+  for (uint32_t recno = 1; recno <= table.RecordCount(); ++recno) {
+    EXPECT_TRUE(table.Read(recno));
+    if (!deleted && table.IsDeleted()) continue;
+    if (expression->IsTrue(XbaseRow{table.RecordBytes(), recno, &table})) {
+      records.push_back(recno);
+    }
+  }
+  table.Read(0);
+  return records;
+}
+
+std::vector<uint32_t> Queried(DbfTable& table, const std::string& filter) {
+  DbfQuery query(table);
+  query.SetQuery(filter);
+  std::vector<uint32_t> records;
+  for (bool on = query.QueryFirst(); on; on = query.QueryNext()) records.push_back(table.RecNo());
+  return records;
+}
+
+TEST(DbfQueryBlockTest, EveryFilterShapeSelectsWhatOneRecordAtATimeSelects) {
+  xbase_test::ScratchDir dir;
+  auto table = DbfTable::Open(WriteTable(dir), false);
+  const char* filters[] = {
+      "Grp = 'dev'",
+      "Grp = 'dev       '",
+      "Grp = 'dev         x'",
+      "Grp = 'dev         '",
+      "Grp == 'dev'",
+      "Grp <> 'dev'",
+      "Grp >= 'dev2'",
+      "UPPER(Grp) = 'DEV'",
+      "UPPER(Grp) = UPPER('dev   ')",
+      "Num = 1",
+      "Num > 0 .AND. Num < 10",
+      "Num <= -1",
+      "Amt = 1.5",
+      "Amt < 0",
+      "DTOS(Since) >= '20230101' .AND. DTOS(Since) <= '20231231'",
+      "DTOS(Since) > '2023' .AND. DTOS(Since) < '2024'",
+      "DTOS(Since) = '        '",
+      "DTOS(Since) < '20230601'",
+      "Since >= CTOD('01/01/2023')",
+      ".NOT. (Grp = 'qa')",
+      "Grp = 'qa' .OR. Num = 2",
+      "(Grp = 'qa' .OR. Num = 2) .AND. .NOT. DTOS(Since) > '20230601'",
+      "'ev' $ Grp .OR. .NOT. Num = 1",
+      "RECNO() > 1500 .AND. Grp = 'dev'",
+      "TRIM(Name) = 'n000012'",
+      "DELETED()",
+  };
+  int selective = 0;  // filters that keep some records but not all
+  for (const char* filter : filters) {
+    std::vector<uint32_t> expected = OneAtATime(*table, filter, false);
+    EXPECT_EQ(Queried(*table, filter), expected) << filter;
+    selective += !expected.empty() && expected.size() < kRecords - kRecords / 13;
+  }
+  EXPECT_GE(selective, 22);
+  table->ShowDeleted(true);
+  for (const char* filter : {"Grp = 'dev'", "DELETED() .OR. Num = 2", ".NOT. Grp = 'qa'"}) {
+    EXPECT_EQ(Queried(*table, filter), OneAtATime(*table, filter, true)) << filter;
+  }
+}
+
+}  // namespace
+}  // namespace vigilo
