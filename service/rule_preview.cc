@@ -7,8 +7,8 @@
 
 #include "common/format.h"
 #include "common/text.h"
+#include "data/date_settings.h"
 #include "data/log_stream.h"
-#include "data/name_lists.h"
 #include "data/rule.h"
 #include "data/server_paths.h"
 #include "notify/database_notify_access.h"
@@ -18,127 +18,13 @@
 #include "notify/report_columns.h"
 #include "platform/sql/database.h"
 #include "service/installation_lock.h"
+#include "service/preview_engine.h"
 #include "service/project.h"
 #include "service/project_table.h"
-#include "service/read_thread.h"
 #include "service/update_statement.h"
 
 namespace vigilo {
 namespace {
-
-// A mail sender that keeps the recipients of each message instead of
-// delivering it.
-class RecordingMailSender : public CMailSender {
- public:
-  explicit RecordingMailSender(LogStream* log) : CMailSender(Options{log, MapiFunctions{}}) {}
-
-  void Dispatch(const std::string& /*body*/, const std::string& recipients,
-                const std::string& /*subject*/, const std::vector<std::string>* record_list,
-                const std::string& /*database_name*/) override {
-    const long record = record_list != nullptr && !record_list->empty()
-                            ? LeadingNumber(record_list->front())
-                            : 0;
-    recipients_[record] = recipients;
-  }
-
-  std::map<long, std::string>& recipients() { return recipients_; }
-
- private:
-  std::map<long, std::string> recipients_;
-};
-
-// The engine's rules loaded as a start loads them, on a worker that never
-// runs. The run log collects in memory; what it holds at the end is shown on
-// standard error, never written to the installation.
-class PreviewEngine {
- public:
-  PreviewEngine(bool changes_nothing, std::ostream& err)
-      : err_(err),
-        log_([] { return std::string("/dev/null"); },
-             [&err](std::string_view text) { err << text << "\n"; }),
-        worker_(&log_) {
-    worker_.creates_flag_tables = !changes_nothing;
-  }
-
-  ~PreviewEngine() {
-    std::string text = log_.Text();
-    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
-    if (!text.empty()) err_ << text;
-    // Nothing reaches the run log file.
-    worker_.log = nullptr;
-    worker_.projects.reset();
-  }
-
-  bool Load() {
-    worker_.settings = std::make_unique<CServerPaths>();
-    sender_ = std::make_unique<RecordingMailSender>(&log_);
-    worker_.mail_sender = sender_.get();
-    FillProcessNameLists(worker_.settings->server_dir, log_.reporter());
-    worker_.projects.emplace();
-    if (!worker_.LoadRules(worker_.settings->rule_table_path)) {
-      std::string why = worker_.startup_message;
-      if (why.empty()) why = "Unable to read the rule table " + worker_.settings->rule_table_path;
-      err_ << why << "\n";
-      return false;
-    }
-    return true;
-  }
-
-  // Each loaded rule of the ids (all when empty) with its table, in project,
-  // table and rule order; update rules before notification rules of a table,
-  // as a tick runs them.
-  struct Entry {
-    CProjectTable* table;
-    CRule* rule;
-    CUpdateRule* update;  // null for a notification rule
-    size_t notify_index;  // in the table's notification rules
-  };
-  std::vector<Entry> Rules(const std::vector<int32_t>& ids) {
-    auto wanted = [&ids](int32_t id) {
-      return ids.empty() || std::find(ids.begin(), ids.end(), id) != ids.end();
-    };
-    std::vector<Entry> entries;
-    if (!worker_.projects) return entries;
-    for (const auto& project : *worker_.projects) {
-      for (const auto& table : project->tables()) {
-        if (table->update_rules) {
-          for (const auto& rule : *table->update_rules) {
-            if (wanted(rule->rule_id)) entries.push_back({table.get(), rule.get(), rule.get(), 0});
-          }
-        }
-        if (table->notify_rules) {
-          for (size_t i = 0; i < table->notify_rules->size(); ++i) {
-            CNotifyRule* rule = (*table->notify_rules)[i].get();
-            if (wanted(rule->rule_id)) entries.push_back({table.get(), rule, nullptr, i});
-          }
-        }
-      }
-    }
-    return entries;
-  }
-
-  // The ids that name no loaded rule.
-  std::vector<int32_t> Missing(const std::vector<int32_t>& ids) {
-    std::vector<int32_t> missing;
-    const std::vector<Entry> loaded = Rules({});
-    for (int32_t id : ids) {
-      if (std::none_of(loaded.begin(), loaded.end(),
-                       [id](const Entry& entry) { return entry.rule->rule_id == id; })) {
-        missing.push_back(id);
-      }
-    }
-    return missing;
-  }
-
-  CServerPaths& settings() { return *worker_.settings; }
-  RecordingMailSender& sender() { return *sender_; }
-
- private:
-  std::ostream& err_;
-  LogStream log_;
-  std::unique_ptr<RecordingMailSender> sender_;  // outlives the worker's projects
-  CReadThread worker_;
-};
 
 std::vector<long> RunSelection(Database& db, const std::string& statement) {
   std::vector<long> ids;

@@ -16,6 +16,7 @@
 
 #include "data/server_paths.h"
 #include "platform/host/signal_control.h"
+#include "service/installation_check.h"
 #include "service/rule_preview.h"
 #include "service/rule_service.h"
 
@@ -25,6 +26,7 @@ constexpr char kUsage[] =
     "Usage: vgservice [--once] [--home DIR]\n"
     "       vgservice --dry-run [--rule ID]... [--json] [--home DIR]\n"
     "       vgservice --mark-current ID... [--home DIR]\n"
+    "       vgservice --check [--home DIR]\n"
     "Runs the Vigilo rule service in the foreground.\n"
     "  --once      initialise, run one firing tick, write the run log and exit\n"
     "              (status 1 when the initialisation failed)\n"
@@ -39,6 +41,8 @@ constexpr char kUsage[] =
     "              flag every record that meets the rules now without acting, so\n"
     "              they act only on records that newly meet them (refused while\n"
     "              another engine runs on the installation)\n"
+    "  --check     read the installation as a start would and print one line per\n"
+    "              problem; writes nothing (status 1 when there is a problem)\n"
     "  --help      show this text\n"
     "Controls: SIGTERM/SIGINT stop, SIGUSR1 pause, SIGUSR2 continue,\n"
     "SIGHUP reports the status again.\n";
@@ -83,12 +87,15 @@ int main(int argc, char** argv) {
   bool dry_run = false;
   bool mark_current = false;
   bool json = false;
+  bool check = false;
   std::vector<int32_t> rule_ids;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--once") == 0) {
       once = true;
     } else if (std::strcmp(argv[i], "--dry-run") == 0) {
       dry_run = true;
+    } else if (std::strcmp(argv[i], "--check") == 0) {
+      check = true;
     } else if (std::strcmp(argv[i], "--json") == 0) {
       json = true;
     } else if (std::strcmp(argv[i], "--rule") == 0 && i + 1 < argc && IsRuleId(argv[i + 1])) {
@@ -111,10 +118,12 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  if (dry_run + mark_current + once > 1) {
-    std::fprintf(stderr, "vgservice: --once, --dry-run and --mark-current exclude each other\n");
+  if (dry_run + mark_current + once + check > 1) {
+    std::fprintf(stderr,
+                 "vgservice: --once, --dry-run, --mark-current and --check exclude each other\n");
     return 2;
   }
+  if (check) return vigilo::RunInstallationCheck(std::cout);
   if (dry_run) {
     return vigilo::RunDryRun(
         rule_ids, json ? vigilo::PreviewFormat::kJsonLines : vigilo::PreviewFormat::kText,

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/format.h"
+#include "common/ini_profile.h"
 #include "service/installation_lock.h"
 #include "tests/e2e/e2e_support.h"
 #include "tests/support/smtp_sink.h"
@@ -279,6 +280,64 @@ TEST_F(RulePreviewTest, MarkCurrentStartsTheRuleFromNow) {
   const auto mail = sink.WaitForMessages(1);
   ASSERT_EQ(mail.size(), 1u);
   EXPECT_EQ(mail[0].subject, "VIGILO Rule# 7 , Record# 1001 of 0\\ORVIK\\Proj\\Bugs");
+}
+
+// --- vgservice --check ---
+
+TEST_F(RulePreviewTest, CheckOnAGoodInstallationPrintsNothing) {
+  test::SmtpSink sink;
+  Install({Rule(1, "Notify", "User", "ann,bob"), Rule(2, "Update", "", "Resolution=Done")},
+          {Bug(1, "Closed")}, sink.host_port());
+  const auto before = Snapshot(install_->root());
+  std::string out, err;
+  EXPECT_EQ(Run({"--check"}, &out, &err), 0) << out << err;
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(Snapshot(install_->root()), before);
+  EXPECT_FALSE(std::filesystem::exists(install_->FlagTablePath("Proj", "Bugs")));
+}
+
+TEST_F(RulePreviewTest, CheckNamesEachProblemWithItsRuleOrFile) {
+  test::SmtpSink sink;
+  RuleDescription unknown_project = Rule(3, "Notify", "User", "bob");
+  unknown_project.db_table = "Nowhere\\Bugs";
+  RuleDescription no_login = Rule(4, "Notify", "User", "bob");
+  no_login.db_type = 1;
+  no_login.dsn = "BUGSRV";
+  RuleDescription missing_table = Rule(5, "Notify", "User", "bob");
+  missing_table.db_table = "Proj\\Missing";
+  RuleDescription no_field = Rule(8, "Update", "", "NoSuchField=1");
+  Install({Rule(1, "Notify", "User", "bob"), unknown_project, no_login, missing_table,
+           Rule(6, "Notify", "User", ""), Rule(7, "Delete", "", ""), no_field},
+          {Bug(1, "Closed")}, sink.host_port());
+  WriteProfileString(install_->morvik_ini(), "Mail", "SMTP Mail", "x,y,,vigilo@demo.example,");
+  const auto before = Snapshot(install_->root());
+
+  std::string out, err;
+  EXPECT_EQ(Run({"--check"}, &out, &err), 1) << err;
+  const std::vector<std::string> expected_starts = {
+      install_->morvik_ini() + ": \"SMTP Mail\" names no server",
+      "Rule 3: unknown project \"Nowhere\" of data source \"ORVIK\"",
+      "Rule 4: no login information for data source \"BUGSRV\"",
+      "Rule 5: table 0\\ORVIK\\Proj\\Missing does not resolve",
+      "Rule 6: the recipients \"\" resolve to nothing",
+      "Rule 7: unknown action \"Delete\"",
+      "Rule 8: refused at load",
+  };
+  std::vector<std::string> lines;
+  for (size_t start = 0, end; start < out.size(); start = end + 1) {
+    end = out.find('\n', start);
+    lines.push_back(out.substr(start, end - start));
+  }
+  ASSERT_EQ(lines.size(), expected_starts.size()) << out;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    EXPECT_EQ(lines[i].rfind(expected_starts[i], 0), 0u) << lines[i];
+  }
+  EXPECT_EQ(Snapshot(install_->root()), before);
+
+  // A rule table that cannot be read is named.
+  std::filesystem::remove(install_->rule_table());
+  EXPECT_EQ(Run({"--check"}, &out, &err), 1);
+  EXPECT_NE(out.find(install_->rule_table() + ": cannot be read\n"), std::string::npos) << out;
 }
 
 }  // namespace
