@@ -5,9 +5,11 @@
 namespace vigilo {
 namespace {
 
-constexpr std::array<CommandText, 8> kCommands = {{
+constexpr std::array<CommandText, 10> kCommands = {{
     {kSetupRulesCommand, "&Setup Rules...", "Setup Rules", "Setup Rules"},
     {kViewRulesCommand, "&View Rules...", "View Rules", "View Rules"},
+    {kPrintCommand, "&Print...", "Print every rule in short form", "Print"},
+    {kPrintPreviewCommand, "Print Pre&view", "Show every rule in short form as it will print", ""},
     {kOptionsCommand, "&Options...", "Set how often the rules fire", ""},
     {kExitCommand, "E&xit", "Quit Vigilo", "Exit"},
     {kHelpContentsCommand, "&Contents...", "Display Help Contents", "Help"},

@@ -17,6 +17,9 @@ enum CommandId : int {
   kViewRulesCommand = 32781,
   kHelpContentsCommand = 32784,
   kOptionsCommand = 32787,
+  kPrintCommand = 57607,
+  kPrintDirectCommand = 57608,
+  kPrintPreviewCommand = 57609,
   kAboutCommand = 57664,
   kExitCommand = 57665,
 };
@@ -50,10 +53,5 @@ inline constexpr const char* kStatusIndicators[] = {"CAP", "NUM", "SCRL"};
 inline constexpr const char* kAboutTitle = "About Morvane Vigilo";
 inline constexpr const char* kAboutVersion = "Morvane Vigilo Version 5.0-4";
 
-// Status-bar notes for commands whose dialogs this program does not offer yet.
-inline constexpr const char* kSetupRulesUnavailable =
-    "The Setup Rules dialog is not available in this version.";
-inline constexpr const char* kViewRulesUnavailable =
-    "The View of Rules dialog is not available in this version.";
 
 }  // namespace vigilo

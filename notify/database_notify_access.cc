@@ -25,8 +25,21 @@ class RecordsetRow : public NotifyRow {
 }  // namespace
 
 DatabaseNotifyAccess::DatabaseNotifyAccess(Database& database, FindFunction find,
-                                           FlagFunction flag)
-    : database_(database), find_(std::move(find)), flag_(std::move(flag)) {}
+                                           FlagFunction flag, FlagRecordFunction flag_record)
+    : database_(database),
+      find_(std::move(find)),
+      flag_(std::move(flag)),
+      flag_record_(std::move(flag_record)) {}
+
+bool DatabaseNotifyAccess::FlagRecord(long long form_id, int32_t rule_id) {
+  if (!flag_record_) return NotifyTableAccess::FlagRecord(form_id, rule_id);
+  return flag_record_(form_id, rule_id, /*ensure=*/false);
+}
+
+bool DatabaseNotifyAccess::EnsureFlag(long long form_id, int32_t rule_id) {
+  if (!flag_record_) return NotifyTableAccess::EnsureFlag(form_id, rule_id);
+  return flag_record_(form_id, rule_id, /*ensure=*/true);
+}
 
 std::string DatabaseNotifyAccess::FindNewRecords(const CNotifyRule& rule) {
   return find_ ? find_(rule) : std::string();

@@ -18,12 +18,19 @@ class DatabaseNotifyAccess : public NotifyTableAccess {
  public:
   using FindFunction = std::function<std::string(const CNotifyRule& rule)>;
   using FlagFunction = std::function<void(const std::string& list, int32_t rule_id)>;
+  // Flags one record (ensure: only when it is not flagged yet); false when
+  // the flag could not be written.
+  using FlagRecordFunction =
+      std::function<bool(long long form_id, int32_t rule_id, bool ensure)>;
 
   // The database must stay open while the access is used.
-  DatabaseNotifyAccess(Database& database, FindFunction find, FlagFunction flag);
+  DatabaseNotifyAccess(Database& database, FindFunction find, FlagFunction flag,
+                       FlagRecordFunction flag_record = nullptr);
 
   std::string FindNewRecords(const CNotifyRule& rule) override;
   void InsertFlags(const std::string& list, int32_t rule_id) override;
+  bool FlagRecord(long long form_id, int32_t rule_id) override;
+  bool EnsureFlag(long long form_id, int32_t rule_id) override;
   // The first row of the statement's result (the result set stays open with
   // the row and is closed when the row is destroyed), or nullptr.
   std::unique_ptr<NotifyRow> Retrieve(const std::string& statement) override;
@@ -32,6 +39,7 @@ class DatabaseNotifyAccess : public NotifyTableAccess {
   Database& database_;
   FindFunction find_;
   FlagFunction flag_;
+  FlagRecordFunction flag_record_;
 };
 
 }  // namespace vigilo

@@ -18,9 +18,11 @@ std::string InternalMailConnection(std::string_view server_dir) {
                 dir.c_str());
 }
 
-std::string InternalMailLookup(long record_number, std::string_view recipient) {
-  return Format("SELECT * FROM %s WHERE BUGNUM =%d AND TO ='%s'", kInternalMailTable,
-                static_cast<int>(record_number), QuoteSqlText(recipient).c_str());
+std::string InternalMailLookup(long record_number, std::string_view recipient,
+                               std::string_view database_name) {
+  return Format("SELECT BUGNUM FROM %s WHERE BUGNUM =%d AND TO ='%s' AND [DBNAME] ='%s'",
+                kInternalMailTable, static_cast<int>(record_number), QuoteSqlText(recipient).c_str(),
+                QuoteSqlText(database_name).c_str());
 }
 
 std::string InternalMailInsert(std::string_view recipient, std::string_view date, int is_new,
@@ -39,10 +41,11 @@ std::string InternalMailUpdate(std::string_view recipient, std::string_view date
                                std::string_view message) {
   return Format(
       "UPDATE %s SET [FROM] ='%s', [DATE] ='%s', ISNEW =%d, STATUS ='*', [DBNAME] ='%s', "
-      "MESSAGE ='%s' WHERE BUGNUM =%d AND TO ='%s'",
+      "MESSAGE ='%s' WHERE BUGNUM =%d AND TO ='%s' AND [DBNAME] ='%s'",
       kInternalMailTable, kInternalMailSender, QuoteSqlText(date).c_str(), is_new,
       QuoteSqlText(database_name).c_str(), QuoteSqlText(message).c_str(),
-      static_cast<int>(record_number), QuoteSqlText(recipient).c_str());
+      static_cast<int>(record_number), QuoteSqlText(recipient).c_str(),
+      QuoteSqlText(database_name).c_str());
 }
 
 std::string InternalMailDate() {
@@ -67,25 +70,38 @@ bool CMailSender::PostInternalMail(const std::vector<std::string>& addresses,
       WriteInternalMailRow(recipient, LeadingNumber(record), 1, name, "");
     }
   }
+  if (!in_tick_) internal_mail_db_.reset();
   return true;
+}
+
+Database* CMailSender::InternalMailDatabase() {
+  if (internal_mail_db_ && internal_mail_db_->IsOpen()) return internal_mail_db_.get();
+  // The server directory may have been changed since the start.
+  std::unique_ptr<CServerPaths> settings = BuildSettings(options_);
+  auto db = std::make_unique<Database>();
+  if (!db->Open(InternalMailConnection(settings->server_dir), Database::kNoOdbcDialog)) {
+    return nullptr;
+  }
+  internal_mail_db_ = std::move(db);
+  return internal_mail_db_.get();
 }
 
 bool CMailSender::WriteInternalMailRow(const std::string& recipient, long record_number,
                                        int is_new, const std::string& database_name,
                                        const std::string& message) {
-  // The server directory may have been changed since the start.
-  std::unique_ptr<CServerPaths> settings = BuildSettings(options_);
   std::string statement;
   try {
-    Database db;
-    if (!db.Open(InternalMailConnection(settings->server_dir), Database::kNoOdbcDialog)) {
+    Database* db = InternalMailDatabase();
+    if (db == nullptr) {
+      LogDeliveryFailure("ORVIK", Format("the internal mail table cannot be opened (to %s, "
+                                         "record %ld)", recipient.c_str(), record_number));
       return false;
     }
-    statement = InternalMailLookup(record_number, recipient);
+    statement = InternalMailLookup(record_number, recipient, database_name);
     bool exists;
     {
       Recordset lookup;
-      lookup.Open(db, statement);
+      lookup.Open(*db, statement);
       exists = !lookup.IsEOF();
     }
     std::string date = InternalMailDate();
@@ -93,13 +109,15 @@ bool CMailSender::WriteInternalMailRow(const std::string& recipient, long record
                                             database_name, message)
                        : InternalMailInsert(recipient, date, is_new, record_number,
                                             database_name, message);
-    db.ExecuteSQL(statement);
-    db.Close();
+    db->ExecuteSQL(statement);
   } catch (const DbException& error) {
+    // The connection may be what failed: the next row opens a new one.
+    internal_mail_db_.reset();
     LogDeliveryFailure("ORVIK", Format("%s (to %s, record %ld)", DriverMessage(error).c_str(),
                                        recipient.c_str(), record_number));
     return false;
   }
+  if (!in_tick_) internal_mail_db_.reset();
   return true;
 }
 

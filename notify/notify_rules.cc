@@ -29,9 +29,24 @@ class RuleRun {
           recipients_ += address;
         }
       }
-      for (long form_id : SplitFormIds(form_ids_)) Notify(form_id, field_mode);
+      for (long form_id : SplitFormIds(form_ids_)) {
+        // Stop ends the rule between two records; the others are selected
+        // again at the next start.
+        if (table_.mail_sender != nullptr && table_.mail_sender->StopRequested()) break;
+        try {
+          Notify(form_id, field_mode);
+        } catch (const DbException& error) {
+          LogRecordError(error, form_id);
+        } catch (const std::exception& error) {
+          LogRecordError(DbException(error.what()), form_id);
+        }
+      }
+      // The messages still held are queued, flagged and delivered while the
+      // rule's flag functions are alive.
+      if (table_.mail_sender != nullptr) table_.mail_sender->FlushSubmissions();
       if (found_) {
-        access_.InsertFlags(form_ids_, rule_.rule_id);
+        // Records that delivered no row are marked with the others.
+        if (!unread_.empty()) access_.InsertFlags(unread_, rule_.rule_id);
         summary_ = NotifyRuleSummary(rule_.rule_id, last_statement_, rule_.selection);
       }
     } catch (const DbException& error) {
@@ -49,13 +64,14 @@ class RuleRun {
   void Notify(long form_id, bool field_mode) {
     last_statement_ = RetrievalStatement(rule_.report_columns, table_.table_from, form_id);
     std::unique_ptr<NotifyRow> row = access_.Retrieve(last_statement_);
-    if (!row) return;
+    if (!row) {
+      unread_ += (unread_.empty() ? "" : ",") + Format("%ld", form_id);
+      return;
+    }
     long record_number = LeadingNumber(row->Text("FormID").value_or(""));
-    found_ = true;
-    std::vector<std::string> record_list{Format("%ld", record_number)};
     std::string body = MessageBodyHeader(AuditTrailText(row->Text("ATrail").value_or("")),
                                          table_.table_id, rule_.rule_id);
-    if (field_mode) recipients_.clear();
+    std::string recipients = field_mode ? std::string() : recipients_;
     if (table_.fields != nullptr) {
       for (const CFieldDef& field : *table_.fields) {
         if (rule_.report_columns.find(field.name) == std::string::npos) continue;
@@ -69,24 +85,44 @@ class RuleRun {
                 rule_.field_names->end() &&
             table_.mail_sender != nullptr) {
           if (auto addresses = table_.mail_sender->AddressesForNames(value)) {
-            recipients_ += *addresses;
-            recipients_ += ',';
+            recipients += *addresses;
+            recipients += ',';
           }
         }
         if (!value.empty()) body += MessageFieldLine(field.name, value);
       }
     }
-    if (field_mode && !recipients_.empty() && recipients_.back() == ',') recipients_.pop_back();
-    if (!recipients_.empty() && table_.mail_sender != nullptr) {
-      table_.mail_sender->Dispatch(body, recipients_,
-                                   MessageSubject(rule_.rule_id, record_number, table_.table_id),
-                                   &record_list,
-                                   MessageDatabaseName(table_.table_name, table_.db_type));
+    row.reset();
+    if (field_mode && !recipients.empty() && recipients.back() == ',') recipients.pop_back();
+    found_ = true;
+    if (field_mode) recipients_ = recipients;
+    const int32_t rule_id = rule_.rule_id;
+    auto flag = [this, form_id, rule_id] { return access_.FlagRecord(form_id, rule_id); };
+    if (recipients.empty() || table_.mail_sender == nullptr) {
+      flag();  // nothing to send: the record is only marked
+      return;
     }
+    NotifyMessage message;
+    message.rule_id = rule_id;
+    message.record = record_number;
+    message.table_id = table_.table_id;
+    message.database_name = MessageDatabaseName(table_.table_name, table_.db_type);
+    message.subject = MessageSubject(rule_id, record_number, table_.table_id);
+    message.body = std::move(body);
+    message.recipients = recipients;
+    // Not queued (outbox not writable): the record stays unflagged, so it is
+    // composed again at the next tick; nothing was sent.
+    table_.mail_sender->Submit(message, flag);
   }
 
   void LogError(const DbException& error) {
     LogDbError(table_.log, &error, NotifyErrorContext(rule_.rule_id, rule_.selection),
+               last_statement_);
+  }
+
+  void LogRecordError(const DbException& error, long form_id) {
+    LogDbError(table_.log, &error,
+               NotifyRecordErrorContext(rule_.rule_id, form_id, rule_.selection),
                last_statement_);
   }
 
@@ -97,6 +133,7 @@ class RuleRun {
   std::string recipients_;
   std::string last_statement_;
   std::string summary_;
+  std::string unread_;  // selected records whose retrieval gave no row
   bool found_ = false;  // at least one record was read for the rule
 };
 
@@ -115,10 +152,44 @@ std::vector<long> SplitFormIds(std::string_view list) {
   return ids;
 }
 
+bool NotifyTableAccess::FlagRecord(long long form_id, int32_t rule_id) {
+  InsertFlags(Format("%lld", form_id), rule_id);
+  return true;
+}
+
+bool NotifyTableAccess::EnsureFlag(long long form_id, int32_t rule_id) {
+  return FlagRecord(form_id, rule_id);
+}
+
+std::string NotifyRecordErrorContext(int32_t rule_id, long long form_id,
+                                     std::string_view selection) {
+  return Format(
+      "While Retrieving Record For Notification, Rule ID : %ld , Record# %lld\r\n"
+      "    SQL        : %.*s\r\n\r\n",
+      static_cast<long>(rule_id), form_id, static_cast<int>(selection.size()),
+      selection.data());
+}
+
 int RunNotifyRules(NotifyRuleList& rules, const NotifyTableInfo& table,
                    NotifyTableAccess& access) {
   if (!rules) return 0;
-  for (const std::unique_ptr<CNotifyRule>& rule : *rules) RuleRun(*rule, table, access).Run();
+  if (table.mail_sender != nullptr) {
+    // Messages a crash left in the outbox before their records were flagged
+    // get their flags now, before the rules could select the records again.
+    table.mail_sender->ReconcileUnflagged(
+        table.table_id,
+        [&rules](int32_t rule_id) {
+          return std::any_of(rules->begin(), rules->end(),
+                             [rule_id](const auto& rule) { return rule->rule_id == rule_id; });
+        },
+        [&access](int32_t rule_id, long long record) {
+          return access.EnsureFlag(record, rule_id);
+        });
+  }
+  for (const std::unique_ptr<CNotifyRule>& rule : *rules) {
+    if (table.mail_sender != nullptr && table.mail_sender->StopRequested()) break;
+    RuleRun(*rule, table, access).Run();
+  }
   return 1;
 }
 

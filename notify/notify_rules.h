@@ -1,8 +1,10 @@
 // The notify action over one watched table: for each notification rule, the
 // records that newly meet its condition are read back with the rule's report
-// columns, each becomes one message (subject, audit trail, field lines) that
-// the mail sender delivers to the rule's recipients, the records are flagged,
-// and a "Sending notification" block goes to the run log.
+// columns, each becomes one message (subject, audit trail, field lines), and
+// record by record the message goes into the mail sender's outbox, the
+// record is flagged, and the message is delivered. A "Sending notification"
+// block goes to the run log. A record that cannot be read or composed is
+// logged with its FormID and skipped (left unflagged); the rule goes on.
 //
 // The table's database work (selection, flags, retrieval) comes through
 // NotifyTableAccess, so the action runs the same on a project database and on
@@ -42,6 +44,13 @@ class NotifyTableAccess {
   virtual std::string FindNewRecords(const CNotifyRule& rule) = 0;
   // Flags every positive FormID of the list for the rule.
   virtual void InsertFlags(const std::string& list, int32_t rule_id) = 0;
+  // Flags one record for the rule. Returns false when the flag could not be
+  // written (logged). By default through InsertFlags.
+  virtual bool FlagRecord(long long form_id, int32_t rule_id);
+  // Makes sure the record is flagged for the rule (nothing is written when it
+  // already is). Returns false when that could not be made sure. By default
+  // FlagRecord.
+  virtual bool EnsureFlag(long long form_id, int32_t rule_id);
   // Runs the retrieval statement: its first row, or nullptr when there is
   // none. Throws DbException.
   virtual std::unique_ptr<NotifyRow> Retrieve(const std::string& statement) = 0;
@@ -58,6 +67,11 @@ struct NotifyTableInfo {
   LogStream* log = nullptr;
   CMailSender* mail_sender = nullptr;
 };
+
+// "While Retrieving Record For Notification, Rule ID : %ld , Record# %lld\r\n"
+// "    SQL        : %s\r\n\r\n": the context of a record that is skipped.
+std::string NotifyRecordErrorContext(int32_t rule_id, long long form_id,
+                                     std::string_view selection);
 
 using NotifyRuleList = std::optional<std::vector<std::unique_ptr<CNotifyRule>>>;
 

@@ -58,6 +58,7 @@ int CReadThread::InitEngine() {
   mail_sender_owner_ = std::make_unique<CMailSender>(
       CMailSender::Options{log, mapi_ ? MapiFunctionsOf(*mapi_) : MapiFunctions{}});
   mail_sender = mail_sender_owner_.get();
+  mail_sender->SetStopCheck([this] { return stop_flag.load() != 0; });
   FillProcessNameLists(settings->server_dir,
                        log != nullptr ? log->reporter() : MessageReporter());
   projects.emplace();
@@ -108,12 +109,16 @@ void CReadThread::WriteProjectListing() {
 
 void CReadThread::FireRules() {
   if (!projects) return;
+  // What earlier ticks left in the outbox goes out before anything new.
+  if (mail_sender != nullptr) mail_sender->BeginTick();
   const bool keep_connections = firing_interval.load() <= 90;
   for (const auto& project : *projects) {
+    if (stop_flag.load() != 0) break;
     if (!project->OpenProject()) continue;
     project->ProcessProject();
     if (!keep_connections) project->CloseProject();
   }
+  if (mail_sender != nullptr) mail_sender->EndTick();
 }
 
 }  // namespace vigilo

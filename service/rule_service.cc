@@ -279,8 +279,19 @@ int CRuleService::RunOnce() {
     start_failed_ = true;
     return 1;
   }
-  // The first tick is queued before the quit message, so exactly one runs.
-  StopWorker();
+  // The first tick is queued before the quit message, so exactly one runs;
+  // the stop flag stays clear, so that tick runs to its end.
+  std::unique_ptr<CReadThread> worker;
+  {
+    std::lock_guard<std::mutex> lock(worker_mutex_);
+    stop_requested_ = true;
+    worker = std::move(worker_);
+  }
+  worker_changed_.notify_all();
+  if (worker) {
+    worker->Post(host::kQuitMessage, 0, 0);
+    worker->Wait();
+  }
   return 0;
 }
 

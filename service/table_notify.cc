@@ -1,5 +1,8 @@
 #include "service/table_notify.h"
 
+#include "common/format.h"
+#include "platform/sql/database.h"
+#include "service/flag_table.h"
 #include "data/date_settings.h"
 #include "data/server_paths.h"
 #include "notify/database_notify_access.h"
@@ -25,14 +28,45 @@ int RunTableNotifications(CProjectTable& table) {
   DatabaseNotifyAccess access(
       table.project()->database(),
       [&table](const CNotifyRule& rule) { return table.FindNewRecords(rule); },
-      [&table](const std::string& list, int32_t rule_id) { table.InsertFlags(list, rule_id); });
+      [&table](const std::string& list, int32_t rule_id) { table.InsertFlags(list, rule_id); },
+      [&table](long long form_id, int32_t rule_id, bool ensure) {
+        return FlagOneRecord(table, form_id, rule_id, ensure);
+      });
   return RunNotifyRules(table.notify_rules, info, access);
+}
+
+bool FlagOneRecord(CProjectTable& table, long long form_id, int32_t rule_id, bool ensure) {
+  Database& db = table.project()->database();
+  if (!db.IsOpen() || form_id <= 0) return false;
+  std::string statement;
+  try {
+    if (ensure) {
+      statement = Format("SELECT FormID FROM %s WHERE FormID =%lld AND RuleID =%ld",
+                         table.names().from_flag.c_str(), form_id, static_cast<long>(rule_id));
+      Recordset existing;
+      existing.Open(db, statement);
+      if (!existing.IsEOF()) return true;
+    }
+    statement = FlagInsertStatement(FlagInsertTarget(table.project()->db_type(), table.names()),
+                                    static_cast<long>(form_id), rule_id);
+    db.ExecuteSQL(statement);
+    return true;
+  } catch (const DbException& error) {
+    table.LogDbError(&error,
+                     Format("While Inserting record to Flag Table, Rule ID : %ld",
+                            static_cast<long>(rule_id)),
+                     statement);
+    return false;
+  }
 }
 
 void PrepareNotifyRecipients(CProjectTable& table, CNotifyRule& rule) {
   BuildReportColumns(rule, table.names().ini_path, table.names().directory, table.name(),
                      table.field_defs);
-  if (table.mail_sender != nullptr) ResolveRuleRecipients(*table.mail_sender, rule);
+  if (table.mail_sender != nullptr) {
+    ResolveRuleRecipients(*table.mail_sender, rule);
+    table.mail_sender->WatchTable(table.key());
+  }
 }
 
 }  // namespace vigilo

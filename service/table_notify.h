@@ -6,6 +6,8 @@
 // with PrepareNotifyRecipients.
 #pragma once
 
+#include <cstdint>
+
 namespace vigilo {
 
 class CNotifyRule;
@@ -15,6 +17,12 @@ class CProjectTable;
 // selecting and flagging records through the table. Returns 0 when the table
 // has no notification rule list, else 1.
 int RunTableNotifications(CProjectTable& table);
+
+// Flags one record for a notification rule: the record's message is in the
+// outbox. With ensure, nothing is written when the flag is there already (a
+// message a crash left behind). Returns false when the flag could not be
+// written (logged as a flag insert is).
+bool FlagOneRecord(CProjectTable& table, long long form_id, int32_t rule_id, bool ensure);
 
 // At rule load, after the rule's selection: its report column list (from the
 // table INI, the table's report file and its field definitions), then its

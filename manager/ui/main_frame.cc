@@ -17,6 +17,10 @@
 #include "manager/ui/help_window.h"
 #include "manager/ui/open_project_dialog.h"
 #include "manager/ui/options_dialog.h"
+#include "manager/rule_printing.h"
+#include "manager/ui/rule_browsers_qt.h"
+#include "manager/ui/setup_rules_dialog.h"
+#include "manager/ui/view_rules_dialog.h"
 #include "manager/ui/vigilo_view.h"
 
 namespace vigilo {
@@ -47,7 +51,7 @@ QIcon CommandIcon(int command) {
 }  // namespace
 
 CMainFrame::CMainFrame(Prompts& prompts, QWidget* parent, ServerControlOptions server_options)
-    : QMainWindow(parent), prompts_(prompts) {
+    : QMainWindow(parent), prompts_(prompts), choose_printer_(PrintDialogChooser(this)) {
   setObjectName("MainFrame");
   setWindowTitle(kProgramCaption);
   setWindowIcon(ProgramIcon());
@@ -85,6 +89,10 @@ void CMainFrame::CreateMenus() {
   QMenu* file = menuBar()->addMenu("&File");
   file->addAction(action(kSetupRulesCommand));
   file->addAction(action(kViewRulesCommand));
+  file->addSeparator();
+  file->addAction(action(kPrintCommand));
+  file->addAction(action(kPrintPreviewCommand));
+  file->addSeparator();
   file->addAction(action(kOptionsCommand));
   file->addSeparator();
   file->addAction(action(kExitCommand));
@@ -156,7 +164,9 @@ void CMainFrame::Run(int command) {
   if (!CommandEnabled(command, server_running_)) return;
   switch (command) {
     case kSetupRulesCommand: OnSetupRules(); break;
-    case kViewRulesCommand: SetPaneText(0, kViewRulesUnavailable); break;
+    case kViewRulesCommand: OnViewRules(); break;
+    case kPrintCommand: OnPrint(false); break;
+    case kPrintPreviewCommand: OnPrint(true); break;
     case kOptionsCommand: OnOptions(); break;
     case kExitCommand: close(); break;
     case kHelpContentsCommand: ShowHelpTopic(kHelpContentsTopic); break;
@@ -171,7 +181,25 @@ void CMainFrame::OnSetupRules() {
   ProjectSelection selection;
   COpenProjectDlg open_project(selection, prompts_, this);
   if (open_project.exec() != QDialog::Accepted) return;
-  SetPaneText(0, kSetupRulesUnavailable);
+  QtRuleBrowsers browsers(prompts_, this);
+  CSetupRulesDlg setup_rules(selection, prompts_, browsers, this);
+  setup_rules.exec();
+}
+
+void CMainFrame::OnViewRules() {
+  CViewRulesDlg view_rules(prompts_, this);
+  view_rules.exec();
+}
+
+void CMainFrame::OnPrint(bool preview) {
+  // Without lines prepared by a dialog, Print gives every rule in short form.
+  CServerPaths paths(CServerPaths::Program::kManager);
+  std::vector<std::string> lines = SummaryPrintLines(paths.rule_table_path);
+  if (preview) {
+    PreviewRuleLines(lines, this);
+  } else {
+    RunRulePrint(lines, choose_printer_);
+  }
 }
 
 void CMainFrame::OnOptions() {

@@ -14,6 +14,7 @@
 
 #include "manager/prompts.h"
 #include "manager/server_control.h"
+#include "manager/ui/rule_printing_view.h"
 
 class QAction;
 class QLabel;
@@ -37,6 +38,8 @@ class CMainFrame : public QMainWindow {
   CVigiloView* view() const { return view_; }
 
   void SetServerRunning(bool running);
+  // Where File > Print prints (the print dialog unless a test says otherwise).
+  void set_printer_chooser(PrinterChooser choose) { choose_printer_ = std::move(choose); }
   // Pane 0 is the message pane; 1 to 3 are the indicator panes.
   void SetPaneText(int pane, const QString& text);
   QString PaneText(int pane) const;
@@ -55,6 +58,8 @@ class CMainFrame : public QMainWindow {
   void UpdateCommands();
 
   void OnSetupRules();
+  void OnViewRules();
+  void OnPrint(bool preview);
   void OnOptions();
 
   Prompts& prompts_;
@@ -63,6 +68,7 @@ class CMainFrame : public QMainWindow {
   QLabel* indicators_[3] = {};
   bool server_running_ = false;
   CVigiloView* view_ = nullptr;
+  PrinterChooser choose_printer_;
 };
 
 }  // namespace vigilo

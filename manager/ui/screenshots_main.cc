@@ -35,8 +35,11 @@
 #include "manager/ui/query_builder_dialog.h"
 #include "manager/ui/query_type_dialog.h"
 #include "manager/ui/range_dialog.h"
+#include "manager/ui/rule_browsers_qt.h"
 #include "manager/ui/server_status_dialog.h"
+#include "manager/ui/setup_rules_dialog.h"
 #include "manager/ui/sql_query_dialog.h"
+#include "manager/ui/view_rules_dialog.h"
 #include "manager/ui/where_dialogs.h"
 
 namespace {
@@ -57,6 +60,22 @@ void Save(QWidget* widget, const char* name) {
     ++failures;
   }
   widget->hide();
+}
+
+// The rule dialogs on the demo's dBase project: Setup Rules with a rule being
+// composed (nothing is written) and View of Rules with every rule.
+void SaveRuleDialogs(QWidget* frame, vigilo::Prompts& prompts) {
+  vigilo::ProjectSelection selection{"0", vigilo::kServerDirSource, "Demo", ""};
+  vigilo::QtRuleBrowsers browsers(prompts, frame);
+  vigilo::CSetupRulesDlg setup_rules(selection, prompts, browsers, frame);
+  setup_rules.action_list()->setCurrentIndex(0);
+  setup_rules.logic().set_values("ann,bob");
+  setup_rules.logic().set_condition("(Status is (Open,Reopened)) .AND.(Priority is (1))");
+  setup_rules.Refresh();
+  Save(&setup_rules, "setup-rules");
+
+  vigilo::CViewRulesDlg view_rules(prompts, frame);
+  Save(&view_rules, "view-rules");
 }
 
 // The in-process server's status window, and the status bar of a window
@@ -194,6 +213,7 @@ int main(int argc, char** argv) {
   vigilo::CProjectDlg project(catalogue_selection, sources, prompts, &frame);
   Save(&project, "project");
 
+  SaveRuleDialogs(&frame, prompts);
   SaveServerWindows(frame);
 
   vigilo::HelpWindow help;

@@ -36,6 +36,10 @@ SmtpPlugin LoadSmtpPlugin(const std::string& program_dir) {
   plugin.close_session = plugin.load.Function<SmtpCloseSessionFn>(1);
   plugin.send_mail = plugin.load.Function<SmtpSendMailFn>(2);
   plugin.last_error = OptionalFunction<SmtpLastErrorFn>(plugin.load, "SmtpLastError");
+  plugin.refused_recipients =
+      OptionalFunction<SmtpRefusedRecipientsFn>(plugin.load, "SmtpRefusedRecipients");
+  plugin.last_reply_code =
+      OptionalFunction<SmtpLastReplyCodeFn>(plugin.load, "SmtpLastReplyCode");
   return plugin;
 }
 

@@ -32,6 +32,8 @@ struct SmtpPlugin {
   SmtpSendMailFn send_mail = nullptr;
   SmtpCloseSessionFn close_session = nullptr;
   SmtpLastErrorFn last_error = nullptr;  // optional; null when absent
+  SmtpRefusedRecipientsFn refused_recipients = nullptr;  // optional
+  SmtpLastReplyCodeFn last_reply_code = nullptr;         // optional
 };
 
 // Searches VIGILO_MAPI_LIBRARY, program_dir/libvgmapi.so, the installed plugin
@@ -41,7 +43,7 @@ struct SmtpPlugin {
 
 // Searches VIGILO_SMTP_LIBRARY, program_dir/libvgsmtp.so, the installed plugin
 // directory; binds "SmtpOpenSession", "SmtpCloseSession", "SmtpSendMail" (and
-// SmtpLastError when present).
+// SmtpLastError, SmtpRefusedRecipients and SmtpLastReplyCode when present).
 [[nodiscard]] SmtpPlugin LoadSmtpPlugin(const std::string& program_dir);
 
 }  // namespace vigilo

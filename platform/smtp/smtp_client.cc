@@ -35,6 +35,55 @@ size_t ReadUpload(char* buffer, size_t size, size_t count, void* user) {
   return n;
 }
 
+// Pairs each RCPT TO the client sends with the server's final reply line, so
+// a refusal can be told per recipient (libcurl itself reports only whether
+// every recipient failed).
+struct ReplyWatch {
+  std::string pending_rcpt;  // address of the RCPT TO awaiting its reply
+  bool awaiting = false;
+  std::vector<RefusedRecipient> refused;
+};
+
+int WatchReplies(CURL*, curl_infotype type, char* data, size_t size, void* user) {
+  auto* watch = static_cast<ReplyWatch*>(user);
+  std::string_view text(data, size);
+  if (type == CURLINFO_HEADER_OUT) {
+    watch->awaiting = text.substr(0, 8) == "RCPT TO:";
+    if (watch->awaiting) {
+      std::string_view address = text.substr(8);
+      while (!address.empty() && (address.back() == '\n' || address.back() == '\r')) {
+        address.remove_suffix(1);
+      }
+      if (address.size() >= 2 && address.front() == '<' && address.back() == '>') {
+        address = address.substr(1, address.size() - 2);
+      }
+      watch->pending_rcpt = std::string(address);
+    }
+    return 0;
+  }
+  if (type != CURLINFO_HEADER_IN || !watch->awaiting) return 0;
+  // Only the last line of a reply ("250 ..." not "250-...") ends it.
+  if (text.size() < 4 || text[3] == '-') return 0;
+  watch->awaiting = false;
+  int code = 0;
+  for (int i = 0; i < 3; ++i) {
+    if (text[i] < '0' || text[i] > '9') return 0;
+    code = code * 10 + (text[i] - '0');
+  }
+  if (code / 100 == 2) return 0;
+  std::string reply(text);
+  while (!reply.empty() && (reply.back() == '\n' || reply.back() == '\r')) reply.pop_back();
+  watch->refused.push_back({code, watch->pending_rcpt, reply});
+  return 0;
+}
+
+SmtpOutcome Failure(SmtpFailure failure, std::string text) {
+  SmtpOutcome outcome;
+  outcome.failure = failure;
+  outcome.text = std::move(text);
+  return outcome;
+}
+
 struct SlistDeleter {
   void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
@@ -127,26 +176,27 @@ SmtpClient::~SmtpClient() {
 
 SmtpOutcome SmtpClient::Send(const std::string& url, const std::string& envelope_from,
                              const std::vector<std::string>& recipients,
-                             const std::string& message, const SmtpTimeouts& timeouts) {
+                             const std::string& message, const SmtpTimeouts& timeouts,
+                             bool allow_refused_recipients) {
   if (curl_ == nullptr) {
-    return {SmtpFailure::kInternal, "SMTP delivery failed: libcurl could not be set up"};
+    return Failure(SmtpFailure::kInternal, "SMTP delivery failed: libcurl could not be set up");
   }
-  if (url.empty()) return {SmtpFailure::kBadMessage, "SMTP delivery failed: no server"};
+  if (url.empty()) return Failure(SmtpFailure::kBadMessage, "SMTP delivery failed: no server");
   if (recipients.empty()) {
-    return {SmtpFailure::kBadMessage, "SMTP delivery failed: no recipient"};
+    return Failure(SmtpFailure::kBadMessage, "SMTP delivery failed: no recipient");
   }
   std::unique_ptr<curl_slist, SlistDeleter> rcpt;
   for (const std::string& address : recipients) {
     if (!IsSafeHeaderText(address)) {
-      return {SmtpFailure::kBadMessage, "SMTP delivery failed: bad recipient address"};
+      return Failure(SmtpFailure::kBadMessage, "SMTP delivery failed: bad recipient address");
     }
     curl_slist* grown = curl_slist_append(rcpt.get(), ("<" + address + ">").c_str());
-    if (grown == nullptr) return {SmtpFailure::kInternal, "SMTP delivery failed: out of memory"};
+    if (grown == nullptr) return Failure(SmtpFailure::kInternal, "SMTP delivery failed: out of memory");
     rcpt.release();
     rcpt.reset(grown);
   }
   if (!IsSafeHeaderText(envelope_from)) {
-    return {SmtpFailure::kBadMessage, "SMTP delivery failed: bad sender address"};
+    return Failure(SmtpFailure::kBadMessage, "SMTP delivery failed: bad sender address");
   }
 
   std::string error_buffer(CURL_ERROR_SIZE + 1, '\0');
@@ -165,10 +215,27 @@ SmtpOutcome SmtpClient::Send(const std::string& url, const std::string& envelope
   curl_easy_setopt(curl_, CURLOPT_TIMEOUT, timeouts.total_seconds);
   curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(curl_, CURLOPT_ERRORBUFFER, error_buffer.data());
+  ReplyWatch watch;
+  curl_easy_setopt(curl_, CURLOPT_DEBUGFUNCTION, WatchReplies);
+  curl_easy_setopt(curl_, CURLOPT_DEBUGDATA, &watch);
+  curl_easy_setopt(curl_, CURLOPT_VERBOSE, 1L);
+  if (allow_refused_recipients) {
+#if LIBCURL_VERSION_NUM >= 0x080200
+    curl_easy_setopt(curl_, CURLOPT_MAIL_RCPT_ALLOWFAILS, 1L);
+#else
+    // The option's name before libcurl 8.2 (available since 7.69).
+    curl_easy_setopt(curl_, CURLOPT_MAIL_RCPT_ALLLOWFAILS, 1L);
+#endif
+  }
   CURLcode code = curl_easy_perform(curl_);
   curl_easy_setopt(curl_, CURLOPT_ERRORBUFFER, nullptr);
   error_buffer.resize(std::strlen(error_buffer.c_str()));
-  return TranslateCurlCode(code, error_buffer, url);
+  SmtpOutcome outcome = TranslateCurlCode(code, error_buffer, url);
+  long reply_code = 0;
+  curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &reply_code);
+  outcome.reply_code = static_cast<int>(reply_code);
+  outcome.refused = std::move(watch.refused);
+  return outcome;
 }
 
 }  // namespace vigilo::mail

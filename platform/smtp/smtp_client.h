@@ -25,9 +25,22 @@ enum class SmtpFailure {
   kInternal,    // out of memory, libcurl could not be set up
 };
 
+// A recipient the server refused at RCPT TO.
+struct RefusedRecipient {
+  int code = 0;         // the server's three-digit reply code
+  std::string address;  // as given to RCPT TO, without the angle brackets
+  std::string reply;    // the server's reply line
+};
+
 struct SmtpOutcome {
   SmtpFailure failure = SmtpFailure::kNone;
   std::string text;  // what failed and why; empty on success
+  // The server's last reply code (0 when the server never answered): tells a
+  // temporary refusal (4xx) from a permanent one (5xx).
+  int reply_code = 0;
+  // Recipients refused while others were accepted (only when the send allowed
+  // recipient failures), or all of them when every one was refused.
+  std::vector<RefusedRecipient> refused;
   bool ok() const { return failure == SmtpFailure::kNone; }
 };
 
@@ -58,10 +71,15 @@ class SmtpClient {
   SmtpClient& operator=(const SmtpClient&) = delete;
 
   // Sends message (complete text, "\r\n" line ends) from envelope_from to
-  // every recipient. libcurl dot-stuffs lines that begin with ".".
+  // every recipient. libcurl dot-stuffs lines that begin with ".". With
+  // allow_refused_recipients the message still goes to the recipients the
+  // server accepted and the refused ones are listed in the outcome; the send
+  // fails only when every recipient was refused. Without it one refusal
+  // fails the whole message.
   SmtpOutcome Send(const std::string& url, const std::string& envelope_from,
                    const std::vector<std::string>& recipients,
-                   const std::string& message, const SmtpTimeouts& timeouts);
+                   const std::string& message, const SmtpTimeouts& timeouts,
+                   bool allow_refused_recipients = false);
 
  private:
   CURL* curl_;

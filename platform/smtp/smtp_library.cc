@@ -28,6 +28,8 @@ struct Session {
 std::mutex session_mutex;
 Session session;
 thread_local std::string last_error;
+thread_local std::string refused_recipients;  // "CODE address reply" lines
+thread_local int32_t last_reply_code = 0;
 
 int32_t Fail(int32_t code, std::string text) {
   last_error = std::move(text);
@@ -76,6 +78,8 @@ VGSMTP_EXPORT int32_t SmtpOpenSession(void) {
 
 VGSMTP_EXPORT int32_t SmtpSendMail(const SmtpMessage* message) {
   last_error.clear();
+  refused_recipients.clear();
+  last_reply_code = 0;
   if (message == nullptr) return Fail(VGSMTP_E_BAD_MESSAGE, "no message record");
   try {
     if (message->body_format != VGSMTP_BODY_PLAIN_TEXT) {
@@ -112,7 +116,13 @@ VGSMTP_EXPORT int32_t SmtpSendMail(const SmtpMessage* message) {
       return Fail(VGSMTP_E_NO_SESSION, "SmtpSendMail called without an open session");
     }
     vigilo::mail::SmtpOutcome outcome =
-        session.client->Send(url, envelope_from, envelope_to, text, session.timeouts);
+        session.client->Send(url, envelope_from, envelope_to, text, session.timeouts,
+                             /*allow_refused_recipients=*/true);
+    last_reply_code = outcome.reply_code;
+    for (const vigilo::mail::RefusedRecipient& refused : outcome.refused) {
+      refused_recipients += std::to_string(refused.code) + " " + refused.address + " " +
+                            refused.reply + "\n";
+    }
     if (!outcome.ok()) return Fail(ResultCode(outcome.failure), outcome.text);
     return VGSMTP_OK;
   } catch (const std::exception& e) {
@@ -128,3 +138,7 @@ VGSMTP_EXPORT int32_t SmtpCloseSession(void) {
 }
 
 VGSMTP_EXPORT const char* SmtpLastError(void) { return last_error.c_str(); }
+
+VGSMTP_EXPORT const char* SmtpRefusedRecipients(void) { return refused_recipients.c_str(); }
+
+VGSMTP_EXPORT int32_t SmtpLastReplyCode(void) { return last_reply_code; }

@@ -54,8 +54,10 @@ typedef struct SmtpMessage {
 /* Opens the session (idempotent). Failure: VGSMTP_E_INTERNAL. */
 int32_t SmtpOpenSession(void);
 
-/* Delivers one message to every recipient, or to none: a recipient refused by
- * the server fails the whole message. */
+/* Delivers one message to every recipient the server accepts. Recipients the
+ * server refuses are left out and listed by SmtpRefusedRecipients; the call
+ * fails (VGSMTP_E_REJECTED) only when every recipient was refused or the
+ * server refused the sender or the data. */
 int32_t SmtpSendMail(const SmtpMessage* message);
 
 /* Ends the session and its connection (idempotent). Leaves SmtpLastError as
@@ -66,10 +68,23 @@ int32_t SmtpCloseSession(void);
  * and SmtpSendMail reset it to empty. Valid until the thread's next call. */
 const char* SmtpLastError(void);
 
+/* Optional: the recipients the server refused in the calling thread's last
+ * SmtpSendMail, one line each, "CODE address reply" (CODE the server's
+ * three-digit reply code: 4xx refuses for now, 5xx for good); empty when none.
+ * Valid until the thread's next call. */
+const char* SmtpRefusedRecipients(void);
+
+/* Optional: the server's last reply code in the calling thread's last
+ * SmtpSendMail (0 when the server never answered, as after a refused
+ * connection or a time-out). */
+int32_t SmtpLastReplyCode(void);
+
 typedef int32_t (*SmtpOpenSessionFn)(void);
 typedef int32_t (*SmtpSendMailFn)(const SmtpMessage*);
 typedef int32_t (*SmtpCloseSessionFn)(void);
 typedef const char* (*SmtpLastErrorFn)(void);
+typedef const char* (*SmtpRefusedRecipientsFn)(void);
+typedef int32_t (*SmtpLastReplyCodeFn)(void);
 
 #ifdef __cplusplus
 }

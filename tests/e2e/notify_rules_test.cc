@@ -309,7 +309,8 @@ TEST_F(NotifyRulesTest, StoppedSmtpServerLeavesOneLineAndLosesNothingElse) {
   EXPECT_EQ(InternalMail(), std::vector<std::string>{"2/ann"});
   EXPECT_EQ(Flags(), std::vector<std::string>{"2/6"});
 
-  // Flagged: the lost message is not sent again.
+  // Flagged and kept in the outbox: the record is not composed again, and
+  // the message waits for its retry, which is not due yet.
   const std::string next = Tick();
   EXPECT_EQ(CountOf(next, "Mail delivery failed"), 0) << next;
   EXPECT_EQ(CountOf(next, kBlockStart), 0) << next;

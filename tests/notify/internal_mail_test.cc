@@ -17,20 +17,21 @@ using ::testing::StartsWith;
 using testing::Installation;
 
 TEST(InternalMailStatementTest, StatementsAreWrittenAsTheProductReadsThem) {
-  EXPECT_EQ(InternalMailLookup(42, "ann"), "SELECT * FROM ORVKPOST WHERE BUGNUM =42 AND TO ='ann'");
+  EXPECT_EQ(InternalMailLookup(42, "ann", "BUGS.DBF"),
+            "SELECT BUGNUM FROM ORVKPOST WHERE BUGNUM =42 AND TO ='ann' AND [DBNAME] ='BUGS.DBF'");
   EXPECT_EQ(InternalMailInsert("ann", "12/08/2026", 1, 42, "BUGS.DBF", ""),
             "INSERT INTO ORVKPOST ([FROM], [TO], [DATE], ISNEW, STATUS, BUGNUM, [DBNAME], MESSAGE) "
             "VALUES ('VIGILO', 'ann', '12/08/2026',1,'*',42,'BUGS.DBF','')");
   EXPECT_EQ(InternalMailUpdate("ann", "12/08/2026", 1, 42, "BUGS.DBF", ""),
             "UPDATE ORVKPOST SET [FROM] ='VIGILO', [DATE] ='12/08/2026', ISNEW =1, STATUS ='*', "
-            "[DBNAME] ='BUGS.DBF', MESSAGE ='' WHERE BUGNUM =42 AND TO ='ann'");
+            "[DBNAME] ='BUGS.DBF', MESSAGE ='' WHERE BUGNUM =42 AND TO ='ann' AND [DBNAME] ='BUGS.DBF'");
   EXPECT_EQ(InternalMailConnection("/srv/orvik"),
             "Driver={Microsoft dBase Driver (*.dbf)};DefaultDir=/srv/orvik;DriverId=277;DSN=;");
 }
 
 TEST(InternalMailStatementTest, ApostrophesAreDoubled) {
-  EXPECT_EQ(InternalMailLookup(7, "o'brien"),
-            "SELECT * FROM ORVKPOST WHERE BUGNUM =7 AND TO ='o''brien'");
+  EXPECT_EQ(InternalMailLookup(7, "o'brien", "Bob's.DBF"),
+            "SELECT BUGNUM FROM ORVKPOST WHERE BUGNUM =7 AND TO ='o''brien' AND [DBNAME] ='Bob''s.DBF'");
   EXPECT_THAT(InternalMailInsert("o'brien", "d", 1, 7, "Bob's.DBF", "it's"),
               HasSubstr("VALUES ('VIGILO', 'o''brien', 'd',1,'*',7,'Bob''s.DBF','it''s')"));
 }
@@ -106,15 +107,29 @@ TEST_F(InternalMailTest, SecondNotificationUpdatesTheRowInPlace) {
     table->Update();
     table->Close();
   }
-  sender.Dispatch("b", "ORVIK:ann", "s", &records_, "Proj\\Other");
+  sender.Dispatch("b", "ORVIK:ann", "s", &records_, "BUGS.DBF");
   std::vector<MailRow> rows = Rows();
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0].isnew, 1);
   EXPECT_EQ(rows[0].status, "*");
-  EXPECT_EQ(rows[0].dbname, "Proj\\Other");
+  EXPECT_EQ(rows[0].dbname, "BUGS.DBF");
   auto table = DbfTable::Open(install_.server_dir() + "/ORVKPOST.dbf", false);
   ASSERT_TRUE(table->GoFirst());
   EXPECT_EQ(table->Text(8), "keep");
+}
+
+TEST_F(InternalMailTest, SameRecordNumberOfTwoTablesGivesTwoRows) {
+  CreateTable();
+  CMailSender& sender = Sender();
+  sender.Dispatch("b", "ORVIK:ann", "s", &records_, "Bugs.DBF");
+  sender.Dispatch("b", "ORVIK:ann", "s", &records_, "Tasks.DBF");
+  sender.Dispatch("b", "ORVIK:ann", "s", &records_, "Bugs.DBF");
+  std::vector<MailRow> rows = Rows();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].dbname, "Bugs.DBF");
+  EXPECT_EQ(rows[1].dbname, "Tasks.DBF");
+  EXPECT_EQ(rows[0].bugnum, 42);
+  EXPECT_EQ(rows[1].bugnum, 42);
 }
 
 TEST_F(InternalMailTest, ApostropheInRecipientOrDatabaseNameIsWrittenAsItIs) {

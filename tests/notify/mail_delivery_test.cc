@@ -70,13 +70,17 @@ TEST_F(SmtpDeliveryTest, ServerDownLeavesExactlyOneRunLogLine) {
   EXPECT_EQ(text.substr(text.size() - 3), " \r\n");
 }
 
-TEST_F(SmtpDeliveryTest, RefusedRecipientFailsTheMessageWithOneLine) {
+TEST_F(SmtpDeliveryTest, RefusedRecipientGetsOneLineAndTheOtherTheMessage) {
   test::SmtpSink sink;
   CMailSender& sender = Sender(sink.host_port());
   sender.Dispatch("body", "SMTP:reject@example.org,SMTP:ann@example.org", "subject", nullptr, "");
   std::string text = log_.Text();
-  EXPECT_THAT(text, StartsWith("Mail delivery failed (SMTP) : "));
+  EXPECT_THAT(text, StartsWith("Mail refused (SMTP) : SMTP:reject@example.org , "));
+  EXPECT_THAT(text, HasSubstr("550"));
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1);
+  std::vector<test::ReceivedMail> mail = sink.WaitForMessages(1);
+  ASSERT_EQ(mail.size(), 1u);
+  EXPECT_THAT(mail[0].recipients, ElementsAre("ann@example.org"));
 }
 
 class MapiDeliveryTest : public ::testing::Test {
@@ -146,6 +150,35 @@ TEST_F(MapiDeliveryTest, ServerDownLeavesOneRunLogLinePerMessage) {
   EXPECT_THAT(text, StartsWith("Mail delivery failed (MAPI) : "));
   EXPECT_THAT(text, HasSubstr("(to John Smith)"));
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1);
+}
+
+TEST_F(MapiDeliveryTest, ProviderMessagesWaitInTheOutboxUntilTheServerIsBack) {
+  const int port = test::UnusedPort();
+  WriteProfileString(install_.program_dir() + "/vigtab.ini", "OPTIONS", kMailRetryDelayKey, "0");
+  CMailSender& sender = Sender(Format("smtp://127.0.0.1:%d", port));
+  NotifyMessage message;
+  message.rule_id = 3;
+  message.record = 12;
+  message.table_id = "0\\ORVIK\\Proj\\Bugs";
+  message.subject = "VIGILO Rule# 3 , Record# 12 of 0\\ORVIK\\Proj\\Bugs";
+  message.body = "body";
+  message.recipients = "John Smith,CCMAIL:carl@example.org";
+  sender.BeginTick();
+  sender.Submit(message, [] { return true; });
+  sender.EndTick();
+  std::vector<OutboxEntry> pending = sender.outbox().List();
+  ASSERT_EQ(pending.size(), 1u);
+  EXPECT_EQ(pending[0].last_transport, "MAPI");
+  EXPECT_EQ(pending[0].recipients, "CCMAIL:carl@example.org,John Smith");
+
+  test::SmtpSink sink(port);
+  sender.BeginTick();
+  sender.EndTick();
+  std::vector<test::ReceivedMail> mail = sink.WaitForMessages(2);
+  ASSERT_EQ(mail.size(), 2u);
+  EXPECT_THAT(mail[0].recipients, ElementsAre("carl@example.org"));
+  EXPECT_THAT(mail[1].recipients, ElementsAre("john@example.org"));
+  EXPECT_TRUE(sender.outbox().List().empty());
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 
 #include "data/log_stream.h"
@@ -22,16 +23,16 @@ struct SentMessage {
   std::string body, recipients, subject, records, database_name;
 };
 
-// A mail sender that keeps what the notify action hands over.
+// A mail sender that keeps what the notify action hands over, and flags the
+// record as the outbox does once the message is queued.
 class RecordingSender : public CMailSender {
  public:
   RecordingSender() : CMailSender(Options{}) {}
-  void Dispatch(const std::string& body, const std::string& recipients, const std::string& subject,
-                const std::vector<std::string>* record_list,
-                const std::string& database_name) override {
-    std::string records;
-    for (const std::string& record : *record_list) records += "[" + record + "]";
-    sent.push_back({body, recipients, subject, records, database_name});
+  bool Submit(const NotifyMessage& message, const std::function<bool()>& flag) override {
+    sent.push_back({message.body, message.recipients, message.subject,
+                    "[" + std::to_string(message.record) + "]", message.database_name});
+    flag();
+    return true;
   }
   std::vector<SentMessage> sent;
 };
@@ -141,7 +142,8 @@ TEST_F(NotifyRulesTest, OneMessagePerRecordAndZeroIdsAreSkipped) {
   EXPECT_EQ(sender().sent[1].records, "[15]");
   EXPECT_EQ(sender().sent[0].database_name, "Bugs.DBF");
   EXPECT_EQ(table_.statements.size(), 2u);
-  EXPECT_THAT(table_.flags, ElementsAre("7:12,0,15"));
+  // Each record is flagged as its message is handed over.
+  EXPECT_THAT(table_.flags, ElementsAre("7:12", "7:15"));
   EXPECT_EQ(log_.Text(),
             "Sending notification( Rule ID : 7 )\r\n"
             "    Query      : SELECT FormID, ATrail,Title,Count FROM Bugs WHERE FormID =15\r\n"
@@ -206,25 +208,25 @@ TEST_F(NotifyRulesTest, NothingFoundLeavesNoFlagsAndNoLog) {
   EXPECT_EQ(log_.Text(), "");
 }
 
-TEST_F(NotifyRulesTest, DatabaseErrorEndsOnlyThatRule) {
+TEST_F(NotifyRulesTest, BrokenRecordIsLoggedWithItsFormIdAndSkipped) {
   AddRule(8, "User", "FormID, ATrail").addresses = std::vector<std::string>{"SMTP:a@x.org"};
   AddRule(9, "User", "FormID, ATrail").addresses = std::vector<std::string>{"SMTP:b@x.org"};
-  table_.selections[8] = "1,2,3";
+  table_.selections[8] = "1,2,3,4,5";
   table_.selections[9] = "3";
-  table_.records[1] = {{"FormID", "1"}, {"ATrail", ""}};
-  table_.records[3] = {{"FormID", "3"}, {"ATrail", ""}};
+  for (long id : {1, 3, 4, 5}) table_.records[id] = {{"FormID", std::to_string(id)}, {"ATrail", ""}};
   table_.failing_id = 2;
   Run();
-  ASSERT_EQ(sender().sent.size(), 2u);
-  EXPECT_EQ(sender().sent[1].recipients, "SMTP:b@x.org");
-  EXPECT_THAT(table_.flags, ElementsAre("9:3"));
+  ASSERT_EQ(sender().sent.size(), 5u);
+  EXPECT_EQ(sender().sent[3].subject, "VIGILO Rule# 8 , Record# 5 of 0\\\\Proj\\Bugs");
+  EXPECT_EQ(sender().sent[4].recipients, "SMTP:b@x.org");
+  // The broken record is not flagged: it is tried (and logged) again next tick.
+  EXPECT_THAT(table_.flags, ElementsAre("8:1", "8:3", "8:4", "8:5", "9:3"));
   std::string log = log_.Text();
   EXPECT_THAT(log, HasSubstr(
-      "ODBC Reported Error (While Retrieving Records For Notification, Rule ID : 8\r\n"
+      "ODBC Reported Error (While Retrieving Record For Notification, Rule ID : 8 , Record# 2\r\n"
       "    SQL        : SELECT DISTINCT Bugs.FormID FROM Bugs WHERE ...\r\n\r\n) : driver says no \r\n"
       "    Query   : SELECT FormID, ATrail FROM Bugs WHERE FormID =2\r\n\r\n"));
-  // The rule had found a record before the error: its block has no summary.
-  EXPECT_THAT(log, HasSubstr("Sending notification    Records        :1,2,3\r\n"));
+  EXPECT_THAT(log, HasSubstr("    Records        :1,2,3,4,5\r\n"));
 }
 
 TEST_F(NotifyRulesTest, TableWithoutNotificationRules) {

@@ -72,14 +72,16 @@ std::string ReceivedMail::RawBody() const {
   return end == std::string::npos ? "" : data.substr(end + 4);
 }
 
-SmtpSink::SmtpSink() : dir_(MakeTempDir()) {
+SmtpSink::SmtpSink(int port, bool store) : dir_(MakeTempDir()) {
+  const std::string port_text = std::to_string(port);
   std::string script = std::string(VIGILO_TEST_SUPPORT_DIR) + "/smtp_sink.py";
   int pipe_fds[2];
   if (::pipe2(pipe_fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, pipe_fds[0], 0);
-  const char* argv[] = {"/usr/bin/python3", script.c_str(), dir_.c_str(), nullptr};
+  const char* argv[] = {"/usr/bin/python3", script.c_str(), dir_.c_str(), port_text.c_str(),
+                        store ? "store" : "discard", nullptr};
   int error = ::posix_spawn(&pid_, argv[0], &actions, nullptr,
                             const_cast<char* const*>(argv), environ);
   posix_spawn_file_actions_destroy(&actions);
@@ -136,6 +138,14 @@ std::string SmtpSink::WriteMsmtpConfig(const std::string& path) const {
   }
   fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
   return "msmtp -C " + path + " -t";
+}
+
+size_t SmtpSink::Count() const {
+  size_t count = 0;
+  for (const auto& entry : fs::directory_iterator(dir_)) {
+    if (entry.path().extension() == ".envelope") ++count;
+  }
+  return count;
 }
 
 std::vector<ReceivedMail> SmtpSink::Messages() const {

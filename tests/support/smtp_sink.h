@@ -34,7 +34,11 @@ struct ReceivedMail {
 
 class SmtpSink {
  public:
-  SmtpSink();
+  // port 0: a free port of its own choosing; otherwise that port (a test
+  // that brings a server "back up" where the engine expects it). store false:
+  // messages are accepted and thrown away (Messages() stays empty), for
+  // benchmarks that time the client.
+  explicit SmtpSink(int port = 0, bool store = true);
   ~SmtpSink();
   SmtpSink(const SmtpSink&) = delete;
   SmtpSink& operator=(const SmtpSink&) = delete;
@@ -48,6 +52,8 @@ class SmtpSink {
   // returns the sendmail-compatible command that uses it: "msmtp -C PATH -t".
   std::string WriteMsmtpConfig(const std::string& path) const;
 
+  // How many messages were stored so far (cheaper than Messages()).
+  size_t Count() const;
   // Every message stored so far, in arrival order.
   std::vector<ReceivedMail> Messages() const;
   // Waits until at least count messages arrived or the time is up; returns

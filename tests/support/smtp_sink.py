@@ -1,7 +1,9 @@
 #!/usr/bin/python3
 """SMTP sink for tests: accepts every message on 127.0.0.1 and stores it.
 
-Usage: smtp_sink.py DIR. Listens on a free port, writes the port number to
+Usage: smtp_sink.py DIR [PORT [discard]]. Listens on PORT (default: a free
+port; 0 also means one), and with "discard" accepts messages without storing
+them (for benchmarks that time the client, not the disk). Otherwise it writes the port number to
 DIR/port once it accepts connections, and stores message N as
   DIR/N.eml       the data as received (dot-stuffing removed),
   DIR/N.subject   the Subject header decoded to UTF-8,
@@ -31,8 +33,9 @@ def write_file(path, data):
 
 
 class StoreHandler:
-    def __init__(self, directory):
+    def __init__(self, directory, store=True):
         self.directory = directory
+        self.store = store
         self.count = 0
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
@@ -43,6 +46,8 @@ class StoreHandler:
 
     async def handle_DATA(self, server, session, envelope):
         self.count += 1
+        if not self.store:
+            return "250 Message accepted for delivery"
         base = os.path.join(self.directory, "%05d" % self.count)
         data = envelope.original_content or envelope.content
         write_file(base + ".eml", data)
@@ -60,11 +65,11 @@ class StoreHandler:
         return "250 Message accepted for delivery"
 
 
-async def main(directory):
+async def main(directory, port, store):
     loop = asyncio.get_running_loop()
-    handler = StoreHandler(directory)
+    handler = StoreHandler(directory, store)
     server = await loop.create_server(
-        lambda: SMTP(handler, hostname="sink.test"), host="127.0.0.1", port=0)
+        lambda: SMTP(handler, hostname="sink.test"), host="127.0.0.1", port=port, reuse_address=True)
     port = server.sockets[0].getsockname()[1]
     write_file(os.path.join(directory, "port"), str(port).encode())
 
@@ -79,4 +84,5 @@ async def main(directory):
 
 
 if __name__ == "__main__":
-    asyncio.run(main(sys.argv[1]))
+    asyncio.run(main(sys.argv[1], int(sys.argv[2]) if len(sys.argv) > 2 else 0,
+                     not (len(sys.argv) > 3 and sys.argv[3] == "discard")))

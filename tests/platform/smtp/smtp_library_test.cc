@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <string>
+#include <vector>
 
 #include "common/format.h"
 #include "platform/loader/mail_plugins.h"
@@ -15,6 +17,15 @@
 
 namespace vigilo {
 namespace {
+
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+    lines.push_back(text.substr(start, end - start));
+  }
+  return lines;
+}
 
 class SmtpLibraryTest : public ::testing::Test {
  protected:
@@ -148,12 +159,27 @@ TEST_F(SmtpLibraryTest, ServerThatIsDownGivesConnectError) {
   EXPECT_NE(error.find("smtp://" + server), std::string::npos) << error;
 }
 
-TEST_F(SmtpLibraryTest, RefusedRecipientFailsTheWholeMessage) {
+TEST_F(SmtpLibraryTest, RefusedRecipientIsLeftOutAndTheOthersReceiveTheMessage) {
   test::SmtpSink sink;
   EXPECT_EQ(Send(Record(sink.host_port(), "ann@orvik.test,rejected@orvik.test", "s", "b")),
+            VGSMTP_OK);
+  ASSERT_NE(plugin_.refused_recipients, nullptr);
+  EXPECT_EQ(std::string(plugin_.refused_recipients()),
+            "550 rejected@orvik.test 550 5.1.1 No such user here\n");
+  const auto mails = sink.WaitForMessages(1);
+  ASSERT_EQ(mails.size(), 1u);
+  EXPECT_EQ(mails[0].recipients, std::vector<std::string>{"ann@orvik.test"});
+}
+
+TEST_F(SmtpLibraryTest, MessageWhoseEveryRecipientIsRefusedFailsWithTheServersCode) {
+  test::SmtpSink sink;
+  EXPECT_EQ(Send(Record(sink.host_port(), "reject1@orvik.test,rejected@orvik.test", "s", "b")),
             VGSMTP_E_REJECTED);
   std::string error = plugin_.last_error();
   EXPECT_NE(error.find("550"), std::string::npos) << error;
+  ASSERT_NE(plugin_.last_reply_code, nullptr);
+  EXPECT_EQ(plugin_.last_reply_code(), 550);
+  EXPECT_EQ(SplitLines(plugin_.refused_recipients()).size(), 2u);
   EXPECT_TRUE(sink.Messages().empty());
 }
 

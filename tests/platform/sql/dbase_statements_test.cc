@@ -170,6 +170,29 @@ TEST_F(FlagTableTest, IsCreatedWhenMissingAndEnforcesItsPrimaryKey) {
             (std::vector<Record>{{"1"}}));
 }
 
+TEST_F(FlagTableTest, RowsAppendedAfterAnEqualityLookUpAreFoundByTheNextOne) {
+  db_.ExecuteSQL("CREATE TABLE BugsVGLS (FormID INT, RuleID INT, CONSTRAINT "
+                 "pk_ProjBugsVGLS PRIMARY KEY (FormID, RuleID))");
+  for (int id = 1; id <= 40; ++id) {
+    db_.ExecuteSQL(Format("INSERT INTO BugsVGLS(FormID,RuleID) VALUES(%d,1)", id));
+  }
+  // The look-up builds the FormID index; the rows appended next are not in it.
+  EXPECT_EQ(QueryRows(db_, "SELECT RuleID FROM BugsVGLS WHERE FormID =7"),
+            (std::vector<Record>{{"1"}}));
+  db_.ExecuteSQL("INSERT INTO BugsVGLS(FormID,RuleID) VALUES(7,2)");
+  db_.ExecuteSQL("INSERT INTO BugsVGLS(FormID,RuleID) VALUES(41,1)");
+  EXPECT_EQ(QueryRows(db_, "SELECT RuleID FROM BugsVGLS WHERE FormID =7 ORDER BY RuleID"),
+            (std::vector<Record>{{"1"}, {"2"}}));
+  EXPECT_EQ(QueryRows(db_, "SELECT RuleID FROM BugsVGLS WHERE FormID =41"),
+            (std::vector<Record>{{"1"}}));
+  EXPECT_TRUE(QueryRows(db_, "SELECT RuleID FROM BugsVGLS WHERE FormID =42").empty());
+  db_.ExecuteSQL("DELETE FROM BugsVGLS WHERE FormID =41");
+  EXPECT_TRUE(QueryRows(db_, "SELECT RuleID FROM BugsVGLS WHERE FormID =41").empty());
+  EXPECT_EQ(db_.ExecuteSQL("UPDATE BugsVGLS SET RuleID = 3 WHERE FormID =7 AND RuleID =2"), 1);
+  EXPECT_EQ(QueryRows(db_, "SELECT RuleID FROM BugsVGLS WHERE FormID =7 ORDER BY RuleID"),
+            (std::vector<Record>{{"1"}, {"3"}}));
+}
+
 TEST_F(FlagTableTest, StaleFlagsOfRecordsThatNoLongerMatchAreDeleted) {
   db_.ExecuteSQL("CREATE TABLE BugsVGLS (FormID INT, RuleID INT, CONSTRAINT "
                  "pk_ProjBugsVGLS PRIMARY KEY (FormID, RuleID))");

@@ -1,0 +1,119 @@
+// RuleList: the rules a rule list shows, one rule row per item in list order,
+// with the list's column sorting. The Setup Rules dialog keeps one for the
+// rules of a table, View of Rules one for all rules; the Qt list is a view
+// over it. A list holds at most its capacity of rows (32000 in Setup Rules,
+// 5000 in View of Rules).
+//
+// Rules travel from the rule table to the list as rule lines, fields joined
+// by "|": View of Rules uses the six-field form "id|table|action|target|
+// values|condition|flag", Setup Rules the five-field form "id|action|target|
+// values|condition|flag|". Only fields followed by a "|" are taken, so the
+// six-field form's flag is not kept (View of Rules does not use it) while the
+// five-field form's is.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vigilo {
+
+struct RuleRow {
+  long rule_id = 0;
+  std::string table;  // project and table joined by a backslash
+  std::string action;
+  std::string target;
+  std::string values;
+  std::string condition;
+  long flag = 0;
+  bool operator==(const RuleRow&) const = default;
+};
+
+enum class RuleLineForm { kSixField, kFiveField };
+
+// The columns of a rule list, left to right.
+enum class RuleColumn { kRuleId, kTable, kAction, kTarget, kValues, kCondition };
+inline constexpr int kRuleColumnCount = 6;
+
+struct RuleColumnSpec {
+  RuleColumn column;
+  const char* title;
+  int width;  // pixels
+};
+inline constexpr RuleColumnSpec kRuleColumns[kRuleColumnCount] = {
+    {RuleColumn::kRuleId, "Rule Id", 50},   {RuleColumn::kTable, "Database\\Table", 100},
+    {RuleColumn::kAction, "Action", 50},    {RuleColumn::kTarget, "Target", 80},
+    {RuleColumn::kValues, "Values", 160},   {RuleColumn::kCondition, "Condition", 512},
+};
+
+// Rows the two dialogs hold.
+inline constexpr size_t kSetupRulesCapacity = 32000;
+inline constexpr size_t kViewRulesCapacity = 5000;
+
+// The rule row of one line; pieces not followed by a "|" are left at their
+// defaults. Rule id and flag are read as decimal numbers (0 when not one).
+RuleRow ParseRuleLine(const std::string& line, RuleLineForm form);
+
+// The rule lines of a row.
+std::string FiveFieldRuleLine(const RuleRow& row);
+std::string SixFieldRuleLine(const RuleRow& row);
+
+// A cell's text: the rule id as a decimal number, the others as stored.
+std::string RuleCellText(const RuleRow& row, RuleColumn column);
+
+// Rules as read from the rule table, in file order, and the order in which a
+// list shows them (positions into rows).
+struct OrderedRuleRows {
+  std::vector<RuleRow> rows;
+  std::vector<uint32_t> order;
+};
+
+class RuleList {
+ public:
+  explicit RuleList(size_t capacity) : capacity_(capacity) {}
+
+  size_t capacity() const { return capacity_; }
+  size_t size() const { return items_.size(); }
+  bool empty() const { return items_.empty(); }
+  bool full() const { return items_.size() >= capacity_; }
+  // The row of the item at a list position.
+  const RuleRow& row(size_t item) const { return rows_.at(items_.at(item)); }
+
+  // Empties the list (the remembered sort column stays: it belongs to the
+  // dialog, not to the rules shown).
+  void Clear() {
+    rows_.clear();
+    items_.clear();
+  }
+
+  // Parses the lines and appends one item per line after the existing ones,
+  // as far as the capacity allows. Returns the number of lines that did not
+  // fit.
+  size_t AddLines(const std::vector<std::string>& lines, RuleLineForm form);
+  // The same for rows read from the rule table, in their order.
+  size_t AddRows(OrderedRuleRows rows);
+  // Appends one row; false when the list is full.
+  bool Append(RuleRow row);
+  void Remove(size_t item);  // REQUIRES: item < size()
+
+  // A click on a column header: ascending when the column differs from the
+  // remembered one (which it then becomes), descending when it is the same
+  // (and it is forgotten, so the next click sorts ascending again). Rule ids
+  // compare as numbers, the other columns as text without regard to case.
+  void ColumnClick(RuleColumn column);
+  // The remembered column; -1 for none.
+  int sorted_column() const { return sorted_column_; }
+
+ private:
+  size_t capacity_;
+  // The row buffer, and per list item (in list order) its row there: sorting
+  // moves items, never rows. A removed item's row stays unused in the buffer
+  // until the list is emptied, so the buffer may hold up to twice the
+  // capacity after many removals.
+  std::vector<RuleRow> rows_;
+  std::vector<uint32_t> items_;
+  int sorted_column_ = -1;
+};
+
+}  // namespace vigilo

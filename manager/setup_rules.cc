@@ -1,0 +1,345 @@
+#include "manager/setup_rules.h"
+
+#include <algorithm>
+
+#include "common/format.h"
+#include "common/ini_profile.h"
+#include "common/paths.h"
+#include "common/text.h"
+#include "data/database_kind.h"
+#include "data/project_source.h"
+#include "manager/rule_list_table.h"
+#include "manager/rule_printing.h"
+
+namespace vigilo {
+namespace {
+
+constexpr const char* kProjectIniSection = "Morvane Orvik";
+constexpr const char* kTableDsnSection = "Table DSN";
+constexpr const char* kDatafileSuffix = " Datafile";
+constexpr size_t kDatafileValueLimit = 255;
+
+std::string At(const std::vector<std::string>& list, int index) {
+  return index >= 0 && static_cast<size_t>(index) < list.size() ? list[index] : std::string();
+}
+
+int FindNoCase(const std::vector<std::string>& list, const std::string& text) {
+  for (size_t i = 0; i < list.size(); ++i) {
+    if (EqualsNoCase(list[i], text)) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+bool BeginsWithFrom(const std::string& condition) { return condition.rfind("FROM", 0) == 0; }
+
+// A data file value cut at the first dot of its file name (a dot in a
+// directory name leaves the directory whole).
+std::string CutAtNameDot(const std::string& value) {
+  size_t separator = LastSeparator(value);
+  size_t dot = value.find('.', separator == std::string::npos ? 0 : separator + 1);
+  return value.substr(0, dot);
+}
+
+}  // namespace
+
+std::string SetupRulesState::Table() const { return At(tables, table_index); }
+std::string SetupRulesState::Action() const { return At(actions, action_index); }
+std::string SetupRulesState::Target() const { return At(targets, target_index); }
+
+std::string ProjectTableName(const std::string& project_table) {
+  size_t slash = project_table.find('\\');
+  return slash == std::string::npos ? project_table : project_table.substr(slash + 1);
+}
+
+SetupRulesLogic::SetupRulesLogic(const CServerPaths& paths, ProjectSelection& selection,
+                                 Prompts& prompts, RuleBrowsers& browsers, size_t capacity)
+    : paths_(paths),
+      selection_(selection),
+      prompts_(prompts),
+      browsers_(browsers),
+      list_(capacity) {}
+
+std::string SetupRulesLogic::ProjectIniPath() const {
+  std::string dir = selection_.Kind() == kDbaseKind
+                        ? DbaseProjectDirectory(paths_, selection_.project)
+                        : paths_.server_dir;
+  return ResolveFileCase(JoinPath(dir, selection_.project + ".ini"));
+}
+
+bool SetupRulesLogic::Open() {
+  FillTables();
+  state_.table_index = state_.tables.empty() ? -1 : 0;
+  state_.actions = SplitText(kActions, ',');
+  std::sort(state_.actions.begin(), state_.actions.end());
+  state_.action_index = -1;
+  state_.targets.clear();
+  state_.target_index = -1;
+  LoadRules();
+  return !list_.empty();
+}
+
+void SetupRulesLogic::FillTables() {
+  state_.tables.clear();
+  std::string ini = ProjectIniPath();
+  if (!RuleTableOpensForReadWrite(ini)) {
+    prompts_.Message(Format(kUnableToOpenFileMessage, ini.c_str()));
+    return;
+  }
+  const std::string& project = selection_.project;
+  state_.tables.push_back(project + "\\" + project);
+  bool dbase = selection_.Kind() == kDbaseKind;
+  for (const ProfileEntry& entry : GetProfileEntries(ini, kProjectIniSection)) {
+    if (entry.key.find(kDatafileSuffix) == std::string::npos) continue;
+    if (EqualsNoCase(entry.key, "LinkInfo Datafile") ||
+        EqualsNoCase(entry.key, "ChngHist Datafile")) {
+      continue;
+    }
+    std::string value = CutAtNameDot(entry.value.substr(0, kDatafileValueLimit));
+    if (!dbase) {
+      state_.tables.push_back(value);
+      continue;
+    }
+    size_t separator = LastSeparator(value);
+    if (separator != std::string::npos && separator > 0) {
+      std::string table = value.substr(separator + 1);
+      // The engine finds a table kept outside the project directory here.
+      WriteProfileString(ini, kTableDsnSection, project + "\\" + table,
+                         value.substr(0, separator));
+      state_.tables.push_back(project + "\\" + table);
+    } else {
+      state_.tables.push_back(project + "\\" + value);
+    }
+  }
+}
+
+void SetupRulesLogic::LoadRules() {
+  list_.Clear();
+  std::string table = state_.Table();
+  if (table.empty()) return;
+  size_t cut = list_.AddRows(
+      ReadTableRules(paths_.rule_table_path, selection_.Kind(), selection_.dsn, table));
+  if (cut > 0) prompts_.Message(Format(kListCutMessage, list_.capacity()), PromptIcon::kWarning);
+}
+
+void SetupRulesLogic::TableChanged(int index) {
+  state_.table_index = index;
+  state_.values.clear();
+  state_.condition.clear();
+  LoadRules();
+}
+
+void SetupRulesLogic::FillTargets() {
+  std::string action = state_.Action();
+  if (action == "Notify") {
+    state_.targets = SplitText(kNotifyTargets, ',');
+  } else if (action == "Update") {
+    state_.targets = {"Field"};
+  } else {
+    state_.targets.clear();
+  }
+  state_.target_index = state_.targets.empty() ? -1 : 0;
+}
+
+void SetupRulesLogic::ActionChanged(int index) {
+  state_.action_index = index;
+  FillTargets();
+  state_.values.clear();
+}
+
+void SetupRulesLogic::TargetChanged(int index) {
+  state_.target_index = index;
+  state_.values.clear();
+}
+
+void SetupRulesLogic::New() {
+  state_.values.clear();
+  state_.condition.clear();
+  state_.run_always_checked = false;
+}
+
+bool SetupRulesLogic::Edit(int item) {
+  if (item < 0 || static_cast<size_t>(item) >= list_.size()) {
+    prompts_.Beep();
+    return false;
+  }
+  const RuleRow row = list_.row(item);
+  state_.action_index = FindNoCase(state_.actions, row.action);
+  FillTargets();
+  state_.target_index = FindNoCase(state_.targets, row.target);
+  state_.values = row.values;
+  state_.condition = row.condition;
+  if (selection_.Kind() == kDbaseKind && (row.flag & kSqlQueryFlag) == 0) {
+    state_.run_always_checked = false;
+    state_.run_always_enabled = false;
+  } else {
+    state_.run_always_enabled = true;
+    state_.run_always_checked = (row.flag & kRunAlwaysFlag) != 0;
+  }
+  return true;
+}
+
+void SetupRulesLogic::StoreTableName() { selection_.table = ProjectTableName(state_.Table()); }
+
+void SetupRulesLogic::BrowseValues() {
+  if (state_.action_index < 0 || state_.target_index < 0) return;
+  StoreTableName();
+  std::string action = state_.Action();
+  std::string target = state_.Target();
+  std::optional<std::string> values;
+  if (action == "Notify" && target == "Address") {
+    values = browsers_.InputAddress(selection_, state_.values);
+  } else if (action == "Notify") {
+    values = browsers_.NotifyList(selection_, target, state_.values);
+  } else if (action == "Update") {
+    values = browsers_.FieldValues(selection_, state_.values);
+  }
+  if (values) state_.values = *values;
+}
+
+void SetupRulesLogic::BrowseCondition() {
+  if (state_.action_index < 0 || state_.target_index < 0) return;
+  StoreTableName();
+  std::optional<std::string> condition;
+  if (state_.condition.empty()) {
+    std::optional<RuleBrowsers::QueryType> type = browsers_.SelectQueryType();
+    if (!type) return;
+    bool visual = *type == RuleBrowsers::QueryType::kVisualQueryBuilder;
+    if (selection_.Kind() == kDbaseKind && visual) {
+      state_.run_always_checked = false;
+      state_.run_always_enabled = false;
+    } else {
+      state_.run_always_enabled = true;
+    }
+    condition = visual ? browsers_.QueryBuilder(selection_, state_.condition)
+                       : browsers_.SqlQuery(selection_, state_.condition);
+  } else if (BeginsWithFrom(state_.condition)) {
+    condition = browsers_.SqlQuery(selection_, state_.condition);
+  } else {
+    condition = browsers_.QueryBuilder(selection_, state_.condition);
+  }
+  if (condition) state_.condition = *condition;
+}
+
+bool SetupRulesLogic::Complete() const {
+  return state_.table_index >= 0 && state_.action_index >= 0 && state_.target_index >= 0 &&
+         !state_.Table().empty() && !state_.values.empty() && !state_.Action().empty() &&
+         !state_.condition.empty() && !state_.Target().empty();
+}
+
+bool SetupRulesLogic::FitsRuleTable() {
+  struct Check {
+    const char* name;
+    const std::string& text;
+    size_t width;
+  };
+  const Check checks[] = {
+      {"The data source", selection_.dsn, kDsnWidth},
+      {"The project table", state_.tables[state_.table_index], kDbTableWidth},
+      {"The action", state_.actions[state_.action_index], kActionWidth},
+      {"The target", state_.targets[state_.target_index], kTargetWidth},
+      {"Values", state_.values, kValuesWidth},
+      {"The rule condition", state_.condition, kCondWidth},
+  };
+  for (const Check& check : checks) {
+    if (check.text.size() > check.width) {
+      prompts_.Message(Format(kTooLongMessage, check.name, check.width), PromptIcon::kWarning);
+      return false;
+    }
+  }
+  return true;
+}
+
+bool SetupRulesLogic::Add() {
+  if (!Complete()) {
+    prompts_.Message(kIncompleteRuleMessage);
+    return false;
+  }
+  if (!FitsRuleTable()) return false;
+  if (list_.full()) {
+    prompts_.Message(Format(kListFullMessage, list_.capacity()), PromptIcon::kWarning);
+    return false;
+  }
+  return AddWithId(std::nullopt);
+}
+
+bool SetupRulesLogic::AddWithId(std::optional<long> rule_id) {
+  RuleRecord record;
+  record.kind = selection_.Kind();
+  record.dsn = selection_.dsn;
+  record.table = state_.Table();
+  record.action = state_.Action();
+  record.target = state_.Target();
+  record.values = state_.values;
+  record.condition = state_.condition;
+  record.flag = state_.run_always_checked ? kRunAlwaysFlag : 0;
+  if (BeginsWithFrom(record.condition)) record.flag |= kSqlQueryFlag;
+  switch (AppendRuleRecord(paths_.rule_table_path, &record, rule_id)) {
+    case AddRuleOutcome::kCannotOpen:
+      prompts_.Message(Format(kUnableToCreateOrOpenMessage, paths_.rule_table_path.c_str()),
+                       PromptIcon::kWarning);
+      return false;
+    case AddRuleOutcome::kCannotAppend:
+      prompts_.Message(kUnableToAddMessage, PromptIcon::kWarning);
+      return false;
+    case AddRuleOutcome::kAdded: break;
+  }
+  RuleRow row;
+  row.rule_id = record.rule_id;
+  row.action = record.action;
+  row.target = record.target;
+  row.values = record.values;
+  row.condition = record.condition;
+  row.flag = record.flag;
+  list_.Append(std::move(row));
+  return true;
+}
+
+bool SetupRulesLogic::DeleteWithVerb(int item, const char* verb) {
+  if (item < 0 || static_cast<size_t>(item) >= list_.size()) {
+    prompts_.Beep();
+    return false;
+  }
+  if (!prompts_.AskYesNo(Format(kDeleteQuestion, verb))) return false;
+  const std::string& path = paths_.rule_table_path;
+  long rule_id = list_.row(item).rule_id;
+  if (!RuleTableOpensForReadWrite(path) || !DeleteRuleRecords(path, rule_id)) {
+    prompts_.Message(Format(kUnableToOpenFileMessage, path.c_str()), PromptIcon::kWarning);
+    return false;
+  }
+  // Every record of the id is gone from the table, so every item of it goes:
+  // an item left behind would let Replace write a rule deleted a moment ago.
+  for (size_t i = list_.size(); i-- > 0;) {
+    if (list_.row(i).rule_id == rule_id) list_.Remove(i);
+  }
+  return true;
+}
+
+bool SetupRulesLogic::Delete(int item) { return DeleteWithVerb(item, "deleted"); }
+
+bool SetupRulesLogic::Replace(int item) {
+  if (item < 0 || static_cast<size_t>(item) >= list_.size()) {
+    prompts_.Beep();
+    return false;
+  }
+  if (!Complete()) {
+    prompts_.Message(kIncompleteRuleMessage);
+    return false;
+  }
+  // Checked before the old rule goes, so a rule that cannot be written is
+  // never lost.
+  if (!FitsRuleTable()) return false;
+  long rule_id = list_.row(item).rule_id;
+  if (!DeleteWithVerb(item, "replaced")) return false;
+  return AddWithId(rule_id);
+}
+
+std::optional<std::vector<std::string>> SetupRulesLogic::Print() {
+  if (list_.empty()) {
+    prompts_.Message(kNothingToPrintMessage);
+    return std::nullopt;
+  }
+  prompts_.Message(kPrintNoticeMessage);
+  return SetupRulesPrintLines(list_);
+}
+
+}  // namespace vigilo

@@ -1,0 +1,149 @@
+// The Setup Rules dialog's behaviour: the supervisor picks one table of the
+// chosen project, sees its rules, and composes a rule from Action, Target,
+// Values and Rule Condition (the last two only through the Browse dialogs)
+// plus the hidden Run Always state; Add, Replace and Delete write the rule
+// table at once, there is no save step.
+//
+// The logic holds what the dialog shows (SetupRulesState and the rule list);
+// the Qt dialog shows it after every gesture.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "data/server_paths.h"
+#include "manager/prompts.h"
+#include "manager/project_selection.h"
+#include "manager/rule_browsers.h"
+#include "manager/rule_list.h"
+
+namespace vigilo {
+
+inline constexpr const char* kSetupRulesTitle = "Setup Rules Dialog";
+inline constexpr const char* kSetupRulesHint =
+    "To add a rule, click the New button, fill in the information and click the Add button.";
+inline constexpr const char* kSetupRulesProjectTableLabel = "Project &Table:";
+inline constexpr const char* kSetupRulesActionLabel = "Act&ion";
+inline constexpr const char* kSetupRulesTargetLabel = "Tar&get:";
+inline constexpr const char* kSetupRulesValuesLabel = "&Values:";
+inline constexpr const char* kSetupRulesValuesBrowseButton = "&Browse...";
+inline constexpr const char* kSetupRulesConditionLabel = "R&ule Condition:";
+inline constexpr const char* kSetupRulesConditionBrowseButton = "Bro&wse...";
+inline constexpr const char* kSetupRulesRuleListLabel = "&List of Rules";
+inline constexpr const char* kSetupRulesNewButton = "&New";
+inline constexpr const char* kSetupRulesAddButton = "&Add";
+inline constexpr const char* kSetupRulesEditButton = "&Edit";
+inline constexpr const char* kSetupRulesReplaceButton = "&Replace";
+inline constexpr const char* kSetupRulesPrintRulesButton = "&Print";
+inline constexpr const char* kSetupRulesDeleteButton = "&Delete";
+inline constexpr const char* kSetupRulesHelpButton = "&Help";
+inline constexpr const char* kSetupRulesCloseButton = "&Close";
+inline constexpr const char* kSetupRulesRunAlwaysCheck = "R&un Always";
+inline constexpr int kSetupRulesHelpTopic = 632;
+
+// Character limits of the controls.
+inline constexpr int kSetupRulesProjectTableLimit = 64;
+inline constexpr int kSetupRulesActionLimit = 64;
+inline constexpr int kSetupRulesTargetLimit = 64;
+inline constexpr int kSetupRulesValuesLimit = 256;
+inline constexpr int kSetupRulesConditionLimit = 256;
+
+inline constexpr const char* kActions = "Notify,Update";
+inline constexpr const char* kNotifyTargets = "User,Group,Field,Address";
+
+inline constexpr const char* kIncompleteRuleMessage = "Incomplete rule!";
+inline constexpr const char* kUnableToCreateOrOpenMessage = "Unable to create or open %s!";
+inline constexpr const char* kUnableToAddMessage = "Unable to add a rule!";
+inline constexpr const char* kDeleteQuestion = "Selected rule will be %s!\n\nAre you sure?";
+inline constexpr const char* kUnableToOpenFileMessage = "Unable to open %s!";
+// A text longer than its rule table field would be cut when written.
+inline constexpr const char* kTooLongMessage =
+    "%s is too long: the rule table holds at most %zu characters!";
+// The list holds no more rows than its capacity.
+inline constexpr const char* kListFullMessage =
+    "The list holds at most %zu rules: the rule was not added!";
+inline constexpr const char* kListCutMessage = "Only the first %zu rules are listed!";
+
+// Run Always: bit 1 of Flag; the SQL-query bit is bit 0.
+inline constexpr long kRunAlwaysFlag = 2;
+inline constexpr long kSqlQueryFlag = 1;
+
+struct SetupRulesState {
+  std::vector<std::string> tables;  // Project Table
+  int table_index = -1;
+  std::vector<std::string> actions;  // Action
+  int action_index = -1;
+  std::vector<std::string> targets;  // Target
+  int target_index = -1;
+  std::string values;
+  std::string condition;
+  bool run_always_checked = false;  // the hidden check box
+  bool run_always_enabled = true;
+
+  std::string Table() const;
+  std::string Action() const;
+  std::string Target() const;
+};
+
+class SetupRulesLogic {
+ public:
+  SetupRulesLogic(const CServerPaths& paths, ProjectSelection& selection, Prompts& prompts,
+                  RuleBrowsers& browsers, size_t capacity = kSetupRulesCapacity);
+
+  const SetupRulesState& state() const { return state_; }
+  const RuleList& list() const { return list_; }
+
+  // Fills the lists and loads the first table's rules; true when the list
+  // then holds rules (it gets the focus).
+  bool Open();
+  void TableChanged(int index);
+  void ActionChanged(int index);
+  void TargetChanged(int index);
+
+  void New();
+  // Edit of a list item (-1: none selected, which beeps); true when the
+  // item was taken into the controls.
+  bool Edit(int item);
+  void BrowseValues();
+  void BrowseCondition();
+  // True when the rule was written and added to the list as its last item.
+  bool Add();
+  // True when the item's rules were deleted from the table and the list.
+  bool Delete(int item);
+  // True when the item's rule was replaced (it is then the last item).
+  bool Replace(int item);
+  // The lines to print, after the "Print" notice; none after "Nothing to print!".
+  std::optional<std::vector<std::string>> Print();
+  void ColumnClick(RuleColumn column) { list_.ColumnClick(column); }
+
+  // What a Browse dialog's OK gives (tests compose rules through these).
+  void set_values(std::string values) { state_.values = std::move(values); }
+  void set_condition(std::string condition) { state_.condition = std::move(condition); }
+
+  // The project INI whose tables Project Table lists.
+  std::string ProjectIniPath() const;
+
+ private:
+  void FillTables();
+  void FillTargets();
+  void LoadRules();
+  bool Complete() const;
+  bool FitsRuleTable();
+  bool DeleteWithVerb(int item, const char* verb);
+  bool AddWithId(std::optional<long> rule_id);
+  void StoreTableName();
+
+  const CServerPaths& paths_;
+  ProjectSelection& selection_;
+  Prompts& prompts_;
+  RuleBrowsers& browsers_;
+  SetupRulesState state_;
+  RuleList list_;
+};
+
+// The table part of a Project Table text: after its first backslash, or the
+// whole text when it has none.
+std::string ProjectTableName(const std::string& project_table);
+
+}  // namespace vigilo

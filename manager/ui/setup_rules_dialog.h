@@ -1,0 +1,67 @@
+// CSetupRulesDlg: the Setup Rules dialog (SetupRulesLogic) for the project
+// chosen in Open Project. The view shows the logic's state after every
+// gesture; Values and Rule Condition are read-only and change only through
+// their Browse buttons, and Run Always is kept hidden.
+#pragma once
+
+#include <QDialog>
+
+#include "data/server_paths.h"
+#include "manager/setup_rules.h"
+#include "manager/ui/rule_printing_view.h"
+
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QPushButton;
+
+namespace vigilo {
+
+class CRuleListCtrl;
+
+class CSetupRulesDlg : public QDialog {
+  Q_OBJECT
+
+ public:
+  CSetupRulesDlg(ProjectSelection& selection, Prompts& prompts, RuleBrowsers& browsers,
+                 QWidget* parent = nullptr);
+
+  SetupRulesLogic& logic() { return logic_; }
+  QComboBox* table_list() const { return tables_; }
+  QComboBox* action_list() const { return actions_; }
+  QComboBox* target_list() const { return targets_; }
+  QLineEdit* values_field() const { return values_; }
+  QLineEdit* condition_field() const { return condition_; }
+  QCheckBox* run_always() const { return run_always_; }
+  CRuleListCtrl* rule_list() const { return list_; }
+  void set_printer_chooser(PrinterChooser choose) { choose_printer_ = std::move(choose); }
+
+  // Shows the logic's state again (after a change made through logic()).
+  void Refresh();
+
+ private:
+  QPushButton* AddButton(const char* text, void (CSetupRulesDlg::*slot)());
+  void ShowList();
+  void FocusList();
+  void OnNew();
+  void OnEdit();
+  void OnAdd();
+  void OnReplace();
+  void OnDelete();
+  void OnPrint();
+  void OnBrowseValues();
+  void OnBrowseCondition();
+
+  CServerPaths paths_;
+  SetupRulesLogic logic_;
+  PrinterChooser choose_printer_;
+  QComboBox* tables_;
+  QComboBox* actions_;
+  QComboBox* targets_;
+  QLineEdit* values_;
+  QLineEdit* condition_;
+  CRuleListCtrl* list_;
+  QCheckBox* run_always_;
+};
+
+}  // namespace vigilo

@@ -1,0 +1,35 @@
+// CViewRulesDlg: the View of Rules dialog (ViewRulesLogic): every rule in a
+// sortable list with several rules selectable, Print for the selected ones
+// and Close.
+#pragma once
+
+#include <QDialog>
+
+#include "data/server_paths.h"
+#include "manager/view_rules.h"
+#include "manager/ui/rule_printing_view.h"
+
+namespace vigilo {
+
+class CRuleListCtrl;
+
+class CViewRulesDlg : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit CViewRulesDlg(Prompts& prompts, QWidget* parent = nullptr);
+
+  ViewRulesLogic& logic() { return logic_; }
+  CRuleListCtrl* rule_list() const { return list_; }
+  void set_printer_chooser(PrinterChooser choose) { choose_printer_ = std::move(choose); }
+
+ private:
+  void OnPrint();
+
+  CServerPaths paths_;
+  ViewRulesLogic logic_;
+  PrinterChooser choose_printer_;
+  CRuleListCtrl* list_;
+};
+
+}  // namespace vigilo

@@ -1,0 +1,301 @@
+#include "notify/outbox.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <time.h>
+
+#include "common/file_system.h"
+#include "common/format.h"
+
+namespace vigilo {
+namespace {
+
+constexpr const char* kMagic = "Vigilo-Outbox: 1";
+constexpr const char* kNewSuffix = ".new";
+constexpr const char* kFlaggedSuffix = ".msg";
+
+// Header values are single lines: a line break in one would end the header.
+std::string OneLineValue(const std::string& text) {
+  std::string line = text;
+  std::replace(line.begin(), line.end(), '\r', ' ');
+  std::replace(line.begin(), line.end(), '\n', ' ');
+  return line;
+}
+
+std::string ErrnoText(const std::string& what, const std::string& path) {
+  return FileErrorText(path, what, errno);
+}
+
+bool EndsWith(const std::string& text, const char* suffix) {
+  size_t n = std::strlen(suffix);
+  return text.size() >= n && text.compare(text.size() - n, n, suffix) == 0;
+}
+
+// A renamed file survives a crash only once its directory is synced.
+bool SyncDirectory(const std::string& dir) {
+  UniqueFd fd(Files().Open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!fd.valid()) return false;
+  return Files().Sync(fd.get()) == 0;
+}
+
+long long NumberOf(const std::string& text) { return std::strtoll(text.c_str(), nullptr, 10); }
+
+}  // namespace
+
+std::string SerializeOutboxEntry(const OutboxEntry& entry) {
+  std::string text = kMagic;
+  text += "\n";
+  auto line = [&text](const char* key, const std::string& value) {
+    text += key;
+    text += ": ";
+    text += OneLineValue(value);
+    text += "\n";
+  };
+  line("Rule", Format("%ld", static_cast<long>(entry.rule_id)));
+  line("Record", Format("%lld", entry.record));
+  line("Table", entry.table_id);
+  line("Database", entry.database_name);
+  line("Subject", entry.subject);
+  line("Recipients", entry.recipients);
+  line("Created", Format("%lld", static_cast<long long>(entry.created)));
+  line("Attempts", Format("%d", entry.attempts));
+  line("Next-Attempt", Format("%lld", static_cast<long long>(entry.next_attempt)));
+  line("Last-Transport", entry.last_transport);
+  line("Last-Error", entry.last_error);
+  text += "\n";
+  text += entry.body;
+  return text;
+}
+
+std::optional<OutboxEntry> ParseOutboxEntry(const std::string& text) {
+  size_t end = text.find("\n\n");
+  if (end == std::string::npos || text.compare(0, std::strlen(kMagic), kMagic) != 0) {
+    return std::nullopt;
+  }
+  OutboxEntry entry;
+  entry.body = text.substr(end + 2);
+  size_t pos = text.find('\n') + 1;
+  bool has_rule = false, has_record = false;
+  while (pos < end + 1) {
+    size_t eol = text.find('\n', pos);
+    std::string line = text.substr(pos, eol - pos);
+    pos = eol + 1;
+    size_t colon = line.find(": ");
+    if (colon == std::string::npos) {
+      colon = line.find(':');
+      if (colon == std::string::npos) return std::nullopt;
+    }
+    std::string key = line.substr(0, colon);
+    std::string value = line.substr(std::min(line.size(), colon + 2));
+    if (line.size() == colon + 1) value.clear();
+    if (key == "Rule") {
+      entry.rule_id = static_cast<int32_t>(NumberOf(value));
+      has_rule = true;
+    } else if (key == "Record") {
+      entry.record = NumberOf(value);
+      has_record = true;
+    } else if (key == "Table") {
+      entry.table_id = value;
+    } else if (key == "Database") {
+      entry.database_name = value;
+    } else if (key == "Subject") {
+      entry.subject = value;
+    } else if (key == "Recipients") {
+      entry.recipients = value;
+    } else if (key == "Created") {
+      entry.created = static_cast<std::time_t>(NumberOf(value));
+    } else if (key == "Attempts") {
+      entry.attempts = static_cast<int>(NumberOf(value));
+    } else if (key == "Next-Attempt") {
+      entry.next_attempt = static_cast<std::time_t>(NumberOf(value));
+    } else if (key == "Last-Transport") {
+      entry.last_transport = value;
+    } else if (key == "Last-Error") {
+      entry.last_error = value;
+    }
+  }
+  if (!has_rule || !has_record) return std::nullopt;
+  return entry;
+}
+
+std::string Outbox::DirectoryOf(const std::string& server_dir) {
+  return server_dir + "/" + kOutboxDirectory;
+}
+
+Outbox::Outbox(std::string directory) : directory_(std::move(directory)) {}
+
+std::string Outbox::PathOf(const OutboxEntry& entry) const {
+  return directory_ + "/" + entry.id + (entry.flagged ? kFlaggedSuffix : kNewSuffix);
+}
+
+std::string Outbox::NewId() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  // Time first, so names sort in the order written; the process and a
+  // sequence keep two names of one moment apart.
+  return Format("%010lld%09ld-%d-%u", static_cast<long long>(now.tv_sec), now.tv_nsec,
+                static_cast<int>(::getpid()), ++sequence_);
+}
+
+bool Outbox::WriteAtomically(const std::string& path, const std::string& text,
+                             std::string* error, bool sync) {
+  const std::string temp = path + ".tmp";
+  UniqueFd fd(Files().Open(temp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0640));
+  if (!fd.valid()) {
+    if (error) *error = ErrnoText("cannot create", temp);
+    return false;
+  }
+  const char* failed = nullptr;
+  if (!WriteAll(fd.get(), text)) {
+    failed = "cannot write";
+  } else if (sync && Files().Sync(fd.get()) != 0) {
+    failed = "cannot sync";
+  } else if (!fd.Close()) {
+    failed = "cannot close";
+  }
+  if (failed != nullptr) {
+    if (error) *error = ErrnoText(failed, temp);
+    fd.reset();
+    Files().Unlink(temp);
+    return false;
+  }
+  if (Files().Rename(temp, path) != 0) {
+    if (error) *error = ErrnoText("cannot rename", temp);
+    Files().Unlink(temp);
+    return false;
+  }
+  if (sync && !SyncDirectory(directory_)) {
+    if (error) *error = ErrnoText("cannot sync", directory_);
+    return false;
+  }
+  return true;
+}
+
+bool Outbox::Sync(std::string* error) {
+  UniqueFd fd(Files().Open(directory_, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!fd.valid() || ::syncfs(fd.get()) != 0) {
+    if (error) *error = ErrnoText("cannot sync", directory_);
+    return false;
+  }
+  return true;
+}
+
+bool Outbox::Add(OutboxEntry& entry, std::string* error, bool sync) {
+  if (!directory_ready_) {
+    if (::mkdir(directory_.c_str(), 0750) != 0 && errno != EEXIST) {
+      if (error) *error = ErrnoText("cannot create", directory_);
+      return false;
+    }
+    directory_ready_ = true;
+  }
+  entry.id = NewId();
+  entry.flagged = false;
+  const std::string path = PathOf(entry);
+  bool written;
+  if (sync) {
+    written = WriteAtomically(path, SerializeOutboxEntry(entry), error);
+  } else {
+    // Written in place: a file a crash cuts short is a ".new" one, whose
+    // record was never flagged; List drops it and the record is composed
+    // again. Sync() makes the others durable before they are flagged.
+    UniqueFd fd(Files().Open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0640));
+    written = fd.valid() && WriteAll(fd.get(), SerializeOutboxEntry(entry)) && fd.Close();
+    if (!written && error) *error = ErrnoText(fd.valid() ? "cannot write" : "cannot create", path);
+  }
+  if (!written) {
+    // A rename that happened before a failed directory sync leaves a file:
+    // it must not stay behind for a message the caller treats as not queued.
+    Files().Unlink(path);
+    directory_ready_ = false;
+    return false;
+  }
+  return true;
+}
+
+bool Outbox::MarkFlagged(OutboxEntry& entry, std::string* error) {
+  if (entry.flagged) return true;
+  const std::string from = PathOf(entry);
+  entry.flagged = true;
+  // Not synced: should the rename be lost, the next start only checks the
+  // flag again and finds it.
+  if (Files().Rename(from, PathOf(entry)) != 0) {
+    if (error) *error = ErrnoText("cannot rename", from);
+    entry.flagged = false;
+    return false;
+  }
+  return true;
+}
+
+bool Outbox::Update(const OutboxEntry& entry, std::string* error) {
+  return WriteAtomically(PathOf(entry), SerializeOutboxEntry(entry), error);
+}
+
+bool Outbox::Remove(const OutboxEntry& entry, std::string* error) {
+  if (Files().Unlink(PathOf(entry)) != 0 && errno != ENOENT) {
+    if (error) *error = ErrnoText("cannot remove", PathOf(entry));
+    return false;
+  }
+  return true;
+}
+
+std::vector<OutboxEntry> Outbox::List(std::vector<std::string>* unreadable,
+                                      bool drop_cut_short) const {
+  const bool cut_short_ok = drop_cut_short;
+  std::vector<std::string> names;
+  if (DIR* dir = ::opendir(directory_.c_str())) {
+    while (dirent* item = ::readdir(dir)) {
+      std::string name = item->d_name;
+      if (EndsWith(name, kNewSuffix) || EndsWith(name, kFlaggedSuffix)) names.push_back(name);
+    }
+    ::closedir(dir);
+  }
+  std::sort(names.begin(), names.end());
+  std::vector<OutboxEntry> entries;
+  for (const std::string& name : names) {
+    std::string text;
+    std::optional<OutboxEntry> entry;
+    if (ReadFile(directory_ + "/" + name, text)) entry = ParseOutboxEntry(text);
+    if (!entry) {
+      if (EndsWith(name, kNewSuffix) && cut_short_ok) {
+        // Cut short by a crash while it was written: its record was never
+        // flagged, so the message is composed again.
+        Files().Unlink(directory_ + "/" + name);
+        continue;
+      }
+      if (unreadable) unreadable->push_back(name);
+      continue;
+    }
+    entry->flagged = EndsWith(name, kFlaggedSuffix);
+    entry->id = name.substr(0, name.size() - 4);
+    entries.push_back(std::move(*entry));
+  }
+  return entries;
+}
+
+std::optional<OutboxEntry> Outbox::Find(const std::string& id) const {
+  for (const char* suffix : {kFlaggedSuffix, kNewSuffix}) {
+    std::string text;
+    if (!ReadFile(directory_ + "/" + id + suffix, text)) continue;
+    std::optional<OutboxEntry> entry = ParseOutboxEntry(text);
+    if (!entry) return std::nullopt;
+    entry->id = id;
+    entry->flagged = std::strcmp(suffix, kFlaggedSuffix) == 0;
+    return entry;
+  }
+  return std::nullopt;
+}
+
+std::time_t RetryDelay(int attempts, std::time_t first_delay) {
+  std::time_t delay = std::max<std::time_t>(first_delay, 0);
+  for (int i = 1; i < attempts && delay < kMaxRetryDelay; ++i) delay *= 2;
+  return std::min(delay, std::max(kMaxRetryDelay, first_delay));
+}
+
+}  // namespace vigilo

@@ -1,0 +1,122 @@
+// The rule list: rule lines into rows, column sorting, its capacity, and the
+// print lines made from it.
+#include "manager/rule_list.h"
+
+#include <gtest/gtest.h>
+
+#include "manager/rule_printing.h"
+
+namespace vigilo {
+namespace {
+
+std::vector<long> Ids(const RuleList& list) {
+  std::vector<long> ids;
+  for (size_t item = 0; item < list.size(); ++item) ids.push_back(list.row(item).rule_id);
+  return ids;
+}
+
+TEST(RuleListTest, TheSixFieldFormDropsItsFlagAndTheFiveFieldFormKeepsIt) {
+  RuleRow six = ParseRuleLine("12|Demo\\Defects|Notify|User|bob|(Status) is Open|3",
+                              RuleLineForm::kSixField);
+  EXPECT_EQ(six.rule_id, 12);
+  EXPECT_EQ(six.table, "Demo\\Defects");
+  EXPECT_EQ(six.action, "Notify");
+  EXPECT_EQ(six.target, "User");
+  EXPECT_EQ(six.values, "bob");
+  EXPECT_EQ(six.condition, "(Status) is Open");
+  EXPECT_EQ(six.flag, 0);
+
+  RuleRow five = ParseRuleLine("7|Update|Field|Owner=bob|FROM Defects WHERE x|3|",
+                               RuleLineForm::kFiveField);
+  EXPECT_EQ(five.rule_id, 7);
+  EXPECT_EQ(five.table, "");
+  EXPECT_EQ(five.action, "Update");
+  EXPECT_EQ(five.values, "Owner=bob");
+  EXPECT_EQ(five.condition, "FROM Defects WHERE x");
+  EXPECT_EQ(five.flag, 3);
+  EXPECT_EQ(ParseRuleLine(FiveFieldRuleLine(five), RuleLineForm::kFiveField), five);
+}
+
+TEST(RuleListTest, RuleIdSortsNumericallyDescendingOnTheSecondClickAndAscendingOnTheThird) {
+  RuleList list(100);
+  list.AddLines({"9|A|B|C|D|0|", "10|a|b|c|d|0|", "1|x|y|z|w|0|"}, RuleLineForm::kFiveField);
+  list.ColumnClick(RuleColumn::kRuleId);
+  EXPECT_EQ(Ids(list), (std::vector<long>{1, 9, 10}));
+  list.ColumnClick(RuleColumn::kRuleId);
+  EXPECT_EQ(Ids(list), (std::vector<long>{10, 9, 1}));
+  list.ColumnClick(RuleColumn::kRuleId);
+  EXPECT_EQ(Ids(list), (std::vector<long>{1, 9, 10}));
+  // Another column always starts ascending, case ignored.
+  list.ColumnClick(RuleColumn::kAction);
+  list.ColumnClick(RuleColumn::kTarget);
+  EXPECT_EQ(list.sorted_column(), static_cast<int>(RuleColumn::kTarget));
+  EXPECT_EQ(Ids(list), (std::vector<long>{9, 10, 1}));  // B = b < y, ties keep order
+}
+
+TEST(RuleListTest, TextColumnsCompareWithoutRegardToCase) {
+  RuleList list(100);
+  list.AddLines({"1|Update|Field|beta|c|0|", "2|Notify|User|Alpha|c|0|", "3|Notify|User|ALPHA2|c|0|"},
+                RuleLineForm::kFiveField);
+  list.ColumnClick(RuleColumn::kValues);
+  EXPECT_EQ(Ids(list), (std::vector<long>{2, 3, 1}));
+  list.ColumnClick(RuleColumn::kValues);
+  EXPECT_EQ(Ids(list), (std::vector<long>{1, 3, 2}));
+}
+
+TEST(RuleListTest, TheListStopsAtItsCapacity) {
+  RuleList list(2);
+  EXPECT_EQ(list.AddLines({"1|a|b|c|d|0|", "2|a|b|c|d|0|", "3|a|b|c|d|0|"},
+                          RuleLineForm::kFiveField),
+            1u);
+  EXPECT_EQ(Ids(list), (std::vector<long>{1, 2}));
+  EXPECT_TRUE(list.full());
+  EXPECT_FALSE(list.Append(RuleRow{}));
+  list.Remove(0);
+  RuleRow fourth;
+  fourth.rule_id = 4;
+  EXPECT_TRUE(list.Append(fourth));
+  EXPECT_EQ(Ids(list), (std::vector<long>{2, 4}));
+}
+
+TEST(RulePrintingTest, SetupRulesPrintsSixLinesPerRule) {
+  RuleList list(100);
+  list.AddLines({"1|Notify|User|bob|(A) is 1|0|", "2|Update|Field|X=1|(B) is 2|2|",
+                 "3|Notify|Group|dev|(C) is 3|0|"},
+                RuleLineForm::kFiveField);
+  std::vector<std::string> lines = SetupRulesPrintLines(list);
+  ASSERT_EQ(lines.size(), 18u);
+  EXPECT_EQ(lines[0], "Rule Id: 1");
+  EXPECT_EQ(lines[1], "Action: Notify");
+  EXPECT_EQ(lines[2], "Target: User");
+  EXPECT_EQ(lines[3], "Values: bob");
+  EXPECT_EQ(lines[4], "Condition: (A) is 1");
+  EXPECT_EQ(lines[5], "");
+  EXPECT_EQ(lines[17], "");
+}
+
+TEST(RulePrintingTest, ViewRulesPrintsTheSelectedItemsInListOrder) {
+  RuleList list(100);
+  list.AddLines({"1|P\\T|Notify|User|bob|c1|0", "2|P\\U|Update|Field|X=1|c2|0",
+                 "3|P\\T|Notify|Group|dev|c3|0"},
+                RuleLineForm::kSixField);
+  list.ColumnClick(RuleColumn::kRuleId);
+  list.ColumnClick(RuleColumn::kRuleId);  // 3, 2, 1
+  std::vector<std::string> lines = ViewRulesPrintLines(list, {2, 0});
+  ASSERT_EQ(lines.size(), 14u);
+  EXPECT_EQ(lines[0], "Rule Id: 3");
+  EXPECT_EQ(lines[1], "Database\\Table: P\\T");
+  EXPECT_EQ(lines[7], "Rule Id: 1");
+  EXPECT_EQ(lines[12], "Condition: c1");
+}
+
+TEST(RulePrintingTest, LinesThatDoNotFitContinueOnTheNextPage) {
+  std::vector<std::string> lines(7, "x");
+  auto pages = PaginateLines(lines, 3);
+  ASSERT_EQ(pages.size(), 3u);
+  EXPECT_EQ(pages[2].size(), 1u);
+  EXPECT_EQ(PaginateLines(lines, 0).size(), 7u);
+  EXPECT_TRUE(PaginateLines({}, 3).empty());
+}
+
+}  // namespace
+}  // namespace vigilo

@@ -1,0 +1,270 @@
+// The Setup Rules dialog on a generated installation: its controls, a rule
+// composed, added, edited, replaced and deleted through the real widgets,
+// with the rule table read back after each step, and its rules printed.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "common/ini_profile.h"
+#include "manager/ui/qt_prompts.h"
+#include "manager/ui/rule_list_view.h"
+#include "manager/ui/setup_rules_dialog.h"
+#include "platform/xbase/dbf_table.h"
+#include "tests/manager/manager_fixture.h"
+#include "tests/manager/ui/dialog_helpers.h"
+#include "tests/manager/ui/rule_print_helpers.h"
+
+namespace vigilo {
+
+using testing::AcceptNextMessage;
+using testing::AnswerModal;
+using testing::Button;
+using testing::ShownMessage;
+
+namespace {
+
+// The Browse dialogs are tested on their own; here they open nothing.
+class NoBrowsers : public RuleBrowsers {
+ public:
+  std::optional<std::string> InputAddress(const ProjectSelection&, const std::string&) override {
+    return std::nullopt;
+  }
+  std::optional<std::string> NotifyList(const ProjectSelection&, const std::string&,
+                                        const std::string&) override {
+    return std::nullopt;
+  }
+  std::optional<std::string> FieldValues(const ProjectSelection&, const std::string&) override {
+    return std::nullopt;
+  }
+  std::optional<QueryType> SelectQueryType() override { return std::nullopt; }
+  std::optional<std::string> QueryBuilder(const ProjectSelection&, const std::string&) override {
+    return std::nullopt;
+  }
+  std::optional<std::string> SqlQuery(const ProjectSelection&, const std::string&) override {
+    return std::nullopt;
+  }
+};
+
+// One record of the rule table as "id kind dsn table action target values cond flag".
+QStringList Records(const std::string& path) {
+  QStringList records;
+  auto table = DbfTable::Open(path, false);
+  for (bool on = table->GoFirst(); on; on = table->Skip()) {
+    records << QString::fromStdString(
+        std::to_string(table->FieldLong(0)) + " " + std::to_string(table->FieldLong(1)) + " " +
+        table->Text(2) + " " + table->Text(3) + " " + table->Text(4) + " " + table->Text(5) +
+        " " + table->Text(6) + " " + table->Text(7) + " " + std::to_string(table->FieldLong(8)));
+  }
+  return records;
+}
+
+void AnswerNextQuestion(bool yes) {
+  AnswerModal<QMessageBox>([yes](QMessageBox* box) {
+    box->button(yes ? QMessageBox::Yes : QMessageBox::No)->click();
+  });
+}
+
+}  // namespace
+
+class SetupRulesDialogTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<testing::DemoHome> home_;
+  QtPrompts prompts_;
+  NoBrowsers browsers_;
+  ProjectSelection selection_;
+
+  std::string RuleTable() const { return home_->installation().rule_table(); }
+
+  // Selects the list item.
+  static void SelectItem(CSetupRulesDlg& dialog, int item) {
+    dialog.rule_list()->selectRow(item);
+  }
+
+  // Composes a rule as the Browse dialogs would hand it over.
+  static void Compose(CSetupRulesDlg& dialog, int action, const std::string& values,
+                      const std::string& condition) {
+    dialog.action_list()->setCurrentIndex(action);
+    dialog.logic().set_values(values);
+    dialog.logic().set_condition(condition);
+    dialog.Refresh();
+  }
+
+ private slots:
+  void init() {
+    home_ = std::make_unique<testing::DemoHome>();
+    std::string ini = home_->installation().ProjectIni("Demo");
+    WriteProfileString(ini, "Morvane Orvik", "Bugs Datafile", "Bugs.dbf");
+    WriteProfileString(ini, "Morvane Orvik", "Tasks Datafile", "Tasks.dbf");
+    selection_ = {"0", "SERVERDIR", "Demo", ""};
+  }
+  void cleanup() { home_.reset(); }
+
+  void showsItsControlsInTabOrder() {
+    CSetupRulesDlg dialog(selection_, prompts_, browsers_);
+    QCOMPARE(dialog.windowTitle(), QString("Setup Rules Dialog"));
+    QCOMPARE(testing::LabelOf(&dialog, dialog.table_list()), QString("Project &Table:"));
+    QCOMPARE(testing::LabelOf(&dialog, dialog.action_list()), QString("Act&ion"));
+    QCOMPARE(testing::LabelOf(&dialog, dialog.target_list()), QString("Tar&get:"));
+    QCOMPARE(testing::LabelOf(&dialog, dialog.values_field()), QString("&Values:"));
+    QCOMPARE(testing::LabelOf(&dialog, dialog.condition_field()), QString("R&ule Condition:"));
+    QCOMPARE(testing::LabelOf(&dialog, dialog.rule_list()), QString("&List of Rules"));
+    QString missing;
+    QVERIFY2(testing::EveryInputHasALabel(&dialog, &missing), qPrintable(missing));
+    QVERIFY(!dialog.values_field()->isEnabled());
+    QVERIFY(!dialog.condition_field()->isEnabled());
+    QCOMPARE(dialog.values_field()->maxLength(), 256);
+    QCOMPARE(dialog.condition_field()->maxLength(), 256);
+    QCOMPARE(dialog.table_list()->count(), 3);
+    QCOMPARE(dialog.table_list()->itemText(0), QString("Demo\\Demo"));
+    QCOMPARE(dialog.table_list()->itemText(1), QString("Demo\\Bugs"));
+    QCOMPARE(dialog.action_list()->itemText(1), QString("Update"));
+    QCOMPARE(dialog.action_list()->currentIndex(), -1);
+    QCOMPARE(dialog.rule_list()->model()->columnCount(), 5);
+    QCOMPARE(dialog.rule_list()->model()->headerData(1, Qt::Horizontal).toString(),
+             QString("Action"));
+    QCOMPARE(dialog.rule_list()->columnWidth(4), 512);
+
+    dialog.show();
+    QVERIFY(!dialog.run_always()->isVisible());
+    QStringList chain;
+    QWidget* widget = dialog.table_list();
+    do {
+      if (widget->isVisible() && widget->isEnabled() && (widget->focusPolicy() & Qt::TabFocus)) {
+        chain << (qobject_cast<QPushButton*>(widget) ? qobject_cast<QPushButton*>(widget)->text()
+                                                      : widget->objectName());
+      }
+      widget = widget->nextInFocusChain();
+    } while (widget != dialog.table_list());
+    QCOMPARE(chain, QStringList({"ProjectTable", "Action", "Target", "&Browse...", "Bro&wse...",
+                                 "ListOfRules", "&New", "&Add", "&Edit", "&Replace", "&Print",
+                                 "&Delete", "&Help", "&Close"}));
+  }
+
+  void composesAddsEditsReplacesAndDeletesARule() {
+    CSetupRulesDlg dialog(selection_, prompts_, browsers_);
+    dialog.show();
+    dialog.table_list()->setCurrentIndex(1);
+    QTest::mouseClick(Button(&dialog, "&New"), Qt::LeftButton);
+    Compose(dialog, 1, "Priority=1", "(Status) is Open");
+    QCOMPARE(dialog.target_list()->currentText(), QString("Field"));
+    QCOMPARE(dialog.values_field()->text(), QString("Priority=1"));
+    QTest::mouseClick(Button(&dialog, "&Add"), Qt::LeftButton);
+    QStringList records = Records(RuleTable());
+    QCOMPARE(records.size(), 9);  // the demo's eight and the new one
+    QCOMPARE(records.back(),
+             QString("9 0 SERVERDIR Demo\\Bugs Update Field Priority=1 (Status) is Open 0"));
+    QCOMPARE(dialog.rule_list()->model()->rowCount(), 1);
+    QCOMPARE(dialog.rule_list()->model()->index(0, 0).data().toString(), QString("9"));
+
+    // A dBase Query Builder rule cannot run always, after Edit too.
+    QTest::mouseClick(Button(&dialog, "&New"), Qt::LeftButton);
+    QCOMPARE(dialog.values_field()->text(), QString());
+    SelectItem(dialog, 0);
+    QTest::mouseClick(Button(&dialog, "&Edit"), Qt::LeftButton);
+    QCOMPARE(dialog.action_list()->currentText(), QString("Update"));
+    QCOMPARE(dialog.condition_field()->text(), QString("(Status) is Open"));
+    QVERIFY(!dialog.run_always()->isEnabled());
+    QVERIFY(!dialog.run_always()->isChecked());
+
+    dialog.logic().set_values("Priority=2");
+    dialog.Refresh();
+    AnswerNextQuestion(false);
+    QTest::mouseClick(Button(&dialog, "&Replace"), Qt::LeftButton);
+    QCOMPARE(Records(RuleTable()), records);
+    SelectItem(dialog, 0);
+    AnswerNextQuestion(true);
+    QTest::mouseClick(Button(&dialog, "&Replace"), Qt::LeftButton);
+    records.back() = "9 0 SERVERDIR Demo\\Bugs Update Field Priority=2 (Status) is Open 0";
+    QCOMPARE(Records(RuleTable()), records);
+    QCOMPARE(dialog.rule_list()->model()->index(0, 3).data().toString(), QString("Priority=2"));
+
+    SelectItem(dialog, 0);
+    AnswerNextQuestion(false);
+    QTest::mouseClick(Button(&dialog, "&Delete"), Qt::LeftButton);
+    QCOMPARE(Records(RuleTable()), records);
+    SelectItem(dialog, 0);
+    AnswerNextQuestion(true);
+    QTest::mouseClick(Button(&dialog, "&Delete"), Qt::LeftButton);
+    records.removeLast();
+    QCOMPARE(Records(RuleTable()), records);
+    QCOMPARE(dialog.rule_list()->model()->rowCount(), 0);
+
+    // Another table shows its own rules: none for this data source.
+    dialog.table_list()->setCurrentIndex(2);
+    QCOMPARE(dialog.rule_list()->model()->rowCount(), 0);
+    QCOMPARE(dialog.values_field()->text(), QString());
+  }
+
+  void anIncompleteRuleIsRefused() {
+    CSetupRulesDlg dialog(selection_, prompts_, browsers_);
+    dialog.show();
+    ShownMessage shown;
+    AcceptNextMessage(&shown);
+    QTest::mouseClick(Button(&dialog, "&Add"), Qt::LeftButton);
+    QCOMPARE(shown.text, QString("Incomplete rule!"));
+    QCOMPARE(shown.caption, QString("Morvane Vigilo"));
+    QCOMPARE(shown.icon, QMessageBox::NoIcon);
+    QCOMPARE(Records(RuleTable()).size(), 8);
+  }
+
+  void printsTheRulesOfTheTableInListOrder() {
+    CSetupRulesDlg dialog(selection_, prompts_, browsers_);
+    dialog.show();
+    dialog.table_list()->setCurrentIndex(1);
+    Compose(dialog, 0, "ann", "(Status) is Open");
+    for (int i = 0; i < 3; ++i) QTest::mouseClick(Button(&dialog, "&Add"), Qt::LeftButton);
+    QTemporaryDir dir;
+    QString pdf = dir.filePath("rules.pdf");
+    int prints = 0;
+    dialog.set_printer_chooser(testing::PdfPrinter(pdf, &prints));
+    // Sorted descending by Rule Id.
+    emit dialog.rule_list()->horizontalHeader()->sectionClicked(0);
+    emit dialog.rule_list()->horizontalHeader()->sectionClicked(0);
+    ShownMessage notice;
+    AcceptNextMessage(&notice);
+    QTest::mouseClick(Button(&dialog, "&Print"), Qt::LeftButton);
+    QCOMPARE(notice.text, QString("Print"));
+    QCOMPARE(prints, 1);
+    QString text = testing::PdfText(pdf);
+    qsizetype eleven = text.indexOf("Rule Id: 11");
+    qsizetype nine = text.indexOf("Rule Id: 9");
+    QVERIFY2(eleven >= 0 && nine > eleven, qPrintable(text));
+    QVERIFY(text.contains("Action: Notify"));
+    QVERIFY(text.contains("Target: User"));
+    QVERIFY(text.contains("Values: ann"));
+    QVERIFY(text.contains("Condition: (Status) is Open"));
+  }
+
+  void printsNothingWithoutRules() {
+    CSetupRulesDlg dialog(selection_, prompts_, browsers_);
+    dialog.show();
+    int prints = 0;
+    dialog.set_printer_chooser(testing::PdfPrinter("/nonexistent/x.pdf", &prints));
+    ShownMessage shown;
+    AcceptNextMessage(&shown);
+    QTest::mouseClick(Button(&dialog, "&Print"), Qt::LeftButton);
+    QCOMPARE(shown.text, QString("Nothing to print!"));
+    QCOMPARE(prints, 0);
+  }
+
+  void longTextsAreCutWithThreeDots() {
+    QFontMetrics metrics(QApplication::font());
+    QString text(200, 'w');
+    QString cut = ElideWithDots(metrics, text, 100);
+    QVERIFY(cut.endsWith("..."));
+    QVERIFY(metrics.horizontalAdvance(cut) <= 100);
+    QVERIFY(metrics.horizontalAdvance(cut.chopped(3) + "w...") > 100);
+    QCOMPARE(ElideWithDots(metrics, "short", 100), QString("short"));
+    QCOMPARE(ElideWithDots(metrics, text, 1), QString("w..."));
+  }
+};
+
+}  // namespace vigilo
+
+QTEST_MAIN(vigilo::SetupRulesDialogTest)
+#include "setup_rules_dialog_test.moc"

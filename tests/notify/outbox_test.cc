@@ -1,0 +1,358 @@
+// The outbox: its files, and the mail sender's queue-flag-deliver order,
+// retries and give-up, delivering through the real SMTP library of this build
+// to a real SMTP server on 127.0.0.1.
+#include "notify/outbox.h"
+
+#include <stdlib.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "common/file_system.h"
+#include "common/format.h"
+#include "common/ini_profile.h"
+#include "data/clock.h"
+#include "data/log_stream.h"
+#include "notify/mail_sender.h"
+#include "platform/xbase/dbf_table.h"
+#include "tests/notify/notify_fixture.h"
+#include "tests/support/smtp_sink.h"
+
+namespace vigilo {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+
+TEST(OutboxEntryTest, FileTextKeepsEveryFieldAndTheBodyAsItIs) {
+  OutboxEntry entry;
+  entry.rule_id = 7;
+  entry.record = 5000000000LL;
+  entry.table_id = "0\\ORVIK\\Proj\\Bugs";
+  entry.database_name = "Bugs.DBF";
+  entry.subject = "VIGILO Rule# 7 , Record# 5000000000 of 0\\ORVIK\\Proj\\Bugs";
+  entry.recipients = "ORVIK:ann,SMTP:bob@example.org";
+  entry.body = "Closed\r\n\r\nDetailed Description\r\n\r\nTitle : x\r\n";
+  entry.created = 1765200000;
+  entry.attempts = 2;
+  entry.next_attempt = 1765200120;
+  entry.last_transport = "SMTP";
+  entry.last_error = "line one\r\nline two";  // a header value stays one line
+  const std::string text = SerializeOutboxEntry(entry);
+  EXPECT_THAT(text, HasSubstr("\nRecipients: ORVIK:ann,SMTP:bob@example.org\n"));
+  std::optional<OutboxEntry> back = ParseOutboxEntry(text);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->rule_id, 7);
+  EXPECT_EQ(back->record, 5000000000LL);
+  EXPECT_EQ(back->table_id, entry.table_id);
+  EXPECT_EQ(back->subject, entry.subject);
+  EXPECT_EQ(back->recipients, entry.recipients);
+  EXPECT_EQ(back->body, entry.body);
+  EXPECT_EQ(back->attempts, 2);
+  EXPECT_EQ(back->next_attempt, 1765200120);
+  EXPECT_EQ(back->last_error, "line one  line two");
+  EXPECT_FALSE(ParseOutboxEntry("Subject: no header line\n\nbody"));
+  EXPECT_FALSE(ParseOutboxEntry(""));
+}
+
+TEST(OutboxEntryTest, RetryDelayDoublesUpToOneHour) {
+  EXPECT_EQ(RetryDelay(1, 60), 60);
+  EXPECT_EQ(RetryDelay(2, 60), 120);
+  EXPECT_EQ(RetryDelay(3, 60), 240);
+  EXPECT_EQ(RetryDelay(7, 60), 3600);
+  EXPECT_EQ(RetryDelay(40, 60), 3600);
+  EXPECT_EQ(RetryDelay(5, 0), 0);
+}
+
+class OutboxDeliveryTest : public ::testing::Test {
+ protected:
+  OutboxDeliveryTest() : log_([this] { return install_.server_dir() + "/vglog.ini"; }) {
+#ifdef VIGILO_SMTP_PLUGIN_PATH
+    setenv(VGSMTP_LIBRARY_ENV, VIGILO_SMTP_PLUGIN_PATH, 1);
+#endif
+    setenv("VIGILO_SMTP_CONNECT_TIMEOUT", "2", 1);
+  }
+  ~OutboxDeliveryTest() override { unsetenv(VGSMTP_LIBRARY_ENV); }
+
+  // A new engine start: a new sender on the same server directory.
+  CMailSender& Start(int port) {
+    install_.SetMailKey("SMTP Mail", Format("1,0,127.0.0.1:%d,<>vigilo@example.org,", port));
+    sender_.reset();
+    CMailSender::Options options;
+    options.log = &log_;
+    sender_ = std::make_unique<CMailSender>(std::move(options));
+    sender_->InitMailSystems();
+    return *sender_;
+  }
+
+  static NotifyMessage Message(long long record, const std::string& to) {
+    NotifyMessage message;
+    message.rule_id = 6;
+    message.record = record;
+    message.table_id = "0\\ORVIK\\Proj\\Bugs";
+    message.database_name = "Bugs.DBF";
+    message.subject = Format("VIGILO Rule# 6 , Record# %lld of 0\\ORVIK\\Proj\\Bugs", record);
+    message.body = "body\r\n";
+    message.recipients = to;
+    return message;
+  }
+
+  // One tick that submits the messages, each flagged through `flags`.
+  void Tick(CMailSender& sender, const std::vector<NotifyMessage>& messages = {}) {
+    sender.BeginTick();
+    for (const NotifyMessage& message : messages) {
+      sender.Submit(message, [this, &message] {
+        flags_.push_back(message.record);
+        return true;
+      });
+    }
+    sender.EndTick();
+  }
+
+  std::vector<OutboxEntry> Pending() { return sender_->outbox().List(); }
+
+  testing::Installation install_;
+  LogStream log_;
+  std::unique_ptr<CMailSender> sender_;
+  std::vector<long long> flags_;
+};
+
+TEST_F(OutboxDeliveryTest, DeliveredMessageLeavesNothingInTheOutbox) {
+  test::SmtpSink sink;
+  CMailSender& sender = Start(sink.port());
+  Tick(sender, {Message(1, "SMTP:ann@example.org"), Message(2, "SMTP:bob@example.org")});
+  EXPECT_THAT(flags_, ElementsAre(1, 2));
+  EXPECT_EQ(sink.WaitForMessages(2).size(), 2u);
+  EXPECT_THAT(Pending(), IsEmpty());
+  EXPECT_EQ(log_.Text(), "");
+}
+
+TEST_F(OutboxDeliveryTest, SmtpDownForThreeTicksThenUpDeliversEveryMessageOnce) {
+  const int port = test::UnusedPort();
+  std::time_t now = 1765200000;
+  auto fixed = std::make_unique<ScopedFixedNow>(now);
+  CMailSender& sender = Start(port);
+  Tick(sender, {Message(1, "SMTP:ann@example.org,SMTP:bob@example.org"),
+                Message(2, "SMTP:carl@example.org")});
+  for (int tick = 2; tick <= 3; ++tick) {
+    now += RetryDelay(tick - 1, sender.first_retry_delay());
+    fixed.reset();  // restores the real clock before the next fix
+    fixed = std::make_unique<ScopedFixedNow>(now);
+    Tick(sender);
+  }
+  std::vector<OutboxEntry> pending = Pending();
+  ASSERT_EQ(pending.size(), 2u) << log_.Text();
+  EXPECT_EQ(pending[0].attempts, 3);
+  EXPECT_EQ(pending[0].last_transport, "SMTP");
+  EXPECT_EQ(pending[0].next_attempt, now + RetryDelay(3, sender.first_retry_delay()));
+  // Before its next attempt is due a tick leaves the message alone.
+  Tick(sender);
+  EXPECT_EQ(Pending()[0].attempts, 3);
+
+  test::SmtpSink sink(port);
+  now += RetryDelay(3, sender.first_retry_delay());
+  fixed.reset();  // restores the real clock before the next fix
+  fixed = std::make_unique<ScopedFixedNow>(now);
+  Tick(sender);
+  Tick(sender);
+  const auto mail = sink.WaitForMessages(3, std::chrono::milliseconds(1500));
+  ASSERT_EQ(mail.size(), 2u);
+  EXPECT_THAT(mail[0].recipients, ElementsAre("ann@example.org", "bob@example.org"));
+  EXPECT_THAT(mail[1].recipients, ElementsAre("carl@example.org"));
+  EXPECT_THAT(Pending(), IsEmpty());
+  EXPECT_THAT(flags_, ElementsAre(1, 2));
+}
+
+TEST_F(OutboxDeliveryTest, MessagePastItsLifetimeIsGivenUpWithOneLine) {
+  WriteProfileString(install_.program_dir() + "/vigtab.ini", "OPTIONS", kMailLifetimeKey, "60");
+  std::time_t now = 1765200000;
+  auto fixed = std::make_unique<ScopedFixedNow>(now);
+  CMailSender& sender = Start(test::UnusedPort());
+  EXPECT_EQ(sender.lifetime_seconds(), 3600);
+  Tick(sender, {Message(2, "SMTP:ann@example.org")});
+  ASSERT_EQ(Pending().size(), 1u);
+  fixed.reset();  // restores the real clock before the next fix
+  fixed = std::make_unique<ScopedFixedNow>(now + 3600);
+  const size_t before = log_.Text().size();
+  Tick(sender);
+  EXPECT_THAT(Pending(), IsEmpty());
+  const std::string text = log_.Text().substr(before);
+  EXPECT_THAT(text, HasSubstr("Mail given up (SMTP) : Rule ID : 6 , Record# 2 : "));
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2) << text;  // the failure, the give-up
+}
+
+TEST_F(OutboxDeliveryTest, RefusedRecipientIsNotTriedAgainAndTheOtherGetsTheMessage) {
+  test::SmtpSink sink;
+  CMailSender& sender = Start(sink.port());
+  Tick(sender, {Message(3, "SMTP:reject@example.org,SMTP:ann@example.org")});
+  const auto mail = sink.WaitForMessages(1);
+  ASSERT_EQ(mail.size(), 1u);
+  EXPECT_THAT(mail[0].recipients, ElementsAre("ann@example.org"));
+  EXPECT_THAT(Pending(), IsEmpty());
+  const std::string text = log_.Text();
+  EXPECT_THAT(text, HasSubstr("Mail refused (SMTP) : SMTP:reject@example.org , Rule ID : 6 , "
+                              "Record# 3 : 550 5.1.1 No such user here \r\n"));
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+}
+
+TEST_F(OutboxDeliveryTest, EntryLeftUnflaggedByACrashGetsItsFlagNotASecondMessage) {
+  test::SmtpSink sink;
+  // The engine died after queueing the message, before the flag.
+  OutboxEntry left;
+  left.rule_id = 6;
+  left.record = 4;
+  left.table_id = "0\\ORVIK\\Proj\\Bugs";
+  left.subject = "left behind";
+  left.recipients = "SMTP:ann@example.org";
+  left.body = "b";
+  std::string error;
+  ASSERT_TRUE(Outbox(Outbox::DirectoryOf(install_.server_dir())).Add(left, &error)) << error;
+
+  CMailSender& sender = Start(sink.port());
+  sender.WatchTable(left.table_id);
+  sender.BeginTick();
+  // Not delivered before its record is known to be flagged.
+  EXPECT_TRUE(sink.WaitForMessages(1, std::chrono::milliseconds(300)).empty());
+  std::vector<std::pair<int32_t, long long>> ensured;
+  // A flag that cannot be written keeps it waiting.
+  sender.ReconcileUnflagged("0\\ORVIK\\Other", [](int32_t) { return true; },
+                            [&](int32_t, long long) { return true; });
+  sender.ReconcileUnflagged(left.table_id, [](int32_t) { return true; },
+                            [&](int32_t rule, long long record) {
+                              ensured.emplace_back(rule, record);
+                              return false;
+                            });
+  sender.EndTick();
+  ASSERT_EQ(Pending().size(), 1u);
+  EXPECT_FALSE(Pending()[0].flagged);
+
+  sender.BeginTick();
+  sender.ReconcileUnflagged(left.table_id, [](int32_t) { return true; },
+                            [&](int32_t rule, long long record) {
+                              ensured.emplace_back(rule, record);
+                              return true;
+                            });
+  sender.EndTick();
+  EXPECT_THAT(ensured, ElementsAre(std::make_pair(6, 4LL), std::make_pair(6, 4LL)));
+  const auto mail = sink.WaitForMessages(2, std::chrono::milliseconds(1000));
+  ASSERT_EQ(mail.size(), 1u);
+  EXPECT_EQ(mail[0].subject, "left behind");
+  EXPECT_THAT(Pending(), IsEmpty());
+}
+
+TEST_F(OutboxDeliveryTest, EntryLeftUnflaggedForATableNoLongerWatchedIsDelivered) {
+  test::SmtpSink sink;
+  OutboxEntry left;
+  left.rule_id = 9;
+  left.record = 4;
+  left.table_id = "0\\ORVIK\\Proj\\Gone";
+  left.subject = "of a table without rules now";
+  left.recipients = "SMTP:ann@example.org";
+  std::string error;
+  ASSERT_TRUE(Outbox(Outbox::DirectoryOf(install_.server_dir())).Add(left, &error)) << error;
+  CMailSender& sender = Start(sink.port());
+  sender.WatchTable("0\\ORVIK\\Proj\\Bugs");
+  Tick(sender);
+  const auto mail = sink.WaitForMessages(1);
+  ASSERT_EQ(mail.size(), 1u);
+  EXPECT_EQ(mail[0].subject, "of a table without rules now");
+  EXPECT_THAT(Pending(), IsEmpty());
+}
+
+TEST_F(OutboxDeliveryTest, OutboxThatCannotBeWrittenSendsAndFlagsNothing) {
+  test::SmtpSink sink;
+  // The outbox's place is taken by a file: no entry can be written there.
+  std::ofstream(Outbox::DirectoryOf(install_.server_dir())) << "not a directory";
+  CMailSender& sender = Start(sink.port());
+  Tick(sender, {Message(5, "SMTP:ann@example.org")});
+  EXPECT_THAT(flags_, IsEmpty());
+  EXPECT_THAT(log_.Text(), HasSubstr("Mail not queued : Rule ID : 6 , Record# 5 : "));
+  EXPECT_TRUE(sink.WaitForMessages(1, std::chrono::milliseconds(300)).empty());
+
+  std::filesystem::remove(Outbox::DirectoryOf(install_.server_dir()));
+  Tick(sender, {Message(5, "SMTP:ann@example.org")});
+  EXPECT_THAT(flags_, ElementsAre(5));
+  EXPECT_EQ(sink.WaitForMessages(1).size(), 1u);
+}
+
+TEST_F(OutboxDeliveryTest, SmtpRecipientsWithSmtpOffGiveOneLinePerMessage) {
+  CMailSender::Options options;
+  options.log = &log_;
+  sender_ = std::make_unique<CMailSender>(std::move(options));  // no "SMTP Mail" key
+  sender_->InitMailSystems();
+  ASSERT_FALSE(sender_->smtp_ready());
+  Tick(*sender_, {Message(1, "SMTP:ann@example.org,SMTP:bob@example.org"),
+                  Message(2, "SMTP:ann@example.org")});
+  EXPECT_EQ(log_.Text(),
+            "Mail not sent (SMTP) : SMTP is not set up , Rule ID : 6 , Record# 1 , to "
+            "SMTP:ann@example.org,SMTP:bob@example.org \r\n"
+            "Mail not sent (SMTP) : SMTP is not set up , Rule ID : 6 , Record# 2 , to "
+            "SMTP:ann@example.org \r\n");
+  EXPECT_THAT(Pending(), IsEmpty());
+}
+
+TEST_F(OutboxDeliveryTest, InternalMailRowThatCannotBeWrittenIsWrittenAtALaterTick) {
+  WriteProfileString(install_.program_dir() + "/vigtab.ini", "OPTIONS", kMailRetryDelayKey, "0");
+  test::SmtpSink sink;
+  CMailSender& sender = Start(sink.port());
+  // No ORVKPOST yet: the row fails, the SMTP recipient is served at once.
+  Tick(sender, {Message(9, "ORVIK:ann,SMTP:bob@example.org")});
+  EXPECT_EQ(sink.WaitForMessages(1).size(), 1u);
+  std::vector<OutboxEntry> pending = Pending();
+  ASSERT_EQ(pending.size(), 1u);
+  EXPECT_EQ(pending[0].recipients, "ORVIK:ann");
+  EXPECT_EQ(pending[0].last_transport, "ORVIK");
+
+  DbfTable::Create(install_.server_dir() + "/ORVKPOST.dbf",
+                   {{"FROM", 'C', 10}, {"TO", 'C', 40}, {"DATE", 'C', 10}, {"ISNEW", 'N', 1},
+                    {"STATUS", 'C', 1}, {"BUGNUM", 'N', 10}, {"DBNAME", 'C', 40},
+                    {"MESSAGE", 'C', 80}})
+      ->Close();
+  Tick(sender);
+  EXPECT_THAT(Pending(), IsEmpty());
+  auto table = DbfTable::Open(install_.server_dir() + "/ORVKPOST.dbf", false);
+  ASSERT_TRUE(table->GoFirst());
+  EXPECT_EQ(table->Text(1), "ann");
+  EXPECT_EQ(table->FieldLong(5), 9);
+  EXPECT_EQ(table->Text(6), "Bugs.DBF");
+  EXPECT_FALSE(table->Skip());
+  // The SMTP recipient was not sent the message again.
+  EXPECT_EQ(sink.WaitForMessages(2, std::chrono::milliseconds(300)).size(), 1u);
+}
+
+// A disk with no room left: every write fails as a full disk does.
+class FullDisk : public FileSystemWrapper {
+ public:
+  FullDisk() : FileSystemWrapper(RealFileSystem()) {}
+  ssize_t Write(int, const void*, size_t) override {
+    errno = ENOSPC;
+    return -1;
+  }
+};
+
+TEST_F(OutboxDeliveryTest, FullDiskQueuesFlagsAndSendsNothingAndLeavesNoFileBehind) {
+  test::SmtpSink sink;
+  CMailSender& sender = Start(sink.port());
+  {
+    FullDisk full;
+    ScopedFileSystem scoped(full);
+    Tick(sender, {Message(7, "SMTP:ann@example.org"), Message(8, "SMTP:ann@example.org")});
+  }
+  EXPECT_THAT(flags_, IsEmpty());
+  EXPECT_THAT(log_.Text(), HasSubstr("Mail not queued : Rule ID : 6 , Record# 8 : "));
+  EXPECT_THAT(log_.Text(), HasSubstr("No space left on device"));
+  EXPECT_TRUE(std::filesystem::is_empty(Outbox::DirectoryOf(install_.server_dir())));
+  EXPECT_TRUE(sink.WaitForMessages(1, std::chrono::milliseconds(300)).empty());
+
+  // Space is back: the next tick composes them again, and each goes out once.
+  Tick(sender, {Message(7, "SMTP:ann@example.org"), Message(8, "SMTP:ann@example.org")});
+  EXPECT_THAT(flags_, ElementsAre(7, 8));
+  EXPECT_EQ(sink.WaitForMessages(3, std::chrono::milliseconds(800)).size(), 2u);
+}
+
+}  // namespace
+}  // namespace vigilo

@@ -1,0 +1,140 @@
+// vgqueue: shows and works the rule service's outbox, the notifications that
+// wait for delivery (a mail server that is down, a locked internal mail
+// table) in the vgoutbox directory of the server directory.
+//
+//   vgqueue [--home DIR] [list]   every pending message: id, state, rule,
+//                                 record, attempts, next attempt, recipients
+//                                 still to be served and the last error
+//   vgqueue [--home DIR] retry ID|all
+//                                 makes the message(s) due at the next tick
+//   vgqueue [--home DIR] drop ID  removes the message; it is never delivered
+//
+// Exit status: 0 on success, 1 when a message is not found or cannot be
+// changed, 2 on a usage error.
+#include <cstring>
+#include <ctime>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "common/format.h"
+#include "common/paths.h"
+#include "data/server_paths.h"
+#include "notify/outbox.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: vgqueue [--home DIR] [list]\n"
+    "       vgqueue [--home DIR] retry ID|all\n"
+    "       vgqueue [--home DIR] drop ID\n"
+    "\n"
+    "Works the outbox of the rule service (vgoutbox in the server directory).\n"
+    "list   the pending messages: id, state (\"queued\", or \"unflagged\" while the\n"
+    "       record's flag is not known to be written), rule, record, attempts,\n"
+    "       next attempt, the recipients still to be served and the last error\n"
+    "retry  makes the message (or every message) due at the next tick\n"
+    "drop   removes the message for good; it is never delivered\n"
+    "  --home DIR  program directory holding vigtab.ini (default: VIGILO_HOME,\n"
+    "              else the directory of the installed programs)\n";
+
+int Usage(const std::string& problem) {
+  std::cerr << "vgqueue: " << problem << "\n" << kUsage;
+  return 2;
+}
+
+std::string LocalTime(std::time_t when) {
+  if (when == 0) return "now";
+  std::tm local{};
+  localtime_r(&when, &local);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+  return text;
+}
+
+int List(const vigilo::Outbox& outbox) {
+  std::vector<std::string> unreadable;
+  std::vector<vigilo::OutboxEntry> entries = outbox.List(&unreadable);
+  for (const vigilo::OutboxEntry& entry : entries) {
+    std::cout << entry.id << "  " << (entry.flagged ? "queued" : "unflagged") << "  rule "
+              << entry.rule_id << "  record " << entry.record << "  attempts " << entry.attempts
+              << "  next " << LocalTime(entry.next_attempt) << "\n"
+              << "    table: " << entry.table_id << "\n"
+              << "    subject: " << entry.subject << "\n"
+              << "    to: " << entry.recipients << "\n";
+    if (!entry.last_error.empty()) {
+      std::cout << "    last error (" << entry.last_transport << "): " << entry.last_error << "\n";
+    }
+  }
+  for (const std::string& name : unreadable) {
+    std::cout << name << "  unreadable (left alone)\n";
+  }
+  if (entries.empty() && unreadable.empty()) {
+    std::cout << "The outbox " << outbox.directory() << " is empty.\n";
+  } else {
+    std::cout << "-- " << entries.size() << " message(s) pending in " << outbox.directory()
+              << "\n";
+  }
+  return 0;
+}
+
+int Retry(vigilo::Outbox& outbox, const std::string& id) {
+  int changed = 0;
+  for (vigilo::OutboxEntry& entry : outbox.List()) {
+    if (id != "all" && entry.id != id) continue;
+    entry.next_attempt = 0;
+    std::string error;
+    if (!outbox.Update(entry, &error)) {
+      std::cerr << "vgqueue: " << error << "\n";
+      return 1;
+    }
+    ++changed;
+  }
+  if (changed == 0 && id != "all") {
+    std::cerr << "vgqueue: no message " << id << " in " << outbox.directory() << "\n";
+    return 1;
+  }
+  std::cout << changed << " message(s) due at the next tick\n";
+  return 0;
+}
+
+int Drop(vigilo::Outbox& outbox, const std::string& id) {
+  std::optional<vigilo::OutboxEntry> entry = outbox.Find(id);
+  if (!entry) {
+    std::cerr << "vgqueue: no message " << id << " in " << outbox.directory() << "\n";
+    return 1;
+  }
+  std::string error;
+  if (!outbox.Remove(*entry, &error)) {
+    std::cerr << "vgqueue: " << error << "\n";
+    return 1;
+  }
+  std::cout << "dropped " << id << " (rule " << entry->rule_id << ", record " << entry->record
+            << ")\n";
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::cout << kUsage;
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--home") == 0) {
+      if (i + 1 >= argc) return Usage("--home needs a directory");
+      vigilo::SetProgramDirectory(argv[++i]);
+      continue;
+    }
+    args.emplace_back(argv[i]);
+  }
+  vigilo::CServerPaths settings;
+  vigilo::Outbox outbox(vigilo::Outbox::DirectoryOf(settings.server_dir));
+  const std::string command = args.empty() ? "list" : args[0];
+  if (command == "list" && args.size() <= 1) return List(outbox);
+  if (command == "retry" && args.size() == 2) return Retry(outbox, args[1]);
+  if (command == "drop" && args.size() == 2) return Drop(outbox, args[1]);
+  return Usage("unknown command or wrong number of arguments");
+}
