@@ -20,13 +20,10 @@ CMailSender::Options SenderOptions(LogStream* log) {
 
 RecordingMailSender::RecordingMailSender(LogStream* log) : CMailSender(SenderOptions(log)) {}
 
-void RecordingMailSender::Dispatch(const std::string& /*body*/, const std::string& recipients,
-                                   const std::string& /*subject*/,
-                                   const std::vector<std::string>* record_list,
-                                   const std::string& /*database_name*/) {
-  const long record =
-      record_list != nullptr && !record_list->empty() ? LeadingNumber(record_list->front()) : 0;
-  recipients_[record] = recipients;
+bool RecordingMailSender::Submit(const NotifyMessage& message,
+                                 const std::function<bool()>& /*flag*/) {
+  recipients_[static_cast<long>(message.record)] = message.recipients;
+  return true;
 }
 
 PreviewEngine::PreviewEngine(bool changes_nothing, std::ostream& err, bool quiet)

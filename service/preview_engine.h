@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <ostream>
@@ -28,9 +29,8 @@ class RecordingMailSender : public CMailSender {
  public:
   explicit RecordingMailSender(LogStream* log);
 
-  void Dispatch(const std::string& body, const std::string& recipients,
-                const std::string& subject, const std::vector<std::string>* record_list,
-                const std::string& database_name) override;
+  // Keeps the message's recipients; nothing is queued, flagged or sent.
+  bool Submit(const NotifyMessage& message, const std::function<bool()>& flag) override;
 
   // Recipients by record number, of the messages since the last clear.
   std::map<long, std::string>& recipients() { return recipients_; }

@@ -115,7 +115,8 @@ void PreviewRule(PreviewEngine& engine, const PreviewEngine::Entry& entry, RuleP
       const std::string list = JoinIds(new_ids);
       DatabaseNotifyAccess access(
           db, [&list](const CNotifyRule&) { return list; },
-          [](const std::string&, int32_t) {});
+          [](const std::string&, int32_t) {},
+          [](long long, int32_t, bool) { return true; });
       NotifyTableInfo info;
       info.table_id = table.key();
       info.table_from = table.names().from_table;
