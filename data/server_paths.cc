@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
@@ -72,6 +73,13 @@ std::string ProgramDirectory() {
   return ExecutableDirectory();
 }
 
+namespace {
+std::atomic<bool> defaults_written_back{true};
+}  // namespace
+
+void SetDefaultsWrittenBack(bool written_back) { defaults_written_back = written_back; }
+bool DefaultsWrittenBack() { return defaults_written_back.load(); }
+
 CServerPaths::CServerPaths(Program program) {
   program_dir = ProgramDirectory();
   program_ini_path = JoinPath(program_dir, "vigtab.ini");
@@ -84,7 +92,7 @@ CServerPaths::CServerPaths(Program program) {
     if (server_dir.front() != '/') server_dir = JoinPath(program_dir, server_dir);
   } else {
     server_dir = program_dir;
-    WriteProfileString(program_ini_path, title, "SERVERDIR", server_dir);
+    if (DefaultsWrittenBack()) WriteProfileString(program_ini_path, title, "SERVERDIR", server_dir);
   }
 
   orvik_ini_path = ResolveFileCase(JoinPath(server_dir, "morvik.ini"));
@@ -115,7 +123,7 @@ uint32_t GetFiringInterval() {
     } else {
       seconds = static_cast<uint32_t>(std::min(minutes, kMaxMinutes) * 60);
     }
-  } else {
+  } else if (DefaultsWrittenBack()) {
     WriteProfileString(paths.program_ini_path, "OPTIONS", "FIRING_INTERVAL", "5");
   }
   // For tests and benchmarks only: a firing interval in seconds.

@@ -46,6 +46,13 @@ class CServerPaths {
 void SetProgramDirectory(const std::string& dir);
 std::string ProgramDirectory();
 
+// Whether settings that are missing from vigtab.ini (SERVERDIR, FIRING_INTERVAL)
+// are written back with their defaults when read; on by default. The
+// installation checks and previews of vgservice turn it off, as they must leave
+// every file as they found it. Process-wide.
+void SetDefaultsWrittenBack(bool written_back);
+bool DefaultsWrittenBack();
+
 // FIRING_INTERVAL of section OPTIONS in vigtab.ini, in seconds (minutes * 60);
 // writes "5" back and returns 300 when the key is empty or absent. A value of
 // zero minutes, a negative one or one that does not start with digits gives 60

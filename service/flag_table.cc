@@ -63,7 +63,7 @@ std::string FlagInsertStatement(const std::string& target, long form_id, int32_t
                 static_cast<int>(rule_id));
 }
 
-int CProjectTable::EnsureFlagTable() {
+int CProjectTable::ProbeFlagTable() {
   Database& db = project()->database();
   if (!db.IsOpen()) return 0;
   const std::string probe_statement = Format("SELECT FormID FROM %s", names().from_flag.c_str());
@@ -73,8 +73,15 @@ int CProjectTable::EnsureFlagTable() {
     flag_form_id_limit_ = probe.LargestWholeNumber(0);
     return 1;
   } catch (const DbException&) {
-    // A missing table is the expected failure here: it is created below.
+    return 0;
   }
+}
+
+int CProjectTable::EnsureFlagTable() {
+  Database& db = project()->database();
+  if (!db.IsOpen()) return 0;
+  // A missing table is the expected case here: it is created below.
+  if (ProbeFlagTable()) return 1;
   const std::string statement =
       CreateFlagTableStatement(project()->db_type(), project()->name(), names());
   try {

@@ -149,7 +149,11 @@ void CProject::AddRuleToProject(const CRule& record) {
     TableNames names =
         table_resolver_ ? table_resolver_(db_type_, name_, source_, table_name) : TableNames();
     auto created = std::make_unique<CProjectTable>(table_name, this, std::move(names));
-    if (!created->EnsureFlagTable()) return;
+    if (creates_flag_tables_) {
+      if (!created->EnsureFlagTable()) return;
+    } else {
+      created->has_flag_table = created->ProbeFlagTable() != 0;
+    }
     table = created.get();
     tables_.push_back(std::move(created));
   }

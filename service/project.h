@@ -77,6 +77,9 @@ class CProject {
 
   // How a table's names are resolved; set by the worker before rules load.
   void SetTableResolver(TableNamesResolver resolver) { table_resolver_ = std::move(resolver); }
+  // False for a preview that must change nothing: a missing flag table is
+  // then noted on the table (has_flag_table) instead of being created.
+  void SetCreatesFlagTables(bool creates) { creates_flag_tables_ = creates; }
 
  private:
   int32_t db_type_;
@@ -97,6 +100,7 @@ class CProject {
   void NoteConnectionLost();
   void PrepareWaitingRules();
   TableNamesResolver table_resolver_ = ResolveTableNames;
+  bool creates_flag_tables_ = true;
 };
 
 // Project name of a DbTable value: the text before its last backslash (the

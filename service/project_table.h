@@ -44,6 +44,9 @@ class CProjectTable {
   // could not be created (the error is logged, and the table and its rules
   // are dropped at load). REQUIRES: the project's database is open.
   int EnsureFlagTable();
+  // Returns 1 when the table's flag table can be read, 0 otherwise; creates
+  // nothing.
+  int ProbeFlagTable();
 
   // Fills the rule's selection, uses-change-history flag, WHERE condition,
   // flag-table select and FROM list from its condition (service/selection.h).
@@ -114,6 +117,9 @@ class CProjectTable {
   std::optional<std::vector<std::unique_ptr<CNotifyRule>>> notify_rules;
 
   std::vector<CFieldDef> field_defs;
+  // False only on a table loaded for a preview whose flag table does not
+  // exist yet: no record of it is flagged.
+  bool has_flag_table = true;
   int32_t last_poll_time = 0;  // seconds since 1970 of the last visit
   LogStream* log = nullptr;
   CMailSender* mail_sender = nullptr;

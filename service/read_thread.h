@@ -109,6 +109,9 @@ class CReadThread : public CThread {
   // The daemon's name lists end with its engine; the rule manager filled
   // them at login and keeps using them after its in-process server stopped.
   bool clears_name_lists = true;
+  // False when the rules are loaded for a preview that must change nothing
+  // (no flag table is created).
+  bool creates_flag_tables = true;
 
   // The bound mail-system provider (null before InitEngine or after a failed
   // one); its functions stay valid as long as the worker lives.

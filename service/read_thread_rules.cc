@@ -107,6 +107,7 @@ CProject* CReadThread::FindOrCreateProject(int32_t db_type, const std::string& d
   auto project = std::make_unique<CProject>(db_type, dsn, project_name, std::move(source),
                                             settings.get(), mail_sender, log);
   project->SetTableResolver(resolvers.table);
+  project->SetCreatesFlagTables(creates_flag_tables);
   projects->push_back(std::move(project));
   return projects->back().get();
 }

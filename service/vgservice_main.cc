@@ -9,24 +9,42 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "common/program_info.h"
 #include "data/server_paths.h"
 #include "platform/host/signal_control.h"
+#include "service/installation_check.h"
+#include "service/rule_preview.h"
 #include "service/rule_service.h"
 
 namespace {
 
 constexpr char kUsage[] =
     "Usage: vgservice [--once] [--home DIR]\n"
+    "       vgservice --dry-run [--rule ID]... [--json] [--home DIR]\n"
+    "       vgservice --mark-current ID... [--home DIR]\n"
+    "       vgservice --check [--home DIR]\n"
     "       vgservice -h|--help | --version\n"
     "Runs the Vigilo rule service in the foreground.\n"
     "  --once      initialise, run one firing tick, write the run log and exit\n"
     "              (status 1 when the initialisation failed)\n"
     "  --home DIR  program directory holding vigtab.ini and mapi.ini (default:\n"
     "              VIGILO_HOME, else the directory of this program)\n"
+    "  --dry-run   one tick that changes nothing: per rule its selection, how many\n"
+    "              records meet it now and the records it would act on, with the\n"
+    "              statements (Update) or subject and recipients (Notify)\n"
+    "  --rule ID   limit --dry-run to that rule (may be repeated)\n"
+    "  --json      --dry-run prints one JSON object per rule and line\n"
+    "  --mark-current ID...\n"
+    "              flag every record that meets the rules now without acting, so\n"
+    "              they act only on records that newly meet them (refused while\n"
+    "              another engine runs on the installation)\n"
+    "  --check     read the installation as a start would and print one line per\n"
+    "              problem; writes nothing (status 1 when there is a problem)\n"
     "  -h, --help  show this text\n"
     "  --version   show the release\n"
     "Environment:\n"
@@ -42,7 +60,7 @@ constexpr char kUsage[] =
     "                       SMTP server (defaults 5 and 30)\n"
     "  NOTIFY_SOCKET        set by systemd: readiness and status go there\n"
     "Controls: SIGTERM/SIGINT stop, SIGUSR1 pause, SIGUSR2 continue,\n"
-    "SIGHUP reports the status again.\n";
+    "SIGHUP reloads the configuration and the rule table between ticks.\n";
 
 int RunService(int argc, char** argv) {
   // Before any thread exists, so that every thread inherits the blocked
@@ -70,11 +88,38 @@ int RunService(int argc, char** argv) {
 
 }  // namespace
 
+// A rule id argument: digits only.
+bool IsRuleId(const char* text) {
+  if (*text == '\0') return false;
+  for (const char* c = text; *c != '\0'; ++c) {
+    if (*c < '0' || *c > '9') return false;
+  }
+  return true;
+}
+
 int main(int argc, char** argv) {
   bool once = false;
+  bool dry_run = false;
+  bool mark_current = false;
+  bool json = false;
+  bool check = false;
+  std::vector<int32_t> rule_ids;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--once") == 0) {
       once = true;
+    } else if (std::strcmp(argv[i], "--dry-run") == 0) {
+      dry_run = true;
+    } else if (std::strcmp(argv[i], "--check") == 0) {
+      check = true;
+    } else if (std::strcmp(argv[i], "--json") == 0) {
+      json = true;
+    } else if (std::strcmp(argv[i], "--rule") == 0 && i + 1 < argc && IsRuleId(argv[i + 1])) {
+      rule_ids.push_back(static_cast<int32_t>(std::atol(argv[++i])));
+    } else if (std::strcmp(argv[i], "--mark-current") == 0) {
+      mark_current = true;
+      while (i + 1 < argc && IsRuleId(argv[i + 1])) {
+        rule_ids.push_back(static_cast<int32_t>(std::atol(argv[++i])));
+      }
     } else if (std::strcmp(argv[i], "--home") == 0) {
       if (i + 1 >= argc || argv[i + 1][0] == '\0') {
         std::fprintf(stderr, "vgservice: --home needs a directory\n%s", kUsage);
@@ -95,6 +140,18 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
+  if (dry_run + mark_current + once + check > 1) {
+    std::fprintf(stderr,
+                 "vgservice: --once, --dry-run, --mark-current and --check exclude each other\n");
+    return 2;
+  }
+  if (check) return vigilo::RunInstallationCheck(std::cout);
+  if (dry_run) {
+    return vigilo::RunDryRun(
+        rule_ids, json ? vigilo::PreviewFormat::kJsonLines : vigilo::PreviewFormat::kText,
+        std::cout, std::cerr);
+  }
+  if (mark_current) return vigilo::RunMarkCurrent(rule_ids, std::cout, std::cerr);
   if (once) {
     vigilo::CRuleService service;
     return service.RunOnce();

@@ -70,6 +70,15 @@ TEST_F(ServerPathsTest, WithoutVigtabIniUsesTheProgramDirectoryAndWritesItBack) 
                                        "\n\n[OPTIONS]\nFIRING_INTERVAL=5\n");
 }
 
+TEST_F(ServerPathsTest, DefaultsAreNotWrittenBackWhileTurnedOff) {
+  SetDefaultsWrittenBack(false);
+  CServerPaths paths;
+  EXPECT_EQ(paths.server_dir, home_.path());
+  EXPECT_EQ(GetFiringInterval(), 300u);
+  SetDefaultsWrittenBack(true);
+  EXPECT_FALSE(std::filesystem::exists(VigtabIni()));
+}
+
 TEST_F(ServerPathsTest, DerivesPathsFromTheServerDirectory) {
   WriteText(VigtabIni(), "[morvane vigilo]\nServerDir = /srv/orvik\n");
   CServerPaths service;

@@ -1,0 +1,210 @@
+#include "service/installation_check.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <sstream>
+
+#include "common/format.h"
+#include "common/ini_profile.h"
+#include "common/paths.h"
+#include "common/text.h"
+#include "data/project_source.h"
+#include "data/rule.h"
+#include "data/server_paths.h"
+#include "notify/mail_settings.h"
+#include "platform/loader/mail_plugins.h"
+#include "platform/sql/database.h"
+#include "service/preview_engine.h"
+#include "service/project.h"
+#include "service/project_table.h"
+#include "service/rule_preview.h"
+
+namespace vigilo {
+namespace {
+
+constexpr char kRuleTableConnection[] =
+    "Driver={Microsoft dBase Driver (*.dbf)};DriverId=277;DefaultDir=%s;DSN=;";
+constexpr char kEnabledRules[] =
+    "SELECT * FROM %s WHERE (RESERVED1 <> '1') OR (RESERVED1 =NULL) ORDER BY RULEID";
+
+bool Readable(const std::string& path) { return access(path.c_str(), R_OK) == 0; }
+
+std::string TrimmedText(const Recordset& rows, const char* column) {
+  std::string text = rows.GetText(column);
+  TrimRight(text);
+  return text;
+}
+
+// The enabled records of the rule table; a read failure is a problem line.
+std::vector<CRule> EnabledRules(const std::string& rule_table_path,
+                                std::vector<std::string>& problems) {
+  std::vector<CRule> rules;
+  std::string table = NamePart(rule_table_path);
+  if (const size_t dot = table.rfind('.'); dot != std::string::npos) table.erase(dot);
+  try {
+    Database db;
+    db.Open(Format(kRuleTableConnection, DirectoryPart(rule_table_path).c_str()),
+            Database::kNoOdbcDialog);
+    Recordset rows;
+    for (rows.Open(db, Format(kEnabledRules, table.c_str())); !rows.IsEOF(); rows.MoveNext()) {
+      CRule rule;
+      rule.rule_id = rows.GetLong("RULEID");
+      rule.db_type = rows.GetLong("DBTYPE");
+      rule.dsn = TrimmedText(rows, "DSN");
+      rule.db_table = TrimmedText(rows, "DBTABLE");
+      rule.action = TrimmedText(rows, "ACTION");
+      rule.target = TrimmedText(rows, "TARGET");
+      rules.push_back(std::move(rule));
+    }
+  } catch (const DbException& error) {
+    problems.push_back(rule_table_path + ": cannot be read: " + DriverMessage(error));
+  }
+  return rules;
+}
+
+void CheckMail(const CServerPaths& paths, std::vector<std::string>& problems) {
+  const MapiPlugin provider = LoadMapiPlugin(paths.program_dir);
+  if (provider.load.status != PluginLoad::Status::kLoaded) {
+    problems.push_back("mail-system provider: cannot be loaded, the service does not start: " +
+                       provider.load.error);
+  }
+  const std::string smtp = GetProfileString(paths.orvik_ini_path, "Mail", "SMTP Mail", "");
+  if (smtp.empty()) return;
+  const SmtpSetting setting = ParseSmtpSetting(smtp.substr(0, 255));
+  if (Trimmed(setting.server).empty()) {
+    problems.push_back(paths.orvik_ini_path + ": \"SMTP Mail\" names no server, SMTP mail is off");
+  }
+  if (Trimmed(setting.sender).empty()) {
+    problems.push_back(paths.orvik_ini_path + ": \"SMTP Mail\" names no sender, SMTP mail is off");
+  }
+  const SmtpPlugin library = LoadSmtpPlugin(paths.program_dir);
+  if (library.load.status != PluginLoad::Status::kLoaded) {
+    problems.push_back("SMTP library: cannot be loaded, SMTP mail is off: " + library.load.error);
+  }
+}
+
+std::string RuleLine(long rule_id, const std::string& text) {
+  return Format("Rule %ld: ", rule_id) + text;
+}
+
+// The problems of one loaded rule: its table, its selection, its recipients.
+void CheckLoadedRule(const PreviewEngine::Entry& entry, std::vector<std::string>& problems) {
+  CProjectTable& table = *entry.table;
+  const CRule& rule = *entry.rule;
+  Database& db = table.project()->database();
+  std::string statement = Format("SELECT FormID FROM %s", table.names().from_table.c_str());
+  try {
+    Recordset probe;
+    probe.Open(db, statement);
+    probe.Close();
+  } catch (const DbException& error) {
+    problems.push_back(RuleLine(rule.rule_id, "table " + table.key() + " does not resolve (" +
+                                                  table.names().from_table +
+                                                  "): " + DriverMessage(error)));
+    return;
+  }
+  statement = ConditionSelection(rule.selection, table.names().qualified_table, rule.flag_select);
+  try {
+    Recordset rows;
+    rows.Open(db, statement);
+    rows.Close();
+  } catch (const DbException& error) {
+    problems.push_back(RuleLine(rule.rule_id, "its selection fails: " + DriverMessage(error) +
+                                                  " (" + statement + ")"));
+  }
+  if (entry.update == nullptr && rule.target != "Field") {
+    const auto& notify = static_cast<const CNotifyRule&>(rule);
+    if (!notify.addresses || notify.addresses->empty()) {
+      problems.push_back(RuleLine(rule.rule_id, "the recipients \"" + rule.values +
+                                                    "\" resolve to nothing"));
+    }
+  }
+}
+
+void CheckRule(PreviewEngine& engine, const CRule& record,
+               const std::vector<PreviewEngine::Entry>& loaded,
+               std::vector<std::string>& problems) {
+  const long id = record.rule_id;
+  if (record.action != "Update" && record.action != "Notify") {
+    problems.push_back(RuleLine(id, "unknown action \"" + record.action + "\""));
+    return;
+  }
+  const std::string project_name = ProjectNameOf(record.db_table);
+  const ProjectSource source =
+      ResolveProjectSource(engine.settings(), record.db_type, record.dsn, project_name);
+  if (record.db_type == 0 && source.directory.empty()) {
+    problems.push_back(RuleLine(id, "unknown project \"" + project_name + "\" of data source \"" +
+                                        record.dsn + "\" in " + engine.settings().orvik_ini_path));
+    return;
+  }
+  if (source.connection_string.empty()) {
+    problems.push_back(RuleLine(id, "no login information for data source \"" + record.dsn +
+                                        "\" in " + engine.settings().orvik_ini_path));
+    return;
+  }
+  auto found = std::find_if(loaded.begin(), loaded.end(), [id](const PreviewEngine::Entry& e) {
+    return e.rule->rule_id == id;
+  });
+  if (found != loaded.end()) {
+    CheckLoadedRule(*found, problems);
+    return;
+  }
+  const std::string key = ProjectKey(record.db_type, record.dsn, project_name);
+  for (const auto& project : *engine.worker().projects) {
+    if (project->key() != key) continue;
+    if (!project->OpenProject()) {
+      problems.push_back(RuleLine(id, "project " + key + " cannot be opened"));
+      return;
+    }
+  }
+  problems.push_back(RuleLine(id, "refused at load (" + record.action +
+                                      " rule that cannot be prepared, e.g. Values naming no "
+                                      "field of " + record.db_table + ")"));
+}
+
+}  // namespace
+
+std::vector<std::string> CheckInstallation() {
+  std::vector<std::string> problems;
+  const bool written_back = DefaultsWrittenBack();
+  SetDefaultsWrittenBack(false);
+  {
+    CServerPaths paths;
+    if (std::filesystem::exists(paths.program_ini_path) && !Readable(paths.program_ini_path)) {
+      problems.push_back(paths.program_ini_path + ": cannot be read");
+    }
+    if (!std::filesystem::is_directory(paths.server_dir)) {
+      problems.push_back(paths.server_dir + ": the server directory does not exist");
+    }
+    if (!Readable(paths.orvik_ini_path)) {
+      problems.push_back(paths.orvik_ini_path + ": cannot be read");
+    }
+    CheckMail(paths, problems);
+    if (!Readable(paths.rule_table_path)) {
+      problems.push_back(paths.rule_table_path + ": cannot be read");
+    } else {
+      const std::vector<CRule> records = EnabledRules(paths.rule_table_path, problems);
+      std::ostringstream quiet;
+      PreviewEngine engine(/*changes_nothing=*/true, quiet, /*quiet=*/true);
+      std::string why;
+      if (!engine.Load(&why)) {
+        problems.push_back(paths.rule_table_path + ": " + why);
+      } else {
+        const std::vector<PreviewEngine::Entry> loaded = engine.Rules({});
+        for (const CRule& record : records) CheckRule(engine, record, loaded, problems);
+      }
+    }
+  }
+  SetDefaultsWrittenBack(written_back);
+  return problems;
+}
+
+int RunInstallationCheck(std::ostream& out) {
+  const std::vector<std::string> problems = CheckInstallation();
+  for (const std::string& line : problems) out << line << "\n";
+  return problems.empty() ? 0 : 1;
+}
+
+}  // namespace vigilo
