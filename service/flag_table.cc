@@ -92,7 +92,7 @@ int CProjectTable::EnsureFlagTable() {
   }
   try {
     Recordset probe;
-    probe.Open(db, probe_statement);
+    probe.Open(db, Format("SELECT FormID FROM %s", names().from_flag.c_str()));
     flag_form_id_limit_ = probe.LargestWholeNumber(0);
   } catch (const DbException&) {
     // Created but not readable yet: the limit stays unknown, and a number
