@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "manager/project_dialog.h"
+#include "manager/ui/dialog_buttons.h"
 #include "manager/ui/help_window.h"
 #include "manager/ui/project_dialog_view.h"
 
@@ -64,15 +65,7 @@ COpenProjectDlg::COpenProjectDlg(ProjectSelection& selection, Prompts& prompts, 
   project_row->addWidget(browse_);
   fields->addRow(project_label, project_row);
 
-  auto* ok = new QPushButton(kOkButton, this);
-  ok->setDefault(true);
-  auto* cancel = new QPushButton(kCancelButton, this);
-  auto* help = new QPushButton(kHelpButton, this);
-  auto* buttons = new QVBoxLayout;
-  buttons->addWidget(ok);
-  buttons->addWidget(cancel);
-  buttons->addWidget(help);
-  buttons->addStretch();
+  QVBoxLayout* buttons = OkCancelHelpColumn(this, kProjectHelpTopic);
 
   auto* layout = new QHBoxLayout(this);
   layout->addLayout(fields, 1);
@@ -82,9 +75,6 @@ COpenProjectDlg::COpenProjectDlg(ProjectSelection& selection, Prompts& prompts, 
     project_->setText(QString::fromStdString(logic_.KindChanged(index)));
   });
   connect(browse_, &QPushButton::clicked, this, &COpenProjectDlg::Browse);
-  connect(ok, &QPushButton::clicked, this, &COpenProjectDlg::accept);
-  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-  connect(help, &QPushButton::clicked, this, [] { ShowHelpTopic(kProjectHelpTopic); });
 }
 
 void COpenProjectDlg::Browse() {

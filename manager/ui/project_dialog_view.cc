@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include "manager/open_project.h"
+#include "manager/ui/dialog_buttons.h"
 #include "manager/ui/help_window.h"
 
 namespace vigilo {
@@ -35,24 +36,13 @@ CProjectDlg::CProjectDlg(ProjectSelection& selection, std::vector<std::string> d
   fields->addRow(source_label, data_sources_);
   fields->addRow(project_label, projects_);
 
-  auto* ok = new QPushButton(kOkButton, this);
-  ok->setDefault(true);
-  auto* cancel = new QPushButton(kCancelButton, this);
-  auto* help = new QPushButton(kHelpButton, this);
-  auto* buttons = new QVBoxLayout;
-  buttons->addWidget(ok);
-  buttons->addWidget(cancel);
-  buttons->addWidget(help);
-  buttons->addStretch();
+  QVBoxLayout* buttons = OkCancelHelpColumn(this, kProjectHelpTopic);
 
   auto* layout = new QHBoxLayout(this);
   layout->addLayout(fields, 1);
   layout->addLayout(buttons);
 
   connect(data_sources_, &QComboBox::currentIndexChanged, this, &CProjectDlg::DataSourceChanged);
-  connect(ok, &QPushButton::clicked, this, &CProjectDlg::accept);
-  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-  connect(help, &QPushButton::clicked, this, [] { ShowHelpTopic(kProjectHelpTopic); });
 }
 
 void CProjectDlg::DataSourceChanged(int index) {

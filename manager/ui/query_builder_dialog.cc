@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 
 #include "manager/open_project.h"
+#include "manager/ui/dialog_buttons.h"
 #include "manager/ui/help_window.h"
 #include "manager/ui/where_dialogs.h"
 #include "manager/where_condition.h"
@@ -73,16 +74,7 @@ CQueryBuilderDlg::CQueryBuilderDlg(long kind, std::vector<CFieldDef> fields,
   criteria_column->addWidget(criteria_label);
   criteria_column->addWidget(criteria_, 1);
 
-  auto* ok = new QPushButton(kOkButton, this);
-  ok->setDefault(true);
-  auto* cancel = new QPushButton(kCancelButton, this);
-  auto* help = new QPushButton(kHelpButton, this);
-  help->setAutoDefault(false);
-  auto* buttons = new QVBoxLayout;
-  buttons->addWidget(ok);
-  buttons->addWidget(cancel);
-  buttons->addWidget(help);
-  buttons->addStretch();
+  QVBoxLayout* buttons = OkCancelHelpColumn(this, kQueryBuilderHelpTopic);
 
   auto* layout = new QHBoxLayout(this);
   layout->addLayout(field_column);
@@ -90,9 +82,6 @@ CQueryBuilderDlg::CQueryBuilderDlg(long kind, std::vector<CFieldDef> fields,
   layout->addLayout(criteria_column, 1);
   layout->addLayout(buttons);
 
-  connect(ok, &QPushButton::clicked, this, &CQueryBuilderDlg::accept);
-  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-  connect(help, &QPushButton::clicked, this, [] { ShowHelpTopic(kQueryBuilderHelpTopic); });
   connect(fields_, &QListWidget::itemDoubleClicked, this, [this] { Add(); });
   connect(criteria_, &QListWidget::itemDoubleClicked, this, [this] { Modify(); });
   connect(criteria_, &QListWidget::currentRowChanged, this,

@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "manager/open_project.h"
+#include "manager/ui/dialog_buttons.h"
 #include "manager/ui/help_window.h"
 
 namespace vigilo {
@@ -77,24 +78,12 @@ CSqlQueryDlg::CSqlQueryDlg(const std::string& condition, TableLister tables, Pro
   fields->addWidget(where_, 2, 1, 1, 2);
   fields->setRowStretch(3, 1);
 
-  auto* ok = new QPushButton(kOkButton, this);
-  ok->setDefault(true);
-  auto* cancel = new QPushButton(kCancelButton, this);
-  auto* help = new QPushButton(kHelpButton, this);
-  help->setAutoDefault(false);
-  auto* buttons = new QVBoxLayout;
-  buttons->addWidget(ok);
-  buttons->addWidget(cancel);
-  buttons->addWidget(help);
-  buttons->addStretch();
+  QVBoxLayout* buttons = OkCancelHelpColumn(this, kSqlQueryHelpTopic);
   auto* layout = new QHBoxLayout(this);
   layout->addLayout(fields, 1);
   layout->addLayout(buttons);
 
   connect(tables_button_, &QPushButton::clicked, this, &CSqlQueryDlg::SelectTables);
-  connect(ok, &QPushButton::clicked, this, &CSqlQueryDlg::accept);
-  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-  connect(help, &QPushButton::clicked, this, [] { ShowHelpTopic(kSqlQueryHelpTopic); });
 }
 
 void CSqlQueryDlg::SelectTables() {
