@@ -159,9 +159,9 @@ void WriteInternalMailTable(const std::string& path) {
 
 void WriteProjectFile(const std::string& path, const ProjectDescription& project) {
   auto table = CreateTable(path, {{"TABLENAME", 'C', 32, 0}});
-  for (const TableDescription& spec : project.tables) {
+  for (const TableDescription& description : project.tables) {
     table->AppendStart();
-    Put(*table, 0, spec.name);
+    Put(*table, 0, description.name);
     table->AppendWrite();
   }
   table->Close();
