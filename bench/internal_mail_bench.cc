@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_main.h"
 #include "common/format.h"
 #include "common/ini_profile.h"
 #include "data/log_stream.h"
@@ -125,15 +126,5 @@ void PrintSummary() {
 }  // namespace vigilo
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  try {
-    benchmark::RunSpecifiedBenchmarks();
-  } catch (const std::exception& error) {
-    std::fprintf(stderr, "internal_mail_bench: %s\n", error.what());
-    return 1;
-  }
-  benchmark::Shutdown();
-  vigilo::PrintSummary();
-  return 0;
+  return vigilo::RunBenchmarks(argc, argv, "internal_mail_bench", vigilo::PrintSummary);
 }

@@ -36,6 +36,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_main.h"
 #include "common/format.h"
 #include "common/ini_profile.h"
 #include "common/text.h"
@@ -498,15 +499,5 @@ void PrintSummary() {
 }  // namespace vigilo
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  try {
-    benchmark::RunSpecifiedBenchmarks();
-  } catch (const std::exception& error) {
-    std::fprintf(stderr, "update_tick_bench: %s\n", error.what());
-    return 1;
-  }
-  benchmark::Shutdown();
-  vigilo::PrintSummary();
-  return 0;
+  return vigilo::RunBenchmarks(argc, argv, "update_tick_bench", vigilo::PrintSummary);
 }
