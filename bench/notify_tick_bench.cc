@@ -3,8 +3,12 @@
 // here accepting and discarding each message, so the client is what is
 // timed), one message per record, through the outbox and the SMTP library of
 // this build. Beside it, in the same run, a minimal client sends the same
-// number of messages of the same size over one connection with libcurl; the
-// summary prints both rates and their ratio.
+// number of messages of the same size over one connection with libcurl.
+// The two take turns against the same sink for several rounds (default 7,
+// the order swapped every round, so a load that comes and goes on a shared
+// machine falls on both alike); the summary prints each round's rates,
+// wall and process CPU times, and the medians of the rates and of the
+// rounds' ratios.
 //
 // The table Bugs holds N records (default 10,000), of which M are closed; one
 // notification rule ("(Status is (Closed))", Target "Address") mails each
@@ -17,11 +21,14 @@
 // SMTP, removal) and message composition (the rest: value formatting, body and
 // subject building).
 //
-// Sizes: VIGILO_BENCH_RECORDS, VIGILO_BENCH_MATCHES. The SMTP library is
+// Sizes: VIGILO_BENCH_RECORDS, VIGILO_BENCH_MATCHES; rounds:
+// VIGILO_BENCH_ROUNDS (at least 5). The SMTP library is
 // VIGILO_SMTP_LIBRARY, else the one next to this program in the build tree.
 #include <benchmark/benchmark.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -326,100 +333,149 @@ World& TheWorld() {
   return world;
 }
 
-struct Totals {
-  double seconds = 0;
-  PhaseTimes phases;
-  long messages = 0;
-  long ticks = 0;
-} g_totals;
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const size_t n = values.size();
+  return n == 0 ? 0 : n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
 
-void BM_NotifyTick(benchmark::State& state) {
-  World& w = TheWorld();
-  for (auto _ : state) {
-    w.engine->db().ExecuteSQL("DELETE FROM BugsVGLS");
-    w.engine->CheckLog();
-    const long before = w.engine->messages();
-    g_phases.Clear();
-    const auto start = Clock::now();
-    w.engine->Tick();
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    state.SetIterationTime(seconds);
-    const long sent = w.engine->messages() - before;
-    if (sent != w.sizes.matches) {
-      throw std::runtime_error(Format("%ld messages in a tick, %ld expected", sent,
-                                      w.sizes.matches));
-    }
-    g_totals.seconds += seconds;
-    g_totals.phases.database += g_phases.database;
-    g_totals.phases.delivery += g_phases.delivery;
-    g_totals.messages += sent;
-    ++g_totals.ticks;
+double ProcessCpuSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+// Wall and process CPU time of one side of a round.
+struct Span {
+  double wall = 0;
+  double cpu = 0;
+};
+
+template <typename Work>
+Span Measure(Work&& work) {
+  const double cpu = ProcessCpuSeconds();
+  const auto start = Clock::now();
+  work();
+  Span span;
+  span.wall = std::chrono::duration<double>(Clock::now() - start).count();
+  span.cpu = ProcessCpuSeconds() - cpu;
+  return span;
+}
+
+// One round of each side, for the summary.
+struct Round {
+  Span vigilo;
+  Span minimal;
+  PhaseTimes phases;
+};
+std::vector<Round> g_rounds;
+
+// One notify tick: every closed record newly matches, so each is mailed.
+Span VigiloTick(World& w) {
+  w.engine->db().ExecuteSQL("DELETE FROM BugsVGLS");
+  w.engine->CheckLog();
+  const long before = w.engine->messages();
+  g_phases.Clear();
+  Span span = Measure([&w] { w.engine->Tick(); });
+  const long sent = w.engine->messages() - before;
+  if (sent != w.sizes.matches) {
+    throw std::runtime_error(Format("%ld messages in a tick, %ld expected", sent,
+                                    w.sizes.matches));
   }
   w.engine->CheckLog();
   // Every message was taken by the server: nothing waits in the outbox.
   if (w.engine->Pending() != 0) throw std::runtime_error("messages left in the outbox");
-  state.counters["messages_per_s"] = static_cast<double>(g_totals.messages) / g_totals.seconds;
+  return span;
 }
 
-BENCHMARK(BM_NotifyTick)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
-
 // The yardstick: the same number of messages of the same size, composed once
-// and sent one after another over one libcurl connection, with no outbox, no
-// flag table and no record retrieval.
-struct MinimalTotals {
-  double seconds = 0;
-  long messages = 0;
-} g_minimal;
+// and sent one after another over one libcurl connection (opened for the
+// round, as a tick opens its session), with no outbox, no flag table and no
+// record retrieval.
+Span MinimalClientRound(World& w, const std::string& text) {
+  const std::string url = mail::SmtpUrlForServer(w.sink->host_port());
+  return Measure([&] {
+    mail::SmtpClient client;
+    for (long i = 0; i < w.sizes.matches; ++i) {
+      mail::SmtpOutcome outcome =
+          client.Send(url, "vigilo@bench.example", {"dev@bench.example"}, text, {});
+      if (!outcome.ok()) throw std::runtime_error(outcome.text);
+    }
+  });
+}
 
-void BM_MinimalClient(benchmark::State& state) {
+long EnvRounds() { return std::max(5L, EnvSize("VIGILO_BENCH_ROUNDS", 7)); }
+
+// Vigilo and the minimal client take turns against the same sink, the order
+// swapped every round, so that a load that comes and goes on a shared machine
+// falls on both alike; each figure is the median of its rounds.
+void BM_NotifyTick(benchmark::State& state) {
   World& w = TheWorld();
-  if (w.engine->sender().last_subject.empty()) w.engine->Tick();  // a sample message
+  if (w.engine->sender().last_subject.empty()) VigiloTick(w);  // a sample message
   mail::OutgoingMail mail;
   mail.from = "vigilo@bench.example";
   mail.to = {"dev@bench.example"};
   mail.subject = w.engine->sender().last_subject;
   mail.body = w.engine->sender().last_body;
   const std::string text = mail::ComposeMessage(mail);
-  const std::string url = mail::SmtpUrlForServer(w.sink->host_port());
-  mail::SmtpClient client;
   for (auto _ : state) {
-    const auto start = Clock::now();
-    for (long i = 0; i < w.sizes.matches; ++i) {
-      mail::SmtpOutcome outcome =
-          client.Send(url, "vigilo@bench.example", {"dev@bench.example"}, text, {});
-      if (!outcome.ok()) throw std::runtime_error(outcome.text);
+    Round round;
+    if (g_rounds.size() % 2 == 0) {
+      round.vigilo = VigiloTick(w);
+      round.phases = g_phases;
+      round.minimal = MinimalClientRound(w, text);
+    } else {
+      round.minimal = MinimalClientRound(w, text);
+      round.vigilo = VigiloTick(w);
+      round.phases = g_phases;
     }
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    state.SetIterationTime(seconds);
-    g_minimal.seconds += seconds;
-    g_minimal.messages += w.sizes.matches;
+    state.SetIterationTime(round.vigilo.wall);
+    g_rounds.push_back(round);
   }
-  state.counters["messages_per_s"] = static_cast<double>(g_minimal.messages) / g_minimal.seconds;
+  std::vector<double> vigilo, minimal, ratio;
+  for (const Round& round : g_rounds) {
+    vigilo.push_back(static_cast<double>(w.sizes.matches) / round.vigilo.wall);
+    minimal.push_back(static_cast<double>(w.sizes.matches) / round.minimal.wall);
+    ratio.push_back(round.vigilo.wall / round.minimal.wall);
+  }
+  state.counters["messages_per_s"] = Median(vigilo);
+  state.counters["minimal_per_s"] = Median(minimal);
+  state.counters["ratio"] = Median(ratio);
 }
 
-BENCHMARK(BM_MinimalClient)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_NotifyTick)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(EnvRounds());
 
 void PrintSummary() {
-  if (g_totals.ticks == 0) return;
+  if (g_rounds.empty()) return;
   const Sizes sizes;
-  const double composition =
-      g_totals.seconds - g_totals.phases.database - g_totals.phases.delivery;
-  std::printf("\n%ld records, %ld newly matching records mailed per tick, %ld ticks\n",
-              sizes.records, sizes.matches, g_totals.ticks);
-  std::printf("%.1f messages/s, %.2f s per tick\n",
-              static_cast<double>(g_totals.messages) / g_totals.seconds,
-              g_totals.seconds / static_cast<double>(g_totals.ticks));
-  std::printf("database %5.1f %%   composition %5.1f %%   delivery %5.1f %%\n",
-              100 * g_totals.phases.database / g_totals.seconds,
-              100 * composition / g_totals.seconds,
-              100 * g_totals.phases.delivery / g_totals.seconds);
-  if (g_minimal.seconds > 0) {
-    const double vigilo = static_cast<double>(g_totals.messages) / g_totals.seconds;
-    const double minimal = static_cast<double>(g_minimal.messages) / g_minimal.seconds;
-    std::printf("minimal one-connection client: %.1f messages/s\n", minimal);
-    std::printf("Vigilo: %.1f messages/s; the minimal client is %.2fx as fast (goal: 1.5x or less)\n",
-                vigilo, minimal / vigilo);
+  const double matches = static_cast<double>(sizes.matches);
+  std::vector<double> vigilo, minimal, ratio, vigilo_cpu, minimal_cpu, database, delivery,
+      composition;
+  std::printf("\n%ld records, %ld newly matching records mailed per tick, %zu rounds\n",
+              sizes.records, sizes.matches, g_rounds.size());
+  std::printf("round   Vigilo msg/s (cpu ms)   minimal msg/s (cpu ms)   ratio\n");
+  int n = 0;
+  for (const Round& round : g_rounds) {
+    vigilo.push_back(matches / round.vigilo.wall);
+    minimal.push_back(matches / round.minimal.wall);
+    ratio.push_back(round.vigilo.wall / round.minimal.wall);
+    vigilo_cpu.push_back(round.vigilo.cpu);
+    minimal_cpu.push_back(round.minimal.cpu);
+    database.push_back(round.phases.database / round.vigilo.wall);
+    delivery.push_back(round.phases.delivery / round.vigilo.wall);
+    composition.push_back(1 - database.back() - delivery.back());
+    std::printf("%5d   %12.1f (%6.0f)   %13.1f (%6.0f)   %5.2f\n", ++n, vigilo.back(),
+                1000 * round.vigilo.cpu, minimal.back(), 1000 * round.minimal.cpu,
+                ratio.back());
   }
+  std::printf("medians: database %5.1f %%   composition %5.1f %%   delivery %5.1f %% of a tick\n",
+              100 * Median(database), 100 * Median(composition), 100 * Median(delivery));
+  std::printf("process CPU per message: Vigilo %.0f us, minimal client %.0f us\n",
+              1e6 * Median(vigilo_cpu) / matches, 1e6 * Median(minimal_cpu) / matches);
+  std::printf("minimal one-connection client: %.1f messages/s (median)\n", Median(minimal));
+  std::printf("Vigilo: %.1f messages/s (median); the minimal client is %.2fx as fast, median of "
+              "the rounds' ratios (goal: 1.5x or less)\n",
+              Median(vigilo), Median(ratio));
 }
 
 }  // namespace
