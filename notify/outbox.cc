@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <time.h>
 
 #include "common/file_system.h"
@@ -58,6 +59,7 @@ std::string SerializeOutboxEntry(const OutboxEntry& entry) {
     text += OneLineValue(value);
     text += "\n";
   };
+  if (!entry.id.empty()) line("Id", entry.id);
   line("Rule", Format("%ld", static_cast<long>(entry.rule_id)));
   line("Record", Format("%lld", entry.record));
   line("Table", entry.table_id);
@@ -69,6 +71,7 @@ std::string SerializeOutboxEntry(const OutboxEntry& entry) {
   line("Next-Attempt", Format("%lld", static_cast<long long>(entry.next_attempt)));
   line("Last-Transport", entry.last_transport);
   line("Last-Error", entry.last_error);
+  line("Length", Format("%zu", entry.body.size()));
   text += "\n";
   text += entry.body;
   return text;
@@ -95,7 +98,12 @@ std::optional<OutboxEntry> ParseOutboxEntry(const std::string& text) {
     std::string key = line.substr(0, colon);
     std::string value = line.substr(std::min(line.size(), colon + 2));
     if (line.size() == colon + 1) value.clear();
-    if (key == "Rule") {
+    if (key == "Id") {
+      entry.id = value;
+    } else if (key == "Length") {
+      // A file cut short, or one written over older text, is no entry.
+      if (NumberOf(value) != static_cast<long long>(entry.body.size())) return std::nullopt;
+    } else if (key == "Rule") {
       entry.rule_id = static_cast<int32_t>(NumberOf(value));
       has_rule = true;
     } else if (key == "Record") {
@@ -205,8 +213,14 @@ bool Outbox::Add(OutboxEntry& entry, std::string* error, bool sync) {
     // Written in place: a file a crash cuts short is a ".new" one, whose
     // record was never flagged; List drops it and the record is composed
     // again. Sync() makes the others durable before they are flagged.
-    UniqueFd fd(Files().Open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0640));
-    written = fd.valid() && WriteAll(fd.get(), SerializeOutboxEntry(entry)) && fd.Close();
+    const bool spare = delivered_ && delivered_->TakeSpare(path);
+    UniqueFd fd(spare ? Files().Open(path, O_WRONLY | O_CLOEXEC)
+                      : Files().Open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0640));
+    const std::string text = SerializeOutboxEntry(entry);
+    // A spare's longer old text is cut off after the new one.
+    written = fd.valid() && WriteAll(fd.get(), text) &&
+              (!spare || Files().Truncate(fd.get(), static_cast<off_t>(text.size())) == 0) &&
+              fd.Close();
     if (!written && error) *error = ErrnoText(fd.valid() ? "cannot write" : "cannot create", path);
   }
   if (!written) {
@@ -245,6 +259,17 @@ bool Outbox::Remove(const OutboxEntry& entry, std::string* error) {
   return true;
 }
 
+bool Outbox::Retire(const OutboxEntry& entry, std::string* error) {
+  if (!delivered_) delivered_ = std::make_unique<DeliveredList>(directory_);
+  if (delivered_->Add(entry.id, PathOf(entry), nullptr)) return true;
+  return Remove(entry, error);
+}
+
+void Outbox::Settle() {
+  if (!delivered_) delivered_ = std::make_unique<DeliveredList>(directory_);
+  delivered_->Settle();
+}
+
 std::vector<OutboxEntry> Outbox::List(std::vector<std::string>* unreadable,
                                       bool drop_cut_short) const {
   const bool cut_short_ok = drop_cut_short;
@@ -257,11 +282,16 @@ std::vector<OutboxEntry> Outbox::List(std::vector<std::string>* unreadable,
     ::closedir(dir);
   }
   std::sort(names.begin(), names.end());
+  const std::set<std::string> delivered = DeliveredList::Read(directory_);
   std::vector<OutboxEntry> entries;
   for (const std::string& name : names) {
+    if (delivered.count(name.substr(0, name.size() - 4)) != 0) continue;
     std::string text;
     std::optional<OutboxEntry> entry;
+    const std::string id = name.substr(0, name.size() - 4);
     if (ReadFile(directory_ + "/" + name, text)) entry = ParseOutboxEntry(text);
+    // Text under another id is what is left of a spare (delivered_list.h).
+    if (entry && !entry->id.empty() && entry->id != id) entry.reset();
     if (!entry) {
       if (EndsWith(name, kNewSuffix) && cut_short_ok) {
         // Cut short by a crash while it was written: its record was never
@@ -273,18 +303,19 @@ std::vector<OutboxEntry> Outbox::List(std::vector<std::string>* unreadable,
       continue;
     }
     entry->flagged = EndsWith(name, kFlaggedSuffix);
-    entry->id = name.substr(0, name.size() - 4);
+    entry->id = id;
     entries.push_back(std::move(*entry));
   }
   return entries;
 }
 
 std::optional<OutboxEntry> Outbox::Find(const std::string& id) const {
+  if (DeliveredList::Read(directory_).count(id) != 0) return std::nullopt;
   for (const char* suffix : {kFlaggedSuffix, kNewSuffix}) {
     std::string text;
     if (!ReadFile(directory_ + "/" + id + suffix, text)) continue;
     std::optional<OutboxEntry> entry = ParseOutboxEntry(text);
-    if (!entry) return std::nullopt;
+    if (!entry || (!entry->id.empty() && entry->id != id)) return std::nullopt;
     entry->id = id;
     entry->flagged = std::strcmp(suffix, kFlaggedSuffix) == 0;
     return entry;

@@ -8,18 +8,26 @@
 // engine compose it again. A file's name says how far its message got:
 //   ID.new  written, but its record's flag may not be in the flag table yet;
 //   ID.msg  flagged: waiting for delivery (first try or a retry).
-// IDs sort in the order the messages were written. The files are plain text
+// IDs sort in the order the messages were written. A message that has left
+// (delivered, or given up) is named in the delivered list first and its file
+// removed in the background (notify/delivered_list.h). The files are plain text
 // (header lines, a blank line, the body), so an administrator can read them;
-// vgqueue lists, retries and drops them.
+// vgqueue lists, retries and drops them. A file counts as an entry only when
+// the Id and Length lines it holds match its name and the body's length
+// (files of earlier versions have neither), so neither a file a crash cut
+// short nor one written over a spare's older text passes for a message.
 //
 // Not thread-safe: one engine (one thread) works an outbox at a time.
 #pragma once
 
 #include <cstdint>
 #include <ctime>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "notify/delivered_list.h"
 
 namespace vigilo {
 
@@ -74,8 +82,16 @@ class Outbox {
   bool Update(const OutboxEntry& entry, std::string* error);
   // Removes the entry's file. A file already gone counts as removed.
   bool Remove(const OutboxEntry& entry, std::string* error);
+  // The entry has left the outbox (delivered, or given up): from now on it
+  // counts as removed, and its file is removed in the background. When that
+  // cannot be noted, the file is removed at once (as Remove).
+  bool Retire(const OutboxEntry& entry, std::string* error);
+  // Waits for the background removals, then clears what they, or a crash
+  // before them, left behind. The engine calls it at a tick's start and end.
+  void Settle();
 
-  // Every entry in the order written. Files that cannot be read or parsed
+  // Every entry in the order written, but for those the delivered list
+  // names. Files that cannot be read or parsed
   // are left alone and named in *unreadable when it is given; with
   // drop_cut_short (the engine at a tick's start), a ".new" file a crash cut
   // short is removed instead.
@@ -94,6 +110,7 @@ class Outbox {
   std::string directory_;
   bool directory_ready_ = false;  // made (or found) by this object
   unsigned sequence_ = 0;
+  std::unique_ptr<DeliveredList> delivered_;  // made by the first Retire
 };
 
 // The wait before the next attempt after `attempts` failed ones: first_delay,

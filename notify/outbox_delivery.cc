@@ -11,6 +11,7 @@ namespace vigilo {
 
 void CMailSender::BeginTick() {
   CloseSessions();
+  outbox_.Settle();
   in_tick_ = true;
   unflagged_.clear();
   const std::time_t now = Now();
@@ -35,6 +36,7 @@ void CMailSender::EndTick() {
   }
   unflagged_.clear();
   CloseSessions();
+  outbox_.Settle();
   in_tick_ = false;
 }
 
@@ -91,8 +93,8 @@ void CMailSender::FlushSubmissions() {
   }
   // A message delivered at once leaves under its first name: renaming it
   // first would cost a disk operation for nothing. Should the engine die
-  // before the removal, the next start finds its flag and delivers it again,
-  // as any message in flight.
+  // before it is named in the delivered list, the next start finds its flag
+  // and delivers it again, as any message in flight.
   for (Submission* submission : flagged) {
     if (StopRequested()) {
       outbox_.MarkFlagged(submission->entry, &error);
@@ -131,7 +133,7 @@ void CMailSender::DeliverEntry(OutboxEntry& entry) {
   current_record_ = 0;
   std::string error;
   if (attempt.remaining.empty()) {
-    outbox_.Remove(entry, &error);
+    outbox_.Retire(entry, &error);
     return;
   }
   const std::time_t now = Now();
@@ -146,7 +148,7 @@ void CMailSender::DeliverEntry(OutboxEntry& entry) {
   if (now - entry.created >= lifetime_seconds_) {
     LogLine(Format(kDeliveryGivenUpLine, entry.last_transport.c_str(),
                    static_cast<long>(entry.rule_id), entry.record, entry.last_error.c_str()));
-    outbox_.Remove(entry, &error);
+    outbox_.Retire(entry, &error);
     return;
   }
   entry.next_attempt = now + RetryDelay(entry.attempts, first_retry_delay_);

@@ -121,7 +121,9 @@ std::string MessageId(const std::string& from) {
   std::string domain = at != std::string::npos && at + 1 < address.size()
                            ? address.substr(at + 1)
                            : HostName();
-  std::random_device random;
+  // Seeded once a thread: asking the system for randomness costs more than
+  // composing the rest of a message.
+  thread_local std::mt19937 random{std::random_device{}()};
   return Format("<%lld.%d.%u.%08x@%s>", static_cast<long long>(std::time(nullptr)),
                 static_cast<int>(::getpid()), counter.fetch_add(1),
                 static_cast<unsigned>(random()), domain.c_str());
