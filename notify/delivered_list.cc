@@ -4,10 +4,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <utility>
 
 #include "common/file_system.h"
 
@@ -27,31 +25,41 @@ DeliveredList::DeliveredList(std::string directory)
     : directory_(std::move(directory)), list_path_(directory_ + "/" + kDeliveredListFile) {}
 
 DeliveredList::~DeliveredList() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    stop_ = true;
-  }
-  work_.notify_all();
-  if (thread_.joinable()) thread_.join();
+  Settle();
   CloseList();
-  for (const std::string& spare : spares_) Files().Unlink(spare);
+}
+
+bool DeliveredList::OpenList(std::string* error) {
+  if (fd_ >= 0) return true;
+  const int flags = O_WRONLY | O_APPEND | O_CLOEXEC;
+  if (own_) {
+    fd_ = Files().Open(list_path_, flags | O_CREAT, 0640);
+  } else {
+    fd_ = Files().Open(list_path_, flags | O_CREAT | O_EXCL, 0640);
+    if (fd_ >= 0) {
+      own_ = true;
+    } else if (errno == EEXIST) {
+      // A crash's list: appended to, and gone through by the next Settle.
+      fd_ = Files().Open(list_path_, flags);
+    }
+  }
+  if (fd_ < 0) {
+    if (error) *error = FileErrorText(list_path_, "cannot open", errno);
+    return false;
+  }
+  return true;
+}
+
+void DeliveredList::CloseList() {
+  if (fd_ >= 0) Files().Close(fd_);
+  fd_ = -1;
+  line_cut_ = false;
 }
 
 bool DeliveredList::Add(const std::string& id, const std::string& path, std::string* error) {
-  if (fd_ < 0) {
-    fd_ = Files().Open(list_path_, O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0640);
-    if (fd_ < 0 && errno == EEXIST) {
-      // Left by a crash: it names files Settle has yet to look at.
-      inherited_ = true;
-      fd_ = Files().Open(list_path_, O_WRONLY | O_APPEND | O_CLOEXEC);
-    }
-    if (fd_ < 0) {
-      if (error) *error = FileErrorText(list_path_, "cannot open", errno);
-      return false;
-    }
-  }
-  // One write, so the line lands whole or not at all as far as other
-  // appends go; after a short one the next line starts afresh.
+  if (!OpenList(error)) return false;
+  // One write, so that a line lands whole or not at all; after a short one
+  // the next line starts afresh.
   const std::string line = (line_cut_ ? "\n" : "") + id + "\n";
   const ssize_t written = Files().Write(fd_, line.data(), line.size());
   if (written != static_cast<ssize_t>(line.size())) {
@@ -61,115 +69,110 @@ bool DeliveredList::Add(const std::string& id, const std::string& path, std::str
     return false;
   }
   line_cut_ = false;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    queue_.push_back(path);
-    if (!thread_.joinable()) thread_ = std::thread([this] { RemoveFiles(); });
+  if (kept_.size() < kSpareFiles) {
+    kept_.push_back(Kept{path, id});
+  } else if (!Removed(path)) {
+    unremoved_.push_back(id);
   }
-  work_.notify_one();
-  return true;
-}
-
-void DeliveredList::RemoveFiles() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  while (true) {
-    work_.wait(lock, [this] { return stop_ || !queue_.empty(); });
-    if (queue_.empty()) return;  // stop, and nothing left to remove
-    std::string path = std::move(queue_.front());
-    queue_.pop_front();
-    ++busy_;
-    const bool keep = spares_.size() < kSpareFiles;
-    lock.unlock();
-    const bool removed = (keep && MakeSpare(path)) || Removed(path);
-    lock.lock();
-    if (!removed) removal_failed_ = true;
-    --busy_;
-    if (queue_.empty() && busy_ == 0) idle_.notify_all();
-  }
-}
-
-bool DeliveredList::MakeSpare(const std::string& path) {
-  unsigned sequence;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    sequence = ++spare_sequence_;
-  }
-  const std::string spare =
-      directory_ + "/" + std::to_string(::getpid()) + "-" + std::to_string(sequence) + kSpareSuffix;
-  if (Files().Rename(path, spare) != 0) return false;
-  std::lock_guard<std::mutex> lock(mutex_);
-  spares_.push_back(spare);
   return true;
 }
 
 bool DeliveredList::TakeSpare(const std::string& path) {
-  std::string spare;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (spares_.empty()) return false;
-    spare = std::move(spares_.back());
-    spares_.pop_back();
-  }
-  if (Files().Rename(spare, path) == 0) return true;
-  Files().Unlink(spare);
+  if (kept_.empty()) return false;
+  Kept kept = std::move(kept_.back());
+  kept_.pop_back();
+  if (Files().Rename(kept.path, path) == 0) return true;
+  if (!Removed(kept.path) && !kept.id.empty()) unremoved_.push_back(kept.id);
   return false;
 }
 
-void DeliveredList::SweepSpares() {
-  swept_ = true;
-  std::vector<std::string> names;
-  if (DIR* dir = ::opendir(directory_.c_str())) {
-    while (dirent* item = ::readdir(dir)) {
-      const std::string name = item->d_name;
-      const size_t n = std::strlen(kSpareSuffix);
-      if (name.size() > n && name.compare(name.size() - n, n, kSpareSuffix) == 0) {
-        names.push_back(directory_ + "/" + name);
-      }
-    }
-    ::closedir(dir);
-  }
-  std::lock_guard<std::mutex> lock(mutex_);
-  for (const std::string& path : names) {
-    if (std::find(spares_.begin(), spares_.end(), path) == spares_.end()) Removed(path);
-  }
+std::string DeliveredList::SparePath() {
+  return directory_ + "/" + std::to_string(::getpid()) + "-" + std::to_string(++spare_sequence_) +
+         kSpareSuffix;
 }
 
-void DeliveredList::Drain() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  idle_.wait(lock, [this] { return queue_.empty() && busy_ == 0; });
+void DeliveredList::AdoptSpares() {
+  adopted_ = true;
+  const size_t suffix = std::strlen(kSpareSuffix);
+  DIR* dir = ::opendir(directory_.c_str());
+  if (dir == nullptr) return;
+  while (dirent* item = ::readdir(dir)) {
+    const std::string name = item->d_name;
+    if (name.size() <= suffix || name.compare(name.size() - suffix, suffix, kSpareSuffix) != 0) {
+      continue;
+    }
+    const std::string path = directory_ + "/" + name;
+    if (kept_.size() < kSpareFiles) {
+      kept_.push_back(Kept{path, {}});
+    } else {
+      Removed(path);
+    }
+  }
+  ::closedir(dir);
 }
 
 bool DeliveredList::Settle() {
-  Drain();
-  if (!swept_) SweepSpares();
-  const bool written_here = fd_ >= 0 && !inherited_;
-  CloseList();
-  bool all_removed;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    all_removed = !removal_failed_;
-    removal_failed_ = false;
-  }
-  // A list this object began names only files already removed; any other
-  // (a crash's, or one with a failed removal) is gone through.
-  if (!written_here || !all_removed) {
-    if (Files().Access(list_path_, F_OK) != 0) return true;  // nothing delivered
-    all_removed = true;
-    for (const std::string& id : Read(directory_)) {
-      for (const char* suffix : kEntrySuffixes) {
-        all_removed = Removed(directory_ + "/" + id + suffix) && all_removed;
+  if (!own_) {
+    CloseList();
+    if (Files().Access(list_path_, F_OK) == 0) {
+      // A crash's list: every file it names has left.
+      bool all_removed = true;
+      for (const std::string& id : Read(directory_)) {
+        for (const char* suffix : kEntrySuffixes) {
+          all_removed = Removed(directory_ + "/" + id + suffix) && all_removed;
+        }
       }
+      // Files kept meanwhile were named in it and are gone now.
+      std::erase_if(kept_, [](const Kept& kept) { return !kept.id.empty(); });
+      unremoved_.clear();
+      // Kept while a file it names is still there, so that file stays gone.
+      if (!all_removed || !Removed(list_path_)) return false;
+    }
+    if (!adopted_) AdoptSpares();
+    return true;
+  }
+  for (Kept& kept : kept_) {
+    if (kept.id.empty()) continue;
+    const std::string spare = SparePath();
+    if (Files().Rename(kept.path, spare) == 0) {
+      kept = Kept{spare, {}};
+    } else {
+      if (!Removed(kept.path)) unremoved_.push_back(kept.id);
+      kept.path.clear();
     }
   }
-  // Kept while a file it names is still there, so that file stays delivered.
-  return all_removed && Removed(list_path_);
+  std::erase_if(kept_, [](const Kept& kept) { return kept.path.empty(); });
+  std::vector<std::string> unremoved;
+  for (const std::string& id : unremoved_) {
+    bool removed = true;
+    for (const char* suffix : kEntrySuffixes) {
+      removed = Removed(directory_ + "/" + id + suffix) && removed;
+    }
+    if (!removed) unremoved.push_back(id);
+  }
+  unremoved_ = std::move(unremoved);
+  if (!unremoved_.empty()) {
+    // The list stays for the files that could not be removed.
+    RewriteList();
+    return false;
+  }
+  CloseList();
+  own_ = false;
+  return Removed(list_path_);
 }
 
-void DeliveredList::CloseList() {
-  if (fd_ >= 0) Files().Close(fd_);
-  fd_ = -1;
-  line_cut_ = false;
-  inherited_ = false;
+bool DeliveredList::RewriteList() {
+  std::string text;
+  for (const std::string& id : unremoved_) text += id + "\n";
+  const std::string temp = list_path_ + ".tmp";
+  UniqueFd fd(Files().Open(temp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0640));
+  if (!fd.valid() || !WriteAll(fd.get(), text) || !fd.Close() ||
+      Files().Rename(temp, list_path_) != 0) {
+    Files().Unlink(temp);
+    return false;
+  }
+  CloseList();  // it was open on the list just replaced
+  return true;
 }
 
 std::set<std::string> DeliveredList::Read(const std::string& directory) {

@@ -1,70 +1,67 @@
 // DeliveredList: how an outbox lets go of delivered messages without making
-// the next delivery wait while the file system frees their files.
+// each delivery wait while the file system frees a file, and each new message
+// wait while it allocates one.
 //
 // When a message has left (delivered, or given up), its id is appended to the
-// list file "delivered" in the outbox directory, one id a line, and its file
-// is handed to a thread of its own. From the moment of the append the message
-// counts as gone: Outbox::List and Find pass over every id the list names, so
-// a crash before the file is dealt with neither shows the message again nor
-// delivers it twice. The append is one write to the page cache, which
-// outlives the process as the removal of a file does; neither is forced to
-// the disk.
+// list file "delivered" in the outbox directory, one id a line. From that
+// moment the message counts as gone: Outbox::List and Find pass over every id
+// the list names, so a crash before its file is dealt with neither shows the
+// message again nor delivers it twice. The append is one write to the page
+// cache, which outlives the process as the removal of a file does; neither is
+// forced to the disk.
 //
-// The thread renames the file to a spare ("PID-N.spare") for a message to
-// come, up to kSpareFiles of them, and removes the others: a new message is
-// then written over a spare instead of into a new file, and the file system
-// neither allocates nor frees an inode or a block for it (on some file
-// systems the costliest part of a message's way through the outbox; emptying
-// or removing a file that was flushed to the disk costs as much). A spare
-// still holds the text of a message that has left, under that message's id,
-// and the outbox takes a file for an entry only when the id and the body
-// length written in it match (notify/outbox.h), so a spare's old text, or
-// what is left of it in a file a crash cut short, is never taken for a
-// message. The engine removes the spares a crash leaves at its first Settle.
+// The file itself is kept, up to kSpareFiles of them, and the next new
+// message is written over it under its own name (TakeSpare): the file system
+// then neither allocates nor frees an inode or a block for a message, on some
+// file systems the costliest part of its way through the outbox. Files beyond
+// kSpareFiles are removed at once.
 //
-// Settle (at the start and end of each tick) waits for the thread, then
-// removes every file the list names, the left-overs of a crash among them,
-// and finally the list itself.
+// A kept file holds the text of a message that has left, under that
+// message's id; once taken, its text names another id than the file, or is
+// longer than its Length line says, until it is written over in full. The
+// outbox takes a file for an entry only when both match (outbox.h), so old
+// text, or what a crash left of the new, never passes for a message.
 //
-// Owned by an Outbox; its calls come from the outbox's one thread.
+// Settle, at the end of each tick, renames the kept files to spares
+// ("PID-N.spare", which List passes over) and removes the list, so between
+// ticks the outbox holds only what waits for delivery; at the start of each
+// tick it removes what a crash left: every file a list it did not write
+// names, and that list. Spare files found at the first Settle are kept.
+//
+// Owned by an Outbox; used by one thread.
 #pragma once
 
-#include <condition_variable>
-#include <deque>
-#include <mutex>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace vigilo {
 
 // The list's file name in the outbox directory.
 inline constexpr const char* kDeliveredListFile = "delivered";
-// The suffix of a spare file, and how many are kept.
+// How many files of messages that have left are kept for new messages, and
+// the suffix of one kept between ticks.
+inline constexpr size_t kSpareFiles = 256;
 inline constexpr const char* kSpareSuffix = ".spare";
-inline constexpr size_t kSpareFiles = 128;
 
 class DeliveredList {
  public:
   explicit DeliveredList(std::string directory);
-  ~DeliveredList();  // finishes the work under way, removes the spares
+  ~DeliveredList();  // Settle; the spares stay for the next start
   DeliveredList(const DeliveredList&) = delete;
   DeliveredList& operator=(const DeliveredList&) = delete;
 
-  // Appends the id and empties (or removes) the file at path in the
-  // background. False (with *error set) when the id could not be appended:
-  // the caller then removes the file itself.
+  // Appends the id, then keeps the file at path for a new message or removes
+  // it. False (with *error set) when the id could not be appended: the
+  // caller then removes the file itself.
   bool Add(const std::string& id, const std::string& path, std::string* error);
-  // Renames a spare file to path (which must not exist) and returns true;
-  // false when there is none (or the rename failed): the caller creates the
-  // file. The spare holds old text the caller writes over and cuts.
+  // Renames a kept file to path (which must not exist) and returns true;
+  // false when none is kept (or the rename failed): the caller creates the
+  // file. The file holds old text the caller writes over and cuts.
   bool TakeSpare(const std::string& path);
-  // Waits until every file handed to Add is removed.
-  void Drain();
-  // Drain, then removes the files of every id the list file names (with
-  // either state suffix) and, once none is left, the list file. Returns
-  // false when a file could not be removed (the list then stays).
+  // Removes the files a list this object did not write names and that list;
+  // renames the files it keeps to spares and removes its own list. Returns
+  // false when a file could not be removed (its id then stays listed).
   bool Settle();
 
   // The ids of the list file in a directory: whole lines only, so a line a
@@ -72,30 +69,29 @@ class DeliveredList {
   static std::set<std::string> Read(const std::string& directory);
 
  private:
-  void RemoveFiles();
-  // Renames the file to a spare; false when it could not.
-  bool MakeSpare(const std::string& path);
+  // A file kept for a new message: a spare, or one still under the name of
+  // the message that left (id, named in the list).
+  struct Kept {
+    std::string path;
+    std::string id;  // empty for a spare
+  };
+
+  bool OpenList(std::string* error);
   void CloseList();
-  // Removes spare files no object of this process made (a crash's).
-  void SweepSpares();
+  // Writes the list anew with the ids of the unremoved files.
+  bool RewriteList();
+  void AdoptSpares();
+  std::string SparePath();
 
   std::string directory_;
   std::string list_path_;
   int fd_ = -1;             // the list file, open for appending
+  bool own_ = false;        // the list file is one this object wrote
   bool line_cut_ = false;   // the last append was cut short: begin a new line
-  bool inherited_ = false;  // the file was there before this object opened it
-
-  std::mutex mutex_;
-  std::condition_variable work_;  // a path was queued, or stop
-  std::condition_variable idle_;  // the queue ran empty
-  std::deque<std::string> queue_;
-  size_t busy_ = 0;               // removals taken from the queue, not done
-  bool removal_failed_ = false;   // a file could not be removed: keep the list
-  bool stop_ = false;
-  std::vector<std::string> spares_;  // empty files ready for a message
+  std::vector<Kept> kept_;
+  std::vector<std::string> unremoved_;  // ids whose file could not be removed
+  bool adopted_ = false;                // spares of earlier runs looked for
   unsigned spare_sequence_ = 0;
-  bool swept_ = false;
-  std::thread thread_;
 };
 
 }  // namespace vigilo

@@ -69,7 +69,7 @@ inline constexpr long kDefaultMailLifetimeMinutes = 5 * 24 * 60;
 inline constexpr long kDefaultMailRetryDelaySeconds = 60;
 
 // Messages made durable together by one flush of the disk.
-inline constexpr size_t kSubmitBatch = 64;
+inline constexpr size_t kSubmitBatch = 256;
 
 // One composed notification, as the notify action hands it over.
 struct NotifyMessage {

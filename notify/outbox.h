@@ -9,8 +9,8 @@
 //   ID.new  written, but its record's flag may not be in the flag table yet;
 //   ID.msg  flagged: waiting for delivery (first try or a retry).
 // IDs sort in the order the messages were written. A message that has left
-// (delivered, or given up) is named in the delivered list first and its file
-// removed in the background (notify/delivered_list.h). The files are plain text
+// (delivered, or given up) is named in the delivered list, and its file kept
+// for a new message (notify/delivered_list.h). The files are plain text
 // (header lines, a blank line, the body), so an administrator can read them;
 // vgqueue lists, retries and drops them. A file counts as an entry only when
 // the Id and Length lines it holds match its name and the body's length
@@ -83,11 +83,11 @@ class Outbox {
   // Removes the entry's file. A file already gone counts as removed.
   bool Remove(const OutboxEntry& entry, std::string* error);
   // The entry has left the outbox (delivered, or given up): from now on it
-  // counts as removed, and its file is removed in the background. When that
+  // counts as removed, and its file is kept for a new entry. When that
   // cannot be noted, the file is removed at once (as Remove).
   bool Retire(const OutboxEntry& entry, std::string* error);
-  // Waits for the background removals, then clears what they, or a crash
-  // before them, left behind. The engine calls it at a tick's start and end.
+  // Clears what Retire, or a crash after it, left: the engine calls it at a
+  // tick's start and end.
   void Settle();
 
   // Every entry in the order written, but for those the delivered list

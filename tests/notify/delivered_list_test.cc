@@ -179,45 +179,54 @@ TEST_F(DeliveredListTest, NewMessagesAreWrittenOverTheFilesOfDeliveredOnesEachSe
   // Long bodies first, so the next messages are written over longer texts.
   Tick(sender, 4, 6);
   ASSERT_EQ(sink.WaitForMessages(3).size(), 3u);
+  // Between ticks only spares are left: no list, no file under a message's name.
   EXPECT_EQ(Names(OutboxDir(), kSpareSuffix).size(), 3u);
+  EXPECT_EQ(Names(OutboxDir(), "").size(), 3u);
   EXPECT_THAT(sender.outbox().List(), IsEmpty());
-  EXPECT_FALSE(std::filesystem::exists(OutboxDir() + "/" + kDeliveredListFile));
 
   Tick(sender, 1, 3);
-  const auto mail = sink.WaitForMessages(6);
+  std::vector<test::ReceivedMail> mail = sink.WaitForMessages(6);
+  ASSERT_EQ(mail.size(), 6u);
   EXPECT_THAT(Subjects(mail), ElementsAre("record 4", "record 5", "record 6", "record 1",
                                           "record 2", "record 3"));
-  ASSERT_EQ(mail.size(), 6u);
   EXPECT_EQ(std::count(mail[3].body.begin(), mail[3].body.end(), 'x'), 40);
-  EXPECT_EQ(Names(OutboxDir(), kSpareSuffix).size(), 3u);  // the same files again
+  EXPECT_EQ(Names(OutboxDir(), "").size(), 3u);  // the same files again
   EXPECT_THAT(sender.outbox().List(), IsEmpty());
-  EXPECT_TRUE(sink.WaitForMessages(7, std::chrono::milliseconds(300)).size() == 6u);
 
-  // A stopping engine takes its spares with it.
-  sender_.reset();
-  EXPECT_TRUE(std::filesystem::is_empty(OutboxDir()));
+  // The next start takes the spares over.
+  Start(sink.port());
+  Tick(*sender_, 7, 7);
+  mail = sink.WaitForMessages(7);
+  ASSERT_EQ(mail.size(), 7u);
+  EXPECT_EQ(mail[6].subject, "record 7");
+  EXPECT_EQ(Names(OutboxDir(), "").size(), 3u);
+  EXPECT_EQ(sink.WaitForMessages(8, std::chrono::milliseconds(300)).size(), 7u);
 }
 
-TEST_F(DeliveredListTest, MessageDeliveredBeforeACrashIsNotSentAgainAndTheSparesAreSwept) {
+TEST_F(DeliveredListTest, MessageDeliveredBeforeACrashIsNotSentAgain) {
   test::SmtpSink sink;
-  OutboxEntry left = Entry(8);
+  OutboxEntry left = Entry(8), kept = Entry(9);
   std::string error;
   {
     Outbox outbox(OutboxDir());
     ASSERT_TRUE(outbox.Add(left, &error)) << error;
     ASSERT_TRUE(outbox.MarkFlagged(left, &error)) << error;
+    ASSERT_TRUE(outbox.Add(kept, &error)) << error;
   }
-  // The engine died after noting the message as delivered and after making
-  // a spare of another message's file.
-  WriteText(OutboxDir() + "/" + kDeliveredListFile, left.id + "\n");
-  WriteText(OutboxDir() + "/4242-1" + kSpareSuffix, "an older message");
+  // The engine died after noting both as delivered: one file it was keeping
+  // for a new message, and one it had begun to write over.
+  WriteText(OutboxDir() + "/" + kDeliveredListFile, left.id + "\n" + kept.id + "\n");
+  std::filesystem::copy_file(OutboxDir() + "/" + kept.id + ".new",
+                             OutboxDir() + "/0000000001000000000-1-1.new");
+  std::filesystem::remove(OutboxDir() + "/" + kept.id + ".new");
 
   CMailSender& sender = Start(sink.port());
   Tick(sender, 1, 1);
   const auto mail = sink.WaitForMessages(2, std::chrono::milliseconds(500));
   EXPECT_THAT(Subjects(mail), ElementsAre("record 1"));
-  EXPECT_FALSE(std::filesystem::exists(OutboxDir() + "/4242-1" + kSpareSuffix));
   EXPECT_FALSE(std::filesystem::exists(OutboxDir() + "/" + left.id + ".msg"));
+  EXPECT_FALSE(std::filesystem::exists(OutboxDir() + "/0000000001000000000-1-1.new"));
+  EXPECT_FALSE(std::filesystem::exists(OutboxDir() + "/" + kDeliveredListFile));
   EXPECT_THAT(sender.outbox().List(), IsEmpty());
 }
 
