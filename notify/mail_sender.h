@@ -161,8 +161,9 @@ class CMailSender {
   // Returns true. Virtual so that a test can watch what the notify action
   // hands over.
   virtual bool Submit(const NotifyMessage& message, const std::function<bool()>& flag);
-  // Queues, flags and delivers the messages Submit holds.
-  void FlushSubmissions();
+  // Queues, flags and delivers the messages Submit holds. Virtual so that a
+  // benchmark can time it.
+  virtual void FlushSubmissions();
   // For the outbox entries of the table kept by BeginTick: when known(rule)
   // the record is flagged by flag(rule, record) first (an entry whose flag
   // cannot be written waits for the next tick), otherwise the rule is gone

@@ -218,8 +218,11 @@ bool Outbox::Add(OutboxEntry& entry, std::string* error, bool sync) {
                       : Files().Open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0640));
     const std::string text = SerializeOutboxEntry(entry);
     // A spare's longer old text is cut off after the new one.
-    written = fd.valid() && WriteAll(fd.get(), text) &&
-              (!spare || Files().Truncate(fd.get(), static_cast<off_t>(text.size())) == 0) &&
+    struct stat old {};
+    written = fd.valid() && (!spare || Files().Stat(fd.get(), &old) == 0) &&
+              WriteAll(fd.get(), text) &&
+              (old.st_size <= static_cast<off_t>(text.size()) ||
+               Files().Truncate(fd.get(), static_cast<off_t>(text.size())) == 0) &&
               fd.Close();
     if (!written && error) *error = ErrnoText(fd.valid() ? "cannot write" : "cannot create", path);
   }
