@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "common/format.h"
+#include "common/ini_profile.h"
 #include "common/text.h"
 #include "data/database_kind.h"
 #include "data/server_paths.h"
@@ -54,6 +55,17 @@ bool NamesEntry(const std::string& given, const std::string& entry, const std::s
   return entry.find('\\') == std::string::npos && EqualsNoCase(given, project + "\\" + entry);
 }
 
+// The project name as the Open Project dialog would give it: a dBase
+// project's name as morvik.ini spells it (the name of its project file), any
+// other as given.
+std::string ProjectName(const CServerPaths& paths, long kind, const std::string& given) {
+  if (kind != kDbaseKind) return given;
+  for (const std::string& key : GetProfileKeys(paths.orvik_ini_path, "Orvik Dsn")) {
+    if (EqualsNoCase(key, given)) return key;
+  }
+  return given;
+}
+
 // The Setup Rules dialog of one installation, opened on one project table.
 class Session {
  public:
@@ -77,7 +89,7 @@ class Session {
       return false;
     }
     selection_ = std::move(selection);
-    selection_.project = ProjectOf(table);
+    selection_.project = ProjectName(paths_, selection_.Kind(), ProjectOf(table));
     // The dialogs offer the users' and groups' names as read at the rule
     // manager's start.
     FillProcessNameLists(paths_.server_dir, prompts_.AsMessageReporter());
@@ -204,7 +216,7 @@ int Add(Session& session, const RuleEditorCommand& command) {
 
 int Replace(Session& session, const RuleEditorCommand& command) {
   const std::string& path = session.paths().rule_table_path;
-  std::optional<StoredRule> stored = ReadStoredRule(path, command.rule_id);
+  std::optional<StoredRuleRecord> stored = ReadStoredRule(path, command.rule_id);
   if (!stored) return session.Refuse(Format(kUnknownRuleMessage, command.rule_id));
   const RuleRecord* record = &stored->record;
   // The rule stays where it is; its table may be named again, and must be
@@ -264,9 +276,9 @@ int SetDisabled(Session& session, const RuleEditorCommand& command, bool disable
 
 // The records to list or show; std::nullopt after the message when the rule
 // table exists but cannot be read.
-std::optional<std::vector<StoredRule>> ReadForShowing(Session& session) {
+std::optional<std::vector<StoredRuleRecord>> ReadForShowing(Session& session) {
   const std::string& path = session.paths().rule_table_path;
-  if (access(path.c_str(), F_OK) != 0) return std::vector<StoredRule>{};
+  if (access(path.c_str(), F_OK) != 0) return std::vector<StoredRuleRecord>{};
   if (!RuleTableOpensForReadWrite(path)) {
     session.Refuse(Format(kUnableToOpenFileMessage, path.c_str()));
     return std::nullopt;
@@ -282,21 +294,21 @@ std::string FlagText(long flag) {
 }
 
 int List(Session& session, const RuleEditorCommand& command) {
-  std::optional<std::vector<StoredRule>> records = ReadForShowing(session);
+  std::optional<std::vector<StoredRuleRecord>> records = ReadForShowing(session);
   if (!records) return 1;
-  std::vector<StoredRule> shown;
-  for (StoredRule& stored : *records) {
+  std::vector<StoredRuleRecord> shown;
+  for (StoredRuleRecord& stored : *records) {
     // As View of Rules: rules with an id above 0.
     if (stored.record.rule_id <= 0) continue;
     if (command.table && !EqualsNoCase(stored.record.table, *command.table)) continue;
     shown.push_back(std::move(stored));
   }
-  std::stable_sort(shown.begin(), shown.end(), [](const StoredRule& a, const StoredRule& b) {
+  std::stable_sort(shown.begin(), shown.end(), [](const StoredRuleRecord& a, const StoredRuleRecord& b) {
     const RuleRecord& x = a.record;
     const RuleRecord& y = b.record;
     return x.table != y.table ? x.table < y.table : x.rule_id < y.rule_id;
   });
-  for (const StoredRule& stored : shown) {
+  for (const StoredRuleRecord& stored : shown) {
     const RuleRecord& r = stored.record;
     session.out() << r.rule_id << '\t' << r.kind << '\t' << ListingText(r.dsn) << '\t'
                   << ListingText(r.table) << '\t' << ListingText(r.action) << '\t'
@@ -308,10 +320,10 @@ int List(Session& session, const RuleEditorCommand& command) {
 }
 
 int Show(Session& session, const RuleEditorCommand& command) {
-  std::optional<std::vector<StoredRule>> records = ReadForShowing(session);
+  std::optional<std::vector<StoredRuleRecord>> records = ReadForShowing(session);
   if (!records) return 1;
   bool found = false;
-  for (const StoredRule& stored : *records) {
+  for (const StoredRuleRecord& stored : *records) {
     const RuleRecord& r = stored.record;
     if (r.rule_id != command.rule_id) continue;
     std::ostream& out = session.out();

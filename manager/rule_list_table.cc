@@ -206,8 +206,8 @@ std::vector<std::string> ReadRuleSummaryLines(const std::string& path) {
 
 namespace {
 
-StoredRule ReadRecord(DbfTable& t, const RuleFields& f) {
-  StoredRule stored;
+StoredRuleRecord ReadRecord(DbfTable& t, const RuleFields& f) {
+  StoredRuleRecord stored;
   RuleRecord& record = stored.record;
   record.rule_id = t.FieldLong(f.rule_id);
   record.kind = t.FieldLong(f.db_type);
@@ -227,8 +227,8 @@ StoredRule ReadRecord(DbfTable& t, const RuleFields& f) {
 
 }  // namespace
 
-std::vector<StoredRule> ReadStoredRules(const std::string& path) {
-  std::vector<StoredRule> records;
+std::vector<StoredRuleRecord> ReadStoredRules(const std::string& path) {
+  std::vector<StoredRuleRecord> records;
   std::unique_ptr<DbfTable> table = OpenForReading(path);
   if (!table) return records;
   try {
@@ -241,8 +241,8 @@ std::vector<StoredRule> ReadStoredRules(const std::string& path) {
   return records;
 }
 
-std::optional<StoredRule> ReadStoredRule(const std::string& path, long rule_id) {
-  std::optional<StoredRule> found;
+std::optional<StoredRuleRecord> ReadStoredRule(const std::string& path, long rule_id) {
+  std::optional<StoredRuleRecord> found;
   ForEachMatch(path, Format("RuleId = %ld", rule_id), [&](DbfTable& t, const RuleFields& f) {
     if (!found) found = ReadRecord(t, f);
   });

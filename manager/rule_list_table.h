@@ -73,7 +73,7 @@ struct RuleRecord {
 };
 
 // A record of the rule table read back whole.
-struct StoredRule {
+struct StoredRuleRecord {
   RuleRecord record;
   RuleReserved reserved;
 
@@ -82,11 +82,11 @@ struct StoredRule {
 
 // Every record of the rule table, in file order. A missing or unreadable
 // table gives none.
-std::vector<StoredRule> ReadStoredRules(const std::string& path);
+std::vector<StoredRuleRecord> ReadStoredRules(const std::string& path);
 
 // The first record with the rule id in file order; std::nullopt when there is
 // none or the table cannot be read.
-std::optional<StoredRule> ReadStoredRule(const std::string& path, long rule_id);
+std::optional<StoredRuleRecord> ReadStoredRule(const std::string& path, long rule_id);
 
 // Writes Reserved1 of every record with the rule id ("1" to keep the rules
 // from the service, blank to let it load them). False when the table cannot

@@ -337,7 +337,7 @@ bool SetupRulesLogic::Replace(int item) {
   long rule_id = list_.row(item).rule_id;
   // The replaced rule keeps its reserved fields: a rule kept from the service
   // (Reserved1 "1") stays kept from it when its text changes.
-  std::optional<StoredRule> old = ReadStoredRule(paths_.rule_table_path, rule_id);
+  std::optional<StoredRuleRecord> old = ReadStoredRule(paths_.rule_table_path, rule_id);
   if (!DeleteWithVerb(item, "replaced")) return false;
   return AddWithId(rule_id, old ? old->reserved : RuleReserved{});
 }
