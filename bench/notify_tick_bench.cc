@@ -175,6 +175,11 @@ class TimedAccess : public NotifyTableAccess {
     Timer timer(g_phases.database);
     return access_.FlagRecord(form_id, rule_id);
   }
+  std::vector<bool> FlagRecords(const std::vector<long long>& form_ids,
+                                int32_t rule_id) override {
+    Timer timer(g_phases.database);
+    return access_.FlagRecords(form_ids, rule_id);
+  }
 
  private:
   NotifyTableAccess& access_;
@@ -294,6 +299,9 @@ class Engine {
         [&t](const std::string& list, int32_t rule_id) { t.InsertFlags(list, rule_id); },
         [&t](long long form_id, int32_t rule_id, bool ensure) {
           return FlagOneRecord(t, form_id, rule_id, ensure);
+        },
+        [&t](const std::vector<long long>& form_ids, int32_t rule_id) {
+          return FlagRecords(t, form_ids, rule_id);
         });
     TimedAccess timed(access);
     sender_->BeginTick();

@@ -25,11 +25,19 @@ class RecordsetRow : public NotifyRow {
 }  // namespace
 
 DatabaseNotifyAccess::DatabaseNotifyAccess(Database& database, FindFunction find,
-                                           FlagFunction flag, FlagRecordFunction flag_record)
+                                           FlagFunction flag, FlagRecordFunction flag_record,
+                                           FlagRecordsFunction flag_records)
     : database_(database),
       find_(std::move(find)),
       flag_(std::move(flag)),
-      flag_record_(std::move(flag_record)) {}
+      flag_record_(std::move(flag_record)),
+      flag_records_(std::move(flag_records)) {}
+
+std::vector<bool> DatabaseNotifyAccess::FlagRecords(const std::vector<long long>& form_ids,
+                                                    int32_t rule_id) {
+  if (!flag_records_) return NotifyTableAccess::FlagRecords(form_ids, rule_id);
+  return flag_records_(form_ids, rule_id);
+}
 
 bool DatabaseNotifyAccess::FlagRecord(long long form_id, int32_t rule_id) {
   if (!flag_record_) return NotifyTableAccess::FlagRecord(form_id, rule_id);

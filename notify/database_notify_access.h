@@ -22,15 +22,20 @@ class DatabaseNotifyAccess : public NotifyTableAccess {
   // the flag could not be written.
   using FlagRecordFunction =
       std::function<bool(long long form_id, int32_t rule_id, bool ensure)>;
+  // Flags several records; for each whether its flag is written.
+  using FlagRecordsFunction =
+      std::function<std::vector<bool>(const std::vector<long long>& form_ids, int32_t rule_id)>;
 
   // The database must stay open while the access is used.
   DatabaseNotifyAccess(Database& database, FindFunction find, FlagFunction flag,
-                       FlagRecordFunction flag_record = nullptr);
+                       FlagRecordFunction flag_record = nullptr,
+                       FlagRecordsFunction flag_records = nullptr);
 
   std::string FindNewRecords(const CNotifyRule& rule) override;
   void InsertFlags(const std::string& list, int32_t rule_id) override;
   bool FlagRecord(long long form_id, int32_t rule_id) override;
   bool EnsureFlag(long long form_id, int32_t rule_id) override;
+  std::vector<bool> FlagRecords(const std::vector<long long>& form_ids, int32_t rule_id) override;
   // The first row of the statement's result (the result set stays open with
   // the row and is closed when the row is destroyed), or nullptr.
   std::unique_ptr<NotifyRow> Retrieve(const std::string& statement) override;
@@ -40,6 +45,7 @@ class DatabaseNotifyAccess : public NotifyTableAccess {
   FindFunction find_;
   FlagFunction flag_;
   FlagRecordFunction flag_record_;
+  FlagRecordsFunction flag_records_;
 };
 
 }  // namespace vigilo

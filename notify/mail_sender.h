@@ -164,6 +164,18 @@ class CMailSender {
   // Queues, flags and delivers the messages Submit holds. Virtual so that a
   // benchmark can time it.
   virtual void FlushSubmissions();
+  // Flags the records of one rule at once: for each FormID whether its flag
+  // is written.
+  using RecordFlagger = std::function<std::vector<bool>(const std::vector<long long>& form_ids)>;
+  // While one is set, the messages Submit takes are flagged in batches
+  // through it, by their record numbers, instead of one by one through their
+  // flag functions (a message without a record number still is). The notify
+  // action sets it for a rule's run and clears it (nullptr) after the rule's
+  // FlushSubmissions.
+  void SetRecordFlagger(RecordFlagger flagger) {
+    record_flagger_ =
+        flagger ? std::make_shared<const RecordFlagger>(std::move(flagger)) : nullptr;
+  }
   // For the outbox entries of the table kept by BeginTick: when known(rule)
   // the record is flagged by flag(rule, record) first (an entry whose flag
   // cannot be written waits for the next tick), otherwise the rule is gone
@@ -299,7 +311,9 @@ class CMailSender {
   struct Submission {
     OutboxEntry entry;
     std::function<bool()> flag;
+    std::shared_ptr<const RecordFlagger> flagger;  // set: flagged with its batch
   };
+  std::shared_ptr<const RecordFlagger> record_flagger_;
   std::vector<Submission> submissions_;  // taken by Submit, not yet queued
   bool smtp_session_open_ = false;
   std::string smtp_down_error_;  // set when the server could not be reached this tick

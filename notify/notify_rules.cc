@@ -1,6 +1,7 @@
 #include "notify/notify_rules.h"
 
 #include <algorithm>
+#include <map>
 
 #include "common/format.h"
 #include "common/text.h"
@@ -12,12 +13,39 @@
 namespace vigilo {
 namespace {
 
+// Hands the rule's batch flagger to the mail sender for as long as the rule
+// runs.
+class RecordFlaggerScope {
+ public:
+  RecordFlaggerScope(CMailSender* sender, CMailSender::RecordFlagger flagger) : sender_(sender) {
+    if (sender_ != nullptr) sender_->SetRecordFlagger(std::move(flagger));
+  }
+  ~RecordFlaggerScope() {
+    if (sender_ != nullptr) sender_->SetRecordFlagger(nullptr);
+  }
+  RecordFlaggerScope(const RecordFlaggerScope&) = delete;
+  RecordFlaggerScope& operator=(const RecordFlaggerScope&) = delete;
+
+ private:
+  CMailSender* sender_;
+};
+
 class RuleRun {
  public:
   RuleRun(CNotifyRule& rule, const NotifyTableInfo& table, NotifyTableAccess& access)
       : rule_(rule), table_(table), access_(access) {}
 
   void Run() {
+    // The messages of a batch are flagged together, by their records.
+    RecordFlaggerScope flagger(table_.mail_sender, [this](const std::vector<long long>& records) {
+      std::vector<long long> form_ids;
+      form_ids.reserve(records.size());
+      for (long long record : records) {
+        auto selected = selected_form_ids_.find(record);
+        form_ids.push_back(selected != selected_form_ids_.end() ? selected->second : record);
+      }
+      return access_.FlagRecords(form_ids, rule_.rule_id);
+    });
     bool field_mode = rule_.target == "Field";
     if (field_mode && rule_.addresses) rule_.addresses->clear();
     try {
@@ -105,6 +133,9 @@ class RuleRun {
     NotifyMessage message;
     message.rule_id = rule_id;
     message.record = record_number;
+    // The flag goes to the record as selected, should its FormID read back
+    // otherwise.
+    if (record_number != form_id) selected_form_ids_[record_number] = form_id;
     message.table_id = table_.table_id;
     message.database_name = MessageDatabaseName(table_.table_name, table_.db_type);
     message.subject = MessageSubject(rule_id, record_number, table_.table_id);
@@ -135,6 +166,7 @@ class RuleRun {
   std::string summary_;
   std::string unread_;  // selected records whose retrieval gave no row
   bool found_ = false;  // at least one record was read for the rule
+  std::map<long long, long> selected_form_ids_;  // record number read: FormID selected
 };
 
 }  // namespace
@@ -155,6 +187,14 @@ std::vector<long> SplitFormIds(std::string_view list) {
 bool NotifyTableAccess::FlagRecord(long long form_id, int32_t rule_id) {
   InsertFlags(Format("%lld", form_id), rule_id);
   return true;
+}
+
+std::vector<bool> NotifyTableAccess::FlagRecords(const std::vector<long long>& form_ids,
+                                                 int32_t rule_id) {
+  std::vector<bool> flagged;
+  flagged.reserve(form_ids.size());
+  for (long long form_id : form_ids) flagged.push_back(FlagRecord(form_id, rule_id));
+  return flagged;
 }
 
 bool NotifyTableAccess::EnsureFlag(long long form_id, int32_t rule_id) {

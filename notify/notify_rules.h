@@ -47,6 +47,10 @@ class NotifyTableAccess {
   // Flags one record for the rule. Returns false when the flag could not be
   // written (logged). By default through InsertFlags.
   virtual bool FlagRecord(long long form_id, int32_t rule_id);
+  // Flags several records for the rule, in one statement where the database
+  // allows: for each FormID whether its flag is written. By default one
+  // FlagRecord each.
+  virtual std::vector<bool> FlagRecords(const std::vector<long long>& form_ids, int32_t rule_id);
   // Makes sure the record is flagged for the rule (nothing is written when it
   // already is). Returns false when that could not be made sure. By default
   // FlagRecord.

@@ -52,6 +52,7 @@ bool CMailSender::Submit(const NotifyMessage& message, const std::function<bool(
   entry.recipients = message.recipients;
   entry.created = Now();
   submission.flag = flag;
+  if (message.record > 0) submission.flagger = record_flagger_;
   submissions_.push_back(std::move(submission));
   if (submissions_.size() >= kSubmitBatch) FlushSubmissions();
   return true;
@@ -87,9 +88,26 @@ void CMailSender::FlushSubmissions() {
   // Every flag first: a stop between two deliveries then leaves only flagged
   // messages, which the next start delivers without composing them again.
   std::vector<Submission*> flagged;
-  for (Submission* submission : written) {
-    if (!submission->flag()) continue;  // waits, unflagged, for the next tick
-    flagged.push_back(submission);
+  for (size_t first = 0; first < written.size();) {
+    // A run of messages with one flagger is flagged in one go.
+    const std::shared_ptr<const RecordFlagger> flagger = written[first]->flagger;
+    size_t end = first + 1;
+    if (flagger) {
+      while (end < written.size() && written[end]->flagger == flagger) ++end;
+    }
+    std::vector<bool> done;
+    if (flagger) {
+      std::vector<long long> records;
+      for (size_t i = first; i < end; ++i) records.push_back(written[i]->entry.record);
+      done = (*flagger)(records);
+    } else {
+      done.push_back(written[first]->flag());
+    }
+    for (size_t i = first; i < end; ++i) {
+      // One not flagged waits, unflagged, for the next tick.
+      if (i - first < done.size() && done[i - first]) flagged.push_back(written[i]);
+    }
+    first = end;
   }
   // A message delivered at once leaves under its first name: renaming it
   // first would cost a disk operation for nothing. Should the engine die

@@ -63,6 +63,16 @@ std::string FlagInsertStatement(const std::string& target, long form_id, int32_t
                 static_cast<int>(rule_id));
 }
 
+std::string FlagInsertStatement(const std::string& target, const std::vector<long long>& form_ids,
+                                int32_t rule_id) {
+  std::string statement = Format("INSERT INTO %s(FormID,RuleID) VALUES", target.c_str());
+  for (size_t i = 0; i < form_ids.size(); ++i) {
+    statement += Format("%s(%ld,%d)", i == 0 ? "" : ",", static_cast<long>(form_ids[i]),
+                        static_cast<int>(rule_id));
+  }
+  return statement;
+}
+
 int CProjectTable::ProbeFlagTable() {
   Database& db = project()->database();
   if (!db.IsOpen()) return 0;

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "data/rule.h"
 #include "data/table_names.h"
@@ -37,5 +38,8 @@ std::string FlagInsertTarget(int32_t db_type, const TableNames& names);
 
 // "INSERT INTO %s(FormID,RuleID) VALUES(%ld,%d)": the record number whole.
 std::string FlagInsertStatement(const std::string& target, long form_id, int32_t rule_id);
+// The same for several records in one statement: "VALUES(%ld,%d),(%ld,%d)...".
+std::string FlagInsertStatement(const std::string& target, const std::vector<long long>& form_ids,
+                                int32_t rule_id);
 
 }  // namespace vigilo

@@ -1,6 +1,9 @@
 #include "service/table_notify.h"
 
+#include <algorithm>
+
 #include "common/format.h"
+#include "data/database_kind.h"
 #include "platform/sql/database.h"
 #include "service/flag_table.h"
 #include "data/date_settings.h"
@@ -31,6 +34,9 @@ int RunTableNotifications(CProjectTable& table) {
       [&table](const std::string& list, int32_t rule_id) { table.InsertFlags(list, rule_id); },
       [&table](long long form_id, int32_t rule_id, bool ensure) {
         return FlagOneRecord(table, form_id, rule_id, ensure);
+      },
+      [&table](const std::vector<long long>& form_ids, int32_t rule_id) {
+        return FlagRecords(table, form_ids, rule_id);
       });
   return RunNotifyRules(table.notify_rules, info, access);
 }
@@ -58,6 +64,30 @@ bool FlagOneRecord(CProjectTable& table, long long form_id, int32_t rule_id, boo
                      statement);
     return false;
   }
+}
+
+std::vector<bool> FlagRecords(CProjectTable& table, const std::vector<long long>& form_ids,
+                              int32_t rule_id) {
+  Database& db = table.project()->database();
+  bool ensure = false;
+  if (db.IsOpen() && table.project()->db_type() == kDbaseKind && form_ids.size() > 1 &&
+      std::all_of(form_ids.begin(), form_ids.end(), [](long long id) { return id > 0; })) {
+    try {
+      db.ExecuteSQL(FlagInsertStatement(
+          FlagInsertTarget(table.project()->db_type(), table.names()), form_ids, rule_id));
+      return std::vector<bool>(form_ids.size(), true);
+    } catch (const DbException&) {
+      // Rows before the failing one may be written: each is made sure of
+      // below, and a failure that stays is logged there.
+      ensure = true;
+    }
+  }
+  std::vector<bool> flagged;
+  flagged.reserve(form_ids.size());
+  for (long long form_id : form_ids) {
+    flagged.push_back(FlagOneRecord(table, form_id, rule_id, ensure));
+  }
+  return flagged;
 }
 
 void PrepareNotifyRecipients(CProjectTable& table, CNotifyRule& rule) {

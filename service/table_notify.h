@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 namespace vigilo {
 
@@ -23,6 +24,13 @@ int RunTableNotifications(CProjectTable& table);
 // message a crash left behind). Returns false when the flag could not be
 // written (logged as a flag insert is).
 bool FlagOneRecord(CProjectTable& table, long long form_id, int32_t rule_id, bool ensure);
+
+// Flags several records for a notification rule: for each whether its flag
+// is written. On dBase files in one statement; should that fail part way
+// (the engine writes row by row), each record is made sure of one by one, as
+// on servers, where each is one statement.
+std::vector<bool> FlagRecords(CProjectTable& table, const std::vector<long long>& form_ids,
+                              int32_t rule_id);
 
 // At rule load, after the rule's selection: its report column list (from the
 // table INI, the table's report file and its field definitions), then its

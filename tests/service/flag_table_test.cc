@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "common/format.h"
 #include "common/ini_profile.h"
@@ -16,6 +17,7 @@
 #include "platform/xbase/dbf_table.h"
 #include "service/project.h"
 #include "service/project_table.h"
+#include "service/table_notify.h"
 #include "tests/service/service_fixture.h"
 
 namespace vigilo {
@@ -185,6 +187,23 @@ TEST_F(FlagTableTest, InsertFlagsSkipsNonPositiveItemsAndStopsAtTheFirstError) {
   EXPECT_NE(text.find(" \r\n    Query   : INSERT INTO BugsVGLS(FormID,RuleID) VALUES(1,5)\r\n\r\n"),
             std::string::npos)
       << text;
+}
+
+TEST_F(FlagTableTest, RecordsOfABatchAreFlaggedInOneGoAndOneAlreadyFlaggedSinksNone) {
+  CProjectTable* table = Load(5, "(Status is (Closed))", "Note=x");
+  ASSERT_NE(table, nullptr);
+  EXPECT_EQ(FlagRecords(*table, {2, 3}, 5), std::vector<bool>({true, true}));
+  EXPECT_EQ(Flags(), "2/5 3/5 ");
+
+  // (3,5) exists: the statement fails after writing (1,5); each record is
+  // then made sure of, so every one counts as flagged and none is doubled.
+  EXPECT_EQ(FlagRecords(*table, {1, 3, 4}, 5), std::vector<bool>({true, true, true}));
+  EXPECT_EQ(Flags(), "1/5 2/5 3/5 4/5 ");
+  EXPECT_EQ(log_.Text(), "");
+
+  // No database: nothing counts as flagged.
+  Project().CloseProject();
+  EXPECT_EQ(FlagRecords(*table, {1, 2}, 5), std::vector<bool>({false, false}));
 }
 
 TEST_F(FlagTableTest, ClosedDatabaseDoesNothing) {
