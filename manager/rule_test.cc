@@ -207,6 +207,12 @@ RuleTestResult CountRule(const TestedRule& tested, const RuleTestOptions& option
     const CRule& rule = on.rule();
     const TableNames& names = table.names();
     result.has_flag_table = table.has_flag_table;
+    // A selective condition on a large table may scan long between two rows;
+    // the dBase engine stops such a statement itself.
+    if (options.cancel != nullptr) {
+      const std::atomic<bool>* cancel = options.cancel;
+      on.database().SetStopCheck([cancel] { return cancel->load(); });
+    }
     result.selection = ConditionSelection(rule.selection, names.qualified_table, rule.flag_select);
 
     statement = result.selection;
@@ -237,6 +243,11 @@ RuleTestResult CountRule(const TestedRule& tested, const RuleTestOptions& option
     result = RuleTestResult();
     result.outcome = RuleTestResult::Outcome::kCancelled;
   } catch (const DbException& error) {
+    if (options.cancel != nullptr && options.cancel->load()) {
+      result = RuleTestResult();
+      result.outcome = RuleTestResult::Outcome::kCancelled;
+      return result;
+    }
     result.outcome = RuleTestResult::Outcome::kFailed;
     result.message = DriverMessage(error) + "\n\nSQL : " + statement;
   }

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/sql/connection.h"
 #include "service/installation_lock.h"
 #include "tests/manager/generated_home.h"
 
@@ -159,6 +160,41 @@ TEST_F(RuleTestCounts, ACountStopsWhenCancelledAndListsUpToItsLimit) {
   ASSERT_EQ(listed.records.size(), 10u);
   EXPECT_EQ(listed.records.back().form_id, 37);
   EXPECT_EQ(listed.records.back().value, "Bug 37");
+}
+
+// Sets the cancel flag as the first statement naming Priority (the selection)
+// starts, as a supervisor clicking Cancel while it runs would.
+class CancelOnSelection : public sql::Connection {
+ public:
+  CancelOnSelection(std::unique_ptr<sql::Connection> inner, std::atomic<bool>* cancel)
+      : inner_(std::move(inner)), cancel_(cancel) {}
+  long Execute(const std::string& statement) override { return inner_->Execute(statement); }
+  std::unique_ptr<sql::Cursor> Query(const std::string& statement) override {
+    if (statement.find("Priority") != std::string::npos) *cancel_ = true;
+    return inner_->Query(statement);
+  }
+  bool IsDbase() const override { return inner_->IsDbase(); }
+  void SetStopCheck(std::function<bool()> check) override {
+    inner_->SetStopCheck(std::move(check));
+  }
+
+ private:
+  std::unique_ptr<sql::Connection> inner_;
+  std::atomic<bool>* cancel_;
+};
+
+TEST_F(RuleTestCounts, TheDbaseEngineStopsAScanThatYieldsNoRow) {
+  std::atomic<bool> cancel{false};
+  sql::SetConnectionFactory([&cancel](const std::string& connection_string) {
+    return std::make_unique<CancelOnSelection>(sql::OpenDefaultConnection(connection_string),
+                                               &cancel);
+  });
+  RuleTestOptions options;
+  options.cancel = &cancel;
+  // No record has a priority from 6 to 9: the scan never reaches a row.
+  RuleTestResult result = CountRule(Rule("(Priority is (6-9))"), options);
+  sql::SetConnectionFactory(nullptr);
+  EXPECT_EQ(result.outcome, RuleTestResult::Outcome::kCancelled) << result.message;
 }
 
 }  // namespace
