@@ -29,7 +29,8 @@ inline constexpr const char* kRuleTestMarkingText = "Marking...";
 inline constexpr const char* kRuleTestCancelledText = "The count was cancelled.";
 inline constexpr const char* kRuleTestFailedText = "The count failed.";
 inline constexpr const char* kRuleTestMeetingLabel = "Records meeting the condition now:";
-inline constexpr const char* kRuleTestActingLabel = "Records the rule would act on at the next tick:";
+inline constexpr const char* kRuleTestActingLabel =
+    "Records the rule would act on at the next tick:";
 inline constexpr const char* kRuleTestListLabel = "&Records the rule would act on:";
 inline constexpr const char* kRuleTestRuleText = "Rule %ld (%s) on %s";
 inline constexpr const char* kRuleTestNewRuleText = "New rule (%s) on %s";

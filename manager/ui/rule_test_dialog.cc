@@ -98,6 +98,11 @@ CRuleTestDlg::CRuleTestDlg(TestedRule rule, Prompts& prompts, MarkOffer mark, QW
 
 CRuleTestDlg::~CRuleTestDlg() { StopWorker(); }
 
+void CRuleTestDlg::SetStatus(const QString& text) {
+  status_->setText(text);
+  status_->setVisible(!text.isEmpty());
+}
+
 void CRuleTestDlg::StopWorker() {
   if (worker_ == nullptr) return;
   cancel_requested_ = true;
@@ -131,7 +136,7 @@ void CRuleTestDlg::RunInBackground(std::function<void()> work, std::function<voi
 }
 
 void CRuleTestDlg::StartCount() {
-  status_->setText(kRuleTestCountingText);
+  SetStatus(kRuleTestCountingText);
   meeting_->clear();
   acting_->clear();
   records_->clear();
@@ -147,7 +152,7 @@ void CRuleTestDlg::StartCount() {
 void CRuleTestDlg::ShowProgress() {
   const long rows = rows_read_;
   if (rows > 0 && !cancel_requested_) {
-    status_->setText(Text(Format("%s %ld rows read", kRuleTestCountingText, rows)));
+    SetStatus(Text(Format("%s %ld rows read", kRuleTestCountingText, rows)));
   }
 }
 
@@ -161,15 +166,15 @@ void CRuleTestDlg::ShowCount() {
   cancel_->setEnabled(false);
   switch (result_.outcome) {
     case RuleTestResult::Outcome::kCancelled:
-      status_->setText(kRuleTestCancelledText);
+      SetStatus(kRuleTestCancelledText);
       return;
     case RuleTestResult::Outcome::kFailed:
-      status_->setText(kRuleTestFailedText);
+      SetStatus(kRuleTestFailedText);
       prompts_.Message(result_.message, PromptIcon::kWarning);
       return;
     case RuleTestResult::Outcome::kCounted: break;
   }
-  status_->clear();
+  SetStatus(QString());
   meeting_->setText(QString::number(result_.meeting));
   acting_->setText(QString::number(result_.to_act_on));
   QStringList notes;
@@ -203,12 +208,12 @@ void CRuleTestDlg::ShowCount() {
 void CRuleTestDlg::OnMark() {
   if (!rule_.rule_id || worker_ != nullptr) return;
   if (!prompts_.AskYesNo(Format(kMarkQuestion, result_.to_act_on, *rule_.rule_id))) return;
-  status_->setText(kRuleTestMarkingText);
+  SetStatus(kRuleTestMarkingText);
   cancel_->setEnabled(false);
   RunInBackground([this] { mark_result_ = MarkRuleHandled(rule_); },
                   [this] {
                     if (!mark_result_.marked) {
-                      status_->clear();
+                      SetStatus(QString());
                       prompts_.Message(mark_result_.message, PromptIcon::kWarning);
                       mark_->setEnabled(true);
                       return;

@@ -19,6 +19,7 @@
 #include "manager/rule_test.h"
 
 class QLabel;
+class QString;
 class QPushButton;
 class QThread;
 class QTimer;
@@ -64,6 +65,8 @@ class CRuleTestDlg : public QDialog {
   void ShowCount();
   void ShowProgress();
   void StopWorker();
+  // The status line, hidden while empty.
+  void SetStatus(const QString& text);
 
   TestedRule rule_;
   Prompts& prompts_;

@@ -108,16 +108,16 @@ void SaveRuleDialogs(QWidget* frame, vigilo::Prompts& prompts) {
   setup_rules.Refresh();
   Save(&setup_rules, "setup-rules");
 
-  // The preview of a Test button: a notification rule on the Bugs table,
-  // once the count has ended.
+  // The preview of a Test button for a saved notification rule of the Bugs
+  // table, once the count has ended.
   vigilo::TestedRule rule;
   rule.dsn = vigilo::kServerDirSource;
   rule.project_table = "Demo\\Bugs";
   rule.action = "Notify";
   rule.target = "User";
-  rule.values = "ann,bob";
-  rule.condition = "(Status is (Open,Reopened))";
-  rule.rule_id = 3;
+  rule.values = "ann,bob,carl,dave,erin";
+  rule.condition = "(Status is (Open,Reopened)) .AND.(Priority is (1))";
+  rule.rule_id = 3;  // the demo's rule of that condition
   vigilo::CRuleTestDlg test(rule, prompts, vigilo::CRuleTestDlg::MarkOffer::kEnabled, frame);
   while (test.busy()) QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
   Save(&test, "rule-test");
