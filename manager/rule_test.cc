@@ -1,6 +1,7 @@
 #include "manager/rule_test.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <memory>
 #include <unordered_map>
 #include <unordered_set>
@@ -31,6 +32,8 @@ constexpr const char* kCannotOpenMessage = "Unable to open the project %s.";
 constexpr const char* kNoHistoryMessage =
     "The table %s has no change history (\"ChngHist Datafile\" in %s): the service does "
     "not watch it.";
+constexpr const char* kNoTableIniMessage =
+    "The project has no table %s: its INI file %s does not exist.";
 constexpr const char* kRefusedMessage = "The service would refuse this rule: %s.";
 constexpr const char* kNoWhereMessage =
     "The condition gives no WHERE clause: the service would fail to run the rule at every "
@@ -86,7 +89,10 @@ class RuleOnTable {
     }
     TableNames names = ResolveTableNames(record_.db_type, project_name, source, table_name);
     if (!names.has_change_history) {
-      *why = Format(kNoHistoryMessage, table_name.c_str(), names.ini_path.c_str());
+      std::error_code error;
+      *why = std::filesystem::exists(names.ini_path, error)
+                 ? Format(kNoHistoryMessage, table_name.c_str(), names.ini_path.c_str())
+                 : Format(kNoTableIniMessage, table_name.c_str(), names.ini_path.c_str());
       return false;
     }
     table_ = std::make_unique<CProjectTable>(table_name, project_.get(), std::move(names));

@@ -115,7 +115,15 @@ TEST_F(RuleTestCounts, RulesThatCannotRunAreToldWhy) {
   missing_table.project_table = "Demo\\Nosuch";
   RuleTestResult no_table = CountRule(missing_table);
   EXPECT_EQ(no_table.outcome, RuleTestResult::Outcome::kFailed);
-  EXPECT_NE(no_table.message.find("Nosuch"), std::string::npos) << no_table.message;
+  EXPECT_EQ(no_table.message.rfind("The project has no table Nosuch: its INI file ", 0), 0u)
+      << no_table.message;
+
+  // The project's own entry of the Project Table list: no change history.
+  TestedRule project_itself = Rule("(Status is (Open))");
+  project_itself.project_table = "Demo\\Demo";
+  RuleTestResult no_history = CountRule(project_itself);
+  EXPECT_NE(no_history.message.find("has no change history"), std::string::npos)
+      << no_history.message;
 
   TestedRule no_where = Rule("FROM Bugs");
   no_where.flag = 1;
