@@ -213,8 +213,8 @@ RuleTestResult CountRule(const TestedRule& tested, const RuleTestOptions& option
     const CRule& rule = on.rule();
     const TableNames& names = table.names();
     result.has_flag_table = table.has_flag_table;
-    // A selective condition on a large table may scan long between two rows;
-    // the dBase engine stops such a statement itself.
+    // A selective condition on a large table may run long before its first
+    // row; the database stops such a statement itself.
     if (options.cancel != nullptr) {
       const std::atomic<bool>* cancel = options.cancel;
       on.database().SetStopCheck([cancel] { return cancel->load(); });

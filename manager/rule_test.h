@@ -99,10 +99,9 @@ struct RuleTestResult {
 
 struct RuleTestOptions {
   // Set from another thread to stop the count; it is looked at before each
-  // statement and between fetched rows, and on a dBase project also by the
-  // engine while a statement runs (a long scan that yields no row stops
-  // too). A statement running on an ODBC data source is not interrupted:
-  // the count stops at its next row.
+  // statement, between fetched rows, and by the database while a statement
+  // runs (the dBase engine during its scan, an ODBC data source while the
+  // statement executes on the server), so a long statement stops too.
   const std::atomic<bool>* cancel = nullptr;
   // Called on the counting thread with the number of rows read so far, every
   // kRuleTestProgressRows rows.

@@ -121,8 +121,8 @@ class Database {
 
   // Lets the open connection's backend stop a running statement once check
   // returns true (Connection::SetStopCheck): the statement then throws
-  // DbException. Called on the thread that runs the statements; a later
-  // Open drops it. Nothing happens when not open.
+  // DbException. The check may be called from any thread. A later Open
+  // drops it; nothing happens when not open.
   void SetStopCheck(std::function<bool()> check);
 
   // The backend; for Recordset and tests.
