@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/sql/connection.h"
+#include "platform/sql/database.h"
 #include "service/installation_lock.h"
 #include "tests/manager/generated_home.h"
 
@@ -203,6 +204,35 @@ TEST_F(RuleTestCounts, TheDbaseEngineStopsAScanThatYieldsNoRow) {
   RuleTestResult result = CountRule(Rule("(Priority is (6-9))"), options);
   sql::SetConnectionFactory(nullptr);
   EXPECT_EQ(result.outcome, RuleTestResult::Outcome::kCancelled) << result.message;
+}
+
+// Fails every flag insertion, as a full disk or a lost server would.
+class FailingFlagInserts : public sql::Connection {
+ public:
+  explicit FailingFlagInserts(std::unique_ptr<sql::Connection> inner) : inner_(std::move(inner)) {}
+  long Execute(const std::string& statement) override {
+    if (statement.rfind("INSERT INTO", 0) == 0) throw DbException("disk full");
+    return inner_->Execute(statement);
+  }
+  std::unique_ptr<sql::Cursor> Query(const std::string& statement) override {
+    return inner_->Query(statement);
+  }
+  bool IsDbase() const override { return inner_->IsDbase(); }
+
+ private:
+  std::unique_ptr<sql::Connection> inner_;
+};
+
+TEST_F(RuleTestCounts, MarkingThatCannotFlagTheRecordsIsNotReportedAsDone) {
+  sql::SetConnectionFactory([](const std::string& connection_string) {
+    return std::make_unique<FailingFlagInserts>(sql::OpenDefaultConnection(connection_string));
+  });
+  MarkResult failed = MarkRuleHandled(Rule(kOpenPriorityOne, 3));
+  sql::SetConnectionFactory(nullptr);
+  EXPECT_FALSE(failed.marked);
+  EXPECT_EQ(failed.message.rfind(kMarkFailedMessage, 0), 0u) << failed.message;
+  EXPECT_NE(failed.message.find("disk full"), std::string::npos) << failed.message;
+  EXPECT_EQ(CountRule(Rule(kOpenPriorityOne, 3)).to_act_on, kRecords / 20);
 }
 
 }  // namespace
