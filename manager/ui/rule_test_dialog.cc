@@ -68,13 +68,13 @@ CRuleTestDlg::CRuleTestDlg(TestedRule rule, Prompts& prompts, MarkOffer mark, QW
   mark_->setAutoDefault(false);
   mark_->setEnabled(false);
   mark_->setVisible(mark_offer_ != MarkOffer::kNone);
-  auto* close = new QPushButton(kRuleTestCloseButton, this);
-  close->setDefault(true);
+  close_ = new QPushButton(kRuleTestCloseButton, this);
+  close_->setDefault(true);
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(mark_);
   buttons->addStretch();
   buttons->addWidget(cancel_);
-  buttons->addWidget(close);
+  buttons->addWidget(close_);
 
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(rule_line);
@@ -92,7 +92,7 @@ CRuleTestDlg::CRuleTestDlg(TestedRule rule, Prompts& prompts, MarkOffer mark, QW
   connect(progress_timer_, &QTimer::timeout, this, &CRuleTestDlg::ShowProgress);
   connect(cancel_, &QPushButton::clicked, this, &CRuleTestDlg::OnCancel);
   connect(mark_, &QPushButton::clicked, this, &CRuleTestDlg::OnMark);
-  connect(close, &QPushButton::clicked, this, &CRuleTestDlg::reject);
+  connect(close_, &QPushButton::clicked, this, &CRuleTestDlg::reject);
   StartCount();
 }
 
@@ -112,6 +112,8 @@ void CRuleTestDlg::StopWorker() {
 }
 
 void CRuleTestDlg::reject() {
+  // A marking cannot be stopped halfway; the dialog closes once it is done.
+  if (marking_) return;
   StopWorker();
   QDialog::reject();
 }
@@ -210,8 +212,12 @@ void CRuleTestDlg::OnMark() {
   if (!prompts_.AskYesNo(Format(kMarkQuestion, result_.to_act_on, *rule_.rule_id))) return;
   SetStatus(kRuleTestMarkingText);
   cancel_->setEnabled(false);
+  close_->setEnabled(false);
+  marking_ = true;
   RunInBackground([this] { mark_result_ = MarkRuleHandled(rule_); },
                   [this] {
+                    marking_ = false;
+                    close_->setEnabled(true);
                     if (!mark_result_.marked) {
                       SetStatus(QString());
                       prompts_.Message(mark_result_.message, PromptIcon::kWarning);

@@ -7,7 +7,8 @@
 // handled" flags the records the rule would act on, so that it acts only on
 // records that newly meet it (MarkRuleHandled), and counts again.
 //
-// Closing the dialog while a count runs cancels it and waits for its thread.
+// Closing the dialog while a count runs cancels it and waits for its thread;
+// while a marking runs, the dialog stays open until it is done.
 #pragma once
 
 #include <atomic>
@@ -85,6 +86,8 @@ class CRuleTestDlg : public QDialog {
   QTreeWidget* records_;
   QPushButton* cancel_;
   QPushButton* mark_;
+  QPushButton* close_;
+  bool marking_ = false;
 };
 
 }  // namespace vigilo
