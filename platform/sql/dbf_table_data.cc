@@ -161,33 +161,58 @@ void DbfTableData::Reset() {
 namespace {
 
 // A checksum of record bytes, to tell a block of records that changed from
-// one that did not without decoding it. Two lanes keep the multiplications
-// from waiting on each other.
-class RecordHasher {
+// one that did not without decoding it. The bytes may come in pieces of any
+// size (the checksum is that of their concatenation), so that whole runs of
+// records are taken at once; four lanes keep the multiplications from
+// waiting on each other. A table that only grew is checked at close to the
+// speed of reading it.
+class BlockHasher {
  public:
-  void Add(std::string_view bytes) {
-    const char* p = bytes.data();
-    size_t n = bytes.size();
-    for (; n >= 16; p += 16, n -= 16) {
-      uint64_t a, b;
-      std::memcpy(&a, p, 8);
-      std::memcpy(&b, p + 8, 8);
-      lane_a_ = Mix(lane_a_ ^ a);
-      lane_b_ = Mix(lane_b_ ^ b);
+  void Add(const char* p, size_t n) {
+    total_ += n;
+    if (buffered_ > 0) {
+      const size_t take = std::min(n, sizeof buffer_ - buffered_);
+      std::memcpy(buffer_ + buffered_, p, take);
+      buffered_ += take;
+      p += take;
+      n -= take;
+      if (buffered_ < sizeof buffer_) return;
+      Step(buffer_);
+      buffered_ = 0;
     }
-    uint64_t tail = n;
-    for (size_t i = 0; i < n; ++i) tail = (tail << 8) | static_cast<unsigned char>(p[i]);
-    lane_a_ = Mix(lane_a_ ^ tail ^ (bytes.size() << 32));
+    for (; n >= sizeof buffer_; p += sizeof buffer_, n -= sizeof buffer_) Step(p);
+    std::memcpy(buffer_, p, n);
+    buffered_ = n;
   }
-  uint64_t Finish() const { return Mix(lane_a_ ^ Mix(lane_b_ + 0x632BE59BD9B4E019ULL)); }
+  // The checksum of everything added since the last Finish; starts anew.
+  uint64_t Finish() {
+    if (buffered_ > 0) {
+      std::memset(buffer_ + buffered_, 0, sizeof buffer_ - buffered_);
+      Step(buffer_);
+    }
+    const uint64_t hash = Mix(Mix(lanes_[0] ^ Mix(lanes_[1] + total_)) ^
+                              Mix(lanes_[2] ^ Mix(lanes_[3] + 0x85A308D3243F6A88ULL)));
+    *this = BlockHasher();
+    return hash;
+  }
 
  private:
+  void Step(const char* p) {
+    for (int lane = 0; lane < 4; ++lane) {
+      uint64_t word;
+      std::memcpy(&word, p + 8 * lane, 8);
+      lanes_[lane] = Mix(lanes_[lane] ^ word);
+    }
+  }
   static uint64_t Mix(uint64_t h) {
     h *= 0x9E3779B97F4A7C15ULL;
     return h ^ (h >> 31);
   }
-  uint64_t lane_a_ = 0x243F6A8885A308D3ULL;
-  uint64_t lane_b_ = 0x13198A2E03707344ULL;
+  uint64_t lanes_[4] = {0x243F6A8885A308D3ULL, 0x13198A2E03707344ULL, 0xA4093822299F31D0ULL,
+                        0x082EFA98EC4E6C89ULL};
+  uint64_t total_ = 0;
+  char buffer_[32];
+  size_t buffered_ = 0;
 };
 
 }  // namespace
@@ -213,30 +238,39 @@ void DbfTableData::Reload() {
   const size_t hashed_blocks = block_hashes_.size();
   std::vector<size_t> changed_blocks;
   bool changed = count != old_rows;
-  RecordHasher hasher;
+  BlockHasher hasher;
   uint32_t seen = 0;
-  table_->Scan(1, count, [&](uint32_t recno, std::string_view record) {
-    const uint32_t row = recno - 1;
-    const size_t block = row / kHashBlock;
-    hasher.Add(record);
-    if (block >= hashed_blocks) {
-      if (row < old_rows) {
-        changed = RedecodeRow(row, record) || changed;
-      } else {
-        AppendDecoded(record);
-      }
-    }
-    if ((row + 1) % kHashBlock == 0) {
-      const uint64_t hash = hasher.Finish();
+  const size_t length = table_->record_length();
+  table_->ScanBlocks(1, count, [&](uint32_t first, const char* bytes, uint32_t n) {
+    // Runs of records within one checksum block at a time.
+    for (uint32_t done = 0; done < n;) {
+      const uint32_t row = first - 1 + done;
+      const size_t block = row / kHashBlock;
+      const uint32_t run = std::min(n - done, kHashBlock - row % kHashBlock);
+      const char* run_bytes = bytes + done * length;
+      hasher.Add(run_bytes, run * length);
       if (block >= hashed_blocks) {
-        block_hashes_.push_back(hash);
-      } else if (hash != block_hashes_[block]) {
-        block_hashes_[block] = hash;
-        changed_blocks.push_back(block);
+        for (uint32_t i = 0; i < run; ++i) {
+          std::string_view record(run_bytes + i * length, length);
+          if (row + i < old_rows) {
+            changed = RedecodeRow(row + i, record) || changed;
+          } else {
+            AppendDecoded(record);
+          }
+        }
       }
-      hasher = RecordHasher();
+      done += run;
+      if ((row + run) % kHashBlock == 0) {
+        const uint64_t hash = hasher.Finish();
+        if (block >= hashed_blocks) {
+          block_hashes_.push_back(hash);
+        } else if (hash != block_hashes_[block]) {
+          block_hashes_[block] = hash;
+          changed_blocks.push_back(block);
+        }
+      }
     }
-    ++seen;
+    seen += n;
     return true;
   });
   if (seen != count || rows_ != count) {
@@ -250,7 +284,6 @@ void DbfTableData::Reload() {
       return true;
     });
   }
-  if (count != old_rows) DropIndexes();  // new rows have no place in the built indexes
   if (changed) {
     key_set_.reset();
     for (Column& c : columns_) c.rows_per_key = -1;
@@ -308,20 +341,26 @@ void DbfTableData::EnsureColumns(ColumnMask mask) {
   }
   uint32_t seen = 0;
   if (want_deleted) block_hashes_.clear();
-  RecordHasher hasher;
-  table_->Scan(1, rows_, [&](uint32_t, std::string_view record) {
+  BlockHasher hasher;
+  const size_t length = table_->record_length();
+  table_->ScanBlocks(1, rows_, [&](uint32_t first, const char* bytes, uint32_t n) {
+    for (uint32_t i = 0; i < n; ++i) {
+      std::string_view record(bytes + i * length, length);
+      if (want_deleted) deleted_.push_back(!record.empty() && record[0] == '*');
+      for (Column* c : wanted) Push(*c, record);
+    }
     if (want_deleted) {
-      deleted_.push_back(!record.empty() && record[0] == '*');
       // The first pass over the file also takes the checksums a later
       // reading compares.
-      hasher.Add(record);
-      if ((seen + 1) % kHashBlock == 0) {
-        block_hashes_.push_back(hasher.Finish());
-        hasher = RecordHasher();
+      for (uint32_t done = 0; done < n;) {
+        const uint32_t row = first - 1 + done;
+        const uint32_t run = std::min(n - done, kHashBlock - row % kHashBlock);
+        hasher.Add(bytes + done * length, run * length);
+        done += run;
+        if ((row + run) % kHashBlock == 0) block_hashes_.push_back(hasher.Finish());
       }
     }
-    for (Column* c : wanted) Push(*c, record);
-    ++seen;
+    seen += n;
     return true;
   });
   if (seen != rows_) {
@@ -564,7 +603,11 @@ double DbfTableData::RowsPerKey(int column) {
 
 std::shared_ptr<const EqIndex> DbfTableData::Index(int column) {
   Column& c = columns_[column];
-  if (c.index) return c.index;
+  // Every look-up reads the tail row by row: past a sixteenth of the table
+  // the index is built again.
+  if (c.index && rows_ - c.index->covered <= std::max<uint32_t>(1024, rows_ / 16)) {
+    return c.index;
+  }
   EnsureColumns(ColumnMask{1} << std::min(column, 63));
   auto index = std::make_shared<EqIndex>();
   // Counting sort of the rows by slot.
@@ -585,15 +628,17 @@ std::shared_ptr<const EqIndex> DbfTableData::Index(int column) {
       if (s != SIZE_MAX) index->rows[fill[s]++] = r;
     }
   };
+  // Deleted rows are indexed too (readers skip them), so that a record
+  // another program recalls is found without building the index again.
   if (c.kind != ColumnKind::kInteger) {
     build(c.dict.size(), [&](uint32_t r) {
-      return deleted_[r] || c.codes[r] == TextDictionary::kNone ? SIZE_MAX : size_t{c.codes[r]};
+      return c.codes[r] == TextDictionary::kNone ? SIZE_MAX : size_t{c.codes[r]};
     });
   } else {
     int64_t low = INT64_MAX, high = INT64_MIN;
     uint32_t count = 0;
     for (uint32_t r = 0; r < rows_; ++r) {
-      if (deleted_[r] || c.ints[r] == kNullInteger) continue;
+      if (c.ints[r] == kNullInteger) continue;
       low = std::min(low, c.ints[r]);
       high = std::max(high, c.ints[r]);
       ++count;
@@ -605,7 +650,7 @@ std::shared_ptr<const EqIndex> DbfTableData::Index(int column) {
       index->base = count == 0 ? 0 : low;
       size_t slots = count == 0 ? 0 : static_cast<size_t>(high - low) + 1;
       build(slots, [&](uint32_t r) {
-        return deleted_[r] || c.ints[r] == kNullInteger
+        return c.ints[r] == kNullInteger
                    ? SIZE_MAX
                    : static_cast<size_t>(c.ints[r] - index->base);
       });
@@ -613,7 +658,7 @@ std::shared_ptr<const EqIndex> DbfTableData::Index(int column) {
       std::vector<std::pair<int64_t, uint32_t>> pairs;
       pairs.reserve(count);
       for (uint32_t r = 0; r < rows_; ++r) {
-        if (!deleted_[r] && c.ints[r] != kNullInteger) pairs.emplace_back(c.ints[r], r);
+        if (c.ints[r] != kNullInteger) pairs.emplace_back(c.ints[r], r);
       }
       std::sort(pairs.begin(), pairs.end());
       index->rows.reserve(pairs.size());
@@ -628,12 +673,9 @@ std::shared_ptr<const EqIndex> DbfTableData::Index(int column) {
       index->distinct = index->keys.size();
     }
   }
+  index->covered = rows_;
   c.index = index;
   return index;
-}
-
-void DbfTableData::DropIndexes() {
-  for (Column& c : columns_) c.index.reset();
 }
 
 }  // namespace vigilo::sql

@@ -64,6 +64,11 @@ struct EqIndex {
   std::vector<uint32_t> starts;
   std::vector<uint32_t> rows;
   size_t distinct = 0;  // slots holding rows
+  // Rows appended after the index was built (from `covered` on) are not in
+  // it; a look-up reads them after its range, so that appending to a table
+  // (a flag table, the internal mail table) keeps its indexes instead of
+  // building them again for every new row.
+  uint32_t covered = 0;
 };
 
 // A value an equality compares a column with, resolved against the column:
@@ -157,12 +162,14 @@ class DbfTableData {
   // planner can choose an index without building every candidate.
   double RowsPerKey(int column);
   // The equality index of a column, built on first use after a change
-  // (loading the column if need be).
+  // (loading the column if need be). Rows appended since it was built are
+  // its tail (from EqIndex::covered on); a tail grown long is folded in by
+  // building the index again.
   std::shared_ptr<const EqIndex> Index(int column);
 
-  // Writes. Values follow the column order. An insert drops the indexes; an
-  // update drops those of the columns it changed; a delete drops none (the
-  // readers skip deleted rows). Throw DbfError on a value the
+  // Writes. Values follow the column order. An insert keeps the indexes
+  // (the new row is in their tail); an update drops those of the columns it
+  // changed; a delete drops none (the readers skip deleted rows). Throw DbfError on a value the
   // field cannot hold, DbException on a primary-key violation.
   uint32_t Insert(const std::vector<CellValue>& values);  // returns the row
   void Update(uint32_t row, const std::vector<CellValue>& values);
@@ -216,7 +223,6 @@ class DbfTableData {
   std::string KeyOf(uint32_t row) const;
   std::string KeyOfValues(const std::vector<CellValue>& values, uint32_t row) const;
   void BuildKeySet();
-  void DropIndexes();
   void AfterWrite();
 
   std::string path_;
