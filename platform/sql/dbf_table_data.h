@@ -192,6 +192,7 @@ class DbfTableData {
     double rows_per_key = -1;     // planning estimate of this table version; -1: none yet
     void Clear();
   };
+  class ColumnDecoder;
   struct FileStamp {
     ino_t inode = 0;
     off_t size = -1;
@@ -208,6 +209,10 @@ class DbfTableData {
   // Forgets everything decoded.
   void Reset();
   void Reload();
+  // A field's value: N and L fields as integers, others as a code of the
+  // column's dictionary.
+  static std::optional<int64_t> IntegerOf(const DbfField& f, std::string_view raw);
+  static uint32_t CodeOf(ColumnKind kind, std::string_view raw, TextDictionary& dict);
   // The column's value of the record: into the end of its vectors (Push) or
   // in place of row's; true when the value changed.
   void Push(Column& c, std::string_view record);

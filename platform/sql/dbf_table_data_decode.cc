@@ -1,0 +1,287 @@
+// Decoding the fields of a .dbf file into the columns of DbfTableData: a
+// whole column in one pass over the file, and single records as they are
+// appended or found rewritten.
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "common/format.h"
+#include "platform/sql/block_hasher.h"
+#include "platform/sql/database.h"
+#include "platform/sql/dbf_field_text.h"
+#include "platform/sql/dbf_table_data.h"
+
+namespace vigilo::sql {
+
+std::optional<int64_t> DbfTableData::IntegerOf(const DbfField& f, std::string_view raw) {
+  if (f.type != 'L') return ParseInteger(raw);
+  std::string_view t = TrimRaw(raw);
+  char l = t.empty() ? '?' : t[0];
+  if (l == 'T' || l == 't' || l == 'Y' || l == 'y') return 1;
+  if (l == 'F' || l == 'f' || l == 'N' || l == 'n') return 0;
+  return std::nullopt;
+}
+
+// The code of a field's value in the column's dictionary.
+uint32_t DbfTableData::CodeOf(ColumnKind kind, std::string_view raw, TextDictionary& dict) {
+  switch (kind) {
+    case ColumnKind::kDate: {
+      std::string_view d = TrimRaw(raw);
+      if (d.size() != 8 || !std::all_of(d.begin(), d.end(), ::isdigit)) {
+        return TextDictionary::kNone;
+      }
+      char iso[10] = {d[0], d[1], d[2], d[3], '-', d[4], d[5], '-', d[6], d[7]};
+      return dict.Intern(std::string_view(iso, 10));
+    }
+    case ColumnKind::kMemo:
+      return dict.Intern(raw);  // the block pointer; the text is read on demand
+    default: {
+      std::string_view text = TrimRightRaw(raw);
+      if (text.find('\0') == std::string_view::npos) return dict.Intern(text);
+      // A NUL inside a character field reads as a blank: C strings further
+      // on (mail text, log lines) would otherwise lose the rest of the value.
+      std::string copy(text);
+      std::replace(copy.begin(), copy.end(), '\0', ' ');
+      return dict.Intern(copy);
+    }
+  }
+}
+
+// Decodes one column of runs of records into its vectors (sized for every
+// row beforehand). Text fields are looked up by their raw bytes first: most
+// columns repeat a few values, and a value seen before then costs a hash and
+// a compare of its bytes instead of trimming and interning it again.
+class DbfTableData::ColumnDecoder {
+ public:
+  ColumnDecoder(Column& column, const DbfField& field, size_t offset)
+      : c_(column), field_(field), offset_(offset), width_(field.width) {}
+
+  void Decode(const char* bytes, size_t length, uint32_t n, uint32_t row) {
+    const char* raw = bytes + offset_;
+    switch (c_.kind) {
+      case ColumnKind::kInteger:
+        for (uint32_t i = 0; i < n; ++i, raw += length) {
+          c_.ints[row + i] =
+              IntegerOf(field_, std::string_view(raw, width_)).value_or(kNullInteger);
+        }
+        return;
+      case ColumnKind::kReal:
+        for (uint32_t i = 0; i < n; ++i, raw += length) {
+          std::optional<double> v = ParseReal(std::string_view(raw, width_));
+          c_.reals[row + i] = v.value_or(0);
+          c_.nulls[row + i] = !v;
+        }
+        return;
+      default:
+        for (uint32_t i = 0; i < n; ++i, raw += length) c_.codes[row + i] = Code(raw);
+    }
+  }
+
+ private:
+  // Past this many distinct raw values the column is taken for one of
+  // unique values (titles, descriptions), where the lookup cannot pay.
+  static constexpr size_t kMaxCached = 1 << 16;
+  struct Entry {
+    uint32_t offset;  // of the raw bytes in raw_
+    uint32_t code;
+  };
+
+  uint32_t Code(const char* raw) {
+    if (bypass_) return CodeOf(c_.kind, std::string_view(raw, width_), c_.dict);
+    if (2 * (entries_ + 1) > slots_.size()) Grow();
+    const size_t mask = slots_.size() - 1;
+    size_t slot = HashRaw(raw) & mask;
+    for (;; slot = (slot + 1) & mask) {
+      const Entry& e = slots_[slot];
+      if (e.offset == kEmpty) break;
+      if (std::memcmp(raw_.data() + e.offset, raw, width_) == 0) return e.code;
+    }
+    const uint32_t code = CodeOf(c_.kind, std::string_view(raw, width_), c_.dict);
+    if (entries_ >= kMaxCached) {
+      bypass_ = true;
+      slots_ = {};
+      raw_ = {};
+      return code;
+    }
+    slots_[slot] = Entry{static_cast<uint32_t>(raw_.size()), code};
+    raw_.append(raw, width_);
+    ++entries_;
+    return code;
+  }
+
+  uint64_t HashRaw(const char* raw) const {
+    uint64_t h = 0x9E3779B97F4A7C15ULL;
+    size_t i = 0;
+    for (; i + 8 <= width_; i += 8) h = Mix(h ^ Word(raw + i));
+    if (i < width_) {
+      uint64_t tail = 0;
+      if (width_ >= 8) {
+        tail = Word(raw + width_ - 8);  // overlaps what was taken
+      } else {
+        std::memcpy(&tail, raw, width_);
+      }
+      h = Mix(h ^ tail);
+    }
+    return h ^ (h >> 29);
+  }
+  static uint64_t Word(const char* p) {
+    uint64_t w;
+    std::memcpy(&w, p, 8);
+    return w;
+  }
+  static uint64_t Mix(uint64_t h) {
+    h *= 0xBF58476D1CE4E5B9ULL;
+    return h ^ (h >> 31);
+  }
+  void Grow() {
+    std::vector<Entry> old = std::move(slots_);
+    slots_.assign(old.empty() ? 64 : 2 * old.size(), Entry{kEmpty, 0});
+    const size_t mask = slots_.size() - 1;
+    for (const Entry& e : old) {
+      if (e.offset == kEmpty) continue;
+      size_t slot = HashRaw(raw_.data() + e.offset) & mask;
+      while (slots_[slot].offset != kEmpty) slot = (slot + 1) & mask;
+      slots_[slot] = e;
+    }
+  }
+
+  static constexpr uint32_t kEmpty = UINT32_MAX;
+  Column& c_;
+  const DbfField& field_;
+  const size_t offset_;
+  const size_t width_;
+  bool bypass_ = false;
+  std::vector<Entry> slots_;
+  std::string raw_;  // the raw bytes of each cached value, width_ apart
+  size_t entries_ = 0;
+};
+
+void DbfTableData::EnsureColumns(ColumnMask mask) {
+  if (!valid_) Reset();
+  std::vector<Column*> wanted;
+  for (size_t i = 0; i < columns_.size(); ++i) {
+    bool in_mask = (mask >> std::min<size_t>(i, 63)) & 1;
+    if (in_mask && !columns_[i].loaded) wanted.push_back(&columns_[i]);
+  }
+  if (wanted.empty() && deleted_loaded_) return;
+  bool want_deleted = !deleted_loaded_;
+  if (want_deleted) {
+    deleted_.clear();
+    deleted_.reserve(rows_);
+  }
+  for (Column* c : wanted) {
+    c->Clear();
+    switch (c->kind) {
+      case ColumnKind::kInteger: c->ints.resize(rows_); break;
+      case ColumnKind::kReal:
+        c->reals.resize(rows_);
+        c->nulls.resize(rows_);
+        break;
+      default: c->codes.resize(rows_);
+    }
+  }
+  uint32_t seen = 0;
+  if (want_deleted) block_hashes_.clear();
+  BlockHasher hasher;
+  const size_t length = table_->record_length();
+  std::vector<ColumnDecoder> decoders;
+  for (Column* c : wanted) decoders.emplace_back(*c, table_->Field(c->field), table_->FieldOffset(c->field));
+  table_->ScanBlocks(1, rows_, [&](uint32_t first, const char* bytes, uint32_t n) {
+    if (first - 1 + n > rows_) n = rows_ - (first - 1);
+    if (want_deleted) {
+      for (uint32_t i = 0; i < n; ++i) deleted_.push_back(bytes[i * length] == '*');
+      // The first pass over the file also takes the checksums a later
+      // reading compares.
+      for (uint32_t done = 0; done < n;) {
+        const uint32_t row = first - 1 + done;
+        const uint32_t run = std::min(n - done, kHashBlock - row % kHashBlock);
+        hasher.Add(bytes + done * length, run * length);
+        done += run;
+        if ((row + run) % kHashBlock == 0) block_hashes_.push_back(hasher.Finish());
+      }
+    }
+    // A column at a time: one tight loop per column and block.
+    for (ColumnDecoder& decoder : decoders) decoder.Decode(bytes, length, n, first - 1);
+    seen += n;
+    return true;
+  });
+  if (seen != rows_) {
+    // The file became shorter than its header said a moment ago.
+    valid_ = false;
+    throw DbException(Format("The table %s changed while it was read.", path_.c_str()));
+  }
+  deleted_loaded_ = true;
+  for (Column* c : wanted) c->loaded = true;
+}
+
+void DbfTableData::Push(Column& c, std::string_view record) {
+  std::string_view raw = FieldBytes(c, record);
+  switch (c.kind) {
+    case ColumnKind::kInteger:
+      c.ints.push_back(IntegerOf(table_->Field(c.field), raw).value_or(kNullInteger));
+      break;
+    case ColumnKind::kReal: {
+      std::optional<double> v = ParseReal(raw);
+      c.reals.push_back(v.value_or(0));
+      c.nulls.push_back(!v);
+      break;
+    }
+    default:
+      c.codes.push_back(CodeOf(c.kind, raw, c.dict));
+  }
+}
+
+bool DbfTableData::Replace(Column& c, uint32_t row, std::string_view record) {
+  std::string_view raw = FieldBytes(c, record);
+  switch (c.kind) {
+    case ColumnKind::kInteger: {
+      int64_t v = IntegerOf(table_->Field(c.field), raw).value_or(kNullInteger);
+      bool changed = c.ints[row] != v;
+      c.ints[row] = v;
+      return changed;
+    }
+    case ColumnKind::kReal: {
+      std::optional<double> v = ParseReal(raw);
+      bool changed = c.nulls[row] != !v || c.reals[row] != v.value_or(0);
+      c.reals[row] = v.value_or(0);
+      c.nulls[row] = !v;
+      return changed;
+    }
+    default: {
+      uint32_t code = CodeOf(c.kind, raw, c.dict);
+      bool changed = c.codes[row] != code;
+      c.codes[row] = code;
+      return changed;
+    }
+  }
+}
+
+void DbfTableData::AppendDecoded(std::string_view record) {
+  if (deleted_loaded_) deleted_.push_back(!record.empty() && record[0] == '*');
+  for (Column& c : columns_) {
+    if (c.loaded) Push(c, record);
+  }
+  ++rows_;
+}
+
+bool DbfTableData::RedecodeRow(uint32_t row, std::string_view record) {
+  bool changed = false;
+  if (deleted_loaded_) {
+    const uint8_t deleted = !record.empty() && record[0] == '*';
+    changed = deleted_[row] != deleted;
+    deleted_[row] = deleted;
+  }
+  for (Column& c : columns_) {
+    // Only the index and the estimate of a column whose value changed are
+    // out of date.
+    if (c.loaded && Replace(c, row, record)) {
+      c.index.reset();
+      c.rows_per_key = -1;
+      changed = true;
+    }
+  }
+  return changed;
+}
+
+}  // namespace vigilo::sql
