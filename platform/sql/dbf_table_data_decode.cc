@@ -51,7 +51,9 @@ uint32_t DbfTableData::CodeOf(ColumnKind kind, std::string_view raw, TextDiction
 // Decodes one column of runs of records into its vectors (sized for every
 // row beforehand). Text fields are looked up by their raw bytes first: most
 // columns repeat a few values, and a value seen before then costs a hash and
-// a compare of its bytes instead of trimming and interning it again.
+// a compare of its bytes instead of trimming and interning it again. The
+// blank words at a field's end are left out of both, so that a wide field
+// holding a short text costs about what a short field does.
 class DbfTableData::ColumnDecoder {
  public:
   ColumnDecoder(Column& column, const DbfField& field, size_t offset)
@@ -79,49 +81,74 @@ class DbfTableData::ColumnDecoder {
   }
 
  private:
-  // Past this many distinct raw values the column is taken for one of
-  // unique values (titles, descriptions), where the lookup cannot pay.
-  static constexpr size_t kMaxCached = 1 << 16;
+  // A column whose values are mostly unique (titles, descriptions) is not
+  // looked up by its raw bytes: the lookup cannot pay, and the copies would
+  // cost memory. Neither would a long run of distinct wide values.
+  static constexpr size_t kMinUnique = 4096;
+  static constexpr size_t kMaxRawBytes = size_t{1} << 20;
+  static constexpr uint32_t kEmpty = UINT32_MAX;
+  static constexpr uint64_t kBlanks = 0x2020202020202020ULL;
   struct Entry {
-    uint32_t offset;  // of the raw bytes in raw_
-    uint32_t code;
+    uint32_t offset = kEmpty;  // of the raw bytes in raw_
+    uint32_t size = 0;
+    uint64_t head = 0;         // the first bytes (up to eight), zero-padded
+    uint32_t code = 0;
   };
 
   uint32_t Code(const char* raw) {
     if (bypass_) return CodeOf(c_.kind, std::string_view(raw, width_), c_.dict);
+    ++looked_up_;
+    // The field without its trailing blank words: equal fields, and only
+    // those, have equal sizes and bytes.
+    size_t size = width_;
+    while (size >= 16 && (Word(raw + size - 8) & Word(raw + size - 16)) == kBlanks &&
+           (Word(raw + size - 8) | Word(raw + size - 16)) == kBlanks) {
+      size -= 16;
+    }
+    if (size >= 8 && Word(raw + size - 8) == kBlanks) size -= 8;
+    const uint64_t head = Head(raw, size);
     if (2 * (entries_ + 1) > slots_.size()) Grow();
     const size_t mask = slots_.size() - 1;
-    size_t slot = HashRaw(raw) & mask;
+    size_t slot = Hash(raw, size, head) & mask;
     for (;; slot = (slot + 1) & mask) {
       const Entry& e = slots_[slot];
       if (e.offset == kEmpty) break;
-      if (std::memcmp(raw_.data() + e.offset, raw, width_) == 0) return e.code;
+      if (e.head == head && e.size == size &&
+          (size <= 8 || std::memcmp(raw_.data() + e.offset + 8, raw + 8, size - 8) == 0)) {
+        return e.code;
+      }
     }
     const uint32_t code = CodeOf(c_.kind, std::string_view(raw, width_), c_.dict);
-    if (entries_ >= kMaxCached) {
+    if ((entries_ >= kMinUnique && 4 * entries_ > looked_up_) ||
+        raw_.size() + size > kMaxRawBytes) {
       bypass_ = true;
       slots_ = {};
       raw_ = {};
       return code;
     }
-    slots_[slot] = Entry{static_cast<uint32_t>(raw_.size()), code};
-    raw_.append(raw, width_);
+    slots_[slot] = Entry{static_cast<uint32_t>(raw_.size()), static_cast<uint32_t>(size), head,
+                         code};
+    raw_.append(raw, size);
     ++entries_;
     return code;
   }
 
-  uint64_t HashRaw(const char* raw) const {
-    uint64_t h = 0x9E3779B97F4A7C15ULL;
-    size_t i = 0;
-    for (; i + 8 <= width_; i += 8) h = Mix(h ^ Word(raw + i));
-    if (i < width_) {
-      uint64_t tail = 0;
-      if (width_ >= 8) {
-        tail = Word(raw + width_ - 8);  // overlaps what was taken
-      } else {
-        std::memcpy(&tail, raw, width_);
-      }
-      h = Mix(h ^ tail);
+  // The first min(size, 8) bytes of the field at p, zero-padded.
+  uint64_t Head(const char* p, size_t size) const {
+    if (size >= 8) return Word(p);
+    if (size == 0) return 0;
+    if (width_ >= 8) return Word(p) & (~uint64_t{0} >> (8 * (8 - size)));
+    uint64_t head = 0;
+    std::memcpy(&head, p, size);
+    return head;
+  }
+  // The first `size` bytes at p, whose first word is `head`.
+  static uint64_t Hash(const char* p, size_t size, uint64_t head) {
+    uint64_t h = Mix(0x9E3779B97F4A7C15ULL ^ size ^ head);
+    if (size > 8) {
+      size_t i = 8;
+      for (; i + 8 <= size; i += 8) h = Mix(h ^ Word(p + i));
+      if (i < size) h = Mix(h ^ Word(p + size - 8));  // overlaps what was taken
     }
     return h ^ (h >> 29);
   }
@@ -136,27 +163,25 @@ class DbfTableData::ColumnDecoder {
   }
   void Grow() {
     std::vector<Entry> old = std::move(slots_);
-    slots_.assign(old.empty() ? 64 : 2 * old.size(), Entry{kEmpty, 0});
+    slots_.assign(old.empty() ? 64 : 2 * old.size(), Entry{});
     const size_t mask = slots_.size() - 1;
     for (const Entry& e : old) {
       if (e.offset == kEmpty) continue;
-      size_t slot = HashRaw(raw_.data() + e.offset) & mask;
+      size_t slot = Hash(raw_.data() + e.offset, e.size, e.head) & mask;
       while (slots_[slot].offset != kEmpty) slot = (slot + 1) & mask;
       slots_[slot] = e;
     }
   }
-
-  static constexpr uint32_t kEmpty = UINT32_MAX;
   Column& c_;
   const DbfField& field_;
   const size_t offset_;
   const size_t width_;
   bool bypass_ = false;
   std::vector<Entry> slots_;
-  std::string raw_;  // the raw bytes of each cached value, width_ apart
+  std::string raw_;  // the raw bytes of each cached value, one after the other
   size_t entries_ = 0;
+  size_t looked_up_ = 0;
 };
-
 void DbfTableData::EnsureColumns(ColumnMask mask) {
   if (!valid_) Reset();
   std::vector<Column*> wanted;
