@@ -48,8 +48,7 @@ uint32_t DbfTableData::CodeOf(ColumnKind kind, std::string_view raw, TextDiction
   }
 }
 
-// Decodes one column of runs of records into its vectors (sized for every
-// row beforehand). Text fields are looked up by their raw bytes first: most
+// Decodes one column of runs of records into its vectors. Text fields are looked up by their raw bytes first: most
 // columns repeat a few values, and a value seen before then costs a hash and
 // a compare of its bytes instead of trimming and interning it again. The
 // blank words at a field's end are left out of both, so that a wide field
@@ -59,24 +58,25 @@ class DbfTableData::ColumnDecoder {
   ColumnDecoder(Column& column, const DbfField& field, size_t offset)
       : c_(column), field_(field), offset_(offset), width_(field.width) {}
 
-  void Decode(const char* bytes, size_t length, uint32_t n, uint32_t row) {
+  // Appends the column's values of n records.
+  void Decode(const char* bytes, size_t length, uint32_t n) {
     const char* raw = bytes + offset_;
     switch (c_.kind) {
       case ColumnKind::kInteger:
         for (uint32_t i = 0; i < n; ++i, raw += length) {
-          c_.ints[row + i] =
-              IntegerOf(field_, std::string_view(raw, width_)).value_or(kNullInteger);
+          c_.ints.push_back(
+              IntegerOf(field_, std::string_view(raw, width_)).value_or(kNullInteger));
         }
         return;
       case ColumnKind::kReal:
         for (uint32_t i = 0; i < n; ++i, raw += length) {
           std::optional<double> v = ParseReal(std::string_view(raw, width_));
-          c_.reals[row + i] = v.value_or(0);
-          c_.nulls[row + i] = !v;
+          c_.reals.push_back(v.value_or(0));
+          c_.nulls.push_back(!v);
         }
         return;
       default:
-        for (uint32_t i = 0; i < n; ++i, raw += length) c_.codes[row + i] = Code(raw);
+        for (uint32_t i = 0; i < n; ++i, raw += length) c_.codes.push_back(Code(raw));
     }
   }
 
@@ -198,12 +198,12 @@ void DbfTableData::EnsureColumns(ColumnMask mask) {
   for (Column* c : wanted) {
     c->Clear();
     switch (c->kind) {
-      case ColumnKind::kInteger: c->ints.resize(rows_); break;
+      case ColumnKind::kInteger: c->ints.reserve(rows_); break;
       case ColumnKind::kReal:
-        c->reals.resize(rows_);
-        c->nulls.resize(rows_);
+        c->reals.reserve(rows_);
+        c->nulls.reserve(rows_);
         break;
-      default: c->codes.resize(rows_);
+      default: c->codes.reserve(rows_);
     }
   }
   uint32_t seen = 0;
@@ -227,7 +227,7 @@ void DbfTableData::EnsureColumns(ColumnMask mask) {
       }
     }
     // A column at a time: one tight loop per column and block.
-    for (ColumnDecoder& decoder : decoders) decoder.Decode(bytes, length, n, first - 1);
+    for (ColumnDecoder& decoder : decoders) decoder.Decode(bytes, length, n);
     seen += n;
     return true;
   });
