@@ -85,7 +85,7 @@ class DbfTableData::ColumnDecoder {
   // looked up by its raw bytes: the lookup cannot pay, and the copies would
   // cost memory. Neither would a long run of distinct wide values.
   static constexpr size_t kMinUnique = 4096;
-  static constexpr size_t kMaxRawBytes = size_t{1} << 20;
+  static constexpr size_t kMaxRawBytes = size_t{1} << 18;
   static constexpr uint32_t kEmpty = UINT32_MAX;
   static constexpr uint64_t kBlanks = 0x2020202020202020ULL;
   struct Entry {
