@@ -8,32 +8,10 @@ namespace vigilo::sql {
 
 namespace {
 
-constexpr uint64_t kBlanks = 0x2020202020202020ULL;
-constexpr uint64_t kZeros = 0x3030303030303030ULL;
-
-uint64_t Word(const char* p) {
-  uint64_t word;
-  std::memcpy(&word, p, 8);
-  return word;
-}
-
-// The value of eight digit characters (the first one most significant);
-// false when any byte is not a digit.
-bool EightDigits(uint64_t word, uint64_t* value) {
-  constexpr uint64_t kHigh = 0xF0F0F0F0F0F0F0F0ULL;
-  if ((word & kHigh) != kZeros || ((word + 0x0606060606060606ULL) & kHigh) != kZeros) {
-    return false;
-  }
-  uint64_t v = word - kZeros;
-  v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FFULL;
-  v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFFULL;
-  v = (v * 10000 + (v >> 32)) & 0xFFFFFFFFULL;
-  *value = v;
-  return true;
-}
+using field_text_detail::kBlanks;
+using field_text_detail::Word;
 
 }  // namespace
-
 
 std::string_view TrimRaw(std::string_view raw) {
   size_t end = raw.size();
@@ -58,12 +36,14 @@ std::string_view TrimRightRaw(std::string_view raw) {
 }
 
 std::optional<int64_t> ParseInteger(std::string_view text) {
-  // The form the xBase library writes, right-aligned digits after blanks,
-  // read in one pass: the blanks a word at a time, up to eight digits at
-  // once; anything else goes the long way below.
+  // The form the xBase library writes, right-aligned digits after blanks:
+  // a word at a time when it fits, else in one pass (the blanks a word at a
+  // time); anything else goes the long way below.
   {
     const char* p = text.data();
     const size_t n = text.size();
+    int64_t short_value = 0;
+    if (ParseRightAlignedDigits(p, n, &short_value)) return short_value;
     size_t i = 0;
     for (; i + 8 <= n; i += 8) {
       const uint64_t other = Word(p + i) ^ kBlanks;
@@ -73,15 +53,6 @@ std::optional<int64_t> ParseInteger(std::string_view text) {
       }
     }
     while (i < n && p[i] == ' ') ++i;
-    const size_t digits = n - i;
-    if (digits > 0 && digits <= 8 && n >= 8) {
-      // The field's last eight bytes with what precedes the digits as zeros.
-      const uint64_t keep = digits == 8 ? ~uint64_t{0} : ~uint64_t{0} << (8 * (8 - digits));
-      uint64_t value = 0;
-      if (EightDigits((Word(p + n - 8) & keep) | (kZeros & ~keep), &value)) {
-        return static_cast<int64_t>(value);
-      }
-    }
     const bool negative = i < n && p[i] == '-';
     const size_t first = i + negative;
     uint64_t value = 0;

@@ -64,8 +64,11 @@ class DbfTableData::ColumnDecoder {
     switch (c_.kind) {
       case ColumnKind::kInteger:
         for (uint32_t i = 0; i < n; ++i, raw += length) {
-          c_.ints.push_back(
-              IntegerOf(field_, std::string_view(raw, width_)).value_or(kNullInteger));
+          int64_t value = 0;
+          if (field_.type == 'L' || !ParseRightAlignedDigits(raw, width_, &value)) {
+            value = IntegerOf(field_, std::string_view(raw, width_)).value_or(kNullInteger);
+          }
+          c_.ints.push_back(value);
         }
         return;
       case ColumnKind::kReal:

@@ -25,6 +25,10 @@ TEST(ParseIntegerTest, ReadsEveryLayoutOfAWholeNumber) {
   EXPECT_EQ(ParseInteger("42        "), 42);         // left-aligned
   EXPECT_EQ(ParseInteger("     +9"), 9);
   EXPECT_EQ(ParseInteger("    2.50"), 3);            // a decimal is rounded
+  EXPECT_EQ(ParseInteger("        12345678"), 12345678);   // sixteen bytes
+  EXPECT_EQ(ParseInteger("               5"), 5);
+  EXPECT_EQ(ParseInteger("                5"), 5);          // seventeen
+  EXPECT_EQ(ParseInteger("     00000"), 0);
 }
 
 TEST(ParseIntegerTest, BlanksAndOtherTextAreNoNumber) {
@@ -36,6 +40,8 @@ TEST(ParseIntegerTest, BlanksAndOtherTextAreNoNumber) {
   EXPECT_EQ(ParseInteger("  12345A78"), std::nullopt);
   EXPECT_EQ(ParseInteger("    -"), std::nullopt);
   EXPECT_EQ(ParseInteger("  \xb1" "2345678"), std::nullopt);
+  EXPECT_EQ(ParseInteger("1       00000042"), std::nullopt);  // a digit ahead of blanks
+  EXPECT_EQ(ParseInteger("       1 0000042"), std::nullopt);
 }
 
 }  // namespace
