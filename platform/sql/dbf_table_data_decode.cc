@@ -56,7 +56,7 @@ uint32_t DbfTableData::CodeOf(ColumnKind kind, std::string_view raw, TextDiction
 class DbfTableData::ColumnDecoder {
  public:
   ColumnDecoder(Column& column, const DbfField& field, size_t offset)
-      : c_(column), field_(field), offset_(offset), width_(field.width) {}
+      : c_(column), field_(field), offset_(offset), width_(field.width), slots_(64) {}
 
   // Appends the column's values of n records.
   void Decode(const char* bytes, size_t length, uint32_t n) {
@@ -110,17 +110,28 @@ class DbfTableData::ColumnDecoder {
     }
     if (size >= 8 && Word(raw + size - 8) == kBlanks) size -= 8;
     const uint64_t head = Head(raw, size);
-    if (2 * (entries_ + 1) > slots_.size()) Grow();
     const size_t mask = slots_.size() - 1;
     size_t slot = Hash(raw, size, head) & mask;
     for (;; slot = (slot + 1) & mask) {
       const Entry& e = slots_[slot];
       if (e.offset == kEmpty) break;
-      if (e.head == head && e.size == size &&
-          (size <= 8 || std::memcmp(raw_.data() + e.offset + 8, raw + 8, size - 8) == 0)) {
+      if (e.head == head && e.size == size && SameTail(raw_.data() + e.offset, raw, size)) {
         return e.code;
       }
     }
+    return Add(raw, size, head, slot);
+  }
+
+  // Beyond the first word (which the caller compared).
+  static bool SameTail(const char* stored, const char* raw, size_t size) {
+    if (size <= 8) return true;
+    if (size <= 16) return Word(stored + size - 8) == Word(raw + size - 8);
+    return std::memcmp(stored + 8, raw + 8, size - 8) == 0;
+  }
+
+  // A value not seen yet: interned, and remembered by its raw bytes in the
+  // free slot the lookup ended at.
+  [[gnu::noinline]] uint32_t Add(const char* raw, size_t size, uint64_t head, size_t slot) {
     const uint32_t code = CodeOf(c_.kind, std::string_view(raw, width_), c_.dict);
     if ((entries_ >= kMinUnique && 4 * entries_ > looked_up_) ||
         raw_.size() + size > kMaxRawBytes) {
@@ -132,7 +143,8 @@ class DbfTableData::ColumnDecoder {
     slots_[slot] = Entry{static_cast<uint32_t>(raw_.size()), static_cast<uint32_t>(size), head,
                          code};
     raw_.append(raw, size);
-    ++entries_;
+    // At most half full, so that probes stay short.
+    if (2 * ++entries_ > slots_.size()) Grow();
     return code;
   }
 
@@ -166,7 +178,7 @@ class DbfTableData::ColumnDecoder {
   }
   void Grow() {
     std::vector<Entry> old = std::move(slots_);
-    slots_.assign(old.empty() ? 64 : 2 * old.size(), Entry{});
+    slots_.assign(2 * old.size(), Entry{});
     const size_t mask = slots_.size() - 1;
     for (const Entry& e : old) {
       if (e.offset == kEmpty) continue;
