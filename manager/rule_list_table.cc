@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <functional>
 #include <memory>
 #include <numeric>
@@ -29,13 +30,23 @@ struct RuleFields {
         target(Require(table, "Target")),
         values(Require(table, "Values")),
         cond(Require(table, "Cond")),
-        flag(Require(table, "Flag")) {}
+        flag(Require(table, "Flag")) {
+    for (size_t i = 0; i < reserved_.size(); ++i) {
+      reserved_[i] = table.FieldIndex(Format("Reserved%zu", i + 1));
+    }
+  }
+
+  // Reserved1 to Reserved5, -1 each where a table written by others lacks it.
+  std::array<int, 5> reserved() const { return reserved_; }
 
   static int Require(const DbfTable& table, const char* name) {
     int index = table.FieldIndex(name);
     if (index < 0) throw DbfError(Format("%s: no field %s", table.path().c_str(), name));
     return index;
   }
+
+ private:
+  std::array<int, 5> reserved_{};
 };
 
 std::unique_ptr<DbfTable> OpenForReading(const std::string& path) {
@@ -193,8 +204,81 @@ std::vector<std::string> ReadRuleSummaryLines(const std::string& path) {
 }
 #pragma GCC diagnostic pop
 
+namespace {
+
+StoredRuleRecord ReadRecord(DbfTable& t, const RuleFields& f) {
+  StoredRuleRecord stored;
+  RuleRecord& record = stored.record;
+  record.rule_id = t.FieldLong(f.rule_id);
+  record.kind = t.FieldLong(f.db_type);
+  record.dsn = CharText(t, f.dsn);
+  record.table = CharText(t, f.db_table);
+  record.action = CharText(t, f.action);
+  record.target = CharText(t, f.target);
+  record.values = CharText(t, f.values);
+  record.condition = CharText(t, f.cond);
+  record.flag = t.FieldLong(f.flag);
+  const std::array<int, 5> reserved = f.reserved();
+  for (size_t i = 0; i < reserved.size(); ++i) {
+    if (reserved[i] >= 0) stored.reserved[i] = CharText(t, reserved[i]);
+  }
+  return stored;
+}
+
+}  // namespace
+
+std::vector<StoredRuleRecord> ReadStoredRules(const std::string& path) {
+  std::vector<StoredRuleRecord> records;
+  std::unique_ptr<DbfTable> table = OpenForReading(path);
+  if (!table) return records;
+  try {
+    RuleFields fields(*table);
+    for (bool on = table->GoFirst(); on; on = table->Skip()) {
+      records.push_back(ReadRecord(*table, fields));
+    }
+  } catch (const std::exception&) {
+  }
+  return records;
+}
+
+std::optional<StoredRuleRecord> ReadStoredRule(const std::string& path, long rule_id) {
+  std::optional<StoredRuleRecord> found;
+  ForEachMatch(path, Format("RuleId = %ld", rule_id), [&](DbfTable& t, const RuleFields& f) {
+    if (!found) found = ReadRecord(t, f);
+  });
+  return found;
+}
+
+bool SetRuleReserved1(const std::string& path, long rule_id, const std::string& text) {
+  if (!RuleTableOpensForReadWrite(path)) return false;
+  try {
+    std::unique_ptr<DbfTable> table = DbfTable::Open(path, true);
+    RuleFields fields(*table);
+    const int reserved1 = fields.reserved()[0];
+    if (reserved1 < 0) return false;
+    std::vector<uint32_t> matches;
+    {
+      DbfQuery query(*table);
+      query.SetQuery(Format("RuleId = %ld", rule_id));
+      for (bool found = query.QueryFirst(); found; found = query.QueryNext()) {
+        matches.push_back(table->RecNo());
+      }
+    }
+    for (uint32_t recno : matches) {
+      if (!table->Read(recno)) continue;
+      table->AssignText(reserved1, text);
+      table->Update();
+    }
+    table->FlushDataFile();
+    table->Close();
+  } catch (const std::exception&) {
+    return false;
+  }
+  return true;
+}
+
 AddRuleOutcome AppendRuleRecord(const std::string& path, RuleRecord* record,
-                                std::optional<long> rule_id) {
+                                std::optional<long> rule_id, const RuleReserved& reserved) {
   std::unique_ptr<DbfTable> table;
   try {
     if (::access(path.c_str(), F_OK) != 0) {
@@ -224,6 +308,10 @@ AddRuleOutcome AppendRuleRecord(const std::string& path, RuleRecord* record,
     table->AssignText(f.values, record->values);
     table->AssignText(f.cond, record->condition);
     table->AssignLong(f.flag, record->flag);
+    const std::array<int, 5> reserved_fields = f.reserved();
+    for (size_t i = 0; i < reserved_fields.size(); ++i) {
+      if (reserved_fields[i] >= 0) table->AssignText(reserved_fields[i], reserved[i]);
+    }
     table->AppendWrite();
     table->Close();
   } catch (const DbfError&) {

@@ -11,6 +11,7 @@
 // condition (an SQL "||") or a values text stays where it belongs.
 #pragma once
 
+#include <array>
 #include <optional>
 #include <string>
 #include <vector>
@@ -53,6 +54,11 @@ std::string TableRulesFilter(long kind, const std::string& dsn, const std::strin
 // gives none.
 std::vector<std::string> ReadRuleSummaryLines(const std::string& path);
 
+// Reserved1 to Reserved5. Reserved1 "1" keeps the rule from being loaded by
+// the service.
+using RuleReserved = std::array<std::string, 5>;
+inline constexpr const char* kRuleDisabledMark = "1";
+
 // A rule to write.
 struct RuleRecord {
   long rule_id = 0;
@@ -66,13 +72,35 @@ struct RuleRecord {
   long flag = 0;
 };
 
+// A record of the rule table read back whole.
+struct StoredRuleRecord {
+  RuleRecord record;
+  RuleReserved reserved;
+
+  bool disabled() const { return reserved[0] == kRuleDisabledMark; }
+};
+
+// Every record of the rule table, in file order. A missing or unreadable
+// table gives none.
+std::vector<StoredRuleRecord> ReadStoredRules(const std::string& path);
+
+// The first record with the rule id in file order; std::nullopt when there is
+// none or the table cannot be read.
+std::optional<StoredRuleRecord> ReadStoredRule(const std::string& path, long rule_id);
+
+// Writes Reserved1 of every record with the rule id ("1" to keep the rules
+// from the service, blank to let it load them). False when the table cannot
+// be opened for writing or the write failed.
+bool SetRuleReserved1(const std::string& path, long rule_id, const std::string& text);
+
 enum class AddRuleOutcome { kAdded, kCannotOpen, kCannotAppend };
 
 // Appends the rule, creating the table with its fields and tags when the file
 // does not exist. Without a rule id the rule gets the last RuleId plus 1 (1 in
-// an empty table); record->rule_id is set to the id written.
+// an empty table); record->rule_id is set to the id written. Reserved1 to
+// Reserved5 are written from reserved (blank for a new rule).
 AddRuleOutcome AppendRuleRecord(const std::string& path, RuleRecord* record,
-                                std::optional<long> rule_id);
+                                std::optional<long> rule_id, const RuleReserved& reserved = {});
 
 // Deletes every record with the rule id and packs the table. False when the
 // table cannot be opened for writing or the write failed.

@@ -262,7 +262,13 @@ bool SetupRulesLogic::Add() {
   return AddWithId(std::nullopt);
 }
 
-bool SetupRulesLogic::AddWithId(std::optional<long> rule_id) {
+bool SetupRulesLogic::SetRunAlways(bool checked) {
+  if (!state_.run_always_enabled) return false;
+  state_.run_always_checked = checked;
+  return true;
+}
+
+bool SetupRulesLogic::AddWithId(std::optional<long> rule_id, const RuleReserved& reserved) {
   RuleRecord record;
   record.kind = selection_.Kind();
   record.dsn = selection_.dsn;
@@ -273,7 +279,7 @@ bool SetupRulesLogic::AddWithId(std::optional<long> rule_id) {
   record.condition = state_.condition;
   record.flag = state_.run_always_checked ? kRunAlwaysFlag : 0;
   if (BeginsWithFrom(record.condition)) record.flag |= kSqlQueryFlag;
-  switch (AppendRuleRecord(paths_.rule_table_path, &record, rule_id)) {
+  switch (AppendRuleRecord(paths_.rule_table_path, &record, rule_id, reserved)) {
     case AddRuleOutcome::kCannotOpen:
       prompts_.Message(Format(kUnableToCreateOrOpenMessage, paths_.rule_table_path.c_str()),
                        PromptIcon::kWarning);
@@ -329,8 +335,11 @@ bool SetupRulesLogic::Replace(int item) {
   // never lost.
   if (!FitsRuleTable()) return false;
   long rule_id = list_.row(item).rule_id;
+  // The replaced rule keeps its reserved fields: a rule kept from the service
+  // (Reserved1 "1") stays kept from it when its text changes.
+  std::optional<StoredRuleRecord> old = ReadStoredRule(paths_.rule_table_path, rule_id);
   if (!DeleteWithVerb(item, "replaced")) return false;
-  return AddWithId(rule_id);
+  return AddWithId(rule_id, old ? old->reserved : RuleReserved{});
 }
 
 std::optional<std::vector<std::string>> SetupRulesLogic::Print() {

@@ -17,6 +17,7 @@
 #include "manager/project_selection.h"
 #include "manager/rule_browsers.h"
 #include "manager/rule_list.h"
+#include "manager/rule_list_table.h"
 
 namespace vigilo {
 
@@ -120,6 +121,10 @@ class SetupRulesLogic {
   // What a Browse dialog's OK gives (tests compose rules through these).
   void set_values(std::string values) { state_.values = std::move(values); }
   void set_condition(std::string condition) { state_.condition = std::move(condition); }
+  // Checks or unchecks the hidden Run Always box as New, Edit and Rule
+  // Condition Browse leave it able to be; false (and unchanged) while it is
+  // disabled. The dialog never calls it; the command-line editor does.
+  bool SetRunAlways(bool checked);
 
   // The project INI whose tables Project Table lists.
   std::string ProjectIniPath() const;
@@ -131,7 +136,7 @@ class SetupRulesLogic {
   bool Complete() const;
   bool FitsRuleTable();
   bool DeleteWithVerb(int item, const char* verb);
-  bool AddWithId(std::optional<long> rule_id);
+  bool AddWithId(std::optional<long> rule_id, const RuleReserved& reserved = {});
   void StoreTableName();
 
   const CServerPaths& paths_;

@@ -213,6 +213,23 @@ TEST_F(SetupRulesTest, LoadingSelectsTheTablesRulesInRuleIdOrder) {
   EXPECT_EQ(logic.list().row(1).rule_id, 5);
 }
 
+TEST_F(SetupRulesTest, ReplaceKeepsARuleThatTheServiceDoesNotLoadUnloaded) {
+  RuleRecord record{0, 1, "BUGSDB", "Defects", "Notify", "User", "a", "(A) is 1", 0};
+  RuleReserved reserved{kRuleDisabledMark, "", "", "", "kept"};
+  AppendRuleRecord(home_.paths().rule_table_path, &record, 4, reserved);
+  SetupRulesLogic& logic = Logic();
+  logic.TableChanged(1);
+  ASSERT_TRUE(logic.Edit(0));
+  logic.set_values("changed");
+  prompts_.answers = {true};
+  ASSERT_TRUE(logic.Replace(0));
+  std::optional<StoredRuleRecord> replaced =
+      ReadStoredRule(home_.paths().rule_table_path, 4);
+  ASSERT_TRUE(replaced);
+  EXPECT_EQ(replaced->record.values, "changed");
+  EXPECT_EQ(replaced->reserved, reserved);
+}
+
 TEST_F(SetupRulesTest, ReplaceKeepsTheIdAndMovesTheRuleLast) {
   SetupRulesLogic& logic = Logic();
   Compose(logic, 1, 0, 0, "a", "(A) is 1");

@@ -66,6 +66,13 @@ std::vector<Program> Programs() {
                        {{"--dbase"}, "--dbase needs a DIR and a STATEMENT"},
                        {{"DSN=x"}, "no STATEMENT given"}}});
 #endif
+#ifdef VIGILO_VGRULES_PROGRAM
+  programs.push_back({"vgrules", VIGILO_VGRULES_PROGRAM,
+                      {{{}, "a command is needed"},
+                       {{"--home"}, "--home needs a directory"},
+                       {{"show"}, "show needs a rule id"},
+                       {{"add", "--kind"}, "--kind needs a value"}}});
+#endif
 #ifdef VIGILO_VGDEMO_PROGRAM
   programs.push_back({"vgdemo", VIGILO_VGDEMO_PROGRAM,
                       {{{}, "no DIR given"}, {{"/tmp/x", "--smtp"}, "--smtp needs HOST:PORT"}}});

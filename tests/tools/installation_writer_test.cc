@@ -126,6 +126,11 @@ TEST(InstallationWriter, WritesTheSettingsKeys) {
             dir.path() + "/elsewhere/tasks");
   EXPECT_TRUE(std::filesystem::exists(inst.TablePath("Proj", "Tasks")));
   EXPECT_EQ(GetProfileString(inst.ProjectIni("Proj"), "Table DSN", "Proj\\Bugs"), "");
+  // Every table is named as a data file, as the rule manager lists them.
+  EXPECT_EQ(GetProfileString(inst.ProjectIni("Proj"), "Morvane Orvik", "Bugs Datafile"),
+            "Bugs.dbf");
+  EXPECT_EQ(GetProfileString(inst.ProjectIni("Proj"), "Morvane Orvik", "Tasks Datafile"),
+            inst.TablePath("Proj", "Tasks"));
 
   EXPECT_EQ(GetProfileString(inst.TableIni("Proj", "Bugs"), "Morvane Orvik", "ChngHist Datafile"),
             "BugsHist.dbf");

@@ -293,6 +293,13 @@ Installation Installation::Write(const std::string& root_arg, const Installation
         WriteIni(project_ini, "Table DSN", project.name + "\\" + table.name, dir);
       }
       WriteProjectTable(inst.TablePath(project.name, table.name), table);
+      // The rule manager lists a project's tables from these keys; the
+      // project file itself is always listed first.
+      if (!EqualsNoCase(table.name, project.name)) {
+        WriteIni(project_ini, "Morvane Orvik", table.name + " Datafile",
+                 table.directory.empty() ? table.name + ".dbf"
+                                         : inst.TablePath(project.name, table.name));
+      }
 
       std::string table_ini = inst.TableIni(project.name, table.name);
       RemoveFile(table_ini);
