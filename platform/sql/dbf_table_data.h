@@ -52,8 +52,9 @@ struct CellValue {
   std::string text;
 };
 
-// The rows of each key of one column, in record order: the rows of slot s
-// are rows[starts[s]] .. rows[starts[s + 1] - 1]. A slot is the text's code
+// The rows of each key of one column, in record order, deleted ones
+// included (readers skip them): the rows of slot s are rows[starts[s]] ..
+// rows[starts[s + 1] - 1]. A slot is the text's code
 // for text and date columns; for integer columns the key minus `base` when
 // the keys are dense (as record numbers are), else the key's position in
 // `keys`.
@@ -169,8 +170,9 @@ class DbfTableData {
 
   // Writes. Values follow the column order. An insert keeps the indexes
   // (the new row is in their tail); an update drops those of the columns it
-  // changed; a delete drops none (the readers skip deleted rows). Throw DbfError on a value the
-  // field cannot hold, DbException on a primary-key violation.
+  // changed; a delete drops none (the readers skip deleted rows). Throw
+  // DbfError on a value the field cannot hold, DbException on a primary-key
+  // violation.
   uint32_t Insert(const std::vector<CellValue>& values);  // returns the row
   void Update(uint32_t row, const std::vector<CellValue>& values);
   void Delete(uint32_t row);
