@@ -254,6 +254,7 @@ void DbfTableData::Column::Clear() {
   dict.Clear();
   codes = {};
   index.reset();
+  tail_reads = 0;
   rows_per_key = -1;
 }
 
@@ -381,11 +382,20 @@ double DbfTableData::RowsPerKey(int column) {
 
 std::shared_ptr<const EqIndex> DbfTableData::Index(int column) {
   Column& c = columns_[column];
-  // Every look-up reads the tail row by row: past a sixteenth of the table
-  // the index is built again.
-  if (c.index && rows_ - c.index->covered <= std::max<uint32_t>(1024, rows_ / 16)) {
-    return c.index;
+  // Every look-up reads the tail row by row. Once the look-ups since the
+  // index was built have read about as many rows as building it again
+  // costs, it is built again: a join probing the index for each outer row
+  // pays for the tail a bounded number of times, and a run of single
+  // look-ups between appends (one a new row) rebuilds it only now and then.
+  if (c.index) {
+    const uint64_t tail = rows_ - c.index->covered;
+    if (tail == 0) return c.index;
+    if (c.tail_reads + tail <= 2 * uint64_t{rows_} + 4096) {
+      c.tail_reads += tail;
+      return c.index;
+    }
   }
+  c.tail_reads = 0;
   EnsureColumns(ColumnMask{1} << std::min(column, 63));
   auto index = std::make_shared<EqIndex>();
   // Counting sort of the rows by slot.

@@ -164,8 +164,9 @@ class DbfTableData {
   double RowsPerKey(int column);
   // The equality index of a column, built on first use after a change
   // (loading the column if need be). Rows appended since it was built are
-  // its tail (from EqIndex::covered on); a tail grown long is folded in by
-  // building the index again.
+  // its tail (from EqIndex::covered on), read row by row by each look-up;
+  // once the look-ups have read about as many tail rows as a new index
+  // costs, the index is built again.
   std::shared_ptr<const EqIndex> Index(int column);
 
   // Writes. Values follow the column order. An insert keeps the indexes
@@ -192,6 +193,7 @@ class DbfTableData {
     std::vector<uint32_t> codes;  // TextDictionary::kNone for NULL
     std::shared_ptr<const EqIndex> index;
     double rows_per_key = -1;     // planning estimate of this table version; -1: none yet
+    uint64_t tail_reads = 0;      // rows of the index's tail read by look-ups since it was built
     void Clear();
   };
   class ColumnDecoder;

@@ -86,6 +86,19 @@ TEST_F(AppendedRowsTest, ALongRunOfInsertsKeepsEveryRowFindable) {
   EXPECT_EQ(Titles("2400"), (std::vector<Record>{{"Title 2400"}}));
 }
 
+TEST_F(AppendedRowsTest, AJoinProbingTheIndexFindsTheAppendedRowsAcrossARebuild) {
+  for (int id = 1; id <= 100; ++id) {
+    db_.ExecuteSQL(Format("INSERT INTO Bugs (FormID, Title) VALUES (%d, 'Again')", id));
+  }
+  // One probe per outer row; the index is built again on the way, once its
+  // tail has been read often enough.
+  const std::string join =
+      "WITH RECURSIVE n(v) AS (SELECT 1 UNION ALL SELECT v + 1 FROM n WHERE v < 600) "
+      "SELECT COUNT(*), SUM(b.Title = 'Again') FROM n, Bugs AS b WHERE b.FormID = n.v";
+  EXPECT_EQ(QueryRows(db_, join), (std::vector<Record>{{"700", "100"}}));
+  EXPECT_EQ(QueryRows(db_, join), (std::vector<Record>{{"700", "100"}}));
+}
+
 TEST_F(AppendedRowsTest, RowsAnotherProgramAppendsOrRewritesAreFoundByTheNextStatement) {
   db_.ExecuteSQL("INSERT INTO Bugs (FormID, Title, Status) VALUES (601, 'Engine', 'Open')");
   ASSERT_EQ(Titles("601"), (std::vector<Record>{{"Engine"}}));
