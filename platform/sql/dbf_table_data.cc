@@ -398,37 +398,47 @@ std::shared_ptr<const EqIndex> DbfTableData::Index(int column) {
   c.tail_reads = 0;
   EnsureColumns(ColumnMask{1} << std::min(column, 63));
   auto index = std::make_shared<EqIndex>();
-  // Counting sort of the rows by slot.
+  // Counting sort of the rows by slot, in local arrays the loops can keep
+  // in registers; slot_of gives UINT32_MAX for a row without a key.
+  const uint32_t rows = rows_;
   auto build = [&](size_t slots, auto slot_of) {
-    index->starts.assign(slots + 1, 0);
-    for (uint32_t r = 0; r < rows_; ++r) {
-      size_t s = slot_of(r);
-      if (s != SIZE_MAX) ++index->starts[s + 1];
+    std::vector<uint32_t> starts(slots + 1, 0);
+    uint32_t* const counts = starts.data() + 1;
+    for (uint32_t r = 0; r < rows; ++r) {
+      const uint32_t s = slot_of(r);
+      if (s != UINT32_MAX) ++counts[s];
     }
+    size_t distinct = 0;
     for (size_t s = 0; s < slots; ++s) {
-      index->distinct += index->starts[s + 1] != 0;
-      index->starts[s + 1] += index->starts[s];
+      distinct += counts[s] != 0;
+      counts[s] += starts[s];
     }
-    index->rows.resize(index->starts.back());
-    std::vector<uint32_t> fill(index->starts.begin(), index->starts.end() - 1);
-    for (uint32_t r = 0; r < rows_; ++r) {
-      size_t s = slot_of(r);
-      if (s != SIZE_MAX) index->rows[fill[s]++] = r;
+    std::vector<uint32_t> found(starts.back());
+    std::vector<uint32_t> fill(starts.begin(), starts.end() - 1);
+    uint32_t* const out = found.data();
+    uint32_t* const next = fill.data();
+    for (uint32_t r = 0; r < rows; ++r) {
+      const uint32_t s = slot_of(r);
+      if (s != UINT32_MAX) out[next[s]++] = r;
     }
+    index->starts = std::move(starts);
+    index->rows = std::move(found);
+    index->distinct = distinct;
   };
   // Deleted rows are indexed too (readers skip them), so that a record
   // another program recalls is found without building the index again.
   if (c.kind != ColumnKind::kInteger) {
-    build(c.dict.size(), [&](uint32_t r) {
-      return c.codes[r] == TextDictionary::kNone ? SIZE_MAX : size_t{c.codes[r]};
-    });
+    const uint32_t* const codes = c.codes.data();
+    // kNone is UINT32_MAX: a NULL row has no slot.
+    build(c.dict.size(), [codes](uint32_t r) { return codes[r]; });
   } else {
+    const int64_t* const ints = c.ints.data();
     int64_t low = INT64_MAX, high = INT64_MIN;
     uint32_t count = 0;
-    for (uint32_t r = 0; r < rows_; ++r) {
-      if (c.ints[r] == kNullInteger) continue;
-      low = std::min(low, c.ints[r]);
-      high = std::max(high, c.ints[r]);
+    for (uint32_t r = 0; r < rows; ++r) {
+      if (ints[r] == kNullInteger) continue;
+      low = std::min(low, ints[r]);
+      high = std::max(high, ints[r]);
       ++count;
     }
     // Keys as dense as record numbers get a slot each; others are sorted.
@@ -437,10 +447,9 @@ std::shared_ptr<const EqIndex> DbfTableData::Index(int column) {
       index->dense = true;
       index->base = count == 0 ? 0 : low;
       size_t slots = count == 0 ? 0 : static_cast<size_t>(high - low) + 1;
-      build(slots, [&](uint32_t r) {
-        return c.ints[r] == kNullInteger
-                   ? SIZE_MAX
-                   : static_cast<size_t>(c.ints[r] - index->base);
+      const int64_t base = index->base;
+      build(slots, [ints, base](uint32_t r) {
+        return ints[r] == kNullInteger ? UINT32_MAX : static_cast<uint32_t>(ints[r] - base);
       });
     } else {
       std::vector<std::pair<int64_t, uint32_t>> pairs;
