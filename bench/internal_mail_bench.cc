@@ -4,7 +4,9 @@
 // ticks, so in a running daemon the old rows should cost little (goal: the
 // full table within 2x of the empty one at the later ticks); the summary
 // prints those and, apart, the first tick after the start, which reads the
-// table whole.
+// table whole. Two daemons, one per installation, tick in turns: their first
+// ticks, then seven rounds of one later tick each (medians of wall and of
+// CPU time).
 //
 // Sizes: VIGILO_BENCH_OLD_ROWS (default 100,000), VIGILO_BENCH_MAILS (200).
 #include <benchmark/benchmark.h>
@@ -16,8 +18,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <optional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
