@@ -67,6 +67,8 @@ class PreviewEngine {
   std::vector<int32_t> Missing(const std::vector<int32_t>& ids);
 
   CServerPaths& settings() { return *worker_.settings; }
+  // The run log's text so far: it grows with each statement that failed.
+  std::string LogText() const { return log_.Text(); }
   RecordingMailSender& sender() { return *sender_; }
   CReadThread& worker() { return worker_; }
 

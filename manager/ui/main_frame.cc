@@ -183,6 +183,7 @@ void CMainFrame::OnSetupRules() {
   if (open_project.exec() != QDialog::Accepted) return;
   QtRuleBrowsers browsers(prompts_, this);
   CSetupRulesDlg setup_rules(selection, prompts_, browsers, this);
+  browsers.set_rule_source([&setup_rules] { return setup_rules.RuleInDialog(); });
   setup_rules.exec();
 }
 

@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 
 #include "manager/open_project.h"
+#include "manager/rule_test.h"
 #include "manager/ui/dialog_buttons.h"
 #include "manager/ui/help_window.h"
 #include "manager/ui/where_dialogs.h"
@@ -75,6 +76,12 @@ CQueryBuilderDlg::CQueryBuilderDlg(long kind, std::vector<CFieldDef> fields,
   criteria_column->addWidget(criteria_, 1);
 
   QVBoxLayout* buttons = OkCancelHelpColumn(this, kQueryBuilderHelpTopic);
+  // Below Help, shown only where the rule's table is known.
+  test_button_ = make(kRuleTestButton, [this] {
+    if (test_) test_(JoinEntries(logic_.Entries()));
+  });
+  test_button_->hide();
+  buttons->insertWidget(buttons->count() - 1, test_button_);
 
   auto* layout = new QHBoxLayout(this);
   layout->addLayout(field_column);
@@ -149,6 +156,11 @@ void CQueryBuilderDlg::Modify() {
   if (!clause || !EditWhere(*clause)) return;
   logic_.FinishModify(*clause);
   ShowEntries();
+}
+
+void CQueryBuilderDlg::set_tester(std::function<void(const std::string& condition)> test) {
+  test_ = std::move(test);
+  test_button_->setVisible(static_cast<bool>(test_));
 }
 
 void CQueryBuilderDlg::accept() {

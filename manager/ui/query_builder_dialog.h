@@ -3,6 +3,8 @@
 // Where Condition dialog the clause's field takes.
 #pragma once
 
+#include <functional>
+
 #include <QDialog>
 
 #include "data/date_settings.h"
@@ -28,6 +30,9 @@ class CQueryBuilderDlg : public QDialog {
 
   void accept() override;
 
+  // Shows the Test button, which hands the condition as it stands to test.
+  void set_tester(std::function<void(const std::string& condition)> test);
+
  private:
   void Add();
   void Modify();
@@ -41,6 +46,8 @@ class CQueryBuilderDlg : public QDialog {
   QListWidget* fields_;
   QListWidget* criteria_;
   std::string condition_;
+  std::function<void(const std::string&)> test_;
+  QPushButton* test_button_;
 };
 
 }  // namespace vigilo

@@ -1,13 +1,16 @@
 #include "manager/ui/rule_browsers_qt.h"
 
+#include "common/text.h"
 #include "data/date_settings.h"
 #include "data/field_defs_reader.h"
 #include "data/server_paths.h"
+#include "manager/setup_rules.h"
 #include "manager/ui/field_values_dialog.h"
 #include "manager/ui/input_value_dialog.h"
 #include "manager/ui/notify_list_dialog.h"
 #include "manager/ui/query_builder_dialog.h"
 #include "manager/ui/query_type_dialog.h"
+#include "manager/ui/rule_test_dialog.h"
 #include "manager/ui/sql_query_dialog.h"
 
 namespace vigilo {
@@ -62,6 +65,20 @@ std::optional<std::string> QtRuleBrowsers::QueryBuilder(const ProjectSelection& 
   }
   CQueryBuilderDlg dialog(kind, std::move(fields), condition, DateSettingsOf(paths), prompts_,
                           parent_);
+  dialog.set_tester([this, &dialog, selection](const std::string& tried) {
+    if (Trimmed(tried).empty()) {
+      prompts_.Message(kRuleTestNoConditionMessage);
+      return;
+    }
+    TestedRule rule = rule_source_ ? rule_source_() : TestedRule();
+    rule.kind = selection.Kind();
+    rule.dsn = selection.dsn;
+    rule.project_table = selection.project + "\\" + selection.table;
+    rule.condition = tried;
+    rule.flag &= ~kSqlQueryFlag;
+    CRuleTestDlg test(std::move(rule), prompts_, CRuleTestDlg::MarkOffer::kNone, &dialog);
+    test.exec();
+  });
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   return dialog.condition();
 }

@@ -4,8 +4,11 @@
 // opens nothing and answers like Cancel.
 #pragma once
 
+#include <functional>
+
 #include "manager/prompts.h"
 #include "manager/rule_browsers.h"
+#include "manager/rule_test.h"
 
 class QWidget;
 
@@ -33,8 +36,14 @@ class QtRuleBrowsers : public RuleBrowsers {
   std::optional<std::string> SqlQuery(const ProjectSelection& selection,
                                       const std::string& condition) override;
 
+  // The rule the condition is composed for (action, values, rule id), which
+  // the Query Builder's Test button tries with the condition as it stands.
+  // Without it the condition is tried as that of a new rule.
+  void set_rule_source(std::function<TestedRule()> source) { rule_source_ = std::move(source); }
+
  private:
   Prompts& prompts_;
+  std::function<TestedRule()> rule_source_;
   QWidget* parent_;
 };
 

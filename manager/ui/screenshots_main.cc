@@ -42,6 +42,7 @@
 #include "manager/ui/range_dialog.h"
 #include "manager/ui/rule_browsers_qt.h"
 #include "manager/ui/server_status_dialog.h"
+#include "manager/ui/rule_test_dialog.h"
 #include "manager/ui/setup_rules_dialog.h"
 #include "manager/ui/sql_query_dialog.h"
 #include "manager/ui/values_dialog_view.h"
@@ -107,6 +108,20 @@ void SaveRuleDialogs(QWidget* frame, vigilo::Prompts& prompts) {
   setup_rules.Refresh();
   Save(&setup_rules, "setup-rules");
 
+  // The preview of a Test button for a saved notification rule of the Bugs
+  // table, once the count has ended.
+  vigilo::TestedRule rule;
+  rule.dsn = vigilo::kServerDirSource;
+  rule.project_table = "Demo\\Bugs";
+  rule.action = "Notify";
+  rule.target = "User";
+  rule.values = "ann,bob,carl,dave,erin";
+  rule.condition = "(Status is (Open,Reopened)) .AND.(Priority is (1))";
+  rule.rule_id = 3;  // the demo's rule of that condition
+  vigilo::CRuleTestDlg test(rule, prompts, vigilo::CRuleTestDlg::MarkOffer::kEnabled, frame);
+  while (test.busy()) QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+  Save(&test, "rule-test");
+
   vigilo::CViewRulesDlg view_rules(prompts, frame);
   Save(&view_rules, "view-rules");
 }
@@ -150,6 +165,7 @@ void SaveConditionDialogs(QWidget* parent, vigilo::Prompts& prompts) {
                            "(Status is (Open,Fixed)) .AND.((Priority is .NOT.(=1)) "
                            ".OR.(Title is (*crash*)))",
                            dates, prompts, parent);
+  builder.set_tester([](const std::string&) {});
   builder.resize(760, 320);
   Save(&builder, "query-builder");
 

@@ -7,6 +7,7 @@
 #include <QDialog>
 
 #include "data/server_paths.h"
+#include "manager/rule_test.h"
 #include "manager/setup_rules.h"
 #include "manager/ui/rule_printing_view.h"
 
@@ -39,6 +40,13 @@ class CSetupRulesDlg : public QDialog {
   // Shows the logic's state again (after a change made through logic()).
   void Refresh();
 
+  // The rule as the controls hold it, for the Test buttons: with the id of
+  // the rule last taken in by Edit (or written by Add or Replace), whose
+  // flags a Replace keeps; without an id after New.
+  TestedRule RuleInDialog() const;
+  // True when the controls hold that rule exactly as it is saved.
+  bool RuleSaved() const;
+
  private:
   QPushButton* AddButton(const char* text, void (CSetupRulesDlg::*slot)());
   void ShowList();
@@ -51,9 +59,15 @@ class CSetupRulesDlg : public QDialog {
   void OnPrint();
   void OnBrowseValues();
   void OnBrowseCondition();
+  void OnTest();
+  // The list row of the rule last taken in or written, if it is still listed.
+  const RuleRow* EditedRow() const;
 
   CServerPaths paths_;
+  ProjectSelection& selection_;
   SetupRulesLogic logic_;
+  Prompts& prompts_;
+  std::optional<long> edited_rule_id_;
   PrinterChooser choose_printer_;
   QComboBox* tables_;
   QComboBox* actions_;

@@ -44,6 +44,12 @@ class Connection {
   // Whether the driver knows the connection to be gone, asked without a
   // round trip to the server (false when the driver cannot tell).
   virtual bool IsDead() const { return false; }
+  // A check the backend makes again and again while a statement runs; once
+  // it returns true the running statement stops and throws DbException. It
+  // may be called from another thread than the statement's, so it must be
+  // safe to call from any thread (an atomic flag). An empty function removes
+  // it. A backend that cannot stop a running statement ignores it.
+  virtual void SetStopCheck(std::function<bool()> check) { (void)check; }
 };
 
 // Opens the backend the connection string names: the embedded dBase engine

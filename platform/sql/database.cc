@@ -93,6 +93,10 @@ bool Database::IsDbase() const {
   return connection_ != nullptr && connection_->IsDbase();
 }
 
+void Database::SetStopCheck(std::function<bool()> check) {
+  if (connection_ != nullptr) connection_->SetStopCheck(std::move(check));
+}
+
 sql::Connection& Database::connection() {
   if (!connection_) throw DbException("The database is not open.");
   return *connection_;

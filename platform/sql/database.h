@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -117,6 +118,12 @@ class Database {
 
   // True when the connection runs on the embedded dBase engine.
   bool IsDbase() const;
+
+  // Lets the open connection's backend stop a running statement once check
+  // returns true (Connection::SetStopCheck): the statement then throws
+  // DbException. The check may be called from any thread. A later Open
+  // drops it; nothing happens when not open.
+  void SetStopCheck(std::function<bool()> check);
 
   // The backend; for Recordset and tests.
   sql::Connection& connection();

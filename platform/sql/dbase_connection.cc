@@ -63,6 +63,21 @@ bool IsDirectory(const std::string& path) {
 
 }  // namespace
 
+void DbaseConnection::SetStopCheck(std::function<bool()> check) {
+  // A few thousand engine steps take well under a millisecond, so a stop is
+  // seen at once even in a long scan that yields no row.
+  constexpr int kStopCheckSteps = 4000;
+  state_->stop_check = std::move(check);
+  if (!state_->stop_check) {
+    sqlite3_progress_handler(db_, 0, nullptr, nullptr);
+    return;
+  }
+  sqlite3_progress_handler(
+      db_, kStopCheckSteps,
+      [](void* state) { return static_cast<State*>(state)->stop_check() ? 1 : 0; },
+      state_.get());
+}
+
 DbaseConnection::DbaseConnection(const std::string& connection_string)
     : state_(std::make_shared<State>()), ctx_(state_->ctx), db_(state_->db) {
   auto dir = ConnectionStringValue(connection_string, "DefaultDir");

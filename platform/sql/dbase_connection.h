@@ -9,6 +9,7 @@
 
 #include <sqlite3.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -26,6 +27,8 @@ class DbaseConnection : public Connection {
   long Execute(const std::string& statement) override;
   std::unique_ptr<Cursor> Query(const std::string& statement) override;
   bool IsDbase() const override { return true; }
+  // Looked at every kStopCheckSteps steps of the engine.
+  void SetStopCheck(std::function<bool()> check) override;
 
   const std::string& default_dir() const { return state_->ctx.default_dir; }
 
@@ -48,6 +51,7 @@ class DbaseConnection : public Connection {
   struct State {
     DbaseContext ctx;
     sqlite3* db = nullptr;
+    std::function<bool()> stop_check;
     ~State() { sqlite3_close_v2(db); }
   };
   std::shared_ptr<State> state_;

@@ -1,7 +1,11 @@
 #include "platform/sql/odbc_connection.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "platform/sql/connection_string.h"
@@ -9,6 +13,48 @@
 namespace vigilo::sql {
 
 namespace {
+
+constexpr int kStopPollMs = 20;
+
+// Cancels one executing statement from a thread of its own once the stop
+// check says so; Finish ends the watch before the statement's handle is
+// looked at or freed. A cancel that comes as the statement completes closes
+// its result instead, which the caller, stopping anyway, sees as an error.
+class StatementWatch {
+ public:
+  StatementWatch(const std::function<bool()>& check, SQLHSTMT stmt) {
+    if (!check) return;
+    watcher_ = std::thread([this, check, stmt] {
+      std::unique_lock<std::mutex> lock(mutex_);
+      while (!done_) {
+        if (check()) {
+          SQLCancel(stmt);
+          return;
+        }
+        woken_.wait_for(lock, std::chrono::milliseconds(kStopPollMs));
+      }
+    });
+  }
+  ~StatementWatch() { Finish(); }
+  StatementWatch(const StatementWatch&) = delete;
+  StatementWatch& operator=(const StatementWatch&) = delete;
+
+  void Finish() {
+    if (!watcher_.joinable()) return;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      done_ = true;
+    }
+    woken_.notify_one();
+    watcher_.join();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable woken_;
+  bool done_ = false;
+  std::thread watcher_;
+};
 
 // Rows of one executed statement; each row's columns are read whole when
 // the row is fetched, so that callers may read them in any order.
@@ -144,10 +190,12 @@ OdbcConnection::OdbcConnection(const std::string& connection_string)
 
 OdbcHandle OdbcConnection::Run(const std::string& statement, bool* no_data) {
   OdbcHandle stmt(SQL_HANDLE_STMT, session_->dbc.get());
+  StatementWatch watch(stop_check_, stmt.get());
   SQLRETURN rc = SQLExecDirect(stmt.get(),
                                reinterpret_cast<SQLCHAR*>(
                                    const_cast<char*>(statement.c_str())),
                                static_cast<SQLINTEGER>(statement.size()));
+  watch.Finish();
   *no_data = rc == SQL_NO_DATA;
   if (!*no_data) CheckOdbc(rc, stmt, "The statement failed.");
   return stmt;

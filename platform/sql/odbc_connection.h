@@ -3,6 +3,7 @@
 // read whole as text, however long (memo-sized texts included).
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -22,6 +23,11 @@ class OdbcConnection : public Connection {
   bool IsDbase() const override { return false; }
   // SQL_ATTR_CONNECTION_DEAD: the driver's own knowledge, no statement.
   bool IsDead() const override;
+  // While a statement executes, a watcher thread asks the check every
+  // kStopPollMs milliseconds and cancels the statement (SQLCancel) once it
+  // says so; the check is therefore called from that thread. The rows of a
+  // result are fetched without a watcher: the caller checks between them.
+  void SetStopCheck(std::function<bool()> check) override { stop_check_ = std::move(check); }
 
  private:
   // Allocates a statement and runs `statement` on it; SQL_NO_DATA (a DELETE
@@ -35,6 +41,7 @@ class OdbcConnection : public Connection {
     OdbcHandle dbc;
   };
   std::shared_ptr<Session> session_;
+  std::function<bool()> stop_check_;
 };
 
 }  // namespace vigilo::sql

@@ -10,12 +10,17 @@
 #include <memory>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "common/format.h"
 #include "common/ini_profile.h"
+#include "data/server_paths.h"
+#include "platform/sql/connection.h"
+#include "platform/sql/database.h"
 #include "service/installation_lock.h"
+#include "service/rule_preview.h"
 #include "tests/e2e/e2e_support.h"
 #include "tests/support/smtp_sink.h"
 #include "tools/demo/installation_writer.h"
@@ -280,6 +285,43 @@ TEST_F(RulePreviewTest, MarkCurrentStartsTheRuleFromNow) {
   const auto mail = sink.WaitForMessages(1);
   ASSERT_EQ(mail.size(), 1u);
   EXPECT_EQ(mail[0].subject, "VIGILO Rule# 7 , Record# 1001 of 0\\ORVIK\\Proj\\Bugs");
+}
+
+// Fails every flag insertion, as a full disk or a lost server would.
+class FailingFlagInserts : public sql::Connection {
+ public:
+  explicit FailingFlagInserts(std::unique_ptr<sql::Connection> inner) : inner_(std::move(inner)) {}
+  long Execute(const std::string& statement) override {
+    if (statement.rfind("INSERT INTO", 0) == 0) throw DbException("disk full");
+    return inner_->Execute(statement);
+  }
+  std::unique_ptr<sql::Cursor> Query(const std::string& statement) override {
+    return inner_->Query(statement);
+  }
+  bool IsDbase() const override { return inner_->IsDbase(); }
+
+ private:
+  std::unique_ptr<sql::Connection> inner_;
+};
+
+TEST_F(RulePreviewTest, MarkCurrentThatCannotFlagTheRecordsFails) {
+  std::vector<RecordDescription> records;
+  for (long id = 1; id <= 10; ++id) records.push_back(Bug(id, "Closed"));
+  Install({Rule(7, "Notify", "User", "bob")}, std::move(records), "");
+  SetProgramDirectory(install_->program_dir());
+  sql::SetConnectionFactory([](const std::string& connection_string) {
+    return std::make_unique<FailingFlagInserts>(sql::OpenDefaultConnection(connection_string));
+  });
+  std::ostringstream out, err;
+  const int status = RunMarkCurrent({7}, out, err);
+  sql::SetConnectionFactory(nullptr);
+  SetProgramDirectory("");
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(out.str(), "");
+  EXPECT_NE(err.str().find("Rule 7: the records could not all be marked as already handled"),
+            std::string::npos)
+      << err.str();
+  EXPECT_NE(err.str().find("disk full"), std::string::npos) << err.str();
 }
 
 // --- vgservice --check ---

@@ -142,7 +142,7 @@ class SetupRulesDialogTest : public QObject {
     } while (widget != dialog.table_list());
     QCOMPARE(chain, QStringList({"ProjectTable", "Action", "Target", "&Browse...", "Bro&wse...",
                                  "ListOfRules", "&New", "&Add", "&Edit", "&Replace", "&Print",
-                                 "&Delete", "&Help", "&Close"}));
+                                 "&Delete", "Te&st", "&Help", "&Close"}));
   }
 
   void composesAddsEditsReplacesAndDeletesARule() {

@@ -555,5 +555,31 @@ TEST(DbaseInteropTest, FilesOfAnIndependentToolAreReadAndWritten) {
   EXPECT_NE(flags.find("= 12"), std::string::npos) << flags;
 }
 
+// ------------------------------------------------------------- stopping
+
+TEST(StopCheckTest, AStatementStopsWhileScanningAndRunsAgainWithoutTheCheck) {
+  TempDir dir;
+  std::vector<Record> records;
+  for (int id = 1; id <= 3000; ++id) {
+    records.push_back({std::to_string(id), "Bug", "Open", "1", "", "", ""});
+  }
+  WriteDbf(dir.File("Big.dbf"), BugsFields(), records);
+  Database db;
+  db.Open(DbaseConnectionString(dir.path()), Database::kNoOdbcDialog);
+  // No row meets the condition: only the engine can stop the scan.
+  const std::string statement = "SELECT FormID FROM Big WHERE Priority > 5";
+  int checks = 0;
+  db.SetStopCheck([&checks] { return ++checks >= 2; });
+  Recordset rows;
+  EXPECT_THROW(rows.Open(db, statement), DbException);
+  EXPECT_EQ(checks, 2);
+
+  db.SetStopCheck(nullptr);
+  rows.Open(db, statement);
+  EXPECT_TRUE(rows.IsEOF());
+  rows.Open(db, "SELECT COUNT(*) FROM Big");
+  EXPECT_EQ(rows.GetLong(0), 3000);
+}
+
 }  // namespace
 }  // namespace vigilo::test

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
 
 #include "common/format.h"
@@ -181,6 +182,20 @@ TEST_F(OdbcPostgresTest, VgsqlPrintsRowsAndFailures) {
   while (fgets(buffer, sizeof buffer, pipe)) output += buffer;
   EXPECT_NE(pclose(pipe), 0);
   EXPECT_NE(output.find("proj.nosuch"), std::string::npos) << output;
+}
+
+TEST_F(OdbcPostgresTest, AStopCheckCancelsAStatementTheServerIsStillRunning) {
+  const auto start = std::chrono::steady_clock::now();
+  db_.SetStopCheck([start] {
+    return std::chrono::steady_clock::now() - start > std::chrono::milliseconds(300);
+  });
+  Recordset rs;
+  EXPECT_THROW(rs.Open(db_, "SELECT pg_sleep(30)"), DbException);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+
+  db_.SetStopCheck(nullptr);
+  EXPECT_EQ(Column("SELECT FormID FROM proj.bugs WHERE Status = 'Open' ORDER BY FormID"),
+            (std::vector<std::string>{"1", "3"}));
 }
 
 }  // namespace

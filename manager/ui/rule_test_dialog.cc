@@ -1,0 +1,233 @@
+#include "manager/ui/rule_test_dialog.h"
+
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QThread>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "common/format.h"
+
+namespace vigilo {
+namespace {
+
+// How often the rows read so far are shown while counting.
+constexpr int kProgressIntervalMs = 200;
+
+QString Text(const std::string& text) { return QString::fromStdString(text); }
+
+std::string RuleLine(const TestedRule& rule) {
+  const std::string action = rule.action.empty() ? "no action yet" : rule.action;
+  return rule.rule_id ? Format(kRuleTestRuleText, *rule.rule_id, action.c_str(),
+                               rule.project_table.c_str())
+                      : Format(kRuleTestNewRuleText, action.c_str(), rule.project_table.c_str());
+}
+
+}  // namespace
+
+CRuleTestDlg::CRuleTestDlg(TestedRule rule, Prompts& prompts, MarkOffer mark, QWidget* parent)
+    : QDialog(parent), rule_(std::move(rule)), prompts_(prompts), mark_offer_(mark) {
+  setWindowTitle(kRuleTestTitle);
+  setObjectName("RuleTestDialog");
+
+  auto* rule_line = new QLabel(Text(RuleLine(rule_)), this);
+  auto* condition = new QLabel(Text(Format(kRuleTestConditionText, rule_.condition.c_str())), this);
+  condition->setWordWrap(true);
+  condition->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  status_ = new QLabel(this);
+  status_->setObjectName("Status");
+  notes_ = new QLabel(this);
+  notes_->setWordWrap(true);
+  notes_->hide();
+  meeting_ = new QLabel(this);
+  meeting_->setObjectName("Meeting");
+  acting_ = new QLabel(this);
+  acting_->setObjectName("ActingOn");
+  auto* counts = new QFormLayout;
+  counts->addRow(kRuleTestMeetingLabel, meeting_);
+  counts->addRow(kRuleTestActingLabel, acting_);
+
+  records_ = new QTreeWidget(this);
+  records_->setObjectName("Records");
+  records_->setRootIsDecorated(false);
+  records_->setUniformRowHeights(true);
+  records_->setHeaderLabels({"FormID"});
+  records_->setMinimumSize(480, 220);
+  auto* list_label = new QLabel(kRuleTestListLabel, this);
+  list_label->setBuddy(records_);
+  list_note_ = new QLabel(this);
+  list_note_->hide();
+
+  cancel_ = new QPushButton(kRuleTestCancelButton, this);
+  cancel_->setAutoDefault(false);
+  mark_ = new QPushButton(kRuleTestMarkButton, this);
+  mark_->setAutoDefault(false);
+  mark_->setEnabled(false);
+  mark_->setVisible(mark_offer_ != MarkOffer::kNone);
+  close_ = new QPushButton(kRuleTestCloseButton, this);
+  close_->setDefault(true);
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(mark_);
+  buttons->addStretch();
+  buttons->addWidget(cancel_);
+  buttons->addWidget(close_);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(rule_line);
+  layout->addWidget(condition);
+  layout->addWidget(status_);
+  layout->addWidget(notes_);
+  layout->addLayout(counts);
+  layout->addWidget(list_label);
+  layout->addWidget(records_, 1);
+  layout->addWidget(list_note_);
+  layout->addLayout(buttons);
+
+  progress_timer_ = new QTimer(this);
+  progress_timer_->setInterval(kProgressIntervalMs);
+  connect(progress_timer_, &QTimer::timeout, this, &CRuleTestDlg::ShowProgress);
+  connect(cancel_, &QPushButton::clicked, this, &CRuleTestDlg::OnCancel);
+  connect(mark_, &QPushButton::clicked, this, &CRuleTestDlg::OnMark);
+  connect(close_, &QPushButton::clicked, this, &CRuleTestDlg::reject);
+  StartCount();
+}
+
+CRuleTestDlg::~CRuleTestDlg() { StopWorker(); }
+
+void CRuleTestDlg::SetStatus(const QString& text) {
+  status_->setText(text);
+  status_->setVisible(!text.isEmpty());
+}
+
+void CRuleTestDlg::StopWorker() {
+  if (worker_ == nullptr) return;
+  cancel_requested_ = true;
+  worker_->wait();
+  delete worker_;
+  worker_ = nullptr;
+}
+
+void CRuleTestDlg::reject() {
+  // A marking cannot be stopped halfway; the dialog closes once it is done.
+  if (marking_) return;
+  StopWorker();
+  QDialog::reject();
+}
+
+void CRuleTestDlg::RunInBackground(std::function<void()> work, std::function<void()> done) {
+  cancel_requested_ = false;
+  rows_read_ = 0;
+  mark_->setEnabled(false);
+  worker_ = QThread::create(std::move(work));
+  // Queued to this thread; dropped with the dialog when it is gone first
+  // (the destructor then waits for the thread itself).
+  connect(worker_, &QThread::finished, this, [this, done = std::move(done)] {
+    if (worker_ == nullptr) return;
+    worker_->deleteLater();
+    worker_ = nullptr;
+    progress_timer_->stop();
+    done();
+    emit workDone();
+  });
+  progress_timer_->start();
+  worker_->start();
+}
+
+void CRuleTestDlg::StartCount() {
+  SetStatus(kRuleTestCountingText);
+  meeting_->clear();
+  acting_->clear();
+  records_->clear();
+  list_note_->hide();
+  cancel_->setEnabled(true);
+  RuleTestOptions options;
+  options.cancel = &cancel_requested_;
+  options.progress = [this](long rows) { rows_read_ = rows; };
+  RunInBackground([this, options] { result_ = CountRule(rule_, options); },
+                  [this] { ShowCount(); });
+}
+
+void CRuleTestDlg::ShowProgress() {
+  const long rows = rows_read_;
+  if (rows > 0 && !cancel_requested_) {
+    SetStatus(Text(Format("%s %ld rows read", kRuleTestCountingText, rows)));
+  }
+}
+
+void CRuleTestDlg::OnCancel() {
+  if (worker_ == nullptr) return;
+  cancel_requested_ = true;
+  cancel_->setEnabled(false);
+}
+
+void CRuleTestDlg::ShowCount() {
+  cancel_->setEnabled(false);
+  switch (result_.outcome) {
+    case RuleTestResult::Outcome::kCancelled:
+      SetStatus(kRuleTestCancelledText);
+      return;
+    case RuleTestResult::Outcome::kFailed:
+      SetStatus(kRuleTestFailedText);
+      prompts_.Message(result_.message, PromptIcon::kWarning);
+      return;
+    case RuleTestResult::Outcome::kCounted: break;
+  }
+  SetStatus(QString());
+  meeting_->setText(QString::number(result_.meeting));
+  acting_->setText(QString::number(result_.to_act_on));
+  QStringList notes;
+  if (!rule_.rule_id) {
+    notes << kRuleTestNewRuleNote;
+  } else if (!result_.has_flag_table) {
+    notes << kRuleTestNoFlagTableNote;
+  }
+  notes_->setText(notes.join("\n"));
+  notes_->setVisible(!notes.isEmpty());
+
+  QStringList headers{"FormID"};
+  if (!result_.column.empty()) headers << Text(result_.column);
+  records_->setHeaderLabels(headers);
+  QList<QTreeWidgetItem*> items;
+  items.reserve(static_cast<int>(result_.records.size()));
+  for (const TestedRecord& record : result_.records) {
+    QStringList columns{QString::number(record.form_id)};
+    if (!result_.column.empty()) columns << Text(record.value);
+    items << new QTreeWidgetItem(columns);
+  }
+  records_->addTopLevelItems(items);
+  records_->resizeColumnToContents(0);
+  if (result_.records.size() < static_cast<size_t>(result_.to_act_on)) {
+    list_note_->setText(Text(Format(kRuleTestListCutText, result_.records.size())));
+    list_note_->show();
+  }
+  mark_->setEnabled(mark_offer_ == MarkOffer::kEnabled && rule_.rule_id && result_.to_act_on > 0);
+}
+
+void CRuleTestDlg::OnMark() {
+  if (!rule_.rule_id || worker_ != nullptr) return;
+  if (!prompts_.AskYesNo(Format(kMarkQuestion, result_.to_act_on, *rule_.rule_id))) return;
+  SetStatus(kRuleTestMarkingText);
+  cancel_->setEnabled(false);
+  close_->setEnabled(false);
+  marking_ = true;
+  RunInBackground([this] { mark_result_ = MarkRuleHandled(rule_); },
+                  [this] {
+                    marking_ = false;
+                    close_->setEnabled(true);
+                    if (!mark_result_.marked) {
+                      SetStatus(QString());
+                      prompts_.Message(mark_result_.message, PromptIcon::kWarning);
+                      mark_->setEnabled(true);
+                      return;
+                    }
+                    prompts_.Message(Format(kMarkDoneMessage, mark_result_.count),
+                                     PromptIcon::kInformation);
+                    StartCount();
+                  });
+}
+
+}  // namespace vigilo
