@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/format.h"
@@ -57,8 +58,10 @@ int CReadThread::InitEngine() {
 
   settings = std::make_unique<CServerPaths>();
   if (log != nullptr) log->SetRotation(GetRunLogMaxSize());
-  mail_sender_owner_ = std::make_unique<CMailSender>(
-      CMailSender::Options{log, mapi_ ? MapiFunctionsOf(*mapi_) : MapiFunctions{}});
+  CMailSender::Options mail_options;
+  mail_options.log = log;
+  if (mapi_) mail_options.mapi = MapiFunctionsOf(*mapi_);
+  mail_sender_owner_ = std::make_unique<CMailSender>(std::move(mail_options));
   mail_sender = mail_sender_owner_.get();
   mail_sender->SetStopCheck([this] { return stop_flag.load() != 0; });
   FillProcessNameLists(settings->server_dir,

@@ -102,6 +102,7 @@ void SaveRuleDialogs(QWidget* frame, vigilo::Prompts& prompts) {
   vigilo::ProjectSelection selection{"0", vigilo::kServerDirSource, "Demo", ""};
   vigilo::QtRuleBrowsers browsers(prompts, frame);
   vigilo::CSetupRulesDlg setup_rules(selection, prompts, browsers, frame);
+  setup_rules.table_list()->setCurrentIndex(1);  // Demo\Bugs, with the demo's rules listed
   setup_rules.action_list()->setCurrentIndex(0);
   setup_rules.logic().set_values("ann,bob");
   setup_rules.logic().set_condition("(Status is (Open,Reopened)) .AND.(Priority is (1))");

@@ -127,6 +127,31 @@ std::pair<size_t, size_t> SetListRange(const std::vector<Token>& tokens) {
   return {first, first == 0 ? 0 : tokens.size()};
 }
 
+// Drops DISTINCT from "IN (SELECT DISTINCT ...)": the list an IN tests is
+// a set, and the engine's tables do not come in an order that would make
+// DISTINCT free, so SQLite would build a temporary B-tree of the whole list
+// twice (the rule selection's "NOT IN (SELECT DISTINCT FormID FROM flags
+// ...)"). A subquery with LIMIT or OFFSET keeps it: there DISTINCT decides
+// which rows are counted.
+void DropDistinctInInLists(std::vector<Token>& tokens) {
+  for (size_t i = 0; i + 3 < tokens.size(); ++i) {
+    if (!IsWord(tokens[i], "IN") || !IsPunct(tokens[i + 1], '(') ||
+        !IsWord(tokens[i + 2], "SELECT") || !IsWord(tokens[i + 3], "DISTINCT")) {
+      continue;
+    }
+    bool limited = false;
+    int depth = 1;
+    for (size_t k = i + 2; k < tokens.size() && depth > 0; ++k) {
+      if (IsPunct(tokens[k], '(')) ++depth;
+      if (IsPunct(tokens[k], ')')) --depth;
+      if (depth == 1 && (IsWord(tokens[k], "LIMIT") || IsWord(tokens[k], "OFFSET"))) {
+        limited = true;
+      }
+    }
+    if (!limited) tokens.erase(tokens.begin() + static_cast<long>(i + 3));
+  }
+}
+
 }  // namespace
 
 bool IsDbfFileName(std::string_view name) {
@@ -164,6 +189,7 @@ std::string RewriteDbaseSql(std::string_view statement) {
   std::string trailing;
   std::vector<Token> tokens = Tokenize(statement, &trailing);
   UnqualifySetList(tokens);
+  DropDistinctInInLists(tokens);
   auto [set_first, set_last] = SetListRange(tokens);
 
   std::vector<Token> out;

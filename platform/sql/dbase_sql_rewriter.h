@@ -8,6 +8,8 @@
 //   "text" (any other)          -> 'text' (a string literal)
 //   UPDATE t SET t.col = v      -> UPDATE t SET col = v
 //   TO, VALUES and other keywords used as column names -> "TO", "VALUES"
+//   IN (SELECT DISTINCT ...)    -> IN (SELECT ...) (unless LIMIT or OFFSET):
+//                                  the same set, without a temporary B-tree
 // [FROM]-style names need no change: SQLite accepts them.
 #pragma once
 

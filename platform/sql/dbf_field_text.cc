@@ -6,6 +6,12 @@
 
 namespace vigilo::sql {
 
+namespace {
+
+using field_text_detail::kBlanks;
+using field_text_detail::Word;
+
+}  // namespace
 
 std::string_view TrimRaw(std::string_view raw) {
   size_t end = raw.size();
@@ -18,7 +24,6 @@ std::string_view TrimRaw(std::string_view raw) {
 std::string_view TrimRightRaw(std::string_view raw) {
   // Wide fields (a change history's old and new values) are mostly padding:
   // skip it a word at a time.
-  constexpr uint64_t kBlanks = 0x2020202020202020ULL;
   size_t end = raw.size();
   while (end >= 8) {
     uint64_t word;
@@ -31,20 +36,34 @@ std::string_view TrimRightRaw(std::string_view raw) {
 }
 
 std::optional<int64_t> ParseInteger(std::string_view text) {
-  // The form the xBase library writes, right-aligned digits after blanks,
-  // read in one pass; anything else goes the long way below.
+  // The form the xBase library writes, right-aligned digits after blanks:
+  // a word at a time when it fits, else in one pass (the blanks a word at a
+  // time); anything else goes the long way below.
   {
+    const char* p = text.data();
+    const size_t n = text.size();
+    int64_t short_value = 0;
+    if (ParseRightAlignedDigits(p, n, &short_value)) return short_value;
     size_t i = 0;
-    while (i < text.size() && text[i] == ' ') ++i;
-    bool negative = i < text.size() && text[i] == '-';
-    size_t first = i + negative;
-    size_t end = first;
-    uint64_t value = 0;
-    while (end < text.size() && end - first < 18 && text[end] >= '0' && text[end] <= '9') {
-      value = value * 10 + static_cast<uint64_t>(text[end] - '0');
-      ++end;
+    for (; i + 8 <= n; i += 8) {
+      const uint64_t other = Word(p + i) ^ kBlanks;
+      if (other != 0) {
+        i += static_cast<size_t>(__builtin_ctzll(other)) / 8;  // little-endian
+        break;
+      }
     }
-    if (end > first && end == text.size()) {
+    while (i < n && p[i] == ' ') ++i;
+    const bool negative = i < n && p[i] == '-';
+    const size_t first = i + negative;
+    uint64_t value = 0;
+    size_t end = first;
+    for (; end < n; ++end) {
+      const unsigned digit = static_cast<unsigned char>(p[end]) - unsigned{'0'};
+      if (digit > 9) break;
+      value = value * 10 + digit;
+    }
+    // 18 digits cannot overflow.
+    if (end > first && end == n && end - first <= 18) {
       return negative ? -static_cast<int64_t>(value) : static_cast<int64_t>(value);
     }
   }

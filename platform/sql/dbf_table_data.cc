@@ -13,6 +13,7 @@
 
 #include "common/format.h"
 #include "common/text.h"
+#include "platform/sql/block_hasher.h"
 #include "platform/sql/database.h"
 #include "platform/sql/date_collation.h"
 #include "platform/sql/dbase_sql_rewriter.h"
@@ -158,40 +159,6 @@ void DbfTableData::Reset() {
   valid_ = true;
 }
 
-namespace {
-
-// A checksum of record bytes, to tell a block of records that changed from
-// one that did not without decoding it. Two lanes keep the multiplications
-// from waiting on each other.
-class RecordHasher {
- public:
-  void Add(std::string_view bytes) {
-    const char* p = bytes.data();
-    size_t n = bytes.size();
-    for (; n >= 16; p += 16, n -= 16) {
-      uint64_t a, b;
-      std::memcpy(&a, p, 8);
-      std::memcpy(&b, p + 8, 8);
-      lane_a_ = Mix(lane_a_ ^ a);
-      lane_b_ = Mix(lane_b_ ^ b);
-    }
-    uint64_t tail = n;
-    for (size_t i = 0; i < n; ++i) tail = (tail << 8) | static_cast<unsigned char>(p[i]);
-    lane_a_ = Mix(lane_a_ ^ tail ^ (bytes.size() << 32));
-  }
-  uint64_t Finish() const { return Mix(lane_a_ ^ Mix(lane_b_ + 0x632BE59BD9B4E019ULL)); }
-
- private:
-  static uint64_t Mix(uint64_t h) {
-    h *= 0x9E3779B97F4A7C15ULL;
-    return h ^ (h >> 31);
-  }
-  uint64_t lane_a_ = 0x243F6A8885A308D3ULL;
-  uint64_t lane_b_ = 0x13198A2E03707344ULL;
-};
-
-}  // namespace
-
 // Reads the file again after a change, decoding only what changed: blocks of
 // records whose checksum moved, records past the last whole block, and
 // records appended. A table that only grew (a change history, a flag table)
@@ -213,30 +180,39 @@ void DbfTableData::Reload() {
   const size_t hashed_blocks = block_hashes_.size();
   std::vector<size_t> changed_blocks;
   bool changed = count != old_rows;
-  RecordHasher hasher;
+  BlockHasher hasher;
   uint32_t seen = 0;
-  table_->Scan(1, count, [&](uint32_t recno, std::string_view record) {
-    const uint32_t row = recno - 1;
-    const size_t block = row / kHashBlock;
-    hasher.Add(record);
-    if (block >= hashed_blocks) {
-      if (row < old_rows) {
-        changed = RedecodeRow(row, record) || changed;
-      } else {
-        AppendDecoded(record);
-      }
-    }
-    if ((row + 1) % kHashBlock == 0) {
-      const uint64_t hash = hasher.Finish();
+  const size_t length = table_->record_length();
+  table_->ScanBlocks(1, count, [&](uint32_t first, const char* bytes, uint32_t n) {
+    // Runs of records within one checksum block at a time.
+    for (uint32_t done = 0; done < n;) {
+      const uint32_t row = first - 1 + done;
+      const size_t block = row / kHashBlock;
+      const uint32_t run = std::min(n - done, kHashBlock - row % kHashBlock);
+      const char* run_bytes = bytes + done * length;
+      hasher.Add(run_bytes, run * length);
       if (block >= hashed_blocks) {
-        block_hashes_.push_back(hash);
-      } else if (hash != block_hashes_[block]) {
-        block_hashes_[block] = hash;
-        changed_blocks.push_back(block);
+        for (uint32_t i = 0; i < run; ++i) {
+          std::string_view record(run_bytes + i * length, length);
+          if (row + i < old_rows) {
+            changed = RedecodeRow(row + i, record) || changed;
+          } else {
+            AppendDecoded(record);
+          }
+        }
       }
-      hasher = RecordHasher();
+      done += run;
+      if ((row + run) % kHashBlock == 0) {
+        const uint64_t hash = hasher.Finish();
+        if (block >= hashed_blocks) {
+          block_hashes_.push_back(hash);
+        } else if (hash != block_hashes_[block]) {
+          block_hashes_[block] = hash;
+          changed_blocks.push_back(block);
+        }
+      }
     }
-    ++seen;
+    seen += n;
     return true;
   });
   if (seen != count || rows_ != count) {
@@ -250,7 +226,6 @@ void DbfTableData::Reload() {
       return true;
     });
   }
-  if (count != old_rows) DropIndexes();  // new rows have no place in the built indexes
   if (changed) {
     key_set_.reset();
     for (Column& c : columns_) c.rows_per_key = -1;
@@ -279,165 +254,8 @@ void DbfTableData::Column::Clear() {
   dict.Clear();
   codes = {};
   index.reset();
+  tail_reads = 0;
   rows_per_key = -1;
-}
-
-void DbfTableData::EnsureColumns(ColumnMask mask) {
-  if (!valid_) Reset();
-  std::vector<Column*> wanted;
-  for (size_t i = 0; i < columns_.size(); ++i) {
-    bool in_mask = (mask >> std::min<size_t>(i, 63)) & 1;
-    if (in_mask && !columns_[i].loaded) wanted.push_back(&columns_[i]);
-  }
-  if (wanted.empty() && deleted_loaded_) return;
-  bool want_deleted = !deleted_loaded_;
-  if (want_deleted) {
-    deleted_.clear();
-    deleted_.reserve(rows_);
-  }
-  for (Column* c : wanted) {
-    c->Clear();
-    switch (c->kind) {
-      case ColumnKind::kInteger: c->ints.reserve(rows_); break;
-      case ColumnKind::kReal:
-        c->reals.reserve(rows_);
-        c->nulls.reserve(rows_);
-        break;
-      default: c->codes.reserve(rows_);
-    }
-  }
-  uint32_t seen = 0;
-  if (want_deleted) block_hashes_.clear();
-  RecordHasher hasher;
-  table_->Scan(1, rows_, [&](uint32_t, std::string_view record) {
-    if (want_deleted) {
-      deleted_.push_back(!record.empty() && record[0] == '*');
-      // The first pass over the file also takes the checksums a later
-      // reading compares.
-      hasher.Add(record);
-      if ((seen + 1) % kHashBlock == 0) {
-        block_hashes_.push_back(hasher.Finish());
-        hasher = RecordHasher();
-      }
-    }
-    for (Column* c : wanted) Push(*c, record);
-    ++seen;
-    return true;
-  });
-  if (seen != rows_) {
-    // The file became shorter than its header said a moment ago.
-    valid_ = false;
-    throw DbException(Format("The table %s changed while it was read.", path_.c_str()));
-  }
-  deleted_loaded_ = true;
-  for (Column* c : wanted) c->loaded = true;
-}
-
-namespace {
-
-std::optional<int64_t> IntegerOf(const DbfField& f, std::string_view raw) {
-  if (f.type != 'L') return ParseInteger(raw);
-  std::string_view t = TrimRaw(raw);
-  char l = t.empty() ? '?' : t[0];
-  if (l == 'T' || l == 't' || l == 'Y' || l == 'y') return 1;
-  if (l == 'F' || l == 'f' || l == 'N' || l == 'n') return 0;
-  return std::nullopt;
-}
-
-// The code of a field's value in the column's dictionary.
-uint32_t CodeOf(ColumnKind kind, std::string_view raw, TextDictionary& dict) {
-  switch (kind) {
-    case ColumnKind::kDate: {
-      std::string_view d = TrimRaw(raw);
-      if (d.size() != 8 || !std::all_of(d.begin(), d.end(), ::isdigit)) {
-        return TextDictionary::kNone;
-      }
-      char iso[10] = {d[0], d[1], d[2], d[3], '-', d[4], d[5], '-', d[6], d[7]};
-      return dict.Intern(std::string_view(iso, 10));
-    }
-    case ColumnKind::kMemo:
-      return dict.Intern(raw);  // the block pointer; the text is read on demand
-    default: {
-      std::string_view text = TrimRightRaw(raw);
-      if (text.find('\0') == std::string_view::npos) return dict.Intern(text);
-      // A NUL inside a character field reads as a blank: C strings further
-      // on (mail text, log lines) would otherwise lose the rest of the value.
-      std::string copy(text);
-      std::replace(copy.begin(), copy.end(), '\0', ' ');
-      return dict.Intern(copy);
-    }
-  }
-}
-
-}  // namespace
-
-void DbfTableData::Push(Column& c, std::string_view record) {
-  std::string_view raw = FieldBytes(c, record);
-  switch (c.kind) {
-    case ColumnKind::kInteger:
-      c.ints.push_back(IntegerOf(table_->Field(c.field), raw).value_or(kNullInteger));
-      break;
-    case ColumnKind::kReal: {
-      std::optional<double> v = ParseReal(raw);
-      c.reals.push_back(v.value_or(0));
-      c.nulls.push_back(!v);
-      break;
-    }
-    default:
-      c.codes.push_back(CodeOf(c.kind, raw, c.dict));
-  }
-}
-
-bool DbfTableData::Replace(Column& c, uint32_t row, std::string_view record) {
-  std::string_view raw = FieldBytes(c, record);
-  switch (c.kind) {
-    case ColumnKind::kInteger: {
-      int64_t v = IntegerOf(table_->Field(c.field), raw).value_or(kNullInteger);
-      bool changed = c.ints[row] != v;
-      c.ints[row] = v;
-      return changed;
-    }
-    case ColumnKind::kReal: {
-      std::optional<double> v = ParseReal(raw);
-      bool changed = c.nulls[row] != !v || c.reals[row] != v.value_or(0);
-      c.reals[row] = v.value_or(0);
-      c.nulls[row] = !v;
-      return changed;
-    }
-    default: {
-      uint32_t code = CodeOf(c.kind, raw, c.dict);
-      bool changed = c.codes[row] != code;
-      c.codes[row] = code;
-      return changed;
-    }
-  }
-}
-
-void DbfTableData::AppendDecoded(std::string_view record) {
-  if (deleted_loaded_) deleted_.push_back(!record.empty() && record[0] == '*');
-  for (Column& c : columns_) {
-    if (c.loaded) Push(c, record);
-  }
-  ++rows_;
-}
-
-bool DbfTableData::RedecodeRow(uint32_t row, std::string_view record) {
-  bool changed = false;
-  if (deleted_loaded_) {
-    const uint8_t deleted = !record.empty() && record[0] == '*';
-    changed = deleted_[row] != deleted;
-    deleted_[row] = deleted;
-  }
-  for (Column& c : columns_) {
-    // Only the index and the estimate of a column whose value changed are
-    // out of date.
-    if (c.loaded && Replace(c, row, record)) {
-      c.index.reset();
-      c.rows_per_key = -1;
-      changed = true;
-    }
-  }
-  return changed;
 }
 
 std::string DbfTableData::Memo(uint32_t row, int column) {
@@ -564,38 +382,66 @@ double DbfTableData::RowsPerKey(int column) {
 
 std::shared_ptr<const EqIndex> DbfTableData::Index(int column) {
   Column& c = columns_[column];
-  if (c.index) return c.index;
+  // Every look-up reads the tail row by row. Once the look-ups since the
+  // index was built have read about as many rows as building it again
+  // costs, it is built again: a join probing the index for each outer row
+  // pays for the tail a bounded number of times, and a run of single
+  // look-ups between appends (one a new row) rebuilds it only now and then.
+  if (c.index) {
+    const uint64_t tail = rows_ - c.index->covered;
+    if (tail == 0) return c.index;
+    // Building costs a few row reads per row, several times more when the
+    // keys are sorted instead of counted.
+    const uint64_t cost = (c.index->keys.empty() ? 4 : 16) * uint64_t{rows_} + 4096;
+    if (c.tail_reads + tail <= cost) {
+      c.tail_reads += tail;
+      return c.index;
+    }
+  }
+  c.tail_reads = 0;
   EnsureColumns(ColumnMask{1} << std::min(column, 63));
   auto index = std::make_shared<EqIndex>();
-  // Counting sort of the rows by slot.
+  // Counting sort of the rows by slot, in local arrays the loops can keep
+  // in registers; slot_of gives UINT32_MAX for a row without a key.
+  const uint32_t rows = rows_;
   auto build = [&](size_t slots, auto slot_of) {
-    index->starts.assign(slots + 1, 0);
-    for (uint32_t r = 0; r < rows_; ++r) {
-      size_t s = slot_of(r);
-      if (s != SIZE_MAX) ++index->starts[s + 1];
+    std::vector<uint32_t> starts(slots + 1, 0);
+    uint32_t* const counts = starts.data() + 1;
+    for (uint32_t r = 0; r < rows; ++r) {
+      const uint32_t s = slot_of(r);
+      if (s != UINT32_MAX) ++counts[s];
     }
+    size_t distinct = 0;
     for (size_t s = 0; s < slots; ++s) {
-      index->distinct += index->starts[s + 1] != 0;
-      index->starts[s + 1] += index->starts[s];
+      distinct += counts[s] != 0;
+      counts[s] += starts[s];
     }
-    index->rows.resize(index->starts.back());
-    std::vector<uint32_t> fill(index->starts.begin(), index->starts.end() - 1);
-    for (uint32_t r = 0; r < rows_; ++r) {
-      size_t s = slot_of(r);
-      if (s != SIZE_MAX) index->rows[fill[s]++] = r;
+    std::vector<uint32_t> found(starts.back());
+    std::vector<uint32_t> fill(starts.begin(), starts.end() - 1);
+    uint32_t* const out = found.data();
+    uint32_t* const next = fill.data();
+    for (uint32_t r = 0; r < rows; ++r) {
+      const uint32_t s = slot_of(r);
+      if (s != UINT32_MAX) out[next[s]++] = r;
     }
+    index->starts = std::move(starts);
+    index->rows = std::move(found);
+    index->distinct = distinct;
   };
+  // Deleted rows are indexed too (readers skip them), so that a record
+  // another program recalls is found without building the index again.
   if (c.kind != ColumnKind::kInteger) {
-    build(c.dict.size(), [&](uint32_t r) {
-      return deleted_[r] || c.codes[r] == TextDictionary::kNone ? SIZE_MAX : size_t{c.codes[r]};
-    });
+    const uint32_t* const codes = c.codes.data();
+    // kNone is UINT32_MAX: a NULL row has no slot.
+    build(c.dict.size(), [codes](uint32_t r) { return codes[r]; });
   } else {
+    const int64_t* const ints = c.ints.data();
     int64_t low = INT64_MAX, high = INT64_MIN;
     uint32_t count = 0;
-    for (uint32_t r = 0; r < rows_; ++r) {
-      if (deleted_[r] || c.ints[r] == kNullInteger) continue;
-      low = std::min(low, c.ints[r]);
-      high = std::max(high, c.ints[r]);
+    for (uint32_t r = 0; r < rows; ++r) {
+      if (ints[r] == kNullInteger) continue;
+      low = std::min(low, ints[r]);
+      high = std::max(high, ints[r]);
       ++count;
     }
     // Keys as dense as record numbers get a slot each; others are sorted.
@@ -604,16 +450,15 @@ std::shared_ptr<const EqIndex> DbfTableData::Index(int column) {
       index->dense = true;
       index->base = count == 0 ? 0 : low;
       size_t slots = count == 0 ? 0 : static_cast<size_t>(high - low) + 1;
-      build(slots, [&](uint32_t r) {
-        return deleted_[r] || c.ints[r] == kNullInteger
-                   ? SIZE_MAX
-                   : static_cast<size_t>(c.ints[r] - index->base);
+      const int64_t base = index->base;
+      build(slots, [ints, base](uint32_t r) {
+        return ints[r] == kNullInteger ? UINT32_MAX : static_cast<uint32_t>(ints[r] - base);
       });
     } else {
       std::vector<std::pair<int64_t, uint32_t>> pairs;
       pairs.reserve(count);
       for (uint32_t r = 0; r < rows_; ++r) {
-        if (!deleted_[r] && c.ints[r] != kNullInteger) pairs.emplace_back(c.ints[r], r);
+        if (c.ints[r] != kNullInteger) pairs.emplace_back(c.ints[r], r);
       }
       std::sort(pairs.begin(), pairs.end());
       index->rows.reserve(pairs.size());
@@ -628,12 +473,9 @@ std::shared_ptr<const EqIndex> DbfTableData::Index(int column) {
       index->distinct = index->keys.size();
     }
   }
+  index->covered = rows_;
   c.index = index;
   return index;
-}
-
-void DbfTableData::DropIndexes() {
-  for (Column& c : columns_) c.index.reset();
 }
 
 }  // namespace vigilo::sql

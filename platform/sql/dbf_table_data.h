@@ -52,8 +52,9 @@ struct CellValue {
   std::string text;
 };
 
-// The rows of each key of one column, in record order: the rows of slot s
-// are rows[starts[s]] .. rows[starts[s + 1] - 1]. A slot is the text's code
+// The rows of each key of one column, in record order, deleted ones
+// included (readers skip them): the rows of slot s are rows[starts[s]] ..
+// rows[starts[s + 1] - 1]. A slot is the text's code
 // for text and date columns; for integer columns the key minus `base` when
 // the keys are dense (as record numbers are), else the key's position in
 // `keys`.
@@ -64,6 +65,11 @@ struct EqIndex {
   std::vector<uint32_t> starts;
   std::vector<uint32_t> rows;
   size_t distinct = 0;  // slots holding rows
+  // Rows appended after the index was built (from `covered` on) are not in
+  // it; a look-up reads them after its range, so that appending to a table
+  // (a flag table, the internal mail table) keeps its indexes instead of
+  // building them again for every new row.
+  uint32_t covered = 0;
 };
 
 // A value an equality compares a column with, resolved against the column:
@@ -157,13 +163,17 @@ class DbfTableData {
   // planner can choose an index without building every candidate.
   double RowsPerKey(int column);
   // The equality index of a column, built on first use after a change
-  // (loading the column if need be).
+  // (loading the column if need be). Rows appended since it was built are
+  // its tail (from EqIndex::covered on), read row by row by each look-up;
+  // once the look-ups have read about as many tail rows as a new index
+  // costs, the index is built again.
   std::shared_ptr<const EqIndex> Index(int column);
 
-  // Writes. Values follow the column order. An insert drops the indexes; an
-  // update drops those of the columns it changed; a delete drops none (the
-  // readers skip deleted rows). Throw DbfError on a value the
-  // field cannot hold, DbException on a primary-key violation.
+  // Writes. Values follow the column order. An insert keeps the indexes
+  // (the new row is in their tail); an update drops those of the columns it
+  // changed; a delete drops none (the readers skip deleted rows). Throw
+  // DbfError on a value the field cannot hold, DbException on a primary-key
+  // violation.
   uint32_t Insert(const std::vector<CellValue>& values);  // returns the row
   void Update(uint32_t row, const std::vector<CellValue>& values);
   void Delete(uint32_t row);
@@ -183,8 +193,10 @@ class DbfTableData {
     std::vector<uint32_t> codes;  // TextDictionary::kNone for NULL
     std::shared_ptr<const EqIndex> index;
     double rows_per_key = -1;     // planning estimate of this table version; -1: none yet
+    uint64_t tail_reads = 0;      // rows of the index's tail read by look-ups since it was built
     void Clear();
   };
+  class ColumnDecoder;
   struct FileStamp {
     ino_t inode = 0;
     off_t size = -1;
@@ -201,6 +213,10 @@ class DbfTableData {
   // Forgets everything decoded.
   void Reset();
   void Reload();
+  // A field's value: N and L fields as integers, others as a code of the
+  // column's dictionary.
+  static std::optional<int64_t> IntegerOf(const DbfField& f, std::string_view raw);
+  static uint32_t CodeOf(ColumnKind kind, std::string_view raw, TextDictionary& dict);
   // The column's value of the record: into the end of its vectors (Push) or
   // in place of row's; true when the value changed.
   void Push(Column& c, std::string_view record);
@@ -216,7 +232,6 @@ class DbfTableData {
   std::string KeyOf(uint32_t row) const;
   std::string KeyOfValues(const std::vector<CellValue>& values, uint32_t row) const;
   void BuildKeySet();
-  void DropIndexes();
   void AfterWrite();
 
   std::string path_;

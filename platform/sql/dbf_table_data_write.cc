@@ -170,7 +170,6 @@ uint32_t DbfTableData::Insert(const std::vector<CellValue>& values) {
   if (recno == rows_ + 1 && table_->Read(recno)) {
     AppendDecoded(table_->RecordBytes());
     if (key_set_) key_set_->insert(KeyOf(recno - 1));
-    DropIndexes();  // a new row has no place in the built indexes
     AfterWrite();
   } else {
     valid_ = false;  // another writer appended meanwhile: read all again

@@ -56,6 +56,11 @@ struct DbfCursor {
   size_t pos = 0;                        // row (scan) or index position
   size_t end = 0;
   std::vector<RowFilter> filters;
+  // Reading by index, the rows appended after the index was built follow
+  // its range: positions from `end` on stand for rows from index->covered
+  // on, up to `tail_end`, and must pass the index's own equality.
+  size_t tail_end = 0;
+  RowFilter tail_filter{};
 };
 
 DbfVtab* VtabOf(sqlite3_vtab* v) { return reinterpret_cast<DbfVtab*>(v); }
@@ -225,17 +230,25 @@ int DbfClose(sqlite3_vtab_cursor* c) {
   return SQLITE_OK;
 }
 
-uint32_t CurrentRow(DbfCursor* cur) {
-  return cur->index ? cur->index->rows[cur->pos] : static_cast<uint32_t>(cur->pos);
+uint32_t CurrentRow(const DbfCursor* cur) {
+  if (!cur->index) return static_cast<uint32_t>(cur->pos);
+  if (cur->pos < cur->end) return cur->index->rows[cur->pos];
+  return static_cast<uint32_t>(cur->index->covered + (cur->pos - cur->end));
 }
+
+size_t EndOf(const DbfCursor* cur) { return cur->index ? cur->tail_end : cur->end; }
 
 // Moves on to the first row from pos that is not deleted and passes the
 // filters.
 void Settle(DbfCursor* cur) {
   const DbfTableData& data = *cur->data;
-  for (; cur->pos < cur->end; ++cur->pos) {
+  for (const size_t end = EndOf(cur); cur->pos < end; ++cur->pos) {
     uint32_t row = CurrentRow(cur);
     if (data.IsDeleted(row)) continue;
+    if (cur->pos >= cur->end &&
+        !data.Matches(row, cur->tail_filter.column, cur->tail_filter.key)) {
+      continue;
+    }
     bool pass = true;
     for (const RowFilter& f : cur->filters) {
       if (!data.Matches(row, f.column, f.key)) {
@@ -301,6 +314,8 @@ int DbfFilter(sqlite3_vtab_cursor* c, int idx_num, const char* idx_str, int argc
                                        static_cast<size_t>(sqlite3_value_bytes(argv[0]))));
       }
       std::tie(cur->pos, cur->end) = data.Range(*cur->index, *key);
+      cur->tail_filter = RowFilter{column, *key};
+      cur->tail_end = cur->end + (data.RowCount() - cur->index->covered);
       first_filter = 1;
     } else {
       cur->pos = 0;
@@ -330,7 +345,7 @@ int DbfNext(sqlite3_vtab_cursor* c) {
 
 int DbfEof(sqlite3_vtab_cursor* c) {
   DbfCursor* cur = CursorOf(c);
-  return cur->pos >= cur->end;
+  return cur->pos >= EndOf(cur);
 }
 
 int DbfColumn(sqlite3_vtab_cursor* c, sqlite3_context* ctx, int column) {

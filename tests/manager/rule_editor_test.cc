@@ -205,7 +205,7 @@ TEST_F(RuleEditorTest, DisableEnableAndDeleteTouchOnlyTheirRule) {
   EXPECT_EQ(out_.str(), "Rule 3 disabled\n");
   EXPECT_TRUE(Stored(3)->disabled());
   ASSERT_EQ(Run({"list", "--table", "Demo\\Bugs"}), 0);
-  EXPECT_NE(out_.str().find("3\t0\t\tDemo\\Bugs\tNotify\tUser\tann,bob,carl,dave,erin\t"
+  EXPECT_NE(out_.str().find("3\t0\tSERVERDIR\tDemo\\Bugs\tNotify\tUser\tann,bob,carl,dave,erin\t"
                             "(Status is (Open,Reopened)) .AND.(Priority is (1))\t0\tdisabled\n"),
             std::string::npos)
       << out_.str();

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <future>
+#include <memory>
 #include <mutex>
 #include <regex>
 #include <string>
@@ -28,7 +29,7 @@ using host::kServiceStopPending;
 // Waits up to two seconds for a condition polled every millisecond.
 template <typename Predicate>
 bool Eventually(Predicate predicate) {
-  auto deadline = std::chrono::steady_clock::now() + 2s;
+  auto deadline = std::chrono::steady_clock::now() + 10s;
   while (std::chrono::steady_clock::now() < deadline) {
     if (predicate()) return true;
     std::this_thread::sleep_for(1ms);
@@ -162,11 +163,31 @@ class RuleServiceTest : public ::testing::Test {
     return options;
   }
 
+  // Stops a service still running when a test ends early (a failed
+  // ASSERT), so the test fails instead of waiting for its main thread forever.
+  class Running {
+   public:
+    Running(CRuleService& service, std::future<int>& result) : service_(service), result_(result) {}
+    ~Running() {
+      if (result_.valid() && result_.wait_for(0s) != std::future_status::ready) {
+        service_.ControlHandler(host::kControlStop);
+        result_.wait();
+      }
+    }
+    Running(const Running&) = delete;
+    Running& operator=(const Running&) = delete;
+
+   private:
+    CRuleService& service_;
+    std::future<int>& result_;
+  };
+
   // Runs ServiceMain on its own thread, as the service main thread.
-  void Start(CRuleService& service) {
+  [[nodiscard]] std::unique_ptr<Running> Start(CRuleService& service) {
     main_result_ = std::async(std::launch::async, [&service] {
       return service.ServiceMain(0, nullptr);
     });
+    return std::make_unique<Running>(service, main_result_);
   }
 
   testing::TempDir dir_;
@@ -179,7 +200,7 @@ class RuleServiceTest : public ::testing::Test {
 
 TEST_F(RuleServiceTest, ReportsEachStateAndInterrogateReReports) {
   CRuleService service(Options(10s));
-  Start(service);
+  const auto running = Start(service);
   ASSERT_TRUE(Eventually([&] { return probe_.ticks == 1; }));  // first tick at once
   EXPECT_EQ(service.ControlHandler(host::kControlPause), 1);
   EXPECT_EQ(service.ControlHandler(host::kControlContinue), 1);
@@ -199,7 +220,7 @@ TEST_F(RuleServiceTest, ReportsEachStateAndInterrogateReReports) {
 
 TEST_F(RuleServiceTest, PausedTicksAreDroppedAndContinueRunsTheNextOne) {
   CRuleService service(Options(20ms));
-  Start(service);
+  const auto running = Start(service);
   ASSERT_TRUE(Eventually([&] { return probe_.ticks >= 2; }));  // paced ticks run
   service.ControlHandler(host::kControlPause);
   // The worker handles one message at a time: once two more are done, a tick
@@ -218,7 +239,7 @@ TEST_F(RuleServiceTest, PausedTicksAreDroppedAndContinueRunsTheNextOne) {
 
 TEST_F(RuleServiceTest, StopWhileIdleEndsTheWorkerThroughTheQuitMessage) {
   CRuleService service(Options(10s));
-  Start(service);
+  const auto running = Start(service);
   ASSERT_TRUE(Eventually([&] { return probe_.ticks == 1 && !probe_.in_tick; }));
   ASSERT_EQ(service.IsWorkerAlive(), 1);
   auto started = std::chrono::steady_clock::now();
@@ -233,7 +254,7 @@ TEST_F(RuleServiceTest, StopWhileIdleEndsTheWorkerThroughTheQuitMessage) {
 TEST_F(RuleServiceTest, StopDuringALongTickWaitsAndTheWorkerEndsItself) {
   probe_.hold_ticks = true;
   CRuleService service(Options(10s));
-  Start(service);
+  const auto running = Start(service);
   ASSERT_TRUE(Eventually([&] { return probe_.in_tick.load(); }));
   auto stop = std::async(std::launch::async,
                          [&service] { return service.ControlHandler(host::kControlStop); });
@@ -253,7 +274,7 @@ TEST_F(RuleServiceTest, StopDuringALongTickWaitsAndTheWorkerEndsItself) {
 TEST_F(RuleServiceTest, StopWhileTheEngineStartsEndsTheWorkerOnceItRuns) {
   probe_.hold_init = true;
   CRuleService service(Options(10s));
-  Start(service);
+  const auto running = Start(service);
   ASSERT_TRUE(Eventually([&] { return reporter_.States().size() == 1; }));
   EXPECT_EQ(service.ControlHandler(host::kControlStop), 1);
   EXPECT_EQ(main_result_.wait_for(200ms), std::future_status::timeout);
@@ -268,7 +289,7 @@ TEST_F(RuleServiceTest, FailedStartAsksToBeStoppedAfterTheDelay) {
   probe_.init_ok = false;
   CRuleService service(Options(10s));
   auto began = std::chrono::steady_clock::now();
-  Start(service);
+  const auto running = Start(service);
   ASSERT_EQ(main_result_.wait_for(3s), std::future_status::ready);
   EXPECT_EQ(main_result_.get(), 1);
   ASSERT_TRUE(self_stopped_);
@@ -291,7 +312,7 @@ TEST_F(RuleServiceTest, StopDuringTheSelfStopWaitNeedsNoSelfStop) {
   RuleServiceOptions options = Options(10s);
   options.self_stop_delay = 10s;
   CRuleService service(std::move(options));
-  Start(service);
+  const auto running = Start(service);
   ASSERT_TRUE(Eventually([&] { return service.start_failed(); }));
   EXPECT_EQ(service.ControlHandler(host::kControlStop), 1);
   ASSERT_EQ(main_result_.wait_for(2s), std::future_status::ready);
@@ -334,7 +355,7 @@ TEST_F(RuleServiceTest, OnceReportsAFailedInitialisation) {
 TEST_F(RuleServiceTest, ReadyIsReportedOnlyOnceTheEngineHasStarted) {
   probe_.hold_init = true;
   CRuleService service(Options(10s));
-  Start(service);
+  const auto running = Start(service);
   ASSERT_TRUE(Eventually([&] { return reporter_.States().size() == 1; }));
   std::this_thread::sleep_for(100ms);  // the initialisation is still running
   EXPECT_EQ(reporter_.States(), std::vector<uint32_t>{kServiceStartPending});
@@ -347,7 +368,7 @@ TEST_F(RuleServiceTest, ReadyIsReportedOnlyOnceTheEngineHasStarted) {
 
 TEST_F(RuleServiceTest, EveryTickReportsItsTimeAndWhatItDid) {
   CRuleService service(Options(30ms));
-  Start(service);
+  const auto running = Start(service);
   ASSERT_TRUE(Eventually([&] { return reporter_.TickReports().size() >= 1; }));
   const std::string report = reporter_.TickReports().front();
   EXPECT_TRUE(std::regex_match(report, std::regex("last tick \\d{4}-\\d\\d-\\d\\d "
@@ -360,10 +381,13 @@ TEST_F(RuleServiceTest, EveryTickReportsItsTimeAndWhatItDid) {
 
 TEST_F(RuleServiceTest, ReloadRunsOnTheWorkerAndReportsReloadingThenReady) {
   CRuleService service(Options(10s));
-  Start(service);
+  const auto running = Start(service);
   ASSERT_TRUE(Eventually([&] { return probe_.ticks == 1 && !probe_.in_tick; }));
   EXPECT_EQ(service.ControlHandler(host::kControlParamChange), 1);
-  ASSERT_TRUE(Eventually([&] { return probe_.reloads == 1 && reporter_.Reloads().back() == host::kReloaded; }));
+  ASSERT_TRUE(Eventually([&] {
+    return probe_.reloads == 1 && !reporter_.Reloads().empty() &&
+           reporter_.Reloads().back() == host::kReloaded;
+  }));
   const std::vector<uint32_t> reloads = reporter_.Reloads();
   ASSERT_GE(reloads.size(), 2u);
   EXPECT_EQ(reloads[reloads.size() - 2], host::kReloading);
@@ -377,7 +401,7 @@ TEST_F(RuleServiceTest, ReloadRunsOnTheWorkerAndReportsReloadingThenReady) {
 TEST_F(RuleServiceTest, ReloadBeforeTheEngineRunsOnlyReReports) {
   probe_.init_ok = false;
   CRuleService service(Options(10s));
-  Start(service);
+  const auto running = Start(service);
   ASSERT_TRUE(Eventually([&] { return service.start_failed(); }));
   EXPECT_EQ(service.ControlHandler(host::kControlParamChange), 1);
   EXPECT_EQ(probe_.reloads, 0);
@@ -391,7 +415,7 @@ TEST_F(RuleServiceTest, TheHostsLinesReachTheJournalAFailedStartAsAnError) {
   RuleServiceOptions options = Options(10s);
   options.journal = &journal;
   CRuleService service(std::move(options));
-  Start(service);
+  const auto running = Start(service);
   ASSERT_EQ(main_result_.wait_for(3s), std::future_status::ready);
   std::vector<host::JournalEntry> entries = journal.entries();
   ASSERT_FALSE(entries.empty());

@@ -93,9 +93,9 @@ TEST_F(VgrulesTest, AddListReplaceDisableEnableDeleteRoundTrip) {
   run = Vgrules({"list", "--table", "Demo\\Tasks"});
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out,
-            "4\t0\t\tDemo\\Tasks\tNotify\tGroup\tDevelopers\t(State is (Active))\t0\tenabled\n"
-            "7\t0\t\tDemo\\Tasks\tNotify\tUser\tsysop\t(State is (Done))\t0\tdisabled\n"
-            "8\t0\t\tDemo\\Tasks\tNotify\tUser\tsysop\t(State is (New))\t0\tenabled\n"
+            "4\t0\tSERVERDIR\tDemo\\Tasks\tNotify\tGroup\tDevelopers\t(State is (Active))\t0\tenabled\n"
+            "7\t0\tSERVERDIR\tDemo\\Tasks\tNotify\tUser\tsysop\t(State is (Done))\t0\tdisabled\n"
+            "8\t0\tSERVERDIR\tDemo\\Tasks\tNotify\tUser\tsysop\t(State is (New))\t0\tenabled\n"
             "9\t0\tSERVERDIR\tDemo\\Tasks\tNotify\tGroup\tDevelopers,Support\t"
             "(State is (Done))\t0\tenabled\n");
 

@@ -152,20 +152,24 @@ InstallationDescription DemoInstallationDescription(const DemoOptions& options,
       {"Support", {"carl", "dave"}, "First-line support"},
   };
 
+  // The data source the rule manager stores with rules of a dBase project, so
+  // its Setup Rules dialog lists the demo's rules under their tables.
+  const std::string dbase = "SERVERDIR";
   description.rules = {
-      {1, 0, "", "Demo\\Bugs", "Update", "", "Resolution=Awaiting verification",
+      {1, 0, dbase, "Demo\\Bugs", "Update", "", "Resolution=Awaiting verification",
        "(Status is (Fixed)) .AND.(Priority is (1-3))", 0, ""},
-      {2, 0, "", "Demo\\Bugs", "Update", "", "Resolution=Closed without a fix;Priority=5",
+      {2, 0, dbase, "Demo\\Bugs", "Update", "", "Resolution=Closed without a fix;Priority=5",
        "(Status is (Open -> Closed))", 0, ""},
-      {3, 0, "", "Demo\\Bugs", "Notify", "User", "ann,bob,carl,dave,erin",
+      {3, 0, dbase, "Demo\\Bugs", "Notify", "User", "ann,bob,carl,dave,erin",
        "(Status is (Open,Reopened)) .AND.(Priority is (1))", 0, ""},
-      {4, 0, "", "Demo\\Tasks", "Notify", "Group", "Developers", "(State is (Active))", 0, ""},
-      {5, 0, "", "Demo\\Bugs", "Notify", "Field", "Owner",
+      {4, 0, dbase, "Demo\\Tasks", "Notify", "Group", "Developers", "(State is (Active))", 0,
+       ""},
+      {5, 0, dbase, "Demo\\Bugs", "Notify", "Field", "Owner",
        "(Status is (Open)) .AND.(Owner is .NOT.(dave))", 0, ""},
-      {6, 0, "", "Demo\\Bugs", "Notify", "Address", "qa-lead@demo.example",
+      {6, 0, dbase, "Demo\\Bugs", "Notify", "Address", "qa-lead@demo.example",
        "(Status is (Closed)) .AND.(ChngHist->ChngTo is (Closed))", 0, ""},
-      {7, 0, "", "Demo\\Tasks", "Notify", "User", "sysop", "(State is (Done))", 0, "1"},
-      {8, 0, "", "Demo\\Tasks", "Notify", "User", "sysop", "(State is (New))", 0, ""},
+      {7, 0, dbase, "Demo\\Tasks", "Notify", "User", "sysop", "(State is (Done))", 0, "1"},
+      {8, 0, dbase, "Demo\\Tasks", "Notify", "User", "sysop", "(State is (New))", 0, ""},
   };
 
   MailDescription& mail = description.mail;

@@ -158,13 +158,15 @@ class SetupRulesDialogTest : public QObject {
     QCOMPARE(records.size(), 9);  // the demo's eight and the new one
     QCOMPARE(records.back(),
              QString("9 0 SERVERDIR Demo\\Bugs Update Field Priority=1 (Status) is Open 0"));
-    QCOMPARE(dialog.rule_list()->model()->rowCount(), 1);
-    QCOMPARE(dialog.rule_list()->model()->index(0, 0).data().toString(), QString("9"));
+    // Listed after the demo's five rules on Bugs, in rule id order.
+    const int added = 5;
+    QCOMPARE(dialog.rule_list()->model()->rowCount(), added + 1);
+    QCOMPARE(dialog.rule_list()->model()->index(added, 0).data().toString(), QString("9"));
 
     // A dBase Query Builder rule cannot run always, after Edit too.
     QTest::mouseClick(Button(&dialog, "&New"), Qt::LeftButton);
     QCOMPARE(dialog.values_field()->text(), QString());
-    SelectItem(dialog, 0);
+    SelectItem(dialog, added);
     QTest::mouseClick(Button(&dialog, "&Edit"), Qt::LeftButton);
     QCOMPARE(dialog.action_list()->currentText(), QString("Update"));
     QCOMPARE(dialog.condition_field()->text(), QString("(Status) is Open"));
@@ -176,27 +178,28 @@ class SetupRulesDialogTest : public QObject {
     AnswerNextQuestion(false);
     QTest::mouseClick(Button(&dialog, "&Replace"), Qt::LeftButton);
     QCOMPARE(Records(RuleTable()), records);
-    SelectItem(dialog, 0);
+    SelectItem(dialog, added);
     AnswerNextQuestion(true);
     QTest::mouseClick(Button(&dialog, "&Replace"), Qt::LeftButton);
     records.back() = "9 0 SERVERDIR Demo\\Bugs Update Field Priority=2 (Status) is Open 0";
     QCOMPARE(Records(RuleTable()), records);
-    QCOMPARE(dialog.rule_list()->model()->index(0, 3).data().toString(), QString("Priority=2"));
+    QCOMPARE(dialog.rule_list()->model()->index(added, 3).data().toString(), QString("Priority=2"));
 
-    SelectItem(dialog, 0);
+    SelectItem(dialog, added);
     AnswerNextQuestion(false);
     QTest::mouseClick(Button(&dialog, "&Delete"), Qt::LeftButton);
     QCOMPARE(Records(RuleTable()), records);
-    SelectItem(dialog, 0);
+    SelectItem(dialog, added);
     AnswerNextQuestion(true);
     QTest::mouseClick(Button(&dialog, "&Delete"), Qt::LeftButton);
     records.removeLast();
     QCOMPARE(Records(RuleTable()), records);
-    QCOMPARE(dialog.rule_list()->model()->rowCount(), 0);
+    QCOMPARE(dialog.rule_list()->model()->rowCount(), added);
 
-    // Another table shows its own rules: none for this data source.
+    // Another table shows its own rules: the demo's three on Tasks.
     dialog.table_list()->setCurrentIndex(2);
-    QCOMPARE(dialog.rule_list()->model()->rowCount(), 0);
+    QCOMPARE(dialog.rule_list()->model()->rowCount(), 3);
+    QCOMPARE(dialog.rule_list()->model()->index(0, 0).data().toString(), QString("4"));
     QCOMPARE(dialog.values_field()->text(), QString());
   }
 

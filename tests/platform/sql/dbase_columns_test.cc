@@ -127,5 +127,41 @@ TEST_F(TableFilterTest, RewrittenValuesAreFoundUnderTheirNewText) {
             std::vector<Record>{});
 }
 
+// Text fields of every width and spread read as their trimmed text: short
+// and word-sized values, values that differ past their first word or only
+// by inner blanks, a narrow field, and a column of mostly unique values
+// whose later values are read the other way.
+TEST(TextColumnTest, EveryWidthAndSpreadReadsAsItsText) {
+  const std::vector<std::string> tags = {"",         "A",         "AB",          "ABCDEFGH",
+                                         "ABCDEFGHI", "ABCDEFGHIJKL", "ABCDEFGHIJKM", "x   y"};
+  std::vector<Record> records;
+  for (int i = 0; i < 6000; ++i) {
+    // Unique notes first, then a few repeated ones.
+    std::string note = i < 5000 ? Format("note %05d", i) : Format("again %d", i % 3);
+    if (i % 7 == 0) note += std::string(20, ' ') + "tail";
+    records.push_back({Format("%d", i), tags[i % tags.size()], note, i % 2 ? "ab" : "a"});
+  }
+  TempDir dir;
+  WriteDbf(dir.File("Texts.dbf"),
+           {{"ID", 'N', 6, 0}, {"Tag", 'C', 12, 0}, {"Note", 'C', 40, 0}, {"Code", 'C', 3, 0}},
+           records);
+  Database db;
+  db.Open(DbaseConnectionString(dir.path()), Database::kNoOdbcDialog);
+  EXPECT_EQ(QueryRows(db, "SELECT Tag, COUNT(*) FROM Texts GROUP BY Tag ORDER BY Tag"),
+            (std::vector<Record>{{"", "750"}, {"A", "750"}, {"AB", "750"}, {"ABCDEFGH", "750"},
+                                 {"ABCDEFGHI", "750"}, {"ABCDEFGHIJKL", "750"},
+                                 {"ABCDEFGHIJKM", "750"}, {"x   y", "750"}}));
+  EXPECT_EQ(QueryRows(db, "SELECT Code, COUNT(*) FROM Texts GROUP BY Code ORDER BY Code"),
+            (std::vector<Record>{{"a", "3000"}, {"ab", "3000"}}));
+  EXPECT_EQ(QueryRows(db, "SELECT ID FROM Texts WHERE Note = 'note 04999'"),
+            (std::vector<Record>{{"4999"}}));
+  EXPECT_EQ(QueryRows(db, "SELECT Note FROM Texts WHERE ID = 4998"),
+            (std::vector<Record>{{"note 04998" + std::string(20, ' ') + "tail"}}));
+  EXPECT_EQ(QueryRows(db, "SELECT COUNT(*) FROM Texts WHERE Note = 'again 1'"),
+            (std::vector<Record>{{"285"}}));
+  EXPECT_EQ(QueryRows(db, "SELECT COUNT(DISTINCT Note) FROM Texts"),
+            (std::vector<Record>{{"5006"}}));
+}
+
 }  // namespace
 }  // namespace vigilo::test

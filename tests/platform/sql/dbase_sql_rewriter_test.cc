@@ -51,6 +51,18 @@ TEST(DbaseSqlRewriterTest, RewritesTheDialectBitsAndNothingElse) {
        "SELECT * FROM t WHERE (Title = 'O''Neil')"},
       {"SELECT * FROM t WHERE (a = 'DATE() + #x#')", "SELECT * FROM t WHERE (a = 'DATE() + #x#')"},
       {"SELECT * FROM t WHERE (a = 'it''s' + b)", "SELECT * FROM t WHERE (a = 'it''s' || b)"},
+      // The set an IN tests needs no DISTINCT, unless it decides what LIMIT
+      // counts; outside IN, DISTINCT stays.
+      {"SELECT DISTINCT a FROM t WHERE a NOT IN (SELECT DISTINCT f FROM g WHERE r =5)",
+       "SELECT DISTINCT a FROM t WHERE a NOT IN (SELECT f FROM g WHERE r =5)"},
+      {"SELECT a FROM t WHERE a IN (SELECT DISTINCT f FROM g WHERE x IN (SELECT DISTINCT y "
+       "FROM h LIMIT 2))",
+       "SELECT a FROM t WHERE a IN (SELECT f FROM g WHERE x IN (SELECT DISTINCT y FROM h "
+       "LIMIT 2))"},
+      {"SELECT a FROM t WHERE a IN (SELECT DISTINCT f FROM g ORDER BY f LIMIT 3 OFFSET 1)",
+       "SELECT a FROM t WHERE a IN (SELECT DISTINCT f FROM g ORDER BY f LIMIT 3 OFFSET 1)"},
+      {"SELECT a FROM t WHERE EXISTS (SELECT DISTINCT f FROM g)",
+       "SELECT a FROM t WHERE EXISTS (SELECT DISTINCT f FROM g)"},
   };
   for (const RewriteCase& c : cases) {
     EXPECT_EQ(RewriteDbaseSql(c.in), c.out) << c.in;

@@ -1,0 +1,327 @@
+// Decoding the fields of a .dbf file into the columns of DbfTableData: a
+// whole column in one pass over the file, and single records as they are
+// appended or found rewritten.
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "common/format.h"
+#include "platform/sql/block_hasher.h"
+#include "platform/sql/database.h"
+#include "platform/sql/dbf_field_text.h"
+#include "platform/sql/dbf_table_data.h"
+
+namespace vigilo::sql {
+
+std::optional<int64_t> DbfTableData::IntegerOf(const DbfField& f, std::string_view raw) {
+  if (f.type != 'L') return ParseInteger(raw);
+  std::string_view t = TrimRaw(raw);
+  char l = t.empty() ? '?' : t[0];
+  if (l == 'T' || l == 't' || l == 'Y' || l == 'y') return 1;
+  if (l == 'F' || l == 'f' || l == 'N' || l == 'n') return 0;
+  return std::nullopt;
+}
+
+// The code of a field's value in the column's dictionary.
+uint32_t DbfTableData::CodeOf(ColumnKind kind, std::string_view raw, TextDictionary& dict) {
+  switch (kind) {
+    case ColumnKind::kDate: {
+      std::string_view d = TrimRaw(raw);
+      if (d.size() != 8 || !std::all_of(d.begin(), d.end(), ::isdigit)) {
+        return TextDictionary::kNone;
+      }
+      char iso[10] = {d[0], d[1], d[2], d[3], '-', d[4], d[5], '-', d[6], d[7]};
+      return dict.Intern(std::string_view(iso, 10));
+    }
+    case ColumnKind::kMemo:
+      return dict.Intern(raw);  // the block pointer; the text is read on demand
+    default: {
+      std::string_view text = TrimRightRaw(raw);
+      if (text.find('\0') == std::string_view::npos) return dict.Intern(text);
+      // A NUL inside a character field reads as a blank: C strings further
+      // on (mail text, log lines) would otherwise lose the rest of the value.
+      std::string copy(text);
+      std::replace(copy.begin(), copy.end(), '\0', ' ');
+      return dict.Intern(copy);
+    }
+  }
+}
+
+// Decodes one column of runs of records into its vectors. Text fields are looked up by their raw bytes first: most
+// columns repeat a few values, and a value seen before then costs a hash and
+// a compare of its bytes instead of trimming and interning it again. The
+// blank words at a field's end are left out of both, so that a wide field
+// holding a short text costs about what a short field does.
+class DbfTableData::ColumnDecoder {
+ public:
+  ColumnDecoder(Column& column, const DbfField& field, size_t offset)
+      : c_(column), field_(field), offset_(offset), width_(field.width), slots_(64) {}
+
+  // Appends the column's values of n records.
+  void Decode(const char* bytes, size_t length, uint32_t n) {
+    const char* raw = bytes + offset_;
+    switch (c_.kind) {
+      case ColumnKind::kInteger:
+        for (uint32_t i = 0; i < n; ++i, raw += length) {
+          int64_t value = 0;
+          if (field_.type == 'L' || !ParseRightAlignedDigits(raw, width_, &value)) {
+            value = IntegerOf(field_, std::string_view(raw, width_)).value_or(kNullInteger);
+          }
+          c_.ints.push_back(value);
+        }
+        return;
+      case ColumnKind::kReal:
+        for (uint32_t i = 0; i < n; ++i, raw += length) {
+          std::optional<double> v = ParseReal(std::string_view(raw, width_));
+          c_.reals.push_back(v.value_or(0));
+          c_.nulls.push_back(!v);
+        }
+        return;
+      default:
+        for (uint32_t i = 0; i < n; ++i, raw += length) c_.codes.push_back(Code(raw));
+    }
+  }
+
+ private:
+  // A column whose values are mostly unique (titles, descriptions) is not
+  // looked up by its raw bytes: the lookup cannot pay, and the copies would
+  // cost memory. Neither would a long run of distinct wide values.
+  static constexpr size_t kMinUnique = 4096;
+  static constexpr size_t kMaxRawBytes = size_t{1} << 18;
+  static constexpr uint32_t kEmpty = UINT32_MAX;
+  static constexpr uint64_t kBlanks = 0x2020202020202020ULL;
+  struct Entry {
+    uint32_t offset = kEmpty;  // of the raw bytes in raw_
+    uint32_t size = 0;
+    uint64_t head = 0;         // the first bytes (up to eight), zero-padded
+    uint32_t code = 0;
+  };
+
+  uint32_t Code(const char* raw) {
+    if (bypass_) return CodeOf(c_.kind, std::string_view(raw, width_), c_.dict);
+    ++looked_up_;
+    // The field without its trailing blank words: equal fields, and only
+    // those, have equal sizes and bytes.
+    size_t size = width_;
+    while (size >= 16 && (Word(raw + size - 8) & Word(raw + size - 16)) == kBlanks &&
+           (Word(raw + size - 8) | Word(raw + size - 16)) == kBlanks) {
+      size -= 16;
+    }
+    if (size >= 8 && Word(raw + size - 8) == kBlanks) size -= 8;
+    const uint64_t head = Head(raw, size);
+    const size_t mask = slots_.size() - 1;
+    size_t slot = Hash(raw, size, head) & mask;
+    for (;; slot = (slot + 1) & mask) {
+      const Entry& e = slots_[slot];
+      if (e.offset == kEmpty) break;
+      if (e.head == head && e.size == size && SameTail(raw_.data() + e.offset, raw, size)) {
+        return e.code;
+      }
+    }
+    return Add(raw, size, head, slot);
+  }
+
+  // Beyond the first word (which the caller compared).
+  static bool SameTail(const char* stored, const char* raw, size_t size) {
+    if (size <= 8) return true;
+    if (size <= 16) return Word(stored + size - 8) == Word(raw + size - 8);
+    return std::memcmp(stored + 8, raw + 8, size - 8) == 0;
+  }
+
+  // A value not seen yet: interned, and remembered by its raw bytes in the
+  // free slot the lookup ended at.
+  [[gnu::noinline]] uint32_t Add(const char* raw, size_t size, uint64_t head, size_t slot) {
+    const uint32_t code = CodeOf(c_.kind, std::string_view(raw, width_), c_.dict);
+    if ((entries_ >= kMinUnique && 4 * entries_ > looked_up_) ||
+        raw_.size() + size > kMaxRawBytes) {
+      bypass_ = true;
+      slots_ = {};
+      raw_ = {};
+      return code;
+    }
+    slots_[slot] = Entry{static_cast<uint32_t>(raw_.size()), static_cast<uint32_t>(size), head,
+                         code};
+    raw_.append(raw, size);
+    // At most half full, so that probes stay short.
+    if (2 * ++entries_ > slots_.size()) Grow();
+    return code;
+  }
+
+  // The first min(size, 8) bytes of the field at p, zero-padded.
+  uint64_t Head(const char* p, size_t size) const {
+    if (size >= 8) return Word(p);
+    if (size == 0) return 0;
+    if (width_ >= 8) return Word(p) & (~uint64_t{0} >> (8 * (8 - size)));
+    uint64_t head = 0;
+    std::memcpy(&head, p, size);
+    return head;
+  }
+  // The first `size` bytes at p, whose first word is `head`.
+  static uint64_t Hash(const char* p, size_t size, uint64_t head) {
+    uint64_t h = Mix(0x9E3779B97F4A7C15ULL ^ size ^ head);
+    if (size > 8) {
+      size_t i = 8;
+      for (; i + 8 <= size; i += 8) h = Mix(h ^ Word(p + i));
+      if (i < size) h = Mix(h ^ Word(p + size - 8));  // overlaps what was taken
+    }
+    return h ^ (h >> 29);
+  }
+  static uint64_t Word(const char* p) {
+    uint64_t w;
+    std::memcpy(&w, p, 8);
+    return w;
+  }
+  static uint64_t Mix(uint64_t h) {
+    h *= 0xBF58476D1CE4E5B9ULL;
+    return h ^ (h >> 31);
+  }
+  void Grow() {
+    std::vector<Entry> old = std::move(slots_);
+    slots_.assign(2 * old.size(), Entry{});
+    const size_t mask = slots_.size() - 1;
+    for (const Entry& e : old) {
+      if (e.offset == kEmpty) continue;
+      size_t slot = Hash(raw_.data() + e.offset, e.size, e.head) & mask;
+      while (slots_[slot].offset != kEmpty) slot = (slot + 1) & mask;
+      slots_[slot] = e;
+    }
+  }
+  Column& c_;
+  const DbfField& field_;
+  const size_t offset_;
+  const size_t width_;
+  bool bypass_ = false;
+  std::vector<Entry> slots_;
+  std::string raw_;  // the raw bytes of each cached value, one after the other
+  size_t entries_ = 0;
+  size_t looked_up_ = 0;
+};
+void DbfTableData::EnsureColumns(ColumnMask mask) {
+  if (!valid_) Reset();
+  std::vector<Column*> wanted;
+  for (size_t i = 0; i < columns_.size(); ++i) {
+    bool in_mask = (mask >> std::min<size_t>(i, 63)) & 1;
+    if (in_mask && !columns_[i].loaded) wanted.push_back(&columns_[i]);
+  }
+  if (wanted.empty() && deleted_loaded_) return;
+  bool want_deleted = !deleted_loaded_;
+  if (want_deleted) {
+    deleted_.clear();
+    deleted_.reserve(rows_);
+  }
+  for (Column* c : wanted) {
+    c->Clear();
+    switch (c->kind) {
+      case ColumnKind::kInteger: c->ints.reserve(rows_); break;
+      case ColumnKind::kReal:
+        c->reals.reserve(rows_);
+        c->nulls.reserve(rows_);
+        break;
+      default: c->codes.reserve(rows_);
+    }
+  }
+  uint32_t seen = 0;
+  if (want_deleted) block_hashes_.clear();
+  BlockHasher hasher;
+  const size_t length = table_->record_length();
+  std::vector<ColumnDecoder> decoders;
+  for (Column* c : wanted) decoders.emplace_back(*c, table_->Field(c->field), table_->FieldOffset(c->field));
+  table_->ScanBlocks(1, rows_, [&](uint32_t first, const char* bytes, uint32_t n) {
+    if (first - 1 + n > rows_) n = rows_ - (first - 1);
+    if (want_deleted) {
+      for (uint32_t i = 0; i < n; ++i) deleted_.push_back(bytes[i * length] == '*');
+      // The first pass over the file also takes the checksums a later
+      // reading compares.
+      for (uint32_t done = 0; done < n;) {
+        const uint32_t row = first - 1 + done;
+        const uint32_t run = std::min(n - done, kHashBlock - row % kHashBlock);
+        hasher.Add(bytes + done * length, run * length);
+        done += run;
+        if ((row + run) % kHashBlock == 0) block_hashes_.push_back(hasher.Finish());
+      }
+    }
+    // A column at a time: one tight loop per column and block.
+    for (ColumnDecoder& decoder : decoders) decoder.Decode(bytes, length, n);
+    seen += n;
+    return true;
+  });
+  if (seen != rows_) {
+    // The file became shorter than its header said a moment ago.
+    valid_ = false;
+    throw DbException(Format("The table %s changed while it was read.", path_.c_str()));
+  }
+  deleted_loaded_ = true;
+  for (Column* c : wanted) c->loaded = true;
+}
+
+void DbfTableData::Push(Column& c, std::string_view record) {
+  std::string_view raw = FieldBytes(c, record);
+  switch (c.kind) {
+    case ColumnKind::kInteger:
+      c.ints.push_back(IntegerOf(table_->Field(c.field), raw).value_or(kNullInteger));
+      break;
+    case ColumnKind::kReal: {
+      std::optional<double> v = ParseReal(raw);
+      c.reals.push_back(v.value_or(0));
+      c.nulls.push_back(!v);
+      break;
+    }
+    default:
+      c.codes.push_back(CodeOf(c.kind, raw, c.dict));
+  }
+}
+
+bool DbfTableData::Replace(Column& c, uint32_t row, std::string_view record) {
+  std::string_view raw = FieldBytes(c, record);
+  switch (c.kind) {
+    case ColumnKind::kInteger: {
+      int64_t v = IntegerOf(table_->Field(c.field), raw).value_or(kNullInteger);
+      bool changed = c.ints[row] != v;
+      c.ints[row] = v;
+      return changed;
+    }
+    case ColumnKind::kReal: {
+      std::optional<double> v = ParseReal(raw);
+      bool changed = c.nulls[row] != !v || c.reals[row] != v.value_or(0);
+      c.reals[row] = v.value_or(0);
+      c.nulls[row] = !v;
+      return changed;
+    }
+    default: {
+      uint32_t code = CodeOf(c.kind, raw, c.dict);
+      bool changed = c.codes[row] != code;
+      c.codes[row] = code;
+      return changed;
+    }
+  }
+}
+
+void DbfTableData::AppendDecoded(std::string_view record) {
+  if (deleted_loaded_) deleted_.push_back(!record.empty() && record[0] == '*');
+  for (Column& c : columns_) {
+    if (c.loaded) Push(c, record);
+  }
+  ++rows_;
+}
+
+bool DbfTableData::RedecodeRow(uint32_t row, std::string_view record) {
+  bool changed = false;
+  if (deleted_loaded_) {
+    const uint8_t deleted = !record.empty() && record[0] == '*';
+    changed = deleted_[row] != deleted;
+    deleted_[row] = deleted;
+  }
+  for (Column& c : columns_) {
+    // Only the index and the estimate of a column whose value changed are
+    // out of date.
+    if (c.loaded && Replace(c, row, record)) {
+      c.index.reset();
+      c.rows_per_key = -1;
+      changed = true;
+    }
+  }
+  return changed;
+}
+
+}  // namespace vigilo::sql
