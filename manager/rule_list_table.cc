@@ -225,6 +225,18 @@ StoredRuleRecord ReadRecord(DbfTable& t, const RuleFields& f) {
   return stored;
 }
 
+// The record numbers of a rule id's records, found before any is changed so
+// that a change cannot move the query's position.
+std::vector<uint32_t> RecordsOfRule(DbfTable& table, long rule_id) {
+  std::vector<uint32_t> matches;
+  DbfQuery query(table);
+  query.SetQuery(Format("RuleId = %ld", rule_id));
+  for (bool found = query.QueryFirst(); found; found = query.QueryNext()) {
+    matches.push_back(table.RecNo());
+  }
+  return matches;
+}
+
 }  // namespace
 
 std::vector<StoredRuleRecord> ReadStoredRules(const std::string& path) {
@@ -256,14 +268,7 @@ bool SetRuleReserved1(const std::string& path, long rule_id, const std::string& 
     RuleFields fields(*table);
     const int reserved1 = fields.reserved()[0];
     if (reserved1 < 0) return false;
-    std::vector<uint32_t> matches;
-    {
-      DbfQuery query(*table);
-      query.SetQuery(Format("RuleId = %ld", rule_id));
-      for (bool found = query.QueryFirst(); found; found = query.QueryNext()) {
-        matches.push_back(table->RecNo());
-      }
-    }
+    const std::vector<uint32_t> matches = RecordsOfRule(*table, rule_id);
     for (uint32_t recno : matches) {
       if (!table->Read(recno)) continue;
       table->AssignText(reserved1, text);
@@ -326,14 +331,7 @@ bool DeleteRuleRecords(const std::string& path, long rule_id) {
     std::unique_ptr<DbfTable> table = DbfTable::Open(path, true);
     RuleFields fields(*table);
     table->SelectTag(table->TagByName("RuleId"));
-    std::vector<uint32_t> matches;
-    {
-      DbfQuery query(*table);
-      query.SetQuery(Format("RuleId = %ld", rule_id));
-      for (bool found = query.QueryFirst(); found; found = query.QueryNext()) {
-        matches.push_back(table->RecNo());
-      }
-    }
+    const std::vector<uint32_t> matches = RecordsOfRule(*table, rule_id);
     for (uint32_t recno : matches) {
       if (table->Read(recno)) table->DeleteRecord();
     }
