@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "common/digit_words.h"
 #include "common/format.h"
 #include "platform/xbase/calendar.h"
 #include "platform/xbase/dbf_table.h"
@@ -107,6 +108,12 @@ namespace {
 
 // Fast parse of a numeric field: blanks, sign, digits, point, digits.
 [[gnu::always_inline]] inline double ParseNumber(std::string_view text) {
+  // The common layout, up to eight digits right-aligned after blanks, is read
+  // a word at a time; anything else (a sign, a point, more digits) below.
+  int64_t whole = 0;
+  if (ParseRightAlignedDigits(text.data(), text.size(), &whole)) {
+    return static_cast<double>(whole);
+  }
   size_t i = 0;
   while (i < text.size() && text[i] == ' ') ++i;
   bool negative = false;

@@ -4,7 +4,9 @@
 // and deleted records.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/format.h"
@@ -116,6 +118,25 @@ TEST(DbfQueryBlockTest, EveryFilterShapeSelectsWhatOneRecordAtATimeSelects) {
   table->ShowDeleted(true);
   for (const char* filter : {"Grp = 'dev'", "DELETED() .OR. Num = 2", ".NOT. Grp = 'qa'"}) {
     EXPECT_EQ(Queried(*table, filter), OneAtATime(*table, filter, true)) << filter;
+  }
+}
+
+// A number reads as its value whatever its stored form: right-aligned digits
+// (read a word at a time), leading zeros, left-aligned, signed, with a point.
+TEST(DbfQueryBlockTest, NumbersInEveryStoredFormReadAsTheirValue) {
+  xbase_test::ScratchDir dir;
+  auto table = DbfTable::Open(WriteTable(dir), false);
+  const std::vector<std::pair<const char*, std::vector<int>>> cases = {
+      {"Num = 1", {0, 1, 2, 6, 9}}, {"Num = 12", {7}}, {"Num = -1", {3}}, {"Num > 8", {7, 8}}};
+  for (const auto& [filter, forms] : cases) {
+    std::vector<uint32_t> expected;
+    for (uint32_t i = 0; i < kRecords; ++i) {
+      if (i % 13 == 5) continue;  // deleted
+      if (std::find(forms.begin(), forms.end(), int(i % 10)) != forms.end()) {
+        expected.push_back(i + 1);
+      }
+    }
+    EXPECT_EQ(Queried(*table, filter), expected) << filter;
   }
 }
 
