@@ -59,4 +59,29 @@ inline bool ParseRightAlignedDigits(const char* p, size_t n, int64_t* value) {
   return EightDigits((last & ~low) | (kZeros & low), value);
 }
 
+// Whether a field of 8 to 16 bytes is in the form the xBase library writes a
+// whole number of up to eight digits in: blanks, then digits without a
+// leading zero (a lone 0 aside). Two fields of that form and one width hold
+// the same number exactly when their bytes are equal.
+inline bool IsCanonicalRightAlignedDigits(const char* p, size_t n) {
+  using namespace digit_words;
+  if (n < 8 || n > 16) return false;
+  const size_t before = n - 8;
+  if (before > 0) {
+    const uint64_t ahead = before == 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * before)) - 1;
+    if (((Word(p) ^ kBlanks) & ahead) != 0) return false;
+  }
+  const uint64_t last = Word(p + n - 8);
+  const uint64_t other = last ^ kBlanks;
+  if (other == 0) return false;
+  const unsigned blanks = static_cast<unsigned>(__builtin_ctzll(other)) / 8;
+  const uint64_t low = blanks == 0 ? 0 : ~uint64_t{0} >> (64 - 8 * blanks);
+  const uint64_t digits = (last & ~low) | (kZeros & low);
+  constexpr uint64_t kHigh = 0xF0F0F0F0F0F0F0F0ULL;
+  if ((digits & kHigh) != kZeros || ((digits + 0x0606060606060606ULL) & kHigh) != kZeros) {
+    return false;
+  }
+  return ((last >> (8 * blanks)) & 0xFF) != '0' || blanks == 7;
+}
+
 }  // namespace vigilo

@@ -49,10 +49,14 @@ bool DbfQuery::NextMatch() {
     position_ = 0;
     table_.ScanBlocks(from, to, [&](uint32_t first, const char* bytes, uint32_t count) {
       const size_t length = table_.record_length();
-      rows_.clear();
+      rows_.resize(count);
+      size_t kept = 0;
+      const bool all = table_.showing_deleted();
       for (uint32_t i = 0; i < count; ++i) {
-        if (table_.showing_deleted() || bytes[size_t(i) * length] != '*') rows_.push_back(i);
+        rows_[kept] = i;
+        kept += all || bytes[size_t(i) * length] != '*';
       }
+      rows_.resize(kept);
       if (filter_ != nullptr) {
         filter_->SelectRows(XbaseBlock{bytes, length, count, first, &table_}, &rows_);
       }

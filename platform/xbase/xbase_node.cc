@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <charconv>
 #include <iterator>
+#include <type_traits>
 #include <cmath>
 #include <cstring>
 
@@ -455,6 +456,51 @@ void KeepRows(const XbaseBlock& block, std::vector<uint32_t>& rows, Keep keep) {
   return xbase_date::ValidDigits(bytes) ? bytes.data() : "        ";
 }
 
+// The eight bytes of a word with a-z upper-cased, as CompareFieldText<true>
+// upper-cases one byte (other bytes, those above 127 too, stay).
+[[gnu::always_inline]] inline uint64_t UpperAsciiWord(uint64_t word) {
+  constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
+  constexpr uint64_t kHigh = 0x8080808080808080ULL;
+  const uint64_t low7 = word & kLow7;
+  const uint64_t from_a = low7 + 0x1F1F1F1F1F1F1F1FULL;   // high bit set from 'a' up
+  const uint64_t past_z = low7 + 0x0505050505050505ULL;   // high bit set past 'z'
+  const uint64_t lower = from_a & ~past_z & ~word & kHigh;
+  return word ^ (lower >> 2);  // 0x80 >> 2 is the case bit
+}
+
+// Whether the field's first bytes, upper-cased, equal the text's (as many
+// bytes as the text has).
+[[gnu::always_inline]] inline bool UpperEquals(const char* field, std::string_view text) {
+  size_t i = 0;
+  for (; i + 8 <= text.size(); i += 8) {
+    if (UpperAsciiWord(digit_words::Word(field + i)) != digit_words::Word(text.data() + i)) {
+      return false;
+    }
+  }
+  for (; i < text.size(); ++i) {
+    unsigned char l = static_cast<unsigned char>(field[i]);
+    if (l >= 'a' && l <= 'z') l -= 32;
+    if (l != static_cast<unsigned char>(text[i])) return false;
+  }
+  return true;
+}
+
+// Calls run with the comparison as a compile-time constant, so that a block's
+// loop does not choose the comparison again for each row.
+template <typename Run>
+void WithCompare(XbaseCompare how, Run&& run) {
+  using C = XbaseCompare;
+  switch (how) {
+    case C::kEqual:
+    case C::kExactEqual: run(std::integral_constant<C, C::kEqual>{}); return;
+    case C::kNotEqual: run(std::integral_constant<C, C::kNotEqual>{}); return;
+    case C::kLess: run(std::integral_constant<C, C::kLess>{}); return;
+    case C::kGreater: run(std::integral_constant<C, C::kGreater>{}); return;
+    case C::kLessEqual: run(std::integral_constant<C, C::kLessEqual>{}); return;
+    case C::kGreaterEqual: run(std::integral_constant<C, C::kGreaterEqual>{}); return;
+  }
+}
+
 }  // namespace
 
 void XbaseNode::Select(const XbaseBlock& block, std::vector<uint32_t>& rows) const {
@@ -531,14 +577,47 @@ void XbaseNode::SelectCompare(const XbaseBlock& block, std::vector<uint32_t>& ro
       });
       return;
     case FastPath::kUpperField:
+      if (how == XbaseCompare::kEqual) {
+        const size_t common = std::min(width, text.size());
+        if (text.find_first_not_of(' ', common) != std::string_view::npos) {
+          rows.clear();
+          return;
+        }
+        const std::string_view head = text.substr(0, common);
+        if (common > 0 && common < 8 && offset + 8 <= block.record_length) {
+          // A short text: one word of the record, its bytes past the text
+          // masked off.
+          char padded[8] = {};
+          std::memcpy(padded, head.data(), common);
+          const uint64_t mask = ~uint64_t{0} >> (64 - 8 * common);
+          const uint64_t wanted = digit_words::Word(padded) & mask;
+          KeepRows(block, rows, [&](std::string_view record, uint32_t) {
+            return (UpperAsciiWord(digit_words::Word(record.data() + offset)) & mask) == wanted;
+          });
+          return;
+        }
+        KeepRows(block, rows, [&](std::string_view record, uint32_t) {
+          return UpperEquals(record.data() + offset, head);
+        });
+        return;
+      }
       KeepRows(block, rows, [&](std::string_view record, uint32_t) {
         return CompareResult(how, CompareFieldText<true>(field(record), text));
       });
       return;
     case FastPath::kDateTextField:
       if (width == 8 && text.size() == 8) {
+        auto holds = [&](const char* digits) {
+          return CompareResult(how, CompareEight(digits, text.data()));
+        };
+        // An invalid date reads as the blank date: when that fails, a row
+        // whose bytes fail fails whether its date is valid or not, and only
+        // the rows whose bytes hold need their date checked.
+        const bool blank_holds = holds("        ");
         KeepRows(block, rows, [&](std::string_view record, uint32_t) {
-          return CompareResult(how, CompareEight(DtosDigits(field(record)), text.data()));
+          const char* raw = record.data() + offset;
+          if (!blank_holds && !holds(raw)) return false;
+          return holds(DtosDigits(std::string_view(raw, 8)));
         });
         return;
       }
@@ -550,8 +629,35 @@ void XbaseNode::SelectCompare(const XbaseBlock& block, std::vector<uint32_t>& ro
       return;
     case FastPath::kNumberField: {
       const double number = fast_number;
-      KeepRows(block, rows, [&](std::string_view record, uint32_t) {
-        return CompareResult(how, Sign(ParseNumber(field(record)), number));
+      // A whole constant is compared with right-aligned digits as integers.
+      const bool whole = number == std::floor(number) && std::fabs(number) < 1e15;
+      const int64_t constant = whole ? static_cast<int64_t>(number) : 0;
+      if ((how == XbaseCompare::kEqual || how == XbaseCompare::kNotEqual) && whole &&
+          constant >= 0 && constant < 100000000 && width >= 8 && width <= 16) {
+        // Equality with the bytes the constant is written as: a field in that
+        // same form differs from them exactly when its number differs; any
+        // other form (leading zeros, a sign, a point) is read as a number.
+        const std::string canonical =
+            Format("%*lld", static_cast<int>(width), static_cast<long long>(constant));
+        const uint64_t wanted = digit_words::Word(canonical.data() + width - 8);
+        const bool equal_kept = how == XbaseCompare::kEqual;
+        KeepRows(block, rows, [&](std::string_view record, uint32_t) {
+          const char* raw = record.data() + offset;
+          if (IsCanonicalRightAlignedDigits(raw, width)) {
+            return (digit_words::Word(raw + width - 8) == wanted) == equal_kept;
+          }
+          return (ParseNumber(field(record)) == number) == equal_kept;
+        });
+        return;
+      }
+      WithCompare(how, [&](auto op) {
+        KeepRows(block, rows, [&](std::string_view record, uint32_t) {
+          int64_t value = 0;
+          if (whole && ParseRightAlignedDigits(record.data() + offset, width, &value)) {
+            return CompareResult(op, value < constant ? -1 : value > constant ? 1 : 0);
+          }
+          return CompareResult(op, Sign(ParseNumber(field(record)), number));
+        });
       });
       return;
     }
@@ -571,10 +677,16 @@ bool XbaseNode::SelectDateRange(const XbaseBlock& block, std::vector<uint32_t>& 
     return false;
   }
   const size_t offset = low.fast_offset;
-  KeepRows(block, rows, [&](std::string_view record, uint32_t) {
-    const char* digits = DtosDigits(record.substr(offset, 8));
+  auto holds = [&](const char* digits) {
     return CompareResult(low.compare, CompareEight(digits, low.fast_text.data())) &&
            CompareResult(high.compare, CompareEight(digits, high.fast_text.data()));
+  };
+  // As for one date comparison: the date is checked only where the bytes hold.
+  const bool blank_holds = holds("        ");
+  KeepRows(block, rows, [&](std::string_view record, uint32_t) {
+    const char* raw = record.data() + offset;
+    if (!blank_holds && !holds(raw)) return false;
+    return holds(DtosDigits(std::string_view(raw, 8)));
   });
   return true;
 }

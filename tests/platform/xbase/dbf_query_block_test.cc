@@ -22,7 +22,7 @@ constexpr uint32_t kRecords = 4000;  // about three read blocks of 43-byte recor
 
 // Field bytes as other programs store them, not only as the library writes.
 const char* kGroups[] = {"dev       ", "Dev       ", "dev2      ", "          ", "qa        ",
-                         "DEV       ", "devops    "};
+                         "DEV       ", "devops    ", "\xe9v@[`{z~Az"};
 const char* kNumbers[] = {"       1", "00000001", "1       ", "      -1", "        ",
                           "       2", "     1.0", "      12", "       9", "  +1    "};
 const char* kAmounts[] = {"    1.50", "     1.5", "    0.00", "        ", "   -2.25"};
@@ -39,7 +39,7 @@ std::string WriteTable(const xbase_test::ScratchDir& dir) {
   std::string bytes = xbase_test::ReadBytes(path).substr(0, header);
   for (uint32_t i = 0; i < kRecords; ++i) {
     bytes += i % 13 == 5 ? '*' : ' ';
-    bytes += kGroups[i % 7];
+    bytes += kGroups[i % 8];
     bytes += kNumbers[i % 10];
     bytes += kAmounts[i % 5];
     bytes += kDates[(i / 3) % 9];
@@ -90,7 +90,20 @@ TEST(DbfQueryBlockTest, EveryFilterShapeSelectsWhatOneRecordAtATimeSelects) {
       "Grp >= 'dev2'",
       "UPPER(Grp) = 'DEV'",
       "UPPER(Grp) = UPPER('dev   ')",
+      "UPPER(Grp) = 'DEVOPS    '",
+      "UPPER(Grp) = 'DEVOPS    x'",
+      "UPPER(Name) = 'N0000012'",
+      // Only a to z change case: not the bytes next to them, nor those above 127.
+      "UPPER(Grp) = '\xe9V@[`{Z~AZ'",
+      "UPPER(Grp) = '\xc9V@[`{Z~AZ'",
+      "DTOS(Since) >= '20230101'",
+      "DTOS(Since) <> '20230231'",
+      "DTOS(Since) <= '20231231' .AND. DTOS(Since) >= '        '",
       "Num = 1",
+      "Num <> 1",
+      "Num = 0",
+      "Num = 12",
+      "UPPER(Name) = 'N000001'",
       "Num > 0 .AND. Num < 10",
       "Num <= -1",
       "Amt = 1.5",
