@@ -1,8 +1,8 @@
 #include "service/rule_preview.h"
 
-#include <algorithm>
 #include <map>
 #include <memory>
+#include <unordered_set>
 #include <utility>
 
 #include "common/format.h"
@@ -26,12 +26,15 @@
 namespace vigilo {
 namespace {
 
+// The record numbers a selection yields, each once, in the order first seen
+// (a join with the change history yields a record once per matching row).
 std::vector<long> RunSelection(Database& db, const std::string& statement) {
   std::vector<long> ids;
+  std::unordered_set<long> seen;
   Recordset rows;
   for (rows.Open(db, statement); !rows.IsEOF(); rows.MoveNext()) {
     const long id = rows.GetLong(0);
-    if (std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
+    if (seen.insert(id).second) ids.push_back(id);
   }
   return ids;
 }
