@@ -64,6 +64,11 @@ void SetProgramDirectory(const std::string& dir) {
   }
 }
 
+void UseHomeDirectory(const std::string& dir) {
+  SetProgramDirectory(dir);
+  setenv("VIGILO_HOME", dir.c_str(), 1);
+}
+
 std::string ProgramDirectory() {
   {
     std::lock_guard<std::mutex> lock(DirectoryMutex());

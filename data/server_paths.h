@@ -44,6 +44,10 @@ class CServerPaths {
 // /proc/self/exe. Both are made absolute, with "/" separators and no trailing
 // one. SetProgramDirectory("") forgets the chosen directory again.
 void SetProgramDirectory(const std::string& dir);
+// The program directory of a --home option: chosen as above and exported as
+// VIGILO_HOME, through which the mail-system provider, loaded later, finds
+// its mapi.ini.
+void UseHomeDirectory(const std::string& dir);
 std::string ProgramDirectory();
 
 // Whether settings that are missing from vigtab.ini (SERVERDIR, FIRING_INTERVAL)

@@ -125,10 +125,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "vgservice: --home needs a directory\n%s", kUsage);
         return 2;
       }
-      vigilo::SetProgramDirectory(argv[++i]);
-      // The mail-system provider, loaded later, reads its mapi.ini from the
-      // program directory it finds through VIGILO_HOME.
-      setenv("VIGILO_HOME", argv[i], 1);
+      vigilo::UseHomeDirectory(argv[++i]);
     } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
       std::fputs(kUsage, stdout);
       return 0;

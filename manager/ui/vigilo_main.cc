@@ -39,10 +39,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "vigilo: --home needs a directory\n%s", kUsage);
         return 2;
       }
-      vigilo::SetProgramDirectory(argv[i + 1]);
-      // The mail-system provider reads its mapi.ini from the program directory
-      // it finds through VIGILO_HOME.
-      setenv("VIGILO_HOME", argv[i + 1], 1);
+      vigilo::UseHomeDirectory(argv[i + 1]);
       for (int j = i; j + 2 <= argc; ++j) argv[j] = argv[j + 2];
       argc -= 2;
       --i;
