@@ -90,9 +90,12 @@ std::string UpdateStatementTemplate(std::string_view table_from, std::string_vie
                 EscapedPercent(set_list).c_str());
 }
 
-std::string UpdateStatementFor(const std::string& statement_template, long form_id) {
-  // Filled by hand rather than by printf: the template's text is data, and
-  // only "%%" and the one "%ld" are meaningful in it.
+namespace {
+
+// Fills the template's one "%ld" with text and turns "%%" back into "%".
+// Filled by hand rather than by printf: the template's text is data, and
+// only "%%" and the one "%ld" are meaningful in it.
+std::string FillUpdateTemplate(const std::string& statement_template, std::string_view form_id) {
   std::string result;
   result.reserve(statement_template.size() + 12);
   for (size_t i = 0; i < statement_template.size(); ++i) {
@@ -104,7 +107,7 @@ std::string UpdateStatementFor(const std::string& statement_template, long form_
         continue;
       }
       if (statement_template.compare(i + 1, 2, "ld") == 0) {
-        result += Format("%ld", form_id);
+        result += form_id;
         i += 2;
         continue;
       }
@@ -112,6 +115,16 @@ std::string UpdateStatementFor(const std::string& statement_template, long form_
     result += c;
   }
   return result;
+}
+
+}  // namespace
+
+std::string UpdateStatementFor(const std::string& statement_template, long form_id) {
+  return FillUpdateTemplate(statement_template, Format("%ld", form_id));
+}
+
+std::string ParameterizedUpdateStatement(const std::string& statement_template) {
+  return FillUpdateTemplate(statement_template, "?");
 }
 
 }  // namespace vigilo

@@ -53,4 +53,8 @@ std::string UpdateStatementTemplate(std::string_view table_from, std::string_vie
 // The statement of one record: the template filled with the FormID.
 std::string UpdateStatementFor(const std::string& statement_template, long form_id);
 
+// The same statement with a parameter marker "?" for the FormID, prepared
+// once and run for each record of a rule (Database::ExecuteForEach).
+std::string ParameterizedUpdateStatement(const std::string& statement_template);
+
 }  // namespace vigilo
