@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace vigilo::sql {
 
@@ -37,6 +38,14 @@ class Connection {
   // Runs a statement that returns no rows; returns the rows changed (-1 when
   // unknown). Throws DbException.
   virtual long Execute(const std::string& statement) = 0;
+  // Runs a statement holding one parameter marker "?" (outside quotes) once
+  // for each value, in order; returns the rows changed in all (-1 when
+  // unknown). *done receives how many values ran to completion, also when
+  // it throws DbException. This default runs each as its own statement with
+  // the value written in; a backend that can prepares it once and writes
+  // the whole batch under one lock.
+  virtual long ExecuteForEach(const std::string& statement, const std::vector<int64_t>& values,
+                              size_t* done);
   // Runs a statement and returns its rows, before the first one. Throws
   // DbException.
   virtual std::unique_ptr<Cursor> Query(const std::string& statement) = 0;

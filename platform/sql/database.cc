@@ -75,6 +75,21 @@ long Database::ExecuteSQL(const std::string& statement) {
   }
 }
 
+long Database::ExecuteForEach(const std::string& statement, const std::vector<int64_t>& values,
+                              size_t* done) {
+  sql::Connection& backend = connection();
+  size_t completed = 0;
+  try {
+    const long changed = backend.ExecuteForEach(statement, values, &completed);
+    if (done != nullptr) *done = completed;
+    return changed;
+  } catch (const DbException& error) {
+    if (done != nullptr) *done = completed;
+    NoteFailure(error);
+    throw;
+  }
+}
+
 bool Database::IsConnectionDead() const {
   return connection_ != nullptr && connection_->IsDead();
 }

@@ -101,6 +101,14 @@ class Database {
   // changes no row is not an error. REQUIRES: IsOpen(). Throws DbException;
   // one that says the connection is gone also closes it (ConnectionLost).
   long ExecuteSQL(const std::string& statement);
+  // Executes a statement holding one parameter marker "?" once for each of
+  // the values (record numbers), as a batch: prepared once where the backend
+  // can. Returns the rows changed in all (-1 when unknown). *done (when
+  // given) receives how many values ran to completion, also when it throws;
+  // the statement of value (*done) is the one that failed. Throws as
+  // ExecuteSQL.
+  long ExecuteForEach(const std::string& statement, const std::vector<int64_t>& values,
+                      size_t* done = nullptr);
 
   // Whether the driver knows the open connection to be gone, asked without
   // a statement (false when not open or when the driver cannot tell).

@@ -195,6 +195,45 @@ long DbaseConnection::Execute(const std::string& statement) {
   return sqlite3_stmt_readonly(stmt.get()) ? 0 : sqlite3_changes(db_);
 }
 
+long DbaseConnection::ExecuteForEach(const std::string& statement,
+                                     const std::vector<int64_t>& values, size_t* done) {
+  *done = 0;
+  if (values.empty()) return 0;
+  ++ctx_.epoch;
+  Stmt stmt = Prepare(statement);
+  if (sqlite3_bind_parameter_count(stmt.get()) != 1) {
+    throw DbException("The statement must hold exactly one parameter.");
+  }
+  const bool own_transaction = sqlite3_get_autocommit(db_) != 0;
+  auto run = [&](const char* sql) {
+    const int rc = sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) throw SqliteError(db_, rc);
+  };
+  if (own_transaction) run("BEGIN");
+  long changed = 0;
+  try {
+    for (int64_t value : values) {
+      sqlite3_bind_int64(stmt.get(), 1, value);
+      int rc;
+      while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+      }
+      if (rc != SQLITE_DONE) throw SqliteError(db_, rc);
+      sqlite3_reset(stmt.get());
+      changed += sqlite3_changes(db_);
+      ++*done;
+    }
+    if (own_transaction) run("COMMIT");
+  } catch (...) {
+    // The files keep what was written before the failure; ending the
+    // transaction ends their batch.
+    if (own_transaction && sqlite3_get_autocommit(db_) == 0) {
+      sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+    throw;
+  }
+  return sqlite3_stmt_readonly(stmt.get()) ? 0 : changed;
+}
+
 std::unique_ptr<Cursor> DbaseConnection::Query(const std::string& statement) {
   ++ctx_.epoch;
   Stmt stmt = Prepare(statement);

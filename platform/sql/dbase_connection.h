@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/sql/connection.h"
 #include "platform/sql/dbf_vtab.h"
@@ -25,6 +26,10 @@ class DbaseConnection : public Connection {
   explicit DbaseConnection(const std::string& connection_string);
 
   long Execute(const std::string& statement) override;
+  // Prepared once and run for each value in one transaction, so that each
+  // file written is locked, and its header written, once for the batch.
+  long ExecuteForEach(const std::string& statement, const std::vector<int64_t>& values,
+                      size_t* done) override;
   std::unique_ptr<Cursor> Query(const std::string& statement) override;
   bool IsDbase() const override { return true; }
   // Looked at every kStopCheckSteps steps of the engine.

@@ -235,6 +235,10 @@ void DbfTableData::Reload() {
 // The file now holds what the columns hold, under a stamp that is racy for
 // the rest of its granule.
 void DbfTableData::AfterWrite() {
+  if (batch_depth_ > 0) {
+    batch_wrote_ = true;  // stamped once, when the batch ends
+    return;
+  }
   int64_t now = 0;
   stamp_ = Stamp(&now);
   int64_t until = stamp_.mtime_ns + TimestampGranularityNs(stamp_.mtime_ns);

@@ -175,6 +175,12 @@ class DbfTableData {
   // DbfError on a value the field cannot hold, DbException on a primary-key
   // violation.
   uint32_t Insert(const std::vector<CellValue>& values);  // returns the row
+  // A batch of writes (a statement, or a transaction of several): the file
+  // is locked and its header written once for all of them, and its stamp is
+  // taken once, at the end. Batches nest; the outermost end counts. Throws
+  // DbfError when the header cannot be written.
+  void BeginBatch() { ++batch_depth_; }
+  void EndBatch();
   void Update(uint32_t row, const std::vector<CellValue>& values);
   void Delete(uint32_t row);
 
@@ -233,6 +239,7 @@ class DbfTableData {
   std::string KeyOfValues(const std::vector<CellValue>& values, uint32_t row) const;
   void BuildKeySet();
   void AfterWrite();
+  void BeforeWrite();  // joins the file's batch when one is open
 
   std::string path_;
   std::unique_ptr<DbfTable> table_;
@@ -252,6 +259,9 @@ class DbfTableData {
   Racy racy_ = Racy::kNo;
   int64_t racy_until_ns_ = 0;  // end of the stamp's granule (kAfterGranule)
   uint64_t checked_epoch_ = 0;
+
+  int batch_depth_ = 0;
+  bool batch_wrote_ = false;  // a write of the batch awaits AfterWrite
 
   std::string key_name_;
   std::vector<int> key_columns_;  // primary key; empty when none

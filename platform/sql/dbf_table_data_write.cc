@@ -162,12 +162,14 @@ uint32_t DbfTableData::Insert(const std::vector<CellValue>& values) {
           key_name_.c_str(), path_.c_str()), "23000");
     }
   }
+  BeforeWrite();
   table_->AppendStart();
   for (int i = 0; i < ColumnCount() && i < static_cast<int>(values.size()); ++i) {
     AssignValue(i, values[i]);
   }
   uint32_t recno = table_->AppendWrite();
-  if (recno == rows_ + 1 && table_->Read(recno)) {
+  // The current record is the one just written.
+  if (recno == rows_ + 1) {
     AppendDecoded(table_->RecordBytes());
     if (key_set_) key_set_->insert(KeyOf(recno - 1));
     AfterWrite();
@@ -191,11 +193,12 @@ void DbfTableData::Update(uint32_t row, const std::vector<CellValue>& values) {
     }
   }
   if (!table_->Read(row + 1)) throw DbException("The record to update is gone.");
+  BeforeWrite();
   for (int i = 0; i < ColumnCount() && i < static_cast<int>(values.size()); ++i) {
     AssignValue(i, values[i]);
   }
   table_->Update();
-  table_->Read(row + 1);
+  // The current record holds the bytes just written.
   RedecodeRow(row, table_->RecordBytes());
   if (key_set_ && new_key != old_key) {
     key_set_->erase(old_key);
@@ -207,10 +210,24 @@ void DbfTableData::Update(uint32_t row, const std::vector<CellValue>& values) {
 void DbfTableData::Delete(uint32_t row) {
   if (!valid_ || row >= rows_) throw DbException("The record to delete is gone.");
   if (!table_->Read(row + 1)) throw DbException("The record to delete is gone.");
+  BeforeWrite();
   table_->DeleteRecord();
   if (key_set_ && !deleted_[row]) key_set_->erase(KeyOf(row));
   if (deleted_loaded_) deleted_[row] = 1;
   AfterWrite();
+}
+
+void DbfTableData::BeforeWrite() {
+  if (batch_depth_ > 0 && table_->writable()) table_->BeginBatch();
+}
+
+void DbfTableData::EndBatch() {
+  if (batch_depth_ == 0 || --batch_depth_ > 0) return;
+  table_->EndBatch();
+  if (batch_wrote_) {
+    batch_wrote_ = false;
+    AfterWrite();
+  }
 }
 
 }  // namespace vigilo::sql

@@ -40,6 +40,7 @@ struct DbfVtab {
   sqlite3_vtab base;  // must come first
   DbaseContext* ctx;
   std::shared_ptr<DbfTableData> data;
+  bool in_batch = false;  // between xBegin and the end of the transaction
 };
 
 // An equality the cursor checks itself, so that rows that fail it are not
@@ -211,7 +212,10 @@ int DbfBestIndex(sqlite3_vtab* v, sqlite3_index_info* info) {
   }
 }
 
+int EndBatch(sqlite3_vtab* v);
+
 int DbfDisconnect(sqlite3_vtab* v) {
+  EndBatch(v);
   std::unique_ptr<DbfVtab> owned(VtabOf(v));
   sqlite3_free(v->zErrMsg);
   return SQLITE_OK;
@@ -446,6 +450,39 @@ int DbfUpdate(sqlite3_vtab* v, int argc, sqlite3_value** argv, sqlite3_int64* ro
   }
 }
 
+// The writes of one transaction (a statement, or an explicit transaction of
+// many) form one batch of the file: one lock, one header write, one stamp.
+int DbfBegin(sqlite3_vtab* v) {
+  DbfVtab* vtab = VtabOf(v);
+  if (!vtab->in_batch) {
+    vtab->data->BeginBatch();
+    vtab->in_batch = true;
+  }
+  return SQLITE_OK;
+}
+
+int EndBatch(sqlite3_vtab* v) {
+  DbfVtab* vtab = VtabOf(v);
+  if (!vtab->in_batch) return SQLITE_OK;
+  vtab->in_batch = false;
+  try {
+    vtab->data->EndBatch();
+    return SQLITE_OK;
+  } catch (...) {
+    return ErrorFromException(v);
+  }
+}
+
+// The header is written at xSync, where a failure still fails the commit.
+int DbfSync(sqlite3_vtab* v) { return EndBatch(v); }
+int DbfCommit(sqlite3_vtab* v) { return EndBatch(v); }
+int DbfRollback(sqlite3_vtab* v) {
+  // What was written stays written (the files keep no journal); the header
+  // must still count it.
+  EndBatch(v);
+  return SQLITE_OK;
+}
+
 sqlite3_module kDbfModule = {
     /* iVersion */ 0,
     /* xCreate */ DbfConnect,
@@ -461,10 +498,10 @@ sqlite3_module kDbfModule = {
     /* xColumn */ DbfColumn,
     /* xRowid */ DbfRowid,
     /* xUpdate */ DbfUpdate,
-    /* xBegin */ nullptr,
-    /* xSync */ nullptr,
-    /* xCommit */ nullptr,
-    /* xRollback */ nullptr,
+    /* xBegin */ DbfBegin,
+    /* xSync */ DbfSync,
+    /* xCommit */ DbfCommit,
+    /* xRollback */ DbfRollback,
     /* xFindFunction */ nullptr,
     /* xRename */ nullptr,
     /* xSavepoint */ nullptr,

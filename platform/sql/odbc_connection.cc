@@ -217,6 +217,54 @@ long OdbcConnection::Execute(const std::string& statement) {
   return static_cast<long>(rows);
 }
 
+long OdbcConnection::ExecuteForEach(const std::string& statement,
+                                    const std::vector<int64_t>& values, size_t* done) {
+  *done = 0;
+  if (values.empty()) return 0;
+  SQLHDBC dbc = session_->dbc.get();
+  OdbcHandle stmt(SQL_HANDLE_STMT, dbc);
+  CheckOdbc(SQLPrepare(stmt.get(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(statement.c_str())),
+                       static_cast<SQLINTEGER>(statement.size())),
+            stmt, "The statement failed.");
+  SQLBIGINT value = 0;
+  CheckOdbc(SQLBindParameter(stmt.get(), 1, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0, 0,
+                             &value, 0, nullptr),
+            stmt, "The statement failed.");
+  CheckOdbc(SQLSetConnectAttr(dbc, SQL_ATTR_AUTOCOMMIT,
+                              reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
+            session_->dbc, "Cannot start a transaction.");
+  // Back to one transaction per statement whatever happens; ending the
+  // transaction first, as a driver may refuse the switch inside one.
+  auto finish = [&](SQLSMALLINT completion) {
+    const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, dbc, completion);
+    SQLSetConnectAttr(dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON),
+                      0);
+    return rc;
+  };
+  long changed = 0;
+  try {
+    for (int64_t v : values) {
+      value = static_cast<SQLBIGINT>(v);
+      StatementWatch watch(stop_check_, stmt.get());
+      const SQLRETURN rc = SQLExecute(stmt.get());
+      watch.Finish();
+      if (rc != SQL_NO_DATA) {
+        CheckOdbc(rc, stmt, "The statement failed.");
+        SQLLEN rows = -1;
+        if (!SQL_SUCCEEDED(SQLRowCount(stmt.get(), &rows))) rows = -1;
+        changed = changed < 0 || rows < 0 ? -1 : changed + static_cast<long>(rows);
+      }
+      SQLFreeStmt(stmt.get(), SQL_CLOSE);
+      ++*done;
+    }
+  } catch (...) {
+    finish(SQL_ROLLBACK);
+    throw;
+  }
+  CheckOdbc(finish(SQL_COMMIT), session_->dbc, "Cannot commit the changes.");
+  return changed;
+}
+
 std::unique_ptr<Cursor> OdbcConnection::Query(const std::string& statement) {
   bool no_data = false;
   OdbcHandle stmt = Run(statement, &no_data);

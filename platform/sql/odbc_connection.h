@@ -19,6 +19,12 @@ class OdbcConnection : public Connection {
   explicit OdbcConnection(const std::string& connection_string);
 
   long Execute(const std::string& statement) override;
+  // Prepared once and executed for each value with the value bound, in one
+  // transaction: the server parses the statement once and commits once.
+  // When one fails, the batch's earlier changes are rolled back with it
+  // (the caller runs the whole batch again later).
+  long ExecuteForEach(const std::string& statement, const std::vector<int64_t>& values,
+                      size_t* done) override;
   std::unique_ptr<Cursor> Query(const std::string& statement) override;
   bool IsDbase() const override { return false; }
   // SQL_ATTR_CONNECTION_DEAD: the driver's own knowledge, no statement.

@@ -70,6 +70,7 @@ DbfTable::~DbfTable() {
 void DbfTable::Close() {
   if (fd_.get() < 0) return;
   WritePending();
+  EndBatch();
   memo_.reset();
   fd_.reset();
 }
@@ -184,6 +185,11 @@ uint32_t DbfTable::ReadHeaderCount() {
 }
 
 uint32_t DbfTable::RecordCount() {
+  // Holding the batch's lock, this table is the file's only writer.
+  if (batch_lock_) {
+    record_count_ = batch_count_;
+    return record_count_;
+  }
   uint32_t count = ReadHeaderCount();
   file_size_ = FileSize(fd_.get(), path_);
   uint64_t whole =

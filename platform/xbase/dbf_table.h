@@ -158,6 +158,15 @@ class DbfTable {
   // Writes the current record now if it has pending changes.
   void Update();
 
+  // A batch of writes: from BeginBatch to EndBatch the write lock is held
+  // once for all records rewritten, appended or deleted, and the header's
+  // record count and date are written once, at EndBatch, not at every write
+  // (the records appended so far are past the count other readers see until
+  // then, as during any append). Pack ends a batch; Close ends it too.
+  void BeginBatch();
+  void EndBatch();
+  bool InBatch() const { return batch_lock_ != nullptr; }
+
   // --- The table roles of the rule engine --------------------------------
   // Record order or, after SelectTag, the tag's order. Deleted records are
   // skipped unless ShowDeleted(true). Each returns true when positioned on a
@@ -248,6 +257,9 @@ class DbfTable {
   std::vector<DbfField> fields_;
   std::vector<size_t> offsets_;
   std::unique_ptr<DbfMemoFile> memo_;
+  std::unique_ptr<DbfWriteLock> batch_lock_;  // held from BeginBatch to EndBatch
+  uint32_t batch_count_ = 0;                   // records in the file during a batch
+  bool batch_header_ = false;                  // the header's count and date are due
 
   uint32_t recno_ = 0;         // current record, 0 = none
   bool appending_ = false;     // record_ is a new record not yet written

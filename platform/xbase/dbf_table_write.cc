@@ -12,6 +12,7 @@
 #include <charconv>
 #include <cmath>
 #include <ctime>
+#include <optional>
 #include <set>
 
 #include "common/format.h"
@@ -307,7 +308,12 @@ void DbfTable::WriteHeaderCountAndDate(uint32_t count) {
 void DbfTable::WriteRecordLocked(uint32_t recno) {
   StoreMemos();
   WriteAt(fd_.get(), path_, header_length_ + uint64_t(recno - 1) * record_length_, record_);
-  block_count_ = 0;
+  // The read cache keeps its block, with the record as now written: reading
+  // the next record of a batch of rewrites must not fetch the block again.
+  if (recno >= block_first_ && recno < block_first_ + block_count_) {
+    std::copy(record_.begin(), record_.end(),
+              block_.begin() + size_t(recno - block_first_) * record_length_);
+  }
 }
 
 void DbfTable::WritePending() {
@@ -325,10 +331,37 @@ void DbfTable::Update() {
   if (!changed_ || appending_) return;
   RequireWritable("Update");
   RequireCurrent("Update");
+  if (batch_lock_) {
+    WriteRecordLocked(recno_);
+    batch_header_ = true;
+    changed_ = false;
+    return;
+  }
   DbfWriteLock lock(fd_.get(), path_);
   WriteRecordLocked(recno_);
   WriteHeaderCountAndDate(ReadHeaderCount());
   changed_ = false;
+}
+
+void DbfTable::BeginBatch() {
+  RequireWritable("BeginBatch");
+  if (batch_lock_) return;
+  WritePending();
+  auto lock = std::make_unique<DbfWriteLock>(fd_.get(), path_);
+  // Read under the lock, before the batch makes it this table's own.
+  batch_count_ = RecordCount();
+  batch_lock_ = std::move(lock);
+  batch_header_ = false;
+}
+
+void DbfTable::EndBatch() {
+  if (!batch_lock_) return;
+  // The lock goes whatever happens: a failed header write must not leave
+  // the file locked for other programs.
+  std::unique_ptr<DbfWriteLock> lock = std::move(batch_lock_);
+  WritePending();
+  if (batch_header_) WriteHeaderCountAndDate(batch_count_);
+  batch_header_ = false;
 }
 
 void DbfTable::AppendStart() {
@@ -344,14 +377,20 @@ void DbfTable::AppendStart() {
 uint32_t DbfTable::AppendWrite() {
   RequireWritable("AppendWrite");
   if (!appending_) Fail("AppendWrite: no record was started with AppendStart");
-  DbfWriteLock lock(fd_.get(), path_);
+  std::optional<DbfWriteLock> lock;
+  if (!batch_lock_) lock.emplace(fd_.get(), path_);
   uint32_t count = RecordCount();
   if (count == UINT32_MAX) Fail("the table is full");
   StoreMemos();
   std::string bytes = record_;
   bytes.push_back(fmt::kEndOfFile);
   WriteAt(fd_.get(), path_, header_length_ + uint64_t(count) * record_length_, bytes);
-  WriteHeaderCountAndDate(count + 1);
+  if (batch_lock_) {
+    batch_count_ = count + 1;
+    batch_header_ = true;
+  } else {
+    WriteHeaderCountAndDate(count + 1);
+  }
   record_count_ = count + 1;
   block_count_ = 0;
   appending_ = false;
@@ -387,6 +426,7 @@ void DbfTable::RecallRecord() {
 
 void DbfTable::PackDataFile() {
   RequireWritable("PackDataFile");
+  EndBatch();
   WritePending();
   appending_ = false;
   DbfWriteLock lock(fd_.get(), path_);
