@@ -3,7 +3,10 @@
 // before each selection, new pairs are written after the rule has acted.
 #include "service/flag_table.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "common/format.h"
 #include "common/text.h"
@@ -60,6 +63,11 @@ std::string FlagInsertTarget(int32_t db_type, const TableNames& names) {
 
 std::string FlagInsertStatement(const std::string& target, long form_id, int32_t rule_id) {
   return Format("INSERT INTO %s(FormID,RuleID) VALUES(%ld,%d)", target.c_str(), form_id,
+                static_cast<int>(rule_id));
+}
+
+std::string ParameterizedFlagInsertStatement(const std::string& target, int32_t rule_id) {
+  return Format("INSERT INTO %s(FormID,RuleID) VALUES(?,%d)", target.c_str(),
                 static_cast<int>(rule_id));
 }
 
@@ -153,19 +161,25 @@ int CProjectTable::InsertFlags(const std::string& list, int32_t rule_id) {
   Database& db = project()->database();
   if (!db.IsOpen()) return 0;
   const std::string target = FlagInsertTarget(project()->db_type(), names());
-  std::string statement;
+  std::vector<int64_t> form_ids;
+  for (const std::string& item : SplitText(list, ',')) {
+    const long form_id = LeadingNumber(item);
+    if (form_id > 0) form_ids.push_back(form_id);
+  }
+  if (form_ids.empty()) return 1;
+  // One statement prepared once and run for every pair as one batch; the
+  // pairs before a failing one stay written and the rest are left, as when
+  // each ran alone.
+  size_t done = 0;
   try {
-    for (const std::string& item : SplitText(list, ',')) {
-      const long form_id = LeadingNumber(item);
-      if (form_id <= 0) continue;
-      statement = FlagInsertStatement(target, form_id, rule_id);
-      db.ExecuteSQL(statement);
-    }
+    db.ExecuteForEach(ParameterizedFlagInsertStatement(target, rule_id), form_ids, &done);
   } catch (const DbException& error) {
     LogDbError(&error,
                Format("While Inserting record to Flag Table, Rule ID : %ld",
                       static_cast<long>(rule_id)),
-               statement);
+               FlagInsertStatement(target, static_cast<long>(form_ids[std::min(
+                                               done, form_ids.size() - 1)]),
+                                   rule_id));
   }
   return 1;
 }

@@ -38,6 +38,9 @@ std::string FlagInsertTarget(int32_t db_type, const TableNames& names);
 
 // "INSERT INTO %s(FormID,RuleID) VALUES(%ld,%d)": the record number whole.
 std::string FlagInsertStatement(const std::string& target, long form_id, int32_t rule_id);
+// The same with a parameter marker "?" for the FormID, prepared once and run
+// for each record (Database::ExecuteForEach).
+std::string ParameterizedFlagInsertStatement(const std::string& target, int32_t rule_id);
 // The same for several records in one statement: "VALUES(%ld,%d),(%ld,%d)...".
 std::string FlagInsertStatement(const std::string& target, const std::vector<long long>& form_ids,
                                 int32_t rule_id);

@@ -3,7 +3,10 @@
 // newly meets the rule's condition, the run log gets one "Updating records"
 // block per rule, and the records are flagged so they are not updated again
 // while they keep meeting the condition.
+#include <algorithm>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "common/format.h"
 #include "common/text.h"
@@ -33,23 +36,30 @@ int CProjectTable::UpdateRecords() {
     const std::string list = FindNewRecords(*rule);
     if (list.empty()) continue;
     const long rule_id = rule->rule_id;
-    std::string statement;
+    std::vector<int64_t> form_ids;
+    for (const std::string& item : SplitText(list, ',')) {
+      const long form_id = LeadingNumber(item);
+      if (form_id > 0) form_ids.push_back(form_id);
+    }
+    // Every record of the rule gets the same SET list: one statement,
+    // prepared once and run for each record as one batch.
+    size_t done = 0;
     try {
-      for (const std::string& item : SplitText(list, ',')) {
-        const long form_id = LeadingNumber(item);
-        if (form_id <= 0) continue;
-        statement = UpdateStatementFor(rule->update_statement, form_id);
-        db.ExecuteSQL(statement);
-      }
+      if (!form_ids.empty()) db.ExecuteForEach(ParameterizedUpdateStatement(rule->update_statement), form_ids, &done);
     } catch (const DbException& error) {
       // No record of the rule is flagged: all are selected and updated again
       // at the next tick.
       LogDbError(&error,
                  Format("While Updating Database, Rule ID : %ld\r\n    SQL        : %s\r\n",
                         rule_id, rule->selection.c_str()),
-                 statement);
+                 UpdateStatementFor(rule->update_statement,
+                                    static_cast<long>(form_ids[std::min(done, form_ids.size() - 1)])));
       continue;
     }
+    const std::string statement =
+        form_ids.empty()
+            ? std::string()
+            : UpdateStatementFor(rule->update_statement, static_cast<long>(form_ids.back()));
     if (log != nullptr) {
       log->Write(Format("Updating records ( Rule ID : %ld)\r\n    Query   : %s\r\n    SQL     : "
                         "%s\r\n",

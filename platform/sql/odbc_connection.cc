@@ -258,7 +258,19 @@ long OdbcConnection::ExecuteForEach(const std::string& statement,
       ++*done;
     }
   } catch (...) {
+    SQLFreeStmt(stmt.get(), SQL_CLOSE);
     finish(SQL_ROLLBACK);
+    // The values before the failing one keep their effect, as when each
+    // ran alone: they run again, each committed alone.
+    const size_t failed = *done;
+    *done = 0;
+    for (size_t i = 0; i < failed; ++i) {
+      value = static_cast<SQLBIGINT>(values[i]);
+      const SQLRETURN rc = SQLExecute(stmt.get());
+      if (rc != SQL_NO_DATA && !SQL_SUCCEEDED(rc)) break;
+      SQLFreeStmt(stmt.get(), SQL_CLOSE);
+      ++*done;
+    }
     throw;
   }
   CheckOdbc(finish(SQL_COMMIT), session_->dbc, "Cannot commit the changes.");

@@ -21,8 +21,9 @@ class OdbcConnection : public Connection {
   long Execute(const std::string& statement) override;
   // Prepared once and executed for each value with the value bound, in one
   // transaction: the server parses the statement once and commits once.
-  // When one fails, the batch's earlier changes are rolled back with it
-  // (the caller runs the whole batch again later).
+  // When one fails, the transaction is rolled back and the values before
+  // it run again, each committed alone, so that they keep their effect as
+  // the backends without batches keep it.
   long ExecuteForEach(const std::string& statement, const std::vector<int64_t>& values,
                       size_t* done) override;
   std::unique_ptr<Cursor> Query(const std::string& statement) override;
