@@ -78,6 +78,9 @@ void MapiTransport::SendDirect(const OutgoingMail& mail, const std::string& addr
     case Outcome::kRefused:
       report.Add(address, RecipientOutcome::kRefused, name(), "refused by the provider");
       break;
+    case Outcome::kNoProvider:
+      report.Add(address, RecipientOutcome::kUnserved, name(), "no provider sends mail");
+      break;
   }
 }
 
@@ -123,6 +126,8 @@ void MapiTransport::ResolveAndSend(const OutgoingMail& mail, const std::vector<s
         report.Add(resolved[i], RecipientOutcome::kRetry, name(), "the provider could not deliver");
       } else if (outcome == Outcome::kRefused) {
         report.Add(resolved[i], RecipientOutcome::kRefused, name(), "refused by the provider");
+      } else if (outcome == Outcome::kNoProvider) {
+        report.Add(resolved[i], RecipientOutcome::kUnserved, name(), "no provider sends mail");
       } else {
         report.Add(resolved[i], RecipientOutcome::kDelivered, name());
       }
@@ -135,7 +140,9 @@ void MapiTransport::ResolveAndSend(const OutgoingMail& mail, const std::vector<s
 
 MapiTransport::Outcome MapiTransport::SendMessage(const std::vector<MapiRecipDesc>& recipients,
                                                   const OutgoingMail& mail) {
-  if (mapi_.send_mail == nullptr) return Outcome::kDelivered;
+  // Mail may be ready through SMTP alone: without the provider's send
+  // function nothing went out, which is no delivery.
+  if (mapi_.send_mail == nullptr) return Outcome::kNoProvider;
   MapiMessage message{};
   message.subject = mail.subject.c_str();
   message.note_text = mail.body.c_str();

@@ -54,7 +54,7 @@ class MapiTransport : public Transport {
   bool session_open() const { return session_flag_; }
 
  private:
-  enum class Outcome { kDelivered, kRetry, kRefused };
+  enum class Outcome { kDelivered, kRetry, kRefused, kNoProvider };
   // Sends one provider message; a failure becomes one run-log line.
   Outcome SendMessage(const std::vector<MapiRecipDesc>& recipients, const OutgoingMail& mail);
   void SendDirect(const OutgoingMail& mail, const std::string& address, DeliveryReport& report);

@@ -162,6 +162,18 @@ TEST_F(MailSenderTest, MoreThanAHundredNamesGoOutInMessagesOfAtMostAHundred) {
   EXPECT_EQ(report.results()[0].outcome, RecipientOutcome::kRefused);
   EXPECT_EQ(report.results()[250].outcome, RecipientOutcome::kDelivered);
   EXPECT_EQ(FakeMail::Get().freed, 250);
+
+  // Ready through SMTP alone, a provider without its send function sends
+  // nothing: no recipient counts as delivered.
+  MapiFunctions no_send = testing::FakeMapi();
+  no_send.send_mail = nullptr;
+  MapiTransport resolving_only(no_send, &log_);
+  resolving_only.set_mail_ready(true);
+  DeliveryReport unsent;
+  resolving_only.Send(OutgoingMail{}, {"CCMAIL:carl@cc", "ann"}, unsent);
+  ASSERT_EQ(unsent.results().size(), 2u);
+  EXPECT_EQ(unsent.results()[0].outcome, RecipientOutcome::kUnserved);
+  EXPECT_EQ(unsent.results()[1].outcome, RecipientOutcome::kUnserved);
 }
 
 TEST_F(MailSenderTest, UnresolvedAndEmptyNamesAreDroppedWithoutAnEmptyMessage) {
