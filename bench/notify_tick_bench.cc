@@ -252,7 +252,7 @@ class Engine {
     settings_ = std::make_unique<CServerPaths>();
     sender_ = std::make_unique<TimedSender>(&log_);
     sender_->InitMailSystems();
-    if (!sender_->smtp_ready()) throw std::runtime_error("the SMTP library did not load");
+    if (!sender_->systems().smtp_ready()) throw std::runtime_error("the SMTP library did not load");
     ProjectSource source;
     source.key = "0\\ORVIK\\Proj";
     source.directory = data.project_dir();
@@ -294,15 +294,7 @@ class Engine {
     info.date_settings = DateSettingsOf(*settings_);
     info.log = &log_;
     info.mail_sender = sender_.get();
-    DatabaseNotifyAccess access(
-        db(), [&t](const CNotifyRule& rule) { return t.FindNewRecords(rule); },
-        [&t](const std::string& list, int32_t rule_id) { t.InsertFlags(list, rule_id); },
-        [&t](long long form_id, int32_t rule_id, bool ensure) {
-          return FlagOneRecord(t, form_id, rule_id, ensure);
-        },
-        [&t](const std::vector<long long>& form_ids, int32_t rule_id) {
-          return FlagRecords(t, form_ids, rule_id);
-        });
+    ProjectTableAccess access(t);
     TimedAccess timed(access);
     sender_->BeginTick();
     RunNotifyRules(t.notify_rules, info, timed);

@@ -1,12 +1,12 @@
 #include "notify/internal_mail.h"
 
 #include <ctime>
+#include <utility>
 
 #include "common/format.h"
 #include "common/text.h"
 #include "data/clock.h"
 #include "data/log_stream.h"
-#include "notify/mail_sender.h"
 #include "platform/sql/database.h"
 #include "platform/sql/sql_text.h"
 
@@ -57,44 +57,57 @@ std::string InternalMailDate() {
   return text;
 }
 
-bool CMailSender::PostInternalMail(const std::vector<std::string>& addresses,
-                                   const std::vector<std::string>* record_list,
-                                   const std::string& database_name) {
-  if (record_list == nullptr) return false;
-  std::string name = database_name;
-  if (options_.in_process_server && name.find('.') == std::string::npos) name += ".dbf";
+InternalMailTransport::InternalMailTransport(std::function<std::string()> server_dir,
+                                             bool in_process_server, LogStream* log)
+    : server_dir_(std::move(server_dir)), in_process_server_(in_process_server), log_(log) {}
+
+InternalMailTransport::~InternalMailTransport() = default;
+
+void InternalMailTransport::EndSession() { db_.reset(); }
+
+void InternalMailTransport::Send(const OutgoingMail& mail,
+                                 const std::vector<std::string>& addresses,
+                                 DeliveryReport& report) {
+  if (mail.record_list == nullptr) {
+    for (const std::string& address : addresses) {
+      report.Add(address, RecipientOutcome::kUnserved, name(), "no record to name");
+    }
+    return;
+  }
+  std::string database_name = mail.database_name;
+  if (in_process_server_ && database_name.find('.') == std::string::npos) database_name += ".dbf";
   for (const std::string& address : addresses) {
     size_t colon = address.find(':');
     std::string recipient = colon == std::string::npos ? address : address.substr(colon + 1);
-    for (const std::string& record : *record_list) {
-      WriteInternalMailRow(recipient, LeadingNumber(record), 1, name, "");
+    bool written = true;
+    for (const std::string& record : *mail.record_list) {
+      written = WriteRow(recipient, LeadingNumber(record), 1, database_name, "") && written;
+    }
+    if (written) {
+      report.Add(address, RecipientOutcome::kDelivered, name());
+    } else {
+      report.Add(address, RecipientOutcome::kRetry, name(), "the internal mail row was not written");
     }
   }
-  if (!in_tick_) internal_mail_db_.reset();
-  return true;
 }
 
-Database* CMailSender::InternalMailDatabase() {
-  if (internal_mail_db_ && internal_mail_db_->IsOpen()) return internal_mail_db_.get();
-  // The server directory may have been changed since the start.
-  std::unique_ptr<CServerPaths> settings = BuildSettings(options_);
+Database* InternalMailTransport::Connection() {
+  if (db_ && db_->IsOpen()) return db_.get();
   auto db = std::make_unique<Database>();
-  if (!db->Open(InternalMailConnection(settings->server_dir), Database::kNoOdbcDialog)) {
-    return nullptr;
-  }
-  internal_mail_db_ = std::move(db);
-  return internal_mail_db_.get();
+  if (!db->Open(InternalMailConnection(server_dir_()), Database::kNoOdbcDialog)) return nullptr;
+  db_ = std::move(db);
+  return db_.get();
 }
 
-bool CMailSender::WriteInternalMailRow(const std::string& recipient, long record_number,
-                                       int is_new, const std::string& database_name,
-                                       const std::string& message) {
+bool InternalMailTransport::WriteRow(const std::string& recipient, long record_number, int is_new,
+                                     const std::string& database_name,
+                                     const std::string& message) {
   std::string statement;
   try {
-    Database* db = InternalMailDatabase();
+    Database* db = Connection();
     if (db == nullptr) {
-      LogDeliveryFailure("ORVIK", Format("the internal mail table cannot be opened (to %s, "
-                                         "record %ld)", recipient.c_str(), record_number));
+      LogDeliveryFailure(log_, name(), Format("the internal mail table cannot be opened (to %s, "
+                                              "record %ld)", recipient.c_str(), record_number));
       return false;
     }
     statement = InternalMailLookup(record_number, recipient, database_name);
@@ -112,12 +125,11 @@ bool CMailSender::WriteInternalMailRow(const std::string& recipient, long record
     db->ExecuteSQL(statement);
   } catch (const DbException& error) {
     // The connection may be what failed: the next row opens a new one.
-    internal_mail_db_.reset();
-    LogDeliveryFailure("ORVIK", Format("%s (to %s, record %ld)", DriverMessage(error).c_str(),
-                                       recipient.c_str(), record_number));
+    db_.reset();
+    LogDeliveryFailure(log_, name(), Format("%s (to %s, record %ld)", DriverMessage(error).c_str(),
+                                            recipient.c_str(), record_number));
     return false;
   }
-  if (!in_tick_) internal_mail_db_.reset();
   return true;
 }
 

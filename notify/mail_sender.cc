@@ -3,25 +3,12 @@
 #include <cstdlib>
 #include <utility>
 
-#include "common/format.h"
 #include "common/ini_profile.h"
 #include "common/text.h"
 #include "data/log_stream.h"
-#include "data/login_info.h"
-#include "platform/host/message_line.h"
-#include "platform/sql/database.h"
 
 namespace vigilo {
 namespace {
-
-constexpr const char* kMailSection = "Mail";
-// Profile keys in the order they are tried.
-constexpr const char* kProfileKeys[3] = {"MAPI Mail", "MS Mail", "CC Mail"};
-
-std::string ReadMailKey(const CServerPaths& settings, const char* key) {
-  // The settings are read with a 256-character buffer: 255 characters at most.
-  return GetProfileString(settings.orvik_ini_path, kMailSection, key, "").substr(0, 255);
-}
 
 // A whole number of vigtab.ini's OPTIONS section; absent, negative or not a
 // number gives the default.
@@ -36,89 +23,86 @@ long ReadOptionNumber(const std::string& ini_path, const char* key, long fallbac
 
 }  // namespace
 
-std::unique_ptr<CServerPaths> CMailSender::BuildSettings(const Options& options) {
-  if (options.settings) return options.settings();
-  return std::make_unique<CServerPaths>(options.in_process_server
-                                            ? CServerPaths::Program::kManager
-                                            : CServerPaths::Program::kService);
-}
-
-MapiFunctions MapiFunctionsOf(const MapiPlugin& plugin) {
-  MapiFunctions functions;
-  functions.logon = plugin.logon;
-  functions.resolve_name = plugin.resolve_name;
-  functions.send_mail = plugin.send_mail;
-  functions.free_buffer = plugin.free_buffer;
-  functions.logoff = plugin.logoff;
-  functions.last_error = plugin.last_error;
-  return functions;
-}
-
-CMailSender::CMailSender(Options options)
-    : options_(std::move(options)),
-      settings_(BuildSettings(options_)),
-      membership_(MembershipTablePath(settings_->server_dir)),
-      outbox_(Outbox::DirectoryOf(settings_->server_dir)) {}
+CMailSender::CMailSender(Options options, std::vector<std::unique_ptr<Transport>> transports)
+    : systems_(std::move(options)),
+      substitutes_(std::move(transports)),
+      outbox_(Outbox::DirectoryOf(systems_.settings().server_dir)) {}
 
 CMailSender::~CMailSender() { CloseSessions(); }
 
-bool CMailSender::InitMailSystems() {
+void CMailSender::InitMailSystems() {
+  const CServerPaths& settings = systems_.settings();
   lifetime_seconds_ = static_cast<std::time_t>(ReadOptionNumber(
-                          settings_->program_ini_path, kMailLifetimeKey,
+                          settings.program_ini_path, kMailLifetimeKey,
                           kDefaultMailLifetimeMinutes)) * 60;
   first_retry_delay_ = static_cast<std::time_t>(ReadOptionNumber(
-      settings_->program_ini_path, kMailRetryDelayKey, kDefaultMailRetryDelaySeconds));
-  std::string smtp_value = ReadMailKey(*settings_, "SMTP Mail");
-  if (!smtp_value.empty()) {
-    SmtpSetting setting = ParseSmtpSetting(smtp_value);
-    smtp_server_ = setting.server;
-    smtp_sender_ = setting.sender;
-    SmtpLoader loader = options_.smtp_loader ? options_.smtp_loader : LoadSmtpPlugin;
-    // The library stays loaded even when an entry point is missing.
-    smtp_ = std::make_unique<SmtpPlugin>(loader(settings_->program_dir));
-    // A setting that names no server or no sender leaves SMTP off.
-    smtp_ready_ = smtp_->load.ok() && smtp_->open_session && smtp_->send_mail &&
-                          smtp_->close_session && !smtp_server_.empty() &&
-                          !smtp_sender_.empty()
-                      ? 1
-                      : 0;
-    if (smtp_ready_) {
-      if (options_.in_process_server) return true;
-      mail_ready_ = true;
+      settings.program_ini_path, kMailRetryDelayKey, kDefaultMailRetryDelaySeconds));
+  systems_.Open();
+}
+
+std::vector<Transport*> CMailSender::Transports() {
+  if (substitutes_.empty()) return systems_.transports();
+  std::vector<Transport*> transports;
+  for (const auto& transport : substitutes_) transports.push_back(transport.get());
+  return transports;
+}
+
+void CMailSender::Dispatch(const std::string& body, const std::string& recipients,
+                           const std::string& subject,
+                           const std::vector<std::string>* record_list,
+                           const std::string& database_name) {
+  OutgoingMail mail;
+  mail.subject = subject;
+  mail.body = body;
+  mail.database_name = database_name;
+  mail.record_list = record_list;
+  DeliveryReport report;
+  Deliver(mail, recipients, report);
+  if (!in_tick_) CloseSessions();
+}
+
+void CMailSender::Deliver(const OutgoingMail& mail, const std::string& recipients,
+                          DeliveryReport& report) {
+  // Directly addressed provider messages go out first, in the order written;
+  // then internal rows, SMTP, and the names to resolve.
+  constexpr AddressKind kOrder[] = {AddressKind::kDirect, AddressKind::kInternal,
+                                    AddressKind::kSmtp, AddressKind::kName};
+  std::vector<std::string> groups[4];
+  for (std::string piece : SplitText(recipients, ',')) {
+    if (piece.size() > kRecipientLimit) piece.resize(kRecipientLimit);
+    // An empty piece could never be resolved; it is dropped here.
+    if (piece.empty()) continue;
+    const AddressKind kind = AddressKindOf(piece);
+    for (int i = 0; i < 4; ++i) {
+      if (kOrder[i] == kind) groups[i].push_back(std::move(piece));
     }
   }
-  for (int index = 0; index < 3; ++index) {
-    if (LogonProfile(kProfileKeys[index], index)) break;
+  const std::vector<Transport*> transports = Transports();
+  for (int i = 0; i < 4; ++i) {
+    if (groups[i].empty()) continue;
+    Transport* serving = nullptr;
+    for (Transport* transport : transports) {
+      if (transport->Serves(kOrder[i])) {
+        serving = transport;
+        break;
+      }
+    }
+    if (serving != nullptr) {
+      serving->Send(mail, groups[i], report);
+    } else {
+      for (const std::string& address : groups[i]) {
+        report.Add(address, RecipientOutcome::kUnserved, "", "no transport serves it");
+      }
+    }
   }
-  return true;
 }
 
-bool CMailSender::LogonProfile(const char* key, int index) {
-  std::string value = ReadMailKey(*settings_, key);
-  if (value.empty()) return false;
-  PasswordDecoder decode = options_.decode_password;
-  if (!decode) {
-    // A password that does not decode is tried as it is stored.
-    decode = [](std::string_view stored) {
-      return DecodePassword(stored).value_or(std::string(stored));
-    };
-  }
-  profiles_[index] = ParseMailProfile(value, decode);
-  if (options_.mapi.logon == nullptr) return false;
-  MapiSessionHandle session = 0;
-  uint32_t result = options_.mapi.logon(0, profiles_[index].profile.c_str(),
-                                        profiles_[index].password.c_str(),
-                                        VGMAPI_LOGON_NEW_SESSION, 0, &session);
-  if (result != VGMAPI_OK) return false;
-  session_ = session;
-  mail_ready_ = true;
-  if (!options_.in_process_server) session_flag_ = 1;
-  return true;
+void CMailSender::CloseSessions() {
+  for (Transport* transport : Transports()) transport->EndSession();
 }
 
-void CMailSender::LogoffMapi() {
-  if (session_flag_ && options_.mapi.logoff != nullptr) options_.mapi.logoff(session_, 0, 0, 0);
-  session_flag_ = 0;
+void CMailSender::LogLine(const std::string& line) {
+  if (systems_.log() != nullptr) systems_.log()->Write(line);
 }
 
 }  // namespace vigilo

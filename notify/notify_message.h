@@ -13,6 +13,17 @@
 
 namespace vigilo {
 
+// One composed notification, as the notify action hands it over.
+struct NotifyMessage {
+  int32_t rule_id = 0;
+  long long record = 0;
+  std::string table_id;
+  std::string database_name;
+  std::string subject;
+  std::string body;
+  std::string recipients;  // addresses joined by ","
+};
+
 // At most this many characters of the audit trail are shown as they are; a
 // longer one shows its first 255 characters and "...".
 inline constexpr size_t kAuditTrailLimit = 256;

@@ -112,7 +112,7 @@ class RuleRun {
             std::find(rule_.field_names->begin(), rule_.field_names->end(), field.name) !=
                 rule_.field_names->end() &&
             table_.mail_sender != nullptr) {
-          if (auto addresses = table_.mail_sender->AddressesForNames(value)) {
+          if (auto addresses = table_.mail_sender->directory().AddressesForNames(value)) {
             recipients += *addresses;
             recipients += ',';
           }

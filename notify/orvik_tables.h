@@ -59,8 +59,8 @@ void FillNameLists(std::string_view server_dir, std::vector<std::string>& user_n
 // (data/name_lists.h).
 void FillProcessNameLists(std::string_view server_dir, const MessageReporter& report = nullptr);
 
-// The membership table, kept open by the mail sender for the whole run, with
-// its query handle. Members() answers which users belong to a group.
+// The membership table, kept open by the recipient directory for the whole
+// run, with its query handle. Members() answers which users belong to a group.
 class MembershipTable {
  public:
   // Opens the table for reading and writing, as the product's own programs

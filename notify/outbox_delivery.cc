@@ -9,6 +9,10 @@
 
 namespace vigilo {
 
+void CMailSender::SetRecordFlagger(RecordFlagger flagger) {
+  record_flagger_ = flagger ? std::make_shared<const RecordFlagger>(std::move(flagger)) : nullptr;
+}
+
 void CMailSender::BeginTick() {
   CloseSessions();
   outbox_.Settle();
@@ -141,35 +145,47 @@ void CMailSender::ReconcileUnflagged(
 }
 
 void CMailSender::DeliverEntry(OutboxEntry& entry) {
-  current_rule_ = entry.rule_id;
-  current_record_ = entry.record;
   const std::vector<std::string> records{Format("%lld", entry.record)};
-  Attempt attempt;
-  DeliverRecipients(entry.body, entry.recipients, entry.subject, &records, entry.database_name,
-                    attempt);
-  current_rule_ = 0;
-  current_record_ = 0;
+  OutgoingMail mail;
+  mail.rule_id = entry.rule_id;
+  mail.record = entry.record;
+  mail.subject = entry.subject;
+  mail.body = entry.body;
+  mail.database_name = entry.database_name;
+  mail.record_list = &records;
+  DeliveryReport report;
+  Deliver(mail, entry.recipients, report);
+  // The recipients failed for now are tried again; the last failure is the
+  // one the entry names.
+  std::vector<std::string> remaining;
+  const RecipientResult* last_failure = nullptr;
+  for (const RecipientResult& result : report.results()) {
+    if (result.outcome != RecipientOutcome::kRetry) continue;
+    remaining.push_back(result.address);
+    last_failure = &result;
+  }
   std::string error;
-  if (attempt.remaining.empty()) {
+  if (remaining.empty()) {
     outbox_.Retire(entry, &error);
+    if (observer_) observer_(entry, MessageOutcome::kLeft, report);
     return;
   }
   const std::time_t now = Now();
   entry.attempts += 1;
-  entry.last_transport = attempt.transport;
-  entry.last_error = host::OneLine(attempt.error);
-  std::string remaining;
-  for (const std::string& address : attempt.remaining) {
-    remaining += (remaining.empty() ? "" : ",") + address;
-  }
-  entry.recipients = remaining;
+  entry.last_transport = last_failure->transport;
+  entry.last_error = host::OneLine(last_failure->error);
+  std::string left;
+  for (const std::string& address : remaining) left += (left.empty() ? "" : ",") + address;
+  entry.recipients = left;
   if (now - entry.created >= lifetime_seconds_) {
     LogLine(Format(kDeliveryGivenUpLine, entry.last_transport.c_str(),
                    static_cast<long>(entry.rule_id), entry.record, entry.last_error.c_str()));
     outbox_.Retire(entry, &error);
+    if (observer_) observer_(entry, MessageOutcome::kGivenUp, report);
     return;
   }
   entry.next_attempt = now + RetryDelay(entry.attempts, first_retry_delay_);
+  if (observer_) observer_(entry, MessageOutcome::kRetry, report);
   // Should the new state not be written, the entry is tried again as it was:
   // the recipients already served may get the message twice, none loses it.
   if (!entry.flagged) {

@@ -26,6 +26,19 @@
 namespace vigilo {
 namespace {
 
+// The notify action's access for a preview: the records are the ones given,
+// and nothing is flagged.
+class PreviewAccess : public DatabaseNotifyAccess {
+ public:
+  PreviewAccess(Database& db, std::string list) : DatabaseNotifyAccess(db), list_(std::move(list)) {}
+  std::string FindNewRecords(const CNotifyRule&) override { return list_; }
+  void InsertFlags(const std::string&, int32_t) override {}
+  bool FlagRecord(long long, int32_t) override { return true; }
+
+ private:
+  std::string list_;
+};
+
 // The record numbers a selection yields, each once, in the order first seen
 // (a join with the change history yields a record once per matching row).
 std::vector<long> RunSelection(Database& db, const std::string& statement) {
@@ -116,10 +129,7 @@ void PreviewRule(PreviewEngine& engine, const PreviewEngine::Entry& entry, RuleP
       // deliveries end in the recording sender and nothing is flagged.
       engine.sender().recipients().clear();
       const std::string list = JoinIds(new_ids);
-      DatabaseNotifyAccess access(
-          db, [&list](const CNotifyRule&) { return list; },
-          [](const std::string&, int32_t) {},
-          [](long long, int32_t, bool) { return true; });
+      PreviewAccess access(db, list);
       NotifyTableInfo info;
       info.table_id = table.key();
       info.table_from = table.names().from_table;

@@ -8,7 +8,6 @@
 #include "service/flag_table.h"
 #include "data/date_settings.h"
 #include "data/server_paths.h"
-#include "notify/database_notify_access.h"
 #include "notify/mail_sender.h"
 #include "notify/notify_rules.h"
 #include "notify/report_columns.h"
@@ -28,17 +27,34 @@ int RunTableNotifications(CProjectTable& table) {
   if (table.settings != nullptr) info.date_settings = DateSettingsOf(*table.settings);
   info.log = table.log;
   info.mail_sender = table.mail_sender;
-  DatabaseNotifyAccess access(
-      table.project()->database(),
-      [&table](const CNotifyRule& rule) { return table.FindNewRecords(rule); },
-      [&table](const std::string& list, int32_t rule_id) { table.InsertFlags(list, rule_id); },
-      [&table](long long form_id, int32_t rule_id, bool ensure) {
-        return FlagOneRecord(table, form_id, rule_id, ensure);
-      },
-      [&table](const std::vector<long long>& form_ids, int32_t rule_id) {
-        return FlagRecords(table, form_ids, rule_id);
-      });
+  ProjectTableAccess access(table);
   return RunNotifyRules(table.notify_rules, info, access);
+}
+
+int CProjectTable::NotifyRecords() { return RunTableNotifications(*this); }
+
+ProjectTableAccess::ProjectTableAccess(CProjectTable& table)
+    : DatabaseNotifyAccess(table.project()->database()), table_(table) {}
+
+std::string ProjectTableAccess::FindNewRecords(const CNotifyRule& rule) {
+  return table_.FindNewRecords(rule);
+}
+
+void ProjectTableAccess::InsertFlags(const std::string& list, int32_t rule_id) {
+  table_.InsertFlags(list, rule_id);
+}
+
+bool ProjectTableAccess::FlagRecord(long long form_id, int32_t rule_id) {
+  return FlagOneRecord(table_, form_id, rule_id, /*ensure=*/false);
+}
+
+bool ProjectTableAccess::EnsureFlag(long long form_id, int32_t rule_id) {
+  return FlagOneRecord(table_, form_id, rule_id, /*ensure=*/true);
+}
+
+std::vector<bool> ProjectTableAccess::FlagRecords(const std::vector<long long>& form_ids,
+                                                  int32_t rule_id) {
+  return vigilo::FlagRecords(table_, form_ids, rule_id);
 }
 
 bool FlagOneRecord(CProjectTable& table, long long form_id, int32_t rule_id, bool ensure) {
@@ -94,7 +110,7 @@ void PrepareNotifyRecipients(CProjectTable& table, CNotifyRule& rule) {
   BuildReportColumns(rule, table.names().ini_path, table.names().directory, table.name(),
                      table.field_defs);
   if (table.mail_sender != nullptr) {
-    ResolveRuleRecipients(*table.mail_sender, rule);
+    ResolveRuleRecipients(table.mail_sender->directory(), rule);
     table.mail_sender->WatchTable(table.key());
   }
 }

@@ -1,18 +1,37 @@
 // The notify action and the notification-rule preparation of a watched table
 // (CProjectTable): they join the table's names, field definitions, database
-// and selection operations (FindNewRecords, InsertFlags) to the notify code of
-// this folder. CProjectTable::NotifyRecords (notify_records.cc) runs
-// RunTableNotifications; the table's preparation of a notification rule ends
-// with PrepareNotifyRecipients.
+// and selection operations (FindNewRecords, InsertFlags) to the notify code.
+// CProjectTable::NotifyRecords runs RunTableNotifications; the table's
+// preparation of a notification rule ends with PrepareNotifyRecipients.
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
+
+#include "notify/database_notify_access.h"
 
 namespace vigilo {
 
 class CNotifyRule;
 class CProjectTable;
+
+// The notify action's access to a watched table: the selection and the flags
+// are the table's own, records are read on its project's database.
+class ProjectTableAccess : public DatabaseNotifyAccess {
+ public:
+  // REQUIRES: the table's project database stays open while this is used.
+  explicit ProjectTableAccess(CProjectTable& table);
+
+  std::string FindNewRecords(const CNotifyRule& rule) override;
+  void InsertFlags(const std::string& list, int32_t rule_id) override;
+  bool FlagRecord(long long form_id, int32_t rule_id) override;
+  bool EnsureFlag(long long form_id, int32_t rule_id) override;
+  std::vector<bool> FlagRecords(const std::vector<long long>& form_ids, int32_t rule_id) override;
+
+ private:
+  CProjectTable& table_;
+};
 
 // Runs the table's notification rules once on its project's open database,
 // selecting and flagging records through the table. Returns 0 when the table

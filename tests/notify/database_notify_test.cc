@@ -75,12 +75,26 @@ class DatabaseNotifyTest : public ::testing::Test {
   std::vector<CFieldDef> fields_;
 };
 
+// Records read on the database; a fixed selection, and the flags kept.
+class ListAccess : public DatabaseNotifyAccess {
+ public:
+  ListAccess(Database& db, std::string list) : DatabaseNotifyAccess(db), list_(std::move(list)) {}
+  std::string FindNewRecords(const CNotifyRule&) override { return list_; }
+  void InsertFlags(const std::string& list, int32_t id) override {
+    flagged.push_back(Format("%d:%s", id, list.c_str()));
+  }
+  std::vector<std::string> flagged;
+
+ private:
+  std::string list_;
+};
+
 TEST_F(DatabaseNotifyTest, FieldRuleReadsRecordsAndDeliversByMailType) {
   CMailSender::Options options;
   options.log = &log_;
   CMailSender sender(std::move(options));
   sender.InitMailSystems();
-  ASSERT_TRUE(sender.smtp_ready());
+  ASSERT_TRUE(sender.systems().smtp_ready());
 
   NotifyRuleList rules;
   rules.emplace();
@@ -89,17 +103,14 @@ TEST_F(DatabaseNotifyTest, FieldRuleReadsRecordsAndDeliversByMailType) {
   rule->target = "Field";
   rule->values = "Owner";
   rule->report_columns = "FormID, ATrail,Title,Owner,Opened,Count";
-  ResolveRuleRecipients(sender, *rule);
+  ResolveRuleRecipients(sender.directory(), *rule);
   rules->push_back(std::move(rule));
 
   Database db;
   db.Open(Format("Driver={Microsoft dBase Driver (*.dbf)};DefaultDir=%s;DriverId=277;DSN=;",
                  project_dir_.c_str()),
           Database::kNoOdbcDialog);
-  std::vector<std::string> flagged;
-  DatabaseNotifyAccess access(
-      db, [](const CNotifyRule&) { return std::string("12,15"); },
-      [&](const std::string& list, int32_t id) { flagged.push_back(Format("%d:%s", id, list.c_str())); });
+  ListAccess access(db, "12,15");
   NotifyTableInfo info;
   info.table_id = "0\\\\proj\\Bugs";
   info.table_from = "Bugs";
@@ -108,7 +119,7 @@ TEST_F(DatabaseNotifyTest, FieldRuleReadsRecordsAndDeliversByMailType) {
   info.log = &log_;
   info.mail_sender = &sender;
   EXPECT_EQ(RunNotifyRules(rules, info, access), 1);
-  EXPECT_THAT(flagged, ElementsAre("4:12", "4:15"));
+  EXPECT_THAT(access.flagged, ElementsAre("4:12", "4:15"));
 
   // Record 12 belongs to bob (internal mail), record 15 to ann (SMTP).
   auto post = DbfTable::Open(install_.server_dir() + "/ORVKPOST.dbf", false);
@@ -135,7 +146,7 @@ TEST_F(DatabaseNotifyTest, DatesOfADbaseTableAreShownInFull) {
   db.Open(Format("Driver={Microsoft dBase Driver (*.dbf)};DefaultDir=%s;DriverId=277;DSN=;",
                  project_dir_.c_str()),
           Database::kNoOdbcDialog);
-  DatabaseNotifyAccess access(db, nullptr, nullptr);
+  ListAccess access(db, "");
   auto row = access.Retrieve("SELECT FormID, ATrail,Opened FROM Bugs WHERE FormID =12");
   ASSERT_TRUE(row);
   EXPECT_EQ(FieldValueText(row->Text("Opened").value_or("?"), fields_[2], DateSettings{}),

@@ -1,14 +1,17 @@
 // Stand-ins for the mail-system provider and the SMTP library that record
-// every call in one event list, so tests see what was sent and in which order.
+// every call in one event list, so tests see what was sent and in which order;
+// and a transport that takes every address and keeps each message.
 #pragma once
 
 #include <deque>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "notify/mail_sender.h"
+#include "notify/transport.h"
 
 namespace vigilo::testing {
 
@@ -110,5 +113,56 @@ inline SmtpPlugin FakeSmtpPlugin(const std::string&) {
 }
 
 inline SmtpPlugin MissingSmtpPlugin(const std::string&) { return SmtpPlugin{}; }
+
+// A transport for every kind of address that keeps each message it is handed
+// (the sends of one message in one entry, its addresses in the order sent)
+// and reports each recipient with the outcome the test asks for.
+class RecordingTransport : public Transport {
+ public:
+  struct Sent {
+    int32_t rule_id = 0;
+    long long record = 0;
+    std::string subject, body, database_name, recipients;
+  };
+  struct State {
+    std::vector<Sent> sent;
+    std::map<std::string, RecipientOutcome> outcomes;  // by address; others delivered
+    int sessions_ended = 0;
+  };
+
+  explicit RecordingTransport(std::shared_ptr<State> state) : state_(std::move(state)) {}
+  const char* name() const override { return "FAKE"; }
+  std::string server() const override { return "fake.example:25"; }
+  bool Serves(AddressKind) const override { return true; }
+  void Send(const OutgoingMail& mail, const std::vector<std::string>& addresses,
+            DeliveryReport& report) override {
+    std::vector<Sent>& sent = state_->sent;
+    if (sent.empty() || sent.back().rule_id != mail.rule_id ||
+        sent.back().record != mail.record || sent.back().subject != mail.subject) {
+      sent.push_back({mail.rule_id, mail.record, mail.subject, mail.body, mail.database_name, ""});
+    }
+    for (const std::string& address : addresses) {
+      std::string& recipients = sent.back().recipients;
+      recipients += (recipients.empty() ? "" : ",") + address;
+      auto outcome = state_->outcomes.find(address);
+      RecipientOutcome result =
+          outcome == state_->outcomes.end() ? RecipientOutcome::kDelivered : outcome->second;
+      report.Add(address, result, name(),
+                 result == RecipientOutcome::kDelivered ? "" : "fake failure");
+    }
+  }
+  void EndSession() override { ++state_->sessions_ended; }
+
+ private:
+  std::shared_ptr<State> state_;
+};
+
+// The transports of a sender that sends only through a recording transport.
+inline std::vector<std::unique_ptr<Transport>> RecordingTransports(
+    std::shared_ptr<RecordingTransport::State> state) {
+  std::vector<std::unique_ptr<Transport>> transports;
+  transports.push_back(std::make_unique<RecordingTransport>(std::move(state)));
+  return transports;
+}
 
 }  // namespace vigilo::testing

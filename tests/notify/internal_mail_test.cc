@@ -70,10 +70,19 @@ class InternalMailTest : public ::testing::Test {
     return *sender_;
   }
 
+  // The message for the internal mail transport alone.
+  OutgoingMail Mail(const std::vector<std::string>* records) {
+    OutgoingMail mail;
+    mail.database_name = "BUGS.DBF";
+    mail.record_list = records;
+    return mail;
+  }
+
   Installation install_;
   LogStream log_;
   std::unique_ptr<CMailSender> sender_;
   std::vector<std::string> records_{"42"};
+  InternalMailTransport transport_{[this] { return install_.server_dir(); }, false, &log_};
 };
 
 TEST_F(InternalMailTest, InternalAddressWritesOneRowForRecordAndRecipient) {
@@ -145,10 +154,14 @@ TEST_F(InternalMailTest, ApostropheInRecipientOrDatabaseNameIsWrittenAsItIs) {
 }
 
 TEST_F(InternalMailTest, MissingTableLeavesOneRunLogLinePerRow) {
-  CMailSender& sender = Sender();
   std::vector<std::string> records{"42", "43"};
-  EXPECT_TRUE(sender.PostInternalMail({"ORVIK:ann"}, &records, "BUGS.DBF"));
-  EXPECT_FALSE(sender.PostInternalMail({"ORVIK:ann"}, nullptr, "BUGS.DBF"));
+  DeliveryReport report;
+  transport_.Send(Mail(&records), {"ORVIK:ann"}, report);
+  // Without a record nothing is written and nothing is said.
+  transport_.Send(Mail(nullptr), {"ORVIK:ann"}, report);
+  ASSERT_EQ(report.results().size(), 2u);
+  EXPECT_EQ(report.results()[0].outcome, RecipientOutcome::kRetry);
+  EXPECT_EQ(report.results()[1].outcome, RecipientOutcome::kUnserved);
   std::string text = log_.Text();
   EXPECT_THAT(text, StartsWith("Mail delivery failed (ORVIK) : "));
   EXPECT_THAT(text, HasSubstr("(to ann, record 42) \r\n"));
@@ -163,7 +176,7 @@ TEST_F(InternalMailTest, DateColumnOfTypeDateTakesTheDate) {
                                  {"DBNAME", 'C', 40}, {"MESSAGE", 'C', 80}});
   table->Close();
   ScopedFixedNow now(1765200000);
-  EXPECT_TRUE(Sender().WriteInternalMailRow("ann", 42, 1, "BUGS.DBF", ""));
+  EXPECT_TRUE(transport_.WriteRow("ann", 42, 1, "BUGS.DBF", ""));
   EXPECT_EQ(log_.Text(), "");
   auto written = DbfTable::Open(install_.server_dir() + "/ORVKPOST.dbf", false);
   ASSERT_TRUE(written->GoFirst());
@@ -173,7 +186,10 @@ TEST_F(InternalMailTest, DateColumnOfTypeDateTakesTheDate) {
 
 TEST_F(InternalMailTest, AddressWithoutColonIsItsOwnRecipient) {
   CreateTable();
-  EXPECT_TRUE(Sender().PostInternalMail({"ann"}, &records_, "BUGS.DBF"));
+  DeliveryReport report;
+  transport_.Send(Mail(&records_), {"ann"}, report);
+  ASSERT_EQ(report.results().size(), 1u);
+  EXPECT_EQ(report.results()[0].outcome, RecipientOutcome::kDelivered);
   ASSERT_EQ(Rows().size(), 1u);
   EXPECT_EQ(Rows()[0].to, "ann");
 }

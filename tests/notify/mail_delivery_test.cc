@@ -46,7 +46,7 @@ class SmtpDeliveryTest : public ::testing::Test {
 TEST_F(SmtpDeliveryTest, TwoSmtpAddressesArriveAsOneMessage) {
   test::SmtpSink sink;
   CMailSender& sender = Sender(sink.host_port());
-  ASSERT_TRUE(sender.smtp_ready());
+  ASSERT_TRUE(sender.systems().smtp_ready());
   sender.Dispatch("Audit line\r\n\r\nDetailed Description of the record\r\n",
                   "SMTP:ann@example.org,SMTP: bob@example.org", "VIGILO Rule# 3 , Record# 12 of x",
                   nullptr, "BUGS.DBF");
@@ -61,7 +61,7 @@ TEST_F(SmtpDeliveryTest, TwoSmtpAddressesArriveAsOneMessage) {
 
 TEST_F(SmtpDeliveryTest, ServerDownLeavesExactlyOneRunLogLine) {
   CMailSender& sender = Sender(Format("127.0.0.1:%d", test::UnusedPort()));
-  ASSERT_TRUE(sender.smtp_ready());
+  ASSERT_TRUE(sender.systems().smtp_ready());
   sender.Dispatch("body", "SMTP:ann@example.org", "subject", nullptr, "BUGS.DBF");
   std::string text = log_.Text();
   EXPECT_THAT(text, StartsWith("Mail delivery failed (SMTP) : "));
@@ -131,7 +131,7 @@ class MapiDeliveryTest : public ::testing::Test {
 TEST_F(MapiDeliveryTest, DirectAddressArrivesFirstThenTheResolvedNames) {
   test::SmtpSink sink;
   CMailSender& sender = Sender(sink.url());
-  ASSERT_TRUE(sender.session_open());
+  ASSERT_TRUE(sender.systems().session_open());
   sender.Dispatch("body", "John Smith,CCMAIL:carl@example.org,Nobody Known,ann@example.org",
                   "subject", nullptr, "");
   std::vector<test::ReceivedMail> mail = sink.WaitForMessages(2);
@@ -144,7 +144,7 @@ TEST_F(MapiDeliveryTest, DirectAddressArrivesFirstThenTheResolvedNames) {
 
 TEST_F(MapiDeliveryTest, ServerDownLeavesOneRunLogLinePerMessage) {
   CMailSender& sender = Sender(Format("smtp://127.0.0.1:%d", test::UnusedPort()));
-  ASSERT_TRUE(sender.session_open());
+  ASSERT_TRUE(sender.systems().session_open());
   sender.Dispatch("body", "John Smith", "subject", nullptr, "");
   std::string text = log_.Text();
   EXPECT_THAT(text, StartsWith("Mail delivery failed (MAPI) : "));

@@ -6,6 +6,8 @@
 #include "data/log_stream.h"
 #include "data/login_info.h"
 #include "notify/mail_settings.h"
+#include "notify/mapi_transport.h"
+#include "notify/smtp_transport.h"
 #include "tests/notify/fake_transports.h"
 #include "tests/notify/notify_fixture.h"
 
@@ -52,13 +54,21 @@ TEST(ParseMailProfileTest, LastFieldWithoutCommaIsNotRead) {
   EXPECT_EQ(ParseMailProfile("a,b,c,999:x,").profile, "x,");
 }
 
+TEST(SmtpHostPortTest, ServerIsNamedAsHostAndPort) {
+  EXPECT_EQ(SmtpHostPort("mail.example.org"), "mail.example.org:25");
+  EXPECT_EQ(SmtpHostPort("smtp://127.0.0.1:2525/"), "127.0.0.1:2525");
+  EXPECT_EQ(SmtpHostPort("smtps://mail.example.org"), "mail.example.org:465");
+  EXPECT_EQ(SmtpHostPort("[::1]"), "[::1]:25");
+  EXPECT_EQ(SmtpHostPort("[::1]:26"), "[::1]:26");
+}
+
 class MailSenderTest : public ::testing::Test {
  protected:
   MailSenderTest() : log_([this] { return install_.server_dir() + "/vglog.ini"; }) {
     FakeMail::Reset();
   }
 
-  CMailSender& Sender(CMailSender::SmtpLoader loader = testing::FakeSmtpPlugin,
+  CMailSender& Sender(MailSystems::SmtpLoader loader = testing::FakeSmtpPlugin,
                       bool in_process = false) {
     CMailSender::Options options;
     options.log = &log_;
@@ -94,10 +104,10 @@ TEST_F(MailSenderTest, DirectMessageGoesFirstThenSmtpThenResolvedNames) {
 TEST_F(MailSenderTest, SmtpOffWithoutLibraryOrWithShortSetting) {
   install_.SetMailKey("SMTP Mail", "1,0,mail.example.org,<>vigilo@example.org,");
   Sender(testing::MissingSmtpPlugin).Dispatch("b", "SMTP:a@x.org", "s", nullptr, "");
-  EXPECT_FALSE(sender_->smtp_ready());
+  EXPECT_FALSE(sender_->systems().smtp_ready());
   install_.SetMailKey("SMTP Mail", "1,0,mail.example.org");
   Sender().Dispatch("b", "SMTP:a@x.org", "s", nullptr, "");
-  EXPECT_FALSE(sender_->smtp_ready());
+  EXPECT_FALSE(sender_->systems().smtp_ready());
   EXPECT_THAT(Events(), ElementsAre());
   EXPECT_EQ(log_.Text(), "");
 }
@@ -108,9 +118,9 @@ TEST_F(MailSenderTest, FailedLogonTriesTheNextProfile) {
   install_.SetMailKey("CC Mail", "x,y,z,6:Vigilo,6:secret,");
   CMailSender& sender = Sender();
   EXPECT_THAT(Events(), ElementsAre("logon Wrong", "logon Vigilo"));
-  EXPECT_TRUE(sender.mail_ready());
-  EXPECT_TRUE(sender.session_open());
-  EXPECT_EQ(sender.profile(1).profile, "Vigilo");
+  EXPECT_TRUE(sender.systems().mail_ready());
+  EXPECT_TRUE(sender.systems().session_open());
+  EXPECT_EQ(sender.systems().profile(1).profile, "Vigilo");
   sender.Dispatch("b", "bob", "s", nullptr, "");
   EXPECT_EQ(Events().back(), "mapi resolved-bob");
   sender.LogoffMapi();
@@ -123,32 +133,47 @@ TEST_F(MailSenderTest, EncodedPasswordIsDecodedBeforeLogon) {
   ASSERT_NE(stored, "secret");
   install_.SetMailKey("MAPI Mail", "x,y,z,6:Vigilo," + std::to_string(stored.size()) + ":" +
                                        stored + ",f6,1,");
-  EXPECT_TRUE(Sender().session_open());
-  EXPECT_EQ(sender_->profile(0).password, "secret");
+  EXPECT_TRUE(Sender().systems().session_open());
+  EXPECT_EQ(sender_->systems().profile(0).password, "secret");
 }
 
 TEST_F(MailSenderTest, WithoutLogonNamesAreResolvedButNotSent) {
   install_.SetMailKey("MAPI Mail", "x,y,z,5:Wrong,6:secret,");
   CMailSender& sender = Sender();
   sender.Dispatch("b", "bob,CCMAIL:c@cc", "s", nullptr, "");
-  EXPECT_FALSE(sender.mail_ready());
+  EXPECT_FALSE(sender.systems().mail_ready());
   EXPECT_EQ(FakeMail::Get().resolved, 1);
   EXPECT_EQ(FakeMail::Get().freed, 1);
   EXPECT_THAT(Events(), ElementsAre("logon Wrong"));
 }
 
 TEST_F(MailSenderTest, MoreThanAHundredNamesGoOutInMessagesOfAtMostAHundred) {
-  install_.SetMailKey("MAPI Mail", "x,y,z,6:Vigilo,6:secret,");
-  CMailSender& sender = Sender();
-  std::vector<std::string> names, resolved, unresolved;
+  MapiTransport mapi(testing::FakeMapi(), &log_);
+  mapi.set_mail_ready(true);
+  std::vector<std::string> names;
   for (int i = 0; i < 250; ++i) names.push_back("user" + std::to_string(i));
   names.push_back("nobody");
   FakeMail::Get().unknown_names = {"nobody"};
-  sender.SendMapiResolved(names, "s", "b", resolved, unresolved);
+  DeliveryReport report;
+  mapi.Send(OutgoingMail{}, names, report);
   EXPECT_THAT(FakeMail::Get().mapi_counts, ElementsAre(100, 100, 50));
-  EXPECT_EQ(resolved.size(), 250u);
-  EXPECT_THAT(unresolved, ElementsAre("nobody"));
+  ASSERT_EQ(report.results().size(), 251u);
+  EXPECT_EQ(report.results()[0].address, "nobody");
+  EXPECT_EQ(report.results()[0].outcome, RecipientOutcome::kRefused);
+  EXPECT_EQ(report.results()[250].outcome, RecipientOutcome::kDelivered);
   EXPECT_EQ(FakeMail::Get().freed, 250);
+
+  // Ready through SMTP alone, a provider without its send function sends
+  // nothing: no recipient counts as delivered.
+  MapiFunctions no_send = testing::FakeMapi();
+  no_send.send_mail = nullptr;
+  MapiTransport resolving_only(no_send, &log_);
+  resolving_only.set_mail_ready(true);
+  DeliveryReport unsent;
+  resolving_only.Send(OutgoingMail{}, {"CCMAIL:carl@cc", "ann"}, unsent);
+  ASSERT_EQ(unsent.results().size(), 2u);
+  EXPECT_EQ(unsent.results()[0].outcome, RecipientOutcome::kUnserved);
+  EXPECT_EQ(unsent.results()[1].outcome, RecipientOutcome::kUnserved);
 }
 
 TEST_F(MailSenderTest, UnresolvedAndEmptyNamesAreDroppedWithoutAnEmptyMessage) {
@@ -179,8 +204,8 @@ TEST_F(MailSenderTest, InProcessServerStopsAtSmtp) {
   install_.SetMailKey("SMTP Mail", "1,0,mail.example.org,<>vigilo@example.org,");
   install_.SetMailKey("MAPI Mail", "x,y,z,6:Vigilo,6:secret,");
   CMailSender& sender = Sender(testing::FakeSmtpPlugin, true);
-  EXPECT_TRUE(sender.smtp_ready());
-  EXPECT_FALSE(sender.mail_ready());
+  EXPECT_TRUE(sender.systems().smtp_ready());
+  EXPECT_FALSE(sender.systems().mail_ready());
   EXPECT_THAT(Events(), ElementsAre());
   sender.Dispatch("b", "SMTP:a@x.org,bob", "s", nullptr, "");
   EXPECT_THAT(Events(), ElementsAre("smtp mail.example.org|vigilo@example.org|a@x.org|s"));

@@ -8,6 +8,7 @@
 
 #include "data/log_stream.h"
 #include "notify/mail_sender.h"
+#include "tests/notify/fake_transports.h"
 #include "platform/sql/database.h"
 #include "tests/notify/notify_fixture.h"
 
@@ -19,23 +20,6 @@ using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using testing::Installation;
 
-struct SentMessage {
-  std::string body, recipients, subject, records, database_name;
-};
-
-// A mail sender that keeps what the notify action hands over, and flags the
-// record as the outbox does once the message is queued.
-class RecordingSender : public CMailSender {
- public:
-  RecordingSender() : CMailSender(Options{}) {}
-  bool Submit(const NotifyMessage& message, const std::function<bool()>& flag) override {
-    sent.push_back({message.body, message.recipients, message.subject,
-                    "[" + std::to_string(message.record) + "]", message.database_name});
-    flag();
-    return true;
-  }
-  std::vector<SentMessage> sent;
-};
 
 using Columns = std::map<std::string, std::string>;
 
@@ -110,10 +94,15 @@ class NotifyRulesTest : public ::testing::Test {
     return RunNotifyRules(rules_, info_, table_);
   }
 
-  RecordingSender& sender() {
-    if (!sender_) sender_ = std::make_unique<RecordingSender>();
+  // A real mail sender (outbox, flags) whose one transport keeps each message.
+  CMailSender& sender() {
+    if (!sender_) {
+      sender_ = std::make_unique<CMailSender>(CMailSender::Options{},
+                                              testing::RecordingTransports(sent_));
+    }
     return *sender_;
   }
+  const std::vector<testing::RecordingTransport::Sent>& sent() { return sent_->sent; }
 
   Installation install_;
   LogStream log_;
@@ -121,7 +110,9 @@ class NotifyRulesTest : public ::testing::Test {
   NotifyTableInfo info_;
   NotifyRuleList rules_;
   FakeTable table_;
-  std::unique_ptr<RecordingSender> sender_;
+  std::shared_ptr<testing::RecordingTransport::State> sent_ =
+      std::make_shared<testing::RecordingTransport::State>();
+  std::unique_ptr<CMailSender> sender_;
 };
 
 TEST_F(NotifyRulesTest, OneMessagePerRecordAndZeroIdsAreSkipped) {
@@ -131,16 +122,16 @@ TEST_F(NotifyRulesTest, OneMessagePerRecordAndZeroIdsAreSkipped) {
   table_.records[12] = {{"FormID", "12"}, {"ATrail", "Opened"}, {"Title", "Crash  "}, {"Count", "3"}};
   table_.records[15] = {{"FormID", "15"}, {"ATrail", "Opened"}, {"Title", ""}, {"Count", "0"}};
   EXPECT_EQ(Run(), 1);
-  ASSERT_EQ(sender().sent.size(), 2u);
+  ASSERT_EQ(sent().size(), 2u);
   const std::string header =
       "Opened\r\n\r\nDetailed Description of the record\r\n\r\nTable : 0\\\\Proj\\Bugs \r\nRuleID : 7\r\n\r\n";
-  EXPECT_EQ(sender().sent[0].body, header + "Title : Crash\r\nCount : 3\r\n");
-  EXPECT_EQ(sender().sent[1].body, header + "Count : 0\r\n");
-  EXPECT_EQ(sender().sent[0].subject, "VIGILO Rule# 7 , Record# 12 of 0\\\\Proj\\Bugs");
-  EXPECT_EQ(sender().sent[1].subject, "VIGILO Rule# 7 , Record# 15 of 0\\\\Proj\\Bugs");
-  EXPECT_EQ(sender().sent[0].recipients, "SMTP:a@x.org,ORVIK:bob");
-  EXPECT_EQ(sender().sent[1].records, "[15]");
-  EXPECT_EQ(sender().sent[0].database_name, "Bugs.DBF");
+  EXPECT_EQ(sent()[0].body, header + "Title : Crash\r\nCount : 3\r\n");
+  EXPECT_EQ(sent()[1].body, header + "Count : 0\r\n");
+  EXPECT_EQ(sent()[0].subject, "VIGILO Rule# 7 , Record# 12 of 0\\\\Proj\\Bugs");
+  EXPECT_EQ(sent()[1].subject, "VIGILO Rule# 7 , Record# 15 of 0\\\\Proj\\Bugs");
+  EXPECT_EQ(sent()[0].recipients, "ORVIK:bob,SMTP:a@x.org");
+  EXPECT_EQ(sent()[1].record, 15);
+  EXPECT_EQ(sent()[0].database_name, "Bugs.DBF");
   EXPECT_EQ(table_.statements.size(), 2u);
   // Each record is flagged as its message is handed over.
   EXPECT_THAT(table_.flags, ElementsAre("7:12", "7:15"));
@@ -159,10 +150,10 @@ TEST_F(NotifyRulesTest, SubstringTestShowsTitleForAColumnListWithSubTitle) {
   // A result without a Title column shows no Title line and is no error.
   table_.records[2] = {{"FormID", "2"}, {"ATrail", ""}, {"SubTitle", "sub"}};
   Run();
-  ASSERT_EQ(sender().sent.size(), 2u);
-  EXPECT_THAT(sender().sent[0].body, HasSubstr("\r\n\r\nTitle : whole\r\nSubTitle : sub\r\n"));
-  EXPECT_THAT(sender().sent[1].body, HasSubstr("\r\n\r\nSubTitle : sub\r\n"));
-  EXPECT_THAT(sender().sent[1].body, ::testing::Not(HasSubstr("Title : whole")));
+  ASSERT_EQ(sent().size(), 2u);
+  EXPECT_THAT(sent()[0].body, HasSubstr("\r\n\r\nTitle : whole\r\nSubTitle : sub\r\n"));
+  EXPECT_THAT(sent()[1].body, HasSubstr("\r\n\r\nSubTitle : sub\r\n"));
+  EXPECT_THAT(sent()[1].body, ::testing::Not(HasSubstr("Title : whole")));
 }
 
 TEST_F(NotifyRulesTest, FieldRuleResolvesRecipientsPerRecordAndNextRuleUsesItsOwnList) {
@@ -176,10 +167,10 @@ TEST_F(NotifyRulesTest, FieldRuleResolvesRecipientsPerRecordAndNextRuleUsesItsOw
   table_.records[5] = {{"FormID", "5"}, {"ATrail", ""}, {"Owner", "ann"}, {"Title", "bob"}};
   table_.records[6] = {{"FormID", "6"}, {"ATrail", ""}, {"Owner", "bob"}, {"Title", "ann"}};
   Run();
-  ASSERT_EQ(sender().sent.size(), 3u);
-  EXPECT_EQ(sender().sent[0].recipients, "SMTP:ann@example.org,");
-  EXPECT_EQ(sender().sent[1].recipients, "ORVIK:bob,");
-  EXPECT_EQ(sender().sent[2].recipients, "SMTP:list@x.org");
+  ASSERT_EQ(sent().size(), 3u);
+  EXPECT_EQ(sent()[0].recipients, "SMTP:ann@example.org");
+  EXPECT_EQ(sent()[1].recipients, "ORVIK:bob");
+  EXPECT_EQ(sent()[2].recipients, "SMTP:list@x.org");
   EXPECT_THAT(*field_rule.addresses, IsEmpty());
   // The log shows the recipients of the rule's last record.
   EXPECT_THAT(log_.Text(), HasSubstr("    Records        :5,6\r\n    Notified Users :ORVIK:bob,\r\n"));
@@ -190,7 +181,7 @@ TEST_F(NotifyRulesTest, RecordWithoutRecipientsIsFlaggedButNotSent) {
   table_.selections[4] = "9";
   table_.records[9] = {{"FormID", "9"}, {"ATrail", ""}, {"Title", "x"}};
   Run();
-  EXPECT_THAT(sender().sent, IsEmpty());
+  EXPECT_THAT(sent(), IsEmpty());
   EXPECT_THAT(table_.flags, ElementsAre("4:9"));
   EXPECT_THAT(log_.Text(), HasSubstr("    Records        :9\r\n    Notified Users :\r\n\r\n"));
 }
@@ -202,7 +193,7 @@ TEST_F(NotifyRulesTest, NothingFoundLeavesNoFlagsAndNoLog) {
   table_.selections[6] = "1";
   table_.records[1] = {{"FormID", "1"}, {"ATrail", ""}};
   Run();
-  EXPECT_THAT(sender().sent, IsEmpty());
+  EXPECT_THAT(sent(), IsEmpty());
   EXPECT_THAT(table_.flags, IsEmpty());
   EXPECT_THAT(table_.statements.size(), 1u);
   EXPECT_EQ(log_.Text(), "");
@@ -216,9 +207,9 @@ TEST_F(NotifyRulesTest, BrokenRecordIsLoggedWithItsFormIdAndSkipped) {
   for (long id : {1, 3, 4, 5}) table_.records[id] = {{"FormID", std::to_string(id)}, {"ATrail", ""}};
   table_.failing_id = 2;
   Run();
-  ASSERT_EQ(sender().sent.size(), 5u);
-  EXPECT_EQ(sender().sent[3].subject, "VIGILO Rule# 8 , Record# 5 of 0\\\\Proj\\Bugs");
-  EXPECT_EQ(sender().sent[4].recipients, "SMTP:b@x.org");
+  ASSERT_EQ(sent().size(), 5u);
+  EXPECT_EQ(sent()[3].subject, "VIGILO Rule# 8 , Record# 5 of 0\\\\Proj\\Bugs");
+  EXPECT_EQ(sent()[4].recipients, "SMTP:b@x.org");
   // The broken record is not flagged: it is tried (and logged) again next tick.
   EXPECT_THAT(table_.flags, ElementsAre("8:1", "8:3", "8:4", "8:5", "9:3"));
   std::string log = log_.Text();

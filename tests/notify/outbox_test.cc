@@ -18,6 +18,7 @@
 #include "data/log_stream.h"
 #include "notify/mail_sender.h"
 #include "platform/xbase/dbf_table.h"
+#include "tests/notify/fake_transports.h"
 #include "tests/notify/notify_fixture.h"
 #include "tests/support/smtp_sink.h"
 
@@ -113,13 +114,64 @@ class OutboxDeliveryTest : public ::testing::Test {
     sender.EndTick();
   }
 
+  // A new engine start whose only transport is the recording one.
+  CMailSender& StartRecording() {
+    sender_.reset();
+    CMailSender::Options options;
+    options.log = &log_;
+    sender_ = std::make_unique<CMailSender>(std::move(options), testing::RecordingTransports(sent_));
+    sender_->InitMailSystems();
+    return *sender_;
+  }
+
   std::vector<OutboxEntry> Pending() { return sender_->outbox().List(); }
 
   testing::Installation install_;
   LogStream log_;
   std::unique_ptr<CMailSender> sender_;
   std::vector<long long> flags_;
+  std::shared_ptr<testing::RecordingTransport::State> sent_ =
+      std::make_shared<testing::RecordingTransport::State>();
 };
+
+TEST_F(OutboxDeliveryTest, OnlyRecipientsFailedForNowStayAndEachOutcomeIsObserved) {
+  CMailSender& sender = StartRecording();
+  std::vector<std::string> seen;
+  sender.SetDeliveryObserver(
+      [&seen](const OutboxEntry& entry, MessageOutcome outcome, const DeliveryReport& report) {
+        std::string line = Format("%lld:%d", entry.record, static_cast<int>(outcome));
+        for (const RecipientResult& result : report.results()) {
+          line += Format(" %s=%d", result.address.c_str(), static_cast<int>(result.outcome));
+        }
+        seen.push_back(line);
+      });
+  sent_->outcomes = {{"SMTP:later@x.org", RecipientOutcome::kRetry},
+                     {"SMTP:never@x.org", RecipientOutcome::kRefused},
+                     {"ORVIK:ann", RecipientOutcome::kUnserved}};
+  const std::time_t start = 1765200000;
+  {
+    ScopedFixedNow now(start);
+    Tick(sender, {Message(12, "SMTP:now@x.org,SMTP:later@x.org,SMTP:never@x.org,ORVIK:ann")});
+  }
+  std::vector<OutboxEntry> pending = Pending();
+  ASSERT_EQ(pending.size(), 1u);
+  EXPECT_EQ(pending[0].recipients, "SMTP:later@x.org");
+  EXPECT_EQ(pending[0].last_transport, "FAKE");
+  EXPECT_EQ(pending[0].attempts, 1);
+  EXPECT_GE(sent_->sessions_ended, 1);
+  sent_->outcomes.clear();
+  sent_->sent.clear();
+  {
+    ScopedFixedNow now(start + RetryDelay(1, sender.first_retry_delay()));
+    Tick(sender);
+  }
+  EXPECT_THAT(Pending(), IsEmpty());
+  ASSERT_EQ(sent_->sent.size(), 1u);
+  EXPECT_EQ(sent_->sent[0].recipients, "SMTP:later@x.org");
+  EXPECT_THAT(seen, ElementsAre("12:1 ORVIK:ann=3 SMTP:now@x.org=0 SMTP:later@x.org=2 "
+                                "SMTP:never@x.org=1",
+                                "12:0 SMTP:later@x.org=0"));
+}
 
 TEST_F(OutboxDeliveryTest, DeliveredMessageLeavesNothingInTheOutbox) {
   test::SmtpSink sink;
@@ -284,7 +336,7 @@ TEST_F(OutboxDeliveryTest, SmtpRecipientsWithSmtpOffGiveOneLinePerMessage) {
   options.log = &log_;
   sender_ = std::make_unique<CMailSender>(std::move(options));  // no "SMTP Mail" key
   sender_->InitMailSystems();
-  ASSERT_FALSE(sender_->smtp_ready());
+  ASSERT_FALSE(sender_->systems().smtp_ready());
   Tick(*sender_, {Message(1, "SMTP:ann@example.org,SMTP:bob@example.org"),
                   Message(2, "SMTP:ann@example.org")});
   EXPECT_EQ(log_.Text(),

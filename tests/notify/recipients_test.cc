@@ -71,7 +71,7 @@ class RecipientsTest : public ::testing::Test {
     CNotifyRule rule;
     rule.target = target;
     rule.values = values;
-    ResolveRuleRecipients(Sender(), rule);
+    ResolveRuleRecipients(Sender().directory(), rule);
     return rule;
   }
 
@@ -80,20 +80,20 @@ class RecipientsTest : public ::testing::Test {
 };
 
 TEST_F(RecipientsTest, EveryMatchingUserRecordGivesTheAddressOfItsMailType) {
-  EXPECT_EQ(Sender().AddressesForNames("ann"), "ORVIK:ann,SMTP:ann@example.org,");
-  EXPECT_EQ(Sender().AddressesForNames("bob,eve"), "Bob Builder,CCMAIL:eve@ccmail,");
-  EXPECT_EQ(Sender().AddressesForNames(""), std::nullopt);
+  EXPECT_EQ(Sender().directory().AddressesForNames("ann"), "ORVIK:ann,SMTP:ann@example.org,");
+  EXPECT_EQ(Sender().directory().AddressesForNames("bob,eve"), "Bob Builder,CCMAIL:eve@ccmail,");
+  EXPECT_EQ(Sender().directory().AddressesForNames(""), std::nullopt);
 }
 
 TEST_F(RecipientsTest, MailTypeThreeGivesNoAddressAndNoSmtpFallback) {
-  EXPECT_EQ(Sender().AddressesForNames("carl"), "");
+  EXPECT_EQ(Sender().directory().AddressesForNames("carl"), "");
 }
 
 TEST_F(RecipientsTest, UnknownNamesEmptyAddressesAndNamelessRecordsBecomeSmtp) {
   // dora's only record has no address; the nameless record matches nobody.
-  EXPECT_EQ(Sender().AddressesForNames("dora,zed@example.org"),
+  EXPECT_EQ(Sender().directory().AddressesForNames("dora,zed@example.org"),
             "SMTP:dora,SMTP:zed@example.org,");
-  EXPECT_EQ(Sender().AddressesForNames("Ann"), "SMTP:Ann,");
+  EXPECT_EQ(Sender().directory().AddressesForNames("Ann"), "SMTP:Ann,");
 }
 
 TEST_F(RecipientsTest, EmptyEntriesAreDroppedAndBlanksKept) {
@@ -115,9 +115,9 @@ TEST_F(RecipientsTest, NamesResolvingToNothingLeaveTheListAbsent) {
 }
 
 TEST_F(RecipientsTest, GroupsExpandToTheirMembersEachOnce) {
-  EXPECT_EQ(Sender().ExpandGroups("dev,qa"), "ann,bob,carl");
+  EXPECT_EQ(Sender().directory().ExpandGroups("dev,qa"), "ann,bob,carl");
   // "dev" does not match the longer group name "devops".
-  EXPECT_EQ(Sender().ExpandGroups("devops"), "x");
+  EXPECT_EQ(Sender().directory().ExpandGroups("devops"), "x");
   CNotifyRule rule = Rule("Group", "qa,,dev");
   EXPECT_THAT(*rule.addresses, ElementsAre("Bob Builder", "ORVIK:ann", "SMTP:ann@example.org"));
 }
@@ -132,11 +132,11 @@ TEST(GroupExpansionTest, GroupNameFillingTheWholeFieldIsFound) {
   table->AppendWrite();
   table->Close();
   CMailSender sender(CMailSender::Options{});
-  EXPECT_EQ(sender.ExpandGroups("developers,dev"), "ann,dev");
+  EXPECT_EQ(sender.directory().ExpandGroups("developers,dev"), "ann,dev");
 }
 
 TEST_F(RecipientsTest, GroupWithoutMembersStandsForItself) {
-  EXPECT_EQ(Sender().ExpandGroups("ops,ann"), "ops,ann");
+  EXPECT_EQ(Sender().directory().ExpandGroups("ops,ann"), "ops,ann");
   EXPECT_THAT(*Rule("Group", "ops").addresses, ElementsAre("SMTP:ops"));
 }
 
@@ -153,9 +153,9 @@ TEST_F(RecipientsTest, FieldRuleKeepsFieldNamesAsWritten) {
 TEST(RecipientsWithoutTablesTest, MissingUserTableMakesEveryNameSmtp) {
   Installation install;
   CMailSender sender(CMailSender::Options{});
-  EXPECT_EQ(sender.AddressesForNames("ann,bob"), "SMTP:ann,SMTP:bob,");
-  EXPECT_FALSE(sender.membership_open());
-  EXPECT_EQ(sender.ExpandGroups("dev"), "");
+  EXPECT_EQ(sender.directory().AddressesForNames("ann,bob"), "SMTP:ann,SMTP:bob,");
+  EXPECT_FALSE(sender.directory().membership_open());
+  EXPECT_EQ(sender.directory().ExpandGroups("dev"), "");
 }
 
 TEST(RecipientsWithoutTablesTest, ReadOnlyMembershipTableResolvesNoGroup) {
@@ -164,7 +164,7 @@ TEST(RecipientsWithoutTablesTest, ReadOnlyMembershipTableResolvesNoGroup) {
   testing::FaultyFileSystem files;
   files.MakeReadOnly("usringrp.dbf");
   CMailSender sender(CMailSender::Options{});
-  EXPECT_EQ(sender.ExpandGroups("dev"), "");
+  EXPECT_EQ(sender.directory().ExpandGroups("dev"), "");
 }
 
 TEST_F(RecipientsTest, NameListsKeepUserDuplicatesAndGroupsOnce) {

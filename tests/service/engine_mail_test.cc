@@ -88,8 +88,8 @@ TEST_F(EngineMailTest, StartBuildsTheSenderNameListsAndRecipientsAndShutdownUndo
   ASSERT_EQ(worker->InitEngine(), 1) << log_.Text();
 
   ASSERT_NE(worker->mail_sender, nullptr);
-  EXPECT_TRUE(worker->mail_sender->session_open());
-  EXPECT_TRUE(worker->mail_sender->mail_ready());
+  EXPECT_TRUE(worker->mail_sender->systems().session_open());
+  EXPECT_TRUE(worker->mail_sender->systems().mail_ready());
   EXPECT_EQ(UserNameList(), (std::vector<std::string>{"ann", "bob"}));
   EXPECT_EQ(GroupNameList(), (std::vector<std::string>{"QA", "Dev"}));
 
@@ -117,8 +117,8 @@ TEST_F(EngineMailTest, FailedLogonLeavesTheEngineRunningWithoutASession) {
   auto worker = std::make_unique<CReadThread>(&log_);
   ASSERT_EQ(worker->InitEngine(), 1) << log_.Text();
   ASSERT_NE(worker->mail_sender, nullptr);
-  EXPECT_FALSE(worker->mail_sender->session_open());
-  EXPECT_FALSE(worker->mail_sender->mail_ready());
+  EXPECT_FALSE(worker->mail_sender->systems().session_open());
+  EXPECT_FALSE(worker->mail_sender->systems().mail_ready());
   worker.reset();
 }
 

@@ -1,12 +1,12 @@
-// Recipient resolution of the mail sender: group expansion through the
-// membership table, names to addresses through the user table, and the
-// recipients a notification rule gets when it is loaded.
+#include "notify/recipient_directory.h"
+
 #include <algorithm>
+#include <utility>
 
 #include "common/text.h"
 #include "data/log_stream.h"
 #include "data/rule.h"
-#include "notify/mail_sender.h"
+#include "notify/user_record.h"
 
 namespace vigilo {
 namespace {
@@ -17,7 +17,10 @@ void AddOnce(std::vector<std::string>& list, std::string text) {
 
 }  // namespace
 
-std::string CMailSender::ExpandGroups(std::string_view group_names) {
+RecipientDirectory::RecipientDirectory(std::string server_dir, LogStream* log)
+    : server_dir_(std::move(server_dir)), log_(log), membership_(MembershipTablePath(server_dir_)) {}
+
+std::string RecipientDirectory::ExpandGroups(std::string_view group_names) {
   if (!membership_.IsOpen()) return {};
   std::vector<std::string> members;
   for (const std::string& group : SplitNonEmpty(group_names, ',')) {
@@ -40,11 +43,11 @@ std::string CMailSender::ExpandGroups(std::string_view group_names) {
   return joined;
 }
 
-std::optional<std::string> CMailSender::AddressesForNames(std::string_view names) {
+std::optional<std::string> RecipientDirectory::AddressesForNames(std::string_view names) const {
   if (names.empty()) return std::nullopt;
   std::vector<UserRecord> users;
-  ReadUserTable(UserTablePath(settings_->server_dir), users,
-                options_.log != nullptr ? options_.log->reporter() : MessageReporter());
+  ReadUserTable(UserTablePath(server_dir_), users,
+                log_ != nullptr ? log_->reporter() : MessageReporter());
   std::string addresses;
   for (const std::string& name : SplitNonEmpty(names, ',')) {
     bool found = false;
@@ -61,7 +64,7 @@ std::optional<std::string> CMailSender::AddressesForNames(std::string_view names
   return addresses;
 }
 
-void ResolveRuleRecipients(CMailSender& sender, CNotifyRule& rule) {
+void ResolveRuleRecipients(RecipientDirectory& directory, CNotifyRule& rule) {
   if (rule.target == "Field") {
     if (!rule.field_names) rule.field_names.emplace();
     rule.field_names->clear();
@@ -72,8 +75,8 @@ void ResolveRuleRecipients(CMailSender& sender, CNotifyRule& rule) {
     }
     return;
   }
-  std::string names = rule.target == "Group" ? sender.ExpandGroups(rule.values) : rule.values;
-  std::optional<std::string> addresses = sender.AddressesForNames(names);
+  std::string names = rule.target == "Group" ? directory.ExpandGroups(rule.values) : rule.values;
+  std::optional<std::string> addresses = directory.AddressesForNames(names);
   if (!addresses || addresses->empty()) return;
   if (!rule.addresses) rule.addresses.emplace();
   size_t start = 0;
