@@ -27,7 +27,7 @@ std::optional<std::string> QtRuleBrowsers::InputAddress(const ProjectSelection&,
 std::optional<std::string> QtRuleBrowsers::NotifyList(const ProjectSelection& selection,
                                                       const std::string& target,
                                                       const std::string& values) {
-  CServerPaths paths(CServerPaths::Program::kManager);
+  const CServerPaths& paths = context_.paths();
   CNotifyListDlg dialog(target, NotifyListLogic::Entries(target, paths, selection, prompts_),
                         values, prompts_, parent_);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
@@ -36,7 +36,7 @@ std::optional<std::string> QtRuleBrowsers::NotifyList(const ProjectSelection& se
 
 std::optional<std::string> QtRuleBrowsers::FieldValues(const ProjectSelection& selection,
                                                        const std::string& values) {
-  CServerPaths paths(CServerPaths::Program::kManager);
+  const CServerPaths& paths = context_.paths();
   CFieldValuesDlg dialog(ReadSelectionFields(paths, selection, prompts_), values, prompts_,
                          parent_);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
@@ -53,7 +53,7 @@ std::optional<RuleBrowsers::QueryType> QtRuleBrowsers::SelectQueryType() {
 
 std::optional<std::string> QtRuleBrowsers::QueryBuilder(const ProjectSelection& selection,
                                                         const std::string& condition) {
-  CServerPaths paths(CServerPaths::Program::kManager);
+  const CServerPaths& paths = context_.paths();
   long kind = selection.Kind();
   std::vector<CFieldDef> fields;
   std::string message;
@@ -85,9 +85,8 @@ std::optional<std::string> QtRuleBrowsers::QueryBuilder(const ProjectSelection& 
 
 std::optional<std::string> QtRuleBrowsers::SqlQuery(const ProjectSelection& selection,
                                                     const std::string& condition) {
-  TableLister tables = [selection] {
-    CServerPaths paths(CServerPaths::Program::kManager);
-    return ProjectTableFromNames(paths, selection.Kind(), selection.dsn, selection.project);
+  TableLister tables = [this, selection] {
+    return ProjectTableFromNames(context_.paths(), selection.Kind(), selection.dsn, selection.project);
   };
   CSqlQueryDlg dialog(condition, std::move(tables), prompts_, parent_);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
