@@ -42,6 +42,20 @@ std::string ProjectTableName(const std::string& project_table) {
   return slash == std::string::npos ? project_table : project_table.substr(slash + 1);
 }
 
+std::optional<TestedRule> BuilderRuleToTest(TestedRule rule, const ProjectSelection& selection,
+                                            const std::string& condition, Prompts& prompts) {
+  if (Trimmed(condition).empty()) {
+    prompts.Message(kRuleTestNoConditionMessage);
+    return std::nullopt;
+  }
+  rule.kind = selection.Kind();
+  rule.dsn = selection.dsn;
+  rule.project_table = selection.project + "\\" + selection.table;
+  rule.condition = condition;
+  rule.flag &= ~kSqlQueryFlag;
+  return rule;
+}
+
 SetupRulesLogic::SetupRulesLogic(const CServerPaths& paths, ProjectSelection& selection,
                                  Prompts& prompts, RuleBrowsers& browsers, size_t capacity)
     : paths_(paths),

@@ -172,6 +172,13 @@ class SetupRulesLogic {
   std::optional<long> edited_rule_id_;
 };
 
+// The rule the Query Builder's Test button tries: rule (the Setup Rules
+// dialog's, or a new one) on the selection's table with the condition as it
+// stands in the builder, which is never in the SQL form; std::nullopt after
+// telling the supervisor when the condition is empty.
+std::optional<TestedRule> BuilderRuleToTest(TestedRule rule, const ProjectSelection& selection,
+                                            const std::string& condition, Prompts& prompts);
+
 // The table part of a Project Table text: after its first backslash, or the
 // whole text when it has none.
 std::string ProjectTableName(const std::string& project_table);
