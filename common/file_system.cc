@@ -179,6 +179,11 @@ bool WriteAllAt(int fd, std::string_view data, uint64_t offset) {
   return true;
 }
 
+bool OpensForReadWrite(const std::string& path) {
+  UniqueFd fd(Files().Open(path, O_RDWR));
+  return fd.valid();
+}
+
 bool ReadFile(const std::string& path, std::string& out, std::string* error) {
   UniqueFd fd(Files().Open(path, O_RDONLY));
   if (!fd.valid()) return Fail(error, FileErrorText(path, "cannot open", errno));

@@ -133,6 +133,11 @@ bool WriteAll(int fd, std::string_view text);
 ssize_t ReadFullAt(int fd, char* data, size_t size, uint64_t offset);
 bool WriteAllAt(int fd, std::string_view data, uint64_t offset);
 
+// Whether the file exists and opens for reading and writing through the
+// current file system, as the table library and the profile writer will open
+// it (a directory, a read-only file or a missing one gives false).
+bool OpensForReadWrite(const std::string& path);
+
 // Reads a whole file. Returns false (error filled when given) when it cannot
 // be opened or read.
 bool ReadFile(const std::string& path, std::string& out, std::string* error = nullptr);

@@ -1,8 +1,6 @@
 #include "manager/open_project.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
+#include "common/file_system.h"
 #include "common/format.h"
 #include "common/ini_profile.h"
 #include "common/paths.h"
@@ -10,6 +8,7 @@
 #include "data/database_kind.h"
 #include "data/odbc_connection.h"
 #include "data/project_source.h"
+#include "data/project_tables.h"
 #include "manager/project_dialog.h"
 #include "platform/sql/database.h"
 
@@ -18,8 +17,6 @@ namespace {
 
 constexpr const char* kMiscSection = "Misc";
 constexpr const char* kLastDsnKey = "LastDsn";
-constexpr const char* kProjectIniSection = "Morvane Orvik";
-constexpr const char* kLinkInfoKey = "LinkInfo Datafile";
 // Kinds the DBMS Type list offers: all but Sybase.
 constexpr size_t kOfferedKinds = 3;
 constexpr size_t kDatabaseNameLimit = 64;
@@ -29,15 +26,6 @@ size_t FirstDotOfName(const std::string& path) {
   size_t separator = LastSeparator(path);
   size_t name_start = separator == std::string::npos ? 0 : separator + 1;
   return path.find('.', name_start);
-}
-
-// Whether the file exists and can be opened for reading and writing, as the
-// table library will open it.
-bool OpensForReadWrite(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-  if (fd < 0) return false;
-  ::close(fd);
-  return true;
 }
 
 }  // namespace
@@ -160,7 +148,7 @@ bool OpenProjectLogic::Ok(int kind_index, const std::string& project_field) {
 
 bool OpenProjectLogic::OkServerProject(long kind) {
   std::string ini = ResolveFileCase(JoinPath(paths_.server_dir, selection_.project + ".ini"));
-  if (GetProfileString(ini, kProjectIniSection, kLinkInfoKey).empty()) {
+  if (GetProfileString(ini, kOrvikIniSection, kLinkInfoDatafileKey).empty()) {
     prompts_.Message(Format(kInvalidProjectMessage, ini.c_str()));
     return false;
   }
@@ -183,7 +171,7 @@ bool OpenProjectLogic::OkDbaseProject(const std::string& field) {
     return false;
   }
   std::string ini = DbaseProjectIniPath(file);
-  if (GetProfileString(ini, kProjectIniSection, kLinkInfoKey).empty()) {
+  if (GetProfileString(ini, kOrvikIniSection, kLinkInfoDatafileKey).empty()) {
     prompts_.Message(Format(kInvalidProjectMessage, ini.c_str()));
     return false;
   }

@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 
+#include "common/file_system.h"
 #include "common/format.h"
 #include "common/ini_profile.h"
 #include "common/text.h"
@@ -279,7 +280,7 @@ int SetDisabled(Session& session, const RuleEditorCommand& command, bool disable
 std::optional<std::vector<StoredRuleRecord>> ReadForShowing(Session& session) {
   const std::string& path = session.paths().rule_table_path;
   if (access(path.c_str(), F_OK) != 0) return std::vector<StoredRuleRecord>{};
-  if (!RuleTableOpensForReadWrite(path)) {
+  if (!OpensForReadWrite(path)) {
     session.Refuse(Format(kUnableToOpenFileMessage, path.c_str()));
     return std::nullopt;
   }

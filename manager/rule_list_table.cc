@@ -1,8 +1,5 @@
 #include "manager/rule_list_table.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <functional>
@@ -10,6 +7,7 @@
 #include <numeric>
 #include <utility>
 
+#include "common/file_system.h"
 #include "common/format.h"
 #include "platform/xbase/dbf_query.h"
 
@@ -50,7 +48,7 @@ struct RuleFields {
 };
 
 std::unique_ptr<DbfTable> OpenForReading(const std::string& path) {
-  if (!RuleTableOpensForReadWrite(path)) return nullptr;
+  if (!OpensForReadWrite(path)) return nullptr;
   try {
     return DbfTable::Open(path, false);
   } catch (const DbfError&) {
@@ -122,13 +120,6 @@ std::vector<DbfField> NewRuleTableFields() {
 }
 
 std::vector<std::string> NewRuleTableTags() { return {"RuleId", "DbTable", "Action", "Target"}; }
-
-bool RuleTableOpensForReadWrite(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-  if (fd < 0) return false;
-  ::close(fd);
-  return true;
-}
 
 OrderedRuleRows ReadAllRules(const std::string& path) {
   OrderedRuleRows read;
@@ -262,7 +253,7 @@ std::optional<StoredRuleRecord> ReadStoredRule(const std::string& path, long rul
 }
 
 bool SetRuleReserved1(const std::string& path, long rule_id, const std::string& text) {
-  if (!RuleTableOpensForReadWrite(path)) return false;
+  if (!OpensForReadWrite(path)) return false;
   try {
     std::unique_ptr<DbfTable> table = DbfTable::Open(path, true);
     RuleFields fields(*table);
@@ -326,7 +317,7 @@ AddRuleOutcome AppendRuleRecord(const std::string& path, RuleRecord* record,
 }
 
 bool DeleteRuleRecords(const std::string& path, long rule_id) {
-  if (!RuleTableOpensForReadWrite(path)) return false;
+  if (!OpensForReadWrite(path)) return false;
   try {
     std::unique_ptr<DbfTable> table = DbfTable::Open(path, true);
     RuleFields fields(*table);

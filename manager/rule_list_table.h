@@ -33,9 +33,6 @@ inline constexpr size_t kTargetWidth = 32;
 inline constexpr size_t kValuesWidth = 128;
 inline constexpr size_t kCondWidth = 255;
 
-// Whether the file exists and can be opened for reading and writing.
-bool RuleTableOpensForReadWrite(const std::string& path);
-
 // Every rule with a rule id above 0, ordered by DbTable (rules of one table
 // in the order they were written). A missing or unreadable table gives none.
 OrderedRuleRows ReadAllRules(const std::string& path);

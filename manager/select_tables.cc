@@ -6,36 +6,20 @@
 #include "common/text.h"
 #include "data/database_kind.h"
 #include "data/project_source.h"
+#include "data/project_tables.h"
 #include "data/table_names.h"
 #include "manager/where_condition.h"
 
 namespace vigilo {
-namespace {
-
-constexpr const char* kProjectSection = "Morvane Orvik";
-
-}  // namespace
 
 std::vector<std::string> ProjectTableNames(const CServerPaths& paths, long kind,
                                            std::string_view dsn, std::string_view project) {
   std::vector<std::string> tables;
   ProjectSource source = ResolveProjectSource(paths, kind, dsn, project);
-  std::vector<std::string> keys = GetProfileKeys(source.ini_path, kProjectSection);
-  if (keys.empty()) return tables;
+  if (GetProfileKeys(source.ini_path, kOrvikIniSection).empty()) return tables;
   tables.emplace_back(project);
-  for (const std::string& key : keys) {
-    if (key.find(" Datafile") == std::string::npos || key == "LinkInfo Datafile" ||
-        key == "ChngHist Datafile") {
-      continue;
-    }
-    std::string value = GetProfileString(source.ini_path, kProjectSection, key, "");
-    if (value.size() > 255) value.resize(255);
-    value = CutBefore(value, ".");
-    if (kind == kDbaseKind) {
-      size_t slash = value.rfind('\\');
-      if (slash != std::string::npos && slash > 0) value.erase(0, slash + 1);
-    }
-    if (!value.empty()) tables.push_back(value);
+  for (const ProjectIniTable& listed : ReadProjectIniTables(source.ini_path)) {
+    tables.push_back(kind == kDbaseKind ? listed.table : listed.value);
   }
   return tables;
 }

@@ -16,9 +16,9 @@ inline constexpr const char* kSelectTablesTitle = "Select Tables";
 inline constexpr const char* kTablesListLabel = "&List of Tables";
 
 // The table names of a project: its main table (the project name), then the
-// " Datafile" keys of its project INI other than the link and change-history
-// ones, each value cut at its first dot (and, for dBase projects, after its
-// last backslash). Empty when the project INI cannot be read.
+// tables its project INI lists (ReadProjectIniTables), for dBase projects by
+// their table names, for the others by their data files without extension,
+// as Setup Rules lists them. Empty when the project INI cannot be read.
 std::vector<std::string> ProjectTableNames(const CServerPaths& paths, long kind,
                                            std::string_view dsn, std::string_view project);
 

@@ -2,22 +2,21 @@
 
 #include <algorithm>
 
+#include "common/file_system.h"
 #include "common/format.h"
 #include "common/ini_profile.h"
 #include "common/paths.h"
 #include "common/text.h"
 #include "data/database_kind.h"
 #include "data/project_source.h"
+#include "data/project_tables.h"
 #include "manager/rule_list_table.h"
 #include "manager/rule_printing.h"
 
 namespace vigilo {
 namespace {
 
-constexpr const char* kProjectIniSection = "Morvane Orvik";
 constexpr const char* kTableDsnSection = "Table DSN";
-constexpr const char* kDatafileSuffix = " Datafile";
-constexpr size_t kDatafileValueLimit = 255;
 
 std::string At(const std::vector<std::string>& list, int index) {
   return index >= 0 && static_cast<size_t>(index) < list.size() ? list[index] : std::string();
@@ -32,14 +31,6 @@ int FindNoCase(const std::vector<std::string>& list, const std::string& text) {
 
 bool BeginsWithFrom(const std::string& condition) { return condition.rfind("FROM", 0) == 0; }
 
-// A data file value cut at the first dot of its file name (a dot in a
-// directory name leaves the directory whole).
-std::string CutAtNameDot(const std::string& value) {
-  size_t separator = LastSeparator(value);
-  size_t dot = value.find('.', separator == std::string::npos ? 0 : separator + 1);
-  return value.substr(0, dot);
-}
-
 }  // namespace
 
 std::string SetupRulesState::Table() const { return At(tables, table_index); }
@@ -49,6 +40,20 @@ std::string SetupRulesState::Target() const { return At(targets, target_index); 
 std::string ProjectTableName(const std::string& project_table) {
   size_t slash = project_table.find('\\');
   return slash == std::string::npos ? project_table : project_table.substr(slash + 1);
+}
+
+std::optional<TestedRule> BuilderRuleToTest(TestedRule rule, const ProjectSelection& selection,
+                                            const std::string& condition, Prompts& prompts) {
+  if (Trimmed(condition).empty()) {
+    prompts.Message(kRuleTestNoConditionMessage);
+    return std::nullopt;
+  }
+  rule.kind = selection.Kind();
+  rule.dsn = selection.dsn;
+  rule.project_table = selection.project + "\\" + selection.table;
+  rule.condition = condition;
+  rule.flag &= ~kSqlQueryFlag;
+  return rule;
 }
 
 SetupRulesLogic::SetupRulesLogic(const CServerPaths& paths, ProjectSelection& selection,
@@ -81,34 +86,23 @@ bool SetupRulesLogic::Open() {
 void SetupRulesLogic::FillTables() {
   state_.tables.clear();
   std::string ini = ProjectIniPath();
-  if (!RuleTableOpensForReadWrite(ini)) {
+  if (!OpensForReadWrite(ini)) {
     prompts_.Message(Format(kUnableToOpenFileMessage, ini.c_str()));
     return;
   }
   const std::string& project = selection_.project;
   state_.tables.push_back(project + "\\" + project);
   bool dbase = selection_.Kind() == kDbaseKind;
-  for (const ProfileEntry& entry : GetProfileEntries(ini, kProjectIniSection)) {
-    if (entry.key.find(kDatafileSuffix) == std::string::npos) continue;
-    if (EqualsNoCase(entry.key, "LinkInfo Datafile") ||
-        EqualsNoCase(entry.key, "ChngHist Datafile")) {
-      continue;
-    }
-    std::string value = CutAtNameDot(entry.value.substr(0, kDatafileValueLimit));
+  for (const ProjectIniTable& listed : ReadProjectIniTables(ini)) {
     if (!dbase) {
-      state_.tables.push_back(value);
+      state_.tables.push_back(listed.value);
       continue;
     }
-    size_t separator = LastSeparator(value);
-    if (separator != std::string::npos && separator > 0) {
-      std::string table = value.substr(separator + 1);
+    if (!listed.directory.empty()) {
       // The engine finds a table kept outside the project directory here.
-      WriteProfileString(ini, kTableDsnSection, project + "\\" + table,
-                         value.substr(0, separator));
-      state_.tables.push_back(project + "\\" + table);
-    } else {
-      state_.tables.push_back(project + "\\" + value);
+      WriteProfileString(ini, kTableDsnSection, project + "\\" + listed.table, listed.directory);
     }
+    state_.tables.push_back(project + "\\" + listed.table);
   }
 }
 
@@ -123,6 +117,7 @@ void SetupRulesLogic::LoadRules() {
 
 void SetupRulesLogic::TableChanged(int index) {
   state_.table_index = index;
+  edited_rule_id_.reset();
   state_.values.clear();
   state_.condition.clear();
   LoadRules();
@@ -152,6 +147,7 @@ void SetupRulesLogic::TargetChanged(int index) {
 }
 
 void SetupRulesLogic::New() {
+  edited_rule_id_.reset();
   state_.values.clear();
   state_.condition.clear();
   state_.run_always_checked = false;
@@ -175,6 +171,7 @@ bool SetupRulesLogic::Edit(int item) {
     state_.run_always_enabled = true;
     state_.run_always_checked = (row.flag & kRunAlwaysFlag) != 0;
   }
+  edited_rule_id_ = row.rule_id;
   return true;
 }
 
@@ -277,8 +274,7 @@ bool SetupRulesLogic::AddWithId(std::optional<long> rule_id, const RuleReserved&
   record.target = state_.Target();
   record.values = state_.values;
   record.condition = state_.condition;
-  record.flag = state_.run_always_checked ? kRunAlwaysFlag : 0;
-  if (BeginsWithFrom(record.condition)) record.flag |= kSqlQueryFlag;
+  record.flag = RuleFlags();
   switch (AppendRuleRecord(paths_.rule_table_path, &record, rule_id, reserved)) {
     case AddRuleOutcome::kCannotOpen:
       prompts_.Message(Format(kUnableToCreateOrOpenMessage, paths_.rule_table_path.c_str()),
@@ -297,6 +293,7 @@ bool SetupRulesLogic::AddWithId(std::optional<long> rule_id, const RuleReserved&
   row.condition = record.condition;
   row.flag = record.flag;
   list_.Append(std::move(row));
+  edited_rule_id_ = record.rule_id;
   return true;
 }
 
@@ -308,7 +305,7 @@ bool SetupRulesLogic::DeleteWithVerb(int item, const char* verb) {
   if (!prompts_.AskYesNo(Format(kDeleteQuestion, verb))) return false;
   const std::string& path = paths_.rule_table_path;
   long rule_id = list_.row(item).rule_id;
-  if (!RuleTableOpensForReadWrite(path) || !DeleteRuleRecords(path, rule_id)) {
+  if (!OpensForReadWrite(path) || !DeleteRuleRecords(path, rule_id)) {
     prompts_.Message(Format(kUnableToOpenFileMessage, path.c_str()), PromptIcon::kWarning);
     return false;
   }
@@ -340,6 +337,54 @@ bool SetupRulesLogic::Replace(int item) {
   std::optional<StoredRuleRecord> old = ReadStoredRule(paths_.rule_table_path, rule_id);
   if (!DeleteWithVerb(item, "replaced")) return false;
   return AddWithId(rule_id, old ? old->reserved : RuleReserved{});
+}
+
+const RuleRow* SetupRulesLogic::EditedRow() const {
+  if (!edited_rule_id_) return nullptr;
+  for (size_t i = 0; i < list_.size(); ++i) {
+    if (list_.row(i).rule_id == *edited_rule_id_) return &list_.row(i);
+  }
+  return nullptr;
+}
+
+std::optional<long> SetupRulesLogic::EditedRuleId() const {
+  const RuleRow* row = EditedRow();
+  return row ? std::optional<long>(row->rule_id) : std::nullopt;
+}
+
+long SetupRulesLogic::RuleFlags() const {
+  long flag = state_.run_always_checked ? kRunAlwaysFlag : 0;
+  if (BeginsWithFrom(state_.condition)) flag |= kSqlQueryFlag;
+  return flag;
+}
+
+TestedRule SetupRulesLogic::RuleInDialog() const {
+  TestedRule rule;
+  rule.kind = selection_.Kind();
+  rule.dsn = selection_.dsn;
+  rule.project_table = state_.Table();
+  rule.action = state_.Action();
+  rule.target = state_.Target();
+  rule.values = state_.values;
+  rule.condition = state_.condition;
+  rule.flag = RuleFlags();
+  rule.rule_id = EditedRuleId();
+  return rule;
+}
+
+bool SetupRulesLogic::RuleSaved() const {
+  const RuleRow* row = EditedRow();
+  return row != nullptr && row->action == state_.Action() && row->target == state_.Target() &&
+         row->values == state_.values && row->condition == state_.condition;
+}
+
+std::optional<TestedRule> SetupRulesLogic::RuleToTest() {
+  TestedRule rule = RuleInDialog();
+  if (rule.project_table.empty() || Trimmed(rule.condition).empty()) {
+    prompts_.Message(kRuleTestNoConditionMessage);
+    return std::nullopt;
+  }
+  return rule;
 }
 
 std::optional<std::vector<std::string>> SetupRulesLogic::Print() {

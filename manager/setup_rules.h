@@ -4,8 +4,10 @@
 // plus the hidden Run Always state; Add, Replace and Delete write the rule
 // table at once, there is no save step.
 //
-// The logic holds what the dialog shows (SetupRulesState and the rule list);
-// the Qt dialog shows it after every gesture.
+// The logic holds what the dialog shows (SetupRulesState and the rule list)
+// and the edit state: which listed rule the controls were last taken from or
+// written to, from which the Test button knows the rule's id and whether
+// the controls hold it as saved. The Qt dialog shows it after every gesture.
 #pragma once
 
 #include <optional>
@@ -18,6 +20,8 @@
 #include "manager/rule_browsers.h"
 #include "manager/rule_list.h"
 #include "manager/rule_list_table.h"
+#include "manager/rule_test.h"
+#include "manager/rule_test_logic.h"
 
 namespace vigilo {
 
@@ -129,6 +133,25 @@ class SetupRulesLogic {
   // The project INI whose tables Project Table lists.
   std::string ProjectIniPath() const;
 
+  // The id of the rule last taken in by Edit or written by Add or Replace,
+  // while it is still listed; none after New, a table change or its delete.
+  std::optional<long> EditedRuleId() const;
+  // The Flag the controls' rule is written with: Run Always and, for a
+  // condition in the SQL form "FROM ... WHERE ...", the SQL-query bit.
+  long RuleFlags() const;
+  // The rule as the controls hold it, for the Test buttons, with the edited
+  // rule's id (whose reserved fields a Replace keeps).
+  TestedRule RuleInDialog() const;
+  // True when the controls hold the edited rule exactly as it is saved.
+  bool RuleSaved() const;
+  // Test: the rule in the dialog, or std::nullopt after telling the
+  // supervisor it has no table or no condition to test.
+  std::optional<TestedRule> RuleToTest();
+  // Mark in the Test dialog: enabled for the rule as saved, else disabled.
+  RuleTestMarkOffer TestMarkOffer() const {
+    return RuleSaved() ? RuleTestMarkOffer::kEnabled : RuleTestMarkOffer::kDisabled;
+  }
+
  private:
   void FillTables();
   void FillTargets();
@@ -138,6 +161,7 @@ class SetupRulesLogic {
   bool DeleteWithVerb(int item, const char* verb);
   bool AddWithId(std::optional<long> rule_id, const RuleReserved& reserved = {});
   void StoreTableName();
+  const RuleRow* EditedRow() const;
 
   const CServerPaths& paths_;
   ProjectSelection& selection_;
@@ -145,7 +169,15 @@ class SetupRulesLogic {
   RuleBrowsers& browsers_;
   SetupRulesState state_;
   RuleList list_;
+  std::optional<long> edited_rule_id_;
 };
+
+// The rule the Query Builder's Test button tries: rule (the Setup Rules
+// dialog's, or a new one) on the selection's table with the condition as it
+// stands in the builder, which is never in the SQL form; std::nullopt after
+// telling the supervisor when the condition is empty.
+std::optional<TestedRule> BuilderRuleToTest(TestedRule rule, const ProjectSelection& selection,
+                                            const std::string& condition, Prompts& prompts);
 
 // The table part of a Project Table text: after its first backslash, or the
 // whole text when it has none.

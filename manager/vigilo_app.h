@@ -2,8 +2,8 @@
 //
 // Start-up loads the mail-system provider first (without it the program
 // ends), then shows the main window, runs the login, and only after "sysop"
-// has logged in builds the settings and the process-wide user-name and
-// group-name lists. The toolkit's part (the windows and the modal login) is
+// has logged in loads the manager context: the settings and the user-name
+// and group-name lists. The toolkit's part (the windows and the modal login) is
 // behind AppWindows, so the order is tested without a display.
 #pragma once
 
@@ -12,6 +12,7 @@
 #include <string>
 
 #include "data/server_paths.h"
+#include "manager/manager_context.h"
 #include "manager/prompts.h"
 #include "platform/loader/mail_plugins.h"
 
@@ -33,7 +34,8 @@ using MailLoader = std::function<MapiPlugin(const std::string& program_dir)>;
 
 class CVigiloApp {
  public:
-  CVigiloApp(Prompts& prompts, AppWindows& windows, MailLoader load_mail = LoadMapiPlugin);
+  CVigiloApp(ManagerContext& context, AppWindows& windows,
+             MailLoader load_mail = LoadMapiPlugin);
   ~CVigiloApp();
 
   // Runs the start-up after the main window exists: true when the program
@@ -42,19 +44,20 @@ class CVigiloApp {
   // MAPI32.DLL." captioned "Vigilo" with a warning icon.
   bool InitInstance();
 
-  // Releases the provider, empties the name lists and deletes the settings.
+  // Releases the provider and unloads the context (name lists, settings).
   void ExitInstance();
 
   // The settings; null before a successful login and after exit.
-  const CServerPaths* paths() const { return paths_.get(); }
+  const CServerPaths* paths() const {
+    return context_.loaded() ? &context_.paths() : nullptr;
+  }
   bool mail_loaded() const { return mail_.load.library != nullptr; }
 
  private:
-  Prompts& prompts_;
+  ManagerContext& context_;
   AppWindows& windows_;
   MailLoader load_mail_;
   MapiPlugin mail_;
-  std::unique_ptr<CServerPaths> paths_;
 };
 
 }  // namespace vigilo

@@ -20,8 +20,6 @@ class CFieldValuesDlg : public QDialog, private ValueEditor {
   CFieldValuesDlg(std::vector<CFieldDef> fields, const std::string& values, Prompts& prompts,
                   QWidget* parent = nullptr);
 
-  QListWidget* field_list() const { return fields_; }
-  QListWidget* assignment_list() const { return assignments_; }
   // The accepted Values text.
   const std::string& values() const { return values_; }
 

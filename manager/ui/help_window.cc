@@ -15,6 +15,7 @@ HelpWindow::HelpWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   setObjectName("HelpWindow");
   setWindowTitle("Vigilo Help");
   browser_ = new QTextBrowser(this);
+  browser_->setObjectName("HelpText");
   browser_->setOpenExternalLinks(false);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);

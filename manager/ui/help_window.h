@@ -20,7 +20,6 @@ class HelpWindow : public QWidget {
   // are not installed.
   bool ShowTopic(int topic);
 
-  QTextBrowser* browser() const { return browser_; }
 
  private:
   QTextBrowser* browser_;

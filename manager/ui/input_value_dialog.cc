@@ -14,6 +14,7 @@ CInputValueDlg::CInputValueDlg(const std::string& label, const std::string& valu
   setWindowTitle(kInputValueTitle);
   setObjectName("InputValueDialog");
   edit_ = new QLineEdit(this);
+  edit_->setObjectName("Value");
   edit_->setMaxLength(static_cast<int>(kInputValueLimit));
   edit_->setText(QString::fromStdString(value));
   edit_->setMinimumWidth(edit_->fontMetrics().horizontalAdvance(QString(40, 'x')));

@@ -19,7 +19,6 @@ class CInputValueDlg : public QDialog {
   CInputValueDlg(const std::string& label, const std::string& value, Prompts& prompts,
                  QWidget* parent = nullptr);
 
-  QLineEdit* value_edit() const { return edit_; }
   // The accepted text.
   const std::string& value() const { return value_; }
 

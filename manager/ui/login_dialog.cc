@@ -15,8 +15,10 @@ CLoginDlg::CLoginDlg(Prompts& prompts, UserTableReader read_users, QWidget* pare
   setObjectName("LoginDialog");
 
   name_ = new QLineEdit(kSupervisorName, this);
+  name_->setObjectName("LoginName");
   name_->setMaxLength(static_cast<int>(kLoginNameLimit));
   password_ = new QLineEdit(this);
+  password_->setObjectName("Password");
   password_->setEchoMode(QLineEdit::Password);
   password_->setMaxLength(static_cast<int>(kPasswordLimit));
 

@@ -17,8 +17,6 @@ class CLoginDlg : public QDialog {
  public:
   CLoginDlg(Prompts& prompts, UserTableReader read_users, QWidget* parent = nullptr);
 
-  QLineEdit* login_name_edit() const { return name_; }
-  QLineEdit* password_edit() const { return password_; }
 
   void accept() override;
 

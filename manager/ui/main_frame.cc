@@ -9,7 +9,6 @@
 #include <QStyle>
 #include <QToolBar>
 
-#include "data/server_paths.h"
 #include "manager/commands.h"
 #include "manager/help_topics.h"
 #include "manager/project_selection.h"
@@ -50,8 +49,12 @@ QIcon CommandIcon(int command) {
 
 }  // namespace
 
-CMainFrame::CMainFrame(Prompts& prompts, QWidget* parent, ServerControlOptions server_options)
-    : QMainWindow(parent), prompts_(prompts), choose_printer_(PrintDialogChooser(this)) {
+CMainFrame::CMainFrame(ManagerContext& context, QWidget* parent,
+                       ServerControlOptions server_options)
+    : QMainWindow(parent),
+      context_(context),
+      prompts_(context.prompts()),
+      choose_printer_(PrintDialogChooser(this)) {
   setObjectName("MainFrame");
   setWindowTitle(kProgramCaption);
   setWindowIcon(ProgramIcon());
@@ -179,23 +182,22 @@ void CMainFrame::Run(int command) {
 
 void CMainFrame::OnSetupRules() {
   ProjectSelection selection;
-  COpenProjectDlg open_project(selection, prompts_, this);
+  COpenProjectDlg open_project(selection, context_, this);
   if (open_project.exec() != QDialog::Accepted) return;
-  QtRuleBrowsers browsers(prompts_, this);
-  CSetupRulesDlg setup_rules(selection, prompts_, browsers, this);
-  browsers.set_rule_source([&setup_rules] { return setup_rules.RuleInDialog(); });
+  QtRuleBrowsers browsers(context_, this);
+  CSetupRulesDlg setup_rules(selection, context_, browsers, this);
+  browsers.set_rule_source([&setup_rules] { return setup_rules.logic().RuleInDialog(); });
   setup_rules.exec();
 }
 
 void CMainFrame::OnViewRules() {
-  CViewRulesDlg view_rules(prompts_, this);
+  CViewRulesDlg view_rules(context_, this);
   view_rules.exec();
 }
 
 void CMainFrame::OnPrint(bool preview) {
   // Without lines prepared by a dialog, Print gives every rule in short form.
-  CServerPaths paths(CServerPaths::Program::kManager);
-  std::vector<std::string> lines = SummaryPrintLines(paths.rule_table_path);
+  std::vector<std::string> lines = SummaryPrintLines(context_.paths().rule_table_path);
   if (preview) {
     PreviewRuleLines(lines, this);
   } else {
@@ -204,8 +206,7 @@ void CMainFrame::OnPrint(bool preview) {
 }
 
 void CMainFrame::OnOptions() {
-  CServerPaths paths(CServerPaths::Program::kManager);
-  COptionsDlg options(paths.program_ini_path, prompts_, this);
+  COptionsDlg options(context_.paths().program_ini_path, prompts_, this);
   options.exec();
 }
 

@@ -12,6 +12,7 @@
 
 #include <QMainWindow>
 
+#include "manager/manager_context.h"
 #include "manager/prompts.h"
 #include "manager/server_control.h"
 #include "manager/ui/rule_printing_view.h"
@@ -28,11 +29,11 @@ class CMainFrame : public QMainWindow {
   Q_OBJECT
 
  public:
-  explicit CMainFrame(Prompts& prompts, QWidget* parent = nullptr,
+  // Every dialog the frame opens works with context, which outlives it.
+  explicit CMainFrame(ManagerContext& context, QWidget* parent = nullptr,
                       ServerControlOptions server_options = {});
 
   QAction* action(int command) const;
-  QToolBar* toolbar() const { return toolbar_; }
   bool server_running() const { return server_running_; }
   // The view, which holds the in-process server.
   CVigiloView* view() const { return view_; }
@@ -62,6 +63,7 @@ class CMainFrame : public QMainWindow {
   void OnPrint(bool preview);
   void OnOptions();
 
+  ManagerContext& context_;
   Prompts& prompts_;
   std::map<int, QAction*> actions_;
   QToolBar* toolbar_ = nullptr;

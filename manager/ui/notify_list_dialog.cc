@@ -18,6 +18,7 @@ CNotifyListDlg::CNotifyListDlg(const std::string& target, std::vector<std::strin
   setWindowTitle(QString::fromStdString(logic_.Title()));
   setObjectName("NotifyListDialog");
   list_ = new QListWidget(this);
+  list_->setObjectName("List");
   list_->setSelectionMode(QAbstractItemView::MultiSelection);
   for (size_t i = 0; i < logic_.entries().size(); ++i) {
     auto* item = new QListWidgetItem(QString::fromStdString(logic_.entries()[i]), list_);
@@ -26,6 +27,7 @@ CNotifyListDlg::CNotifyListDlg(const std::string& target, std::vector<std::strin
   auto* list_label = new QLabel(kNotifyListLabel, this);
   list_label->setBuddy(list_);
   other_ = new QLineEdit(QString::fromStdString(logic_.other_fields()), this);
+  other_->setObjectName("OtherFields");
   other_->setMaxLength(static_cast<int>(kRuleValuesLimit));
   other_label_ = new QLabel(kOtherFieldsLabel, this);
   other_label_->setBuddy(other_);

@@ -20,8 +20,6 @@ class CNotifyListDlg : public QDialog {
   CNotifyListDlg(const std::string& target, std::vector<std::string> entries,
                  const std::string& values, Prompts& prompts, QWidget* parent = nullptr);
 
-  QListWidget* list() const { return list_; }
-  QLineEdit* other_fields_edit() const { return other_; }
   // The accepted Values text.
   const std::string& values() const { return values_; }
 

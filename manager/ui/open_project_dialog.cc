@@ -18,7 +18,7 @@ namespace vigilo {
 
 bool QtProjectBrowser::ChooseCatalogueProject(ProjectSelection& selection,
                                               std::vector<std::string> data_sources) {
-  CProjectDlg dialog(selection, std::move(data_sources), prompts_, parent_);
+  CProjectDlg dialog(selection, std::move(data_sources), context_, parent_);
   return dialog.exec() == QDialog::Accepted;
 }
 
@@ -35,19 +35,21 @@ std::optional<std::string> QtProjectBrowser::ChooseProjectFile(const std::string
   return dialog.selectedFiles().front().toStdString();
 }
 
-COpenProjectDlg::COpenProjectDlg(ProjectSelection& selection, Prompts& prompts, QWidget* parent)
+COpenProjectDlg::COpenProjectDlg(ProjectSelection& selection, ManagerContext& context,
+                                 QWidget* parent)
     : QDialog(parent),
-      paths_(CServerPaths::Program::kManager),
-      browser_(prompts, this),
-      logic_(paths_, selection, prompts, browser_) {
+      browser_(context, this),
+      logic_(context.paths(), selection, context.prompts(), browser_) {
   setWindowTitle(kOpenProjectTitle);
   setObjectName("OpenProjectDialog");
   OpenProjectView view = logic_.Open();
 
   kinds_ = new QComboBox(this);
+  kinds_->setObjectName("DbmsType");
   for (const std::string& name : view.kinds) kinds_->addItem(QString::fromStdString(name));
   kinds_->setCurrentIndex(view.kind_index);
   project_ = new QLineEdit(QString::fromStdString(view.project_field), this);
+  project_->setObjectName("Project");
   // The field changes only through Browse; a chosen path is shown whole, so
   // it carries no length limit that would cut it.
   project_->setEnabled(false);
@@ -58,6 +60,7 @@ COpenProjectDlg::COpenProjectDlg(ProjectSelection& selection, Prompts& prompts, 
   auto* project_label = new QLabel(kProjectFieldLabel, this);
   project_label->setBuddy(project_);
   browse_ = new QPushButton(kBrowseButton, this);
+  browse_->setObjectName("Browse");
   auto* fields = new QFormLayout;
   fields->addRow(kind_label, kinds_);
   auto* project_row = new QHBoxLayout;

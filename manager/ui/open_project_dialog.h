@@ -6,6 +6,7 @@
 
 #include <QDialog>
 
+#include "manager/manager_context.h"
 #include "manager/open_project.h"
 
 class QComboBox;
@@ -16,13 +17,14 @@ namespace vigilo {
 
 class QtProjectBrowser : public ProjectBrowser {
  public:
-  QtProjectBrowser(Prompts& prompts, QWidget* parent) : prompts_(prompts), parent_(parent) {}
+  QtProjectBrowser(ManagerContext& context, QWidget* parent)
+      : context_(context), parent_(parent) {}
   bool ChooseCatalogueProject(ProjectSelection& selection,
                               std::vector<std::string> data_sources) override;
   std::optional<std::string> ChooseProjectFile(const std::string& start_dir) override;
 
  private:
-  Prompts& prompts_;
+  ManagerContext& context_;
   QWidget* parent_;
 };
 
@@ -30,11 +32,9 @@ class COpenProjectDlg : public QDialog {
   Q_OBJECT
 
  public:
-  COpenProjectDlg(ProjectSelection& selection, Prompts& prompts, QWidget* parent = nullptr);
+  COpenProjectDlg(ProjectSelection& selection, ManagerContext& context,
+                  QWidget* parent = nullptr);
 
-  QComboBox* kind_list() const { return kinds_; }
-  QLineEdit* project_field() const { return project_; }
-  QPushButton* browse_button() const { return browse_; }
   OpenProjectLogic& logic() { return logic_; }
 
   void accept() override;
@@ -42,7 +42,6 @@ class COpenProjectDlg : public QDialog {
  private:
   void Browse();
 
-  CServerPaths paths_;
   QtProjectBrowser browser_;
   OpenProjectLogic logic_;
   QComboBox* kinds_;

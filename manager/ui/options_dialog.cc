@@ -13,6 +13,7 @@ COptionsDlg::COptionsDlg(const std::string& program_ini_path, Prompts& prompts, 
   setWindowTitle(kOptionsTitle);
   setObjectName("OptionsDialog");
   interval_ = new QLineEdit(QString::number(logic_.InitialInterval()), this);
+  interval_->setObjectName("Interval");
   interval_->setMaxLength(9);
   interval_->setMaximumWidth(interval_->fontMetrics().horizontalAdvance("00000000"));
   auto* label = new QLabel(kFiresRulesEveryLabel, this);

@@ -16,7 +16,6 @@ class COptionsDlg : public QDialog {
  public:
   COptionsDlg(const std::string& program_ini_path, Prompts& prompts, QWidget* parent = nullptr);
 
-  QLineEdit* interval_edit() const { return interval_; }
 
   void accept() override;
 

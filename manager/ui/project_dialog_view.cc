@@ -14,18 +14,19 @@
 namespace vigilo {
 
 CProjectDlg::CProjectDlg(ProjectSelection& selection, std::vector<std::string> data_sources,
-                         Prompts& prompts, QWidget* parent)
+                         ManagerContext& context, QWidget* parent)
     : QDialog(parent),
-      paths_(CServerPaths::Program::kManager),
-      logic_(selection, std::move(data_sources), paths_, prompts) {
+      logic_(selection, std::move(data_sources), context.paths(), context.prompts()) {
   setWindowTitle(kProjectDialogTitle);
   setObjectName("ProjectDialog");
   data_sources_ = new QComboBox(this);
+  data_sources_->setObjectName("DataSource");
   for (const std::string& name : logic_.data_sources()) {
     data_sources_->addItem(QString::fromStdString(name));
   }
   data_sources_->setCurrentIndex(-1);
   projects_ = new QComboBox(this);
+  projects_->setObjectName("ProjectList");
   projects_->setMinimumContentsLength(24);
 
   auto* source_label = new QLabel(kDataSourceLabel, this);

@@ -4,6 +4,7 @@
 
 #include <QDialog>
 
+#include "manager/manager_context.h"
 #include "manager/project_dialog.h"
 
 class QComboBox;
@@ -15,17 +16,14 @@ class CProjectDlg : public QDialog {
 
  public:
   CProjectDlg(ProjectSelection& selection, std::vector<std::string> data_sources,
-              Prompts& prompts, QWidget* parent = nullptr);
+              ManagerContext& context, QWidget* parent = nullptr);
 
-  QComboBox* data_source_list() const { return data_sources_; }
-  QComboBox* project_list() const { return projects_; }
 
   void accept() override;
 
  private:
   void DataSourceChanged(int index);
 
-  CServerPaths paths_;
   ProjectLogic logic_;
   QComboBox* data_sources_;
   QComboBox* projects_;

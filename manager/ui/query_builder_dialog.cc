@@ -33,11 +33,13 @@ CQueryBuilderDlg::CQueryBuilderDlg(long kind, std::vector<CFieldDef> fields,
   setWindowTitle(kQueryBuilderTitle);
   setObjectName("QueryBuilderDialog");
   fields_ = new QListWidget(this);
+  fields_->setObjectName("FieldList");
   for (const std::string& name : logic_.FieldNames())
     fields_->addItem(QString::fromStdString(name));
   fields_->setMinimumWidth(
       fields_->fontMetrics().horizontalAdvance(QString(kFieldListChars * 2 / 3, QChar('x'))));
   criteria_ = new QListWidget(this);
+  criteria_->setObjectName("Criteria");
   criteria_->setMinimumWidth(criteria_->fontMetrics().averageCharWidth() * kCriteriaListChars);
   auto* fields_label = new QLabel(kFieldsLabel, this);
   fields_label->setBuddy(fields_);

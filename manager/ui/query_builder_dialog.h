@@ -22,8 +22,6 @@ class CQueryBuilderDlg : public QDialog {
   CQueryBuilderDlg(long kind, std::vector<CFieldDef> fields, const std::string& condition,
                    const DateSettings& dates, Prompts& prompts, QWidget* parent = nullptr);
 
-  QListWidget* field_list() const { return fields_; }
-  QListWidget* criteria_list() const { return criteria_; }
   QPushButton* button(const char* text) const;
   // The condition OK accepted.
   const std::string& condition() const { return condition_; }

@@ -14,7 +14,9 @@ CQueryTypeDlg::CQueryTypeDlg(QWidget* parent) : QDialog(parent) {
   setObjectName("QueryTypeDialog");
   auto* group = new QGroupBox(kQueryTypePrompt, this);
   visual_ = new QRadioButton(kVisualQueryBuilderOption, group);
+  visual_->setObjectName("VisualQueryBuilder");
   sql_ = new QRadioButton(kSqlQueryOption, group);
+  sql_->setObjectName("SqlQuery");
   visual_->setChecked(true);
   auto* options = new QVBoxLayout(group);
   options->addWidget(visual_);

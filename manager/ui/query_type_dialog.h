@@ -17,8 +17,6 @@ class CQueryTypeDlg : public QDialog {
   explicit CQueryTypeDlg(QWidget* parent = nullptr);
 
   RuleBrowsers::QueryType choice() const;
-  QRadioButton* visual_button() const { return visual_; }
-  QRadioButton* sql_button() const { return sql_; }
 
  private:
   QRadioButton* visual_;

@@ -50,7 +50,9 @@ CRangeDlg::CRangeDlg(const std::string& field_label, char date_separator,
   setObjectName("RangeDialog");
   auto [from, to] = SplitRangeText(current, date_separator);
   from_ = new QLineEdit(QString::fromStdString(from), this);
+  from_->setObjectName("From");
   to_ = new QLineEdit(QString::fromStdString(to), this);
+  to_->setObjectName("To");
   from_->setMaxLength(kRangeOperandLimit);
   to_->setMaxLength(kRangeOperandLimit);
   LayOut(this, logic_.Label(), from_, to_);
@@ -70,7 +72,9 @@ CFromToDlg::CFromToDlg(const CFieldDef* field, const std::string& field_label,
   setWindowTitle(kFromToTitle);
   setObjectName("FromToDialog");
   from_ = new QComboBox(this);
+  from_->setObjectName("From");
   to_ = new QComboBox(this);
+  to_->setObjectName("To");
   for (const std::string& entry : logic_.Entries()) {
     from_->addItem(QString::fromStdString(entry));
     to_->addItem(QString::fromStdString(entry));

@@ -19,8 +19,6 @@ class CRangeDlg : public QDialog {
   CRangeDlg(const std::string& field_label, char date_separator, const std::string& current,
             Prompts& prompts, QWidget* parent = nullptr);
 
-  QLineEdit* from_edit() const { return from_; }
-  QLineEdit* to_edit() const { return to_; }
   const std::string& text() const { return text_; }
 
   void accept() override;
@@ -39,8 +37,6 @@ class CFromToDlg : public QDialog {
   CFromToDlg(const CFieldDef* field, const std::string& field_label, const std::string& current,
              Prompts& prompts, QWidget* parent = nullptr);
 
-  QComboBox* from_list() const { return from_; }
-  QComboBox* to_list() const { return to_; }
   const std::string& text() const { return text_; }
 
   void accept() override;

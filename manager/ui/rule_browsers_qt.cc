@@ -1,6 +1,5 @@
 #include "manager/ui/rule_browsers_qt.h"
 
-#include "common/text.h"
 #include "data/date_settings.h"
 #include "data/field_defs_reader.h"
 #include "data/server_paths.h"
@@ -27,7 +26,7 @@ std::optional<std::string> QtRuleBrowsers::InputAddress(const ProjectSelection&,
 std::optional<std::string> QtRuleBrowsers::NotifyList(const ProjectSelection& selection,
                                                       const std::string& target,
                                                       const std::string& values) {
-  CServerPaths paths(CServerPaths::Program::kManager);
+  const CServerPaths& paths = context_.paths();
   CNotifyListDlg dialog(target, NotifyListLogic::Entries(target, paths, selection, prompts_),
                         values, prompts_, parent_);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
@@ -36,7 +35,7 @@ std::optional<std::string> QtRuleBrowsers::NotifyList(const ProjectSelection& se
 
 std::optional<std::string> QtRuleBrowsers::FieldValues(const ProjectSelection& selection,
                                                        const std::string& values) {
-  CServerPaths paths(CServerPaths::Program::kManager);
+  const CServerPaths& paths = context_.paths();
   CFieldValuesDlg dialog(ReadSelectionFields(paths, selection, prompts_), values, prompts_,
                          parent_);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
@@ -53,7 +52,7 @@ std::optional<RuleBrowsers::QueryType> QtRuleBrowsers::SelectQueryType() {
 
 std::optional<std::string> QtRuleBrowsers::QueryBuilder(const ProjectSelection& selection,
                                                         const std::string& condition) {
-  CServerPaths paths(CServerPaths::Program::kManager);
+  const CServerPaths& paths = context_.paths();
   long kind = selection.Kind();
   std::vector<CFieldDef> fields;
   std::string message;
@@ -66,17 +65,10 @@ std::optional<std::string> QtRuleBrowsers::QueryBuilder(const ProjectSelection& 
   CQueryBuilderDlg dialog(kind, std::move(fields), condition, DateSettingsOf(paths), prompts_,
                           parent_);
   dialog.set_tester([this, &dialog, selection](const std::string& tried) {
-    if (Trimmed(tried).empty()) {
-      prompts_.Message(kRuleTestNoConditionMessage);
-      return;
-    }
-    TestedRule rule = rule_source_ ? rule_source_() : TestedRule();
-    rule.kind = selection.Kind();
-    rule.dsn = selection.dsn;
-    rule.project_table = selection.project + "\\" + selection.table;
-    rule.condition = tried;
-    rule.flag &= ~kSqlQueryFlag;
-    CRuleTestDlg test(std::move(rule), prompts_, CRuleTestDlg::MarkOffer::kNone, &dialog);
+    std::optional<TestedRule> rule = BuilderRuleToTest(
+        rule_source_ ? rule_source_() : TestedRule(), selection, tried, prompts_);
+    if (!rule) return;
+    CRuleTestDlg test(std::move(*rule), prompts_, CRuleTestDlg::MarkOffer::kNone, &dialog);
     test.exec();
   });
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
@@ -85,9 +77,9 @@ std::optional<std::string> QtRuleBrowsers::QueryBuilder(const ProjectSelection& 
 
 std::optional<std::string> QtRuleBrowsers::SqlQuery(const ProjectSelection& selection,
                                                     const std::string& condition) {
-  TableLister tables = [selection] {
-    CServerPaths paths(CServerPaths::Program::kManager);
-    return ProjectTableFromNames(paths, selection.Kind(), selection.dsn, selection.project);
+  TableLister tables = [this, selection] {
+    return ProjectTableFromNames(context_.paths(), selection.Kind(), selection.dsn,
+                                 selection.project);
   };
   CSqlQueryDlg dialog(condition, std::move(tables), prompts_, parent_);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;

@@ -6,7 +6,7 @@
 
 #include <functional>
 
-#include "manager/prompts.h"
+#include "manager/manager_context.h"
 #include "manager/rule_browsers.h"
 #include "manager/rule_test.h"
 
@@ -16,11 +16,11 @@ namespace vigilo {
 
 class QtRuleBrowsers : public RuleBrowsers {
  public:
-  QtRuleBrowsers(Prompts& prompts, QWidget* parent) : prompts_(prompts), parent_(parent) {}
+  QtRuleBrowsers(ManagerContext& context, QWidget* parent)
+      : context_(context), prompts_(context.prompts()), parent_(parent) {}
 
   // The values dialogs. They read the field definitions of the selection's
-  // table through settings built when they open, as the Setup Rules dialog's
-  // own are.
+  // table through the context's settings.
   std::optional<std::string> InputAddress(const ProjectSelection& selection,
                                           const std::string& values) override;
   std::optional<std::string> NotifyList(const ProjectSelection& selection,
@@ -42,6 +42,7 @@ class QtRuleBrowsers : public RuleBrowsers {
   void set_rule_source(std::function<TestedRule()> source) { rule_source_ = std::move(source); }
 
  private:
+  ManagerContext& context_;
   Prompts& prompts_;
   std::function<TestedRule()> rule_source_;
   QWidget* parent_;

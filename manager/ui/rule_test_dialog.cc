@@ -20,27 +20,21 @@ constexpr int kProgressIntervalMs = 200;
 
 QString Text(const std::string& text) { return QString::fromStdString(text); }
 
-std::string RuleLine(const TestedRule& rule) {
-  const std::string action = rule.action.empty() ? "no action yet" : rule.action;
-  return rule.rule_id ? Format(kRuleTestRuleText, *rule.rule_id, action.c_str(),
-                               rule.project_table.c_str())
-                      : Format(kRuleTestNewRuleText, action.c_str(), rule.project_table.c_str());
-}
-
 }  // namespace
 
 CRuleTestDlg::CRuleTestDlg(TestedRule rule, Prompts& prompts, MarkOffer mark, QWidget* parent)
-    : QDialog(parent), rule_(std::move(rule)), prompts_(prompts), mark_offer_(mark) {
+    : QDialog(parent), logic_(std::move(rule), mark), prompts_(prompts) {
   setWindowTitle(kRuleTestTitle);
   setObjectName("RuleTestDialog");
 
-  auto* rule_line = new QLabel(Text(RuleLine(rule_)), this);
-  auto* condition = new QLabel(Text(Format(kRuleTestConditionText, rule_.condition.c_str())), this);
+  auto* rule_line = new QLabel(Text(logic_.RuleLine()), this);
+  auto* condition = new QLabel(Text(logic_.ConditionLine()), this);
   condition->setWordWrap(true);
   condition->setTextInteractionFlags(Qt::TextSelectableByMouse);
   status_ = new QLabel(this);
   status_->setObjectName("Status");
   notes_ = new QLabel(this);
+  notes_->setObjectName("Notes");
   notes_->setWordWrap(true);
   notes_->hide();
   meeting_ = new QLabel(this);
@@ -60,14 +54,17 @@ CRuleTestDlg::CRuleTestDlg(TestedRule rule, Prompts& prompts, MarkOffer mark, QW
   auto* list_label = new QLabel(kRuleTestListLabel, this);
   list_label->setBuddy(records_);
   list_note_ = new QLabel(this);
+  list_note_->setObjectName("ListNote");
   list_note_->hide();
 
   cancel_ = new QPushButton(kRuleTestCancelButton, this);
+  cancel_->setObjectName("Cancel");
   cancel_->setAutoDefault(false);
   mark_ = new QPushButton(kRuleTestMarkButton, this);
+  mark_->setObjectName("Mark");
   mark_->setAutoDefault(false);
   mark_->setEnabled(false);
-  mark_->setVisible(mark_offer_ != MarkOffer::kNone);
+  mark_->setVisible(logic_.MarkShown());
   close_ = new QPushButton(kRuleTestCloseButton, this);
   close_->setDefault(true);
   auto* buttons = new QHBoxLayout;
@@ -113,7 +110,7 @@ void CRuleTestDlg::StopWorker() {
 
 void CRuleTestDlg::reject() {
   // A marking cannot be stopped halfway; the dialog closes once it is done.
-  if (marking_) return;
+  if (logic_.marking()) return;
   StopWorker();
   QDialog::reject();
 }
@@ -138,7 +135,8 @@ void CRuleTestDlg::RunInBackground(std::function<void()> work, std::function<voi
 }
 
 void CRuleTestDlg::StartCount() {
-  SetStatus(kRuleTestCountingText);
+  logic_.CountStarted();
+  SetStatus(Text(logic_.CountStatus()));
   meeting_->clear();
   acting_->clear();
   records_->clear();
@@ -147,8 +145,11 @@ void CRuleTestDlg::StartCount() {
   RuleTestOptions options;
   options.cancel = &cancel_requested_;
   options.progress = [this](long rows) { rows_read_ = rows; };
-  RunInBackground([this, options] { result_ = CountRule(rule_, options); },
-                  [this] { ShowCount(); });
+  RunInBackground([this, options] { count_result_ = CountRule(logic_.rule(), options); },
+                  [this] {
+                    logic_.Counted(std::move(count_result_));
+                    ShowCount();
+                  });
 }
 
 void CRuleTestDlg::ShowProgress() {
@@ -165,67 +166,54 @@ void CRuleTestDlg::OnCancel() {
 }
 
 void CRuleTestDlg::ShowCount() {
+  const RuleTestResult& result = logic_.result();
   cancel_->setEnabled(false);
-  switch (result_.outcome) {
-    case RuleTestResult::Outcome::kCancelled:
-      SetStatus(kRuleTestCancelledText);
-      return;
-    case RuleTestResult::Outcome::kFailed:
-      SetStatus(kRuleTestFailedText);
-      prompts_.Message(result_.message, PromptIcon::kWarning);
-      return;
-    case RuleTestResult::Outcome::kCounted: break;
+  SetStatus(Text(logic_.CountStatus()));
+  if (result.outcome == RuleTestResult::Outcome::kFailed) {
+    prompts_.Message(result.message, PromptIcon::kWarning);
   }
-  SetStatus(QString());
-  meeting_->setText(QString::number(result_.meeting));
-  acting_->setText(QString::number(result_.to_act_on));
-  QStringList notes;
-  if (!rule_.rule_id) {
-    notes << kRuleTestNewRuleNote;
-  } else if (!result_.has_flag_table) {
-    notes << kRuleTestNoFlagTableNote;
-  }
-  notes_->setText(notes.join("\n"));
-  notes_->setVisible(!notes.isEmpty());
+  if (result.outcome != RuleTestResult::Outcome::kCounted) return;
+  meeting_->setText(QString::number(result.meeting));
+  acting_->setText(QString::number(result.to_act_on));
+  notes_->setText(Text(logic_.Note()));
+  notes_->setVisible(!notes_->text().isEmpty());
 
   QStringList headers{"FormID"};
-  if (!result_.column.empty()) headers << Text(result_.column);
+  if (!result.column.empty()) headers << Text(result.column);
   records_->setHeaderLabels(headers);
   QList<QTreeWidgetItem*> items;
-  items.reserve(static_cast<int>(result_.records.size()));
-  for (const TestedRecord& record : result_.records) {
+  items.reserve(static_cast<int>(result.records.size()));
+  for (const TestedRecord& record : result.records) {
     QStringList columns{QString::number(record.form_id)};
-    if (!result_.column.empty()) columns << Text(record.value);
+    if (!result.column.empty()) columns << Text(record.value);
     items << new QTreeWidgetItem(columns);
   }
   records_->addTopLevelItems(items);
   records_->resizeColumnToContents(0);
-  if (result_.records.size() < static_cast<size_t>(result_.to_act_on)) {
-    list_note_->setText(Text(Format(kRuleTestListCutText, result_.records.size())));
-    list_note_->show();
-  }
-  mark_->setEnabled(mark_offer_ == MarkOffer::kEnabled && rule_.rule_id && result_.to_act_on > 0);
+  list_note_->setText(Text(logic_.ListCutNote()));
+  list_note_->setVisible(!list_note_->text().isEmpty());
+  mark_->setEnabled(logic_.MarkEnabled());
 }
 
 void CRuleTestDlg::OnMark() {
-  if (!rule_.rule_id || worker_ != nullptr) return;
-  if (!prompts_.AskYesNo(Format(kMarkQuestion, result_.to_act_on, *rule_.rule_id))) return;
+  if (worker_ != nullptr) return;
+  std::optional<std::string> question = logic_.MarkQuestion();
+  if (!question || !prompts_.AskYesNo(*question)) return;
   SetStatus(kRuleTestMarkingText);
   cancel_->setEnabled(false);
   close_->setEnabled(false);
-  marking_ = true;
-  RunInBackground([this] { mark_result_ = MarkRuleHandled(rule_); },
+  logic_.MarkingStarted();
+  RunInBackground([this] { mark_result_ = MarkRuleHandled(logic_.rule()); },
                   [this] {
-                    marking_ = false;
                     close_->setEnabled(true);
+                    std::string message = logic_.Marked(mark_result_);
                     if (!mark_result_.marked) {
                       SetStatus(QString());
-                      prompts_.Message(mark_result_.message, PromptIcon::kWarning);
-                      mark_->setEnabled(true);
+                      prompts_.Message(message, PromptIcon::kWarning);
+                      mark_->setEnabled(logic_.MarkEnabled());
                       return;
                     }
-                    prompts_.Message(Format(kMarkDoneMessage, mark_result_.count),
-                                     PromptIcon::kInformation);
+                    prompts_.Message(message, PromptIcon::kInformation);
                     StartCount();
                   });
 }

@@ -7,6 +7,7 @@
 // handled" flags the records the rule would act on, so that it acts only on
 // records that newly meet it (MarkRuleHandled), and counts again.
 //
+// What is shown after a count or a marking is decided by RuleTestLogic.
 // Closing the dialog while a count runs cancels it and waits for its thread;
 // while a marking runs, the dialog stays open until it is done.
 #pragma once
@@ -18,6 +19,7 @@
 
 #include "manager/prompts.h"
 #include "manager/rule_test.h"
+#include "manager/rule_test_logic.h"
 
 class QLabel;
 class QString;
@@ -32,10 +34,7 @@ class CRuleTestDlg : public QDialog {
   Q_OBJECT
 
  public:
-  // Whether "Mark as already handled" is offered: not at all (the Query
-  // Builder), shown but disabled (a rule that differs from what is saved),
-  // or enabled once the count finds records the saved rule would act on.
-  enum class MarkOffer { kNone, kDisabled, kEnabled };
+  using MarkOffer = RuleTestMarkOffer;
 
   // The count starts at once.
   CRuleTestDlg(TestedRule rule, Prompts& prompts, MarkOffer mark, QWidget* parent = nullptr);
@@ -43,13 +42,7 @@ class CRuleTestDlg : public QDialog {
 
   // True while a count or a marking runs.
   bool busy() const { return worker_ != nullptr; }
-  const RuleTestResult& result() const { return result_; }
-  QLabel* status_label() const { return status_; }
-  QLabel* meeting_label() const { return meeting_; }
-  QLabel* acting_label() const { return acting_; }
-  QTreeWidget* record_list() const { return records_; }
-  QPushButton* cancel_button() const { return cancel_; }
-  QPushButton* mark_button() const { return mark_; }
+  const RuleTestResult& result() const { return logic_.result(); }
 
   void reject() override;
 
@@ -69,13 +62,13 @@ class CRuleTestDlg : public QDialog {
   // The status line, hidden while empty.
   void SetStatus(const QString& text);
 
-  TestedRule rule_;
+  RuleTestLogic logic_;
   Prompts& prompts_;
-  MarkOffer mark_offer_;
   std::atomic<bool> cancel_requested_{false};
   std::atomic<long> rows_read_{0};
   QThread* worker_ = nullptr;
   RuleTestResult result_;
+  RuleTestResult count_result_;
   MarkResult mark_result_;
   QTimer* progress_timer_;
   QLabel* status_;
@@ -87,7 +80,6 @@ class CRuleTestDlg : public QDialog {
   QPushButton* cancel_;
   QPushButton* mark_;
   QPushButton* close_;
-  bool marking_ = false;
 };
 
 }  // namespace vigilo

@@ -20,6 +20,7 @@
 #include "data/field_defs_reader.h"
 #include "data/project_source.h"
 #include "data/server_paths.h"
+#include "manager/manager_context.h"
 #include "manager/help_topics.h"
 #include "manager/field_values.h"
 #include "manager/login.h"
@@ -71,9 +72,10 @@ void Save(QWidget* widget, const char* name) {
 }
 
 // The dialogs of the Values Browse button, on the demo's Bugs table.
-void SaveValuesDialogs(const vigilo::CServerPaths& paths, vigilo::Prompts& prompts,
-                       QWidget* parent) {
-  vigilo::FillProcessNameLists(paths.server_dir, prompts.AsMessageReporter());
+void SaveValuesDialogs(vigilo::ManagerContext& context, QWidget* parent) {
+  context.Load();
+  const vigilo::CServerPaths& paths = context.paths();
+  vigilo::Prompts& prompts = context.prompts();
   vigilo::ProjectSelection bugs{"0", vigilo::kServerDirSource, "Demo", "Bugs"};
   vigilo::CNotifyListDlg users(
       "User", vigilo::NotifyListLogic::Entries("User", paths, bugs, prompts), "ann,erin", prompts,
@@ -98,12 +100,13 @@ void SaveValuesDialogs(const vigilo::CServerPaths& paths, vigilo::Prompts& promp
 
 // The rule dialogs on the demo's dBase project: Setup Rules with a rule being
 // composed (nothing is written) and View of Rules with every rule.
-void SaveRuleDialogs(QWidget* frame, vigilo::Prompts& prompts) {
+void SaveRuleDialogs(QWidget* frame, vigilo::ManagerContext& context) {
+  vigilo::Prompts& prompts = context.prompts();
   vigilo::ProjectSelection selection{"0", vigilo::kServerDirSource, "Demo", ""};
-  vigilo::QtRuleBrowsers browsers(prompts, frame);
-  vigilo::CSetupRulesDlg setup_rules(selection, prompts, browsers, frame);
-  setup_rules.table_list()->setCurrentIndex(1);  // Demo\Bugs, with the demo's rules listed
-  setup_rules.action_list()->setCurrentIndex(0);
+  vigilo::QtRuleBrowsers browsers(context, frame);
+  vigilo::CSetupRulesDlg setup_rules(selection, context, browsers, frame);
+  setup_rules.findChild<QComboBox*>("ProjectTable")->setCurrentIndex(1);  // Demo\Bugs, with the demo's rules listed
+  setup_rules.findChild<QComboBox*>("Action")->setCurrentIndex(0);
   setup_rules.logic().set_values("ann,bob");
   setup_rules.logic().set_condition("(Status is (Open,Reopened)) .AND.(Priority is (1))");
   setup_rules.Refresh();
@@ -123,7 +126,7 @@ void SaveRuleDialogs(QWidget* frame, vigilo::Prompts& prompts) {
   while (test.busy()) QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
   Save(&test, "rule-test");
 
-  vigilo::CViewRulesDlg view_rules(prompts, frame);
+  vigilo::CViewRulesDlg view_rules(context, frame);
   Save(&view_rules, "view-rules");
 }
 
@@ -152,9 +155,10 @@ void SaveServerWindows(vigilo::CMainFrame& frame) {
 namespace {
 
 // The condition dialogs on the demo's Bugs table, each holding a value.
-void SaveConditionDialogs(QWidget* parent, vigilo::Prompts& prompts) {
+void SaveConditionDialogs(QWidget* parent, vigilo::ManagerContext& context) {
   using namespace vigilo;
-  CServerPaths paths(CServerPaths::Program::kManager);
+  const CServerPaths& paths = context.paths();
+  Prompts& prompts = context.prompts();
   std::vector<CFieldDef> fields;
   ReadFieldDefs(FieldDefsIniPath(paths, 0, "Demo", "Bugs"), fields);
   DateSettings dates = DateSettingsOf(paths);
@@ -224,8 +228,9 @@ int main(int argc, char** argv) {
   QDir().mkpath(out_dir);
   QApplication application(argc, argv);
   vigilo::QtPrompts prompts;
+  vigilo::ManagerContext context(prompts);
 
-  vigilo::CMainFrame frame(prompts);
+  vigilo::CMainFrame frame(context);
   frame.resize(640, 360);
   Save(&frame, "main-window");
   frame.show();
@@ -234,7 +239,7 @@ int main(int argc, char** argv) {
   Save(file_menu, "main-window-file-menu");
 
   vigilo::CLoginDlg login(prompts, vigilo::InstallationUserTable(), &frame);
-  login.password_edit()->setText("******");
+  login.findChild<QLineEdit*>("Password")->setText("******");
   Save(&login, "login");
 
   QMessageBox refused(QMessageBox::NoIcon, vigilo::kProgramCaption,
@@ -244,27 +249,27 @@ int main(int argc, char** argv) {
   vigilo::CAboutDlg about(&frame);
   Save(&about, "about");
 
-  vigilo::CServerPaths paths(vigilo::CServerPaths::Program::kManager);
+  const vigilo::CServerPaths& paths = context.paths();
   vigilo::COptionsDlg options(paths.program_ini_path, prompts, &frame);
   Save(&options, "options");
 
   vigilo::ProjectSelection selection;
-  vigilo::COpenProjectDlg open_project(selection, prompts, &frame);
+  vigilo::COpenProjectDlg open_project(selection, context, &frame);
   Save(&open_project, "open-project");
   // As after Browse on the demo's dBase project.
-  open_project.kind_list()->setCurrentIndex(0);
-  open_project.project_field()->setText(
+  open_project.findChild<QComboBox*>("DbmsType")->setCurrentIndex(0);
+  open_project.findChild<QLineEdit*>("Project")->setText(
       QString::fromStdString(vigilo::DbaseProjectDirectory(paths, "Demo") + "/Demo.dbf"));
   Save(&open_project, "open-project-dbase");
 
   vigilo::ProjectSelection catalogue_selection{"2", "", "", ""};
   std::vector<std::string> sources = vigilo::MachineDataSources();
   if (sources.empty()) sources = {"ORVIKDB"};
-  vigilo::CProjectDlg project(catalogue_selection, sources, prompts, &frame);
+  vigilo::CProjectDlg project(catalogue_selection, sources, context, &frame);
   Save(&project, "project");
 
-  SaveValuesDialogs(paths, prompts, &frame);
-  SaveRuleDialogs(&frame, prompts);
+  SaveValuesDialogs(context, &frame);
+  SaveRuleDialogs(&frame, context);
   SaveServerWindows(frame);
 
   vigilo::HelpWindow help;
@@ -272,6 +277,6 @@ int main(int argc, char** argv) {
   Save(&help, "help-contents");
   help.ShowTopic(618);
   Save(&help, "help-618");
-  SaveConditionDialogs(&frame, prompts);
+  SaveConditionDialogs(&frame, context);
   return failures == 0 ? 0 : 1;
 }

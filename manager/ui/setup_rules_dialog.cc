@@ -10,7 +10,6 @@
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
-#include "common/text.h"
 #include "manager/ui/help_window.h"
 #include "manager/ui/rule_list_view.h"
 #include "manager/ui/rule_test_dialog.h"
@@ -39,13 +38,11 @@ QLabel* Buddy(const char* text, QWidget* input, QWidget* parent) {
 
 }  // namespace
 
-CSetupRulesDlg::CSetupRulesDlg(ProjectSelection& selection, Prompts& prompts,
+CSetupRulesDlg::CSetupRulesDlg(ProjectSelection& selection, ManagerContext& context,
                                RuleBrowsers& browsers, QWidget* parent)
     : QDialog(parent),
-      paths_(CServerPaths::Program::kManager),
-      selection_(selection),
-      logic_(paths_, selection, prompts, browsers),
-      prompts_(prompts),
+      logic_(context.paths(), selection, context.prompts(), browsers),
+      prompts_(context.prompts()),
       choose_printer_(PrintDialogChooser(this)) {
   setWindowTitle(kSetupRulesTitle);
   setObjectName("SetupRulesDialog");
@@ -127,7 +124,6 @@ CSetupRulesDlg::CSetupRulesDlg(ProjectSelection& selection, Prompts& prompts,
 
   connect(tables_, &QComboBox::currentIndexChanged, this, [this](int index) {
     logic_.TableChanged(index);
-    edited_rule_id_.reset();
     Refresh();
     ShowList();
   });
@@ -174,31 +170,25 @@ void CSetupRulesDlg::FocusList() { list_->setFocus(); }
 
 void CSetupRulesDlg::OnNew() {
   logic_.New();
-  edited_rule_id_.reset();
   Refresh();
 }
 
 void CSetupRulesDlg::OnEdit() {
   const int item = list_->SelectedItem();
   if (!logic_.Edit(item)) return;
-  edited_rule_id_ = logic_.list().row(item).rule_id;
   Refresh();
   FocusList();
 }
 
 void CSetupRulesDlg::OnAdd() {
   if (!logic_.Add()) return;
-  edited_rule_id_ = logic_.list().row(logic_.list().size() - 1).rule_id;
   ShowList();
   list_->scrollToBottom();
   FocusList();
 }
 
 void CSetupRulesDlg::OnReplace() {
-  if (logic_.Replace(list_->SelectedItem())) {
-    edited_rule_id_ = logic_.list().row(logic_.list().size() - 1).rule_id;
-    ShowList();
-  }
+  if (logic_.Replace(list_->SelectedItem())) ShowList();
   FocusList();
 }
 
@@ -222,47 +212,10 @@ void CSetupRulesDlg::OnBrowseCondition() {
   Refresh();
 }
 
-const RuleRow* CSetupRulesDlg::EditedRow() const {
-  if (!edited_rule_id_) return nullptr;
-  for (size_t i = 0; i < logic_.list().size(); ++i) {
-    if (logic_.list().row(i).rule_id == *edited_rule_id_) return &logic_.list().row(i);
-  }
-  return nullptr;
-}
-
-TestedRule CSetupRulesDlg::RuleInDialog() const {
-  const SetupRulesState& state = logic_.state();
-  TestedRule rule;
-  rule.kind = selection_.Kind();
-  rule.dsn = selection_.dsn;
-  rule.project_table = state.Table();
-  rule.action = state.Action();
-  rule.target = state.Target();
-  rule.values = state.values;
-  rule.condition = state.condition;
-  rule.flag = state.run_always_checked ? kRunAlwaysFlag : 0;
-  if (state.condition.rfind("FROM", 0) == 0) rule.flag |= kSqlQueryFlag;
-  if (const RuleRow* row = EditedRow()) rule.rule_id = row->rule_id;
-  return rule;
-}
-
-bool CSetupRulesDlg::RuleSaved() const {
-  const RuleRow* row = EditedRow();
-  const SetupRulesState& state = logic_.state();
-  return row != nullptr && row->action == state.Action() && row->target == state.Target() &&
-         row->values == state.values && row->condition == state.condition;
-}
-
 void CSetupRulesDlg::OnTest() {
-  TestedRule rule = RuleInDialog();
-  if (rule.project_table.empty() || Trimmed(rule.condition).empty()) {
-    prompts_.Message(kRuleTestNoConditionMessage);
-    return;
-  }
-  CRuleTestDlg test(std::move(rule), prompts_,
-                    RuleSaved() ? CRuleTestDlg::MarkOffer::kEnabled
-                                : CRuleTestDlg::MarkOffer::kDisabled,
-                    this);
+  std::optional<TestedRule> rule = logic_.RuleToTest();
+  if (!rule) return;
+  CRuleTestDlg test(std::move(*rule), prompts_, logic_.TestMarkOffer(), this);
   test.exec();
 }
 

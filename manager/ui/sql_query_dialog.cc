@@ -21,6 +21,7 @@ CSelectTablesDlg::CSelectTablesDlg(std::vector<std::string> tables, const std::s
   setWindowTitle(kSelectTablesTitle);
   setObjectName("SelectTablesDialog");
   tables_ = new QListWidget(this);
+  tables_->setObjectName("ListOfTables");
   tables_->setSelectionMode(QAbstractItemView::MultiSelection);
   for (const std::string& table : logic_.Entries()) tables_->addItem(QString::fromStdString(table));
   for (size_t row : logic_.InitiallySelected())
@@ -58,11 +59,14 @@ CSqlQueryDlg::CSqlQueryDlg(const std::string& condition, TableLister tables, Pro
   setObjectName("SqlQueryDialog");
   auto [from, where] = SplitSqlCondition(condition);
   from_ = new QLineEdit(QString::fromStdString(from), this);
+  from_->setObjectName("From");
   from_->setMaxLength(kSelectFromLimit);
   where_ = new QLineEdit(QString::fromStdString(where), this);
+  where_->setObjectName("Where");
   where_->setMaxLength(kWhereClauseLimit);
   where_->setMinimumWidth(where_->fontMetrics().horizontalAdvance(QString(50, 'x')));
   tables_button_ = new QPushButton(kSelectTablesButton, this);
+  tables_button_->setObjectName("SelectTables");
   tables_button_->setAutoDefault(false);
   auto* from_label = new QLabel(kSelectFromLabel, this);
   from_label->setBuddy(from_);

@@ -23,7 +23,6 @@ class CSelectTablesDlg : public QDialog {
   CSelectTablesDlg(std::vector<std::string> tables, const std::string& current, Prompts& prompts,
                    QWidget* parent = nullptr);
 
-  QListWidget* table_list() const { return tables_; }
   const std::string& text() const { return text_; }
 
   void accept() override;
@@ -44,9 +43,6 @@ class CSqlQueryDlg : public QDialog {
   CSqlQueryDlg(const std::string& condition, TableLister tables, Prompts& prompts,
                QWidget* parent = nullptr);
 
-  QLineEdit* from_edit() const { return from_; }
-  QLineEdit* where_edit() const { return where_; }
-  QPushButton* tables_button() const { return tables_button_; }
   const std::string& condition() const { return condition_; }
 
   void accept() override;

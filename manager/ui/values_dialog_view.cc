@@ -17,6 +17,7 @@ CValuesDlg::CValuesDlg(const CFieldDef& field, const std::string& value, Prompts
   setWindowTitle(kValuesDialogTitle);
   setObjectName("ValuesDialog");
   list_ = new QListWidget(this);
+  list_->setObjectName("List");
   list_->setSelectionMode(logic_.multiple() ? QAbstractItemView::MultiSelection
                                             : QAbstractItemView::SingleSelection);
   for (size_t i = 0; i < logic_.entries().size(); ++i) {
@@ -29,6 +30,7 @@ CValuesDlg::CValuesDlg(const CFieldDef& field, const std::string& value, Prompts
   auto* list_label = new QLabel(kValuesListLabel, this);
   list_label->setBuddy(list_);
   other_ = new QLineEdit(this);
+  other_->setObjectName("OtherValues");
   // A value of its own kept from an earlier choice may be longer than what
   // can be typed; it must come back whole.
   other_->setMaxLength(

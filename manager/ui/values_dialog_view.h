@@ -18,8 +18,6 @@ class CValuesDlg : public QDialog {
   CValuesDlg(const CFieldDef& field, const std::string& value, Prompts& prompts,
              QWidget* parent = nullptr);
 
-  QListWidget* list() const { return list_; }
-  QLineEdit* other_values_edit() const { return other_; }
   // The accepted value.
   const std::string& value() const { return value_; }
 

@@ -8,10 +8,9 @@
 
 namespace vigilo {
 
-CViewRulesDlg::CViewRulesDlg(Prompts& prompts, QWidget* parent)
+CViewRulesDlg::CViewRulesDlg(ManagerContext& context, QWidget* parent)
     : QDialog(parent),
-      paths_(CServerPaths::Program::kManager),
-      logic_(paths_, prompts),
+      logic_(context.paths(), context.prompts()),
       choose_printer_(PrintDialogChooser(this)) {
   setWindowTitle(kViewRulesTitle);
   setObjectName("ViewRulesDialog");

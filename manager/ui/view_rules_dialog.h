@@ -5,7 +5,7 @@
 
 #include <QDialog>
 
-#include "data/server_paths.h"
+#include "manager/manager_context.h"
 #include "manager/view_rules.h"
 #include "manager/ui/rule_printing_view.h"
 
@@ -17,16 +17,14 @@ class CViewRulesDlg : public QDialog {
   Q_OBJECT
 
  public:
-  explicit CViewRulesDlg(Prompts& prompts, QWidget* parent = nullptr);
+  explicit CViewRulesDlg(ManagerContext& context, QWidget* parent = nullptr);
 
   ViewRulesLogic& logic() { return logic_; }
-  CRuleListCtrl* rule_list() const { return list_; }
   void set_printer_chooser(PrinterChooser choose) { choose_printer_ = std::move(choose); }
 
  private:
   void OnPrint();
 
-  CServerPaths paths_;
   ViewRulesLogic logic_;
   PrinterChooser choose_printer_;
   CRuleListCtrl* list_;

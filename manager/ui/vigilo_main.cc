@@ -2,14 +2,14 @@
 // rule service fires.
 //
 // Start-up runs in the order of CVigiloApp: the mail-system provider, the main
-// window, the login of "sysop", then the settings and the name lists.
+// window, the login of "sysop", then the manager context (settings and name
+// lists) that every dialog works with.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include <QApplication>
 
-#include "data/server_paths.h"
 #include "manager/prompts.h"
 #include "manager/vigilo_app.h"
 #include "manager/ui/frame_windows.h"
@@ -51,9 +51,10 @@ int main(int argc, char** argv) {
   QApplication::setOrganizationName("Local AppWizard-Generated Applications");
 
   vigilo::QtPrompts prompts;
-  vigilo::CMainFrame frame(prompts);
+  vigilo::ManagerContext context(prompts);
+  vigilo::CMainFrame frame(context);
   vigilo::FrameWindows windows(frame, prompts);
-  vigilo::CVigiloApp app(prompts, windows);
+  vigilo::CVigiloApp app(context, windows);
   if (!app.InitInstance()) return app.mail_loaded() ? 0 : 1;
   int status = QApplication::exec();
   app.ExitInstance();

@@ -69,11 +69,14 @@ COperatorCondDlg::COperatorCondDlg(const CFieldDef* field, const Clause& clause,
   setWindowTitle(kWhereConditionTitle);
   setObjectName("OperatorConditionDialog");
   operators_ = new QListWidget(this);
+  operators_->setObjectName("Operators");
   for (const std::string& op : logic_.Operators()) operators_->addItem(Q(op));
   expression_ = new QLineEdit(Q(logic_.InitialExpression()), this);
+  expression_->setObjectName("Expression");
   expression_->setMaxLength(kExpressionLimit);
   expression_->setMinimumWidth(expression_->fontMetrics().horizontalAdvance(QString(30, 'x')));
   select_ = new QPushButton(kSelectButton, this);
+  select_->setObjectName("Select");
 
   auto* left = new QVBoxLayout;
   left->addWidget(new QLabel(Q(logic_.Label()), this));
@@ -140,17 +143,22 @@ CValueListCondDlg::CValueListCondDlg(CFieldDef* field, const Clause& clause, Pro
   setWindowTitle(kWhereConditionTitle);
   setObjectName("ValueListConditionDialog");
   values_ = new QListWidget(this);
+  values_->setObjectName("Values");
   values_->setSelectionMode(QAbstractItemView::MultiSelection);
   for (const std::string& entry : logic_.Entries()) values_->addItem(Q(entry));
   for (size_t row : logic_.InitiallySelected())
     values_->item(static_cast<int>(row))->setSelected(true);
   other_ = new QLineEdit(Q(logic_.InitialOther()), this);
+  other_->setObjectName("Other");
   other_->setMaxLength(kOtherValuesLimit);
 
   auto* group = new QGroupBox(kSearchOptionGroup, this);
   none_ = new QRadioButton(kNoneItemsOption, group);
+  none_->setObjectName("None");
   or_ = new QRadioButton(kOrItemsOption, group);
+  or_->setObjectName("Or");
   and_ = new QRadioButton(kAndItemsOption, group);
+  and_->setObjectName("And");
   auto* options = new QVBoxLayout(group);
   options->addWidget(none_);
   options->addWidget(or_);
@@ -203,15 +211,23 @@ CKeywordCondDlg::CKeywordCondDlg(const Clause& clause, const std::string& captio
   setWindowTitle(kWhereConditionTitle);
   setObjectName("KeywordConditionDialog");
   keyword_ = new QLineEdit(this);
+  keyword_->setObjectName("Keyword");
   keyword_->setMaxLength(kKeywordLimit);
   add_ = new QPushButton(kAddKeywordButton, this);
+  add_->setObjectName("Add");
   keywords_ = new QListWidget(this);
+  keywords_->setObjectName("Keywords");
   remove_ = new QPushButton(kRemoveKeywordButton, this);
+  remove_->setObjectName("Remove");
   wildcard_ = new QCheckBox(kWildcardCheck, this);
+  wildcard_->setObjectName("WildcardSearch");
   auto* group = new QGroupBox(kSearchOptionLabel, this);
   none_ = new QRadioButton(kNoneKeywordsOption, group);
+  none_->setObjectName("None");
   or_ = new QRadioButton(kOrKeywordsOption, group);
+  or_->setObjectName("Or");
   and_ = new QRadioButton(kAndKeywordsOption, group);
+  and_->setObjectName("And");
   auto* options = new QVBoxLayout(group);
   options->addWidget(none_);
   options->addWidget(or_);

@@ -27,9 +27,6 @@ class COperatorCondDlg : public QDialog {
   COperatorCondDlg(const CFieldDef* field, const Clause& clause, const DateSettings& dates,
                    Prompts& prompts, QWidget* parent = nullptr);
 
-  QListWidget* operator_list() const { return operators_; }
-  QLineEdit* expression_edit() const { return expression_; }
-  QPushButton* select_button() const { return select_; }
   const std::string& value() const { return value_; }
 
   void accept() override;
@@ -54,11 +51,6 @@ class CValueListCondDlg : public QDialog {
   CValueListCondDlg(CFieldDef* field, const Clause& clause, Prompts& prompts,
                     QWidget* parent = nullptr);
 
-  QListWidget* value_list() const { return values_; }
-  QLineEdit* other_edit() const { return other_; }
-  QRadioButton* none_button() const { return none_; }
-  QRadioButton* or_button() const { return or_; }
-  QRadioButton* and_button() const { return and_; }
   const std::string& value() const { return value_; }
 
   void accept() override;
@@ -86,14 +78,6 @@ class CKeywordCondDlg : public QDialog {
   CKeywordCondDlg(const Clause& clause, const std::string& caption, Prompts& prompts,
                   QWidget* parent = nullptr);
 
-  QLineEdit* keyword_edit() const { return keyword_; }
-  QListWidget* keyword_list() const { return keywords_; }
-  QPushButton* add_button() const { return add_; }
-  QPushButton* remove_button() const { return remove_; }
-  QCheckBox* wildcard_check() const { return wildcard_; }
-  QRadioButton* none_button() const { return none_; }
-  QRadioButton* or_button() const { return or_; }
-  QRadioButton* and_button() const { return and_; }
   const std::string& value() const { return value_; }
 
   void accept() override;

@@ -13,6 +13,7 @@
 #include "platform/xbase/dbf_table.h"
 #include "tests/manager/manager_fixture.h"
 #include "tests/manager/recording_prompts.h"
+#include "tests/support/faulty_file_system.h"
 
 namespace vigilo {
 namespace {
@@ -126,6 +127,17 @@ TEST_F(SetupRulesTest, DbaseTablesInOtherDirectoriesAreRecordedAsTableDsn) {
             (std::vector<std::string>{"Bugs\\Bugs", "Bugs\\Defects", "Bugs\\Tasks"}));
   EXPECT_EQ(GetProfileString(home_.File("proj/Bugs.ini"), "Table DSN", "Bugs\\Defects"),
             "D:\\data");
+}
+
+TEST_F(SetupRulesTest, SlashSeparatedDataFilesAreListedByTableWithTheirDirectoryRecorded) {
+  std::filesystem::create_directory(home_.File("proj"));
+  home_.Write("morvik.ini", "[Orvik Dsn]\nBugs=" + home_.File("proj") + "\n");
+  WriteText(home_.File("proj/Bugs.ini"),
+            "[Morvane Orvik]\nLinkInfo Datafile=Bugs.dbf\ndefects DATAFILE=/srv/data.d/Defects.dbf\n");
+  SetupRulesLogic& logic = Logic("0", "SERVERDIR");
+  EXPECT_EQ(logic.state().tables, (std::vector<std::string>{"Bugs\\Bugs", "Bugs\\Defects"}));
+  EXPECT_EQ(GetProfileString(home_.File("proj/Bugs.ini"), "Table DSN", "Bugs\\Defects"),
+            "/srv/data.d");
 }
 
 TEST_F(SetupRulesTest, AnUnopenableProjectIniIsReportedAndLeavesTheListEmpty) {
@@ -409,6 +421,49 @@ TEST_F(SetupRulesTest, RulesPastTheCapacityAreLeftOutWithAMessage) {
   view.Open();
   EXPECT_EQ(view.list().size(), 2u);
   EXPECT_EQ(prompts_.Texts(), (std::vector<std::string>{"Only the first 2 rules are listed!"}));
+}
+
+// The Test button tries the rule as the controls hold it: with the id and
+// flags of the rule last added, edited or replaced while it is listed, and
+// Mark is offered only while the controls hold that rule as saved.
+TEST_F(SetupRulesTest, TestTriesTheEditedRuleWithItsIdAndFlagsWhileItIsListed) {
+  SetupRulesLogic& logic = Logic();
+  Compose(logic, 1, 0, 0, "bob", "FROM Defects WHERE (Status = 'Open')");
+  ASSERT_TRUE(logic.Add());
+  TestedRule added = logic.RuleInDialog();
+  EXPECT_EQ(added.rule_id, 1);
+  EXPECT_EQ(added.flag, kSqlQueryFlag);
+  EXPECT_EQ(added.project_table, "Defects");
+  EXPECT_EQ(logic.TestMarkOffer(), RuleTestMarkOffer::kEnabled);
+
+  logic.set_values("ann");
+  EXPECT_FALSE(logic.RuleSaved());
+  EXPECT_EQ(logic.TestMarkOffer(), RuleTestMarkOffer::kDisabled);
+  EXPECT_EQ(logic.RuleInDialog().rule_id, 1);
+
+  logic.New();
+  EXPECT_FALSE(logic.RuleInDialog().rule_id.has_value());
+  EXPECT_FALSE(logic.RuleToTest().has_value());
+  EXPECT_EQ(prompts_.Texts().back(), "The rule has no condition to test!");
+
+  ASSERT_TRUE(logic.Edit(0));
+  EXPECT_TRUE(logic.RuleSaved());
+  prompts_.answers = {true};
+  ASSERT_TRUE(logic.Delete(0));
+  EXPECT_FALSE(logic.RuleInDialog().rule_id.has_value());
+  EXPECT_FALSE(logic.RuleSaved());
+}
+
+// The project INI's access check goes through the file seam: a project INI
+// that cannot be opened for writing is reported even where permissions do
+// not stop the tests (root).
+TEST_F(SetupRulesTest, AProjectIniThatCannotBeWrittenIsReported) {
+  testing::FaultyFileSystem files;
+  files.MakeReadOnly("Bugs.ini");
+  SetupRulesLogic& logic = Logic();
+  EXPECT_TRUE(logic.state().tables.empty());
+  EXPECT_EQ(prompts_.Texts(),
+            (std::vector<std::string>{"Unable to open " + home_.File("Bugs.ini") + "!"}));
 }
 
 }  // namespace

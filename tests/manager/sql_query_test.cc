@@ -1,6 +1,8 @@
 // The SQL Query dialog and the Select Tables dialog it opens.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "manager/select_tables.h"
 #include "manager/sql_query.h"
 #include "tests/manager/manager_fixture.h"
@@ -55,6 +57,22 @@ TEST(SelectTablesDialog, ListsTheProjectsTablesByTheirFromNames) {
   EXPECT_EQ(logic.Ok({2, 1}), "Proj..Bugs,Proj..Tasks");
   EXPECT_FALSE(logic.Ok({}));
   EXPECT_EQ(prompts.beeps, 1);
+}
+
+// A dBase project INI that names its data files with "/": the query names
+// the table by its From-name, never by the data file's path.
+TEST(SelectTablesDialog, NamesSlashSeparatedDbaseDataFilesByTheirTables) {
+  testing::ManagerHome home;
+  std::filesystem::create_directory(home.File("proj"));
+  home.Write("morvik.ini", "[Orvik Dsn]\nProj=" + home.File("proj") + "\n");
+  home.Write("proj/Proj.ini", "[Morvane Orvik]\nLinkInfo Datafile=Proj.dbf\nBugs Datafile=" +
+                                  home.File("proj/Bugs.dbf") + "\n");
+  EXPECT_EQ(ProjectTableFromNames(home.paths(), 0, "SERVERDIR", "Proj"),
+            (std::vector<std::string>{"Proj", "Bugs"}));
+
+  RecordingPrompts prompts;
+  SelectTablesLogic logic(ProjectTableFromNames(home.paths(), 0, "SERVERDIR", "Proj"), "", prompts);
+  EXPECT_EQ(logic.Ok({0, 1}), "Proj,Bugs");
 }
 
 }  // namespace

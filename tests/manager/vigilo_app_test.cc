@@ -47,11 +47,12 @@ class Startup : public ::testing::Test {
   }
   testing::DemoHome home_;
   RecordingPrompts prompts_;
+  ManagerContext context_{prompts_};
   ScriptedWindows windows_;
 };
 
 TEST_F(Startup, MissingMailProviderEndsBeforeTheWindowShows) {
-  CVigiloApp app(prompts_, windows_, Loader(windows_.steps, PluginLoad::Status::kLibraryMissing));
+  CVigiloApp app(context_, windows_, Loader(windows_.steps, PluginLoad::Status::kLibraryMissing));
   EXPECT_FALSE(app.InitInstance());
   EXPECT_EQ(windows_.steps, (std::vector<std::string>{"mail", "destroy"}));
   ASSERT_EQ(prompts_.shown.size(), 1u);
@@ -62,14 +63,14 @@ TEST_F(Startup, MissingMailProviderEndsBeforeTheWindowShows) {
 }
 
 TEST_F(Startup, ProviderWithoutItsFunctionsEndsTheProgramToo) {
-  CVigiloApp app(prompts_, windows_, Loader(windows_.steps, PluginLoad::Status::kFunctionMissing));
+  CVigiloApp app(context_, windows_, Loader(windows_.steps, PluginLoad::Status::kFunctionMissing));
   EXPECT_FALSE(app.InitInstance());
   EXPECT_EQ(prompts_.Texts(), std::vector<std::string>{"Error loading MAPI32.DLL."});
 }
 
 TEST_F(Startup, CancelledLoginEndsWithoutSettingsOrNameLists) {
   windows_.login_result = false;
-  CVigiloApp app(prompts_, windows_, Loader(windows_.steps, PluginLoad::Status::kLoaded));
+  CVigiloApp app(context_, windows_, Loader(windows_.steps, PluginLoad::Status::kLoaded));
   EXPECT_FALSE(app.InitInstance());
   EXPECT_EQ(windows_.steps, (std::vector<std::string>{"mail", "show", "login", "destroy"}));
   EXPECT_EQ(app.paths(), nullptr);
@@ -78,7 +79,7 @@ TEST_F(Startup, CancelledLoginEndsWithoutSettingsOrNameLists) {
 }
 
 TEST_F(Startup, LoginBuildsSettingsAndNameListsThatExitReleases) {
-  CVigiloApp app(prompts_, windows_, Loader(windows_.steps, PluginLoad::Status::kLoaded));
+  CVigiloApp app(context_, windows_, Loader(windows_.steps, PluginLoad::Status::kLoaded));
   ASSERT_TRUE(app.InitInstance());
   EXPECT_EQ(windows_.steps, (std::vector<std::string>{"mail", "show", "login"}));
   ASSERT_NE(app.paths(), nullptr);

@@ -22,6 +22,7 @@
 namespace vigilo {
 
 using testing::AcceptNextMessage;
+using testing::Child;
 using testing::AnswerModal;
 using testing::Button;
 using testing::ShownMessage;
@@ -80,17 +81,22 @@ class ConditionDialogsTest : public QObject {
  private:
   std::unique_ptr<testing::DemoHome> home_;
   QtPrompts prompts_;
+  // Settings built at their first use, after the test has made its home.
+  std::unique_ptr<ManagerContext> context_;
 
  private slots:
-  void init() { home_ = std::make_unique<testing::DemoHome>(); }
+  void init() {
+    context_ = std::make_unique<ManagerContext>(prompts_);
+    home_ = std::make_unique<testing::DemoHome>();
+  }
   void cleanup() { home_.reset(); }
 
   void composesAConditionFromNothing() {
-    QtRuleBrowsers browsers(prompts_, nullptr);
+    QtRuleBrowsers browsers(*context_, nullptr);
     AnswerModal<CQueryTypeDlg>([](CQueryTypeDlg* dialog) {
       RejectOnExit guard{dialog};
       QCOMPARE(dialog->windowTitle(), QString("Select Query Type"));
-      QVERIFY(dialog->visual_button()->isChecked());
+      QVERIFY(Child<QRadioButton>(dialog, "VisualQueryBuilder")->isChecked());
       dialog->accept();
     });
     QCOMPARE(browsers.SelectQueryType(),
@@ -100,33 +106,33 @@ class ConditionDialogsTest : public QObject {
     AnswerModal<CQueryBuilderDlg>([&answered](CQueryBuilderDlg* builder) {
       RejectOnExit guard{builder};
       QCOMPARE(builder->windowTitle(), QString("Query Builder Dialog"));
-      QVERIFY(builder->field_list()->count() > 5);
-      QCOMPARE(builder->criteria_list()->count(), 0);
+      QVERIFY(Child<QListWidget>(builder, "FieldList")->count() > 5);
+      QCOMPARE(Child<QListWidget>(builder, "Criteria")->count(), 0);
 
       // Status: Open and Fixed in the value-list dialog, as any of them.
       AnswerModal<CValueListCondDlg>([](CValueListCondDlg* values) {
         RejectOnExit guard{values};
         QCOMPARE(values->windowTitle(), QString("Where Condition Dialog"));
-        QVERIFY(Item(values->value_list(), "->") != nullptr);  // its changes are recorded
-        ClickItem(values->value_list(), "Open");
-        ClickItem(values->value_list(), "Fixed");
-        QVERIFY(values->or_button()->isChecked());
+        QVERIFY(Item(Child<QListWidget>(values, "Values"), "->") != nullptr);  // its changes are recorded
+        ClickItem(Child<QListWidget>(values, "Values"), "Open");
+        ClickItem(Child<QListWidget>(values, "Values"), "Fixed");
+        QVERIFY(Child<QRadioButton>(values, "Or")->isChecked());
         Click(values, "&Ok");
       });
-      ClickItem(builder->field_list(), "Status");
+      ClickItem(Child<QListWidget>(builder, "FieldList"), "Status");
       Click(builder, "A&dd...");
-      QCOMPARE(Texts(builder->criteria_list()), QStringList{"(Status is (Open,Fixed))"});
+      QCOMPARE(Texts(Child<QListWidget>(builder, "Criteria")), QStringList{"(Status is (Open,Fixed))"});
 
       // Priority: "=" chosen, 1 typed behind it; a double-click on the field adds.
       AnswerModal<COperatorCondDlg>([](COperatorCondDlg* op) {
         RejectOnExit guard{op};
-        ClickItem(op->operator_list(), "=");
+        ClickItem(Child<QListWidget>(op, "Operators"), "=");
         Click(op, "&Select...");
-        QTest::keyClicks(op->expression_edit(), "1");
-        QCOMPARE(op->expression_edit()->text(), QString("=1"));
+        QTest::keyClicks(Child<QLineEdit>(op, "Expression"), "1");
+        QCOMPARE(Child<QLineEdit>(op, "Expression")->text(), QString("=1"));
         Click(op, "&Ok");
       });
-      DoubleClickItem(builder->field_list(), "Priority");
+      DoubleClickItem(Child<QListWidget>(builder, "FieldList"), "Priority");
       Click(builder, "&And/Or");
       Click(builder, "N&ot");
       Click(builder, "(");
@@ -134,19 +140,19 @@ class ConditionDialogsTest : public QObject {
       // Title: one keyword searched anywhere in the text.
       AnswerModal<CKeywordCondDlg>([](CKeywordCondDlg* keywords) {
         RejectOnExit guard{keywords};
-        QTest::keyClicks(keywords->keyword_edit(), "crash");
+        QTest::keyClicks(Child<QLineEdit>(keywords, "Keyword"), "crash");
         Click(keywords, "A&dd ->");
-        keywords->wildcard_check()->click();
-        QVERIFY(keywords->wildcard_check()->isChecked());
+        Child<QCheckBox>(keywords, "WildcardSearch")->click();
+        QVERIFY(Child<QCheckBox>(keywords, "WildcardSearch")->isChecked());
         Click(keywords, "&Ok");
       });
-      ClickItem(builder->field_list(), "Title");
+      ClickItem(Child<QListWidget>(builder, "FieldList"), "Title");
       Click(builder, "A&dd...");
       Click(builder, ")");
-      QCOMPARE(Texts(builder->criteria_list()),
+      QCOMPARE(Texts(Child<QListWidget>(builder, "Criteria")),
                (QStringList{"(Status is (Open,Fixed))", ".OR.((Priority is .NOT.(=1))",
                             ".AND.(Title is (*crash*)))"}));
-      QCOMPARE(builder->criteria_list()->currentRow(), 2);
+      QCOMPARE(Child<QListWidget>(builder, "Criteria")->currentRow(), 2);
       answered = true;
       Click(builder, "&OK");
     });
@@ -158,27 +164,27 @@ class ConditionDialogsTest : public QObject {
   }
 
   void reopensAStoredConditionAndModifiesAnEntry() {
-    QtRuleBrowsers browsers(prompts_, nullptr);
+    QtRuleBrowsers browsers(*context_, nullptr);
     const std::string stored = "(Status is (Open,Fixed)) .AND.(Owner is (anna)) .OR.(Title is (x))";
     AnswerModal<CQueryBuilderDlg>([](CQueryBuilderDlg* builder) {
       RejectOnExit guard{builder};
-      QCOMPARE(Texts(builder->criteria_list()),
+      QCOMPARE(Texts(Child<QListWidget>(builder, "Criteria")),
                (QStringList{"(Status is (Open,Fixed))", ".AND.(Owner is (anna))",
                             ".OR.(Title is (x))"}));
-      QCOMPARE(builder->criteria_list()->currentRow(), 2);  // the last one
+      QCOMPARE(Child<QListWidget>(builder, "Criteria")->currentRow(), 2);  // the last one
       AnswerModal<CValueListCondDlg>([](CValueListCondDlg* values) {
         RejectOnExit guard{values};
-        QList<QListWidgetItem*> selected = values->value_list()->selectedItems();
+        QList<QListWidgetItem*> selected = Child<QListWidget>(values, "Values")->selectedItems();
         QCOMPARE(selected.size(), 2);
-        ClickItem(values->value_list(), "Fixed");  // unselected
-        ClickItem(values->value_list(), "Closed");
-        values->and_button()->click();
+        ClickItem(Child<QListWidget>(values, "Values"), "Fixed");  // unselected
+        ClickItem(Child<QListWidget>(values, "Values"), "Closed");
+        Child<QRadioButton>(values, "And")->click();
         Click(values, "&Ok");
       });
-      DoubleClickItem(builder->criteria_list(), "(Status is (Open,Fixed))");
-      QCOMPARE(builder->criteria_list()->item(0)->text(), QString("(Status is (Open&Closed))"));
+      DoubleClickItem(Child<QListWidget>(builder, "Criteria"), "(Status is (Open,Fixed))");
+      QCOMPARE(Child<QListWidget>(builder, "Criteria")->item(0)->text(), QString("(Status is (Open&Closed))"));
       Click(builder, "Remo&ve");
-      QCOMPARE(Texts(builder->criteria_list()),
+      QCOMPARE(Texts(Child<QListWidget>(builder, "Criteria")),
                (QStringList{"(Owner is (anna))", ".OR.(Title is (x))"}));
       Click(builder, "&OK");
     });
@@ -195,20 +201,20 @@ class ConditionDialogsTest : public QObject {
     clause.values = "2-4";
     COperatorCondDlg dialog(&priority, clause, DateSettings{}, prompts_);
     dialog.show();
-    QCOMPARE(testing::LabelOf(&dialog, dialog.expression_edit()), QString("&Expression:"));
+    QCOMPARE(testing::LabelOf(&dialog, Child<QLineEdit>(&dialog, "Expression")), QString("&Expression:"));
     QString missing;
     QVERIFY2(testing::EveryInputHasALabel(&dialog, &missing), qPrintable(missing));
     AnswerModal<CRangeDlg>([](CRangeDlg* range) {
       RejectOnExit guard{range};
-      QCOMPARE(range->from_edit()->text(), QString("2"));
-      QCOMPARE(range->to_edit()->text(), QString("4"));
-      range->to_edit()->selectAll();
-      QTest::keyClicks(range->to_edit(), "9");
+      QCOMPARE(Child<QLineEdit>(range, "From")->text(), QString("2"));
+      QCOMPARE(Child<QLineEdit>(range, "To")->text(), QString("4"));
+      Child<QLineEdit>(range, "To")->selectAll();
+      QTest::keyClicks(Child<QLineEdit>(range, "To"), "9");
       Click(range, "&Ok");
     });
-    DoubleClickItem(dialog.operator_list(), "Range(-)");
-    QCOMPARE(dialog.expression_edit()->text(), QString("2-9"));
-    DoubleClickItem(dialog.operator_list(), "{none}");
+    DoubleClickItem(Child<QListWidget>(&dialog, "Operators"), "Range(-)");
+    QCOMPARE(Child<QLineEdit>(&dialog, "Expression")->text(), QString("2-9"));
+    DoubleClickItem(Child<QListWidget>(&dialog, "Operators"), "{none}");
     Click(&dialog, "&Ok");
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
     QCOMPARE(dialog.value(), std::string(" "));
@@ -227,16 +233,16 @@ class ConditionDialogsTest : public QObject {
     AnswerModal<CFromToDlg>([](CFromToDlg* from_to) {
       RejectOnExit guard{from_to};
       QCOMPARE(from_to->windowTitle(), QString("FromTo Dialog"));
-      QCOMPARE(from_to->from_list()->currentIndex(), -1);
-      from_to->from_list()->setCurrentIndex(0);
-      from_to->to_list()->setCurrentIndex(2);
+      QCOMPARE(Child<QComboBox>(from_to, "From")->currentIndex(), -1);
+      Child<QComboBox>(from_to, "From")->setCurrentIndex(0);
+      Child<QComboBox>(from_to, "To")->setCurrentIndex(2);
       Click(from_to, "&Ok");
     });
-    DoubleClickItem(dialog.value_list(), "->");
-    QCOMPARE(dialog.other_edit()->text(), QString("Open->Closed"));
-    dialog.none_button()->click();
-    QVERIFY(dialog.value_list()->selectedItems().isEmpty());
-    dialog.or_button()->click();
+    DoubleClickItem(Child<QListWidget>(&dialog, "Values"), "->");
+    QCOMPARE(Child<QLineEdit>(&dialog, "Other")->text(), QString("Open->Closed"));
+    Child<QRadioButton>(&dialog, "None")->click();
+    QVERIFY(Child<QListWidget>(&dialog, "Values")->selectedItems().isEmpty());
+    Child<QRadioButton>(&dialog, "Or")->click();
     Click(&dialog, "&Ok");
     QCOMPARE(dialog.value(), std::string("Open->Closed"));
   }
@@ -246,20 +252,20 @@ class ConditionDialogsTest : public QObject {
     clause.column = "Title";
     CKeywordCondDlg dialog(clause, "Where Title is", prompts_);
     dialog.show();
-    QTest::keyClicks(dialog.keyword_edit(), "a*b");
+    QTest::keyClicks(Child<QLineEdit>(&dialog, "Keyword"), "a*b");
     ShownMessage shown;
     AcceptNextMessage(&shown);
     Click(&dialog, "A&dd ->");
     QCOMPARE(shown.text, QString("Invalid character entered!"));
     QCOMPARE(shown.caption, QString("Morvane Vigilo"));
-    QCOMPARE(dialog.keyword_list()->count(), 0);
+    QCOMPARE(Child<QListWidget>(&dialog, "Keywords")->count(), 0);
     for (const char* keyword : {"de", "abc"}) {
-      dialog.keyword_edit()->clear();
-      QTest::keyClicks(dialog.keyword_edit(), keyword);
-      QTest::keyClick(dialog.keyword_edit(), Qt::Key_Return);
+      Child<QLineEdit>(&dialog, "Keyword")->clear();
+      QTest::keyClicks(Child<QLineEdit>(&dialog, "Keyword"), keyword);
+      QTest::keyClick(Child<QLineEdit>(&dialog, "Keyword"), Qt::Key_Return);
     }
-    QCOMPARE(Texts(dialog.keyword_list()), (QStringList{"abc", "de"}));
-    dialog.wildcard_check()->click();
+    QCOMPARE(Texts(Child<QListWidget>(&dialog, "Keywords")), (QStringList{"abc", "de"}));
+    Child<QCheckBox>(&dialog, "WildcardSearch")->click();
     Click(&dialog, "&Ok");
     QCOMPARE(dialog.value(), std::string("*abc*,*de*"));
   }
@@ -268,27 +274,27 @@ class ConditionDialogsTest : public QObject {
     home_.reset();
     testing::ManagerHome home;
     home.Write("Proj.INI", "[Morvane Orvik]\nLinkInfo Datafile=Proj.dbf\nBugs Datafile=Bugs.dbf\n");
-    QtRuleBrowsers browsers(prompts_, nullptr);
+    QtRuleBrowsers browsers(*context_, nullptr);
     AnswerModal<CSqlQueryDlg>([](CSqlQueryDlg* sql) {
       RejectOnExit guard{sql};
-      QCOMPARE(sql->from_edit()->text(), QString("Proj..Bugs"));
-      QCOMPARE(sql->where_edit()->text(), QString("Status = 'Open'"));
+      QCOMPARE(Child<QLineEdit>(sql, "From")->text(), QString("Proj..Bugs"));
+      QCOMPARE(Child<QLineEdit>(sql, "Where")->text(), QString("Status = 'Open'"));
       AnswerModal<CSelectTablesDlg>([](CSelectTablesDlg* tables) {
         RejectOnExit guard{tables};
-        QCOMPARE(Texts(tables->table_list()), (QStringList{"Proj..Proj", "Proj..Bugs"}));
-        QVERIFY(tables->table_list()->item(1)->isSelected());
-        ClickItem(tables->table_list(), "Proj..Proj");
+        QCOMPARE(Texts(Child<QListWidget>(tables, "ListOfTables")), (QStringList{"Proj..Proj", "Proj..Bugs"}));
+        QVERIFY(Child<QListWidget>(tables, "ListOfTables")->item(1)->isSelected());
+        ClickItem(Child<QListWidget>(tables, "ListOfTables"), "Proj..Proj");
         tables->accept();
       });
       Click(sql, "...");
-      QCOMPARE(sql->from_edit()->text(), QString("Proj..Proj,Proj..Bugs"));
-      sql->where_edit()->clear();
+      QCOMPARE(Child<QLineEdit>(sql, "From")->text(), QString("Proj..Proj,Proj..Bugs"));
+      Child<QLineEdit>(sql, "Where")->clear();
       ShownMessage shown;
       AcceptNextMessage(&shown);
       Click(sql, "&OK");
       QCOMPARE(shown.text, QString("Please enter a valid where clause."));
       QVERIFY(sql->isVisible());
-      QTest::keyClicks(sql->where_edit(), "1 = 1");
+      QTest::keyClicks(Child<QLineEdit>(sql, "Where"), "1 = 1");
       Click(sql, "&OK");
     });
     std::optional<std::string> condition =

@@ -17,6 +17,16 @@
 
 namespace vigilo::testing {
 
+// The widget of type T named name among parent's children, as a user finds a
+// control by its place; the test program stops with the name when there is
+// none, rather than crash on a null pointer later.
+template <typename T>
+T* Child(const QObject* parent, const char* name) {
+  T* child = parent->findChild<T*>(QString::fromLatin1(name));
+  if (child == nullptr) qFatal("no %s named %s", T::staticMetaObject.className(), name);
+  return child;
+}
+
 // Calls answer with the next modal window of type T as soon as it is shown
 // (it is looked for every 10 ms, for at most 10 seconds).
 template <typename T>

@@ -10,6 +10,7 @@
 namespace vigilo {
 
 using testing::AcceptNextMessage;
+using testing::Child;
 using testing::Button;
 using testing::ShownMessage;
 
@@ -30,10 +31,10 @@ class LoginDialogTest : public QObject {
 
   // Types the name and password and clicks Ok; what a message box showed.
   ShownMessage Submit(CLoginDlg& dialog, const QString& name, const QString& password) {
-    dialog.login_name_edit()->clear();
-    QTest::keyClicks(dialog.login_name_edit(), name);
-    dialog.password_edit()->clear();
-    QTest::keyClicks(dialog.password_edit(), password);
+    Child<QLineEdit>(&dialog, "LoginName")->clear();
+    QTest::keyClicks(Child<QLineEdit>(&dialog, "LoginName"), name);
+    Child<QLineEdit>(&dialog, "Password")->clear();
+    QTest::keyClicks(Child<QLineEdit>(&dialog, "Password"), password);
     ShownMessage shown;
     AcceptNextMessage(&shown);
     QTest::mouseClick(Button(&dialog, "&Ok"), Qt::LeftButton);
@@ -56,13 +57,13 @@ class LoginDialogTest : public QObject {
     for (auto* label : dialog.findChildren<QLabel*>()) texts << label->text();
     QVERIFY(texts.contains("Welcome to Morvane VIGILO."));
     QVERIFY(texts.contains("Please enter your login name and password. "));
-    QCOMPARE(testing::LabelOf(&dialog, dialog.login_name_edit()), QString("Login &Name:"));
-    QCOMPARE(testing::LabelOf(&dialog, dialog.password_edit()), QString("&Password:"));
-    QCOMPARE(dialog.login_name_edit()->text(), QString("sysop"));
-    QCOMPARE(dialog.login_name_edit()->maxLength(), 31);
-    QCOMPARE(dialog.password_edit()->maxLength(), 15);
-    QCOMPARE(dialog.password_edit()->echoMode(), QLineEdit::Password);
-    QVERIFY(dialog.password_edit()->text().isEmpty());
+    QCOMPARE(testing::LabelOf(&dialog, Child<QLineEdit>(&dialog, "LoginName")), QString("Login &Name:"));
+    QCOMPARE(testing::LabelOf(&dialog, Child<QLineEdit>(&dialog, "Password")), QString("&Password:"));
+    QCOMPARE(Child<QLineEdit>(&dialog, "LoginName")->text(), QString("sysop"));
+    QCOMPARE(Child<QLineEdit>(&dialog, "LoginName")->maxLength(), 31);
+    QCOMPARE(Child<QLineEdit>(&dialog, "Password")->maxLength(), 15);
+    QCOMPARE(Child<QLineEdit>(&dialog, "Password")->echoMode(), QLineEdit::Password);
+    QVERIFY(Child<QLineEdit>(&dialog, "Password")->text().isEmpty());
     QVERIFY(Button(&dialog, "&Ok") != nullptr);
     QVERIFY(Button(&dialog, "&Cancel") != nullptr);
     QString missing;
@@ -104,7 +105,7 @@ class LoginDialogTest : public QObject {
   void cancelReadsNothing() {
     CLoginDlg dialog(prompts_, CountingReader());
     dialog.show();
-    QTest::keyClicks(dialog.password_edit(), "vigilo");
+    QTest::keyClicks(Child<QLineEdit>(&dialog, "Password"), "vigilo");
     QTest::mouseClick(Button(&dialog, "&Cancel"), Qt::LeftButton);
     QCOMPARE(dialog.result(), int(QDialog::Rejected));
     QVERIFY(!dialog.isVisible());

@@ -16,11 +16,15 @@
 
 namespace vigilo {
 
+using testing::Child;
+
 class MainFrameTest : public QObject {
   Q_OBJECT
 
  private:
   QtPrompts prompts_;
+  // Settings built at their first use, after the test has made its home.
+  std::unique_ptr<ManagerContext> context_;
 
   static QStringList MenuTexts(QMenu* menu) {
     QStringList texts;
@@ -31,8 +35,10 @@ class MainFrameTest : public QObject {
   }
 
  private slots:
+  void init() { context_ = std::make_unique<ManagerContext>(prompts_); }
+
   void hasTheMenusOfTheCommands() {
-    CMainFrame frame(prompts_);
+    CMainFrame frame(*context_);
     QCOMPARE(frame.windowTitle(), QString("Morvane Vigilo"));
     QList<QAction*> menus = frame.menuBar()->actions();
     QCOMPARE(menus.size(), 3);
@@ -53,8 +59,8 @@ class MainFrameTest : public QObject {
   }
 
   void toolbarHoldsThreeLargeButtons() {
-    CMainFrame frame(prompts_);
-    QToolBar* toolbar = frame.toolbar();
+    CMainFrame frame(*context_);
+    QToolBar* toolbar = Child<QToolBar>(&frame, "MainToolbar");
     QCOMPARE(toolbar->iconSize(), QSize(32, 32));
     QList<QAction*> buttons = toolbar->actions();
     QCOMPARE(buttons.size(), 3);
@@ -65,7 +71,7 @@ class MainFrameTest : public QObject {
   }
 
   void statusBarIsReadyWithItsIndicators() {
-    CMainFrame frame(prompts_);
+    CMainFrame frame(*context_);
     frame.show();
     QCOMPARE(frame.PaneText(0), QString("Ready"));
     QCOMPARE(frame.PaneText(1), QString("CAP"));
@@ -80,7 +86,7 @@ class MainFrameTest : public QObject {
   }
 
   void serverStateEnablesTheCommands() {
-    CMainFrame frame(prompts_);
+    CMainFrame frame(*context_);
     QVERIFY(frame.action(kSetupRulesCommand)->isEnabled());
     QVERIFY(frame.action(kStartServerCommand)->isEnabled());
     QVERIFY(!frame.action(kStopServerCommand)->isEnabled());
@@ -98,7 +104,7 @@ class MainFrameTest : public QObject {
   void startServerWithoutMailSettingsSaysSo() {
     testing::ManagerHome home;
     home.Write("morvik.ini", "[Orvik Dsn]\nProj=/nowhere\n");
-    CMainFrame frame(prompts_);
+    CMainFrame frame(*context_);
     frame.show();
     testing::ShownMessage shown;
     testing::AcceptNextMessage(&shown);
@@ -110,21 +116,21 @@ class MainFrameTest : public QObject {
   }
 
   void helpContentsOpensTheHelpWindow() {
-    CMainFrame frame(prompts_);
+    CMainFrame frame(*context_);
     frame.show();
     frame.action(kHelpContentsCommand)->trigger();
     HelpWindow* help = ProgramHelpWindow();
     QVERIFY(help->isVisible());
-    QCOMPARE(help->browser()->documentTitle(), QString("Vigilo Help Contents"));
-    QVERIFY(help->browser()->toPlainText().contains("Choosing a project"));
+    QCOMPARE(Child<QTextBrowser>(help, "HelpText")->documentTitle(), QString("Vigilo Help Contents"));
+    QVERIFY(Child<QTextBrowser>(help, "HelpText")->toPlainText().contains("Choosing a project"));
     help->ShowTopic(618);
-    QCOMPARE(help->browser()->documentTitle(), QString("Choosing a project"));
+    QCOMPARE(Child<QTextBrowser>(help, "HelpText")->documentTitle(), QString("Choosing a project"));
     help->close();
   }
 
   void setupRulesOpensTheOpenProjectDialog() {
     testing::DemoHome home;
-    CMainFrame frame(prompts_);
+    CMainFrame frame(*context_);
     frame.show();
     QString title;
     testing::AnswerModal<QDialog>([&title](QDialog* dialog) {
@@ -137,7 +143,7 @@ class MainFrameTest : public QObject {
   }
 
   void aboutBoxShowsTheVersion() {
-    CMainFrame frame(prompts_);
+    CMainFrame frame(*context_);
     frame.show();
     QString title;
     QStringList texts;

@@ -20,6 +20,7 @@
 namespace vigilo {
 
 using testing::AcceptNextMessage;
+using testing::Child;
 using testing::Button;
 using testing::ShownMessage;
 
@@ -30,6 +31,8 @@ class OpenProjectDialogTest : public QObject {
   std::unique_ptr<test::PostgresServer> server_;
   std::unique_ptr<testing::DemoHome> home_;
   QtPrompts prompts_;
+  // Settings built at their first use, after the test has made its home.
+  std::unique_ptr<ManagerContext> context_;
 
   std::string LastDsn() {
     CServerPaths paths(CServerPaths::Program::kManager);
@@ -51,20 +54,23 @@ class OpenProjectDialogTest : public QObject {
         "GRANT SELECT ON orvik_master.projlist TO vigilo;");
   }
   void cleanupTestCase() { server_.reset(); }
-  void init() { home_ = std::make_unique<testing::DemoHome>(); }
+  void init() {
+    context_ = std::make_unique<ManagerContext>(prompts_);
+    home_ = std::make_unique<testing::DemoHome>();
+  }
   void cleanup() { home_.reset(); }
 
   void showsItsTextsAndKinds() {
     ProjectSelection selection;
-    COpenProjectDlg dialog(selection, prompts_);
+    COpenProjectDlg dialog(selection, *context_);
     QCOMPARE(dialog.windowTitle(), QString("Open Project"));
-    QCOMPARE(dialog.kind_list()->count(), 3);
-    QCOMPARE(dialog.kind_list()->itemText(0), QString("ORVIK Database"));
-    QCOMPARE(dialog.kind_list()->itemText(2), QString("Oracle Database"));
-    QCOMPARE(dialog.kind_list()->currentIndex(), -1);
-    QVERIFY(!dialog.project_field()->isEnabled());
-    QCOMPARE(testing::LabelOf(&dialog, dialog.kind_list()), QString("DBMS &Type:"));
-    QCOMPARE(testing::LabelOf(&dialog, dialog.project_field()), QString("&Project:"));
+    QCOMPARE(Child<QComboBox>(&dialog, "DbmsType")->count(), 3);
+    QCOMPARE(Child<QComboBox>(&dialog, "DbmsType")->itemText(0), QString("ORVIK Database"));
+    QCOMPARE(Child<QComboBox>(&dialog, "DbmsType")->itemText(2), QString("Oracle Database"));
+    QCOMPARE(Child<QComboBox>(&dialog, "DbmsType")->currentIndex(), -1);
+    QVERIFY(!Child<QLineEdit>(&dialog, "Project")->isEnabled());
+    QCOMPARE(testing::LabelOf(&dialog, Child<QComboBox>(&dialog, "DbmsType")), QString("DBMS &Type:"));
+    QCOMPARE(testing::LabelOf(&dialog, Child<QLineEdit>(&dialog, "Project")), QString("&Project:"));
     for (const char* button : {"&Browse...", "&OK", "&Cancel", "&Help"}) {
       QVERIFY2(Button(&dialog, button) != nullptr, button);
     }
@@ -74,13 +80,13 @@ class OpenProjectDialogTest : public QObject {
     dialog.show();
     QTest::mouseClick(Button(&dialog, "&Help"), Qt::LeftButton);
     QVERIFY(ProgramHelpWindow()->isVisible());
-    QCOMPARE(ProgramHelpWindow()->browser()->documentTitle(), QString("Choosing a project"));
+    QCOMPARE(Child<QTextBrowser>(ProgramHelpWindow(), "HelpText")->documentTitle(), QString("Choosing a project"));
     ProgramHelpWindow()->close();
   }
 
   void helpFromAModalDialogIsNotBlockedByIt() {
     ProjectSelection selection;
-    COpenProjectDlg dialog(selection, prompts_);
+    COpenProjectDlg dialog(selection, *context_);
     bool help_blocked = true;
     testing::AnswerModal<COpenProjectDlg>([&](COpenProjectDlg* shown) {
       QTest::mouseClick(Button(shown, "&Help"), Qt::LeftButton);
@@ -97,9 +103,9 @@ class OpenProjectDialogTest : public QObject {
     const std::string file =
         home_->installation().ProjectDir("Demo") + "/Demo.dbf";
     ProjectSelection selection;
-    COpenProjectDlg dialog(selection, prompts_);
+    COpenProjectDlg dialog(selection, *context_);
     dialog.show();
-    dialog.kind_list()->setCurrentIndex(0);
+    Child<QComboBox>(&dialog, "DbmsType")->setCurrentIndex(0);
     QString start_dir, filter;
     testing::AnswerModal<QFileDialog>([&](QFileDialog* chooser) {
       start_dir = chooser->directory().absolutePath();
@@ -107,10 +113,10 @@ class OpenProjectDialogTest : public QObject {
       chooser->selectFile(QString::fromStdString(file));
       static_cast<QDialog*>(chooser)->accept();
     });
-    QTest::mouseClick(dialog.browse_button(), Qt::LeftButton);
+    QTest::mouseClick(Child<QPushButton>(&dialog, "Browse"), Qt::LeftButton);
     QCOMPARE(filter, QString("Database Files (*.dbf)"));
     QCOMPARE(start_dir.toStdString(), home_->installation().server_dir());
-    QCOMPARE(dialog.project_field()->text().toStdString(), file);
+    QCOMPARE(Child<QLineEdit>(&dialog, "Project")->text().toStdString(), file);
 
     QTest::mouseClick(Button(&dialog, "&OK"), Qt::LeftButton);
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
@@ -121,20 +127,20 @@ class OpenProjectDialogTest : public QObject {
 
     // Opened again, the dialog offers the same project.
     ProjectSelection again;
-    COpenProjectDlg reopened(again, prompts_);
-    QCOMPARE(reopened.kind_list()->currentIndex(), 0);
-    QCOMPARE(reopened.project_field()->text().toStdString(),
+    COpenProjectDlg reopened(again, *context_);
+    QCOMPARE(Child<QComboBox>(&reopened, "DbmsType")->currentIndex(), 0);
+    QCOMPARE(Child<QLineEdit>(&reopened, "Project")->text().toStdString(),
              home_->installation().ProjectDir("Demo") + "/Demo");
   }
 
   void changingTheKindEmptiesTheField() {
     ProjectSelection selection;
-    COpenProjectDlg dialog(selection, prompts_);
+    COpenProjectDlg dialog(selection, *context_);
     dialog.show();
-    dialog.kind_list()->setCurrentIndex(0);
-    dialog.project_field()->setText("somewhere/Demo");
-    dialog.kind_list()->setCurrentIndex(1);
-    QVERIFY(dialog.project_field()->text().isEmpty());
+    Child<QComboBox>(&dialog, "DbmsType")->setCurrentIndex(0);
+    Child<QLineEdit>(&dialog, "Project")->setText("somewhere/Demo");
+    Child<QComboBox>(&dialog, "DbmsType")->setCurrentIndex(1);
+    QVERIFY(Child<QLineEdit>(&dialog, "Project")->text().isEmpty());
     QTest::mouseClick(Button(&dialog, "&OK"), Qt::LeftButton);
     QVERIFY(dialog.isVisible());
   }
@@ -149,33 +155,33 @@ class OpenProjectDialogTest : public QObject {
                                "LinkInfo Datafile", "proj.lnk"));
 
     ProjectSelection selection;
-    COpenProjectDlg dialog(selection, prompts_);
+    COpenProjectDlg dialog(selection, *context_);
     dialog.show();
-    dialog.kind_list()->setCurrentIndex(2);
+    Child<QComboBox>(&dialog, "DbmsType")->setCurrentIndex(2);
     QStringList sources, projects;
     QString title, labels;
     testing::AnswerModal<CProjectDlg>([&](CProjectDlg* chooser) {
       title = chooser->windowTitle();
-      labels = testing::LabelOf(chooser, chooser->data_source_list()) + "|" +
-               testing::LabelOf(chooser, chooser->project_list());
-      for (int i = 0; i < chooser->data_source_list()->count(); ++i) {
-        sources << chooser->data_source_list()->itemText(i);
+      labels = testing::LabelOf(chooser, Child<QComboBox>(chooser, "DataSource")) + "|" +
+               testing::LabelOf(chooser, Child<QComboBox>(chooser, "ProjectList"));
+      for (int i = 0; i < Child<QComboBox>(chooser, "DataSource")->count(); ++i) {
+        sources << Child<QComboBox>(chooser, "DataSource")->itemText(i);
       }
       // OK before both are chosen only beeps.
       QTest::mouseClick(Button(chooser, "&OK"), Qt::LeftButton);
-      chooser->data_source_list()->setCurrentIndex(sources.indexOf("VGPG"));
-      for (int i = 0; i < chooser->project_list()->count(); ++i) {
-        projects << chooser->project_list()->itemText(i);
+      Child<QComboBox>(chooser, "DataSource")->setCurrentIndex(sources.indexOf("VGPG"));
+      for (int i = 0; i < Child<QComboBox>(chooser, "ProjectList")->count(); ++i) {
+        projects << Child<QComboBox>(chooser, "ProjectList")->itemText(i);
       }
-      chooser->project_list()->setCurrentIndex(1);
+      Child<QComboBox>(chooser, "ProjectList")->setCurrentIndex(1);
       QTest::mouseClick(Button(chooser, "&OK"), Qt::LeftButton);
     });
-    QTest::mouseClick(dialog.browse_button(), Qt::LeftButton);
+    QTest::mouseClick(Child<QPushButton>(&dialog, "Browse"), Qt::LeftButton);
     QCOMPARE(title, QString("Project"));
     QCOMPARE(labels, QString("Data &Source:|&Project:"));
     QVERIFY(sources.contains("VGPG"));
     QCOMPARE(projects, QStringList({"Alpha", "Proj"}));
-    QCOMPARE(dialog.project_field()->text(), QString("VGPG\\Proj"));
+    QCOMPARE(Child<QLineEdit>(&dialog, "Project")->text(), QString("VGPG\\Proj"));
 
     QTest::mouseClick(Button(&dialog, "&OK"), Qt::LeftButton);
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
@@ -188,9 +194,9 @@ class OpenProjectDialogTest : public QObject {
     CServerPaths paths(CServerPaths::Program::kManager);
     WriteProfileString(paths.program_ini_path, "Misc", "LastDsn", "2\\VGPG\\Alpha\\");
     ProjectSelection selection;
-    COpenProjectDlg dialog(selection, prompts_);
+    COpenProjectDlg dialog(selection, *context_);
     dialog.show();
-    QCOMPARE(dialog.project_field()->text(), QString("VGPG\\Alpha"));
+    QCOMPARE(Child<QLineEdit>(&dialog, "Project")->text(), QString("VGPG\\Alpha"));
     ShownMessage shown;
     AcceptNextMessage(&shown);
     QTest::mouseClick(Button(&dialog, "&OK"), Qt::LeftButton);

@@ -12,6 +12,7 @@
 namespace vigilo {
 
 using testing::AcceptNextMessage;
+using testing::Child;
 using testing::ShownMessage;
 
 class OptionsDialogTest : public QObject {
@@ -26,8 +27,8 @@ class OptionsDialogTest : public QObject {
                             "<none>");
   }
   ShownMessage EnterAndOk(COptionsDlg& dialog, const QString& text) {
-    dialog.interval_edit()->selectAll();
-    QTest::keyClicks(dialog.interval_edit(), text);
+    Child<QLineEdit>(&dialog, "Interval")->selectAll();
+    QTest::keyClicks(Child<QLineEdit>(&dialog, "Interval"), text);
     ShownMessage shown;
     AcceptNextMessage(&shown);
     QTest::mouseClick(dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok),
@@ -44,15 +45,15 @@ class OptionsDialogTest : public QObject {
     WriteProfileString(home_->paths().program_ini_path, "OPTIONS", "FIRING_INTERVAL", "12");
     COptionsDlg dialog(home_->paths().program_ini_path, prompts_);
     QCOMPARE(dialog.windowTitle(), QString("Options"));
-    QCOMPARE(testing::LabelOf(&dialog, dialog.interval_edit()), QString("&Fires rules every"));
-    QCOMPARE(dialog.interval_edit()->text(), QString("12"));
+    QCOMPARE(testing::LabelOf(&dialog, Child<QLineEdit>(&dialog, "Interval")), QString("&Fires rules every"));
+    QCOMPARE(Child<QLineEdit>(&dialog, "Interval")->text(), QString("12"));
     QString missing;
     QVERIFY2(testing::EveryInputHasALabel(&dialog, &missing), qPrintable(missing));
   }
 
   void refusesSixtyOneAndZeroAndWritesSixty() {
     COptionsDlg dialog(home_->paths().program_ini_path, prompts_);
-    QCOMPARE(dialog.interval_edit()->text(), QString("1"));
+    QCOMPARE(Child<QLineEdit>(&dialog, "Interval")->text(), QString("1"));
     dialog.show();
     for (const char* refused : {"61", "0"}) {
       ShownMessage shown = EnterAndOk(dialog, refused);
@@ -72,8 +73,8 @@ class OptionsDialogTest : public QObject {
   void cancelWritesNothing() {
     COptionsDlg dialog(home_->paths().program_ini_path, prompts_);
     dialog.show();
-    dialog.interval_edit()->selectAll();
-    QTest::keyClicks(dialog.interval_edit(), "30");
+    Child<QLineEdit>(&dialog, "Interval")->selectAll();
+    QTest::keyClicks(Child<QLineEdit>(&dialog, "Interval"), "30");
     QTest::mouseClick(dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel),
                       Qt::LeftButton);
     QCOMPARE(Stored(), std::string("<none>"));

@@ -27,6 +27,7 @@ namespace vigilo {
 
 using testing::AcceptNextMessage;
 using testing::AnswerModal;
+using testing::Child;
 using testing::Button;
 using testing::ShownMessage;
 
@@ -51,17 +52,17 @@ struct Preview {
 
 void Read(CRuleTestDlg* test, Preview* shown) {
   shown->ended = !test->busy();
-  shown->status = test->status_label()->text();
-  shown->meeting = test->meeting_label()->text();
-  shown->acting = test->acting_label()->text();
-  shown->listed = test->record_list()->topLevelItemCount();
+  shown->status = Child<QLabel>(test, "Status")->text();
+  shown->meeting = Child<QLabel>(test, "Meeting")->text();
+  shown->acting = Child<QLabel>(test, "ActingOn")->text();
+  shown->listed = Child<QTreeWidget>(test, "Records")->topLevelItemCount();
   if (shown->listed > 0) {
-    shown->first_id = test->record_list()->topLevelItem(0)->text(0);
-    shown->first_value = test->record_list()->topLevelItem(0)->text(1);
+    shown->first_id = Child<QTreeWidget>(test, "Records")->topLevelItem(0)->text(0);
+    shown->first_value = Child<QTreeWidget>(test, "Records")->topLevelItem(0)->text(1);
   }
-  shown->column = test->record_list()->headerItem()->text(1);
-  shown->mark_visible = test->mark_button()->isVisibleTo(test);
-  shown->mark_enabled = test->mark_button()->isEnabled();
+  shown->column = Child<QTreeWidget>(test, "Records")->headerItem()->text(1);
+  shown->mark_visible = Child<QPushButton>(test, "Mark")->isVisibleTo(test);
+  shown->mark_enabled = Child<QPushButton>(test, "Mark")->isEnabled();
 }
 
 // Reads the next preview once its count has ended, then closes it; before
@@ -120,15 +121,17 @@ class RuleTestDialogTest : public QObject {
  private:
   std::unique_ptr<testing::GeneratedHome> home_;
   QtPrompts prompts_;
+  // Settings built at their first use, after the test has made its home.
+  std::unique_ptr<ManagerContext> context_;
   ProjectSelection selection_;
 
   // A Setup Rules dialog on the Bugs table with a notification rule composed.
   std::unique_ptr<CSetupRulesDlg> ComposeOnBugs(RuleBrowsers& browsers,
                                                 const std::string& condition) {
-    auto dialog = std::make_unique<CSetupRulesDlg>(selection_, prompts_, browsers);
+    auto dialog = std::make_unique<CSetupRulesDlg>(selection_, *context_, browsers);
     dialog->show();
-    dialog->table_list()->setCurrentIndex(dialog->table_list()->findText("Demo\\Bugs"));
-    dialog->action_list()->setCurrentIndex(0);  // Notify
+    Child<QComboBox>(dialog.get(), "ProjectTable")->setCurrentIndex(Child<QComboBox>(dialog.get(), "ProjectTable")->findText("Demo\\Bugs"));
+    Child<QComboBox>(dialog.get(), "Action")->setCurrentIndex(0);  // Notify
     dialog->logic().set_values("ann");
     dialog->logic().set_condition(condition);
     dialog->Refresh();
@@ -137,6 +140,7 @@ class RuleTestDialogTest : public QObject {
 
  private slots:
   void init() {
+    context_ = std::make_unique<ManagerContext>(prompts_);
     home_ = std::make_unique<testing::GeneratedHome>(kRecords);
     WriteProfileString(home_->installation().ProjectIni("Demo"), "Morvane Orvik",
                        "Bugs Datafile", "Bugs.dbf");
@@ -148,7 +152,7 @@ class RuleTestDialogTest : public QObject {
   }
 
   void testShowsTheCountsAndTheRecordsOfANewRule() {
-    QtRuleBrowsers browsers(prompts_, nullptr);
+    QtRuleBrowsers browsers(*context_, nullptr);
     auto dialog = ComposeOnBugs(browsers, kOpen);
     Preview shown;
     ReadNextPreview(&shown);
@@ -184,25 +188,25 @@ class RuleTestDialogTest : public QObject {
     rule.condition = kOpen;
     CRuleTestDlg test(rule, prompts_, CRuleTestDlg::MarkOffer::kNone);
     test.show();
-    QCOMPARE(test.status_label()->text(), QString("Counting..."));
-    QTRY_VERIFY_WITH_TIMEOUT(test.status_label()->text().contains("rows read"), 10000);
+    QCOMPARE(Child<QLabel>(&test, "Status")->text(), QString("Counting..."));
+    QTRY_VERIFY_WITH_TIMEOUT(Child<QLabel>(&test, "Status")->text().contains("rows read"), 10000);
     QVERIFY(test.busy());
     QElapsedTimer stopping;
     stopping.start();
-    QTest::mouseClick(test.cancel_button(), Qt::LeftButton);
+    QTest::mouseClick(Child<QPushButton>(&test, "Cancel"), Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(!test.busy(), 10000);
     QVERIFY2(stopping.elapsed() < 1000, qPrintable(QString::number(stopping.elapsed())));
-    QCOMPARE(test.status_label()->text(), QString("The count was cancelled."));
+    QCOMPARE(Child<QLabel>(&test, "Status")->text(), QString("The count was cancelled."));
     QCOMPARE(test.result().outcome, RuleTestResult::Outcome::kCancelled);
-    QCOMPARE(test.record_list()->topLevelItemCount(), 0);
-    QVERIFY(!test.cancel_button()->isEnabled());
+    QCOMPARE(Child<QTreeWidget>(&test, "Records")->topLevelItemCount(), 0);
+    QVERIFY(!Child<QPushButton>(&test, "Cancel")->isEnabled());
   }
 
   void markingASavedRuleLeavesNothingToActOn() {
-    QtRuleBrowsers browsers(prompts_, nullptr);
+    QtRuleBrowsers browsers(*context_, nullptr);
     auto dialog = ComposeOnBugs(browsers, kOpen);
     QTest::mouseClick(Button(dialog.get(), "&Add"), Qt::LeftButton);
-    QCOMPARE(dialog->rule_list()->model()->rowCount(), 6);  // the demo's five on Bugs and this one
+    QCOMPARE(Child<CRuleListCtrl>(dialog.get(), "ListOfRules")->model()->rowCount(), 6);  // the demo's five on Bugs and this one
 
     // Refused while another engine (here: a lock the test holds) runs.
     {
@@ -213,9 +217,9 @@ class RuleTestDialogTest : public QObject {
       Preview shown;
       ShownMessage refusal;
       ReadNextPreview(&shown, [&refusal](CRuleTestDlg* test) {
-        QVERIFY(test->mark_button()->isEnabled());
+        QVERIFY(Child<QPushButton>(test, "Mark")->isEnabled());
         AnswerNextQuestion(true, [&refusal] { AcceptNextMessage(&refusal); });
-        QTest::mouseClick(test->mark_button(), Qt::LeftButton);
+        QTest::mouseClick(Child<QPushButton>(test, "Mark"), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(refusal.shown, 10000);
       });
       QTest::mouseClick(Button(dialog.get(), "Te&st"), Qt::LeftButton);
@@ -227,7 +231,7 @@ class RuleTestDialogTest : public QObject {
     ShownMessage done;
     ReadNextPreview(&marked, [&done](CRuleTestDlg* test) {
       AnswerNextQuestion(true, [&done] { AcceptNextMessage(&done); });
-      QTest::mouseClick(test->mark_button(), Qt::LeftButton);
+      QTest::mouseClick(Child<QPushButton>(test, "Mark"), Qt::LeftButton);
       QTRY_VERIFY_WITH_TIMEOUT(done.shown, 10000);
       // The count runs again after marking.
       QTRY_VERIFY_WITH_TIMEOUT(!test->busy(), 10000);
@@ -257,7 +261,7 @@ class RuleTestDialogTest : public QObject {
   }
 
   void theQueryBuilderTestsTheConditionBeingEdited() {
-    QtRuleBrowsers browsers(prompts_, nullptr);
+    QtRuleBrowsers browsers(*context_, nullptr);
     ProjectSelection bugs{"0", "SERVERDIR", "Demo", "Bugs"};
     Preview shown;
     AnswerModal<CQueryBuilderDlg>([&shown](CQueryBuilderDlg* builder) {

@@ -56,6 +56,7 @@ namespace vigilo {
 using demo::FieldDescription;
 using demo::RecordDescription;
 using testing::AnswerModal;
+using testing::Child;
 using testing::Button;
 
 namespace {
@@ -98,10 +99,10 @@ void Choose(QComboBox* combo, const QString& text) {
 
 // Selects the rule list's row whose first column (Rule Id) shows id.
 void SelectRule(CSetupRulesDlg* dialog, const QString& id) {
-  QAbstractItemModel* model = dialog->rule_list()->model();
+  QAbstractItemModel* model = Child<CRuleListCtrl>(dialog, "ListOfRules")->model();
   for (int row = 0; row < model->rowCount(); ++row) {
     if (model->index(row, 0).data().toString() == id) {
-      dialog->rule_list()->selectRow(row);
+      Child<CRuleListCtrl>(dialog, "ListOfRules")->selectRow(row);
       return;
     }
   }
@@ -140,6 +141,8 @@ class RulesComposedTest : public QObject {
   std::unique_ptr<test::SmtpSink> sink_;
   std::unique_ptr<demo::Installation> install_;
   QtPrompts prompts_;
+  // Settings built at their first use, after the test has made its home.
+  std::unique_ptr<ManagerContext> context_;
 
   // Project Proj with table Bugs (Status with its change history), records 1
   // to 3 open; the supervisor, and bob, carl and erin mailed by SMTP.
@@ -202,10 +205,10 @@ class RulesComposedTest : public QObject {
     std::string project_file = install_->ProjectDir(kProject) + "/" + kProject + ".dbf";
     bool done = false;
     AnswerModal<COpenProjectDlg>([&](COpenProjectDlg* open) {
-      open->kind_list()->setCurrentIndex(0);
-      open->project_field()->setText(QString::fromStdString(project_file));
+      Child<QComboBox>(open, "DbmsType")->setCurrentIndex(0);
+      Child<QLineEdit>(open, "Project")->setText(QString::fromStdString(project_file));
       AnswerModal<CSetupRulesDlg>([&](CSetupRulesDlg* setup) {
-        Choose(setup->table_list(), QString("%1\\%2").arg(kProject, kTable));
+        Choose(Child<QComboBox>(setup, "ProjectTable"), QString("%1\\%2").arg(kProject, kTable));
         work(setup);
         done = true;
         QTest::mouseClick(Button(setup, "&Close"), Qt::LeftButton);
@@ -218,13 +221,13 @@ class RulesComposedTest : public QObject {
 
   // Values Browse of an Update rule: Resolution typed, Status chosen.
   static void ComposeUpdate(CSetupRulesDlg* setup) {
-    Choose(setup->action_list(), "Update");
+    Choose(Child<QComboBox>(setup, "Action"), "Update");
     AnswerModal<CFieldValuesDlg>([](CFieldValuesDlg* values) {
       AnswerModal<CInputValueDlg>([](CInputValueDlg* input) {
-        QTest::keyClicks(input->value_edit(), "Verified");
+        QTest::keyClicks(Child<QLineEdit>(input, "Value"), "Verified");
         QTest::mouseClick(Button(input, "&Ok"), Qt::LeftButton);
       });
-      DoubleClick(values->field_list(), "Resolution");
+      DoubleClick(Child<QListWidget>(values, "FieldList"), "Resolution");
       ClickOk(values);
     });
     QTest::mouseClick(Button(setup, "&Browse..."), Qt::LeftButton);
@@ -240,7 +243,7 @@ class RulesComposedTest : public QObject {
           choose(where);
           where->accept();
         });
-        DoubleClick(builder->field_list(), "Status");
+        DoubleClick(Child<QListWidget>(builder, "FieldList"), "Status");
         builder->accept();
       });
       ClickOk(type);
@@ -251,6 +254,7 @@ class RulesComposedTest : public QObject {
 
  private slots:
   void init() {
+    context_ = std::make_unique<ManagerContext>(prompts_);
     dir_ = std::make_unique<::vigilo::testing::TempDir>();
     sink_ = std::make_unique<test::SmtpSink>();
     Install();
@@ -270,46 +274,46 @@ class RulesComposedTest : public QObject {
 #ifndef VIGILO_HAS_SETUP_RULES
     QSKIP("the Setup Rules dialog is not built");
 #else
-    CMainFrame frame(prompts_);
+    CMainFrame frame(*context_);
     FrameWindows windows(frame, prompts_);
-    CVigiloApp app(prompts_, windows);
+    CVigiloApp app(*context_, windows);
     AnswerModal<CLoginDlg>([](CLoginDlg* login) {
-      QTest::keyClicks(login->password_edit(), demo::kDemoSysopPassword);
-      QTest::keyClick(login->password_edit(), Qt::Key_Return);
+      QTest::keyClicks(Child<QLineEdit>(login, "Password"), demo::kDemoSysopPassword);
+      QTest::keyClick(Child<QLineEdit>(login, "Password"), Qt::Key_Return);
     });
     QVERIFY(app.InitInstance());
 
     SetupRules(frame, [](CSetupRulesDlg* setup) {
       ComposeUpdate(setup);
-      QCOMPARE(setup->values_field()->text(), QString("Resolution=Verified"));
+      QCOMPARE(Child<QLineEdit>(setup, "Values")->text(), QString("Resolution=Verified"));
       ComposeStatusCondition(setup, [](CValueListCondDlg* where) {
-        Click(where->value_list(), "Fixed");
+        Click(Child<QListWidget>(where, "Values"), "Fixed");
       });
-      QCOMPARE(setup->condition_field()->text(), QString("(Status is (Fixed))"));
+      QCOMPARE(Child<QLineEdit>(setup, "RuleCondition")->text(), QString("(Status is (Fixed))"));
       QTest::mouseClick(Button(setup, "&Add"), Qt::LeftButton);
 
       QTest::mouseClick(Button(setup, "&New"), Qt::LeftButton);
-      Choose(setup->action_list(), "Notify");
-      Choose(setup->target_list(), "User");
+      Choose(Child<QComboBox>(setup, "Action"), "Notify");
+      Choose(Child<QComboBox>(setup, "Target"), "User");
       AnswerModal<CNotifyListDlg>([](CNotifyListDlg* list) {
-        Click(list->list(), "erin");
-        Click(list->list(), "bob");
+        Click(Child<QListWidget>(list, "List"), "erin");
+        Click(Child<QListWidget>(list, "List"), "bob");
         ClickOk(list);
       });
       QTest::mouseClick(Button(setup, "&Browse..."), Qt::LeftButton);
-      QCOMPARE(setup->values_field()->text(), QString("bob,erin"));
+      QCOMPARE(Child<QLineEdit>(setup, "Values")->text(), QString("bob,erin"));
       ComposeStatusCondition(setup, [](CValueListCondDlg* where) {
         AnswerModal<CFromToDlg>([](CFromToDlg* from_to) {
-          Choose(from_to->from_list(), "Open");
-          Choose(from_to->to_list(), "Closed");
+          Choose(Child<QComboBox>(from_to, "From"), "Open");
+          Choose(Child<QComboBox>(from_to, "To"), "Closed");
           from_to->accept();
         });
-        DoubleClick(where->value_list(), "->");
-        QCOMPARE(where->other_edit()->text(), QString("Open->Closed"));
+        DoubleClick(Child<QListWidget>(where, "Values"), "->");
+        QCOMPARE(Child<QLineEdit>(where, "Other")->text(), QString("Open->Closed"));
       });
-      QCOMPARE(setup->condition_field()->text(), QString("(Status is (Open->Closed))"));
+      QCOMPARE(Child<QLineEdit>(setup, "RuleCondition")->text(), QString("(Status is (Open->Closed))"));
       QTest::mouseClick(Button(setup, "&Add"), Qt::LeftButton);
-      QCOMPARE(setup->rule_list()->model()->rowCount(), 2);
+      QCOMPARE(Child<CRuleListCtrl>(setup, "ListOfRules")->model()->rowCount(), 2);
     });
 
     std::string log = Tick();
@@ -331,13 +335,13 @@ class RulesComposedTest : public QObject {
     SetupRules(frame, [](CSetupRulesDlg* setup) {
       SelectRule(setup, "1");
       QTest::mouseClick(Button(setup, "&Edit"), Qt::LeftButton);
-      QCOMPARE(setup->values_field()->text(), QString("Resolution=Verified"));
+      QCOMPARE(Child<QLineEdit>(setup, "Values")->text(), QString("Resolution=Verified"));
       AnswerModal<CFieldValuesDlg>([](CFieldValuesDlg* values) {
         AnswerModal<CInputValueDlg>([](CInputValueDlg* input) {
-          input->value_edit()->setText("Rechecked");
+          Child<QLineEdit>(input, "Value")->setText("Rechecked");
           QTest::mouseClick(Button(input, "&Ok"), Qt::LeftButton);
         });
-        DoubleClick(values->assignment_list(), "Resolution=Verified");
+        DoubleClick(Child<QListWidget>(values, "AssignmentList"), "Resolution=Verified");
         ClickOk(values);
       });
       QTest::mouseClick(Button(setup, "&Browse..."), Qt::LeftButton);
@@ -347,7 +351,7 @@ class RulesComposedTest : public QObject {
       SelectRule(setup, "2");
       AnswerYes();
       QTest::mouseClick(Button(setup, "&Delete"), Qt::LeftButton);
-      QCOMPARE(setup->rule_list()->model()->rowCount(), 1);
+      QCOMPARE(Child<CRuleListCtrl>(setup, "ListOfRules")->model()->rowCount(), 1);
     });
     install_->ChangeField(kProject, kTable, 3, "Status", "Fixed", "carl");
     install_->ChangeField(kProject, kTable, 4, "Status", "Closed", "carl");
@@ -364,20 +368,20 @@ class RulesComposedTest : public QObject {
   void valuesComposedInTheDialogsFire() {
     FillProcessNameLists(CServerPaths(CServerPaths::Program::kManager).server_dir);
     ProjectSelection selection{"0", kServerDirSource, kProject, kTable};
-    QtRuleBrowsers browsers(prompts_, nullptr);
+    QtRuleBrowsers browsers(*context_, nullptr);
     AnswerModal<CFieldValuesDlg>([](CFieldValuesDlg* dialog) {
       AnswerModal<CInputValueDlg>([](CInputValueDlg* input) {
-        QTest::keyClicks(input->value_edit(), "Verified");
+        QTest::keyClicks(Child<QLineEdit>(input, "Value"), "Verified");
         QTest::mouseClick(Button(input, "&Ok"), Qt::LeftButton);
       });
-      DoubleClick(dialog->field_list(), "Resolution");
+      DoubleClick(Child<QListWidget>(dialog, "FieldList"), "Resolution");
       ClickOk(dialog);
     });
     std::optional<std::string> update = browsers.FieldValues(selection, "");
     QCOMPARE(update, std::optional<std::string>("Resolution=Verified"));
     AnswerModal<CNotifyListDlg>([](CNotifyListDlg* dialog) {
-      Click(dialog->list(), "erin");
-      Click(dialog->list(), "bob");
+      Click(Child<QListWidget>(dialog, "List"), "erin");
+      Click(Child<QListWidget>(dialog, "List"), "bob");
       ClickOk(dialog);
     });
     std::optional<std::string> notify = browsers.NotifyList(selection, "User", "");

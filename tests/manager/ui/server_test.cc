@@ -22,6 +22,7 @@
 
 namespace vigilo {
 
+
 class ServerTest : public QObject {
   Q_OBJECT
 
@@ -78,10 +79,14 @@ class ServerTest : public QObject {
   }
 
   QtPrompts prompts_;
+  // Settings built at their first use, after the test has made its home.
+  std::unique_ptr<ManagerContext> context_;
   std::unique_ptr<testing::TempDir> dir_;
   std::unique_ptr<demo::Installation> install_;
 
  private slots:
+  void init() { context_ = std::make_unique<ManagerContext>(prompts_); }
+
   void initTestCase() {
     setenv("VIGILO_MAPI_LIBRARY", VGMAPI_PATH, 1);
     setenv("VIGILO_SMTP_LIBRARY", VGSMTP_PATH, 1);
@@ -96,7 +101,7 @@ class ServerTest : public QObject {
   void startFiresTheFirstTickAtOnceAndStopEndsIt() {
     test::SmtpSink sink;
     Install({NotifyBob()}, sink.host_port());
-    CMainFrame frame(prompts_);
+    CMainFrame frame(*context_);
     frame.show();
     QCOMPARE(frame.PaneText(1), QString("CAP"));
 
@@ -131,7 +136,7 @@ class ServerTest : public QObject {
   void exitWhileRunningClosesOnceStopped() {
     test::SmtpSink sink;
     Install({NotifyBob()}, sink.host_port());
-    CMainFrame frame(prompts_);
+    CMainFrame frame(*context_);
     frame.show();
     frame.action(kStartServerCommand)->trigger();
     QVERIFY(frame.server_running());
@@ -145,7 +150,7 @@ class ServerTest : public QObject {
 
   void emptyRuleTableShowsTheEnginesMessage() {
     Install({}, "127.0.0.1:9");
-    CMainFrame frame(prompts_);
+    CMainFrame frame(*context_);
     frame.show();
     testing::ShownMessage shown;
     testing::AcceptNextMessage(&shown);
@@ -161,7 +166,7 @@ class ServerTest : public QObject {
   }
 
   void statusWindowGoesOnAnyKeyPress() {
-    CMainFrame frame(prompts_);
+    CMainFrame frame(*context_);
     frame.show();
     QVERIFY(frame.view()->ShowStatusWindow("Vigilo service is stopping..."));
     CServerStatusDlg* status = frame.view()->status_window();

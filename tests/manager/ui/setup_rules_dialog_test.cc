@@ -21,6 +21,7 @@ namespace vigilo {
 
 using testing::AcceptNextMessage;
 using testing::AnswerModal;
+using testing::Child;
 using testing::Button;
 using testing::ShownMessage;
 
@@ -75,6 +76,8 @@ class SetupRulesDialogTest : public QObject {
  private:
   std::unique_ptr<testing::DemoHome> home_;
   QtPrompts prompts_;
+  // Settings built at their first use, after the test has made its home.
+  std::unique_ptr<ManagerContext> context_;
   NoBrowsers browsers_;
   ProjectSelection selection_;
 
@@ -82,13 +85,13 @@ class SetupRulesDialogTest : public QObject {
 
   // Selects the list item.
   static void SelectItem(CSetupRulesDlg& dialog, int item) {
-    dialog.rule_list()->selectRow(item);
+    Child<CRuleListCtrl>(&dialog, "ListOfRules")->selectRow(item);
   }
 
   // Composes a rule as the Browse dialogs would hand it over.
   static void Compose(CSetupRulesDlg& dialog, int action, const std::string& values,
                       const std::string& condition) {
-    dialog.action_list()->setCurrentIndex(action);
+    Child<QComboBox>(&dialog, "Action")->setCurrentIndex(action);
     dialog.logic().set_values(values);
     dialog.logic().set_condition(condition);
     dialog.Refresh();
@@ -96,6 +99,7 @@ class SetupRulesDialogTest : public QObject {
 
  private slots:
   void init() {
+    context_ = std::make_unique<ManagerContext>(prompts_);
     home_ = std::make_unique<testing::DemoHome>();
     std::string ini = home_->installation().ProjectIni("Demo");
     WriteProfileString(ini, "Morvane Orvik", "Bugs Datafile", "Bugs.dbf");
@@ -105,54 +109,54 @@ class SetupRulesDialogTest : public QObject {
   void cleanup() { home_.reset(); }
 
   void showsItsControlsInTabOrder() {
-    CSetupRulesDlg dialog(selection_, prompts_, browsers_);
+    CSetupRulesDlg dialog(selection_, *context_, browsers_);
     QCOMPARE(dialog.windowTitle(), QString("Setup Rules Dialog"));
-    QCOMPARE(testing::LabelOf(&dialog, dialog.table_list()), QString("Project &Table:"));
-    QCOMPARE(testing::LabelOf(&dialog, dialog.action_list()), QString("Act&ion"));
-    QCOMPARE(testing::LabelOf(&dialog, dialog.target_list()), QString("Tar&get:"));
-    QCOMPARE(testing::LabelOf(&dialog, dialog.values_field()), QString("&Values:"));
-    QCOMPARE(testing::LabelOf(&dialog, dialog.condition_field()), QString("R&ule Condition:"));
-    QCOMPARE(testing::LabelOf(&dialog, dialog.rule_list()), QString("&List of Rules"));
+    QCOMPARE(testing::LabelOf(&dialog, Child<QComboBox>(&dialog, "ProjectTable")), QString("Project &Table:"));
+    QCOMPARE(testing::LabelOf(&dialog, Child<QComboBox>(&dialog, "Action")), QString("Act&ion"));
+    QCOMPARE(testing::LabelOf(&dialog, Child<QComboBox>(&dialog, "Target")), QString("Tar&get:"));
+    QCOMPARE(testing::LabelOf(&dialog, Child<QLineEdit>(&dialog, "Values")), QString("&Values:"));
+    QCOMPARE(testing::LabelOf(&dialog, Child<QLineEdit>(&dialog, "RuleCondition")), QString("R&ule Condition:"));
+    QCOMPARE(testing::LabelOf(&dialog, Child<CRuleListCtrl>(&dialog, "ListOfRules")), QString("&List of Rules"));
     QString missing;
     QVERIFY2(testing::EveryInputHasALabel(&dialog, &missing), qPrintable(missing));
-    QVERIFY(!dialog.values_field()->isEnabled());
-    QVERIFY(!dialog.condition_field()->isEnabled());
-    QCOMPARE(dialog.values_field()->maxLength(), 256);
-    QCOMPARE(dialog.condition_field()->maxLength(), 256);
-    QCOMPARE(dialog.table_list()->count(), 3);
-    QCOMPARE(dialog.table_list()->itemText(0), QString("Demo\\Demo"));
-    QCOMPARE(dialog.table_list()->itemText(1), QString("Demo\\Bugs"));
-    QCOMPARE(dialog.action_list()->itemText(1), QString("Update"));
-    QCOMPARE(dialog.action_list()->currentIndex(), -1);
-    QCOMPARE(dialog.rule_list()->model()->columnCount(), 5);
-    QCOMPARE(dialog.rule_list()->model()->headerData(1, Qt::Horizontal).toString(),
+    QVERIFY(!Child<QLineEdit>(&dialog, "Values")->isEnabled());
+    QVERIFY(!Child<QLineEdit>(&dialog, "RuleCondition")->isEnabled());
+    QCOMPARE(Child<QLineEdit>(&dialog, "Values")->maxLength(), 256);
+    QCOMPARE(Child<QLineEdit>(&dialog, "RuleCondition")->maxLength(), 256);
+    QCOMPARE(Child<QComboBox>(&dialog, "ProjectTable")->count(), 3);
+    QCOMPARE(Child<QComboBox>(&dialog, "ProjectTable")->itemText(0), QString("Demo\\Demo"));
+    QCOMPARE(Child<QComboBox>(&dialog, "ProjectTable")->itemText(1), QString("Demo\\Bugs"));
+    QCOMPARE(Child<QComboBox>(&dialog, "Action")->itemText(1), QString("Update"));
+    QCOMPARE(Child<QComboBox>(&dialog, "Action")->currentIndex(), -1);
+    QCOMPARE(Child<CRuleListCtrl>(&dialog, "ListOfRules")->model()->columnCount(), 5);
+    QCOMPARE(Child<CRuleListCtrl>(&dialog, "ListOfRules")->model()->headerData(1, Qt::Horizontal).toString(),
              QString("Action"));
-    QCOMPARE(dialog.rule_list()->columnWidth(4), 512);
+    QCOMPARE(Child<CRuleListCtrl>(&dialog, "ListOfRules")->columnWidth(4), 512);
 
     dialog.show();
-    QVERIFY(!dialog.run_always()->isVisible());
+    QVERIFY(!Child<QCheckBox>(&dialog, "RunAlways")->isVisible());
     QStringList chain;
-    QWidget* widget = dialog.table_list();
+    QWidget* widget = Child<QComboBox>(&dialog, "ProjectTable");
     do {
       if (widget->isVisible() && widget->isEnabled() && (widget->focusPolicy() & Qt::TabFocus)) {
         chain << (qobject_cast<QPushButton*>(widget) ? qobject_cast<QPushButton*>(widget)->text()
                                                       : widget->objectName());
       }
       widget = widget->nextInFocusChain();
-    } while (widget != dialog.table_list());
+    } while (widget != Child<QComboBox>(&dialog, "ProjectTable"));
     QCOMPARE(chain, QStringList({"ProjectTable", "Action", "Target", "&Browse...", "Bro&wse...",
                                  "ListOfRules", "&New", "&Add", "&Edit", "&Replace", "&Print",
                                  "&Delete", "Te&st", "&Help", "&Close"}));
   }
 
   void composesAddsEditsReplacesAndDeletesARule() {
-    CSetupRulesDlg dialog(selection_, prompts_, browsers_);
+    CSetupRulesDlg dialog(selection_, *context_, browsers_);
     dialog.show();
-    dialog.table_list()->setCurrentIndex(1);
+    Child<QComboBox>(&dialog, "ProjectTable")->setCurrentIndex(1);
     QTest::mouseClick(Button(&dialog, "&New"), Qt::LeftButton);
     Compose(dialog, 1, "Priority=1", "(Status) is Open");
-    QCOMPARE(dialog.target_list()->currentText(), QString("Field"));
-    QCOMPARE(dialog.values_field()->text(), QString("Priority=1"));
+    QCOMPARE(Child<QComboBox>(&dialog, "Target")->currentText(), QString("Field"));
+    QCOMPARE(Child<QLineEdit>(&dialog, "Values")->text(), QString("Priority=1"));
     QTest::mouseClick(Button(&dialog, "&Add"), Qt::LeftButton);
     QStringList records = Records(RuleTable());
     QCOMPARE(records.size(), 9);  // the demo's eight and the new one
@@ -160,18 +164,18 @@ class SetupRulesDialogTest : public QObject {
              QString("9 0 SERVERDIR Demo\\Bugs Update Field Priority=1 (Status) is Open 0"));
     // Listed after the demo's five rules on Bugs, in rule id order.
     const int added = 5;
-    QCOMPARE(dialog.rule_list()->model()->rowCount(), added + 1);
-    QCOMPARE(dialog.rule_list()->model()->index(added, 0).data().toString(), QString("9"));
+    QCOMPARE(Child<CRuleListCtrl>(&dialog, "ListOfRules")->model()->rowCount(), added + 1);
+    QCOMPARE(Child<CRuleListCtrl>(&dialog, "ListOfRules")->model()->index(added, 0).data().toString(), QString("9"));
 
     // A dBase Query Builder rule cannot run always, after Edit too.
     QTest::mouseClick(Button(&dialog, "&New"), Qt::LeftButton);
-    QCOMPARE(dialog.values_field()->text(), QString());
+    QCOMPARE(Child<QLineEdit>(&dialog, "Values")->text(), QString());
     SelectItem(dialog, added);
     QTest::mouseClick(Button(&dialog, "&Edit"), Qt::LeftButton);
-    QCOMPARE(dialog.action_list()->currentText(), QString("Update"));
-    QCOMPARE(dialog.condition_field()->text(), QString("(Status) is Open"));
-    QVERIFY(!dialog.run_always()->isEnabled());
-    QVERIFY(!dialog.run_always()->isChecked());
+    QCOMPARE(Child<QComboBox>(&dialog, "Action")->currentText(), QString("Update"));
+    QCOMPARE(Child<QLineEdit>(&dialog, "RuleCondition")->text(), QString("(Status) is Open"));
+    QVERIFY(!Child<QCheckBox>(&dialog, "RunAlways")->isEnabled());
+    QVERIFY(!Child<QCheckBox>(&dialog, "RunAlways")->isChecked());
 
     dialog.logic().set_values("Priority=2");
     dialog.Refresh();
@@ -183,7 +187,7 @@ class SetupRulesDialogTest : public QObject {
     QTest::mouseClick(Button(&dialog, "&Replace"), Qt::LeftButton);
     records.back() = "9 0 SERVERDIR Demo\\Bugs Update Field Priority=2 (Status) is Open 0";
     QCOMPARE(Records(RuleTable()), records);
-    QCOMPARE(dialog.rule_list()->model()->index(added, 3).data().toString(), QString("Priority=2"));
+    QCOMPARE(Child<CRuleListCtrl>(&dialog, "ListOfRules")->model()->index(added, 3).data().toString(), QString("Priority=2"));
 
     SelectItem(dialog, added);
     AnswerNextQuestion(false);
@@ -194,17 +198,17 @@ class SetupRulesDialogTest : public QObject {
     QTest::mouseClick(Button(&dialog, "&Delete"), Qt::LeftButton);
     records.removeLast();
     QCOMPARE(Records(RuleTable()), records);
-    QCOMPARE(dialog.rule_list()->model()->rowCount(), added);
+    QCOMPARE(Child<CRuleListCtrl>(&dialog, "ListOfRules")->model()->rowCount(), added);
 
     // Another table shows its own rules: the demo's three on Tasks.
-    dialog.table_list()->setCurrentIndex(2);
-    QCOMPARE(dialog.rule_list()->model()->rowCount(), 3);
-    QCOMPARE(dialog.rule_list()->model()->index(0, 0).data().toString(), QString("4"));
-    QCOMPARE(dialog.values_field()->text(), QString());
+    Child<QComboBox>(&dialog, "ProjectTable")->setCurrentIndex(2);
+    QCOMPARE(Child<CRuleListCtrl>(&dialog, "ListOfRules")->model()->rowCount(), 3);
+    QCOMPARE(Child<CRuleListCtrl>(&dialog, "ListOfRules")->model()->index(0, 0).data().toString(), QString("4"));
+    QCOMPARE(Child<QLineEdit>(&dialog, "Values")->text(), QString());
   }
 
   void anIncompleteRuleIsRefused() {
-    CSetupRulesDlg dialog(selection_, prompts_, browsers_);
+    CSetupRulesDlg dialog(selection_, *context_, browsers_);
     dialog.show();
     ShownMessage shown;
     AcceptNextMessage(&shown);
@@ -216,9 +220,9 @@ class SetupRulesDialogTest : public QObject {
   }
 
   void printsTheRulesOfTheTableInListOrder() {
-    CSetupRulesDlg dialog(selection_, prompts_, browsers_);
+    CSetupRulesDlg dialog(selection_, *context_, browsers_);
     dialog.show();
-    dialog.table_list()->setCurrentIndex(1);
+    Child<QComboBox>(&dialog, "ProjectTable")->setCurrentIndex(1);
     Compose(dialog, 0, "ann", "(Status) is Open");
     for (int i = 0; i < 3; ++i) QTest::mouseClick(Button(&dialog, "&Add"), Qt::LeftButton);
     QTemporaryDir dir;
@@ -226,8 +230,8 @@ class SetupRulesDialogTest : public QObject {
     int prints = 0;
     dialog.set_printer_chooser(testing::PdfPrinter(pdf, &prints));
     // Sorted descending by Rule Id.
-    emit dialog.rule_list()->horizontalHeader()->sectionClicked(0);
-    emit dialog.rule_list()->horizontalHeader()->sectionClicked(0);
+    emit Child<CRuleListCtrl>(&dialog, "ListOfRules")->horizontalHeader()->sectionClicked(0);
+    emit Child<CRuleListCtrl>(&dialog, "ListOfRules")->horizontalHeader()->sectionClicked(0);
     ShownMessage notice;
     AcceptNextMessage(&notice);
     QTest::mouseClick(Button(&dialog, "&Print"), Qt::LeftButton);
@@ -244,7 +248,7 @@ class SetupRulesDialogTest : public QObject {
   }
 
   void printsNothingWithoutRules() {
-    CSetupRulesDlg dialog(selection_, prompts_, browsers_);
+    CSetupRulesDlg dialog(selection_, *context_, browsers_);
     dialog.show();
     int prints = 0;
     dialog.set_printer_chooser(testing::PdfPrinter("/nonexistent/x.pdf", &prints));

@@ -15,6 +15,7 @@
 namespace vigilo {
 
 using testing::AcceptNextMessage;
+using testing::Child;
 using testing::ShownMessage;
 
 class StartupTest : public QObject {
@@ -23,9 +24,14 @@ class StartupTest : public QObject {
  private:
   std::unique_ptr<testing::DemoHome> home_;
   QtPrompts prompts_;
+  // Settings built at their first use, after the test has made its home.
+  std::unique_ptr<ManagerContext> context_;
 
  private slots:
-  void init() { home_ = std::make_unique<testing::DemoHome>(); }
+  void init() {
+    context_ = std::make_unique<ManagerContext>(prompts_);
+    home_ = std::make_unique<testing::DemoHome>();
+  }
   void cleanup() {
     home_.reset();
     unsetenv("VIGILO_MAPI_LIBRARY");
@@ -36,14 +42,14 @@ class StartupTest : public QObject {
     QSKIP("the mail-system provider is not built");
 #else
     setenv("VIGILO_MAPI_LIBRARY", VGMAPI_PATH, 1);
-    CMainFrame frame(prompts_);
+    CMainFrame frame(*context_);
     FrameWindows windows(frame, prompts_);
-    CVigiloApp app(prompts_, windows);
+    CVigiloApp app(*context_, windows);
     bool frame_shown_at_login = false;
     testing::AnswerModal<CLoginDlg>([&](CLoginDlg* login) {
       frame_shown_at_login = frame.isVisible();
-      QTest::keyClicks(login->password_edit(), demo::kDemoSysopPassword);
-      QTest::keyClick(login->password_edit(), Qt::Key_Return);
+      QTest::keyClicks(Child<QLineEdit>(login, "Password"), demo::kDemoSysopPassword);
+      QTest::keyClick(Child<QLineEdit>(login, "Password"), Qt::Key_Return);
     });
     QVERIFY(app.InitInstance());
     QVERIFY(frame_shown_at_login);
@@ -60,9 +66,9 @@ class StartupTest : public QObject {
   void missingMailProviderEndsTheProgram() {
     home_.reset();
     testing::ManagerHome bare;
-    CMainFrame frame(prompts_);
+    CMainFrame frame(*context_);
     FrameWindows windows(frame, prompts_);
-    CVigiloApp app(prompts_, windows, [](const std::string&) {
+    CVigiloApp app(*context_, windows, [](const std::string&) {
       // Whatever the machine has installed, this start finds no provider.
       return MapiPlugin();
     });

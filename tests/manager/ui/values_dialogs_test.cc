@@ -23,6 +23,7 @@
 namespace vigilo {
 
 using testing::AcceptNextMessage;
+using testing::Child;
 using testing::AnswerModal;
 using testing::Button;
 using testing::ShownMessage;
@@ -70,10 +71,13 @@ class ValuesDialogsTest : public QObject {
  private:
   std::unique_ptr<testing::DemoHome> home_;
   QtPrompts prompts_;
+  // Settings built at their first use, after the test has made its home.
+  std::unique_ptr<ManagerContext> context_;
   ProjectSelection bugs_{"0", kServerDirSource, "Demo", "Bugs"};
 
  private slots:
   void init() {
+    context_ = std::make_unique<ManagerContext>(prompts_);
     home_ = std::make_unique<testing::DemoHome>();
     UserNameList() = {"sysop", "ann", "bob", "carl", "dave", "erin"};
     GroupNameList() = {"Developers", "Support"};
@@ -85,23 +89,23 @@ class ValuesDialogsTest : public QObject {
   }
 
   void userListReopensOnItsOwnResult() {
-    QtRuleBrowsers browsers(prompts_, nullptr);
+    QtRuleBrowsers browsers(*context_, nullptr);
     AnswerModal<CNotifyListDlg>([](CNotifyListDlg* dialog) {
       QCOMPARE(dialog->windowTitle(), QString("User List"));
-      QCOMPARE(testing::LabelOf(dialog, dialog->list()), QString("&Notify List:"));
-      QVERIFY(!dialog->other_fields_edit()->isVisible());
-      QCOMPARE(Selected(dialog->list()), QStringList{"bob"});
-      Click(dialog->list(), "erin");
-      Click(dialog->list(), "ann");
+      QCOMPARE(testing::LabelOf(dialog, Child<QListWidget>(dialog, "List")), QString("&Notify List:"));
+      QVERIFY(!Child<QLineEdit>(dialog, "OtherFields")->isVisible());
+      QCOMPARE(Selected(Child<QListWidget>(dialog, "List")), QStringList{"bob"});
+      Click(Child<QListWidget>(dialog, "List"), "erin");
+      Click(Child<QListWidget>(dialog, "List"), "ann");
       ClickOk(dialog);
     });
     std::optional<std::string> values = browsers.NotifyList(bugs_, "User", "BOB");
     QCOMPARE(values, std::optional<std::string>("ann,bob,erin"));
 
     AnswerModal<CNotifyListDlg>([](CNotifyListDlg* dialog) {
-      QCOMPARE(Selected(dialog->list()), (QStringList{"ann", "bob", "erin"}));
+      QCOMPARE(Selected(Child<QListWidget>(dialog, "List")), (QStringList{"ann", "bob", "erin"}));
       // Nothing chosen: a beep, and the dialog stays.
-      dialog->list()->clearSelection();
+      Child<QListWidget>(dialog, "List")->clearSelection();
       ClickOk(dialog);
       QVERIFY(dialog->isVisible());
       dialog->reject();
@@ -110,21 +114,21 @@ class ValuesDialogsTest : public QObject {
   }
 
   void fieldListKeepsOtherFieldsAndOpensItsHelp() {
-    QtRuleBrowsers browsers(prompts_, nullptr);
+    QtRuleBrowsers browsers(*context_, nullptr);
     AnswerModal<CNotifyListDlg>([](CNotifyListDlg* dialog) {
       QCOMPARE(dialog->windowTitle(), QString("Field List"));
-      QCOMPARE(dialog->list()->count(), 2);
-      QCOMPARE(Selected(dialog->list()), QStringList{"Owner"});
-      QVERIFY(dialog->other_fields_edit()->isVisible());
-      QCOMPARE(testing::LabelOf(dialog, dialog->other_fields_edit()),
+      QCOMPARE(Child<QListWidget>(dialog, "List")->count(), 2);
+      QCOMPARE(Selected(Child<QListWidget>(dialog, "List")), QStringList{"Owner"});
+      QVERIFY(Child<QLineEdit>(dialog, "OtherFields")->isVisible());
+      QCOMPARE(testing::LabelOf(dialog, Child<QLineEdit>(dialog, "OtherFields")),
                QString("&Other Field(s) :"));
-      QCOMPARE(dialog->other_fields_edit()->text(), QString("Title"));
+      QCOMPARE(Child<QLineEdit>(dialog, "OtherFields")->text(), QString("Title"));
       QString missing;
       QVERIFY2(testing::EveryInputHasALabel(dialog, &missing), qPrintable(missing));
       QTest::mouseClick(Button(dialog, "&Help"), Qt::LeftButton);
-      QCOMPARE(ProgramHelpWindow()->browser()->documentTitle(), QString("Notify list"));
+      QCOMPARE(Child<QTextBrowser>(ProgramHelpWindow(), "HelpText")->documentTitle(), QString("Notify list"));
       ProgramHelpWindow()->close();
-      Click(dialog->list(), "Reporter");
+      Click(Child<QListWidget>(dialog, "List"), "Reporter");
       ClickOk(dialog);
     });
     QCOMPARE(browsers.NotifyList(bugs_, "Field", "Owner,Title"),
@@ -132,16 +136,16 @@ class ValuesDialogsTest : public QObject {
   }
 
   void internetAddressIsChecked() {
-    QtRuleBrowsers browsers(prompts_, nullptr);
+    QtRuleBrowsers browsers(*context_, nullptr);
     ShownMessage shown;
     AnswerModal<CInputValueDlg>([&shown](CInputValueDlg* dialog) {
       QCOMPARE(dialog->windowTitle(), QString("Input Value Dialog"));
-      QCOMPARE(testing::LabelOf(dialog, dialog->value_edit()), QString("Internet Address:"));
-      QCOMPARE(dialog->value_edit()->text(), QString("qa@demo"));
+      QCOMPARE(testing::LabelOf(dialog, Child<QLineEdit>(dialog, "Value")), QString("Internet Address:"));
+      QCOMPARE(Child<QLineEdit>(dialog, "Value")->text(), QString("qa@demo"));
       AcceptNextMessage(&shown);
       QTest::mouseClick(Button(dialog, "&Ok"), Qt::LeftButton);
       QVERIFY(dialog->isVisible());
-      QTest::keyClicks(dialog->value_edit(), ".example");
+      QTest::keyClicks(Child<QLineEdit>(dialog, "Value"), ".example");
       QTest::mouseClick(Button(dialog, "&Ok"), Qt::LeftButton);
     });
     QCOMPARE(browsers.InputAddress(bugs_, "qa@demo"),
@@ -152,40 +156,40 @@ class ValuesDialogsTest : public QObject {
   }
 
   void fieldValuesComposeAssignmentsThroughTheirDialogs() {
-    QtRuleBrowsers browsers(prompts_, nullptr);
+    QtRuleBrowsers browsers(*context_, nullptr);
     AnswerModal<CFieldValuesDlg>([](CFieldValuesDlg* dialog) {
       QCOMPARE(dialog->windowTitle(), QString("Field Values Dialog"));
-      QCOMPARE(dialog->assignment_list()->count(), 1);
-      QCOMPARE(dialog->field_list()->count(), 8);
+      QCOMPARE(Child<QListWidget>(dialog, "AssignmentList")->count(), 1);
+      QCOMPARE(Child<QListWidget>(dialog, "FieldList")->count(), 8);
       // A list field opens the Values dialog, single selection.
       AnswerModal<CValuesDlg>([](CValuesDlg* values) {
         QCOMPARE(values->windowTitle(), QString("Values Dialog"));
-        QCOMPARE(values->list()->selectionMode(), QAbstractItemView::SingleSelection);
-        QCOMPARE(values->list()->count(), 4);
-        QCOMPARE(testing::LabelOf(values, values->other_values_edit()),
+        QCOMPARE(Child<QListWidget>(values, "List")->selectionMode(), QAbstractItemView::SingleSelection);
+        QCOMPARE(Child<QListWidget>(values, "List")->count(), 4);
+        QCOMPARE(testing::LabelOf(values, Child<QLineEdit>(values, "OtherValues")),
                  QString("Other Value[s]:"));
-        Click(values->list(), "Closed");
+        Click(Child<QListWidget>(values, "List"), "Closed");
         QTest::mouseClick(Button(values, "Ok"), Qt::LeftButton);
       });
-      DoubleClick(dialog->field_list(), "Status");
+      DoubleClick(Child<QListWidget>(dialog, "FieldList"), "Status");
       // Any other field opens the Input Value dialog labelled with its name.
       AnswerModal<CInputValueDlg>([](CInputValueDlg* input) {
-        QCOMPARE(testing::LabelOf(input, input->value_edit()), QString("Title"));
-        QTest::keyClicks(input->value_edit(), "a=b");
+        QCOMPARE(testing::LabelOf(input, Child<QLineEdit>(input, "Value")), QString("Title"));
+        QTest::keyClicks(Child<QLineEdit>(input, "Value"), "a=b");
         QTest::mouseClick(Button(input, "&Ok"), Qt::LeftButton);
       });
-      dialog->field_list()->setCurrentRow(0);
+      Child<QListWidget>(dialog, "FieldList")->setCurrentRow(0);
       QTest::mouseClick(Button(dialog, "A&dd..."), Qt::LeftButton);
-      QCOMPARE(dialog->assignment_list()->currentItem()->text(), QString("Title=a=b"));
+      QCOMPARE(Child<QListWidget>(dialog, "AssignmentList")->currentItem()->text(), QString("Title=a=b"));
       // Modify the first assignment; its value goes in whole.
       AnswerModal<CInputValueDlg>([](CInputValueDlg* input) {
-        QCOMPARE(input->value_edit()->text(), QString("Awaiting verification"));
-        input->value_edit()->setText("Fixed in 5.1");
+        QCOMPARE(Child<QLineEdit>(input, "Value")->text(), QString("Awaiting verification"));
+        Child<QLineEdit>(input, "Value")->setText("Fixed in 5.1");
         QTest::mouseClick(Button(input, "&Ok"), Qt::LeftButton);
       });
-      DoubleClick(dialog->assignment_list(), "Resolution=Awaiting verification");
-      QCOMPARE(dialog->assignment_list()->item(0)->text(), QString("Resolution=Fixed in 5.1"));
-      dialog->assignment_list()->setCurrentRow(2);
+      DoubleClick(Child<QListWidget>(dialog, "AssignmentList"), "Resolution=Awaiting verification");
+      QCOMPARE(Child<QListWidget>(dialog, "AssignmentList")->item(0)->text(), QString("Resolution=Fixed in 5.1"));
+      Child<QListWidget>(dialog, "AssignmentList")->setCurrentRow(2);
       QTest::mouseClick(Button(dialog, "Remo&ve"), Qt::LeftButton);
       ClickOk(dialog);
     });

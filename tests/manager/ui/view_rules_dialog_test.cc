@@ -20,6 +20,7 @@ namespace vigilo {
 
 using testing::AcceptNextMessage;
 using testing::AnswerModal;
+using testing::Child;
 using testing::Button;
 using testing::ShownMessage;
 
@@ -29,10 +30,12 @@ class ViewRulesDialogTest : public QObject {
  private:
   std::unique_ptr<testing::DemoHome> home_;
   QtPrompts prompts_;
+  // Settings built at their first use, after the test has made its home.
+  std::unique_ptr<ManagerContext> context_;
 
   static QStringList Column(CViewRulesDlg& dialog, int column) {
     QStringList texts;
-    QAbstractItemModel* model = dialog.rule_list()->model();
+    QAbstractItemModel* model = Child<CRuleListCtrl>(&dialog, "RuleList")->model();
     for (int row = 0; row < model->rowCount(); ++row) {
       texts << model->index(row, column).data().toString();
     }
@@ -40,20 +43,23 @@ class ViewRulesDialogTest : public QObject {
   }
 
  private slots:
-  void init() { home_ = std::make_unique<testing::DemoHome>(); }
+  void init() {
+    context_ = std::make_unique<ManagerContext>(prompts_);
+    home_ = std::make_unique<testing::DemoHome>();
+  }
   void cleanup() { home_.reset(); }
 
   void showsEveryRuleByTableAndSortsByColumn() {
-    CViewRulesDlg dialog(prompts_);
+    CViewRulesDlg dialog(*context_);
     QCOMPARE(dialog.windowTitle(), QString("View of Rules"));
     QVERIFY(Button(&dialog, "Close") != nullptr);
     QVERIFY(Button(&dialog, "Print") != nullptr);
-    QCOMPARE(dialog.rule_list()->model()->columnCount(), 6);
-    QCOMPARE(dialog.rule_list()->model()->headerData(1, Qt::Horizontal).toString(),
+    QCOMPARE(Child<CRuleListCtrl>(&dialog, "RuleList")->model()->columnCount(), 6);
+    QCOMPARE(Child<CRuleListCtrl>(&dialog, "RuleList")->model()->headerData(1, Qt::Horizontal).toString(),
              QString("Database\\Table"));
-    QCOMPARE(dialog.rule_list()->selectionMode(), QAbstractItemView::ExtendedSelection);
+    QCOMPARE(Child<CRuleListCtrl>(&dialog, "RuleList")->selectionMode(), QAbstractItemView::ExtendedSelection);
     QCOMPARE(Column(dialog, 0), QStringList({"1", "2", "3", "5", "6", "4", "7", "8"}));
-    QHeaderView* header = dialog.rule_list()->horizontalHeader();
+    QHeaderView* header = Child<CRuleListCtrl>(&dialog, "RuleList")->horizontalHeader();
     emit header->sectionClicked(0);
     emit header->sectionClicked(0);
     QCOMPARE(Column(dialog, 0), QStringList({"8", "7", "6", "5", "4", "3", "2", "1"}));
@@ -62,7 +68,7 @@ class ViewRulesDialogTest : public QObject {
   }
 
   void printsTheSelectedRulesInListOrder() {
-    CViewRulesDlg dialog(prompts_);
+    CViewRulesDlg dialog(*context_);
     dialog.show();
     QTemporaryDir dir;
     QString pdf = dir.filePath("view.pdf");
@@ -76,10 +82,10 @@ class ViewRulesDialogTest : public QObject {
                                  "want to print and try again."));
     QCOMPARE(prints, 0);
 
-    emit dialog.rule_list()->horizontalHeader()->sectionClicked(0);
-    emit dialog.rule_list()->horizontalHeader()->sectionClicked(0);  // 8 ... 1
-    auto* selection = dialog.rule_list()->selectionModel();
-    QAbstractItemModel* model = dialog.rule_list()->model();
+    emit Child<CRuleListCtrl>(&dialog, "RuleList")->horizontalHeader()->sectionClicked(0);
+    emit Child<CRuleListCtrl>(&dialog, "RuleList")->horizontalHeader()->sectionClicked(0);  // 8 ... 1
+    auto* selection = Child<CRuleListCtrl>(&dialog, "RuleList")->selectionModel();
+    QAbstractItemModel* model = Child<CRuleListCtrl>(&dialog, "RuleList")->model();
     selection->select(model->index(5, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
     selection->select(model->index(2, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
     QTest::mouseClick(Button(&dialog, "Print"), Qt::LeftButton);
@@ -99,13 +105,13 @@ class ViewRulesDialogTest : public QObject {
                         "(State is (New))", 0};
       AppendRuleRecord(path, &record, std::nullopt);
     }
-    CViewRulesDlg dialog(prompts_);
+    CViewRulesDlg dialog(*context_);
     dialog.show();
     QTemporaryDir dir;
     QString pdf = dir.filePath("long.pdf");
     int prints = 0;
     dialog.set_printer_chooser(testing::PdfPrinter(pdf, &prints));
-    dialog.rule_list()->selectAll();
+    Child<CRuleListCtrl>(&dialog, "RuleList")->selectAll();
     QTest::mouseClick(Button(&dialog, "Print"), Qt::LeftButton);
     QString text = testing::PdfText(pdf);
     QVERIFY2(text.count('\f') >= 3, qPrintable(QString::number(text.count('\f'))));
@@ -114,7 +120,7 @@ class ViewRulesDialogTest : public QObject {
   }
 
   void theMainWindowOpensViewRulesAndPrintsTheSummary() {
-    CMainFrame frame(prompts_);
+    CMainFrame frame(*context_);
     frame.show();
     QTemporaryDir dir;
     QString pdf = dir.filePath("summary.pdf");
@@ -128,7 +134,7 @@ class ViewRulesDialogTest : public QObject {
 
     bool opened = false;
     AnswerModal<CViewRulesDlg>([&opened](CViewRulesDlg* dialog) {
-      opened = dialog->rule_list()->model()->rowCount() == 8;
+      opened = Child<CRuleListCtrl>(dialog, "RuleList")->model()->rowCount() == 8;
       Button(dialog, "Close")->click();
     });
     frame.action(kViewRulesCommand)->trigger();
