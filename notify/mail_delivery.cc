@@ -102,6 +102,7 @@ void CMailSender::DeliverRecipients(const std::string& body, const std::string& 
       for (const std::string& address : smtp) to += (to.empty() ? "" : ",") + address;
       LogLine(Format(kSmtpOffLine, static_cast<long>(current_rule_), current_record_,
                      to.c_str()));
+      for (const std::string& address : smtp) attempt.Refused(address, "SMTP is not set up");
     }
   }
   if (!mapi.empty()) {
@@ -151,6 +152,11 @@ void CMailSender::ResolveAndSend(const std::vector<std::string>& names,
       if (outcome == Outcome::kRetry && attempt != nullptr) {
         for (size_t i = first; i < first + count; ++i) {
           attempt->Failed(resolved[i], "MAPI", "the provider could not deliver");
+        }
+      }
+      if (outcome == Outcome::kRefused && attempt != nullptr) {
+        for (size_t i = first; i < first + count; ++i) {
+          attempt->Refused(resolved[i], "the provider refused the message");
         }
       }
     }
@@ -257,6 +263,7 @@ void CMailSender::TrySmtp(const std::vector<std::string>& addresses, const std::
       if (name != refusal.address) continue;
       if (refusal.code >= 500) {
         refuse_for_good(address, refusal.reply);
+        attempt.Refused(address, refusal.reply);
       } else {
         LogDeliveryFailure("SMTP", Format("%s (to %s)", refusal.reply.c_str(), name.c_str()));
         attempt.Failed(address, "SMTP", refusal.reply);
@@ -267,6 +274,7 @@ void CMailSender::TrySmtp(const std::vector<std::string>& addresses, const std::
   if (result == VGSMTP_E_REJECTED && !refusals.empty()) return;  // each recipient said above
   if (result == VGSMTP_E_BAD_MESSAGE || (result == VGSMTP_E_REJECTED && reply >= 500)) {
     refuse_for_good(to, error);
+    for (const auto& [address, name] : bare) attempt.Refused(address, error);
     return;
   }
   LogDeliveryFailure("SMTP", Format("%s (to %s)", error.c_str(), to.c_str()));

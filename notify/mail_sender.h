@@ -257,12 +257,21 @@ class CMailSender {
     std::vector<std::string> remaining;  // failed for now: to be tried again
     std::string transport;               // of the last such failure
     std::string error;
+    std::vector<std::string> refused;    // refused for good: not tried again
+    std::string refusal;                 // the last refusal's reason
     void Failed(const std::string& address, const char* how, const std::string& why) {
       remaining.push_back(address);
       transport = how;
       error = why;
     }
+    void Refused(const std::string& address, const std::string& why) {
+      refused.push_back(address);
+      refusal = why;
+    }
   };
+  // Tells the tick's observer what became of an entry's delivery attempt.
+  void ReportDelivery(const OutboxEntry& entry, const std::string& recipients,
+                      const Attempt& attempt, bool given_up);
   enum class Outcome { kDelivered, kRetry, kRefused };
 
   static std::unique_ptr<CServerPaths> BuildSettings(const Options& options);

@@ -3,6 +3,7 @@
 // served, refused for good, or its lifetime has run out.
 #include "common/format.h"
 #include "common/text.h"
+#include "data/activity.h"
 #include "data/clock.h"
 #include "notify/mail_sender.h"
 #include "platform/host/message_line.h"
@@ -65,6 +66,8 @@ void CMailSender::FlushSubmissions() {
   auto not_queued = [this](const OutboxEntry& entry, const std::string& error) {
     LogLine(Format(kNotQueuedLine, static_cast<long>(entry.rule_id), entry.record,
                    host::OneLine(error).c_str()));
+    ReportAction({0, entry.rule_id, entry.table_id, entry.record, kActionNotify, entry.recipients,
+                  kOutcomeFailed, "not queued: " + host::OneLine(error)});
   };
   std::vector<Submission*> written;
   std::string error;
@@ -105,7 +108,12 @@ void CMailSender::FlushSubmissions() {
     }
     for (size_t i = first; i < end; ++i) {
       // One not flagged waits, unflagged, for the next tick.
-      if (i - first < done.size() && done[i - first]) flagged.push_back(written[i]);
+      if (i - first < done.size() && done[i - first]) {
+        flagged.push_back(written[i]);
+        const OutboxEntry& entry = written[i]->entry;
+        ReportAction({0, entry.rule_id, entry.table_id, entry.record, kActionNotify,
+                      entry.recipients, kOutcomeQueued, {}});
+      }
     }
     first = end;
   }
@@ -145,12 +153,14 @@ void CMailSender::DeliverEntry(OutboxEntry& entry) {
   current_record_ = entry.record;
   const std::vector<std::string> records{Format("%lld", entry.record)};
   Attempt attempt;
+  const std::string recipients = entry.recipients;
   DeliverRecipients(entry.body, entry.recipients, entry.subject, &records, entry.database_name,
                     attempt);
   current_rule_ = 0;
   current_record_ = 0;
   std::string error;
   if (attempt.remaining.empty()) {
+    ReportDelivery(entry, recipients, attempt, /*given_up=*/false);
     outbox_.Retire(entry, &error);
     return;
   }
@@ -163,7 +173,9 @@ void CMailSender::DeliverEntry(OutboxEntry& entry) {
     remaining += (remaining.empty() ? "" : ",") + address;
   }
   entry.recipients = remaining;
-  if (now - entry.created >= lifetime_seconds_) {
+  const bool given_up = now - entry.created >= lifetime_seconds_;
+  ReportDelivery(entry, recipients, attempt, given_up);
+  if (given_up) {
     LogLine(Format(kDeliveryGivenUpLine, entry.last_transport.c_str(),
                    static_cast<long>(entry.rule_id), entry.record, entry.last_error.c_str()));
     outbox_.Retire(entry, &error);
@@ -184,6 +196,52 @@ void CMailSender::DeliverEntry(OutboxEntry& entry) {
     return;
   }
   outbox_.Update(entry, &error);
+}
+
+}  // namespace vigilo
+
+namespace vigilo {
+
+void CMailSender::ReportDelivery(const OutboxEntry& entry, const std::string& recipients,
+                                 const Attempt& attempt, bool given_up) {
+  if (CurrentActivity() == nullptr) return;
+  auto join = [](const std::vector<std::string>& addresses) {
+    std::string text;
+    for (const std::string& address : addresses) text += (text.empty() ? "" : ",") + address;
+    return text;
+  };
+  ActionEvent event{0, entry.rule_id, entry.table_id, entry.record, kActionNotify, {}, {}, {}};
+  if (!attempt.refused.empty()) {
+    event.detail = join(attempt.refused);
+    event.outcome = kOutcomeRefused;
+    event.error = host::OneLine(attempt.refusal);
+    ReportAction(event);
+  }
+  if (!attempt.remaining.empty()) {
+    event.detail = join(attempt.remaining);
+    event.outcome = given_up ? kOutcomeGivenUp : kOutcomeFailed;
+    event.error = host::OneLine(attempt.error);
+    ReportAction(event);
+  }
+  // Served: every recipient neither refused nor left to try again.
+  std::string served;
+  for (const std::string& address : SplitText(recipients, ',')) {
+    if (address.empty()) continue;
+    auto named = [&address](const std::vector<std::string>& list) {
+      for (const std::string& other : list) {
+        if (other == address) return true;
+      }
+      return false;
+    };
+    if (named(attempt.refused) || named(attempt.remaining)) continue;
+    served += (served.empty() ? "" : ",") + address;
+  }
+  if (!served.empty()) {
+    event.detail = served;
+    event.outcome = kOutcomeDelivered;
+    event.error.clear();
+    ReportAction(event);
+  }
 }
 
 }  // namespace vigilo

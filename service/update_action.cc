@@ -4,9 +4,11 @@
 // block per rule, and the records are flagged so they are not updated again
 // while they keep meeting the condition.
 #include <string>
+#include <vector>
 
 #include "common/format.h"
 #include "common/text.h"
+#include "data/activity.h"
 #include "data/date_settings.h"
 #include "data/log_stream.h"
 #include "platform/sql/database.h"
@@ -25,6 +27,29 @@ int CProjectTable::BuildUpdateStatement(CUpdateRule& rule) {
   return 1;
 }
 
+void CProjectTable::ReportUpdates(const CUpdateRule& rule, const std::vector<long long>& updated,
+                                  long long failed, const std::string& error) {
+  if (CurrentActivity() == nullptr) return;
+  ActionEvent event;
+  event.rule_id = rule.rule_id;
+  event.table = key();
+  event.action = kActionUpdate;
+  event.detail = rule.values;
+  event.outcome = kOutcomeUpdated;
+  for (long long form_id : updated) {
+    event.record = form_id;
+    ReportAction(event);
+  }
+  if (failed <= 0) return;
+  event.record = failed;
+  event.outcome = kOutcomeFailed;
+  event.error = error;
+  while (!event.error.empty() && (event.error.back() == '\n' || event.error.back() == '\r')) {
+    event.error.pop_back();
+  }
+  ReportAction(event);
+}
+
 int CProjectTable::UpdateRecords() {
   if (!update_rules) return 0;
   Database& db = project()->database();
@@ -34,14 +59,19 @@ int CProjectTable::UpdateRecords() {
     if (list.empty()) continue;
     const long rule_id = rule->rule_id;
     std::string statement;
+    long long current = 0;
+    std::vector<long long> updated;
     try {
       for (const std::string& item : SplitText(list, ',')) {
         const long form_id = LeadingNumber(item);
         if (form_id <= 0) continue;
+        current = form_id;
         statement = UpdateStatementFor(rule->update_statement, form_id);
         db.ExecuteSQL(statement);
+        updated.push_back(form_id);
       }
     } catch (const DbException& error) {
+      ReportUpdates(*rule, updated, current, error.Message());
       // No record of the rule is flagged: all are selected and updated again
       // at the next tick.
       LogDbError(&error,
@@ -50,6 +80,7 @@ int CProjectTable::UpdateRecords() {
                  statement);
       continue;
     }
+    ReportUpdates(*rule, updated, 0, {});
     if (log != nullptr) {
       log->Write(Format("Updating records ( Rule ID : %ld)\r\n    Query   : %s\r\n    SQL     : "
                         "%s\r\n",
