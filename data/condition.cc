@@ -268,6 +268,16 @@ std::string TranslateCondition(std::string_view condition, const std::vector<CFi
   return builder.Finish();
 }
 
+std::vector<std::string> ConditionClauses(std::string_view condition,
+                                          const TranslationContext& context) {
+  condition = condition.substr(0, condition.find('\0'));
+  std::vector<std::string> clauses;
+  for (std::string_view piece : CutPieces(condition, context.dialect())) {
+    clauses.emplace_back(piece);
+  }
+  return clauses;
+}
+
 void RewriteConnectors(std::string& condition) {
   static constexpr std::pair<std::string_view, std::string_view> kRewrites[] = {
       {".AND.", " AND "}, {".OR.", " OR "}, {".NOT.", " NOT "}};

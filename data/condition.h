@@ -72,6 +72,11 @@ std::string TranslateCondition(std::string_view condition, const std::vector<CFi
                                const TranslationContext& context,
                                std::optional<ConditionFault>* fault = nullptr);
 
+// The clause texts of a condition as TranslateCondition cuts it (each later
+// one beginning with its connector), for showing a condition clause by clause.
+std::vector<std::string> ConditionClauses(std::string_view condition,
+                                          const TranslationContext& context);
+
 // The service's rewrite of xBase connectors: every ".AND." becomes " AND ",
 // ".OR." becomes " OR " and ".NOT." becomes " NOT " (same lengths).
 void RewriteConnectors(std::string& condition);

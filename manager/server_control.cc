@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "common/ini_profile.h"
+#include "data/firing_history.h"
 #include "data/server_paths.h"
 
 namespace vigilo {
@@ -56,6 +57,7 @@ void ServerControl::Start() {
                                             ? options_.worker_factory(&log_)
                                             : std::make_unique<CReadThread>(&log_);
   worker->clears_name_lists = false;
+  worker->runner = kRunnerManager;
   // The engine shows why it cannot start (no rules, no mail provider)
   // through the log's reporter while it initialises on this thread.
   if (!worker->InitEngine()) {

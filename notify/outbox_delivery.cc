@@ -3,11 +3,53 @@
 // served, refused for good, or its lifetime has run out.
 #include "common/format.h"
 #include "common/text.h"
+#include "data/activity.h"
 #include "data/clock.h"
 #include "notify/mail_sender.h"
 #include "platform/host/message_line.h"
 
 namespace vigilo {
+
+namespace {
+
+// Tells the tick's observer (the firing history) what became of a message's
+// recipients in one delivery attempt: one action a kind of outcome.
+void ReportDelivery(const OutboxEntry& entry, const DeliveryReport& report, bool given_up) {
+  if (CurrentActivity() == nullptr) return;
+  std::string refused, refusal, failed, failure, delivered;
+  auto add = [](std::string& list, const std::string& address) {
+    list += (list.empty() ? "" : ",") + address;
+  };
+  for (const RecipientResult& result : report.results()) {
+    switch (result.outcome) {
+      case RecipientOutcome::kDelivered:
+        add(delivered, result.address);
+        break;
+      case RecipientOutcome::kRefused:
+      case RecipientOutcome::kUnserved:  // never tried again
+        add(refused, result.address);
+        refusal = result.error;
+        break;
+      case RecipientOutcome::kRetry:
+        add(failed, result.address);
+        failure = result.error;
+        break;
+    }
+  }
+  ActionEvent event{0, entry.rule_id, entry.table_id, entry.record, kActionNotify, {}, {}, {}};
+  auto report_one = [&event](const std::string& list, const char* outcome, const std::string& error) {
+    if (list.empty()) return;
+    event.detail = list;
+    event.outcome = outcome;
+    event.error = host::OneLine(error);
+    ReportAction(event);
+  };
+  report_one(refused, kOutcomeRefused, refusal);
+  report_one(failed, given_up ? kOutcomeGivenUp : kOutcomeFailed, failure);
+  report_one(delivered, kOutcomeDelivered, {});
+}
+
+}  // namespace
 
 void CMailSender::SetRecordFlagger(RecordFlagger flagger) {
   record_flagger_ = flagger ? std::make_shared<const RecordFlagger>(std::move(flagger)) : nullptr;
@@ -69,6 +111,8 @@ void CMailSender::FlushSubmissions() {
   auto not_queued = [this](const OutboxEntry& entry, const std::string& error) {
     LogLine(Format(kNotQueuedLine, static_cast<long>(entry.rule_id), entry.record,
                    host::OneLine(error).c_str()));
+    ReportAction({0, entry.rule_id, entry.table_id, entry.record, kActionNotify, entry.recipients,
+                  kOutcomeFailed, "not queued: " + host::OneLine(error)});
   };
   std::vector<Submission*> written;
   std::string error;
@@ -109,7 +153,12 @@ void CMailSender::FlushSubmissions() {
     }
     for (size_t i = first; i < end; ++i) {
       // One not flagged waits, unflagged, for the next tick.
-      if (i - first < done.size() && done[i - first]) flagged.push_back(written[i]);
+      if (i - first < done.size() && done[i - first]) {
+        flagged.push_back(written[i]);
+        const OutboxEntry& entry = written[i]->entry;
+        ReportAction({0, entry.rule_id, entry.table_id, entry.record, kActionNotify,
+                      entry.recipients, kOutcomeQueued, {}});
+      }
     }
     first = end;
   }
@@ -166,6 +215,7 @@ void CMailSender::DeliverEntry(OutboxEntry& entry) {
   }
   std::string error;
   if (remaining.empty()) {
+    ReportDelivery(entry, report, /*given_up=*/false);
     outbox_.Retire(entry, &error);
     if (observer_) observer_(entry, MessageOutcome::kLeft, report);
     return;
@@ -177,7 +227,9 @@ void CMailSender::DeliverEntry(OutboxEntry& entry) {
   std::string left;
   for (const std::string& address : remaining) left += (left.empty() ? "" : ",") + address;
   entry.recipients = left;
-  if (now - entry.created >= lifetime_seconds_) {
+  const bool given_up = now - entry.created >= lifetime_seconds_;
+  ReportDelivery(entry, report, given_up);
+  if (given_up) {
     LogLine(Format(kDeliveryGivenUpLine, entry.last_transport.c_str(),
                    static_cast<long>(entry.rule_id), entry.record, entry.last_error.c_str()));
     outbox_.Retire(entry, &error);

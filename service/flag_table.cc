@@ -10,6 +10,7 @@
 
 #include "common/format.h"
 #include "common/text.h"
+#include "data/activity.h"
 #include "data/log_stream.h"
 #include "data/database_kind.h"
 #include "platform/sql/database.h"
@@ -148,6 +149,10 @@ std::string CProjectTable::FindNewRecords(const CRule& rule) {
     }
     records.Close();
     if (!list.empty()) list.erase(0, 1);
+    if (ActivityObserver* activity = CurrentActivity()) {
+      activity->OnSelected(rule.rule_id,
+                           list.empty() ? 0 : 1 + std::count(list.begin(), list.end(), ','));
+    }
     return list;
   } catch (const DbException& error) {
     LogDbError(&error,

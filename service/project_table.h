@@ -130,6 +130,10 @@ class CProjectTable {
   // the report columns and recipients. False drops the rule.
   bool PrepareUpdateRule(CUpdateRule& rule);
   void PrepareNotifyRule(CNotifyRule& rule);
+  // Tells the tick's observer which records a rule updated and, when the
+  // statement for a record failed, that record and the error.
+  void ReportUpdates(const CUpdateRule& rule, const std::vector<long long>& updated,
+                     long long failed, const std::string& error);
 
   std::vector<int32_t> refused_rule_ids_;
   // The largest FormID the flag table holds, when its backend says.

@@ -5,6 +5,7 @@
 #include "data/server_paths.h"
 #include "notify/mail_sender.h"
 #include "platform/loader/mail_plugins.h"
+#include "service/activity_recorder.h"
 
 namespace vigilo {
 
@@ -19,6 +20,7 @@ CReadThread::~CReadThread() {
   // The handler must not run while the members below go away.
   QuitAndWait();
   projects.reset();
+  activity_.reset();
   if (log != nullptr) log->Flush(kLogAppend);
   // The provider session ends while the provider is still loaded; the sender
   // (which unloads its own SMTP library) goes after the provider.

@@ -26,6 +26,7 @@
 
 namespace vigilo {
 
+class ActivityRecorder;
 class CMailSender;
 class CServerPaths;
 class LogStream;
@@ -112,6 +113,9 @@ class CReadThread : public CThread {
   // False when the rules are loaded for a preview that must change nothing
   // (no flag table is created).
   bool creates_flag_tables = true;
+  // Who runs the ticks, as the firing history names it (kRunnerDaemon or
+  // kRunnerManager).
+  std::string runner = "daemon";
 
   // The bound mail-system provider (null before InitEngine or after a failed
   // one); its functions stay valid as long as the worker lives.
@@ -123,11 +127,16 @@ class CReadThread : public CThread {
   // Binds the mail-system provider (InitEngine steps 3 and 4). Returns 1, or
   // 0 after logging and showing the failure.
   virtual int LoadMailProvider();
+  // Makes the recorder of the firing history and the metrics.
+  void StartActivityRecorder();
 
  private:
   std::unique_ptr<MapiPlugin> mapi_;  // the mail-system provider, bound by InitEngine
   // The mail sender that mail_sender points to; the projects hold that pointer.
   std::unique_ptr<CMailSender> mail_sender_owner_;
+  // Records each tick in the firing history and the metrics; made by
+  // InitEngine, so a preview records nothing.
+  std::unique_ptr<ActivityRecorder> activity_;
 };
 
 }  // namespace vigilo

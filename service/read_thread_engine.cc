@@ -14,6 +14,7 @@
 #include "notify/mail_sender.h"
 #include "notify/orvik_tables.h"
 #include "platform/loader/mail_plugins.h"
+#include "service/activity_recorder.h"
 #include "service/read_thread.h"
 #include "service/service_texts.h"
 
@@ -79,6 +80,7 @@ int CReadThread::InitEngine() {
   }
 
   mail_sender->InitMailSystems();
+  StartActivityRecorder();
   WriteProjectListing();
   if (log != nullptr) log->Flush(kLogRecreate);
   return 1;
@@ -153,14 +155,38 @@ int CReadThread::ReloadEngine() {
   }
   previous_projects.reset();
   previous_settings.reset();
+  StartActivityRecorder();
   if (log != nullptr) log->Write("Rules reloaded\r\n\r\n");
   WriteProjectListing();
   if (log != nullptr) log->Flush(kLogAppend);
   return 1;
 }
 
+void CReadThread::StartActivityRecorder() {
+  ActivityRecorder::Options options =
+      ActivityRecorder::OptionsFor(settings->program_ini_path, settings->server_dir);
+  options.runner = runner;
+  options.log = log;
+  CMailSender* sender = mail_sender;
+  options.outbox = [sender] {
+    OutboxState state;
+    if (sender == nullptr) return state;
+    for (const OutboxEntry& entry : sender->outbox().List()) {
+      ++state.depth;
+      if (state.oldest_created == 0 || entry.created < state.oldest_created) {
+        state.oldest_created = entry.created;
+      }
+    }
+    return state;
+  };
+  activity_ = std::make_unique<ActivityRecorder>(std::move(options));
+}
+
 void CReadThread::FireRules() {
   if (!projects) return;
+  // Everything the tick does is reported to the recorder in place here.
+  ActivityScope observed(activity_.get());
+  if (activity_) activity_->BeginTick();
   // What earlier ticks left in the outbox goes out before anything new.
   if (mail_sender != nullptr) mail_sender->BeginTick();
   const bool keep_connections = firing_interval.load() <= 90;
@@ -172,6 +198,7 @@ void CReadThread::FireRules() {
   }
   if (log != nullptr) log->SetProject("");
   if (mail_sender != nullptr) mail_sender->EndTick();
+  if (activity_) activity_->EndTick();
 }
 
 }  // namespace vigilo

@@ -10,6 +10,7 @@
 
 #include "common/format.h"
 #include "common/text.h"
+#include "data/activity.h"
 #include "data/date_settings.h"
 #include "data/log_stream.h"
 #include "platform/sql/database.h"
@@ -26,6 +27,29 @@ int CProjectTable::BuildUpdateStatement(CUpdateRule& rule) {
   if (set_list.empty()) return 0;
   rule.update_statement = UpdateStatementTemplate(names().from_table, set_list);
   return 1;
+}
+
+void CProjectTable::ReportUpdates(const CUpdateRule& rule, const std::vector<long long>& updated,
+                                  long long failed, const std::string& error) {
+  if (CurrentActivity() == nullptr) return;
+  ActionEvent event;
+  event.rule_id = rule.rule_id;
+  event.table = key();
+  event.action = kActionUpdate;
+  event.detail = rule.values;
+  event.outcome = kOutcomeUpdated;
+  for (long long form_id : updated) {
+    event.record = form_id;
+    ReportAction(event);
+  }
+  if (failed <= 0) return;
+  event.record = failed;
+  event.outcome = kOutcomeFailed;
+  event.error = error;
+  while (!event.error.empty() && (event.error.back() == '\n' || event.error.back() == '\r')) {
+    event.error.pop_back();
+  }
+  ReportAction(event);
 }
 
 int CProjectTable::UpdateRecords() {
@@ -47,19 +71,22 @@ int CProjectTable::UpdateRecords() {
     try {
       if (!form_ids.empty()) db.ExecuteForEach(ParameterizedUpdateStatement(rule->update_statement), form_ids, &done);
     } catch (const DbException& error) {
+      const size_t failed_at = std::min(done, form_ids.size() - 1);
+      ReportUpdates(*rule, std::vector<long long>(form_ids.begin(), form_ids.begin() + failed_at),
+                    form_ids[failed_at], error.Message());
       // No record of the rule is flagged: all are selected and updated again
       // at the next tick.
       LogDbError(&error,
                  Format("While Updating Database, Rule ID : %ld\r\n    SQL        : %s\r\n",
                         rule_id, rule->selection.c_str()),
-                 UpdateStatementFor(rule->update_statement,
-                                    static_cast<long>(form_ids[std::min(done, form_ids.size() - 1)])));
+                 UpdateStatementFor(rule->update_statement, static_cast<long>(form_ids[failed_at])));
       continue;
     }
     const std::string statement =
         form_ids.empty()
             ? std::string()
             : UpdateStatementFor(rule->update_statement, static_cast<long>(form_ids.back()));
+    ReportUpdates(*rule, std::vector<long long>(form_ids.begin(), form_ids.end()), 0, {});
     if (log != nullptr) {
       log->Write(Format("Updating records ( Rule ID : %ld)\r\n    Query   : %s\r\n    SQL     : "
                         "%s\r\n",

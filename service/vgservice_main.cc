@@ -17,6 +17,9 @@
 #include "common/program_info.h"
 #include "data/server_paths.h"
 #include "platform/host/signal_control.h"
+#include "data/clock.h"
+#include "service/explain_command.h"
+#include "service/history_command.h"
 #include "service/installation_check.h"
 #include "service/rule_preview.h"
 #include "service/rule_service.h"
@@ -28,6 +31,9 @@ constexpr char kUsage[] =
     "       vgservice --dry-run [--rule ID]... [--json] [--home DIR]\n"
     "       vgservice --mark-current ID... [--home DIR]\n"
     "       vgservice --check [--home DIR]\n"
+    "       vgservice --history [--rule ID] [--record FORMID] [--table NAME]\n"
+    "                 [--since TIME] [--json] [--home DIR]\n"
+    "       vgservice --explain RULE FORMID [--json] [--home DIR]\n"
     "       vgservice -h|--help | --version\n"
     "Runs the Vigilo rule service in the foreground.\n"
     "  --once      initialise, run one firing tick, write the run log and exit\n"
@@ -45,6 +51,15 @@ constexpr char kUsage[] =
     "              another engine runs on the installation)\n"
     "  --check     read the installation as a start would and print one line per\n"
     "              problem; writes nothing (status 1 when there is a problem)\n"
+    "  --history   list what the engine did, newest first, from the firing\n"
+    "              history (read-only; works while the service runs)\n"
+    "  --record FORMID, --table NAME, --since TIME\n"
+    "              limit --history to a record, a table, or to actions since\n"
+    "              TIME (YYYY-MM-DD[ HH:MM[:SS]], or 30m, 12h, 7d before now)\n"
+    "  --explain RULE FORMID\n"
+    "              show, clause by clause, whether the rule's condition holds for\n"
+    "              the record now, whether the record is flagged, what the next\n"
+    "              tick would do and the rule's last actions on it; changes nothing\n"
     "  -h, --help  show this text\n"
     "  --version   show the release\n"
     "Environment:\n"
@@ -103,6 +118,10 @@ int main(int argc, char** argv) {
   bool mark_current = false;
   bool json = false;
   bool check = false;
+  bool history = false;
+  bool explain = false;
+  long long explain_record = 0;
+  vigilo::HistoryFilter filter;
   std::vector<int32_t> rule_ids;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--once") == 0) {
@@ -111,6 +130,29 @@ int main(int argc, char** argv) {
       dry_run = true;
     } else if (std::strcmp(argv[i], "--check") == 0) {
       check = true;
+    } else if (std::strcmp(argv[i], "--history") == 0) {
+      history = true;
+    } else if (std::strcmp(argv[i], "--explain") == 0) {
+      if (i + 2 >= argc || !IsRuleId(argv[i + 1]) || !IsRuleId(argv[i + 2])) {
+        std::fprintf(stderr, "vgservice: --explain needs a rule id and a record number\n%s",
+                     kUsage);
+        return 2;
+      }
+      explain = true;
+      rule_ids.push_back(static_cast<int32_t>(std::atol(argv[++i])));
+      explain_record = std::atoll(argv[++i]);
+    } else if (std::strcmp(argv[i], "--record") == 0 && i + 1 < argc && IsRuleId(argv[i + 1])) {
+      filter.record = std::atoll(argv[++i]);
+    } else if (std::strcmp(argv[i], "--table") == 0 && i + 1 < argc && argv[i + 1][0] != '\0') {
+      filter.table = argv[++i];
+    } else if (std::strcmp(argv[i], "--since") == 0 && i + 1 < argc) {
+      const auto since = vigilo::ParseSinceTime(argv[++i], vigilo::Now());
+      if (!since) {
+        std::fprintf(stderr, "vgservice: --since '%s' is no time (YYYY-MM-DD[ HH:MM[:SS]], "
+                     "or a number with s, m, h or d)\n", argv[i]);
+        return 2;
+      }
+      filter.since = *since;
     } else if (std::strcmp(argv[i], "--json") == 0) {
       json = true;
     } else if (std::strcmp(argv[i], "--rule") == 0 && i + 1 < argc && IsRuleId(argv[i + 1])) {
@@ -137,11 +179,21 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  if (dry_run + mark_current + once + check > 1) {
+  if (dry_run + mark_current + once + check + history + explain > 1) {
     std::fprintf(stderr,
-                 "vgservice: --once, --dry-run, --mark-current and --check exclude each other\n");
+                 "vgservice: --once, --dry-run, --mark-current, --check, --history and "
+                 "--explain exclude each other\n");
     return 2;
   }
+  if (history) {
+    if (rule_ids.size() > 1) {
+      std::fprintf(stderr, "vgservice: --history takes one --rule\n");
+      return 2;
+    }
+    if (!rule_ids.empty()) filter.rule_id = rule_ids.front();
+    return vigilo::RunHistory(filter, json, std::cout, std::cerr);
+  }
+  if (explain) return vigilo::RunExplain(rule_ids.front(), explain_record, json, std::cout, std::cerr);
   if (check) return vigilo::RunInstallationCheck(std::cout);
   if (dry_run) {
     return vigilo::RunDryRun(

@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "common/format.h"
+#include "manager/ui/explain_dialog.h"
 
 namespace vigilo {
 namespace {
@@ -67,8 +68,22 @@ CRuleTestDlg::CRuleTestDlg(TestedRule rule, Prompts& prompts, MarkOffer mark, QW
   mark_->setVisible(logic_.MarkShown());
   close_ = new QPushButton(kRuleTestCloseButton, this);
   close_->setDefault(true);
+  // The saved rule, as the engine runs it, on the selected record.
+  auto* explain = new QPushButton("E&xplain", this);
+  explain->setObjectName("explain");
+  explain->setAutoDefault(false);
+  explain->setVisible(rule_.rule_id.has_value());
+  explain->setEnabled(false);
+  connect(records_, &QTreeWidget::currentItemChanged, explain,
+          [explain](QTreeWidgetItem* current) { explain->setEnabled(current != nullptr); });
+  connect(explain, &QPushButton::clicked, this, [this] {
+    QTreeWidgetItem* item = records_->currentItem();
+    if (item == nullptr || !rule_.rule_id) return;
+    ShowExplanation(this, static_cast<int32_t>(*rule_.rule_id), item->text(0).toLongLong());
+  });
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(mark_);
+  buttons->addWidget(explain);
   buttons->addStretch();
   buttons->addWidget(cancel_);
   buttons->addWidget(close_);

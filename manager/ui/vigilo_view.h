@@ -1,4 +1,5 @@
-// CVigiloView: the main window's view. It shows nothing of its own; it holds
+// CVigiloView: the main window's view. It shows the installation's activity
+// (ActivityView) and holds
 // the in-process server (ServerControl) and gives it the window's parts: the
 // status bar pane, the "Vigilo Server" status window, the timers and the
 // way back to the user-interface thread.
@@ -17,6 +18,7 @@ class QTimer;
 
 namespace vigilo {
 
+class ActivityView;
 class CMainFrame;
 
 class CVigiloView : public QWidget, public ServerWindow {
@@ -48,6 +50,7 @@ class CVigiloView : public QWidget, public ServerWindow {
   std::map<int, QTimer*> timers_;
   QPointer<CServerStatusDlg> status_;
   std::unique_ptr<ServerControl> server_;
+  ActivityView* activity_ = nullptr;
 };
 
 }  // namespace vigilo
