@@ -75,7 +75,7 @@ std::optional<std::string> QtRuleBrowsers::QueryBuilder(const ProjectSelection& 
     rule.dsn = selection.dsn;
     rule.project_table = selection.project + "\\" + selection.table;
     rule.condition = tried;
-    rule.flag &= ~kSqlQueryFlag;
+    rule.flag &= ~kRuleFlagSqlCondition;
     CRuleTestDlg test(std::move(rule), prompts_, CRuleTestDlg::MarkOffer::kNone, &dialog);
     test.exec();
   });

@@ -240,8 +240,8 @@ TestedRule CSetupRulesDlg::RuleInDialog() const {
   rule.target = state.Target();
   rule.values = state.values;
   rule.condition = state.condition;
-  rule.flag = state.run_always_checked ? kRunAlwaysFlag : 0;
-  if (state.condition.rfind("FROM", 0) == 0) rule.flag |= kSqlQueryFlag;
+  rule.flag = state.run_always_checked ? kRuleFlagRunAlways : 0;
+  if (state.condition.rfind("FROM", 0) == 0) rule.flag |= kRuleFlagSqlCondition;
   if (const RuleRow* row = EditedRow()) rule.rule_id = row->rule_id;
   return rule;
 }
