@@ -120,24 +120,33 @@ TEST_F(RuleTableTest, WritersAtTheSameTimeLoseNoChange) {
   EXPECT_EQ(disabled, kRules / 2);
 }
 
-TEST_F(RuleTableTest, ReplaceKeepsTheReservedFieldsAndRefusesAnUnknownRule) {
-  ASSERT_TRUE(SetRuleDisabled(path_, 3, true).ok());
-  RuleRecord rule = Rule(0, "new");
-  ASSERT_TRUE(ReplaceRule(path_, 3, &rule).ok());
-  std::vector<RuleRecord> records;
-  ASSERT_TRUE(ReadRuleTable(path_, &records, RuleIdFilter(3)).ok());
-  ASSERT_EQ(records.size(), 1u);
-  EXPECT_EQ(records[0].values, "new");
-  EXPECT_TRUE(records[0].disabled());
-
+TEST_F(RuleTableTest, ARefusedChangeLeavesTheTableAsItWas) {
   const std::string before = testing::ReadText(path_);
+  RuleRecord rule = Rule(0, "new");
   RuleTableStatus status = ReplaceRule(path_, 99, &rule);
   EXPECT_EQ(status.code, RuleTableStatus::Code::kCannotWrite);
   EXPECT_NE(status.message.find(path_), std::string::npos) << status.message;
-  // Too long for Cond: refused, not cut.
-  rule.cond = std::string(kRuleCondWidth + 1, 'x');
+  rule.cond = std::string(kRuleCondWidth + 1, 'x');  // refused, not cut
   EXPECT_EQ(AppendRule(path_, &rule).code, RuleTableStatus::Code::kCannotWrite);
   EXPECT_EQ(testing::ReadText(path_), before);
+}
+
+TEST_F(RuleTableTest, ATableWrittenByOthersKeepsItsFieldsAndItsMemos) {
+  std::vector<DbfField> fields = RuleTableFields();
+  fields.push_back({"Notes", 'M', 10, 0});
+  auto table = DbfTable::Create(path_, fields);
+  table->AppendStart();
+  table->AssignLong(0, 1);
+  table->AssignText(14, "written by another tool");
+  table->AppendWrite();
+  table->Close();
+  RuleRecord rule = Rule(0, "new");
+  ASSERT_TRUE(AppendRule(path_, &rule).ok());
+  ASSERT_TRUE(DeleteRule(path_, 2).ok());
+  table = DbfTable::Open(path_, false);
+  EXPECT_EQ(table->Fields(), fields);
+  ASSERT_TRUE(table->GoFirst());
+  EXPECT_EQ(table->Memo(14), "written by another tool");
 }
 
 TEST_F(RuleTableTest, ADamagedTableIsAnErrorNamingTheFileAndTheReasonAndStaysAsItWas) {
