@@ -95,10 +95,9 @@ class RuleEditorTest : public ::testing::Test {
   }
 
   std::optional<RuleRecord> Stored(long id) {
-    std::vector<RuleRecord> records;
-    EXPECT_TRUE(ReadRuleTable(home_.installation().rule_table(), &records, RuleIdFilter(id)).ok());
-    if (records.empty()) return std::nullopt;
-    return records.front();
+    std::vector<RuleRecord> found;
+    EXPECT_TRUE(ReadRuleTable(home_.installation().rule_table(), &found, RuleIdFilter(id)).ok());
+    return found.empty() ? std::nullopt : std::optional<RuleRecord>(found.front());
   }
 
   // The Setup Rules dialog opened on the demo project's Bugs table.

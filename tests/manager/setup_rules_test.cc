@@ -202,8 +202,7 @@ TEST_F(SetupRulesTest, AnUncreatableRuleTableIsReported) {
 TEST_F(SetupRulesTest, ADamagedRuleTableIsShownAsAMessageNotAsAnEmptyList) {
   const std::string& path = home_.paths().rule_table_path;
   DbfTable::Create(path, {{"RuleId", 'N', 8, 0}, {"DbType", 'N', 8, 0}})->Close();
-  const std::string expected =
-      "The rule table cannot be read: " + path + ": no field Dsn";
+  const std::string expected = "The rule table cannot be read: " + path + ": no field Dsn";
   Logic();
   ASSERT_FALSE(prompts_.Texts().empty());
   EXPECT_EQ(prompts_.Texts().back(), expected);

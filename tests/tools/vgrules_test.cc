@@ -148,15 +148,13 @@ TEST_F(VgrulesTest, AReaderSeesEveryRuleWhileVgrulesReplacesOne) {
   std::vector<RuleRecord> before;
   ASSERT_TRUE(ReadRuleTable(install_.rule_table(), &before).ok());
   std::atomic<bool> done{false};
-  std::atomic<int> failed{0};
   std::thread writer([&] {
     for (int round = 0; round < 12; ++round) {
-      ProgramRun run = Vgrules({"replace", "4", "--values", round % 2 ? "support" : "developers"});
-      if (run.status != 0) ++failed;
+      EXPECT_EQ(Vgrules({"replace", "4", "--values", round % 2 ? "support" : "developers"}).status,
+                0);
     }
     done = true;
   });
-  int loads = 0;
   while (!done) {
     std::vector<RuleRecord> records;
     RuleTableStatus status = ReadRuleTable(install_.rule_table(), &records);
@@ -170,11 +168,8 @@ TEST_F(VgrulesTest, AReaderSeesEveryRuleWhileVgrulesReplacesOne) {
     }
     EXPECT_EQ(records.size(), before.size());
     EXPECT_EQ(ids.count(4), 1u);
-    ++loads;
   }
   writer.join();
-  EXPECT_EQ(failed, 0);
-  EXPECT_GT(loads, 0);
 }
 
 TEST_F(VgrulesTest, ADamagedRuleTableIsRefusedWithTheFileAndTheReason) {
