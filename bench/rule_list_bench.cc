@@ -42,8 +42,8 @@ class BenchRuleTables {
   // Rules spread over tables_count tables, ids written out of order so that
   // sorting has work to do.
   static void Write(const std::string& path, int count, int tables_count) {
-    auto table = DbfTable::Create(path, NewRuleTableFields(), DbfVersion::kDbase4,
-                                  NewRuleTableTags());
+    auto table = DbfTable::Create(path, RuleTableFields(), DbfVersion::kDbase4,
+                                  RuleTableTags());
     for (int i = 0; i < count; ++i) {
       long id = (static_cast<long>(i) * 7919) % count + 1;
       table->AppendStart();

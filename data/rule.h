@@ -1,8 +1,8 @@
 // CRule, CUpdateRule, CNotifyRule: one rule of the rule table as the engine
 // keeps it.
 //
-// A CRule carries the record's fields (texts with trailing blanks removed)
-// and the SQL prepared from its condition when it is loaded: the selection
+// A CRule is the rule table's record (RuleRecord, texts with trailing
+// blanks removed) and the SQL prepared from its condition when it is loaded: the selection
 // of newly matching records, the flag-table select, the WHERE condition and
 // the FROM list. An update rule adds its update statement template, a notify
 // rule its report columns and recipients. Rules belong to the CProjectTable
@@ -14,14 +14,14 @@
 #include <string>
 #include <vector>
 
+#include "data/rule_table.h"
+
 namespace vigilo {
 
-// Bit 0 of Flag: Cond holds an SQL "FROM ... WHERE ..." text.
-inline constexpr int32_t kRuleFlagSqlCondition = 1;
-
-class CRule {
+class CRule : public RuleRecord {
  public:
   CRule() = default;
+  explicit CRule(const RuleRecord& record) : RuleRecord(record) {}
   virtual ~CRule() = default;
 
   // Prepared at load time from the condition.
@@ -31,25 +31,13 @@ class CRule {
   std::string flag_select;      // the rule's FormIDs in the flag table
   std::string from_list;        // the tables after FROM
 
-  // The rule table record.
-  int32_t rule_id = 0;
-  int32_t db_type = 0;
-  std::string dsn;
-  std::string db_table;  // project and table joined by one backslash
-  std::string action;    // "Update" or "Notify", compared exactly
-  std::string target;
-  std::string values;
-  std::string cond;
-  int32_t flag = 0;
-
-  // The record fields only (the prepared SQL stays empty).
-  void CopyRecord(const CRule& record);
+  const RuleRecord& record() const { return *this; }
 };
 
 class CUpdateRule : public CRule {
  public:
   CUpdateRule() = default;
-  explicit CUpdateRule(const CRule& record) { CopyRecord(record); }
+  explicit CUpdateRule(const RuleRecord& record) : CRule(record) {}
 
   std::string update_statement;  // template of the UPDATE statement
 };
@@ -57,7 +45,7 @@ class CUpdateRule : public CRule {
 class CNotifyRule : public CRule {
  public:
   CNotifyRule() = default;
-  explicit CNotifyRule(const CRule& record) { CopyRecord(record); }
+  explicit CNotifyRule(const RuleRecord& record) : CRule(record) {}
 
   std::string report_columns;  // columns of the message text
   // Resolved recipients, each once; absent when none were resolved.

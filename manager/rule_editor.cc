@@ -15,7 +15,7 @@
 #include "manager/open_project.h"
 #include "manager/project_selection.h"
 #include "manager/rule_editor_browsers.h"
-#include "manager/rule_list_table.h"
+#include "data/rule_table.h"
 #include "manager/setup_rules.h"
 #include "notify/orvik_tables.h"
 
@@ -215,24 +215,51 @@ int Add(Session& session, const RuleEditorCommand& command) {
   return 0;
 }
 
-int Replace(Session& session, const RuleEditorCommand& command) {
+// The records to list or show; std::nullopt after the message when the rule
+// table exists but cannot be read, with the reason.
+std::optional<std::vector<RuleRecord>> ReadForShowing(Session& session,
+                                                      const std::string& filter = "") {
   const std::string& path = session.paths().rule_table_path;
-  std::optional<StoredRuleRecord> stored = ReadStoredRule(path, command.rule_id);
-  if (!stored) return session.Refuse(Format(kUnknownRuleMessage, command.rule_id));
-  const RuleRecord* record = &stored->record;
+  std::vector<RuleRecord> records;
+  RuleTableStatus status = ReadRuleTable(path, &records, filter);
+  if (status.ok() || status.code == RuleTableStatus::Code::kMissing) return records;
+  session.Refuse(Format(kUnableToOpenFileMessage, path.c_str()) + "\n" + status.message);
+  return std::nullopt;
+}
+
+// The first record of the rule id into *found; else the exit status of the
+// refusal (no such rule, or a table that cannot be read).
+int FindRule(Session& session, long rule_id, std::optional<RuleRecord>* found) {
+  std::optional<std::vector<RuleRecord>> records = ReadForShowing(session, RuleIdFilter(rule_id));
+  if (!records) return 1;
+  if (records->empty()) return session.Refuse(Format(kUnknownRuleMessage, rule_id));
+  *found = std::move(records->front());
+  return 0;
+}
+
+int RefuseWrite(Session& session, const RuleTableStatus& status) {
+  return session.Refuse(
+      Format(kUnableToOpenFileMessage, session.paths().rule_table_path.c_str()) + "\n" +
+      status.message);
+}
+
+int Replace(Session& session, const RuleEditorCommand& command) {
+  std::optional<RuleRecord> stored;
+  if (int status = FindRule(session, command.rule_id, &stored); status != 0) return status;
+  const RuleRecord* record = &*stored;
   // The rule stays where it is; its table may be named again, and must be
   // named in full when the stored text lacks the project.
-  const bool other_kind = command.kind && *command.kind != Format("%ld", record->kind);
+  const bool other_kind = command.kind && *command.kind != Format("%d", record->db_type);
   const bool other_dsn = command.dsn && !EqualsNoCase(*command.dsn, record->dsn);
   const bool other_table =
-      command.table && !NamesEntry(*command.table, record->table, ProjectOf(*command.table));
+      command.table && !NamesEntry(*command.table, record->db_table, ProjectOf(*command.table));
   if (other_kind || other_dsn || other_table) {
-    return session.Refuse(Format(kOtherTableMessage, command.rule_id, record->table.c_str()));
+    return session.Refuse(Format(kOtherTableMessage, command.rule_id, record->db_table.c_str()));
   }
   ProjectSelection selection;
-  selection.kind = Format("%ld", record->kind);
+  selection.kind = Format("%d", record->db_type);
   selection.dsn = record->dsn;
-  const std::string table = command.table.value_or(record->table);
+  const std::string table = command.table.value_or(record->db_table);
   if (!session.Open(selection, table,
                     {command.values.value_or(""), command.condition.value_or("")})) {
     return 1;
@@ -252,94 +279,76 @@ int Replace(Session& session, const RuleEditorCommand& command) {
 }
 
 int Delete(Session& session, const RuleEditorCommand& command) {
+  std::optional<RuleRecord> stored;
+  if (int status = FindRule(session, command.rule_id, &stored); status != 0) return status;
   const std::string& path = session.paths().rule_table_path;
-  if (!ReadStoredRule(path, command.rule_id)) {
-    return session.Refuse(Format(kUnknownRuleMessage, command.rule_id));
-  }
-  if (!DeleteRuleRecords(path, command.rule_id)) {
-    return session.Refuse(Format(kUnableToOpenFileMessage, path.c_str()));
+  if (RuleTableStatus status = DeleteRule(path, command.rule_id); !status.ok()) {
+    return RefuseWrite(session, status);
   }
   session.out() << "Rule " << command.rule_id << " deleted\n";
   return 0;
 }
 
 int SetDisabled(Session& session, const RuleEditorCommand& command, bool disabled) {
+  std::optional<RuleRecord> stored;
+  if (int status = FindRule(session, command.rule_id, &stored); status != 0) return status;
   const std::string& path = session.paths().rule_table_path;
-  if (!ReadStoredRule(path, command.rule_id)) {
-    return session.Refuse(Format(kUnknownRuleMessage, command.rule_id));
-  }
-  if (!SetRuleReserved1(path, command.rule_id, disabled ? kRuleDisabledMark : "")) {
-    return session.Refuse(Format(kUnableToOpenFileMessage, path.c_str()));
+  if (RuleTableStatus status = SetRuleDisabled(path, command.rule_id, disabled); !status.ok()) {
+    return RefuseWrite(session, status);
   }
   session.out() << "Rule " << command.rule_id << (disabled ? " disabled\n" : " enabled\n");
   return 0;
 }
 
-// The records to list or show; std::nullopt after the message when the rule
-// table exists but cannot be read.
-std::optional<std::vector<StoredRuleRecord>> ReadForShowing(Session& session) {
-  const std::string& path = session.paths().rule_table_path;
-  if (access(path.c_str(), F_OK) != 0) return std::vector<StoredRuleRecord>{};
-  if (!OpensForReadWrite(path)) {
-    session.Refuse(Format(kUnableToOpenFileMessage, path.c_str()));
-    return std::nullopt;
-  }
-  return ReadStoredRules(path);
-}
-
 std::string FlagText(long flag) {
   std::string text = Format("%ld", flag);
-  if (flag & kSqlQueryFlag) text += " (SQL query)";
-  if (flag & kRunAlwaysFlag) text += " (run always)";
+  if (flag & kRuleFlagSqlCondition) text += " (SQL query)";
+  if (flag & kRuleFlagRunAlways) text += " (run always)";
   return text;
 }
 
 int List(Session& session, const RuleEditorCommand& command) {
-  std::optional<std::vector<StoredRuleRecord>> records = ReadForShowing(session);
+  std::optional<std::vector<RuleRecord>> records = ReadForShowing(session);
   if (!records) return 1;
-  std::vector<StoredRuleRecord> shown;
-  for (StoredRuleRecord& stored : *records) {
+  std::vector<RuleRecord> shown;
+  for (RuleRecord& record : *records) {
     // As View of Rules: rules with an id above 0.
-    if (stored.record.rule_id <= 0) continue;
-    if (command.table && !EqualsNoCase(stored.record.table, *command.table)) continue;
-    shown.push_back(std::move(stored));
+    if (record.rule_id <= 0) continue;
+    if (command.table && !EqualsNoCase(record.db_table, *command.table)) continue;
+    shown.push_back(std::move(record));
   }
-  std::stable_sort(shown.begin(), shown.end(), [](const StoredRuleRecord& a, const StoredRuleRecord& b) {
-    const RuleRecord& x = a.record;
-    const RuleRecord& y = b.record;
-    return x.table != y.table ? x.table < y.table : x.rule_id < y.rule_id;
+  std::stable_sort(shown.begin(), shown.end(), [](const RuleRecord& x, const RuleRecord& y) {
+    return x.db_table != y.db_table ? x.db_table < y.db_table : x.rule_id < y.rule_id;
   });
-  for (const StoredRuleRecord& stored : shown) {
-    const RuleRecord& r = stored.record;
-    session.out() << r.rule_id << '\t' << r.kind << '\t' << ListingText(r.dsn) << '\t'
-                  << ListingText(r.table) << '\t' << ListingText(r.action) << '\t'
+  for (const RuleRecord& r : shown) {
+    session.out() << r.rule_id << '\t' << r.db_type << '\t' << ListingText(r.dsn) << '\t'
+                  << ListingText(r.db_table) << '\t' << ListingText(r.action) << '\t'
                   << ListingText(r.target) << '\t' << ListingText(r.values) << '\t'
-                  << ListingText(r.condition) << '\t' << r.flag << '\t'
-                  << (stored.disabled() ? "disabled" : "enabled") << '\n';
+                  << ListingText(r.cond) << '\t' << r.flag << '\t'
+                  << (r.disabled() ? "disabled" : "enabled") << '\n';
   }
   return 0;
 }
 
 int Show(Session& session, const RuleEditorCommand& command) {
-  std::optional<std::vector<StoredRuleRecord>> records = ReadForShowing(session);
+  std::optional<std::vector<RuleRecord>> records = ReadForShowing(session);
   if (!records) return 1;
   bool found = false;
-  for (const StoredRuleRecord& stored : *records) {
-    const RuleRecord& r = stored.record;
+  for (const RuleRecord& r : *records) {
     if (r.rule_id != command.rule_id) continue;
     std::ostream& out = session.out();
     if (found) out << '\n';
     found = true;
     out << "Rule Id:     " << r.rule_id << '\n'
-        << "Kind:        " << r.kind << '\n'
+        << "Kind:        " << r.db_type << '\n'
         << "Data source: " << r.dsn << '\n'
-        << "Table:       " << r.table << '\n'
+        << "Table:       " << r.db_table << '\n'
         << "Action:      " << r.action << '\n'
         << "Target:      " << r.target << '\n'
         << "Values:      " << r.values << '\n'
-        << "Condition:   " << r.condition << '\n'
+        << "Condition:   " << r.cond << '\n'
         << "Flag:        " << FlagText(r.flag) << '\n'
-        << "State:       " << (stored.disabled() ? "disabled (Reserved1 is 1)" : "enabled") << '\n';
+        << "State:       " << (r.disabled() ? "disabled (Reserved1 is 1)" : "enabled") << '\n';
   }
   if (!found) return session.Refuse(Format(kUnknownRuleMessage, command.rule_id));
   return 0;

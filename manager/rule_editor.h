@@ -9,9 +9,9 @@
 // Delete writes. Disable and enable set Reserved1, which the dialogs never
 // touch and the service reads: "1" keeps a rule from being loaded.
 //
-// The rule table is written through the xBase table library's write lock, as
-// the rule manager writes it, so a running service may read it meanwhile; the
-// service takes changes at its next start or reload.
+// The rule table is written through data/rule_table, as the rule manager
+// writes it: a running service may read it meanwhile and sees the old rules
+// or the new ones; it takes changes at its next start or reload.
 #pragma once
 
 #include <optional>

@@ -40,8 +40,9 @@ std::vector<std::string> ViewRulesPrintLines(const RuleList& list, std::vector<s
   return lines;
 }
 
-std::vector<std::string> SummaryPrintLines(const std::string& rule_table_path) {
-  return ReadRuleSummaryLines(rule_table_path);
+std::vector<std::string> SummaryPrintLines(const std::string& rule_table_path,
+                                           std::string* error) {
+  return ReadRuleSummaryLines(rule_table_path, error);
 }
 
 std::vector<std::vector<std::string>> PaginateLines(const std::vector<std::string>& lines,

@@ -22,8 +22,10 @@ std::vector<std::string> SetupRulesPrintLines(const RuleList& list);
 // Six lines and an empty one per selected item, in list order whatever the
 // order of items.
 std::vector<std::string> ViewRulesPrintLines(const RuleList& list, std::vector<size_t> items);
-// The summary form of every rule of the rule table, in RuleId order.
-std::vector<std::string> SummaryPrintLines(const std::string& rule_table_path);
+// The summary form of every rule of the rule table, in RuleId order; *error
+// says why a table that opens cannot be read (ReadRuleSummaryLines).
+std::vector<std::string> SummaryPrintLines(const std::string& rule_table_path,
+                                           std::string* error = nullptr);
 
 // The lines cut into pages of lines_per_page (at least one line a page).
 std::vector<std::vector<std::string>> PaginateLines(const std::vector<std::string>& lines,

@@ -52,7 +52,7 @@ std::optional<TestedRule> BuilderRuleToTest(TestedRule rule, const ProjectSelect
   rule.dsn = selection.dsn;
   rule.project_table = selection.project + "\\" + selection.table;
   rule.condition = condition;
-  rule.flag &= ~kSqlQueryFlag;
+  rule.flag &= ~kRuleFlagSqlCondition;
   return rule;
 }
 
@@ -110,8 +110,12 @@ void SetupRulesLogic::LoadRules() {
   list_.Clear();
   std::string table = state_.Table();
   if (table.empty()) return;
+  std::string error;
   size_t cut = list_.AddRows(
-      ReadTableRules(paths_.rule_table_path, selection_.Kind(), selection_.dsn, table));
+      ReadTableRules(paths_.rule_table_path, selection_.Kind(), selection_.dsn, table, &error));
+  if (!error.empty()) {
+    prompts_.Message(Format(kRuleTableUnreadableMessage, error.c_str()), PromptIcon::kWarning);
+  }
   if (cut > 0) prompts_.Message(Format(kListCutMessage, list_.capacity()), PromptIcon::kWarning);
 }
 
@@ -164,12 +168,12 @@ bool SetupRulesLogic::Edit(int item) {
   state_.target_index = FindNoCase(state_.targets, row.target);
   state_.values = row.values;
   state_.condition = row.condition;
-  if (selection_.Kind() == kDbaseKind && (row.flag & kSqlQueryFlag) == 0) {
+  if (selection_.Kind() == kDbaseKind && (row.flag & kRuleFlagSqlCondition) == 0) {
     state_.run_always_checked = false;
     state_.run_always_enabled = false;
   } else {
     state_.run_always_enabled = true;
-    state_.run_always_checked = (row.flag & kRunAlwaysFlag) != 0;
+    state_.run_always_checked = (row.flag & kRuleFlagRunAlways) != 0;
   }
   edited_rule_id_ = row.rule_id;
   return true;
@@ -230,12 +234,12 @@ bool SetupRulesLogic::FitsRuleTable() {
     size_t width;
   };
   const Check checks[] = {
-      {"The data source", selection_.dsn, kDsnWidth},
-      {"The project table", state_.tables[state_.table_index], kDbTableWidth},
-      {"The action", state_.actions[state_.action_index], kActionWidth},
-      {"The target", state_.targets[state_.target_index], kTargetWidth},
-      {"Values", state_.values, kValuesWidth},
-      {"The rule condition", state_.condition, kCondWidth},
+      {"The data source", selection_.dsn, kRuleDsnWidth},
+      {"The project table", state_.tables[state_.table_index], kRuleDbTableWidth},
+      {"The action", state_.actions[state_.action_index], kRuleActionWidth},
+      {"The target", state_.targets[state_.target_index], kRuleTargetWidth},
+      {"Values", state_.values, kRuleValuesWidth},
+      {"The rule condition", state_.condition, kRuleCondWidth},
   };
   for (const Check& check : checks) {
     if (check.text.size() > check.width) {
@@ -244,6 +248,37 @@ bool SetupRulesLogic::FitsRuleTable() {
     }
   }
   return true;
+}
+
+bool SetupRulesLogic::SetRunAlways(bool checked) {
+  if (!state_.run_always_enabled) return false;
+  state_.run_always_checked = checked;
+  return true;
+}
+
+RuleRecord SetupRulesLogic::ComposedRecord() const {
+  RuleRecord record;
+  record.db_type = static_cast<int32_t>(selection_.Kind());
+  record.dsn = selection_.dsn;
+  record.db_table = state_.Table();
+  record.action = state_.Action();
+  record.target = state_.Target();
+  record.values = state_.values;
+  record.cond = state_.condition;
+  record.flag = state_.run_always_checked ? kRuleFlagRunAlways : 0;
+  if (BeginsWithFrom(record.cond)) record.flag |= kRuleFlagSqlCondition;
+  return record;
+}
+
+void SetupRulesLogic::ReportWriteFailure(const char* message, const RuleTableStatus& status) {
+  prompts_.Message(std::string(message) + "\n\n" + status.message, PromptIcon::kWarning);
+}
+
+void SetupRulesLogic::AppendToList(const RuleRecord& record) {
+  RuleRow row = RuleRowOf(record);
+  row.table.clear();
+  list_.Append(std::move(row));
+  edited_rule_id_ = record.rule_id;
 }
 
 bool SetupRulesLogic::Add() {
@@ -256,68 +291,49 @@ bool SetupRulesLogic::Add() {
     prompts_.Message(Format(kListFullMessage, list_.capacity()), PromptIcon::kWarning);
     return false;
   }
-  return AddWithId(std::nullopt);
-}
-
-bool SetupRulesLogic::SetRunAlways(bool checked) {
-  if (!state_.run_always_enabled) return false;
-  state_.run_always_checked = checked;
-  return true;
-}
-
-bool SetupRulesLogic::AddWithId(std::optional<long> rule_id, const RuleReserved& reserved) {
-  RuleRecord record;
-  record.kind = selection_.Kind();
-  record.dsn = selection_.dsn;
-  record.table = state_.Table();
-  record.action = state_.Action();
-  record.target = state_.Target();
-  record.values = state_.values;
-  record.condition = state_.condition;
-  record.flag = RuleFlags();
-  switch (AppendRuleRecord(paths_.rule_table_path, &record, rule_id, reserved)) {
-    case AddRuleOutcome::kCannotOpen:
-      prompts_.Message(Format(kUnableToCreateOrOpenMessage, paths_.rule_table_path.c_str()),
-                       PromptIcon::kWarning);
-      return false;
-    case AddRuleOutcome::kCannotAppend:
-      prompts_.Message(kUnableToAddMessage, PromptIcon::kWarning);
-      return false;
-    case AddRuleOutcome::kAdded: break;
+  RuleRecord record = ComposedRecord();
+  const std::string& path = paths_.rule_table_path;
+  RuleTableStatus status = AppendRule(path, &record);
+  if (status.code == RuleTableStatus::Code::kCannotWrite) {
+    ReportWriteFailure(kUnableToAddMessage, status);
+    return false;
   }
-  RuleRow row;
-  row.rule_id = record.rule_id;
-  row.action = record.action;
-  row.target = record.target;
-  row.values = record.values;
-  row.condition = record.condition;
-  row.flag = record.flag;
-  list_.Append(std::move(row));
-  edited_rule_id_ = record.rule_id;
+  if (!status.ok()) {
+    ReportWriteFailure(Format(kUnableToCreateOrOpenMessage, path.c_str()).c_str(), status);
+    return false;
+  }
+  AppendToList(record);
   return true;
 }
 
-bool SetupRulesLogic::DeleteWithVerb(int item, const char* verb) {
+bool SetupRulesLogic::AskDelete(int item, const char* verb) {
   if (item < 0 || static_cast<size_t>(item) >= list_.size()) {
     prompts_.Beep();
     return false;
   }
-  if (!prompts_.AskYesNo(Format(kDeleteQuestion, verb))) return false;
-  const std::string& path = paths_.rule_table_path;
-  long rule_id = list_.row(item).rule_id;
-  if (!OpensForReadWrite(path) || !DeleteRuleRecords(path, rule_id)) {
-    prompts_.Message(Format(kUnableToOpenFileMessage, path.c_str()), PromptIcon::kWarning);
-    return false;
-  }
+  return prompts_.AskYesNo(Format(kDeleteQuestion, verb));
+}
+
+void SetupRulesLogic::RemoveItemsOf(long rule_id) {
   // Every record of the id is gone from the table, so every item of it goes:
   // an item left behind would let Replace write a rule deleted a moment ago.
   for (size_t i = list_.size(); i-- > 0;) {
     if (list_.row(i).rule_id == rule_id) list_.Remove(i);
   }
-  return true;
 }
 
-bool SetupRulesLogic::Delete(int item) { return DeleteWithVerb(item, "deleted"); }
+bool SetupRulesLogic::Delete(int item) {
+  if (!AskDelete(item, "deleted")) return false;
+  const std::string& path = paths_.rule_table_path;
+  const long rule_id = list_.row(item).rule_id;
+  RuleTableStatus status = DeleteRule(path, static_cast<int32_t>(rule_id));
+  if (!status.ok()) {
+    ReportWriteFailure(Format(kUnableToOpenFileMessage, path.c_str()).c_str(), status);
+    return false;
+  }
+  RemoveItemsOf(rule_id);
+  return true;
+}
 
 bool SetupRulesLogic::Replace(int item) {
   if (item < 0 || static_cast<size_t>(item) >= list_.size()) {
@@ -328,15 +344,28 @@ bool SetupRulesLogic::Replace(int item) {
     prompts_.Message(kIncompleteRuleMessage);
     return false;
   }
-  // Checked before the old rule goes, so a rule that cannot be written is
+  // Checked before anything is written, so a rule that cannot be written is
   // never lost.
   if (!FitsRuleTable()) return false;
-  long rule_id = list_.row(item).rule_id;
-  // The replaced rule keeps its reserved fields: a rule kept from the service
-  // (Reserved1 "1") stays kept from it when its text changes.
-  std::optional<StoredRuleRecord> old = ReadStoredRule(paths_.rule_table_path, rule_id);
-  if (!DeleteWithVerb(item, "replaced")) return false;
-  return AddWithId(rule_id, old ? old->reserved : RuleReserved{});
+  if (!AskDelete(item, "replaced")) return false;
+  const std::string& path = paths_.rule_table_path;
+  const long rule_id = list_.row(item).rule_id;
+  // The old records go and the new one comes in one step: a reader sees the
+  // old rule or the new one. The replaced rule keeps its reserved fields, so
+  // a rule kept from the service stays kept from it when its text changes.
+  RuleRecord record = ComposedRecord();
+  RuleTableStatus status = ReplaceRule(path, static_cast<int32_t>(rule_id), &record);
+  if (status.code == RuleTableStatus::Code::kCannotWrite) {
+    ReportWriteFailure(kUnableToAddMessage, status);
+    return false;
+  }
+  if (!status.ok()) {
+    ReportWriteFailure(Format(kUnableToOpenFileMessage, path.c_str()).c_str(), status);
+    return false;
+  }
+  RemoveItemsOf(rule_id);
+  AppendToList(record);
+  return true;
 }
 
 const RuleRow* SetupRulesLogic::EditedRow() const {
@@ -352,11 +381,7 @@ std::optional<long> SetupRulesLogic::EditedRuleId() const {
   return row ? std::optional<long>(row->rule_id) : std::nullopt;
 }
 
-long SetupRulesLogic::RuleFlags() const {
-  long flag = state_.run_always_checked ? kRunAlwaysFlag : 0;
-  if (BeginsWithFrom(state_.condition)) flag |= kSqlQueryFlag;
-  return flag;
-}
+long SetupRulesLogic::RuleFlags() const { return ComposedRecord().flag; }
 
 TestedRule SetupRulesLogic::RuleInDialog() const {
   TestedRule rule;

@@ -70,10 +70,6 @@ inline constexpr const char* kListFullMessage =
     "The list holds at most %zu rules: the rule was not added!";
 inline constexpr const char* kListCutMessage = "Only the first %zu rules are listed!";
 
-// Run Always: bit 1 of Flag; the SQL-query bit is bit 0.
-inline constexpr long kRunAlwaysFlag = 2;
-inline constexpr long kSqlQueryFlag = 1;
-
 struct SetupRulesState {
   std::vector<std::string> tables;  // Project Table
   int table_index = -1;
@@ -158,8 +154,12 @@ class SetupRulesLogic {
   void LoadRules();
   bool Complete() const;
   bool FitsRuleTable();
-  bool DeleteWithVerb(int item, const char* verb);
-  bool AddWithId(std::optional<long> rule_id, const RuleReserved& reserved = {});
+  bool AskDelete(int item, const char* verb);
+  void RemoveItemsOf(long rule_id);
+  void AppendToList(const RuleRecord& record);
+  RuleRecord ComposedRecord() const;
+  // A write that failed, with the reason after the dialog's message.
+  void ReportWriteFailure(const char* message, const RuleTableStatus& status);
   void StoreTableName();
   const RuleRow* EditedRow() const;
 

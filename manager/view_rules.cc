@@ -9,7 +9,11 @@ namespace vigilo {
 
 void ViewRulesLogic::Open() {
   list_.Clear();
-  size_t cut = list_.AddRows(ReadAllRules(paths_.rule_table_path));
+  std::string error;
+  size_t cut = list_.AddRows(ReadAllRules(paths_.rule_table_path, &error));
+  if (!error.empty()) {
+    prompts_.Message(Format(kRuleTableUnreadableMessage, error.c_str()), PromptIcon::kWarning);
+  }
   if (cut > 0) prompts_.Message(Format(kListCutMessage, list_.capacity()), PromptIcon::kWarning);
 }
 

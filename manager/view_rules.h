@@ -25,8 +25,9 @@ class ViewRulesLogic {
 
   const RuleList& list() const { return list_; }
 
-  // Reads every rule with a rule id above 0; a missing or unreadable rule
-  // table leaves the list empty without a message. Rules past the list's
+  // Reads every rule with a rule id above 0; a missing rule table, or one
+  // that cannot be opened, leaves the list empty without a message; a table
+  // that opens but cannot be read leaves it empty with a message saying why. Rules past the list's
   // capacity are left out with a message.
   void Open();
   void ColumnClick(RuleColumn column) { list_.ColumnClick(column); }

@@ -12,6 +12,7 @@
 #include "common/text.h"
 #include "data/project_source.h"
 #include "data/rule.h"
+#include "data/rule_table.h"
 #include "data/server_paths.h"
 #include "notify/mail_settings.h"
 #include "platform/loader/mail_plugins.h"
@@ -24,39 +25,19 @@
 namespace vigilo {
 namespace {
 
-constexpr char kRuleTableConnection[] =
-    "Driver={Microsoft dBase Driver (*.dbf)};DriverId=277;DefaultDir=%s;DSN=;";
-constexpr char kEnabledRules[] =
-    "SELECT * FROM %s WHERE (RESERVED1 <> '1') OR (RESERVED1 =NULL) ORDER BY RULEID";
-
 bool Readable(const std::string& path) { return access(path.c_str(), R_OK) == 0; }
-
-std::string TrimmedText(const Recordset& rows, const char* column) {
-  std::string text = rows.GetText(column);
-  TrimRight(text);
-  return text;
-}
 
 // The enabled records of the rule table; a read failure is a problem line.
 std::vector<CRule> EnabledRules(const std::string& rule_table_path,
                                 std::vector<std::string>& problems) {
   std::vector<CRule> rules;
-  std::string table = NamePart(rule_table_path);
-  if (const size_t dot = table.rfind('.'); dot != std::string::npos) table.erase(dot);
   try {
     Database db;
-    db.Open(Format(kRuleTableConnection, DirectoryPart(rule_table_path).c_str()),
-            Database::kNoOdbcDialog);
+    db.Open(RuleTableConnection(rule_table_path), Database::kNoOdbcDialog);
     Recordset rows;
-    for (rows.Open(db, Format(kEnabledRules, table.c_str())); !rows.IsEOF(); rows.MoveNext()) {
-      CRule rule;
-      rule.rule_id = rows.GetLong("RULEID");
-      rule.db_type = rows.GetLong("DBTYPE");
-      rule.dsn = TrimmedText(rows, "DSN");
-      rule.db_table = TrimmedText(rows, "DBTABLE");
-      rule.action = TrimmedText(rows, "ACTION");
-      rule.target = TrimmedText(rows, "TARGET");
-      rules.push_back(std::move(rule));
+    for (rows.Open(db, LoadableRulesQuery(rule_table_path, RuleOrder::kByRuleId)); !rows.IsEOF();
+         rows.MoveNext()) {
+      rules.emplace_back(RuleRecordOfRow(rows));
     }
   } catch (const DbException& error) {
     problems.push_back(rule_table_path + ": cannot be read: " + DriverMessage(error));

@@ -4,47 +4,26 @@
 
 #include "common/format.h"
 #include "common/paths.h"
-#include "common/text.h"
 #include "data/log_stream.h"
+#include "data/rule_table.h"
 #include "data/server_paths.h"
 #include "platform/sql/database.h"
 #include "service/read_thread.h"
 
 namespace vigilo {
-namespace {
-
-constexpr char kRuleTableConnection[] =
-    "Driver={Microsoft dBase Driver (*.dbf)};DriverId=277;DefaultDir=%s;DSN=;";
-constexpr char kRuleQuery[] =
-    "SELECT * FROM %s WHERE (RESERVED1 <> '1') OR (RESERVED1 =NULL) ORDER BY DBTYPE, "
-    "DSN, DBTABLE, RULEID";
-
-std::string TrimmedText(const Recordset& rows, const char* column) {
-  std::string text = rows.GetText(column);
-  TrimRight(text);
-  return text;
-}
-
-}  // namespace
 
 int CReadThread::LoadRules(const std::string& rule_table_path) {
   if (!projects) projects.emplace();
-  const std::string directory = DirectoryPart(rule_table_path);
-  std::string table_name = NamePart(rule_table_path);
-  const size_t dot = table_name.rfind('.');
-  if (dot != std::string::npos) table_name.erase(dot);
-
   Database database;
   try {
-    if (!database.Open(Format(kRuleTableConnection, directory.c_str()),
-                       Database::kNoOdbcDialog)) {
+    if (!database.Open(RuleTableConnection(rule_table_path), Database::kNoOdbcDialog)) {
       return 0;
     }
   } catch (const DbException&) {
     return 0;  // a rule table that cannot be opened is reported by the caller
   }
 
-  const std::string query = Format(kRuleQuery, table_name.c_str());
+  const std::string query = LoadableRulesQuery(rule_table_path, RuleOrder::kByKind);
   int loaded = 0;
   try {
     Recordset rows;
@@ -55,17 +34,7 @@ int CReadThread::LoadRules(const std::string& rule_table_path) {
     }
     loaded = 1;
     for (; !rows.IsEOF(); rows.MoveNext()) {
-      CRule record;
-      record.rule_id = rows.GetLong("RULEID");
-      record.db_type = rows.GetLong("DBTYPE");
-      record.dsn = TrimmedText(rows, "DSN");
-      record.db_table = TrimmedText(rows, "DBTABLE");
-      record.action = TrimmedText(rows, "ACTION");
-      record.target = TrimmedText(rows, "TARGET");
-      record.values = TrimmedText(rows, "VALUES");
-      record.cond = TrimmedText(rows, "COND");
-      record.flag = static_cast<int32_t>(LeadingNumber(TrimmedText(rows, "FLAG")));
-      AddRule(record);
+      AddRule(CRule(RuleRecordOfRow(rows)));
     }
     rows.Close();
     database.Close();

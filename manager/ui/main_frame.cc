@@ -9,6 +9,7 @@
 #include <QStyle>
 #include <QToolBar>
 
+#include "common/format.h"
 #include "manager/commands.h"
 #include "manager/help_topics.h"
 #include "manager/project_selection.h"
@@ -16,6 +17,7 @@
 #include "manager/ui/help_window.h"
 #include "manager/ui/open_project_dialog.h"
 #include "manager/ui/options_dialog.h"
+#include "manager/rule_list_table.h"
 #include "manager/rule_printing.h"
 #include "manager/ui/rule_browsers_qt.h"
 #include "manager/ui/setup_rules_dialog.h"
@@ -197,7 +199,11 @@ void CMainFrame::OnViewRules() {
 
 void CMainFrame::OnPrint(bool preview) {
   // Without lines prepared by a dialog, Print gives every rule in short form.
-  std::vector<std::string> lines = SummaryPrintLines(context_.paths().rule_table_path);
+  std::string error;
+  std::vector<std::string> lines = SummaryPrintLines(context_.paths().rule_table_path, &error);
+  if (!error.empty()) {
+    prompts_.Message(Format(kRuleTableUnreadableMessage, error.c_str()), PromptIcon::kWarning);
+  }
   if (preview) {
     PreviewRuleLines(lines, this);
   } else {

@@ -94,8 +94,10 @@ class RuleEditorTest : public ::testing::Test {
     return RunRuleEditor(*command, out_, err_);
   }
 
-  std::optional<StoredRuleRecord> Stored(long id) {
-    return ReadStoredRule(home_.installation().rule_table(), id);
+  std::optional<RuleRecord> Stored(long id) {
+    std::vector<RuleRecord> found;
+    EXPECT_TRUE(ReadRuleTable(home_.installation().rule_table(), &found, RuleIdFilter(id)).ok());
+    return found.empty() ? std::nullopt : std::optional<RuleRecord>(found.front());
   }
 
   // The Setup Rules dialog opened on the demo project's Bugs table.
@@ -120,15 +122,15 @@ class RuleEditorTest : public ::testing::Test {
     return -1;
   }
 
-  static void ExpectSameRule(const StoredRuleRecord& a, const StoredRuleRecord& b) {
-    EXPECT_EQ(a.record.kind, b.record.kind);
-    EXPECT_EQ(a.record.dsn, b.record.dsn);
-    EXPECT_EQ(a.record.table, b.record.table);
-    EXPECT_EQ(a.record.action, b.record.action);
-    EXPECT_EQ(a.record.target, b.record.target);
-    EXPECT_EQ(a.record.values, b.record.values);
-    EXPECT_EQ(a.record.condition, b.record.condition);
-    EXPECT_EQ(a.record.flag, b.record.flag);
+  static void ExpectSameRule(const RuleRecord& a, const RuleRecord& b) {
+    EXPECT_EQ(a.db_type, b.db_type);
+    EXPECT_EQ(a.dsn, b.dsn);
+    EXPECT_EQ(a.db_table, b.db_table);
+    EXPECT_EQ(a.action, b.action);
+    EXPECT_EQ(a.target, b.target);
+    EXPECT_EQ(a.values, b.values);
+    EXPECT_EQ(a.cond, b.cond);
+    EXPECT_EQ(a.flag, b.flag);
     EXPECT_EQ(a.reserved, b.reserved);
   }
 
@@ -160,15 +162,15 @@ TEST_F(RuleEditorTest, AddAndReplaceWriteWhatTheSetupRulesDialogWritesForTheSame
   dialog.BrowseCondition();
   ASSERT_TRUE(dialog.Add()) << ::testing::PrintToString(prompts_.Texts());
 
-  std::optional<StoredRuleRecord> typed = Stored(9);
-  std::optional<StoredRuleRecord> composed = Stored(10);
+  std::optional<RuleRecord> typed = Stored(9);
+  std::optional<RuleRecord> composed = Stored(10);
   ASSERT_TRUE(typed && composed);
   ExpectSameRule(*typed, *composed);
   // The names in the list's order and letter case, the dialog's data source.
-  EXPECT_EQ(typed->record.values, "ann,bob");
-  EXPECT_EQ(typed->record.dsn, "SERVERDIR");
-  EXPECT_EQ(typed->record.table, "Demo\\Bugs");
-  EXPECT_EQ(typed->record.action, "Notify");
+  EXPECT_EQ(typed->values, "ann,bob");
+  EXPECT_EQ(typed->dsn, "SERVERDIR");
+  EXPECT_EQ(typed->db_table, "Demo\\Bugs");
+  EXPECT_EQ(typed->action, "Notify");
 
   ASSERT_EQ(Run({"replace", "9", "--action", "Update", "--values", "Priority=2;status=fixed",
                  "--cond", "FROM Bugs WHERE Priority = 1"}),
@@ -191,14 +193,14 @@ TEST_F(RuleEditorTest, AddAndReplaceWriteWhatTheSetupRulesDialogWritesForTheSame
   composed = Stored(10);
   ASSERT_TRUE(typed && composed);
   ExpectSameRule(*typed, *composed);
-  EXPECT_EQ(typed->record.values, "Priority=2;Status=Fixed");
-  EXPECT_EQ(typed->record.condition, "FROM Bugs WHERE (Priority = 1)");
-  EXPECT_EQ(typed->record.flag, kSqlQueryFlag);
+  EXPECT_EQ(typed->values, "Priority=2;Status=Fixed");
+  EXPECT_EQ(typed->cond, "FROM Bugs WHERE (Priority = 1)");
+  EXPECT_EQ(typed->flag, kRuleFlagSqlCondition);
 }
 
 TEST_F(RuleEditorTest, DisableEnableAndDeleteTouchOnlyTheirRule) {
   const std::string table_before = ReadText(home_.installation().rule_table());
-  std::optional<StoredRuleRecord> before = Stored(3);
+  std::optional<RuleRecord> before = Stored(3);
   ASSERT_TRUE(before);
 
   ASSERT_EQ(Run({"disable", "3"}), 0) << err_.str();
@@ -216,14 +218,14 @@ TEST_F(RuleEditorTest, DisableEnableAndDeleteTouchOnlyTheirRule) {
   ASSERT_EQ(Run({"replace", "3", "--cond", "FROM Bugs WHERE (Priority = 1)", "--run-always"}), 0)
       << err_.str();
   EXPECT_TRUE(Stored(3)->disabled());
-  EXPECT_EQ(Stored(3)->record.flag, kSqlQueryFlag | kRunAlwaysFlag);
+  EXPECT_EQ(Stored(3)->flag, kRuleFlagSqlCondition | kRuleFlagRunAlways);
   ASSERT_EQ(Run({"show", "3"}), 0);
   EXPECT_NE(out_.str().find("Flag:        3 (SQL query) (run always)\n"
                             "State:       disabled (Reserved1 is 1)\n"),
             std::string::npos)
       << out_.str();
   ASSERT_EQ(Run({"replace", "3", "--no-run-always"}), 0) << err_.str();
-  EXPECT_EQ(Stored(3)->record.flag, kSqlQueryFlag);
+  EXPECT_EQ(Stored(3)->flag, kRuleFlagSqlCondition);
 
   ASSERT_EQ(Run({"enable", "3"}), 0);
   EXPECT_FALSE(Stored(3)->disabled());
@@ -232,7 +234,8 @@ TEST_F(RuleEditorTest, DisableEnableAndDeleteTouchOnlyTheirRule) {
   ASSERT_EQ(Run({"delete", "3"}), 0);
   EXPECT_EQ(out_.str(), "Rule 3 deleted\n");
   EXPECT_FALSE(Stored(3));
-  std::vector<StoredRuleRecord> left = ReadStoredRules(home_.installation().rule_table());
+  std::vector<RuleRecord> left;
+  ASSERT_TRUE(ReadRuleTable(home_.installation().rule_table(), &left).ok());
   EXPECT_EQ(left.size(), 7u);
   EXPECT_TRUE(Stored(7)->disabled());  // the demo's own disabled rule
   EXPECT_NE(ReadText(home_.installation().rule_table()), table_before);

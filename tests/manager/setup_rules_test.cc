@@ -167,7 +167,7 @@ TEST_F(SetupRulesTest, AddNumbersRulesFromOneInAMissingTableAndReusesTheLastIdAf
   EXPECT_EQ(stored[1].action, "Update");
   EXPECT_EQ(stored[1].target, "Field");
   EXPECT_EQ(stored[1].flag, 1);  // the SQL-query bit from "FROM"
-  EXPECT_EQ(DbfTable::Open(home_.paths().rule_table_path, false)->Fields(), NewRuleTableFields());
+  EXPECT_EQ(DbfTable::Open(home_.paths().rule_table_path, false)->Fields(), RuleTableFields());
   EXPECT_EQ(logic.list().size(), 2u);
   EXPECT_EQ(logic.list().row(1).rule_id, 2);
 
@@ -201,22 +201,39 @@ TEST_F(SetupRulesTest, AnUncreatableRuleTableIsReported) {
   SetupRulesLogic& logic = Logic();
   Compose(logic, 1, 0, 0, "bob", "(A) is 1");
   EXPECT_FALSE(logic.Add());
-  EXPECT_EQ(prompts_.shown.back().text,
-            "Unable to create or open " + home_.paths().rule_table_path + "!");
+  // The dialog's message, then the reason.
+  EXPECT_EQ(prompts_.shown.back().text.rfind(
+                "Unable to create or open " + home_.paths().rule_table_path + "!\n\n" +
+                    home_.paths().rule_table_path + ": cannot create the table: No such file or directory",
+                0),
+            0u);
   EXPECT_EQ(prompts_.shown.back().icon, PromptIcon::kWarning);
   EXPECT_TRUE(logic.list().empty());
 }
 
+TEST_F(SetupRulesTest, ADamagedRuleTableIsShownAsAMessageNotAsAnEmptyList) {
+  const std::string& path = home_.paths().rule_table_path;
+  DbfTable::Create(path, {{"RuleId", 'N', 8, 0}, {"DbType", 'N', 8, 0}})->Close();
+  const std::string expected = "The rule table cannot be read: " + path + ": no field Dsn";
+  Logic();
+  ASSERT_FALSE(prompts_.Texts().empty());
+  EXPECT_EQ(prompts_.Texts().back(), expected);
+  RecordingPrompts view_prompts;
+  ViewRulesLogic view(home_.paths(), view_prompts);
+  view.Open();
+  EXPECT_EQ(view_prompts.Texts(), std::vector<std::string>{expected});
+}
+
 TEST_F(SetupRulesTest, LoadingSelectsTheTablesRulesInRuleIdOrder) {
-  RuleRecord record{0, 1, "BUGSDB", "Defects", "Notify", "User", "a", "(A) is 1", 0};
-  AppendRuleRecord(home_.paths().rule_table_path, &record, 5);
-  record.table = "Tasks";
-  AppendRuleRecord(home_.paths().rule_table_path, &record, 6);
-  record.table = "defects";  // letter case ignored
+  RuleRecord record{0, 1, "BUGSDB", "Defects", "Notify", "User", "a", "(A) is 1", 0, {}};
+  AppendRule(home_.paths().rule_table_path, &record, 5);
+  record.db_table = "Tasks";
+  AppendRule(home_.paths().rule_table_path, &record, 6);
+  record.db_table = "defects";  // letter case ignored
   record.values = "b|c";     // a "|" stays inside its field
-  AppendRuleRecord(home_.paths().rule_table_path, &record, 2);
+  AppendRule(home_.paths().rule_table_path, &record, 2);
   record.dsn = "OTHERDB";
-  AppendRuleRecord(home_.paths().rule_table_path, &record, 1);
+  AppendRule(home_.paths().rule_table_path, &record, 1);
   SetupRulesLogic& logic = Logic();
   logic.TableChanged(1);
   ASSERT_EQ(logic.list().size(), 2u);
@@ -226,20 +243,21 @@ TEST_F(SetupRulesTest, LoadingSelectsTheTablesRulesInRuleIdOrder) {
 }
 
 TEST_F(SetupRulesTest, ReplaceKeepsARuleThatTheServiceDoesNotLoadUnloaded) {
-  RuleRecord record{0, 1, "BUGSDB", "Defects", "Notify", "User", "a", "(A) is 1", 0};
+  RuleRecord record{0, 1, "BUGSDB", "Defects", "Notify", "User", "a", "(A) is 1", 0, {}};
   RuleReserved reserved{kRuleDisabledMark, "", "", "", "kept"};
-  AppendRuleRecord(home_.paths().rule_table_path, &record, 4, reserved);
+  record.reserved = reserved;
+  AppendRule(home_.paths().rule_table_path, &record, 4);
   SetupRulesLogic& logic = Logic();
   logic.TableChanged(1);
   ASSERT_TRUE(logic.Edit(0));
   logic.set_values("changed");
   prompts_.answers = {true};
   ASSERT_TRUE(logic.Replace(0));
-  std::optional<StoredRuleRecord> replaced =
-      ReadStoredRule(home_.paths().rule_table_path, 4);
-  ASSERT_TRUE(replaced);
-  EXPECT_EQ(replaced->record.values, "changed");
-  EXPECT_EQ(replaced->reserved, reserved);
+  std::vector<RuleRecord> replaced;
+  ASSERT_TRUE(ReadRuleTable(home_.paths().rule_table_path, &replaced, RuleIdFilter(4)).ok());
+  ASSERT_EQ(replaced.size(), 1u);
+  EXPECT_EQ(replaced[0].values, "changed");
+  EXPECT_EQ(replaced[0].reserved, reserved);
 }
 
 TEST_F(SetupRulesTest, ReplaceKeepsTheIdAndMovesTheRuleLast) {
@@ -275,10 +293,10 @@ TEST_F(SetupRulesTest, ReplaceKeepsTheIdAndMovesTheRuleLast) {
 }
 
 TEST_F(SetupRulesTest, OneDeleteRemovesEveryRecordOfTheRuleId) {
-  RuleRecord record{0, 1, "BUGSDB", "Defects", "Notify", "User", "a", "(A) is 1", 0};
-  AppendRuleRecord(home_.paths().rule_table_path, &record, 3);
-  AppendRuleRecord(home_.paths().rule_table_path, &record, 3);
-  AppendRuleRecord(home_.paths().rule_table_path, &record, 4);
+  RuleRecord record{0, 1, "BUGSDB", "Defects", "Notify", "User", "a", "(A) is 1", 0, {}};
+  AppendRule(home_.paths().rule_table_path, &record, 3);
+  AppendRule(home_.paths().rule_table_path, &record, 3);
+  AppendRule(home_.paths().rule_table_path, &record, 4);
   SetupRulesLogic& logic = Logic();
   logic.TableChanged(1);
   ASSERT_EQ(logic.list().size(), 3u);
@@ -307,8 +325,8 @@ TEST_F(SetupRulesTest, TheSqlQueryBitAndRunAlwaysGiveFlagsOneToThree) {
   EXPECT_FALSE(logic.state().run_always_checked);
 
   // A rule with the run-always bit passes it on to a rule added without New.
-  RuleRecord record{0, 1, "BUGSDB", "Defects", "Notify", "User", "a", "(A) is 1", 2};
-  AppendRuleRecord(home_.paths().rule_table_path, &record, std::nullopt);
+  RuleRecord record{0, 1, "BUGSDB", "Defects", "Notify", "User", "a", "(A) is 1", 2, {}};
+  AppendRule(home_.paths().rule_table_path, &record, std::nullopt);
   logic.TableChanged(1);
   ASSERT_TRUE(logic.Edit(1));
   EXPECT_TRUE(logic.state().run_always_checked);
@@ -395,12 +413,12 @@ TEST_F(SetupRulesTest, PrintNeedsRulesAndGivesSixLinesEach) {
 
 TEST_F(SetupRulesTest, ViewOfRulesShowsRulesAboveZeroByTableAndPrintsTheSummaryForm) {
   const std::string& path = home_.paths().rule_table_path;
-  RuleRecord record{0, 1, "BUGSDB", "Bugs\\Tasks", "Notify", "User", "bob", "(A) is 1", 0};
-  AppendRuleRecord(path, &record, 7);
-  record.table = "Bugs\\Defects";
-  record.condition = "";
-  AppendRuleRecord(path, &record, 12);
-  AppendRuleRecord(path, &record, 0);
+  RuleRecord record{0, 1, "BUGSDB", "Bugs\\Tasks", "Notify", "User", "bob", "(A) is 1", 0, {}};
+  AppendRule(path, &record, 7);
+  record.db_table = "Bugs\\Defects";
+  record.cond = "";
+  AppendRule(path, &record, 12);
+  AppendRule(path, &record, 0);
   ViewRulesLogic view(home_.paths(), prompts_);
   view.Open();
   ASSERT_EQ(view.list().size(), 2u);
@@ -415,8 +433,8 @@ TEST_F(SetupRulesTest, ViewOfRulesShowsRulesAboveZeroByTableAndPrintsTheSummaryF
 }
 
 TEST_F(SetupRulesTest, RulesPastTheCapacityAreLeftOutWithAMessage) {
-  RuleRecord record{0, 1, "BUGSDB", "Bugs\\Tasks", "Notify", "User", "bob", "(A) is 1", 0};
-  for (int i = 0; i < 3; ++i) AppendRuleRecord(home_.paths().rule_table_path, &record, std::nullopt);
+  RuleRecord record{0, 1, "BUGSDB", "Bugs\\Tasks", "Notify", "User", "bob", "(A) is 1", 0, {}};
+  for (int i = 0; i < 3; ++i) AppendRule(home_.paths().rule_table_path, &record, std::nullopt);
   ViewRulesLogic view(home_.paths(), prompts_, 2);
   view.Open();
   EXPECT_EQ(view.list().size(), 2u);
@@ -432,7 +450,7 @@ TEST_F(SetupRulesTest, TestTriesTheEditedRuleWithItsIdAndFlagsWhileItIsListed) {
   ASSERT_TRUE(logic.Add());
   TestedRule added = logic.RuleInDialog();
   EXPECT_EQ(added.rule_id, 1);
-  EXPECT_EQ(added.flag, kSqlQueryFlag);
+  EXPECT_EQ(added.flag, kRuleFlagSqlCondition);
   EXPECT_EQ(added.project_table, "Defects");
   EXPECT_EQ(logic.TestMarkOffer(), RuleTestMarkOffer::kEnabled);
 

@@ -22,7 +22,7 @@ namespace vigilo {
 namespace {
 
 using testing::EnvOverride;
-using testing::RuleRow;
+using testing::TestRule;
 
 std::string BuiltMapiProvider() {
   const char* build = std::getenv("VIGILO_BUILD_DIR");
@@ -37,7 +37,7 @@ class EngineMailTest : public ::testing::Test {
     testing::WriteTableIni(ProjectDir(), "Bugs");
     WriteUsers();
     WriteGroups({"QA", "Dev", "QA"});
-    RuleRow notify(7, 0, "ORVIK", "Proj\\Bugs", "Notify");
+    TestRule notify(7, 0, "ORVIK", "Proj\\Bugs", "Notify");
     notify.values = "ann,bob";
     testing::WriteRuleTable(install_.OrvhomeDir() + "/Vigtab.dbf", {notify});
     // The provider's profile, and the product's setting that logs on with it.

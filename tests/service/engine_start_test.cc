@@ -27,7 +27,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::EnvOverride;
-using testing::RuleRow;
+using testing::TestRule;
 using testing::WriteRuleTable;
 
 constexpr char kVersion[] = "Vigilo Service Version 5.0-4 Build (100)\r\n\r\n";

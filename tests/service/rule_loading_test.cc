@@ -18,7 +18,7 @@
 namespace vigilo {
 namespace {
 
-using testing::RuleRow;
+using testing::TestRule;
 using testing::WriteRuleTable;
 
 class RuleLoadingTest : public ::testing::Test {

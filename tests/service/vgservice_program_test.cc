@@ -324,7 +324,7 @@ TEST_F(VgserviceProgramTest, RestartKeepsThePreviousRunLog) {
 }
 
 TEST_F(VgserviceProgramTest, OnceExitsWithTwoWhenARuleFails) {
-  testing::RuleRow rule{1, 0, "ORVIK", "Proj\\Bugs", "Update"};
+  testing::TestRule rule{1, 0, "ORVIK", "Proj\\Bugs", "Update"};
   rule.cond = "(ChngHist->ChngTo is (Closed))";  // the history table does not exist
   testing::WriteRuleTable(install_.OrvhomeDir() + "/Vigtab.dbf", {rule});
   const std::string err = install_.ServerDir() + "/stderr.txt";

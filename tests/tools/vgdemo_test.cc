@@ -33,7 +33,7 @@ TEST(DemoInstallation, ShowsEveryMailTypeTargetAndRuleKind) {
     if (rule.action == "Update") {
       (rule.cond.find("->") != std::string::npos ? update_on_history : update_on_field) = true;
     }
-    not_loaded = not_loaded || rule.reserved1 == "1";
+    not_loaded = not_loaded || rule.disabled();
   }
   EXPECT_EQ(targets, (std::set<std::string>{"User", "Group", "Field", "Address"}));
   EXPECT_TRUE(update_on_field);

@@ -5,12 +5,16 @@
 #include <sys/wait.h>
 
 #include <array>
+#include <atomic>
 #include <cstdio>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "data/rule_table.h"
 #include "platform/xbase/dbf_table.h"
 #include "tests/common/temp_dir.h"
 #include "tools/demo/demo_installation.h"
@@ -138,6 +142,44 @@ TEST_F(VgrulesTest, ARefusalSaysWhyOnStandardErrorAndChangesNothing) {
   run = Vgrules({"show"});
   EXPECT_EQ(run.status, 2);
   EXPECT_NE(run.err.find("show needs a rule id"), std::string::npos) << run.err;
+}
+
+TEST_F(VgrulesTest, AReaderSeesEveryRuleWhileVgrulesReplacesOne) {
+  std::vector<RuleRecord> before;
+  ASSERT_TRUE(ReadRuleTable(install_.rule_table(), &before).ok());
+  std::atomic<bool> done{false};
+  std::thread writer([&] {
+    for (int round = 0; round < 12; ++round) {
+      EXPECT_EQ(Vgrules({"replace", "4", "--values", round % 2 ? "support" : "developers"}).status,
+                0);
+    }
+    done = true;
+  });
+  while (!done) {
+    std::vector<RuleRecord> records;
+    RuleTableStatus status = ReadRuleTable(install_.rule_table(), &records);
+    ASSERT_TRUE(status.ok()) << status.message;
+    std::multiset<int32_t> ids;
+    for (const RuleRecord& r : records) {
+      ids.insert(r.rule_id);
+      if (r.rule_id == 4) {
+        EXPECT_TRUE(r.values == "Developers" || r.values == "Support") << r.values;
+      }
+    }
+    EXPECT_EQ(records.size(), before.size());
+    EXPECT_EQ(ids.count(4), 1u);
+  }
+  writer.join();
+}
+
+TEST_F(VgrulesTest, ADamagedRuleTableIsRefusedWithTheFileAndTheReason) {
+  DbfTable::Create(install_.rule_table(), {{"RuleId", 'N', 8, 0}})->Close();
+  for (std::vector<std::string> args : {std::vector<std::string>{"list"}, {"delete", "4"}}) {
+    ProgramRun run = Vgrules(args);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find(install_.rule_table() + ": no field DbType"), std::string::npos)
+        << run.err;
+  }
 }
 
 #endif  // VIGILO_VGRULES_PROGRAM

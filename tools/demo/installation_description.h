@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "data/rule_table.h"
+
 namespace vigilo::demo {
 
 // Field-definition type codes of a table INI "Field" line, with the dBase
@@ -112,18 +114,8 @@ struct GroupDescription {
 };
 
 // A row of the rule table; texts as the rule manager stores them.
-struct RuleDescription {
-  long rule_id = 0;
-  long db_type = 0;
-  std::string dsn;
-  std::string db_table;  // project and table joined by one backslash
-  std::string action;    // "Update" or "Notify"
-  std::string target;    // "User", "Group", "Field", "Address" (Notify)
-  std::string values;
-  std::string cond;
-  long flag = 0;
-  std::string reserved1;  // "1": not loaded by the service
-};
+// A rule of the installation's rule table: the rule table's own record.
+using RuleDescription = RuleRecord;
 
 // Mail settings of morvik.ini ("Mail" section) and the mail-system
 // provider's mapi.ini in the program directory.

@@ -44,18 +44,6 @@ std::unique_ptr<DbfTable> CreateTable(const std::string& path,
 
 }  // namespace
 
-std::vector<DbfField> RuleTableFields() {
-  return {
-      {"RuleId", 'N', 8, 0},     {"DbType", 'N', 8, 0},     {"Dsn", 'C', 64, 0},
-      {"DbTable", 'C', 64, 0},   {"Action", 'C', 32, 0},    {"Target", 'C', 32, 0},
-      {"Values", 'C', 128, 0},   {"Cond", 'C', 255, 0},     {"Flag", 'N', 8, 0},
-      {"Reserved1", 'C', 32, 0}, {"Reserved2", 'C', 32, 0}, {"Reserved3", 'C', 32, 0},
-      {"Reserved4", 'C', 32, 0}, {"Reserved5", 'C', 32, 0},
-  };
-}
-
-std::vector<std::string> RuleTableTags() { return {"RuleId", "DbTable", "Action", "Target"}; }
-
 // Only positions 1, 2, 7 and 8 are read by the service; the others hold what
 // a user record of the product carries.
 std::vector<DbfField> UserTableFields() {
@@ -98,27 +86,6 @@ std::vector<DbfField> ProjectTableFields(const TableDescription& table) {
   };
   for (const FieldDescription& field : table.fields) fields.push_back(DbfFieldFor(field));
   return fields;
-}
-
-void AppendRuleRow(DbfTable& table, const RuleDescription& rule) {
-  table.AppendStart();
-  table.AssignLong(Column(table, "RuleId"), rule.rule_id);
-  table.AssignLong(Column(table, "DbType"), rule.db_type);
-  Put(table, "Dsn", rule.dsn);
-  Put(table, "DbTable", rule.db_table);
-  Put(table, "Action", rule.action);
-  Put(table, "Target", rule.target);
-  Put(table, "Values", rule.values);
-  Put(table, "Cond", rule.cond);
-  table.AssignLong(Column(table, "Flag"), rule.flag);
-  Put(table, "Reserved1", rule.reserved1);
-  table.AppendWrite();
-}
-
-void WriteRuleTable(const std::string& path, const std::vector<RuleDescription>& rules) {
-  auto table = CreateTable(path, RuleTableFields(), RuleTableTags());
-  for (const RuleDescription& rule : rules) AppendRuleRow(*table, rule);
-  table->Close();
 }
 
 void WriteUserTables(const std::string& orvhome, const std::vector<UserDescription>& users,

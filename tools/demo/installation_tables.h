@@ -1,7 +1,8 @@
-// The dBase files of an installation: the rule table, Orvik's user, group and
-// membership tables, the internal mail table, and a project table with its
-// change-history table. Internal to the installation writer; the field lists
-// here are the layouts the service and the product read.
+// The dBase files of an installation: Orvik's user, group and membership
+// tables, the internal mail table, and a project table with its
+// change-history table (the rule table is written by data/rule_table).
+// Internal to the installation writer; the field lists here are the layouts
+// the service and the product read.
 #pragma once
 
 #include <string>
@@ -13,8 +14,6 @@
 namespace vigilo::demo {
 
 // Field lists, in file order.
-std::vector<DbfField> RuleTableFields();
-std::vector<std::string> RuleTableTags();
 std::vector<DbfField> UserTableFields();
 std::vector<DbfField> GroupTableFields();
 std::vector<DbfField> MembershipTableFields();
@@ -23,7 +22,6 @@ std::vector<DbfField> HistoryTableFields();
 // FormID, ATrail, Locker, Locktime, then the table's own fields.
 std::vector<DbfField> ProjectTableFields(const TableDescription& table);
 
-void WriteRuleTable(const std::string& path, const std::vector<RuleDescription>& rules);
 void WriteUserTables(const std::string& orvhome, const std::vector<UserDescription>& users,
                      const std::vector<GroupDescription>& groups);
 void WriteInternalMailTable(const std::string& path);
@@ -33,8 +31,7 @@ void WriteProjectFile(const std::string& path, const ProjectDescription& project
 void WriteProjectTable(const std::string& path, const TableDescription& table);
 void WriteHistoryTable(const std::string& path, const std::vector<HistoryDescription>& rows);
 
-// Appends to an open table: one rule, one record, one history row.
-void AppendRuleRow(DbfTable& table, const RuleDescription& rule);
+// Appends to an open table: one record, one history row.
 void AppendRecordRow(DbfTable& table, const RecordDescription& record);
 void AppendHistoryRow(DbfTable& table, const HistoryDescription& row);
 

@@ -180,9 +180,10 @@ void AddHistoryRow(const std::string& history_path, const HistoryDescription& ro
 }
 
 void AppendRules(const std::string& rule_table_path, const std::vector<RuleDescription>& rules) {
-  auto table = DbfTable::Open(rule_table_path, true);
-  for (const RuleDescription& rule : rules) AppendRuleRow(*table, rule);
-  table->Close();
+  for (RuleRecord rule : rules) {
+    RuleTableStatus status = AppendRule(rule_table_path, &rule, rule.rule_id);
+    if (!status.ok()) throw std::runtime_error(status.message);
+  }
 }
 
 std::vector<TableRow> ReadRows(const std::string& table_path) {
@@ -266,7 +267,9 @@ Installation Installation::Write(const std::string& root_arg, const Installation
              MapiMailValue(s.mail.mapi_profile, s.mail.mapi_password));
   }
   if (!fs::exists(inst.morvik_ini())) std::ofstream(inst.morvik_ini()).flush();
-  WriteRuleTable(inst.rule_table(), s.rules);
+  if (RuleTableStatus status = WriteRuleTable(inst.rule_table(), s.rules); !status.ok()) {
+    throw std::runtime_error(status.message);
+  }
   WriteUserTables(inst.server_dir_ + "/orvhome", s.users, s.groups);
   if (s.write_orvkpost) WriteInternalMailTable(inst.orvkpost_table());
 

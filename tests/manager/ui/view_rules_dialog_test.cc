@@ -102,8 +102,8 @@ class ViewRulesDialogTest : public QObject {
     std::string path = home_->installation().rule_table();
     for (int i = 0; i < 40; ++i) {
       RuleRecord record{0, 0, "", "Demo\\Tasks", "Notify", "User", "u" + std::to_string(i),
-                        "(State is (New))", 0};
-      AppendRuleRecord(path, &record, std::nullopt);
+                        "(State is (New))", 0, {}};
+      AppendRule(path, &record, std::nullopt);
     }
     CViewRulesDlg dialog(*context_);
     dialog.show();
