@@ -11,6 +11,7 @@
 #include "common/format.h"
 #include "data/server_paths.h"
 #include "manager/commands.h"
+#include "manager/manager_context.h"
 #include "manager/ui/main_frame.h"
 #include "manager/ui/qt_prompts.h"
 #include "tests/common/temp_dir.h"
@@ -69,7 +70,8 @@ class ActivityViewTest : public QObject {
 
   void aFailedDeliveryOfTheInProcessServerShowsAtOnce() {
     Install(Format("127.0.0.1:%d", test::UnusedPort()));
-    CMainFrame frame(prompts_);
+    ManagerContext context(prompts_);
+    CMainFrame frame(context);
     frame.show();
     frame.action(kStartServerCommand)->trigger();
     QVERIFY(frame.server_running());
@@ -92,7 +94,8 @@ class ActivityViewTest : public QObject {
     Install("127.0.0.1:9");
     const std::string log = install_->server_dir() + "/vglog.ini";
     testing::WriteText(log, "first line\r\n");
-    CMainFrame frame(prompts_);
+    ManagerContext context(prompts_);
+    CMainFrame frame(context);
     frame.show();
     auto* pane = frame.findChild<QPlainTextEdit*>("runLog");
     QVERIFY(pane != nullptr);
