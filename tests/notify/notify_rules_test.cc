@@ -9,7 +9,7 @@
 #include "data/log_stream.h"
 #include "notify/mail_sender.h"
 #include "platform/sql/database.h"
-#include "tests/notify/notify_fixture.h"
+#include "tests/support/test_installation.h"
 
 namespace vigilo {
 namespace {
@@ -17,7 +17,7 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
-using testing::Installation;
+using testing::TestInstallation;
 
 struct SentMessage {
   std::string body, recipients, subject, records, database_name;
@@ -115,7 +115,7 @@ class NotifyRulesTest : public ::testing::Test {
     return *sender_;
   }
 
-  Installation install_;
+  TestInstallation install_;
   LogStream log_;
   std::vector<CFieldDef> fields_;
   NotifyTableInfo info_;

@@ -266,8 +266,10 @@ Installation Installation::Write(const std::string& root_arg, const Installation
              MapiMailValue(s.mail.mapi_profile, s.mail.mapi_password));
   }
   if (!fs::exists(inst.morvik_ini())) std::ofstream(inst.morvik_ini()).flush();
-  WriteRuleTable(inst.rule_table(), s.rules);
-  WriteUserTables(inst.server_dir_ + "/orvhome", s.users, s.groups);
+  if (s.write_master_tables) {
+    WriteRuleTable(inst.rule_table(), s.rules);
+    WriteUserTables(inst.server_dir_ + "/orvhome", s.users, s.groups);
+  }
   if (s.write_orvkpost) WriteInternalMailTable(inst.orvkpost_table());
 
   // Projects.
