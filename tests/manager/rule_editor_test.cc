@@ -22,7 +22,6 @@
 namespace vigilo {
 namespace {
 
-using testing::DemoHome;
 using testing::ReadText;
 using testing::RecordingPrompts;
 
@@ -94,9 +93,7 @@ class RuleEditorTest : public ::testing::Test {
     return RunRuleEditor(*command, out_, err_);
   }
 
-  std::optional<StoredRuleRecord> Stored(long id) {
-    return ReadStoredRule(home_.installation().rule_table(), id);
-  }
+  std::optional<StoredRuleRecord> Stored(long id) { return ReadStoredRule(home_.rule_table(), id); }
 
   // The Setup Rules dialog opened on the demo project's Bugs table.
   SetupRulesLogic& Dialog() {
@@ -132,7 +129,7 @@ class RuleEditorTest : public ::testing::Test {
     EXPECT_EQ(a.reserved, b.reserved);
   }
 
-  DemoHome home_;
+  testing::TestInstallation home_{testing::InstallationBuilder::Demo()};
   std::ostringstream out_;
   std::ostringstream err_;
   RecordingPrompts prompts_;
@@ -197,7 +194,7 @@ TEST_F(RuleEditorTest, AddAndReplaceWriteWhatTheSetupRulesDialogWritesForTheSame
 }
 
 TEST_F(RuleEditorTest, DisableEnableAndDeleteTouchOnlyTheirRule) {
-  const std::string table_before = ReadText(home_.installation().rule_table());
+  const std::string table_before = ReadText(home_.rule_table());
   std::optional<StoredRuleRecord> before = Stored(3);
   ASSERT_TRUE(before);
 
@@ -232,10 +229,10 @@ TEST_F(RuleEditorTest, DisableEnableAndDeleteTouchOnlyTheirRule) {
   ASSERT_EQ(Run({"delete", "3"}), 0);
   EXPECT_EQ(out_.str(), "Rule 3 deleted\n");
   EXPECT_FALSE(Stored(3));
-  std::vector<StoredRuleRecord> left = ReadStoredRules(home_.installation().rule_table());
+  std::vector<StoredRuleRecord> left = ReadStoredRules(home_.rule_table());
   EXPECT_EQ(left.size(), 7u);
   EXPECT_TRUE(Stored(7)->disabled());  // the demo's own disabled rule
-  EXPECT_NE(ReadText(home_.installation().rule_table()), table_before);
+  EXPECT_NE(ReadText(home_.rule_table()), table_before);
 }
 
 TEST_F(RuleEditorTest, RefusalsGiveTheDialogsMessagesAndLeaveTheRuleTableAsItWas) {
@@ -305,12 +302,12 @@ TEST_F(RuleEditorTest, RefusalsGiveTheDialogsMessagesAndLeaveTheRuleTableAsItWas
       {{"disable", "77"}, "No rule has the id 77!"},
       {{"show", "77"}, "No rule has the id 77!"},
   };
-  const std::string table_before = ReadText(home_.installation().rule_table());
+  const std::string table_before = ReadText(home_.rule_table());
   for (const Case& c : cases) {
     EXPECT_EQ(Run(c.args), 1) << c.args[0] << " " << c.message;
     EXPECT_EQ(err_.str(), "vgrules: " + c.message + "\n");
     EXPECT_EQ(out_.str(), "");
-    EXPECT_EQ(ReadText(home_.installation().rule_table()), table_before) << c.message;
+    EXPECT_EQ(ReadText(home_.rule_table()), table_before) << c.message;
   }
 }
 

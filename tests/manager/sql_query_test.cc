@@ -39,10 +39,11 @@ TEST(SqlQueryDialog, OkNeedsTablesAndAClauseAndFitsTheRule) {
 }
 
 TEST(SelectTablesDialog, ListsTheProjectsTablesByTheirFromNames) {
-  testing::ManagerHome home;
-  home.Write("Proj.INI",
-             "[Morvane Orvik]\nProject Name=Proj\nLinkInfo Datafile=Proj.dbf\n"
-             "Bugs Datafile=Bugs.dbf\nChngHist Datafile=Hist.dbf\nTasks Datafile=Tasks\n");
+  testing::TestInstallation home{testing::ManagerHomeBuilder()};
+  home.WriteServerFile(
+      "Proj.INI",
+      "[Morvane Orvik]\nProject Name=Proj\nLinkInfo Datafile=Proj.dbf\n"
+      "Bugs Datafile=Bugs.dbf\nChngHist Datafile=Hist.dbf\nTasks Datafile=Tasks\n");
   EXPECT_EQ(ProjectTableNames(home.paths(), 1, "BUGS", "Proj"),
             (std::vector<std::string>{"Proj", "Bugs", "Tasks"}));
   std::vector<std::string> names = ProjectTableFromNames(home.paths(), 1, "BUGS", "Proj");

@@ -78,11 +78,13 @@ class ConditionDialogsTest : public QObject {
   Q_OBJECT
 
  private:
-  std::unique_ptr<testing::DemoHome> home_;
+  std::unique_ptr<testing::TestInstallation> home_;
   QtPrompts prompts_;
 
  private slots:
-  void init() { home_ = std::make_unique<testing::DemoHome>(); }
+  void init() {
+    home_ = std::make_unique<testing::TestInstallation>(testing::InstallationBuilder::Demo());
+  }
   void cleanup() { home_.reset(); }
 
   void composesAConditionFromNothing() {
@@ -266,8 +268,9 @@ class ConditionDialogsTest : public QObject {
 
   void sqlQueryChoosesTablesAndNeedsAClause() {
     home_.reset();
-    testing::ManagerHome home;
-    home.Write("Proj.INI", "[Morvane Orvik]\nLinkInfo Datafile=Proj.dbf\nBugs Datafile=Bugs.dbf\n");
+    testing::TestInstallation home{testing::ManagerHomeBuilder()};
+    home.WriteServerFile("Proj.INI",
+                         "[Morvane Orvik]\nLinkInfo Datafile=Proj.dbf\nBugs Datafile=Bugs.dbf\n");
     QtRuleBrowsers browsers(prompts_, nullptr);
     AnswerModal<CSqlQueryDlg>([](CSqlQueryDlg* sql) {
       RejectOnExit guard{sql};

@@ -28,7 +28,7 @@ class OpenProjectDialogTest : public QObject {
 
  private:
   std::unique_ptr<test::PostgresServer> server_;
-  std::unique_ptr<testing::DemoHome> home_;
+  std::unique_ptr<testing::TestInstallation> home_;
   QtPrompts prompts_;
 
   std::string LastDsn() {
@@ -51,7 +51,9 @@ class OpenProjectDialogTest : public QObject {
         "GRANT SELECT ON orvik_master.projlist TO vigilo;");
   }
   void cleanupTestCase() { server_.reset(); }
-  void init() { home_ = std::make_unique<testing::DemoHome>(); }
+  void init() {
+    home_ = std::make_unique<testing::TestInstallation>(testing::InstallationBuilder::Demo());
+  }
   void cleanup() { home_.reset(); }
 
   void showsItsTextsAndKinds() {
@@ -94,8 +96,7 @@ class OpenProjectDialogTest : public QObject {
   }
 
   void dbaseProjectThroughTheFileChooser() {
-    const std::string file =
-        home_->installation().ProjectDir("Demo") + "/Demo.dbf";
+    const std::string file = home_->ProjectDir("Demo") + "/Demo.dbf";
     ProjectSelection selection;
     COpenProjectDlg dialog(selection, prompts_);
     dialog.show();
@@ -109,7 +110,7 @@ class OpenProjectDialogTest : public QObject {
     });
     QTest::mouseClick(dialog.browse_button(), Qt::LeftButton);
     QCOMPARE(filter, QString("Database Files (*.dbf)"));
-    QCOMPARE(start_dir.toStdString(), home_->installation().server_dir());
+    QCOMPARE(start_dir.toStdString(), home_->server_dir());
     QCOMPARE(dialog.project_field()->text().toStdString(), file);
 
     QTest::mouseClick(Button(&dialog, "&OK"), Qt::LeftButton);
@@ -123,8 +124,7 @@ class OpenProjectDialogTest : public QObject {
     ProjectSelection again;
     COpenProjectDlg reopened(again, prompts_);
     QCOMPARE(reopened.kind_list()->currentIndex(), 0);
-    QCOMPARE(reopened.project_field()->text().toStdString(),
-             home_->installation().ProjectDir("Demo") + "/Demo");
+    QCOMPARE(reopened.project_field()->text().toStdString(), home_->ProjectDir("Demo") + "/Demo");
   }
 
   void changingTheKindEmptiesTheField() {

@@ -118,7 +118,7 @@ class RuleTestDialogTest : public QObject {
   Q_OBJECT
 
  private:
-  std::unique_ptr<testing::GeneratedHome> home_;
+  std::unique_ptr<testing::TestInstallation> home_;
   QtPrompts prompts_;
   ProjectSelection selection_;
 
@@ -137,9 +137,8 @@ class RuleTestDialogTest : public QObject {
 
  private slots:
   void init() {
-    home_ = std::make_unique<testing::GeneratedHome>(kRecords);
-    WriteProfileString(home_->installation().ProjectIni("Demo"), "Morvane Orvik",
-                       "Bugs Datafile", "Bugs.dbf");
+    home_ = std::make_unique<testing::TestInstallation>(testing::GeneratedBugsBuilder(kRecords));
+    WriteProfileString(home_->ProjectIni("Demo"), "Morvane Orvik", "Bugs Datafile", "Bugs.dbf");
     selection_ = {"0", "SERVERDIR", "Demo", ""};
   }
   void cleanup() {
@@ -208,8 +207,7 @@ class RuleTestDialogTest : public QObject {
     {
       InstallationLock engine;
       std::string why;
-      QVERIFY(engine.Acquire(InstallationLock::PathFor(home_->installation().server_dir()),
-                             &why));
+      QVERIFY(engine.Acquire(InstallationLock::PathFor(home_->server_dir()), &why));
       Preview shown;
       ShownMessage refusal;
       ReadNextPreview(&shown, [&refusal](CRuleTestDlg* test) {

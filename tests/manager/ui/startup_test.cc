@@ -21,11 +21,13 @@ class StartupTest : public QObject {
   Q_OBJECT
 
  private:
-  std::unique_ptr<testing::DemoHome> home_;
+  std::unique_ptr<testing::TestInstallation> home_;
   QtPrompts prompts_;
 
  private slots:
-  void init() { home_ = std::make_unique<testing::DemoHome>(); }
+  void init() {
+    home_ = std::make_unique<testing::TestInstallation>(testing::InstallationBuilder::Demo());
+  }
   void cleanup() {
     home_.reset();
     unsetenv("VIGILO_MAPI_LIBRARY");
@@ -59,7 +61,7 @@ class StartupTest : public QObject {
 
   void missingMailProviderEndsTheProgram() {
     home_.reset();
-    testing::ManagerHome bare;
+    testing::TestInstallation bare{testing::ManagerHomeBuilder()};
     CMainFrame frame(prompts_);
     FrameWindows windows(frame, prompts_);
     CVigiloApp app(prompts_, windows, [](const std::string&) {

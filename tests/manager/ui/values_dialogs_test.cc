@@ -68,13 +68,13 @@ class ValuesDialogsTest : public QObject {
   Q_OBJECT
 
  private:
-  std::unique_ptr<testing::DemoHome> home_;
+  std::unique_ptr<testing::TestInstallation> home_;
   QtPrompts prompts_;
   ProjectSelection bugs_{"0", kServerDirSource, "Demo", "Bugs"};
 
  private slots:
   void init() {
-    home_ = std::make_unique<testing::DemoHome>();
+    home_ = std::make_unique<testing::TestInstallation>(testing::InstallationBuilder::Demo());
     UserNameList() = {"sysop", "ann", "bob", "carl", "dave", "erin"};
     GroupNameList() = {"Developers", "Support"};
   }

@@ -27,7 +27,7 @@ class ViewRulesDialogTest : public QObject {
   Q_OBJECT
 
  private:
-  std::unique_ptr<testing::DemoHome> home_;
+  std::unique_ptr<testing::TestInstallation> home_;
   QtPrompts prompts_;
 
   static QStringList Column(CViewRulesDlg& dialog, int column) {
@@ -40,7 +40,9 @@ class ViewRulesDialogTest : public QObject {
   }
 
  private slots:
-  void init() { home_ = std::make_unique<testing::DemoHome>(); }
+  void init() {
+    home_ = std::make_unique<testing::TestInstallation>(testing::InstallationBuilder::Demo());
+  }
   void cleanup() { home_.reset(); }
 
   void showsEveryRuleByTableAndSortsByColumn() {
@@ -93,7 +95,7 @@ class ViewRulesDialogTest : public QObject {
   }
 
   void linesThatDoNotFitContinueOnTheNextPage() {
-    std::string path = home_->installation().rule_table();
+    std::string path = home_->rule_table();
     for (int i = 0; i < 40; ++i) {
       RuleRecord record{0, 0, "", "Demo\\Tasks", "Notify", "User", "u" + std::to_string(i),
                         "(State is (New))", 0};
