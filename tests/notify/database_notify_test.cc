@@ -37,7 +37,7 @@ class DatabaseNotifyTest : public ::testing::Test {
 #ifdef VIGILO_SMTP_PLUGIN_PATH
     setenv(VGSMTP_LIBRARY_ENV, VIGILO_SMTP_PLUGIN_PATH, 1);
 #endif
-    install_.WriteUsers({{"ann", "", 5, "ann@example.org"}, {"bob", "", 0, "bob"}});
+    install_.WriteUsers({{"ann", "", 5, "ann@example.org", ""}, {"bob", "", 0, "bob", ""}});
     install_.SetMailKey("SMTP Mail", "1,0," + sink_.host_port() + ",<>vigilo@example.org,");
     project_dir_ = install_.server_dir() + "/proj";
     std::filesystem::create_directories(project_dir_);
@@ -50,14 +50,7 @@ class DatabaseNotifyTest : public ::testing::Test {
                        {"Count", 'N', 5}},
                       {{"12", "Opened by ann", "Crash", "bob", "20261208", "3"},
                        {"15", "Opened by bob", "Hang", "ann", "", "0"}});
-    testing::WriteDbf(install_.orvkpost_table(), {{"FROM", 'C', 10},
-                                                  {"TO", 'C', 40},
-                                                  {"DATE", 'C', 10},
-                                                  {"ISNEW", 'N', 1},
-                                                  {"STATUS", 'C', 1},
-                                                  {"BUGNUM", 'N', 10},
-                                                  {"DBNAME", 'C', 40},
-                                                  {"MESSAGE", 'C', 80}});
+    install_.WriteInternalMailTable();
     fields_ = {Field("Title", 0), Field("Owner", 9), Field("Opened", 3), Field("Count", 1)};
   }
   ~DatabaseNotifyTest() override { unsetenv(VGSMTP_LIBRARY_ENV); }

@@ -84,7 +84,7 @@ CFieldDef Field(const char* name, int type = 0) {
 class NotifyRulesTest : public ::testing::Test {
  protected:
   NotifyRulesTest() : log_([this] { return install_.server_dir() + "/vglog.ini"; }) {
-    install_.WriteUsers({{"ann", "", 5, "ann@example.org"}, {"bob", "", 0, "bob"}});
+    install_.WriteUsers({{"ann", "", 5, "ann@example.org", ""}, {"bob", "", 0, "bob", ""}});
     fields_ = {Field("Title"), Field("SubTitle"), Field("Owner", 9), Field("Count", 1)};
     info_.table_id = "0\\\\Proj\\Bugs";
     info_.table_from = "Bugs";

@@ -307,14 +307,7 @@ TEST_F(OutboxDeliveryTest, InternalMailRowThatCannotBeWrittenIsWrittenAtALaterTi
   EXPECT_EQ(pending[0].recipients, "ORVIK:ann");
   EXPECT_EQ(pending[0].last_transport, "ORVIK");
 
-  testing::WriteDbf(install_.orvkpost_table(), {{"FROM", 'C', 10},
-                                                {"TO", 'C', 40},
-                                                {"DATE", 'C', 10},
-                                                {"ISNEW", 'N', 1},
-                                                {"STATUS", 'C', 1},
-                                                {"BUGNUM", 'N', 10},
-                                                {"DBNAME", 'C', 40},
-                                                {"MESSAGE", 'C', 80}});
+  install_.WriteInternalMailTable();
   Tick(sender);
   EXPECT_THAT(Pending(), IsEmpty());
   auto table = DbfTable::Open(install_.server_dir() + "/ORVKPOST.dbf", false);

@@ -50,13 +50,13 @@ TEST(AddressForMailTypeTest, EachMailTypeGivesItsPrefix) {
 class RecipientsTest : public ::testing::Test {
  protected:
   RecipientsTest() {
-    install_.WriteUsers({{"ann", "pw", 0, "ann"},
-                         {"ann", "", 5, "ann@example.org"},
-                         {"bob", "", 1, "Bob Builder"},
-                         {"carl", "", 3, "carl@example.org"},
-                         {"dora", "", 5, ""},
-                         {"", "", 5, "ghost@example.org"},
-                         {"eve", "", 2, "eve@ccmail"}});
+    install_.WriteUsers({{"ann", "pw", 0, "ann", ""},
+                         {"ann", "", 5, "ann@example.org", ""},
+                         {"bob", "", 1, "Bob Builder", ""},
+                         {"carl", "", 3, "carl@example.org", ""},
+                         {"dora", "", 5, "", ""},
+                         {"", "", 5, "ghost@example.org", ""},
+                         {"eve", "", 2, "eve@ccmail", ""}});
     install_.WriteGroups({"dev", "qa", "dev", "ops"});
     install_.WriteMembership({{"ann", "dev"}, {"bob", "dev"}, {"bob", "qa"}, {"carl", "qa"},
                               {"x", "devops"}});

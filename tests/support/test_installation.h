@@ -154,6 +154,8 @@ class TestInstallation : public demo::Installation {
     for (const std::string& name : names) rows.push_back({name});
     WriteDbf(groups_table(), demo::GroupTableFields(), rows);
   }
+  // An empty internal mail table in the writer's layout.
+  void WriteInternalMailTable() const { demo::WriteInternalMailTable(orvkpost_table()); }
   // (member, group) pairs.
   void WriteMembership(const std::vector<std::pair<std::string, std::string>>& pairs) const {
     std::vector<Record> rows;
