@@ -35,7 +35,7 @@ class EngineMailTest : public ::testing::Test {
     WriteProfileString(install_.server_dir() + "/morvik.ini", "Orvik Dsn", "Proj", ProjectDir());
     std::filesystem::create_directories(ProjectDir());
     testing::WriteTableIni(ProjectDir(), "Bugs");
-    install_.WriteUsers({{"ann", "", 0, "ann"}, {"bob", "", 5, "bob@example.org"}});
+    install_.WriteUsers({{"ann", "", 0, "ann", ""}, {"bob", "", 5, "bob@example.org", ""}});
     install_.WriteGroups({"QA", "Dev", "QA"});
     RuleRow notify(7, 0, "ORVIK", "Proj\\Bugs", "Notify");
     notify.values = "ann,bob";
