@@ -51,6 +51,7 @@
 #include "service/project.h"
 #include "service/project_table.h"
 #include "service/update_statement.h"
+#include "tests/support/test_installation.h"
 
 namespace vigilo {
 namespace {
@@ -91,14 +92,10 @@ CFieldDef Field(const std::string& name, int type, int width, int flags) {
 class Dataset {
  public:
   explicit Dataset(const Sizes& sizes) : sizes_(sizes) {
-    char pattern[] = "/tmp/vigilo-bench-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
-    root_ = pattern;
-    project_dir_ = root_ + "/proj";
+    root_ = install_.program_dir();
+    project_dir_ = install_.root() + "/proj";
     std::filesystem::create_directories(project_dir_);
-    std::filesystem::create_directories(root_ + "/server/orvhome");
-    WriteProfileString(root_ + "/vigtab.ini", "Morvane Vigilo", "SERVERDIR", root_ + "/server");
-    WriteProfileString(root_ + "/server/morvik.ini", "Orvik Dsn", "Proj", project_dir_);
+    WriteProfileString(install_.morvik_ini(), "Orvik Dsn", "Proj", project_dir_);
     const std::string ini = project_dir_ + "/Bugs.INI";
     WriteProfileString(ini, "Morvane Orvik", "ChngHist Datafile", "BugsHist.dbf");
     WriteProfileString(ini, "Morvane Orvik", "FormNames", "Bugs");
@@ -111,11 +108,6 @@ class Dataset {
     WriteDbase();
     WriteNative();
   }
-  ~Dataset() {
-    std::error_code ec;
-    std::filesystem::remove_all(root_, ec);
-  }
-
   const std::string& root() const { return root_; }
   const std::string& project_dir() const { return project_dir_; }
 
@@ -220,7 +212,8 @@ class Dataset {
   }
 
   Sizes sizes_;
-  std::string root_;
+  testing::TestInstallation install_;
+  std::string root_;  // the program directory
   std::string project_dir_;
 };
 
