@@ -32,6 +32,8 @@
 #include "data/server_paths.h"
 #include "notify/mail_sender.h"
 #include "platform/xbase/dbf_table.h"
+#include "tests/support/dbf_builder.h"
+#include "tests/support/test_installation.h"
 
 namespace vigilo {
 namespace {
@@ -44,42 +46,22 @@ long EnvSize(const char* name, long fallback) {
 const long kOldRows = EnvSize("VIGILO_BENCH_OLD_ROWS", 100000);
 const long kMails = EnvSize("VIGILO_BENCH_MAILS", 200);
 
-// A server directory whose ORVKPOST holds old_rows rows of earlier notices.
-class Installation {
- public:
-  explicit Installation(long old_rows) {
-    char pattern[] = "/tmp/vigilo-internal-mail-bench-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
-    root_ = pattern;
-    std::filesystem::create_directories(root_ + "/server/orvhome");
-    WriteProfileString(root_ + "/vigtab.ini", "Morvane Vigilo", "SERVERDIR", root_ + "/server");
-    auto table = DbfTable::Create(root_ + "/server/ORVKPOST.dbf",
-                                  {{"FROM", 'C', 10, 0}, {"TO", 'C', 40, 0}, {"DATE", 'C', 10, 0},
-                                   {"ISNEW", 'N', 1, 0}, {"STATUS", 'C', 1, 0},
-                                   {"BUGNUM", 'N', 10, 0}, {"DBNAME", 'C', 40, 0},
-                                   {"MESSAGE", 'C', 80, 0}});
-    for (long row = 0; row < old_rows; ++row) {
-      table->AppendStart();
-      table->AssignText(0, "VIGILO");
-      table->AssignText(1, Format("user%ld", row % 50));
-      table->AssignText(2, "01/02/2025");
-      table->AssignLong(3, 0);
-      table->AssignText(4, " ");
-      table->AssignLong(5, row / 50 + 1);
-      table->AssignText(6, "Bugs.DBF");
-      table->AppendWrite();
-    }
-    table->Close();
+// A bare installation whose ORVKPOST holds old_rows rows of earlier notices.
+std::unique_ptr<testing::TestInstallation> MakeInstallation(long old_rows) {
+  auto install = std::make_unique<testing::TestInstallation>();
+  std::vector<testing::Record> rows;
+  rows.reserve(static_cast<size_t>(old_rows));
+  for (long row = 0; row < old_rows; ++row) {
+    rows.push_back({"VIGILO", Format("user%ld", row % 50), "01/02/2025", "0", " ",
+                    Format("%ld", row / 50 + 1), "Bugs.DBF"});
   }
-  ~Installation() {
-    std::error_code ec;
-    std::filesystem::remove_all(root_, ec);
-  }
-  const std::string& root() const { return root_; }
-
- private:
-  std::string root_;
-};
+  testing::WriteDbf(install->orvkpost_table(),
+                    {{"FROM", 'C', 10, 0}, {"TO", 'C', 40, 0}, {"DATE", 'C', 10, 0},
+                     {"ISNEW", 'N', 1, 0}, {"STATUS", 'C', 1, 0}, {"BUGNUM", 'N', 10, 0},
+                     {"DBNAME", 'C', 40, 0}, {"MESSAGE", 'C', 80, 0}},
+                    rows);
+  return install;
+}
 
 // Seconds of one tick: wall and the thread's CPU time (which the other
 // programs of a shared machine disturb less).
@@ -106,15 +88,15 @@ double ThreadCpuSeconds() {
 class Daemon {
  public:
   explicit Daemon(long old_rows)
-      : install_(old_rows),
-        log_([this] { return install_.root() + "/vglog.ini"; }),
+      : install_(MakeInstallation(old_rows)),
+        log_([this] { return install_->program_dir() + "/vglog.ini"; }),
         sender_(CMailSender::Options{&log_, {}, {}, {}, {}, false}) {
-    SetProgramDirectory(install_.root());
+    SetProgramDirectory(install_->program_dir());
     sender_.InitMailSystems();
   }
 
   TickTime Tick() {
-    SetProgramDirectory(install_.root());
+    SetProgramDirectory(install_->program_dir());
     const double cpu_start = ThreadCpuSeconds();
     const auto start = std::chrono::steady_clock::now();
     sender_.BeginTick();
@@ -134,7 +116,7 @@ class Daemon {
   }
 
  private:
-  Installation install_;
+  std::unique_ptr<testing::TestInstallation> install_;
   LogStream log_;
   CMailSender sender_;
   long next_record_ = 5000000;  // new record numbers: every row is a new one

@@ -57,6 +57,7 @@
 #include "platform/smtp/mail_message.h"
 #include "platform/smtp/smtp_client.h"
 #include "tests/support/smtp_sink.h"
+#include "tests/support/test_installation.h"
 
 namespace vigilo {
 namespace {
@@ -190,14 +191,10 @@ class TimedAccess : public NotifyTableAccess {
 class Dataset {
  public:
   Dataset(const Sizes& sizes, const std::string& smtp_server) : sizes_(sizes) {
-    char pattern[] = "/tmp/vigilo-notify-bench-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
-    root_ = pattern;
-    project_dir_ = root_ + "/proj";
+    root_ = install_.program_dir();
+    project_dir_ = install_.root() + "/proj";
     std::filesystem::create_directories(project_dir_);
-    std::filesystem::create_directories(root_ + "/server/orvhome");
-    WriteProfileString(root_ + "/vigtab.ini", "Morvane Vigilo", "SERVERDIR", root_ + "/server");
-    const std::string morvik = root_ + "/server/morvik.ini";
+    const std::string morvik = install_.morvik_ini();
     WriteProfileString(morvik, "Orvik Dsn", "Proj", project_dir_);
     WriteProfileString(morvik, "Mail", "SMTP Mail",
                        Format("1,SMTP,%s,0 vigilo@bench.example,", smtp_server.c_str()));
@@ -230,17 +227,13 @@ class Dataset {
                       {"ChngWhat", 'C', 10, 0}, {"ChngFrom", 'C', 20, 0}, {"ChngTo", 'C', 20, 0}})
         ->Close();
   }
-  ~Dataset() {
-    std::error_code ec;
-    std::filesystem::remove_all(root_, ec);
-  }
-
   const std::string& root() const { return root_; }
   const std::string& project_dir() const { return project_dir_; }
 
  private:
   Sizes sizes_;
-  std::string root_;
+  testing::TestInstallation install_;
+  std::string root_;  // the program directory
   std::string project_dir_;
 };
 

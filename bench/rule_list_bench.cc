@@ -16,6 +16,7 @@
 #include "manager/rule_list.h"
 #include "manager/rule_list_table.h"
 #include "platform/xbase/dbf_table.h"
+#include "tests/support/temp_dir.h"
 
 namespace vigilo {
 namespace {
@@ -23,18 +24,10 @@ namespace {
 class BenchRuleTables {
  public:
   BenchRuleTables() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "vgrules_bench_XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) abort();
-    dir_ = pattern;
+    dir_ = temp_.path();
     Write(setup_path(), 32000, 1);
     Write(view_path(), 5000, 7);
   }
-  ~BenchRuleTables() {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
-
   std::string setup_path() const { return dir_ + "/setup.dbf"; }
   std::string view_path() const { return dir_ + "/view.dbf"; }
 
@@ -61,6 +54,7 @@ class BenchRuleTables {
     table->Close();
   }
 
+  testing::TempDir temp_;
   std::string dir_;
 };
 

@@ -40,6 +40,7 @@
 #include "platform/sql/database.h"
 #include "platform/sql/dbf_table_cache.h"
 #include "platform/xbase/dbf_table.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -73,19 +74,16 @@ const std::string kNativeSelection =
 // One data set: the .dbf files of a project directory and a SQLite file
 // with the same rows.
 struct DataSet {
-  std::string dir;
+  vigilo::testing::TempDir temp;
+  std::string dir = temp.path();
   std::string sqlite_path;
   ~DataSet() {
-    if (getenv("VGSQL_BENCH_KEEP")) return;
-    std::error_code ignored;
-    std::filesystem::remove_all(dir, ignored);
+    if (getenv("VGSQL_BENCH_KEEP")) temp.Keep();
   }
 };
 
 std::unique_ptr<DataSet> MakeDataSet(int history_rows) {
   auto set = std::make_unique<DataSet>();
-  char pattern[] = "/tmp/vgsql-bench-XXXXXX";
-  set->dir = mkdtemp(pattern);
   set->sqlite_path = set->dir + "/native.sqlite";
   std::mt19937 random(42);
 
@@ -181,8 +179,6 @@ std::unique_ptr<DataSet> MakeDataSet(int history_rows) {
 // A copy of a data set's files for the benchmarks that write.
 std::unique_ptr<DataSet> CopyDataSet(const DataSet& from) {
   auto set = std::make_unique<DataSet>();
-  char pattern[] = "/tmp/vgsql-bench-XXXXXX";
-  set->dir = mkdtemp(pattern);
   set->sqlite_path = set->dir + "/native.sqlite";
   std::filesystem::copy(from.dir, set->dir, std::filesystem::copy_options::recursive |
                                                 std::filesystem::copy_options::overwrite_existing);

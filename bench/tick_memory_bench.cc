@@ -31,6 +31,8 @@
 
 #include "common/format.h"
 #include "platform/xbase/dbf_table.h"
+#include "tests/support/rule_builder.h"
+#include "tests/support/test_installation.h"
 #include "tools/demo/installation_writer.h"
 
 namespace vigilo {
@@ -47,24 +49,19 @@ long EnvSize(const char* name, long fallback) {
 std::string Category(long form_id) { return Format("C%02ld", form_id % kCategories); }
 
 struct Installed {
-  std::string root;
+  std::unique_ptr<testing::TestInstallation> install;
   std::string program_dir;
   ~Installed() {
-    if (std::getenv("VIGILO_BENCH_KEEP") != nullptr) {
-      std::fprintf(stderr, "installation kept in %s\n", root.c_str());
-      return;
+    if (install && std::getenv("VIGILO_BENCH_KEEP") != nullptr) {
+      std::fprintf(stderr, "installation kept in %s\n", install->root().c_str());
+      install->Keep();
     }
-    std::error_code ignored;
-    std::filesystem::remove_all(root, ignored);
   }
 };
 
 // The installation with n records and n history rows, m of them closed.
 std::unique_ptr<Installed> Install(long n, long m) {
   auto installed = std::make_unique<Installed>();
-  char pattern[] = "/tmp/vigilo-membench-XXXXXX";
-  if (mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
-  installed->root = pattern;
 
   demo::TableDescription bugs;
   bugs.name = "Bugs";
@@ -74,25 +71,24 @@ std::unique_ptr<Installed> Install(long n, long m) {
       demo::FieldDescription{"Priority", demo::kFieldNumber, 0, {}, demo::kFlagDefault, true, ""},
       demo::FieldDescription{"Resolution", demo::kFieldText, 20, {}, demo::kFlagDefault, false, ""},
   };
-  demo::InstallationDescription description;
+  testing::InstallationBuilder builder;
+  demo::InstallationDescription& description = builder.description();
   description.projects = {demo::ProjectDescription{"Proj", "", {bugs}}};
   for (int r = 1; r <= kRules; ++r) {
-    demo::RuleDescription rule;
-    rule.rule_id = r;
-    rule.dsn = "ORVIK";
-    rule.db_table = "Proj\\Bugs";
-    rule.action = "Update";
     const std::string category = Format("C%02d", (r - 1) % kCategories);
     if (r <= kRules / 2) {
-      rule.cond = "(Status is (Closed)) .AND.(Category is (" + category + "))";
-      rule.values = Format("Resolution=Done %d", r);
+      description.rules.push_back(
+          testing::RuleBuilder(r)
+              .Update(Format("Resolution=Done %d", r))
+              .When("(Status is (Closed)) .AND.(Category is (" + category + "))"));
     } else {
-      rule.cond = "(Status is (Open->Closed)) .AND.(Category is (" + category + "))";
-      rule.values = "Priority=1";
+      description.rules.push_back(
+          testing::RuleBuilder(r).Update("Priority=1").When(
+              "(Status is (Open->Closed)) .AND.(Category is (" + category + "))"));
     }
-    description.rules.push_back(rule);
   }
-  demo::Installation install = demo::Installation::Write(installed->root, description);
+  installed->install = std::make_unique<testing::TestInstallation>(std::move(builder));
+  const testing::TestInstallation& install = *installed->install;
   installed->program_dir = install.program_dir();
 
   // The rows are appended straight to the files the writer made: a million

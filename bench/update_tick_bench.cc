@@ -56,6 +56,7 @@
 #include "service/project.h"
 #include "service/project_table.h"
 #include "service/update_statement.h"
+#include "tests/support/test_installation.h"
 
 namespace vigilo {
 namespace {
@@ -66,6 +67,11 @@ constexpr int kCategories = 25;
 long EnvSize(const char* name, long fallback) {
   const char* value = std::getenv(name);
   return value != nullptr && *value != '\0' ? std::atol(value) : fallback;
+}
+
+std::string EnvText(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : "";
 }
 
 struct Sizes {
@@ -96,17 +102,10 @@ CFieldDef Field(const std::string& name, int type, int width, int flags) {
 class Dataset {
  public:
   explicit Dataset(const Sizes& sizes) : sizes_(sizes) {
-    // VIGILO_BENCH_DIR names where the data goes (large sizes fill /tmp).
-    const char* base = std::getenv("VIGILO_BENCH_DIR");
-    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
-                          "/vigilo-bench-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    root_ = pattern;
-    project_dir_ = root_ + "/proj";
+    root_ = install_.program_dir();
+    project_dir_ = install_.root() + "/proj";
     std::filesystem::create_directories(project_dir_);
-    std::filesystem::create_directories(root_ + "/server/orvhome");
-    WriteProfileString(root_ + "/vigtab.ini", "Morvane Vigilo", "SERVERDIR", root_ + "/server");
-    WriteProfileString(root_ + "/server/morvik.ini", "Orvik Dsn", "Proj", project_dir_);
+    WriteProfileString(install_.morvik_ini(), "Orvik Dsn", "Proj", project_dir_);
     const std::string ini = project_dir_ + "/Bugs.INI";
     WriteProfileString(ini, "Morvane Orvik", "ChngHist Datafile", "BugsHist.dbf");
     WriteProfileString(ini, "Morvane Orvik", "FormNames", "Bugs");
@@ -119,11 +118,6 @@ class Dataset {
     WriteDbase();
     WriteNative();
   }
-  ~Dataset() {
-    std::error_code ec;
-    std::filesystem::remove_all(root_, ec);
-  }
-
   const std::string& root() const { return root_; }
   const std::string& project_dir() const { return project_dir_; }
 
@@ -244,7 +238,10 @@ class Dataset {
   }
 
   Sizes sizes_;
-  std::string root_;
+  // VIGILO_BENCH_DIR names where the data goes (large sizes fill /tmp).
+  testing::TestInstallation install_{
+      testing::InstallationBuilder::Bare(EnvText("VIGILO_BENCH_DIR"))};
+  std::string root_;  // the program directory
   std::string project_dir_;
 };
 

@@ -23,6 +23,7 @@
 #include "common/format.h"
 #include "platform/xbase/dbf_query.h"
 #include "platform/xbase/dbf_table.h"
+#include "tests/support/temp_dir.h"
 
 namespace vigilo {
 namespace {
@@ -32,9 +33,7 @@ constexpr uint32_t kRecords = 1000000;
 class BenchTable {
  public:
   BenchTable() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "vgxbase_bench_XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) abort();
-    dir_ = pattern;
+    dir_ = temp_.path();
     path_ = dir_ + "/usringrp.dbf";
     auto table = DbfTable::Create(path_, {{"UserName", 'C', 20, 0}, {"GrpName", 'C', 20, 0},
                                           {"DbType", 'N', 8, 0}, {"Dsn", 'C', 16, 0},
@@ -62,13 +61,10 @@ class BenchTable {
     file.seekp(4);
     file.write(count, 4);
   }
-  ~BenchTable() {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
   const std::string& path() const { return path_; }
 
  private:
+  testing::TempDir temp_;
   std::string dir_;
   std::string path_;
 };

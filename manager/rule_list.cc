@@ -5,7 +5,6 @@
 #include <iterator>
 
 #include "common/format.h"
-#include "common/text.h"
 
 namespace vigilo {
 namespace {
@@ -34,45 +33,9 @@ const std::string& ColumnText(const RuleRow& row, RuleColumn column) {
 
 }  // namespace
 
-RuleRow ParseRuleLine(const std::string& line, RuleLineForm form) {
-  RuleRow row;
-  std::vector<std::string> pieces = SplitText(line, '|');
-  // The last piece is what follows the last "|": never a stored field.
-  size_t stored = pieces.empty() ? 0 : pieces.size() - 1;
-  auto piece = [&](size_t i) -> const std::string* { return i < stored ? &pieces[i] : nullptr; };
-  size_t i = 0;
-  if (auto* p = piece(i++)) row.rule_id = LeadingNumber(*p);
-  if (form == RuleLineForm::kSixField) {
-    if (auto* p = piece(i++)) row.table = *p;
-  }
-  if (auto* p = piece(i++)) row.action = *p;
-  if (auto* p = piece(i++)) row.target = *p;
-  if (auto* p = piece(i++)) row.values = *p;
-  if (auto* p = piece(i++)) row.condition = *p;
-  if (auto* p = piece(i++)) row.flag = LeadingNumber(*p);
-  return row;
-}
-
-std::string FiveFieldRuleLine(const RuleRow& row) {
-  return Format("%ld|%s|%s|%s|%s|%ld|", row.rule_id, row.action.c_str(), row.target.c_str(),
-                row.values.c_str(), row.condition.c_str(), row.flag);
-}
-
-std::string SixFieldRuleLine(const RuleRow& row) {
-  return Format("%ld|%s|%s|%s|%s|%s|%ld", row.rule_id, row.table.c_str(), row.action.c_str(),
-                row.target.c_str(), row.values.c_str(), row.condition.c_str(), row.flag);
-}
-
 std::string RuleCellText(const RuleRow& row, RuleColumn column) {
   if (column == RuleColumn::kRuleId) return Format("%ld", row.rule_id);
   return ColumnText(row, column);
-}
-
-size_t RuleList::AddLines(const std::vector<std::string>& lines, RuleLineForm form) {
-  size_t room = capacity_ > items_.size() ? capacity_ - items_.size() : 0;
-  size_t taken = std::min(room, lines.size());
-  for (size_t i = 0; i < taken; ++i) Append(ParseRuleLine(lines[i], form));
-  return lines.size() - taken;
 }
 
 size_t RuleList::AddRows(OrderedRuleRows rows) {

@@ -3,13 +3,6 @@
 // rules of a table, View of Rules one for all rules; the Qt list is a view
 // over it. A list holds at most its capacity of rows (32000 in Setup Rules,
 // 5000 in View of Rules).
-//
-// Rules travel from the rule table to the list as rule lines, fields joined
-// by "|": View of Rules uses the six-field form "id|table|action|target|
-// values|condition|flag", Setup Rules the five-field form "id|action|target|
-// values|condition|flag|". Only fields followed by a "|" are taken, so the
-// six-field form's flag is not kept (View of Rules does not use it) while the
-// five-field form's is.
 #pragma once
 
 #include <cstddef>
@@ -30,8 +23,6 @@ struct RuleRow {
   bool operator==(const RuleRow&) const = default;
 };
 
-enum class RuleLineForm { kSixField, kFiveField };
-
 // The columns of a rule list, left to right.
 enum class RuleColumn { kRuleId, kTable, kAction, kTarget, kValues, kCondition };
 inline constexpr int kRuleColumnCount = 6;
@@ -50,14 +41,6 @@ inline constexpr RuleColumnSpec kRuleColumns[kRuleColumnCount] = {
 // Rows the two dialogs hold.
 inline constexpr size_t kSetupRulesCapacity = 32000;
 inline constexpr size_t kViewRulesCapacity = 5000;
-
-// The rule row of one line; pieces not followed by a "|" are left at their
-// defaults. Rule id and flag are read as decimal numbers (0 when not one).
-RuleRow ParseRuleLine(const std::string& line, RuleLineForm form);
-
-// The rule lines of a row.
-std::string FiveFieldRuleLine(const RuleRow& row);
-std::string SixFieldRuleLine(const RuleRow& row);
 
 // A cell's text: the rule id as a decimal number, the others as stored.
 std::string RuleCellText(const RuleRow& row, RuleColumn column);
@@ -87,11 +70,9 @@ class RuleList {
     items_.clear();
   }
 
-  // Parses the lines and appends one item per line after the existing ones,
-  // as far as the capacity allows. Returns the number of lines that did not
-  // fit.
-  size_t AddLines(const std::vector<std::string>& lines, RuleLineForm form);
-  // The same for rows read from the rule table, in their order.
+  // Appends one item per row read from the rule table, in their order, after
+  // the existing ones, as far as the capacity allows. Returns the number of
+  // rows that did not fit.
   size_t AddRows(OrderedRuleRows rows);
   // Appends one row; false when the list is full.
   bool Append(RuleRow row);

@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/common/temp_dir.h"
+#include "tests/support/temp_dir.h"
 #include "tests/support/faulty_file_system.h"
 
 namespace vigilo {

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/common/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace vigilo {
 namespace {

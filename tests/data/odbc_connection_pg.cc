@@ -10,7 +10,7 @@
 #include "common/ini_profile.h"
 #include "data/login_info.h"
 #include "data/odbc_connection.h"
-#include "tests/common/temp_dir.h"
+#include "tests/support/temp_dir.h"
 #include "tests/support/postgres_server.h"
 
 namespace vigilo {

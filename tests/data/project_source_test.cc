@@ -8,12 +8,13 @@
 #include "data/database_kind.h"
 #include "common/ini_profile.h"
 #include "data/login_info.h"
-#include "tests/data/installation_fixture.h"
+#include "tests/data/odbc_sources.h"
+#include "tests/support/test_installation.h"
 
 namespace vigilo {
 namespace {
 
-using testing::Installation;
+using testing::TestInstallation;
 
 TEST(PasswordTable, EveryPrintableCharacterRoundTrips) {
   std::string all;
@@ -83,7 +84,7 @@ TEST(LoginValue, Malformed) {
 }
 
 TEST(LoginValue, TrailingBlankOfAPasswordSurvivesTheIniFile) {
-  Installation install;
+  TestInstallation install;
   for (std::string password : {"a ", "   ", "x y z ", "}{;="}) {
     std::string value = *FormatLoginValue("u", password);
     ASSERT_TRUE(WriteProfileString(install.paths().orvik_ini_path, "Oracle", "srv", value));
@@ -94,10 +95,11 @@ TEST(LoginValue, TrailingBlankOfAPasswordSurvivesTheIniFile) {
 }
 
 TEST(LoginInfoLookup, SectionPerKind) {
-  Installation install;
+  TestInstallation install;
   std::string value = *FormatLoginValue("sa", "pw");
-  install.Write("morvik.ini", "[Microsoft SQL Server]\nsrv1=" + value +
-                                  "\n[Sybase]\nsrv1=" + *FormatLoginValue("syb", "pw") + "\n");
+  install.WriteServerFile("morvik.ini", "[Microsoft SQL Server]\nsrv1=" + value +
+                                            "\n[Sybase]\nsrv1=" + *FormatLoginValue("syb", "pw") +
+                                            "\n");
   EXPECT_EQ(GetLoginInfo(install.paths(), 1, std::string("SRV1"))->user, "sa");
   EXPECT_EQ(GetLoginInfo(install.paths(), 3, std::string("srv1"))->user, "syb");
   EXPECT_EQ(GetLoginInfo(install.paths(), 2, std::string("srv1")), std::nullopt);
@@ -114,14 +116,14 @@ TEST(DataSources, ServerNameKeys) {
 }
 
 TEST(ProjectSources, ClientServerKind) {
-  Installation install;
-  install.Write("morvik.ini",
-                "[Microsoft SQL Server]\nsrv1=" + *FormatLoginValue("sa", "pw;1") + "\n");
-  install.Write("Proj.ini", "[Table DSN]\n");
+  TestInstallation install;
+  install.WriteServerFile("morvik.ini",
+                          "[Microsoft SQL Server]\nsrv1=" + *FormatLoginValue("sa", "pw;1") + "\n");
+  install.WriteServerFile("Proj.ini", "[Table DSN]\n");
   ProjectSource source = ResolveProjectSource(install.paths(), 1, "BUGS", "Proj");
   EXPECT_EQ(source.key, "1\\BUGS\\Proj");
-  EXPECT_EQ(source.directory, install.path());
-  EXPECT_EQ(source.ini_path, install.File("Proj.ini"));  // found in its own letter case
+  EXPECT_EQ(source.directory, install.server_dir());
+  EXPECT_EQ(source.ini_path, install.ServerFile("Proj.ini"));  // found in its own letter case
   EXPECT_EQ(source.connection_string, "DSN=BUGS;UID=sa;PWD={pw;1};");
 
   std::string message;
@@ -130,12 +132,12 @@ TEST(ProjectSources, ClientServerKind) {
 }
 
 TEST(ProjectSources, ClientServerKindWithoutLogin) {
-  Installation install;
-  install.Write("morvik.ini", "[Oracle]\nother=1 x\n");
+  TestInstallation install;
+  install.WriteServerFile("morvik.ini", "[Oracle]\nother=1 x\n");
   ProjectSource source = ResolveProjectSource(install.paths(), 2, "BUGS", "Proj");
   EXPECT_EQ(source.key, "2\\BUGS\\Proj");
   EXPECT_EQ(source.connection_string, "");
-  EXPECT_EQ(source.ini_path, install.File("Proj.INI"));
+  EXPECT_EQ(source.ini_path, install.ServerFile("Proj.INI"));
   std::string message;
   EXPECT_EQ(ManagerConnectionString(install.paths(), 2, "BUGS", &message), std::nullopt);
   EXPECT_EQ(message, "srv1 server login information does not exists in " +
@@ -145,16 +147,17 @@ TEST(ProjectSources, ClientServerKindWithoutLogin) {
 }
 
 TEST(ProjectSources, DbaseKindNeverReadsLoginInformation) {
-  Installation install;
-  install.Write("morvik.ini", "[Orvik Dsn]\nproj=" + install.path() + "\\data\\\n"
-                              "[Microsoft SQL Server]\nsrv1=2 sa\n");
-  std::filesystem::create_directory(install.File("data"));
+  TestInstallation install;
+  install.WriteServerFile("morvik.ini", "[Orvik Dsn]\nproj=" + install.server_dir() +
+                                            "\\data\\\n"
+                                            "[Microsoft SQL Server]\nsrv1=2 sa\n");
+  std::filesystem::create_directory(install.ServerFile("data"));
   ProjectSource source = ResolveProjectSource(install.paths(), 0, "BUGS", "Proj");
   EXPECT_EQ(source.key, "0\\BUGS\\Proj");
-  EXPECT_EQ(source.directory, install.File("data"));
+  EXPECT_EQ(source.directory, install.ServerFile("data"));
   EXPECT_EQ(source.connection_string, "Driver={Microsoft dBase Driver (*.dbf)};DefaultDir=" +
-                                          install.File("data") + ";DriverId=277;DSN=;");
-  EXPECT_EQ(source.ini_path, install.File("data/Proj.INI"));
+                                          install.ServerFile("data") + ";DriverId=277;DSN=;");
+  EXPECT_EQ(source.ini_path, install.ServerFile("data/Proj.INI"));
   // Without an "Orvik Dsn" entry the directory is empty.
   EXPECT_EQ(ResolveProjectSource(install.paths(), 0, "", "Other").connection_string,
             "Driver={Microsoft dBase Driver (*.dbf)};DefaultDir=;DriverId=277;DSN=;");

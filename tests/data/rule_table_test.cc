@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/sql/database.h"
-#include "tests/common/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace vigilo {
 namespace {

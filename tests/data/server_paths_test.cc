@@ -9,7 +9,7 @@
 
 #include "common/ini_profile.h"
 #include "data/short_date.h"
-#include "tests/common/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace vigilo {
 namespace {

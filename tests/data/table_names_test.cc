@@ -8,28 +8,30 @@
 
 #include "data/field_defs_reader.h"
 #include "data/name_lists.h"
-#include "tests/data/installation_fixture.h"
+#include "tests/data/odbc_sources.h"
+#include "tests/support/test_installation.h"
 #include "tests/support/faulty_file_system.h"
 
 namespace vigilo {
 namespace {
 
-using testing::Installation;
+using testing::TestInstallation;
 
-ProjectSource SourceIn(const Installation& install, long kind) {
+ProjectSource SourceIn(const TestInstallation& install, long kind) {
   ProjectSource source;
   source.key = ProjectKey(kind, "BUGS", "Proj");
-  source.directory = install.path();
-  source.ini_path = install.File("Proj.INI");
+  source.directory = install.server_dir();
+  source.ini_path = install.ServerFile("Proj.INI");
   return source;
 }
 
 TEST(TableNames, ServerKindsQualifyWithTheProject) {
-  Installation install;
-  install.Write("Bugs.ini", "[Morvane Orvik]\nChngHist Datafile=D:\\data\\BugsHist.dbf\n");
+  TestInstallation install;
+  install.WriteServerFile("Bugs.ini",
+                          "[Morvane Orvik]\nChngHist Datafile=D:\\data\\BugsHist.dbf\n");
   TableNames names = ResolveTableNames(1, "Proj", SourceIn(install, 1), "Bugs");
   EXPECT_EQ(names.identifier, "1\\BUGS\\Proj\\Bugs");
-  EXPECT_EQ(names.ini_path, install.File("Bugs.ini"));
+  EXPECT_EQ(names.ini_path, install.ServerFile("Bugs.ini"));
   EXPECT_TRUE(names.has_change_history);
   EXPECT_EQ(names.change_history, "BugsHist");
   EXPECT_EQ(names.flag, "BugsVGLS");
@@ -48,10 +50,10 @@ TEST(TableNames, ServerKindsQualifyWithTheProject) {
 }
 
 TEST(TableNames, DbaseKindUsesPlainNames) {
-  Installation install;
-  install.Write("Defects.INI", "[Morvane Orvik]\nChngHist Datafile=hist\n");
+  TestInstallation install;
+  install.WriteServerFile("Defects.INI", "[Morvane Orvik]\nChngHist Datafile=hist\n");
   TableNames names = ResolveTableNames(0, "Proj", SourceIn(install, 0), "Defects");
-  EXPECT_EQ(names.ini_path, install.File("Defects.INI"));
+  EXPECT_EQ(names.ini_path, install.ServerFile("Defects.INI"));
   EXPECT_EQ(names.change_history, "hist");  // no directory, no extension
   EXPECT_EQ(names.qualified_table, "Defects");
   EXPECT_EQ(names.qualified_change_history, "hist");
@@ -60,24 +62,25 @@ TEST(TableNames, DbaseKindUsesPlainNames) {
 }
 
 TEST(TableNames, OwnDirectoryGivesQuotedFileNames) {
-  Installation install;
-  std::filesystem::create_directory(install.File("tables"));
-  install.Write("Proj.INI", "[Table DSN]\nProj\\Bug=" + install.path() + "\\tables\n");
-  install.Write("tables/BUG.INI", "[Morvane Orvik]\nChngHist Datafile=/x/Hist.DBF\n");
+  TestInstallation install;
+  std::filesystem::create_directory(install.ServerFile("tables"));
+  install.WriteServerFile("Proj.INI",
+                          "[Table DSN]\nProj\\Bug=" + install.server_dir() + "\\tables\n");
+  install.WriteServerFile("tables/BUG.INI", "[Morvane Orvik]\nChngHist Datafile=/x/Hist.DBF\n");
   TableNames names = ResolveTableNames(0, "Proj", SourceIn(install, 0), "Bug");
   EXPECT_TRUE(names.own_directory);
-  EXPECT_EQ(names.directory, install.File("tables"));
-  EXPECT_EQ(names.ini_path, install.File("tables/BUG.INI"));  // found in another case
+  EXPECT_EQ(names.directory, install.ServerFile("tables"));
+  EXPECT_EQ(names.ini_path, install.ServerFile("tables/BUG.INI"));  // found in another case
   EXPECT_EQ(names.flag, "BugVGLS");  // shorter than four characters
-  std::string dir = install.File("tables");
+  std::string dir = install.ServerFile("tables");
   EXPECT_EQ(names.from_table, "\"" + dir + "/Bug.DBF\" AS Bug");
   EXPECT_EQ(names.from_change_history, "\"" + dir + "/Hist.DBF\" AS Hist");
   EXPECT_EQ(names.from_flag, "\"" + dir + "/BugVGLS.DBF\" AS BugVGLS");
 }
 
 TEST(TableNames, WithoutChangeHistoryOnlyTheBasicNames) {
-  Installation install;
-  install.Write("Bugs.INI", "[Morvane Orvik]\nFormNames=Bugs\n");
+  TestInstallation install;
+  install.WriteServerFile("Bugs.INI", "[Morvane Orvik]\nFormNames=Bugs\n");
   TableNames names = ResolveTableNames(1, "Proj", SourceIn(install, 1), "Bugs");
   EXPECT_FALSE(names.has_change_history);
   EXPECT_EQ(names.identifier, "1\\BUGS\\Proj\\Bugs");
@@ -98,22 +101,23 @@ class FieldDefsReading : public ::testing::Test {
  protected:
   void SetUp() override { UserNameList() = {"ann", "bob"}; }
   void TearDown() override { UserNameList().clear(); }
-  Installation install_;
+  TestInstallation install_;
 };
 
 TEST_F(FieldDefsReading, SectionOfTheFirstFormName) {
-  install_.Write("Bugs.ini",
-                 "[Morvane Orvik]\nFormNames=Defect,Other\nChngHist Datafile=hist\n"
-                 "[Other]\nField1=Wrong,Wrong,0,10,\n"
-                 "[Defect]\r\n"
-                 "Field1=Status,Status,5,10,0,,0,1:Open|2:Closed|,100,100,100,24,513,0,0,LK,,0,,\r\n"
-                 "Comment=not a field\n"
-                 "Field2=Owner,Owner,9,10,0,,0,x|,100,100,100,24,1,0,0,,,0,,\n"
-                 "Field3=Summary,Summary,0,80,0,,0,a:b|,100,100,100,24,512,0,0,,,0,,\n"
-                 "[Next]\nField1=After,After,0,10,\n");
+  install_.WriteServerFile(
+      "Bugs.ini",
+      "[Morvane Orvik]\nFormNames=Defect,Other\nChngHist Datafile=hist\n"
+      "[Other]\nField1=Wrong,Wrong,0,10,\n"
+      "[Defect]\r\n"
+      "Field1=Status,Status,5,10,0,,0,1:Open|2:Closed|,100,100,100,24,513,0,0,LK,,0,,\r\n"
+      "Comment=not a field\n"
+      "Field2=Owner,Owner,9,10,0,,0,x|,100,100,100,24,1,0,0,,,0,,\n"
+      "Field3=Summary,Summary,0,80,0,,0,a:b|,100,100,100,24,512,0,0,,,0,,\n"
+      "[Next]\nField1=After,After,0,10,\n");
   std::vector<CFieldDef> fields;
   std::string message;
-  EXPECT_TRUE(ReadFieldDefs(install_.File("Bugs.ini"), fields, &message));
+  EXPECT_TRUE(ReadFieldDefs(install_.ServerFile("Bugs.ini"), fields, &message));
   EXPECT_EQ(message, "");
   ASSERT_EQ(fields.size(), 8u);
   EXPECT_EQ(fields[0].name, "Status");
@@ -140,24 +144,26 @@ TEST_F(FieldDefsReading, SectionOfTheFirstFormName) {
 TEST_F(FieldDefsReading, MissingOrReadOnlyFileGivesOnlyPseudoFields) {
   std::vector<CFieldDef> fields;
   std::string message;
-  EXPECT_FALSE(ReadFieldDefs(install_.File("None.ini"), fields, &message));
-  EXPECT_EQ(message, "Unable to open " + install_.File("None.ini") + "!");
+  EXPECT_FALSE(ReadFieldDefs(install_.ServerFile("None.ini"), fields, &message));
+  EXPECT_EQ(message, "Unable to open " + install_.ServerFile("None.ini") + "!");
   EXPECT_EQ(fields.size(), 5u);
 
-  install_.Write("Ro.ini", "[Morvane Orvik]\nFormNames=F\n[F]\nField1=A,A,0,1,\n");
+  install_.WriteServerFile("Ro.ini", "[Morvane Orvik]\nFormNames=F\n[F]\nField1=A,A,0,1,\n");
   testing::FaultyFileSystem files;
   files.MakeReadOnly("Ro.ini");
   fields.clear();
-  EXPECT_FALSE(ReadFieldDefs(install_.File("Ro.ini"), fields, &message));
+  EXPECT_FALSE(ReadFieldDefs(install_.ServerFile("Ro.ini"), fields, &message));
   EXPECT_EQ(fields.size(), 5u);
 }
 
 TEST_F(FieldDefsReading, ManagerFindsTheTableIniPath) {
-  install_.Write("Proj.INI", "[Table DSN]\nProj\\Ext=" + install_.File("ext") + "\n");
-  std::filesystem::create_directory(install_.File("ext"));
-  install_.Write("ext/EXT.INI", "");
-  EXPECT_EQ(FieldDefsIniPath(install_.paths(), 1, "Proj", "Bugs"), install_.File("Bugs.ini"));
-  EXPECT_EQ(FieldDefsIniPath(install_.paths(), 1, "Proj", "Ext"), install_.File("ext/EXT.INI"));
+  install_.WriteServerFile("Proj.INI",
+                           "[Table DSN]\nProj\\Ext=" + install_.ServerFile("ext") + "\n");
+  std::filesystem::create_directory(install_.ServerFile("ext"));
+  install_.WriteServerFile("ext/EXT.INI", "");
+  EXPECT_EQ(FieldDefsIniPath(install_.paths(), 1, "Proj", "Bugs"), install_.ServerFile("Bugs.ini"));
+  EXPECT_EQ(FieldDefsIniPath(install_.paths(), 1, "Proj", "Ext"),
+            install_.ServerFile("ext/EXT.INI"));
 }
 
 }  // namespace

@@ -5,7 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "data/login_info.h"
-#include "tests/data/installation_fixture.h"
+#include "tests/data/odbc_sources.h"
+#include "tests/support/test_installation.h"
 
 namespace vigilo {
 namespace {
@@ -32,7 +33,7 @@ Result RunTool(const std::string& arguments, const std::string& input = "") {
 }
 
 TEST(LoginTool, WrittenValueIsReadBackByTheService) {
-  testing::Installation install;
+  testing::TestInstallation install;
   std::string ini = install.paths().orvik_ini_path;
   ASSERT_EQ(RunTool("write " + ini + " 2 srv1 scott 'tiger pass'").status, 0);
   ASSERT_EQ(RunTool("write " + ini + " 1 srv1 sa -", "from stdin").status, 0);

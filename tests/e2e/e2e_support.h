@@ -13,7 +13,8 @@
 
 #include "common/format.h"
 #include "platform/sql/database.h"
-#include "tests/common/temp_dir.h"
+#include "tests/support/rule_builder.h"
+#include "tests/support/test_installation.h"
 
 namespace vigilo::e2e {
 

@@ -42,21 +42,13 @@ class EngineLockTest : public ::testing::Test {
       bugs.records.push_back(demo::RecordDescription{
           id, "", {{"Status", id == 1 ? "Closed" : "Open"}}, "", ""});
     }
-    demo::RuleDescription rule;
-    rule.rule_id = 1;
-    rule.db_type = 0;
-    rule.dsn = "ORVIK";
-    rule.db_table = "Proj\\Bugs";
-    rule.action = "Update";
-    rule.values = "Resolution=Done";
-    rule.cond = "(Status is (Closed))";
-    demo::InstallationDescription description;
+    testing::InstallationBuilder builder;
+    demo::InstallationDescription& description = builder.description();
     description.projects = {demo::ProjectDescription{"Proj", "", {bugs}}};
-    description.rules = {rule};
+    description.rules = {testing::RuleBuilder(1).Update("Resolution=Done")};
     // A "Mail" section, without which the rule manager would not even try.
     description.mail.smtp_server = "127.0.0.1:9";
-    install_ = std::make_unique<demo::Installation>(
-        demo::Installation::Write(dir_.path(), description));
+    install_ = std::make_unique<testing::TestInstallation>(std::move(builder));
   }
   ~EngineLockTest() override {
     KillDaemon();
@@ -109,8 +101,7 @@ class EngineLockTest : public ::testing::Test {
         install_->server_dir().c_str(), static_cast<long>(daemon_));
   }
 
-  testing::TempDir dir_;
-  std::unique_ptr<demo::Installation> install_;
+  std::unique_ptr<testing::TestInstallation> install_;
   pid_t daemon_ = -1;
 };
 

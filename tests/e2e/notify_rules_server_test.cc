@@ -18,24 +18,10 @@ namespace vigilo::e2e {
 namespace {
 
 using demo::FieldDescription;
-using demo::Installation;
-using demo::InstallationDescription;
 using demo::RuleDescription;
+using testing::RuleBuilder;
 
 constexpr char kBlockStart[] = "Sending notification( Rule ID : ";
-
-RuleDescription ServerNotifyRule(long id, std::string target, std::string values) {
-  RuleDescription rule;
-  rule.rule_id = id;
-  rule.db_type = 2;
-  rule.dsn = "VGPG";
-  rule.db_table = "proj\\bugs";
-  rule.action = "Notify";
-  rule.target = std::move(target);
-  rule.values = std::move(values);
-  rule.cond = "(Status is (Closed))";
-  return rule;
-}
 
 class ServerNotifyRulesTest : public ServerProjectTest {
  protected:
@@ -46,11 +32,12 @@ class ServerNotifyRulesTest : public ServerProjectTest {
   }
 
   void Install(std::vector<RuleDescription> rules, const std::string& smtp_server) {
-    InstallationDescription description;
+    testing::InstallationBuilder builder;
+    demo::InstallationDescription& description = builder.description();
     description.rules = std::move(rules);
     description.users = {{"ann", "", 0, "ann", "Ann A."}, {"bob", "", 5, "bob@example.org", "Bob B."}};
     description.mail.smtp_server = smtp_server;
-    install_ = std::make_unique<Installation>(Installation::Write(dir_.path(), description));
+    install_ = std::make_unique<testing::TestInstallation>(std::move(builder));
     WriteServerTable(*install_, {
         {"Status", demo::kFieldText, 10, {}, demo::kFlagDefault, true, ""},
         {"Owner", demo::kFieldUser, 20, {}, demo::kFlagDefault, true, ""},
@@ -67,13 +54,13 @@ class ServerNotifyRulesTest : public ServerProjectTest {
     return install_->ReadRunLog();
   }
 
-  testing::TempDir dir_;
-  std::unique_ptr<Installation> install_;
+  std::unique_ptr<testing::TestInstallation> install_;
 };
 
 TEST_F(ServerNotifyRulesTest, ClosedRecordIsMailedAndPostedOnceWithItsServerValues) {
   test::SmtpSink sink;
-  Install({ServerNotifyRule(1, "User", "ann,bob"), ServerNotifyRule(2, "Field", "Owner")},
+  Install({RuleBuilder(1).OnServer().Notify("User", "ann,bob"),
+           RuleBuilder(2).OnServer().Notify("Field", "Owner")},
           sink.host_port());
   std::string log = Tick();
   EXPECT_EQ(CountOf(log, "ODBC Reported Error"), 0) << log;

@@ -20,28 +20,13 @@ namespace vigilo::e2e {
 namespace {
 
 using demo::FieldDescription;
-using demo::Installation;
-using demo::InstallationDescription;
 using demo::RecordDescription;
 using demo::RuleDescription;
 using demo::TableDescription;
+using testing::RuleBuilder;
 
 constexpr char kBlockStart[] = "Sending notification( Rule ID : ";
 constexpr char kFailedLine[] = "Mail delivery failed (SMTP) : ";
-
-RuleDescription NotifyRule(long id, std::string target, std::string values,
-                    std::string cond = "(Status is (Closed))") {
-  RuleDescription rule;
-  rule.rule_id = id;
-  rule.db_type = 0;
-  rule.dsn = "ORVIK";
-  rule.db_table = "Proj\\Bugs";
-  rule.action = "Notify";
-  rule.target = std::move(target);
-  rule.values = std::move(values);
-  rule.cond = std::move(cond);
-  return rule;
-}
 
 RecordDescription Bug(long id, std::string title, std::string owner, std::string atrail = "") {
   return RecordDescription{id,
@@ -81,7 +66,8 @@ class NotifyRulesTest : public ::testing::Test {
     };
     bugs.records = {Bug(1, "Crash on start", "bob", "Closed by jsmith\r\nafter review"),
                     Bug(2, "Wrong total", "ann"), Bug(3, "Slow report", "carl")};
-    InstallationDescription description;
+    testing::InstallationBuilder builder;
+    demo::InstallationDescription& description = builder.description();
     description.projects = {demo::ProjectDescription{"Proj", "", {bugs}}};
     description.users = {{"ann", "", 0, "ann", "Ann A."},
                   {"bob", "", 5, "bob@example.org", "Bob B."},
@@ -93,7 +79,7 @@ class NotifyRulesTest : public ::testing::Test {
     description.mail = std::move(mail);
     description.mail.smtp_server = smtp_server;
     description.mail.smtp_sender = "vigilo@demo.example";
-    install_ = std::make_unique<Installation>(Installation::Write(dir_.path(), description));
+    install_ = std::make_unique<testing::TestInstallation>(std::move(builder));
   }
 
   // One tick; returns the run log it leaves (each start recreates the file).
@@ -130,8 +116,7 @@ class NotifyRulesTest : public ::testing::Test {
     return rows;
   }
 
-  testing::TempDir dir_;
-  std::unique_ptr<Installation> install_;
+  std::unique_ptr<testing::TestInstallation> install_;
 };
 
 // One message as Envelopes lists it.
@@ -154,8 +139,9 @@ std::vector<std::string> Envelopes(const std::vector<test::ReceivedMail>& mail) 
 
 TEST_F(NotifyRulesTest, UsersGroupsFieldsAndAddressesAreNotifiedOncePerRecord) {
   test::SmtpSink sink;
-  Install({NotifyRule(1, "User", "ann,bob"), NotifyRule(2, "Group", "QA"),
-           NotifyRule(3, "Field", "Owner"), NotifyRule(4, "Address", "ext@example.net")},
+  Install({RuleBuilder(1).Notify("User", "ann,bob"), RuleBuilder(2).Notify("Group", "QA"),
+           RuleBuilder(3).Notify("Field", "Owner"),
+           RuleBuilder(4).Notify("Address", "ext@example.net")},
           sink.host_port());
 
   std::string log = Tick();
@@ -240,7 +226,7 @@ TEST_F(NotifyRulesTest, UsersGroupsFieldsAndAddressesAreNotifiedOncePerRecord) {
 
 TEST_F(NotifyRulesTest, RecordIsNotifiedAgainAfterItStoppedMeetingTheCondition) {
   test::SmtpSink sink;
-  Install({NotifyRule(5, "User", "bob,dora")}, sink.host_port());
+  Install({RuleBuilder(5).Notify("User", "bob,dora")}, sink.host_port());
   Set(3, "Status", "Closed");
   Tick();
   ASSERT_EQ(sink.WaitForMessages(1).size(), 1u);
@@ -277,7 +263,7 @@ TEST_F(NotifyRulesTest, MailSystemNamesGoThroughTheProviderSessionOpenedAtStart)
   mail.mapi_password = "secret";
   mail.address_book = {{"Erin E.", "erin@example.org"}};
   mail.delivery_smtp_url = sink.url();
-  Install({NotifyRule(8, "User", "erin,bob")}, sink.host_port(), mail);
+  Install({RuleBuilder(8).Notify("User", "erin,bob")}, sink.host_port(), mail);
   Set(1, "Status", "Closed");
 
   const std::string log = Tick();
@@ -296,7 +282,7 @@ TEST_F(NotifyRulesTest, MailSystemNamesGoThroughTheProviderSessionOpenedAtStart)
 }
 
 TEST_F(NotifyRulesTest, StoppedSmtpServerLeavesOneLineAndLosesNothingElse) {
-  Install({NotifyRule(6, "User", "ann,bob")}, Format("127.0.0.1:%d", test::UnusedPort()));
+  Install({RuleBuilder(6).Notify("User", "ann,bob")}, Format("127.0.0.1:%d", test::UnusedPort()));
   Set(2, "Status", "Closed");
 
   const std::string log = Tick(2);

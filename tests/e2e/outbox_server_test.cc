@@ -33,24 +33,10 @@ namespace vigilo::e2e {
 namespace {
 
 using demo::FieldDescription;
-using demo::Installation;
-using demo::InstallationDescription;
 using demo::RecordDescription;
 using demo::RuleDescription;
 using demo::TableDescription;
-
-RuleDescription Rule(long id, const std::string& table, const std::string& users) {
-  RuleDescription rule;
-  rule.rule_id = id;
-  rule.db_type = 0;
-  rule.dsn = "ORVIK";
-  rule.db_table = "Proj\\" + table;
-  rule.action = "Notify";
-  rule.target = "User";
-  rule.values = users;
-  rule.cond = "(Status is (Closed))";
-  return rule;
-}
+using testing::RuleBuilder;
 
 TableDescription Table(const std::string& name, long records, const std::string& status) {
   TableDescription table;
@@ -122,14 +108,15 @@ class SilentServer {
 class OutboxServerTest : public ::testing::Test {
  protected:
   void Install(std::vector<TableDescription> tables, std::vector<RuleDescription> rules, int smtp_port) {
-    InstallationDescription description;
+    testing::InstallationBuilder builder;
+    demo::InstallationDescription& description = builder.description();
     description.projects = {demo::ProjectDescription{"Proj", "", std::move(tables)}};
     description.users = {{"ann", "", 0, "ann", "Ann A."},
                          {"bob", "", 5, "bob@example.org", "Bob B."}};
     description.rules = std::move(rules);
     description.mail.smtp_server = Format("127.0.0.1:%d", smtp_port);
     description.mail.smtp_sender = "vigilo@demo.example";
-    install_ = std::make_unique<Installation>(Installation::Write(dir_.path(), description));
+    install_ = std::make_unique<testing::TestInstallation>(std::move(builder));
     // Every tick may retry: the growing delay is the unit tests' business.
     WriteProfileString(install_->vigtab_ini(), "OPTIONS", "MAIL_RETRY_DELAY", "0");
   }
@@ -194,13 +181,12 @@ class OutboxServerTest : public ::testing::Test {
     return count;
   }
 
-  testing::TempDir dir_;
-  std::unique_ptr<Installation> install_;
+  std::unique_ptr<testing::TestInstallation> install_;
 };
 
 TEST_F(OutboxServerTest, BrokenRecordAmongFiveIsLoggedEachTickAndTheOthersMailedOnce) {
   test::SmtpSink sink;
-  Install({Table("Bugs", 5, "Closed")}, {Rule(1, "Bugs", "bob")}, sink.port());
+  Install({Table("Bugs", 5, "Closed")}, {RuleBuilder(1).Notify("User", "bob")}, sink.port());
   BreakMemoPointer(install_->TablePath("Proj", "Bugs"), 3, "ATrail");
   for (int tick = 1; tick <= 3; ++tick) {
     const std::string log = Tick();
@@ -217,7 +203,9 @@ TEST_F(OutboxServerTest, BrokenRecordAmongFiveIsLoggedEachTickAndTheOthersMailed
 TEST_F(OutboxServerTest, TwoTablesWithTheSameFormIdGiveTwoInternalMailRows) {
   test::SmtpSink sink;
   Install({Table("Bugs", 1, "Closed"), Table("Tasks", 1, "Closed")},
-          {Rule(1, "Bugs", "ann"), Rule(2, "Tasks", "ann")}, sink.port());
+          {RuleBuilder(1).Notify("User", "ann"),
+           RuleBuilder(2).On("Proj\\Tasks").Notify("User", "ann")},
+          sink.port());
   Tick();
   std::vector<std::string> rows;
   for (const auto& row : demo::ReadRows(install_->orvkpost_table())) {
@@ -230,7 +218,7 @@ TEST_F(OutboxServerTest, TwoTablesWithTheSameFormIdGiveTwoInternalMailRows) {
 
 TEST_F(OutboxServerTest, SmtpDownForThreeTicksThenUpDeliversEveryMessageOnce) {
   const int port = test::UnusedPort();
-  Install({Table("Bugs", 5, "Closed")}, {Rule(1, "Bugs", "bob,ann")}, port);
+  Install({Table("Bugs", 5, "Closed")}, {RuleBuilder(1).Notify("User", "bob,ann")}, port);
   for (int tick = 1; tick <= 3; ++tick) {
     const std::string log = Tick();
     // One attempt a tick: the first failure stands for the rest.
@@ -251,7 +239,7 @@ TEST_F(OutboxServerTest, SmtpDownForThreeTicksThenUpDeliversEveryMessageOnce) {
 }
 
 TEST_F(OutboxServerTest, MessagePastItsLifetimeIsGivenUpWithItsLine) {
-  Install({Table("Bugs", 1, "Closed")}, {Rule(4, "Bugs", "bob")}, test::UnusedPort());
+  Install({Table("Bugs", 1, "Closed")}, {RuleBuilder(4).Notify("User", "bob")}, test::UnusedPort());
   WriteProfileString(install_->vigtab_ini(), "OPTIONS", "MAIL_LIFETIME", "0");
   const std::string log = Tick();
   EXPECT_NE(log.find("Mail given up (SMTP) : Rule ID : 4 , Record# 1 : "), std::string::npos)
@@ -262,7 +250,7 @@ TEST_F(OutboxServerTest, MessagePastItsLifetimeIsGivenUpWithItsLine) {
 
 TEST_F(OutboxServerTest, FullDiskSendsNothingUnflaggedAndEverythingOnceAfterSpaceReturns) {
   test::SmtpSink sink;
-  Install({Table("Bugs", 20, "Closed")}, {Rule(1, "Bugs", "bob")}, sink.port());
+  Install({Table("Bugs", 20, "Closed")}, {RuleBuilder(1).Notify("User", "bob")}, sink.port());
   std::filesystem::create_directories(Outbox());
   // A tiny file system for the outbox, filled up; where mounting is not
   // allowed, a file in the outbox's place refuses every write alike.
@@ -297,7 +285,7 @@ TEST_F(OutboxServerTest, FullDiskSendsNothingUnflaggedAndEverythingOnceAfterSpac
 
 TEST_F(OutboxServerTest, StopWithMessagesPendingToASilentServerEndsWithinThirtySeconds) {
   const int down = test::UnusedPort();
-  Install({Table("Bugs", 200, "Closed")}, {Rule(1, "Bugs", "bob")}, down);
+  Install({Table("Bugs", 200, "Closed")}, {RuleBuilder(1).Notify("User", "bob")}, down);
   Tick();  // the server is down: 200 messages wait in the outbox
   ASSERT_EQ(Pending(), 200u);
 
@@ -335,7 +323,7 @@ TEST_F(OutboxServerTest, StopWithMessagesPendingToASilentServerEndsWithinThirtyS
 TEST_F(OutboxServerTest, KilledAtManyPointsEveryRecordIsMailedAndDuplicatesStayBelowKills) {
   test::SmtpSink sink;
   constexpr long kRecords = 500;
-  Install({Table("Bugs", kRecords, "Closed")}, {Rule(1, "Bugs", "bob")}, sink.port());
+  Install({Table("Bugs", kRecords, "Closed")}, {RuleBuilder(1).Notify("User", "bob")}, sink.port());
   std::mt19937 random(18);
   int kills = 0;
   // Each run is killed a random while after its second message arrived: by

@@ -16,9 +16,6 @@ namespace vigilo::e2e {
 namespace {
 
 using demo::FieldDescription;
-using demo::Installation;
-using demo::InstallationDescription;
-using demo::RuleDescription;
 
 constexpr int kInterval = 2;  // seconds between ticks
 // Two ticks, and the time a loaded machine may take to run one.
@@ -33,17 +30,10 @@ class ReconnectTest : public ServerProjectTest {
     CreateProject("FormID int, Status varchar(10), Resolution varchar(20)",
                   "INSERT INTO proj.bugs VALUES (1,'Open',''),(2,'Open',''),(3,'Open','');");
     if (IsSkipped()) return;
-    RuleDescription rule;
-    rule.rule_id = 1;
-    rule.db_type = 2;
-    rule.dsn = "VGPG";
-    rule.db_table = "proj\\bugs";
-    rule.action = "Update";
-    rule.values = "Resolution=Done";
-    rule.cond = "(Status is (Closed))";
-    InstallationDescription description;
-    description.rules = {rule};
-    install_ = std::make_unique<Installation>(Installation::Write(dir_.path(), description));
+    testing::InstallationBuilder builder;
+    demo::InstallationDescription& description = builder.description();
+    description.rules = {testing::RuleBuilder(1).OnServer().Update("Resolution=Done")};
+    install_ = std::make_unique<testing::TestInstallation>(std::move(builder));
     WriteServerTable(*install_, {
         {"Status", demo::kFieldText, 10, {}, demo::kFlagDefault, true, ""},
         {"Resolution", demo::kFieldText, 20, {}, demo::kFlagDefault, false, ""},
@@ -75,8 +65,7 @@ class ReconnectTest : public ServerProjectTest {
     Sql("UPDATE proj.bugs SET Status = 'Closed' WHERE FormID IN (" + ids + ")");
   }
 
-  testing::TempDir dir_;
-  std::unique_ptr<Installation> install_;
+  std::unique_ptr<testing::TestInstallation> install_;
   std::unique_ptr<Daemon> daemon_;
 };
 

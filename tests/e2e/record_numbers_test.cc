@@ -21,26 +21,13 @@ namespace {
 
 using demo::FieldDescription;
 using demo::Installation;
-using demo::InstallationDescription;
 using demo::RecordDescription;
 using demo::RuleDescription;
+using testing::RuleBuilder;
 
 constexpr long kBig = 3000000000L;
 constexpr long kHuge = 9999999999L;
 constexpr long kWrapped = 1410065407L;  // kHuge modulo 2^32
-
-RuleDescription Rule(long id, int db_type, std::string action, std::string values) {
-  RuleDescription rule;
-  rule.rule_id = id;
-  rule.db_type = db_type;
-  rule.dsn = db_type == 0 ? "ORVIK" : "VGPG";
-  rule.db_table = db_type == 0 ? "Proj\\Bugs" : "proj\\bugs";
-  rule.action = std::move(action);
-  rule.target = rule.action == "Notify" ? "User" : "";
-  rule.values = std::move(values);
-  rule.cond = "(Status is (Closed))";
-  return rule;
-}
 
 std::vector<std::string> Subjects(const std::vector<test::ReceivedMail>& mail) {
   std::vector<std::string> subjects;
@@ -68,7 +55,6 @@ std::string Tick(const Installation& install) {
 
 TEST(LargeRecordNumbersTest, DbaseRecordsPastTwoToThe31AreActedOnAsThemselves) {
   test::SmtpSink sink;
-  testing::TempDir dir;
   demo::TableDescription bugs;
   bugs.name = "Bugs";
   bugs.fields = {
@@ -78,12 +64,14 @@ TEST(LargeRecordNumbersTest, DbaseRecordsPastTwoToThe31AreActedOnAsThemselves) {
   for (long id : {3L, kWrapped, kBig, kHuge}) {
     bugs.records.push_back(RecordDescription{id, "", {{"Status", "Open"}}, "", ""});
   }
-  InstallationDescription description;
+  testing::InstallationBuilder builder;
+  demo::InstallationDescription& description = builder.description();
   description.projects = {demo::ProjectDescription{"Proj", "", {bugs}}};
   description.users = {{"ann", "", 0, "ann", "Ann A."}, {"bob", "", 5, "bob@example.org", "B."}};
-  description.rules = {Rule(1, 0, "Update", "Resolution=Done"), Rule(2, 0, "Notify", "ann,bob")};
+  description.rules = {RuleBuilder(1).Update("Resolution=Done"),
+                       RuleBuilder(2).Notify("User", "ann,bob")};
   description.mail.smtp_server = sink.host_port();
-  const Installation install = Installation::Write(dir.path(), description);
+  const testing::TestInstallation install(std::move(builder));
   for (long id : {kBig, kHuge}) install.SetField("Proj", "Bugs", id, "Status", "Closed");
 
   const std::string log = Tick(install);
@@ -117,21 +105,21 @@ class ServerRecordNumbersTest : public ServerProjectTest {
   }
 
   void Install(const std::string& smtp_server) {
-    InstallationDescription description;
+    testing::InstallationBuilder builder;
+    demo::InstallationDescription& description = builder.description();
     description.users = {{"ann", "", 0, "ann", "Ann A."},
                          {"bob", "", 5, "bob@example.org", "B."}};
-    description.rules = {Rule(1, 2, "Update", "Resolution=Done"),
-                         Rule(2, 2, "Notify", "ann,bob")};
+    description.rules = {RuleBuilder(1).OnServer().Update("Resolution=Done"),
+                         RuleBuilder(2).OnServer().Notify("User", "ann,bob")};
     description.mail.smtp_server = smtp_server;
-    install_ = std::make_unique<Installation>(Installation::Write(dir_.path(), description));
+    install_ = std::make_unique<testing::TestInstallation>(std::move(builder));
     WriteServerTable(*install_, {
         {"Status", demo::kFieldText, 10, {}, demo::kFlagDefault, true, ""},
         {"Resolution", demo::kFieldText, 20, {}, demo::kFlagDefault, false, ""},
     });
   }
 
-  testing::TempDir dir_;
-  std::unique_ptr<Installation> install_;
+  std::unique_ptr<testing::TestInstallation> install_;
 };
 
 TEST_F(ServerRecordNumbersTest, RecordsPastTwoToThe31AreActedOnAsThemselves) {

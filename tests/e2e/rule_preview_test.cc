@@ -29,23 +29,10 @@ namespace vigilo::e2e {
 namespace {
 
 using demo::FieldDescription;
-using demo::Installation;
-using demo::InstallationDescription;
 using demo::RecordDescription;
 using demo::RuleDescription;
 using demo::TableDescription;
-
-RuleDescription Rule(long id, std::string action, std::string target, std::string values) {
-  RuleDescription rule;
-  rule.rule_id = id;
-  rule.dsn = "ORVIK";
-  rule.db_table = "Proj\\Bugs";
-  rule.action = std::move(action);
-  rule.target = std::move(target);
-  rule.values = std::move(values);
-  rule.cond = "(Status is (Closed))";
-  return rule;
-}
+using testing::RuleBuilder;
 
 RecordDescription Bug(long id, std::string status, std::string owner = "bob") {
   return RecordDescription{id,
@@ -101,21 +88,22 @@ class RulePreviewTest : public ::testing::Test {
         FieldDescription{"Resolution", demo::kFieldText, 20, {}, demo::kFlagDefault, false, ""},
     };
     bugs.records = std::move(records);
-    InstallationDescription description;
+    testing::InstallationBuilder builder;
+    demo::InstallationDescription& description = builder.description();
     description.projects = {demo::ProjectDescription{"Proj", "", {bugs}}};
     description.users = {{"ann", "", 0, "ann", "Ann A."},
                          {"bob", "", 5, "bob@example.org", "Bob B."}};
     description.rules = std::move(rules);
     description.mail.smtp_server = smtp_server;
     description.mail.smtp_sender = "vigilo@demo.example";
-    install_ = std::make_unique<Installation>(Installation::Write(dir_.path(), description));
+    install_ = std::make_unique<testing::TestInstallation>(std::move(builder));
   }
 
   // Runs vgservice with the arguments (and --home); returns its exit status
   // and leaves its standard output and error in *out and *err.
   int Run(const std::vector<std::string>& args, std::string* out, std::string* err) {
-    const std::string out_path = dir_.path() + "/run.out";
-    const std::string err_path = dir_.path() + "/run.err";
+    const std::string out_path = install_->root() + "/run.out";
+    const std::string err_path = install_->root() + "/run.err";
     const pid_t pid = fork();
     if (pid == 0) {
       setenv("VIGILO_MAPI_LIBRARY", VIGILO_MAPI_PROVIDER, 1);
@@ -179,14 +167,13 @@ class RulePreviewTest : public ::testing::Test {
     install_->SetField("Proj", "Bugs", form_id, field, value);
   }
 
-  testing::TempDir dir_;
-  std::unique_ptr<Installation> install_;
+  std::unique_ptr<testing::TestInstallation> install_;
 };
 
 TEST_F(RulePreviewTest, DryRunListsWhatTheNextTickActsOnAndChangesNothing) {
   test::SmtpSink sink;
-  Install({Rule(1, "Notify", "User", "ann,bob"), Rule(2, "Update", "", "Resolution=Done"),
-           Rule(3, "Notify", "Field", "Owner")},
+  Install({RuleBuilder(1).Notify("User", "ann,bob"), RuleBuilder(2).Update("Resolution=Done"),
+           RuleBuilder(3).Notify("Field", "Owner")},
           {Bug(1, "Closed"), Bug(2, "Closed", "ann"), Bug(3, "Open")}, sink.host_port());
 
   // Before the first tick there is no flag table yet; the dry run does not
@@ -246,7 +233,7 @@ TEST_F(RulePreviewTest, DryRunListsWhatTheNextTickActsOnAndChangesNothing) {
 
 TEST_F(RulePreviewTest, UnknownRulesAndConflictingOptionsAreRefused) {
   test::SmtpSink sink;
-  Install({Rule(1, "Notify", "User", "bob")}, {Bug(1, "Closed")}, sink.host_port());
+  Install({RuleBuilder(1).Notify("User", "bob")}, {Bug(1, "Closed")}, sink.host_port());
   std::string out, err;
   EXPECT_EQ(Run({"--dry-run", "--rule", "9"}, &out, &err), 1);
   EXPECT_NE(err.find("Rule 9 is not loaded"), std::string::npos) << err;
@@ -260,7 +247,7 @@ TEST_F(RulePreviewTest, MarkCurrentStartsTheRuleFromNow) {
   test::SmtpSink sink;
   std::vector<RecordDescription> records;
   for (long id = 1; id <= 1000; ++id) records.push_back(Bug(id, "Closed"));
-  Install({Rule(7, "Notify", "User", "bob")}, std::move(records), sink.host_port());
+  Install({RuleBuilder(7).Notify("User", "bob")}, std::move(records), sink.host_port());
 
   std::string out, err;
   {
@@ -307,7 +294,7 @@ class FailingFlagInserts : public sql::Connection {
 TEST_F(RulePreviewTest, MarkCurrentThatCannotFlagTheRecordsFails) {
   std::vector<RecordDescription> records;
   for (long id = 1; id <= 10; ++id) records.push_back(Bug(id, "Closed"));
-  Install({Rule(7, "Notify", "User", "bob")}, std::move(records), "");
+  Install({RuleBuilder(7).Notify("User", "bob")}, std::move(records), "");
   SetProgramDirectory(install_->program_dir());
   sql::SetConnectionFactory([](const std::string& connection_string) {
     return std::make_unique<FailingFlagInserts>(sql::OpenDefaultConnection(connection_string));
@@ -328,7 +315,7 @@ TEST_F(RulePreviewTest, MarkCurrentThatCannotFlagTheRecordsFails) {
 
 TEST_F(RulePreviewTest, CheckOnAGoodInstallationPrintsNothing) {
   test::SmtpSink sink;
-  Install({Rule(1, "Notify", "User", "ann,bob"), Rule(2, "Update", "", "Resolution=Done")},
+  Install({RuleBuilder(1).Notify("User", "ann,bob"), RuleBuilder(2).Update("Resolution=Done")},
           {Bug(1, "Closed")}, sink.host_port());
   const auto before = Snapshot(install_->root());
   std::string out, err;
@@ -340,16 +327,16 @@ TEST_F(RulePreviewTest, CheckOnAGoodInstallationPrintsNothing) {
 
 TEST_F(RulePreviewTest, CheckNamesEachProblemWithItsRuleOrFile) {
   test::SmtpSink sink;
-  RuleDescription unknown_project = Rule(3, "Notify", "User", "bob");
+  RuleDescription unknown_project = RuleBuilder(3).Notify("User", "bob");
   unknown_project.db_table = "Nowhere\\Bugs";
-  RuleDescription no_login = Rule(4, "Notify", "User", "bob");
+  RuleDescription no_login = RuleBuilder(4).Notify("User", "bob");
   no_login.db_type = 1;
   no_login.dsn = "BUGSRV";
-  RuleDescription missing_table = Rule(5, "Notify", "User", "bob");
+  RuleDescription missing_table = RuleBuilder(5).Notify("User", "bob");
   missing_table.db_table = "Proj\\Missing";
-  RuleDescription no_field = Rule(8, "Update", "", "NoSuchField=1");
-  Install({Rule(1, "Notify", "User", "bob"), unknown_project, no_login, missing_table,
-           Rule(6, "Notify", "User", ""), Rule(7, "Delete", "", ""), no_field},
+  RuleDescription no_field = RuleBuilder(8).Update("NoSuchField=1");
+  Install({RuleBuilder(1).Notify("User", "bob"), unknown_project, no_login, missing_table,
+           RuleBuilder(6).Notify("User", ""), RuleBuilder(7).Action("Delete"), no_field},
           {Bug(1, "Closed")}, sink.host_port());
   WriteProfileString(install_->morvik_ini(), "Mail", "SMTP Mail", "x,y,,vigilo@demo.example,");
   const auto before = Snapshot(install_->root());

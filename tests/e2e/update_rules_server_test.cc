@@ -19,23 +19,10 @@ namespace vigilo::e2e {
 namespace {
 
 using demo::FieldDescription;
-using demo::Installation;
-using demo::InstallationDescription;
 using demo::RuleDescription;
+using testing::RuleBuilder;
 
 constexpr char kBlockStart[] = "Updating records ( Rule ID : ";
-
-RuleDescription ServerRule(long id, std::string cond, std::string values) {
-  RuleDescription rule;
-  rule.rule_id = id;
-  rule.db_type = 2;
-  rule.dsn = "VGPG";
-  rule.db_table = "proj\\bugs";
-  rule.action = "Update";
-  rule.values = std::move(values);
-  rule.cond = std::move(cond);
-  return rule;
-}
 
 class ServerUpdateRulesTest : public ServerProjectTest {
  protected:
@@ -45,9 +32,10 @@ class ServerUpdateRulesTest : public ServerProjectTest {
   }
 
   void Install(std::vector<RuleDescription> rules) {
-    InstallationDescription description;
+    testing::InstallationBuilder builder;
+    demo::InstallationDescription& description = builder.description();
     description.rules = std::move(rules);
-    install_ = std::make_unique<Installation>(Installation::Write(dir_.path(), description));
+    install_ = std::make_unique<testing::TestInstallation>(std::move(builder));
     WriteServerTable(*install_, {
         {"Status", demo::kFieldText, 10, {}, demo::kFlagDefault, true, ""},
         {"Priority", demo::kFieldNumber, 0, {}, demo::kFlagDefault, true, ""},
@@ -61,12 +49,11 @@ class ServerUpdateRulesTest : public ServerProjectTest {
     return install_->ReadRunLog();
   }
 
-  testing::TempDir dir_;
-  std::unique_ptr<Installation> install_;
+  std::unique_ptr<testing::TestInstallation> install_;
 };
 
 TEST_F(ServerUpdateRulesTest, RecordFiresOnceAndAgainAfterItStoppedMeetingTheCondition) {
-  Install({ServerRule(1, "(Status is (Closed))", "Resolution=Done")});
+  Install({RuleBuilder(1).OnServer().Update("Resolution=Done")});
   std::string log = Tick();
   EXPECT_EQ(CountOf(log, "ODBC Reported Error"), 0) << log;
   EXPECT_EQ(Sql("SELECT count(*) FROM proj.bugsvglsvgls"), "0\n");
@@ -102,8 +89,9 @@ TEST_F(ServerUpdateRulesTest, RecordFiresOnceAndAgainAfterItStoppedMeetingTheCon
 }
 
 TEST_F(ServerUpdateRulesTest, NewRecordsAndChangeHistoryOnTheServer) {
-  Install({ServerRule(4, "(Status is (Closed))", "Priority=1;Resolution=won't fix"),
-           ServerRule(5, "(Status is (Open->Closed))", "Resolution=Changed")});
+  Install(
+      {RuleBuilder(4).OnServer().Update("Priority=1;Resolution=won't fix"),
+       RuleBuilder(5).OnServer().Update("Resolution=Changed").When("(Status is (Open->Closed))")});
   Tick();
   Sql("INSERT INTO proj.bugs VALUES (4,'Closed',3,''),(5,'Closed',3,''),(6,'Closed',3,'')");
   std::string log = Tick();

@@ -17,25 +17,12 @@ namespace vigilo::e2e {
 namespace {
 
 using demo::FieldDescription;
-using demo::Installation;
-using demo::InstallationDescription;
 using demo::RecordDescription;
 using demo::RuleDescription;
 using demo::TableDescription;
+using testing::RuleBuilder;
 
 constexpr char kBlockStart[] = "Updating records ( Rule ID : ";
-
-RuleDescription UpdateRule(long id, std::string cond, std::string values) {
-  RuleDescription rule;
-  rule.rule_id = id;
-  rule.db_type = 0;
-  rule.dsn = "ORVIK";
-  rule.db_table = "Proj\\Bugs";
-  rule.action = "Update";
-  rule.values = std::move(values);
-  rule.cond = std::move(cond);
-  return rule;
-}
 
 RecordDescription Bug(long id, std::string status) {
   return RecordDescription{id, "", {{"Status", std::move(status)}, {"Priority", "3"}}, "", ""};
@@ -56,10 +43,11 @@ class UpdateRulesTest : public ::testing::Test {
         FieldDescription{"Fixed", demo::kFieldDate, 0, {}, demo::kFlagDefault, false, ""},
     };
     bugs.records = {Bug(1, "Open"), Bug(2, "Open"), Bug(3, "Open")};
-    InstallationDescription description;
+    testing::InstallationBuilder builder;
+    demo::InstallationDescription& description = builder.description();
     description.projects = {demo::ProjectDescription{"Proj", "", {bugs}}};
     description.rules = std::move(rules);
-    install_ = std::make_unique<Installation>(Installation::Write(dir_.path(), description));
+    install_ = std::make_unique<testing::TestInstallation>(std::move(builder));
   }
 
   // One tick; returns the run log it leaves (each start recreates the file).
@@ -90,12 +78,11 @@ class UpdateRulesTest : public ::testing::Test {
     return flags;
   }
 
-  testing::TempDir dir_;
-  std::unique_ptr<Installation> install_;
+  std::unique_ptr<testing::TestInstallation> install_;
 };
 
 TEST_F(UpdateRulesTest, RecordFiresOnceWhileItMeetsTheConditionAndAgainAfterItStopped) {
-  Install({UpdateRule(1, "(Status is (Closed))", "Resolution=Done")});
+  Install({RuleBuilder(1).Update("Resolution=Done")});
 
   std::string log = Tick();
   EXPECT_EQ(CountOf(log, kBlockStart), 0);
@@ -137,7 +124,7 @@ TEST_F(UpdateRulesTest, RecordFiresOnceWhileItMeetsTheConditionAndAgainAfterItSt
 }
 
 TEST_F(UpdateRulesTest, ThreeNewRecordsGiveThreeUpdatesOneBlockAndThreeFlags) {
-  Install({UpdateRule(4, "(Status is (Closed))", "Priority=1;Resolution=Done")});
+  Install({RuleBuilder(4).Update("Priority=1;Resolution=Done")});
   Tick();
   for (long id : {4L, 5L, 6L}) install_->AppendRecord("Proj", "Bugs", Bug(id, "Closed"));
 
@@ -158,7 +145,7 @@ TEST_F(UpdateRulesTest, ThreeNewRecordsGiveThreeUpdatesOneBlockAndThreeFlags) {
 
 TEST_F(UpdateRulesTest, FailingUpdateFlagsNothingAndIsRetriedNextTick) {
   // A number wider than the field: the engine refuses the statement.
-  Install({UpdateRule(2, "(Status is (Closed))", "Priority=1000000000000000000")});
+  Install({RuleBuilder(2).Update("Priority=1000000000000000000")});
   Set(1, "Status", "Closed");
 
   std::string log = Tick(2);
@@ -189,7 +176,7 @@ TEST_F(UpdateRulesTest, FailingUpdateFlagsNothingAndIsRetriedNextTick) {
 }
 
 TEST_F(UpdateRulesTest, ChangeHistoryRuleFiresOnceForTheChange) {
-  Install({UpdateRule(3, "(Status is (Open->Closed))", "Priority=1")});
+  Install({RuleBuilder(3).Update("Priority=1").When("(Status is (Open->Closed))")});
   Tick();
 
   install_->ChangeField("Proj", "Bugs", 2, "Status", "Closed", "jsmith");
@@ -212,7 +199,7 @@ TEST_F(UpdateRulesTest, ChangeHistoryRuleFiresOnceForTheChange) {
 }
 
 TEST_F(UpdateRulesTest, FlagTableIsCreatedWhenMissingAndPollTimeIsWritten) {
-  Install({UpdateRule(1, "(Status is (Closed))", "Resolution=Done")});
+  Install({RuleBuilder(1).Update("Resolution=Done")});
   const std::string flag_file = install_->FlagTablePath("Proj", "Bugs");
   ASSERT_FALSE(std::filesystem::exists(flag_file));
 
@@ -239,7 +226,7 @@ TEST_F(UpdateRulesTest, FlagTableIsCreatedWhenMissingAndPollTimeIsWritten) {
 }
 
 TEST_F(UpdateRulesTest, TableInItsOwnDirectoryIsUpdatedAndFlaggedThroughItsFiles) {
-  Install({UpdateRule(6, "(Status is (Closed))", "Resolution=Done")}, "separate");
+  Install({RuleBuilder(6).Update("Resolution=Done")}, "separate");
   Set(2, "Status", "Closed");
   const std::string log = Tick();
   const std::string dir = install_->TableDir("Proj", "Bugs");
@@ -253,17 +240,20 @@ TEST_F(UpdateRulesTest, TableInItsOwnDirectoryIsUpdatedAndFlaggedThroughItsFiles
 }
 
 TEST_F(UpdateRulesTest, RulesThatCannotRunAsWrittenAreRefusedAndTheOthersRun) {
-  RuleDescription unknown_action = UpdateRule(3, "(Status is (Closed))", "Resolution=Wrong3");
+  RuleDescription unknown_action = RuleBuilder(3).Update("Resolution=Wrong3");
   unknown_action.action = "Updte";
-  Install({UpdateRule(1, "(Status is (Closed)) .AND.(Stauts is (Open))", "Resolution=Wrong1"),
-           UpdateRule(2, "(Status is (Closed)) .OR.(Fixed is (13/45/26))", "Resolution=Wrong2"),
-           unknown_action,
-           UpdateRule(4, "(Status is (Closed))", "Resolutoin=Wrong4"),
-           UpdateRule(5, "(Status is (Closed))", "Resolution=Done"),
+  Install({RuleBuilder(1)
+               .Update("Resolution=Wrong1")
+               .When("(Status is (Closed)) .AND.(Stauts is (Open))"),
+           RuleBuilder(2)
+               .Update("Resolution=Wrong2")
+               .When("(Status is (Closed)) .OR.(Fixed is (13/45/26))"),
+           unknown_action, RuleBuilder(4).Update("Resolutoin=Wrong4"),
+           RuleBuilder(5).Update("Resolution=Done"),
            // The date value would close its # literal and set every record's
            // priority: it is left out, and with it the whole of rule 6.
-           UpdateRule(6, "(Status is (Closed))", "Fixed=01/02/2026#, Priority = 9 --"),
-           UpdateRule(7, "(Status is (Closed))", "Fixed=01/02/2026#, Priority = 9 --;Priority=1")});
+           RuleBuilder(6).Update("Fixed=01/02/2026#, Priority = 9 --"),
+           RuleBuilder(7).Update("Fixed=01/02/2026#, Priority = 9 --;Priority=1")});
   Set(1, "Status", "Closed");
   const std::string log = Tick();
 

@@ -55,7 +55,7 @@ TEST(FieldValues, OffersFieldsAnUpdateMaySet) {
   EXPECT_EQ(UpdatableFieldNames(BugFields()),
             (std::vector<std::string>{"Title", "Status", "Owner", "Due"}));
 
-  testing::DemoHome home;
+  testing::TestInstallation home{testing::InstallationBuilder::Demo()};
   RecordingPrompts prompts;
   CServerPaths paths(CServerPaths::Program::kManager);
   std::vector<CFieldDef> fields =

@@ -1,24 +1,18 @@
 // The demo installation with its Bugs table replaced by a generated one of
-// any size, made the program directory: record i (from 1) is titled "Bug i",
-// its Status cycles Open, Fixed, Closed, Reopened (so records 1, 5, 9, ...
-// are open) and its Priority cycles 1 to 5. The demo's rules stay.
+// any size: record i (from 1) is titled "Bug i", its Status cycles Open,
+// Fixed, Closed, Reopened (so records 1, 5, 9, ... are open) and its Priority
+// cycles 1 to 5. The demo's rules stay.
 #pragma once
 
-#include <string>
-
 #include "common/format.h"
-#include "data/server_paths.h"
-#include "tests/common/temp_dir.h"
-#include "tools/demo/demo_installation.h"
-#include "tools/demo/installation_writer.h"
+#include "tests/support/test_installation.h"
 
 namespace vigilo::testing {
 
-inline demo::InstallationDescription GeneratedBugsDescription(long records,
-                                                              const std::string& program_dir) {
-  demo::InstallationDescription description = demo::DemoInstallationDescription({}, program_dir);
+inline InstallationBuilder GeneratedBugsBuilder(long records) {
+  InstallationBuilder builder = InstallationBuilder::Demo();
   static const char* const kStatuses[] = {"Open", "Fixed", "Closed", "Reopened"};
-  for (demo::ProjectDescription& project : description.projects) {
+  for (demo::ProjectDescription& project : builder.description().projects) {
     for (demo::TableDescription& table : project.tables) {
       if (table.name != "Bugs") continue;
       table.records.clear();
@@ -34,23 +28,7 @@ inline demo::InstallationDescription GeneratedBugsDescription(long records,
       }
     }
   }
-  return description;
+  return builder;
 }
-
-class GeneratedHome {
- public:
-  explicit GeneratedHome(long records)
-      : installation_(demo::Installation::Write(
-            dir_.path(), GeneratedBugsDescription(records, dir_.File("program")))) {
-    SetProgramDirectory(installation_.program_dir());
-  }
-  ~GeneratedHome() { SetProgramDirectory(""); }
-
-  const demo::Installation& installation() const { return installation_; }
-
- private:
-  TempDir dir_;
-  demo::Installation installation_;
-};
 
 }  // namespace vigilo::testing

@@ -111,7 +111,7 @@ TEST_F(LoginCheck, MissingSupervisorIsAnInvalidUserName) {
 }
 
 TEST(InstallationLogin, DemoSupervisorLogsInWithTheDocumentedPassword) {
-  testing::DemoHome home;
+  testing::TestInstallation home{testing::InstallationBuilder::Demo()};
   RecordingPrompts prompts;
   LoginLogic logic(prompts, InstallationUserTable());
   EXPECT_FALSE(logic.Ok("sysop", "sysop"));
@@ -120,7 +120,7 @@ TEST(InstallationLogin, DemoSupervisorLogsInWithTheDocumentedPassword) {
 }
 
 TEST(InstallationLogin, MissingUserTableIsAnInvalidUserName) {
-  testing::ManagerHome home;
+  testing::TestInstallation home{testing::ManagerHomeBuilder()};
   RecordingPrompts prompts;
   LoginLogic logic(prompts, InstallationUserTable());
   EXPECT_FALSE(logic.Ok("sysop", ""));
@@ -128,9 +128,9 @@ TEST(InstallationLogin, MissingUserTableIsAnInvalidUserName) {
 }
 
 TEST(InstallationLogin, UnopenableUserTableIsReportedThenAnInvalidUserName) {
-  testing::ManagerHome home;
+  testing::TestInstallation home{testing::ManagerHomeBuilder()};
   std::filesystem::create_directories(home.File("orvhome"));
-  home.Write("orvhome/users.dbf", "not a dBase file");
+  home.WriteServerFile("orvhome/users.dbf", "not a dBase file");
   RecordingPrompts prompts;
   LoginLogic logic(prompts, InstallationUserTable(prompts.AsMessageReporter()));
   EXPECT_FALSE(logic.Ok("sysop", ""));

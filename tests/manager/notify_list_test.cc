@@ -41,7 +41,7 @@ TEST(NotifyList, ReopeningOnItsOwnResultSelectsTheSameEntries) {
 }
 
 TEST(NotifyList, FieldListOffersUserFieldsAndKeepsOtherFields) {
-  testing::DemoHome home;
+  testing::TestInstallation home{testing::InstallationBuilder::Demo()};
   UserNameList() = {"ann", "bob"};
   RecordingPrompts prompts;
   CServerPaths paths(CServerPaths::Program::kManager);
@@ -65,7 +65,7 @@ TEST(NotifyList, FieldListOffersUserFieldsAndKeepsOtherFields) {
 }
 
 TEST(NotifyList, UnreadableTableIsShownAndOffersNothing) {
-  testing::DemoHome home;
+  testing::TestInstallation home{testing::InstallationBuilder::Demo()};
   RecordingPrompts prompts;
   CServerPaths paths(CServerPaths::Program::kManager);
   ProjectSelection selection{"0", kServerDirSource, "Demo", "Nowhere"};

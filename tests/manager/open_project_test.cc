@@ -72,7 +72,7 @@ class OpenProject : public ::testing::Test {
     return dir + "/" + name + ".DBF";
   }
 
-  testing::ManagerHome home_;
+  testing::TestInstallation home_{testing::ManagerHomeBuilder()};
   RecordingPrompts prompts_;
   ScriptedBrowser browser_;
   ProjectSelection selection_;
@@ -107,7 +107,7 @@ TEST_F(OpenProject, LastDsnOfSybaseSelectsNoKindButShowsTheProject) {
 }
 
 TEST_F(OpenProject, LastDsnOfADbaseProjectShowsItsDirectory) {
-  home_.Write("morvik.ini", "[Orvik Dsn]\nDemo=" + home_.File("projects\\Demo") + "\n");
+  home_.WriteServerFile("morvik.ini", "[Orvik Dsn]\nDemo=" + home_.File("projects\\Demo") + "\n");
   SetLastDsn("0\\SERVERDIR\\Demo\\");
   OpenProjectView view = logic_.Open();
   EXPECT_EQ(view.kind_index, 0);
@@ -147,7 +147,7 @@ TEST_F(OpenProject, OkForAServerProjectChecksTheIniThenTheCatalogue) {
             std::vector<std::string>{"Invalid Project Name " + home_.File("Proj.ini") + "!"});
   EXPECT_TRUE(lookups_.empty());
 
-  home_.Write("PROJ.INI", "[Morvane Orvik]\nLinkInfo Datafile=proj.lnk\n");
+  home_.WriteServerFile("PROJ.INI", "[Morvane Orvik]\nLinkInfo Datafile=proj.lnk\n");
   catalogue_reachable_ = false;
   EXPECT_FALSE(logic_.Ok(1, "BUGS\\Proj"));
   EXPECT_EQ(prompts_.Texts().back(), "Unable to connect to 'BUGS' data source!");
@@ -210,14 +210,14 @@ TEST_F(OpenProject, WithNoKindChosenTheRememberedKindStandsOrItBeeps) {
 
   SetLastDsn("3\\SYB\\Proj\\");
   logic_.Open();
-  home_.Write("Proj.ini", "[Morvane Orvik]\nLinkInfo Datafile=proj.lnk\n");
+  home_.WriteServerFile("Proj.ini", "[Morvane Orvik]\nLinkInfo Datafile=proj.lnk\n");
   EXPECT_TRUE(logic_.Ok(-1, "SYB\\Proj"));
   EXPECT_EQ(lookups_.back(), "3\\SYB\\Proj");
   EXPECT_EQ(LastDsn(), "3\\SYB\\Proj\\");
 }
 
 TEST(ProjectDialog, ListsTheCatalogueOfTheChosenSourceAndNeedsBothChoices) {
-  testing::ManagerHome home;
+  testing::TestInstallation home{testing::ManagerHomeBuilder()};
   RecordingPrompts prompts;
   ProjectSelection selection{"2", "", "", ""};
   std::vector<std::string> asked;

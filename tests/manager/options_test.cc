@@ -22,7 +22,7 @@ class OptionsDialog : public ::testing::Test {
   }
   OptionsLogic Logic() { return OptionsLogic(home_.paths().program_ini_path, prompts_); }
 
-  testing::ManagerHome home_;
+  testing::TestInstallation home_{testing::ManagerHomeBuilder()};
   RecordingPrompts prompts_;
 };
 

@@ -22,7 +22,6 @@
 namespace vigilo {
 namespace {
 
-using testing::DemoHome;
 using testing::ReadText;
 using testing::RecordingPrompts;
 
@@ -96,7 +95,7 @@ class RuleEditorTest : public ::testing::Test {
 
   std::optional<RuleRecord> Stored(long id) {
     std::vector<RuleRecord> found;
-    EXPECT_TRUE(ReadRuleTable(home_.installation().rule_table(), &found, RuleIdFilter(id)).ok());
+    EXPECT_TRUE(ReadRuleTable(home_.rule_table(), &found, RuleIdFilter(id)).ok());
     return found.empty() ? std::nullopt : std::optional<RuleRecord>(found.front());
   }
 
@@ -134,7 +133,7 @@ class RuleEditorTest : public ::testing::Test {
     EXPECT_EQ(a.reserved, b.reserved);
   }
 
-  DemoHome home_;
+  testing::TestInstallation home_{testing::InstallationBuilder::Demo()};
   std::ostringstream out_;
   std::ostringstream err_;
   RecordingPrompts prompts_;
@@ -199,7 +198,7 @@ TEST_F(RuleEditorTest, AddAndReplaceWriteWhatTheSetupRulesDialogWritesForTheSame
 }
 
 TEST_F(RuleEditorTest, DisableEnableAndDeleteTouchOnlyTheirRule) {
-  const std::string table_before = ReadText(home_.installation().rule_table());
+  const std::string table_before = ReadText(home_.rule_table());
   std::optional<RuleRecord> before = Stored(3);
   ASSERT_TRUE(before);
 
@@ -235,10 +234,10 @@ TEST_F(RuleEditorTest, DisableEnableAndDeleteTouchOnlyTheirRule) {
   EXPECT_EQ(out_.str(), "Rule 3 deleted\n");
   EXPECT_FALSE(Stored(3));
   std::vector<RuleRecord> left;
-  ASSERT_TRUE(ReadRuleTable(home_.installation().rule_table(), &left).ok());
+  ASSERT_TRUE(ReadRuleTable(home_.rule_table(), &left).ok());
   EXPECT_EQ(left.size(), 7u);
   EXPECT_TRUE(Stored(7)->disabled());  // the demo's own disabled rule
-  EXPECT_NE(ReadText(home_.installation().rule_table()), table_before);
+  EXPECT_NE(ReadText(home_.rule_table()), table_before);
 }
 
 TEST_F(RuleEditorTest, RefusalsGiveTheDialogsMessagesAndLeaveTheRuleTableAsItWas) {
@@ -308,12 +307,12 @@ TEST_F(RuleEditorTest, RefusalsGiveTheDialogsMessagesAndLeaveTheRuleTableAsItWas
       {{"disable", "77"}, "No rule has the id 77!"},
       {{"show", "77"}, "No rule has the id 77!"},
   };
-  const std::string table_before = ReadText(home_.installation().rule_table());
+  const std::string table_before = ReadText(home_.rule_table());
   for (const Case& c : cases) {
     EXPECT_EQ(Run(c.args), 1) << c.args[0] << " " << c.message;
     EXPECT_EQ(err_.str(), "vgrules: " + c.message + "\n");
     EXPECT_EQ(out_.str(), "");
-    EXPECT_EQ(ReadText(home_.installation().rule_table()), table_before) << c.message;
+    EXPECT_EQ(ReadText(home_.rule_table()), table_before) << c.message;
   }
 }
 

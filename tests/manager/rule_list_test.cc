@@ -1,5 +1,5 @@
-// The rule list: rule lines into rows, column sorting, its capacity, and the
-// print lines made from it.
+// The rule list: column sorting, its capacity, and the print lines made from
+// it.
 #include "manager/rule_list.h"
 
 #include <gtest/gtest.h>
@@ -15,31 +15,18 @@ std::vector<long> Ids(const RuleList& list) {
   return ids;
 }
 
-TEST(RuleListTest, TheSixFieldFormDropsItsFlagAndTheFiveFieldFormKeepsIt) {
-  RuleRow six = ParseRuleLine("12|Demo\\Defects|Notify|User|bob|(Status) is Open|3",
-                              RuleLineForm::kSixField);
-  EXPECT_EQ(six.rule_id, 12);
-  EXPECT_EQ(six.table, "Demo\\Defects");
-  EXPECT_EQ(six.action, "Notify");
-  EXPECT_EQ(six.target, "User");
-  EXPECT_EQ(six.values, "bob");
-  EXPECT_EQ(six.condition, "(Status) is Open");
-  EXPECT_EQ(six.flag, 0);
-
-  RuleRow five = ParseRuleLine("7|Update|Field|Owner=bob|FROM Defects WHERE x|3|",
-                               RuleLineForm::kFiveField);
-  EXPECT_EQ(five.rule_id, 7);
-  EXPECT_EQ(five.table, "");
-  EXPECT_EQ(five.action, "Update");
-  EXPECT_EQ(five.values, "Owner=bob");
-  EXPECT_EQ(five.condition, "FROM Defects WHERE x");
-  EXPECT_EQ(five.flag, 3);
-  EXPECT_EQ(ParseRuleLine(FiveFieldRuleLine(five), RuleLineForm::kFiveField), five);
+// Rows as read from the rule table: id, table, action, target, values and
+// condition, in file order.
+OrderedRuleRows Rows(const std::vector<RuleRow>& rows) {
+  OrderedRuleRows ordered{rows, {}};
+  for (uint32_t i = 0; i < rows.size(); ++i) ordered.order.push_back(i);
+  return ordered;
 }
 
 TEST(RuleListTest, RuleIdSortsNumericallyDescendingOnTheSecondClickAndAscendingOnTheThird) {
   RuleList list(100);
-  list.AddLines({"9|A|B|C|D|0|", "10|a|b|c|d|0|", "1|x|y|z|w|0|"}, RuleLineForm::kFiveField);
+  list.AddRows(Rows(
+      {{9, "", "A", "B", "C", "D"}, {10, "", "a", "b", "c", "d"}, {1, "", "x", "y", "z", "w"}}));
   list.ColumnClick(RuleColumn::kRuleId);
   EXPECT_EQ(Ids(list), (std::vector<long>{1, 9, 10}));
   list.ColumnClick(RuleColumn::kRuleId);
@@ -55,8 +42,9 @@ TEST(RuleListTest, RuleIdSortsNumericallyDescendingOnTheSecondClickAndAscendingO
 
 TEST(RuleListTest, TextColumnsCompareWithoutRegardToCase) {
   RuleList list(100);
-  list.AddLines({"1|Update|Field|beta|c|0|", "2|Notify|User|Alpha|c|0|", "3|Notify|User|ALPHA2|c|0|"},
-                RuleLineForm::kFiveField);
+  list.AddRows(Rows({{1, "", "Update", "Field", "beta", "c"},
+                     {2, "", "Notify", "User", "Alpha", "c"},
+                     {3, "", "Notify", "User", "ALPHA2", "c"}}));
   list.ColumnClick(RuleColumn::kValues);
   EXPECT_EQ(Ids(list), (std::vector<long>{2, 3, 1}));
   list.ColumnClick(RuleColumn::kValues);
@@ -65,9 +53,10 @@ TEST(RuleListTest, TextColumnsCompareWithoutRegardToCase) {
 
 TEST(RuleListTest, TheListStopsAtItsCapacity) {
   RuleList list(2);
-  EXPECT_EQ(list.AddLines({"1|a|b|c|d|0|", "2|a|b|c|d|0|", "3|a|b|c|d|0|"},
-                          RuleLineForm::kFiveField),
-            1u);
+  EXPECT_EQ(
+      list.AddRows(Rows(
+          {{1, "", "a", "b", "c", "d"}, {2, "", "a", "b", "c", "d"}, {3, "", "a", "b", "c", "d"}})),
+      1u);
   EXPECT_EQ(Ids(list), (std::vector<long>{1, 2}));
   EXPECT_TRUE(list.full());
   EXPECT_FALSE(list.Append(RuleRow{}));
@@ -80,9 +69,9 @@ TEST(RuleListTest, TheListStopsAtItsCapacity) {
 
 TEST(RulePrintingTest, SetupRulesPrintsSixLinesPerRule) {
   RuleList list(100);
-  list.AddLines({"1|Notify|User|bob|(A) is 1|0|", "2|Update|Field|X=1|(B) is 2|2|",
-                 "3|Notify|Group|dev|(C) is 3|0|"},
-                RuleLineForm::kFiveField);
+  list.AddRows(Rows({{1, "", "Notify", "User", "bob", "(A) is 1"},
+                     {2, "", "Update", "Field", "X=1", "(B) is 2", 2},
+                     {3, "", "Notify", "Group", "dev", "(C) is 3"}}));
   std::vector<std::string> lines = SetupRulesPrintLines(list);
   ASSERT_EQ(lines.size(), 18u);
   EXPECT_EQ(lines[0], "Rule Id: 1");
@@ -96,9 +85,9 @@ TEST(RulePrintingTest, SetupRulesPrintsSixLinesPerRule) {
 
 TEST(RulePrintingTest, ViewRulesPrintsTheSelectedItemsInListOrder) {
   RuleList list(100);
-  list.AddLines({"1|P\\T|Notify|User|bob|c1|0", "2|P\\U|Update|Field|X=1|c2|0",
-                 "3|P\\T|Notify|Group|dev|c3|0"},
-                RuleLineForm::kSixField);
+  list.AddRows(Rows({{1, "P\\T", "Notify", "User", "bob", "c1"},
+                     {2, "P\\U", "Update", "Field", "X=1", "c2"},
+                     {3, "P\\T", "Notify", "Group", "dev", "c3"}}));
   list.ColumnClick(RuleColumn::kRuleId);
   list.ColumnClick(RuleColumn::kRuleId);  // 3, 2, 1
   std::vector<std::string> lines = ViewRulesPrintLines(list, {2, 0});

@@ -16,8 +16,6 @@
 namespace vigilo {
 namespace {
 
-using testing::GeneratedHome;
-
 constexpr long kRecords = 2000;
 // Records 1, 21, 41, ...: open with priority 1.
 constexpr const char* kOpenPriorityOne = "(Status is (Open)) .AND.(Priority is (1))";
@@ -37,9 +35,9 @@ class RuleTestCounts : public ::testing::Test {
     return rule;
   }
 
-  std::string FlagTable() const { return home_.installation().FlagTablePath("Demo", "Bugs"); }
+  std::string FlagTable() const { return home_.FlagTablePath("Demo", "Bugs"); }
 
-  GeneratedHome home_{kRecords};
+  testing::TestInstallation home_{testing::GeneratedBugsBuilder(kRecords)};
 };
 
 TEST_F(RuleTestCounts, NewRuleActsOnEveryRecordThatMeetsItAndNothingIsWritten) {
@@ -56,7 +54,7 @@ TEST_F(RuleTestCounts, NewRuleActsOnEveryRecordThatMeetsItAndNothingIsWritten) {
   EXPECT_EQ(result.records.back().value, "Bug 1997");
   EXPECT_NE(result.selection.find("Status"), std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(FlagTable()));
-  EXPECT_FALSE(std::filesystem::exists(home_.installation().run_log()));
+  EXPECT_FALSE(std::filesystem::exists(home_.run_log()));
 }
 
 TEST_F(RuleTestCounts, MarkedRecordsAreLeftOutUntilARecordNewlyMeetsTheRule) {
@@ -72,8 +70,8 @@ TEST_F(RuleTestCounts, MarkedRecordsAreLeftOutUntilARecordNewlyMeetsTheRule) {
   EXPECT_TRUE(after.records.empty());
 
   // Record 2 (fixed, priority 2) newly meets the condition.
-  home_.installation().ChangeField("Demo", "Bugs", 2, "Status", "Open", "ann");
-  home_.installation().ChangeField("Demo", "Bugs", 2, "Priority", "1", "ann");
+  home_.ChangeField("Demo", "Bugs", 2, "Status", "Open", "ann");
+  home_.ChangeField("Demo", "Bugs", 2, "Priority", "1", "ann");
   RuleTestResult changed = CountRule(Rule(kOpenPriorityOne, 3));
   EXPECT_EQ(changed.meeting, kRecords / 20 + 1);
   ASSERT_EQ(changed.to_act_on, 1);
@@ -95,8 +93,7 @@ TEST_F(RuleTestCounts, MarkedRecordsAreLeftOutUntilARecordNewlyMeetsTheRule) {
 TEST_F(RuleTestCounts, MarkingIsRefusedWhileAnotherEngineHoldsTheInstallation) {
   InstallationLock engine;
   std::string why;
-  ASSERT_TRUE(engine.Acquire(InstallationLock::PathFor(home_.installation().server_dir()), &why))
-      << why;
+  ASSERT_TRUE(engine.Acquire(InstallationLock::PathFor(home_.server_dir()), &why)) << why;
   MarkResult refused = MarkRuleHandled(Rule(kOpenPriorityOne, 3));
   EXPECT_FALSE(refused.marked);
   EXPECT_NE(refused.message.find("held by process"), std::string::npos) << refused.message;

@@ -76,9 +76,7 @@ class ScriptedEngine : public CReadThread {
 
 class ServerControlTest : public ::testing::Test {
  protected:
-  ServerControlTest() {
-    home_.Write("morvik.ini", "[Mail]\nSMTP Mail=1\n");
-  }
+  ServerControlTest() { home_.WriteServerFile("morvik.ini", "[Mail]\nSMTP Mail=1\n"); }
   ServerControlOptions Options() {
     ServerControlOptions options;
     options.worker_factory = [this](LogStream* log) {
@@ -101,7 +99,7 @@ class ServerControlTest : public ::testing::Test {
     return probe.Acquire(home_.File("vigilo.lock"), nullptr);
   }
 
-  testing::ManagerHome home_;
+  testing::TestInstallation home_{testing::ManagerHomeBuilder()};
   testing::RecordingPrompts prompts_;
   testing::FakeServerWindow window_;
   EngineScript script_;
@@ -109,7 +107,7 @@ class ServerControlTest : public ::testing::Test {
 };
 
 TEST_F(ServerControlTest, StartWithoutMailSectionWarnsAndStartsNothing) {
-  home_.Write("morvik.ini", "[Orvik Dsn]\nProj=/nowhere\n[Mail]\n");
+  home_.WriteServerFile("morvik.ini", "[Orvik Dsn]\nProj=/nowhere\n[Mail]\n");
   ServerControl server(prompts_, window_, Options());
   server.Start();
   ASSERT_EQ(prompts_.shown.size(), 1u);

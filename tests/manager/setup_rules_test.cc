@@ -18,7 +18,6 @@
 namespace vigilo {
 namespace {
 
-using testing::ManagerHome;
 using testing::RecordingPrompts;
 using testing::WriteText;
 
@@ -65,10 +64,10 @@ class SetupRulesTest : public ::testing::Test {
  protected:
   SetupRulesTest() {
     std::filesystem::create_directory(home_.File("orvhome"));
-    home_.Write("Bugs.ini",
-                "[Morvane Orvik]\nProject Name=Bugs\nLinkInfo Datafile=Bugs.dbf\n"
-                "Defects Datafile=Defects.dbf\nChngHist Datafile=History.dbf\n"
-                "Tasks Datafile=Tasks.DBF\n");
+    home_.WriteServerFile("Bugs.ini",
+                          "[Morvane Orvik]\nProject Name=Bugs\nLinkInfo Datafile=Bugs.dbf\n"
+                          "Defects Datafile=Defects.dbf\nChngHist Datafile=History.dbf\n"
+                          "Tasks Datafile=Tasks.DBF\n");
   }
 
   SetupRulesLogic& Logic(const std::string& kind = "1", const std::string& dsn = "BUGSDB",
@@ -101,7 +100,7 @@ class SetupRulesTest : public ::testing::Test {
     return rules;
   }
 
-  ManagerHome home_;
+  testing::TestInstallation home_{testing::ManagerHomeBuilder()};
   RecordingPrompts prompts_;
   FakeBrowsers browsers_;
   ProjectSelection selection_;
@@ -118,7 +117,7 @@ TEST_F(SetupRulesTest, ProjectTableListsTheMainTableAndTheDataFilesButNotLinkInf
 
 TEST_F(SetupRulesTest, DbaseTablesInOtherDirectoriesAreRecordedAsTableDsn) {
   std::filesystem::create_directory(home_.File("proj"));
-  home_.Write("morvik.ini", "[Orvik Dsn]\nBugs=" + home_.File("proj") + "\n");
+  home_.WriteServerFile("morvik.ini", "[Orvik Dsn]\nBugs=" + home_.File("proj") + "\n");
   WriteText(home_.File("proj/Bugs.ini"),
             "[Morvane Orvik]\nLinkInfo Datafile=Bugs.dbf\nDefects Datafile=D:\\data\\Defects.dbf\n"
             "Tasks Datafile=Tasks.dbf\n");
@@ -343,7 +342,7 @@ TEST_F(SetupRulesTest, TheSqlQueryBitAndRunAlwaysGiveFlagsOneToThree) {
 
 TEST_F(SetupRulesTest, RunAlwaysIsDisabledForADbaseQueryBuilderConditionAndStaysSoAfterEdit) {
   std::filesystem::create_directory(home_.File("proj"));
-  home_.Write("morvik.ini", "[Orvik Dsn]\nBugs=" + home_.File("proj") + "\n");
+  home_.WriteServerFile("morvik.ini", "[Orvik Dsn]\nBugs=" + home_.File("proj") + "\n");
   WriteText(home_.File("proj/Bugs.ini"), "[Morvane Orvik]\nLinkInfo Datafile=Bugs.dbf\n");
   SetupRulesLogic& logic = Logic("0", "SERVERDIR");
   Compose(logic, 0, 1, 0, "Owner=bob", "");

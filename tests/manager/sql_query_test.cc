@@ -41,10 +41,11 @@ TEST(SqlQueryDialog, OkNeedsTablesAndAClauseAndFitsTheRule) {
 }
 
 TEST(SelectTablesDialog, ListsTheProjectsTablesByTheirFromNames) {
-  testing::ManagerHome home;
-  home.Write("Proj.INI",
-             "[Morvane Orvik]\nProject Name=Proj\nLinkInfo Datafile=Proj.dbf\n"
-             "Bugs Datafile=Bugs.dbf\nChngHist Datafile=Hist.dbf\nTasks Datafile=Tasks\n");
+  testing::TestInstallation home{testing::ManagerHomeBuilder()};
+  home.WriteServerFile(
+      "Proj.INI",
+      "[Morvane Orvik]\nProject Name=Proj\nLinkInfo Datafile=Proj.dbf\n"
+      "Bugs Datafile=Bugs.dbf\nChngHist Datafile=Hist.dbf\nTasks Datafile=Tasks\n");
   EXPECT_EQ(ProjectTableNames(home.paths(), 1, "BUGS", "Proj"),
             (std::vector<std::string>{"Proj", "Bugs", "Tasks"}));
   std::vector<std::string> names = ProjectTableFromNames(home.paths(), 1, "BUGS", "Proj");
@@ -62,11 +63,11 @@ TEST(SelectTablesDialog, ListsTheProjectsTablesByTheirFromNames) {
 // A dBase project INI that names its data files with "/": the query names
 // the table by its From-name, never by the data file's path.
 TEST(SelectTablesDialog, NamesSlashSeparatedDbaseDataFilesByTheirTables) {
-  testing::ManagerHome home;
+  testing::TestInstallation home{testing::ManagerHomeBuilder()};
   std::filesystem::create_directory(home.File("proj"));
-  home.Write("morvik.ini", "[Orvik Dsn]\nProj=" + home.File("proj") + "\n");
-  home.Write("proj/Proj.ini", "[Morvane Orvik]\nLinkInfo Datafile=Proj.dbf\nBugs Datafile=" +
-                                  home.File("proj/Bugs.dbf") + "\n");
+  home.WriteServerFile("morvik.ini", "[Orvik Dsn]\nProj=" + home.File("proj") + "\n");
+  home.WriteServerFile("proj/Proj.ini", "[Morvane Orvik]\nLinkInfo Datafile=Proj.dbf\nBugs Datafile=" +
+                                            home.File("proj/Bugs.dbf") + "\n");
   EXPECT_EQ(ProjectTableFromNames(home.paths(), 0, "SERVERDIR", "Proj"),
             (std::vector<std::string>{"Proj", "Bugs"}));
 

@@ -45,7 +45,7 @@ class Startup : public ::testing::Test {
     UserNameList().clear();
     GroupNameList().clear();
   }
-  testing::DemoHome home_;
+  testing::TestInstallation home_{testing::InstallationBuilder::Demo()};
   RecordingPrompts prompts_;
   ManagerContext context_{prompts_};
   ScriptedWindows windows_;
@@ -83,7 +83,7 @@ TEST_F(Startup, LoginBuildsSettingsAndNameListsThatExitReleases) {
   ASSERT_TRUE(app.InitInstance());
   EXPECT_EQ(windows_.steps, (std::vector<std::string>{"mail", "show", "login"}));
   ASSERT_NE(app.paths(), nullptr);
-  EXPECT_EQ(app.paths()->help_path, home_.installation().program_dir() + "/vigilo.hlp");
+  EXPECT_EQ(app.paths()->help_path, home_.program_dir() + "/vigilo.hlp");
   EXPECT_EQ(app.paths()->date_default, "MM/DD/YY");
   EXPECT_EQ(UserNameList(),
             (std::vector<std::string>{"sysop", "ann", "bob", "carl", "dave", "erin"}));

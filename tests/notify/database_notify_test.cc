@@ -15,7 +15,7 @@
 #include "service/project.h"
 #include "service/project_table.h"
 #include "service/table_notify.h"
-#include "tests/notify/notify_fixture.h"
+#include "tests/support/test_installation.h"
 #include "tests/support/smtp_sink.h"
 
 namespace vigilo {
@@ -37,39 +37,26 @@ class DatabaseNotifyTest : public ::testing::Test {
 #ifdef VIGILO_SMTP_PLUGIN_PATH
     setenv(VGSMTP_LIBRARY_ENV, VIGILO_SMTP_PLUGIN_PATH, 1);
 #endif
-    install_.WriteUsers({{"ann", "", 5, "ann@example.org"}, {"bob", "", 0, "bob"}});
+    install_.WriteUsers({{"ann", "", 5, "ann@example.org", ""}, {"bob", "", 0, "bob", ""}});
     install_.SetMailKey("SMTP Mail", "1,0," + sink_.host_port() + ",<>vigilo@example.org,");
     project_dir_ = install_.server_dir() + "/proj";
     std::filesystem::create_directories(project_dir_);
-    auto bugs = DbfTable::Create(project_dir_ + "/Bugs.dbf",
-                                 {{"FormID", 'N', 8}, {"ATrail", 'C', 200}, {"Title", 'C', 30},
-                                  {"Owner", 'C', 10}, {"Opened", 'D', 8}, {"Count", 'N', 5}});
-    AddBug(*bugs, 12, "Opened by ann", "Crash", "bob", "20261208", 3);
-    AddBug(*bugs, 15, "Opened by bob", "Hang", "ann", "", 0);
-    bugs->Close();
-    auto post = DbfTable::Create(install_.server_dir() + "/ORVKPOST.dbf",
-                                 {{"FROM", 'C', 10}, {"TO", 'C', 40}, {"DATE", 'C', 10},
-                                  {"ISNEW", 'N', 1}, {"STATUS", 'C', 1}, {"BUGNUM", 'N', 10},
-                                  {"DBNAME", 'C', 40}, {"MESSAGE", 'C', 80}});
-    post->Close();
+    testing::WriteDbf(project_dir_ + "/Bugs.dbf",
+                      {{"FormID", 'N', 8},
+                       {"ATrail", 'C', 200},
+                       {"Title", 'C', 30},
+                       {"Owner", 'C', 10},
+                       {"Opened", 'D', 8},
+                       {"Count", 'N', 5}},
+                      {{"12", "Opened by ann", "Crash", "bob", "20261208", "3"},
+                       {"15", "Opened by bob", "Hang", "ann", "", "0"}});
+    install_.WriteInternalMailTable();
     fields_ = {Field("Title", 0), Field("Owner", 9), Field("Opened", 3), Field("Count", 1)};
   }
   ~DatabaseNotifyTest() override { unsetenv(VGSMTP_LIBRARY_ENV); }
 
-  static void AddBug(DbfTable& table, long id, const char* trail, const char* title,
-                     const char* owner, const char* opened, long count) {
-    table.AppendStart();
-    table.AssignLong(0, id);
-    table.AssignText(1, trail);
-    table.AssignText(2, title);
-    table.AssignText(3, owner);
-    table.AssignText(4, opened);
-    table.AssignLong(5, count);
-    table.AppendWrite();
-  }
-
   test::SmtpSink sink_;
-  testing::Installation install_;
+  testing::TestInstallation install_;
   LogStream log_;
   std::string project_dir_;
   std::vector<CFieldDef> fields_;
@@ -160,8 +147,7 @@ TEST_F(DatabaseNotifyTest, ProjectTableNotifiesNewlyMatchingRecordsOnce) {
   options.log = &log_;
   CMailSender sender(std::move(options));
   sender.InitMailSystems();
-  DbfTable::Create(project_dir_ + "/BugsHist.dbf", {{"FormID", 'N', 11}, {"ChngWhat", 'C', 10}})
-      ->Close();
+  testing::WriteDbf(project_dir_ + "/BugsHist.dbf", {{"FormID", 'N', 11}, {"ChngWhat", 'C', 10}});
   const std::string ini = project_dir_ + "/Bugs.INI";
   WriteProfileString(ini, "Morvane Orvik", "ChngHist Datafile", "BugsHist.dbf");
   WriteProfileString(ini, "Morvane Orvik", "FormNames", "Bug,Task");

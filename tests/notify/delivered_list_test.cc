@@ -18,8 +18,8 @@
 #include "data/log_stream.h"
 #include "notify/mail_sender.h"
 #include "notify/outbox.h"
-#include "tests/notify/notify_fixture.h"
 #include "tests/support/smtp_sink.h"
+#include "tests/support/test_installation.h"
 
 namespace vigilo {
 namespace {
@@ -162,7 +162,7 @@ class DeliveredListTest : public ::testing::Test {
 
   std::string OutboxDir() const { return Outbox::DirectoryOf(install_.server_dir()); }
 
-  testing::Installation install_;
+  testing::TestInstallation install_;
   LogStream log_;
   std::unique_ptr<CMailSender> sender_;
 };

@@ -7,14 +7,14 @@
 #include "data/log_stream.h"
 #include "notify/mail_sender.h"
 #include "platform/xbase/dbf_table.h"
-#include "tests/notify/notify_fixture.h"
+#include "tests/support/test_installation.h"
 
 namespace vigilo {
 namespace {
 
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
-using testing::Installation;
+using testing::TestInstallation;
 
 TEST(InternalMailStatementTest, StatementsAreWrittenAsTheProductReadsThem) {
   EXPECT_EQ(InternalMailLookup(42, "ann", "BUGS.DBF"),
@@ -46,11 +46,15 @@ class InternalMailTest : public ::testing::Test {
   InternalMailTest() : log_([this] { return install_.server_dir() + "/vglog.ini"; }) {}
 
   void CreateTable() {
-    auto table = DbfTable::Create(install_.server_dir() + "/ORVKPOST.dbf",
-                                  {{"FROM", 'C', 10}, {"TO", 'C', 40}, {"DATE", 'C', 10},
-                                   {"ISNEW", 'N', 1}, {"STATUS", 'C', 1}, {"BUGNUM", 'N', 10},
-                                   {"DBNAME", 'C', 40}, {"MESSAGE", 'C', 80}, {"OTHER", 'C', 5}});
-    table->Close();
+    testing::WriteDbf(install_.orvkpost_table(), {{"FROM", 'C', 10},
+                                                  {"TO", 'C', 40},
+                                                  {"DATE", 'C', 10},
+                                                  {"ISNEW", 'N', 1},
+                                                  {"STATUS", 'C', 1},
+                                                  {"BUGNUM", 'N', 10},
+                                                  {"DBNAME", 'C', 40},
+                                                  {"MESSAGE", 'C', 80},
+                                                  {"OTHER", 'C', 5}});
   }
 
   std::vector<MailRow> Rows() {
@@ -78,7 +82,7 @@ class InternalMailTest : public ::testing::Test {
     return mail;
   }
 
-  Installation install_;
+  TestInstallation install_;
   LogStream log_;
   std::unique_ptr<CMailSender> sender_;
   std::vector<std::string> records_{"42"};
@@ -170,11 +174,14 @@ TEST_F(InternalMailTest, MissingTableLeavesOneRunLogLinePerRow) {
 }
 
 TEST_F(InternalMailTest, DateColumnOfTypeDateTakesTheDate) {
-  auto table = DbfTable::Create(install_.server_dir() + "/ORVKPOST.dbf",
-                                {{"FROM", 'C', 10}, {"TO", 'C', 40}, {"DATE", 'D', 8},
-                                 {"ISNEW", 'N', 1}, {"STATUS", 'C', 1}, {"BUGNUM", 'N', 10},
-                                 {"DBNAME", 'C', 40}, {"MESSAGE", 'C', 80}});
-  table->Close();
+  testing::WriteDbf(install_.orvkpost_table(), {{"FROM", 'C', 10},
+                                                {"TO", 'C', 40},
+                                                {"DATE", 'D', 8},
+                                                {"ISNEW", 'N', 1},
+                                                {"STATUS", 'C', 1},
+                                                {"BUGNUM", 'N', 10},
+                                                {"DBNAME", 'C', 40},
+                                                {"MESSAGE", 'C', 80}});
   ScopedFixedNow now(1765200000);
   EXPECT_TRUE(transport_.WriteRow("ann", 42, 1, "BUGS.DBF", ""));
   EXPECT_EQ(log_.Text(), "");

@@ -9,7 +9,7 @@
 #include "common/ini_profile.h"
 #include "data/log_stream.h"
 #include "notify/mail_sender.h"
-#include "tests/notify/notify_fixture.h"
+#include "tests/support/test_installation.h"
 #include "tests/support/smtp_sink.h"
 
 namespace vigilo {
@@ -38,7 +38,7 @@ class SmtpDeliveryTest : public ::testing::Test {
     return *sender_;
   }
 
-  testing::Installation install_;
+  testing::TestInstallation install_;
   LogStream log_;
   std::unique_ptr<CMailSender> sender_;
 };
@@ -121,7 +121,7 @@ class MapiDeliveryTest : public ::testing::Test {
     plugin_.reset();
   }
 
-  testing::Installation install_;
+  testing::TestInstallation install_;
   LogStream log_;
   std::string ini_;
   std::unique_ptr<MapiPlugin> plugin_;

@@ -9,15 +9,15 @@
 #include "notify/mapi_transport.h"
 #include "notify/smtp_transport.h"
 #include "tests/notify/fake_transports.h"
-#include "tests/notify/notify_fixture.h"
+#include "tests/support/test_installation.h"
 
 namespace vigilo {
 namespace {
 
 using ::testing::ElementsAre;
-using ::testing::HasSubstr;
 using testing::FakeMail;
-using testing::Installation;
+using ::testing::HasSubstr;
+using testing::TestInstallation;
 
 TEST(ParseSmtpSettingTest, ServerAndSenderSitBetweenTheSecondToFourthComma) {
   SmtpSetting setting = ParseSmtpSetting("1,x,mail.example.org,\"<vigilo@example.org,rest");
@@ -82,7 +82,7 @@ class MailSenderTest : public ::testing::Test {
 
   std::vector<std::string>& Events() { return FakeMail::Get().events; }
 
-  Installation install_;
+  TestInstallation install_;
   LogStream log_;
   std::unique_ptr<CMailSender> sender_;
 };

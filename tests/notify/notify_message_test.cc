@@ -4,7 +4,7 @@
 
 #include "common/ini_profile.h"
 #include "notify/report_columns.h"
-#include "tests/notify/notify_fixture.h"
+#include "tests/support/temp_dir.h"
 
 namespace vigilo {
 namespace {

@@ -10,7 +10,7 @@
 #include "notify/mail_sender.h"
 #include "tests/notify/fake_transports.h"
 #include "platform/sql/database.h"
-#include "tests/notify/notify_fixture.h"
+#include "tests/support/test_installation.h"
 
 namespace vigilo {
 namespace {
@@ -18,7 +18,7 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
-using testing::Installation;
+using testing::TestInstallation;
 
 
 using Columns = std::map<std::string, std::string>;
@@ -68,7 +68,7 @@ CFieldDef Field(const char* name, int type = 0) {
 class NotifyRulesTest : public ::testing::Test {
  protected:
   NotifyRulesTest() : log_([this] { return install_.server_dir() + "/vglog.ini"; }) {
-    install_.WriteUsers({{"ann", "", 5, "ann@example.org"}, {"bob", "", 0, "bob"}});
+    install_.WriteUsers({{"ann", "", 5, "ann@example.org", ""}, {"bob", "", 0, "bob", ""}});
     fields_ = {Field("Title"), Field("SubTitle"), Field("Owner", 9), Field("Count", 1)};
     info_.table_id = "0\\\\Proj\\Bugs";
     info_.table_from = "Bugs";
@@ -104,7 +104,7 @@ class NotifyRulesTest : public ::testing::Test {
   }
   const std::vector<testing::RecordingTransport::Sent>& sent() { return sent_->sent; }
 
-  Installation install_;
+  TestInstallation install_;
   LogStream log_;
   std::vector<CFieldDef> fields_;
   NotifyTableInfo info_;

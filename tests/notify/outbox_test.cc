@@ -19,7 +19,7 @@
 #include "notify/mail_sender.h"
 #include "platform/xbase/dbf_table.h"
 #include "tests/notify/fake_transports.h"
-#include "tests/notify/notify_fixture.h"
+#include "tests/support/test_installation.h"
 #include "tests/support/smtp_sink.h"
 
 namespace vigilo {
@@ -126,7 +126,7 @@ class OutboxDeliveryTest : public ::testing::Test {
 
   std::vector<OutboxEntry> Pending() { return sender_->outbox().List(); }
 
-  testing::Installation install_;
+  testing::TestInstallation install_;
   LogStream log_;
   std::unique_ptr<CMailSender> sender_;
   std::vector<long long> flags_;
@@ -359,11 +359,7 @@ TEST_F(OutboxDeliveryTest, InternalMailRowThatCannotBeWrittenIsWrittenAtALaterTi
   EXPECT_EQ(pending[0].recipients, "ORVIK:ann");
   EXPECT_EQ(pending[0].last_transport, "ORVIK");
 
-  DbfTable::Create(install_.server_dir() + "/ORVKPOST.dbf",
-                   {{"FROM", 'C', 10}, {"TO", 'C', 40}, {"DATE", 'C', 10}, {"ISNEW", 'N', 1},
-                    {"STATUS", 'C', 1}, {"BUGNUM", 'N', 10}, {"DBNAME", 'C', 40},
-                    {"MESSAGE", 'C', 80}})
-      ->Close();
+  install_.WriteInternalMailTable();
   Tick(sender);
   EXPECT_THAT(Pending(), IsEmpty());
   auto table = DbfTable::Open(install_.server_dir() + "/ORVKPOST.dbf", false);

@@ -8,14 +8,14 @@
 #include "notify/mail_sender.h"
 #include "notify/orvik_tables.h"
 #include "notify/user_record.h"
-#include "tests/notify/notify_fixture.h"
+#include "tests/support/test_installation.h"
 #include "tests/support/faulty_file_system.h"
 
 namespace vigilo {
 namespace {
 
 using ::testing::ElementsAre;
-using testing::Installation;
+using testing::TestInstallation;
 
 TEST(UserRecordLineTest, WritesAbsentTextsEmptyAndReadsThemBackAbsent) {
   UserRecord record;
@@ -50,13 +50,13 @@ TEST(AddressForMailTypeTest, EachMailTypeGivesItsPrefix) {
 class RecipientsTest : public ::testing::Test {
  protected:
   RecipientsTest() {
-    install_.WriteUsers({{"ann", "pw", 0, "ann"},
-                         {"ann", "", 5, "ann@example.org"},
-                         {"bob", "", 1, "Bob Builder"},
-                         {"carl", "", 3, "carl@example.org"},
-                         {"dora", "", 5, ""},
-                         {"", "", 5, "ghost@example.org"},
-                         {"eve", "", 2, "eve@ccmail"}});
+    install_.WriteUsers({{"ann", "pw", 0, "ann", ""},
+                         {"ann", "", 5, "ann@example.org", ""},
+                         {"bob", "", 1, "Bob Builder", ""},
+                         {"carl", "", 3, "carl@example.org", ""},
+                         {"dora", "", 5, "", ""},
+                         {"", "", 5, "ghost@example.org", ""},
+                         {"eve", "", 2, "eve@ccmail", ""}});
     install_.WriteGroups({"dev", "qa", "dev", "ops"});
     install_.WriteMembership({{"ann", "dev"}, {"bob", "dev"}, {"bob", "qa"}, {"carl", "qa"},
                               {"x", "devops"}});
@@ -75,7 +75,7 @@ class RecipientsTest : public ::testing::Test {
     return rule;
   }
 
-  Installation install_;
+  TestInstallation install_;
   std::unique_ptr<CMailSender> sender_;
 };
 
@@ -123,14 +123,9 @@ TEST_F(RecipientsTest, GroupsExpandToTheirMembersEachOnce) {
 }
 
 TEST(GroupExpansionTest, GroupNameFillingTheWholeFieldIsFound) {
-  Installation install;
-  auto table = DbfTable::Create(install.orvhome("usringrp.dbf"),
-                                {{"USERNAME", 'C', 10}, {"GrpName", 'C', 10}});
-  table->AppendStart();
-  table->AssignText(0, "ann");
-  table->AssignText(1, "developers");
-  table->AppendWrite();
-  table->Close();
+  TestInstallation install;
+  testing::WriteDbf(install.membership_table(), {{"USERNAME", 'C', 10}, {"GrpName", 'C', 10}},
+                    {{"ann", "developers"}});
   CMailSender sender(CMailSender::Options{});
   EXPECT_EQ(sender.directory().ExpandGroups("developers,dev"), "ann,dev");
 }
@@ -151,7 +146,7 @@ TEST_F(RecipientsTest, FieldRuleKeepsFieldNamesAsWritten) {
 }
 
 TEST(RecipientsWithoutTablesTest, MissingUserTableMakesEveryNameSmtp) {
-  Installation install;
+  TestInstallation install;
   CMailSender sender(CMailSender::Options{});
   EXPECT_EQ(sender.directory().AddressesForNames("ann,bob"), "SMTP:ann,SMTP:bob,");
   EXPECT_FALSE(sender.directory().membership_open());
@@ -159,7 +154,7 @@ TEST(RecipientsWithoutTablesTest, MissingUserTableMakesEveryNameSmtp) {
 }
 
 TEST(RecipientsWithoutTablesTest, ReadOnlyMembershipTableResolvesNoGroup) {
-  Installation install;
+  TestInstallation install;
   install.WriteMembership({{"ann", "dev"}});
   testing::FaultyFileSystem files;
   files.MakeReadOnly("usringrp.dbf");

@@ -9,7 +9,7 @@
 #include "common/ini_profile.h"
 #include "data/clock.h"
 #include "data/log_stream.h"
-#include "tests/common/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace vigilo {
 namespace {

@@ -32,58 +32,32 @@ std::string BuiltMapiProvider() {
 class EngineMailTest : public ::testing::Test {
  protected:
   EngineMailTest() {
-    WriteProfileString(install_.ServerDir() + "/morvik.ini", "Orvik Dsn", "Proj", ProjectDir());
+    WriteProfileString(install_.server_dir() + "/morvik.ini", "Orvik Dsn", "Proj", ProjectDir());
     std::filesystem::create_directories(ProjectDir());
     testing::WriteTableIni(ProjectDir(), "Bugs");
-    WriteUsers();
-    WriteGroups({"QA", "Dev", "QA"});
+    install_.WriteUsers({{"ann", "", 0, "ann", ""}, {"bob", "", 5, "bob@example.org", ""}});
+    install_.WriteGroups({"QA", "Dev", "QA"});
     TestRule notify(7, 0, "ORVIK", "Proj\\Bugs", "Notify");
     notify.values = "ann,bob";
-    testing::WriteRuleTable(install_.OrvhomeDir() + "/Vigtab.dbf", {notify});
+    testing::WriteRuleTable(install_.rule_table(), {notify});
     // The provider's profile, and the product's setting that logs on with it.
-    WriteProfileString(install_.ProgramDir() + "/mapi.ini", "Profiles", "demo", "secret");
-    WriteProfileString(install_.ServerDir() + "/morvik.ini", "Mail", "MAPI Mail",
+    WriteProfileString(install_.program_dir() + "/mapi.ini", "Profiles", "demo", "secret");
+    WriteProfileString(install_.server_dir() + "/morvik.ini", "Mail", "MAPI Mail",
                        "1,MAPI,x,4 demo,6 secret,0,");
   }
 
-  std::string ProjectDir() const { return install_.ServerDir() + "/proj"; }
+  std::string ProjectDir() const { return install_.server_dir() + "/proj"; }
 
-  void WriteUsers() {
-    auto table = DbfTable::Create(
-        install_.OrvhomeDir() + "/users.dbf",
-        {{"LOGIN", 'C', 20, 0}, {"PASSWD", 'C', 20, 0}, {"FULLNAME", 'C', 30, 0},
-         {"PHONE", 'C', 10, 0}, {"DEPT", 'C', 10, 0}, {"LEVEL", 'N', 3, 0},
-         {"MAILTYPE", 'N', 3, 0}, {"MAILADDR", 'C', 64, 0}});
-    const struct { const char* login; long type; const char* address; } users[] = {
-        {"ann", 0, "ann"}, {"bob", 5, "bob@example.org"}};
-    for (const auto& user : users) {
-      table->AppendStart();
-      table->AssignText(0, user.login);
-      table->AssignLong(6, user.type);
-      table->AssignText(7, user.address);
-      table->AppendWrite();
-    }
-    table->Close();
-  }
-  void WriteGroups(const std::vector<std::string>& names) {
-    auto table = DbfTable::Create(install_.OrvhomeDir() + "/groups.dbf",
-                                  {{"GrpName", 'C', 20, 0}});
-    for (const std::string& name : names) {
-      table->AppendStart();
-      table->AssignText(0, name);
-      table->AppendWrite();
-    }
-    table->Close();
-  }
+  testing::ServiceEnvironment env_;
 
-  testing::Installation install_;
+  testing::TestInstallation install_;
   EnvOverride mapi_{"VIGILO_MAPI_LIBRARY", BuiltMapiProvider().c_str()};
   EnvOverride mapi_ini_{"VIGILO_MAPI_INI", nullptr};
-  LogStream log_{[this] { return install_.LogFile(); }};
+  LogStream log_{[this] { return install_.run_log(); }};
 };
 
 TEST_F(EngineMailTest, StartBuildsTheSenderNameListsAndRecipientsAndShutdownUndoesThem) {
-  EnvOverride mapi_ini("VIGILO_MAPI_INI", (install_.ProgramDir() + "/mapi.ini").c_str());
+  EnvOverride mapi_ini("VIGILO_MAPI_INI", (install_.program_dir() + "/mapi.ini").c_str());
   auto worker = std::make_unique<CReadThread>(&log_);
   ASSERT_EQ(worker->InitEngine(), 1) << log_.Text();
 
@@ -111,8 +85,8 @@ TEST_F(EngineMailTest, StartBuildsTheSenderNameListsAndRecipientsAndShutdownUndo
 }
 
 TEST_F(EngineMailTest, FailedLogonLeavesTheEngineRunningWithoutASession) {
-  EnvOverride mapi_ini("VIGILO_MAPI_INI", (install_.ProgramDir() + "/mapi.ini").c_str());
-  WriteProfileString(install_.ServerDir() + "/morvik.ini", "Mail", "MAPI Mail",
+  EnvOverride mapi_ini("VIGILO_MAPI_INI", (install_.program_dir() + "/mapi.ini").c_str());
+  WriteProfileString(install_.server_dir() + "/morvik.ini", "Mail", "MAPI Mail",
                      "1,MAPI,x,4 demo,5 wrong,0,");
   auto worker = std::make_unique<CReadThread>(&log_);
   ASSERT_EQ(worker->InitEngine(), 1) << log_.Text();

@@ -57,7 +57,7 @@ std::string SomeOtherLibrary() {
 class EngineStartTest : public ::testing::Test {
  protected:
   EngineStartTest() {
-    WriteProfileString(install_.ServerDir() + "/morvik.ini", "Orvik Dsn", "Proj", ProjectDir());
+    WriteProfileString(install_.server_dir() + "/morvik.ini", "Orvik Dsn", "Proj", ProjectDir());
     std::filesystem::create_directories(ProjectDir());
     testing::WriteTableIni(ProjectDir(), "Bugs");
   }
@@ -72,8 +72,8 @@ class EngineStartTest : public ::testing::Test {
     };
     return options;
   }
-  std::string ProjectDir() const { return install_.ServerDir() + "/proj"; }
-  std::string RuleTable() const { return install_.OrvhomeDir() + "/Vigtab.dbf"; }
+  std::string ProjectDir() const { return install_.server_dir() + "/proj"; }
+  std::string RuleTable() const { return install_.rule_table(); }
   void WriteOneRule() {
     WriteRuleTable(RuleTable(),
                    {{1, 0, "ORVIK", "Proj\\Bugs", "Update"}});
@@ -83,7 +83,8 @@ class EngineStartTest : public ::testing::Test {
    public:
     bool Report(const host::ServiceStatus&) override { return true; }
   } reporter_;
-  testing::Installation install_;
+  testing::ServiceEnvironment env_;
+  testing::TestInstallation install_;
   std::string shown_;
 };
 
@@ -93,7 +94,7 @@ TEST_F(EngineStartTest, MissingMailProviderLeavesStartLinesEngineLinesAndFailure
   CRuleService service(Options());
   EXPECT_EQ(service.ServiceMain(0, nullptr), 1);
   EXPECT_TRUE(service.start_failed());
-  EXPECT_EQ(MaskDates(install_.ReadLog()),
+  EXPECT_EQ(MaskDates(install_.ReadRunLog()),
             std::string(kVersion) + "<date>\r\nStarting Vigilo Service....\r\n" + kVersion +
                 "<date>\r\nError loading MAPI32.DLL\r\n" + kFailure);
   EXPECT_EQ(shown_, "Error loading MAPI32.DLL|");
@@ -104,7 +105,7 @@ TEST_F(EngineStartTest, IncompleteMailProviderIsReportedAsCorrupted) {
   WriteOneRule();
   CRuleService service(Options());
   EXPECT_EQ(service.ServiceMain(0, nullptr), 1);
-  EXPECT_EQ(MaskDates(install_.ReadLog()),
+  EXPECT_EQ(MaskDates(install_.ReadRunLog()),
             std::string(kVersion) + "<date>\r\nStarting Vigilo Service....\r\n" + kVersion +
                 "<date>\r\nUnable to call MAPI functions. MAPI32.DLL may be corrupted\r\n" +
                 kFailure);
@@ -117,14 +118,14 @@ TEST_F(EngineStartTest, NoLoadableRuleLeavesOnlyEngineLinesAndFailure) {
   CRuleService service(Options());
   EXPECT_EQ(service.ServiceMain(0, nullptr), 1);
   EXPECT_TRUE(service.start_failed());
-  EXPECT_EQ(MaskDates(install_.ReadLog()), std::string(kVersion) + "<date>\r\n" + kFailure);
+  EXPECT_EQ(MaskDates(install_.ReadRunLog()), std::string(kVersion) + "<date>\r\n" + kFailure);
   EXPECT_EQ(shown_, "No rules are defined. Please create the rules and then start the server|");
 }
 
 TEST_F(EngineStartTest, GoodStartRecreatesTheLogWithTheListingAndQuietTicksLeaveIt) {
   EnvOverride mapi("VIGILO_MAPI_LIBRARY", BuiltMapiProvider().c_str());
   WriteOneRule();
-  testing::WriteText(install_.LogFile(), "an earlier run\r\n");
+  testing::WriteText(install_.run_log(), "an earlier run\r\n");
   const std::string expected = std::string(kVersion) +
                                "<date>\r\n"
                                "ORVIK PROJECTS \r\n\r\n"
@@ -137,14 +138,14 @@ TEST_F(EngineStartTest, GoodStartRecreatesTheLogWithTheListingAndQuietTicksLeave
     CRuleService service(Options());
     EXPECT_EQ(service.RunOnce(), 0);
   }
-  EXPECT_EQ(MaskDates(install_.ReadLog()), expected);
+  EXPECT_EQ(MaskDates(install_.ReadRunLog()), expected);
   EXPECT_EQ(shown_, "");
 
   // A second start recreates the file: the first run's text is gone, and the
   // tick, which logs nothing, adds nothing.
   CRuleService service(Options());
   EXPECT_EQ(service.RunOnce(), 0);
-  EXPECT_EQ(MaskDates(install_.ReadLog()), expected);
+  EXPECT_EQ(MaskDates(install_.ReadRunLog()), expected);
 }
 
 class FiringTickTest : public EngineStartTest {
@@ -163,7 +164,7 @@ class FiringTickTest : public EngineStartTest {
   }
 
   EnvOverride mapi_{"VIGILO_MAPI_LIBRARY", BuiltMapiProvider().c_str()};
-  LogStream log_{[this] { return install_.LogFile(); }};
+  LogStream log_{[this] { return install_.run_log(); }};
 };
 
 TEST_F(FiringTickTest, ConnectionsStayOpenAtNinetySecondsAndCloseAboveIt) {

@@ -14,9 +14,10 @@ namespace vigilo {
 namespace {
 
 TEST(FileFaultsTest, RunLogKeepsItsTextUntilAFlushSucceeds) {
-  testing::Installation install;
+  testing::ServiceEnvironment env_;
+  testing::TestInstallation install;
   RuleServiceOptions options;
-  options.log_path = [&install] { return install.LogFile(); };
+  options.log_path = [&install] { return install.run_log(); };
   CRuleService service(options);
   service.LogLine("first entry");
   {
@@ -30,13 +31,14 @@ TEST(FileFaultsTest, RunLogKeepsItsTextUntilAFlushSucceeds) {
   EXPECT_EQ(service.log().Text(), "first entry\r\n");
   service.LogLine("second entry");
   EXPECT_EQ(service.FlushLog(kLogAppend), 1);
-  EXPECT_EQ(install.ReadLog(), "first entry\r\nsecond entry\r\n");
+  EXPECT_EQ(install.ReadRunLog(), "first entry\r\nsecond entry\r\n");
   EXPECT_TRUE(service.log().IsEmpty());
 }
 
 TEST(FileFaultsTest, PollTimeOnAFullDiskIsReportedAndTheIniKeepsItsText) {
-  testing::Installation install;
-  const std::string ini = install.ServerDir() + "/Bugs.ini";
+  testing::ServiceEnvironment env_;
+  testing::TestInstallation install;
+  const std::string ini = install.server_dir() + "/Bugs.ini";
   ASSERT_TRUE(WriteProfileString(ini, "Morvane Orvik", "FormNames", "Bugs"));
   const std::string before = testing::ReadText(ini);
   {

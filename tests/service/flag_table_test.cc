@@ -34,23 +34,14 @@ CFieldDef TextField(const std::string& name, int width) {
 
 class FlagTableTest : public ::testing::Test {
  protected:
-  FlagTableTest() : log_([this] { return install_.LogFile(); }) {
-    dir_ = install_.ServerDir() + "/proj";
+  FlagTableTest() : log_([this] { return install_.run_log(); }) {
+    dir_ = install_.server_dir() + "/proj";
     std::filesystem::create_directories(dir_);
-    WriteProfileString(install_.ServerDir() + "/morvik.ini", "Orvik Dsn", "Proj", dir_);
-    auto bugs = DbfTable::Create(dir_ + "/Bugs.dbf", {{"FormID", 'N', 11, 0},
-                                                      {"Status", 'C', 10, 0},
-                                                      {"Note", 'C', 20, 0}});
-    const char* statuses[] = {"Open", "Closed", "Closed", "Open"};
-    for (long id = 1; id <= 4; ++id) {
-      bugs->AppendStart();
-      bugs->AssignLong(0, id);
-      bugs->AssignText(1, statuses[id - 1]);
-      bugs->AppendWrite();
-    }
-    bugs->Close();
-    DbfTable::Create(dir_ + "/BugsHist.dbf", {{"FormID", 'N', 11, 0}, {"ChngWhat", 'C', 10, 0}})
-        ->Close();
+    WriteProfileString(install_.server_dir() + "/morvik.ini", "Orvik Dsn", "Proj", dir_);
+    testing::WriteDbf(dir_ + "/Bugs.dbf",
+                      {{"FormID", 'N', 11, 0}, {"Status", 'C', 10, 0}, {"Note", 'C', 20, 0}},
+                      {{"1", "Open"}, {"2", "Closed"}, {"3", "Closed"}, {"4", "Open"}});
+    testing::WriteDbf(dir_ + "/BugsHist.dbf", {{"FormID", 'N', 11, 0}, {"ChngWhat", 'C', 10, 0}});
     WriteTableIni("Bugs", true);
     settings_ = std::make_unique<CServerPaths>();
   }
@@ -109,7 +100,9 @@ class FlagTableTest : public ::testing::Test {
     return flags;
   }
 
-  testing::Installation install_;
+  testing::ServiceEnvironment env_;
+
+  testing::TestInstallation install_;
   std::string dir_;
   LogStream log_;
   std::unique_ptr<CServerPaths> settings_;

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "common/format.h"
-#include "tests/common/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace vigilo {
 namespace {

@@ -29,8 +29,8 @@ class RuleLoadingTest : public ::testing::Test {
     testing::WriteTableIni(ProjectDir(), "Tasks");
     // Field definitions are read where the installation keeps them: the
     // "Orvik Dsn" directory of a dBase project, the server directory else.
-    WriteProfileString(install_.ServerDir() + "/morvik.ini", "Orvik Dsn", "Proj", ProjectDir());
-    testing::WriteTableIni(install_.ServerDir(), "Bugs");
+    WriteProfileString(install_.server_dir() + "/morvik.ini", "Orvik Dsn", "Proj", ProjectDir());
+    testing::WriteTableIni(install_.server_dir(), "Bugs");
     worker_.projects.emplace();
     // Every project, whatever its kind, lives in dBase files here.
     worker_.resolvers.project = [this](const CServerPaths&, long, std::string_view,
@@ -51,15 +51,17 @@ class RuleLoadingTest : public ::testing::Test {
     };
   }
 
-  std::string RuleTable() const { return install_.OrvhomeDir() + "/Vigtab.dbf"; }
-  std::string ProjectDir() const { return install_.ServerDir() + "/proj"; }
+  std::string RuleTable() const { return install_.rule_table(); }
+  std::string ProjectDir() const { return install_.server_dir() + "/proj"; }
   std::string Listing() {
     worker_.WriteProjectListing();
     return log_.Text();
   }
 
-  testing::Installation install_;
-  LogStream log_{[this] { return install_.LogFile(); }};
+  testing::ServiceEnvironment env_;
+
+  testing::TestInstallation install_;
+  LogStream log_{[this] { return install_.run_log(); }};
   CReadThread worker_{&log_};
   std::string unreachable_;
 };
@@ -174,7 +176,7 @@ TEST_F(RuleLoadingTest, FlagTableIsCreatedOnceAndATableWithoutHistoryLosesItsRul
 }
 
 TEST_F(RuleLoadingTest, TableInItsOwnDirectoryGetsItsFlagTableFileThere) {
-  const std::string own = install_.ServerDir() + "/bugsdata";
+  const std::string own = install_.server_dir() + "/bugsdata";
   std::filesystem::create_directories(own);
   WriteProfileString(ProjectDir() + "/Proj.INI", "Table DSN", "Proj\\Bugs", own);
   testing::WriteTableIni(own, "Bugs");
@@ -197,7 +199,7 @@ TEST_F(RuleLoadingTest, NoLoadableRuleSetsTheStartUpMessage) {
 }
 
 TEST_F(RuleLoadingTest, RuleTableThatCannotBeOpenedFailsSilently) {
-  EXPECT_EQ(worker_.LoadRules(install_.ServerDir() + "/missing/Vigtab.dbf"), 0);
+  EXPECT_EQ(worker_.LoadRules(install_.server_dir() + "/missing/Vigtab.dbf"), 0);
   EXPECT_EQ(worker_.startup_message, "");
   EXPECT_TRUE(log_.IsEmpty());
 }

@@ -1,5 +1,5 @@
-// Helpers for the rule service tests: environment overrides and a minimal
-// installation (program directory with vigtab.ini naming a server directory).
+// Helpers for the rule service tests: environment overrides and a project
+// table's INI. Installations come from the fixture kit (tests/support).
 #pragma once
 
 #include <stdlib.h>
@@ -10,8 +10,8 @@
 
 #include "common/ini_profile.h"
 #include "data/server_paths.h"
-#include "platform/xbase/dbf_table.h"
-#include "tests/common/temp_dir.h"
+#include "tests/support/dbf_builder.h"
+#include "tests/support/test_installation.h"
 
 namespace vigilo::testing {
 
@@ -41,30 +41,11 @@ class EnvOverride {
   std::optional<std::string> old_;
 };
 
-// <tmp>/prog holds vigtab.ini; <tmp>/server is the server directory with an
-// orvhome folder. The program directory is set for the test's lifetime.
-class Installation {
- public:
-  Installation() {
-    std::filesystem::create_directories(ServerDir() + "/orvhome");
-    std::filesystem::create_directories(ProgramDir());
-    WriteProfileString(ProgramDir() + "/vigtab.ini", "Morvane Vigilo", "SERVERDIR",
-                       ServerDir());
-    WriteProfileString(ProgramDir() + "/vigtab.ini", "OPTIONS", "FIRING_INTERVAL", "5");
-    SetProgramDirectory(ProgramDir());
-  }
-  ~Installation() { SetProgramDirectory(""); }
-
-  std::string ProgramDir() const { return dir_.path() + "/prog"; }
-  std::string ServerDir() const { return dir_.path() + "/server"; }
-  std::string LogFile() const { return ServerDir() + "/vglog.ini"; }
-  std::string OrvhomeDir() const { return ServerDir() + "/orvhome"; }
-  std::string ReadLog() const { return ReadText(LogFile()); }
-
- private:
-  TempDir dir_;
-  EnvOverride interval_{"VIGILO_TEST_INTERVAL_SECONDS", nullptr};
-  EnvOverride date_{"VIGILO_SHORTDATE", "M/d/yy"};
+// The environment every service test runs in: dates in the pattern M/d/yy,
+// and the firing interval the installation names rather than a test's own.
+struct ServiceEnvironment {
+  EnvOverride interval{"VIGILO_TEST_INTERVAL_SECONDS", nullptr};
+  EnvOverride date{"VIGILO_SHORTDATE", "M/d/yy"};
 };
 
 // A table INI naming a change-history data file, so that the table gets its
@@ -76,9 +57,8 @@ inline void WriteTableIni(const std::string& dir, const std::string& table) {
   WriteProfileString(ini, "Morvane Orvik", "FormNames", table);
   WriteProfileString(ini, table, "Field1", "Status,Status,0,10,0,,0,,100,100,100,24,513,0,0,,,0,,");
   const std::string data = dir + "/" + table + ".dbf";
-  if (!std::filesystem::exists(data)) {
-    DbfTable::Create(data, {{"FormID", 'N', 11, 0}, {"Status", 'C', 10, 0}})->Close();
-  }
+  if (!std::filesystem::exists(data))
+    WriteDbf(data, {{"FormID", 'N', 11, 0}, {"Status", 'C', 10, 0}});
 }
 
 }  // namespace vigilo::testing

@@ -159,33 +159,34 @@ class NotifySocket {
 class VgserviceProgramTest : public ::testing::Test {
  protected:
   VgserviceProgramTest() {
-    WriteProfileString(install_.ServerDir() + "/morvik.ini", "Orvik Dsn", "Proj",
-                       install_.ServerDir() + "/proj");
-    std::filesystem::create_directories(install_.ServerDir() + "/proj");
-    testing::WriteTableIni(install_.ServerDir() + "/proj", "Bugs");
+    WriteProfileString(install_.server_dir() + "/morvik.ini", "Orvik Dsn", "Proj",
+                       install_.server_dir() + "/proj");
+    std::filesystem::create_directories(install_.server_dir() + "/proj");
+    testing::WriteTableIni(install_.server_dir() + "/proj", "Bugs");
   }
   std::vector<std::string> Env(const std::string& mapi) const {
     return {"VIGILO_MAPI_LIBRARY=" + mapi, "VIGILO_TEST_INTERVAL_SECONDS=1",
             "VIGILO_SHORTDATE=M/d/yy", "NOTIFY_SOCKET="};
   }
   void WriteRules() {
-    testing::WriteRuleTable(install_.OrvhomeDir() + "/Vigtab.dbf",
-                            {{1, 0, "ORVIK", "Proj\\Bugs", "Update"}});
+    testing::WriteRuleTable(install_.rule_table(), {{1, 0, "ORVIK", "Proj\\Bugs", "Update"}});
   }
   std::string MapiProvider() const { return BuildDir() + "/platform/mapi/libvgmapi.so"; }
 
-  testing::Installation install_;
+  testing::ServiceEnvironment env_;
+
+  testing::TestInstallation install_;
 };
 
 TEST_F(VgserviceProgramTest, FailedStartStopsItselfAfterFiveSecondsWithStatusOne) {
   WriteRules();
   auto began = Clock::now();
-  ServiceProcess service({"--home", install_.ProgramDir()}, Env("/nonexistent/libvgmapi.so"));
+  ServiceProcess service({"--home", install_.program_dir()}, Env("/nonexistent/libvgmapi.so"));
   std::optional<int> status = service.WaitExit(20s);
   ASSERT_TRUE(status.has_value());
   EXPECT_EQ(*status, 1);
   EXPECT_GE(Clock::now() - began, 5s);
-  const std::string log = install_.ReadLog();
+  const std::string log = install_.ReadRunLog();
   EXPECT_NE(log.find("Error loading MAPI32.DLL\r\n\r\nVigilo Service failed to start beacuse "
                      "of initialization problems\r\n"),
             std::string::npos)
@@ -194,11 +195,11 @@ TEST_F(VgserviceProgramTest, FailedStartStopsItselfAfterFiveSecondsWithStatusOne
 
 TEST_F(VgserviceProgramTest, SignalsDriveTheStatesReportedToSystemd) {
   WriteRules();
-  NotifySocket notify(install_.ServerDir() + "/notify.sock");
+  NotifySocket notify(install_.server_dir() + "/notify.sock");
   ASSERT_TRUE(notify.bound());
   std::vector<std::string> env = Env(MapiProvider());
-  env.back() = "NOTIFY_SOCKET=" + install_.ServerDir() + "/notify.sock";
-  ServiceProcess service({"--home", install_.ProgramDir()}, env);
+  env.back() = "NOTIFY_SOCKET=" + install_.server_dir() + "/notify.sock";
+  ServiceProcess service({"--home", install_.program_dir()}, env);
 
   EXPECT_EQ(notify.NextChange(), "STATUS=Vigilo Service starting");
   EXPECT_EQ(notify.NextChange(), "READY=1\nSTATUS=Vigilo Service running");
@@ -210,21 +211,21 @@ TEST_F(VgserviceProgramTest, SignalsDriveTheStatesReportedToSystemd) {
   service.Signal(SIGUSR2);
   // Ready means initialised: the listing is already in the run log.
   EXPECT_EQ(notify.NextChange(), "READY=1\nSTATUS=Vigilo Service running");
-  EXPECT_NE(install_.ReadLog().find("ORVIK PROJECTS"), std::string::npos);
+  EXPECT_NE(install_.ReadRunLog().find("ORVIK PROJECTS"), std::string::npos);
   service.Signal(SIGTERM);
   EXPECT_EQ(notify.NextChange(), "STOPPING=1\nSTATUS=Vigilo Service stopping");
   EXPECT_EQ(notify.NextChange(), "STATUS=Vigilo Service stopped");
   EXPECT_EQ(service.WaitExit(5s), 0);
-  EXPECT_NE(install_.ReadLog().find("ORVIK PROJECTS \r\n\r\n 1) 0\\ORVIK\\Proj (TABLES)\r\n"),
+  EXPECT_NE(install_.ReadRunLog().find("ORVIK PROJECTS \r\n\r\n 1) 0\\ORVIK\\Proj (TABLES)\r\n"),
             std::string::npos);
 }
 
 TEST_F(VgserviceProgramTest, OnceRunsOneTickAndReportsFailure) {
   WriteRules();
-  ServiceProcess good({"--once", "--home", install_.ProgramDir()}, Env(MapiProvider()));
+  ServiceProcess good({"--once", "--home", install_.program_dir()}, Env(MapiProvider()));
   EXPECT_EQ(good.WaitExit(10s), 0);
-  EXPECT_NE(install_.ReadLog().find("         Update Rules       : 1\r\n"), std::string::npos);
-  ServiceProcess bad({"--once", "--home", install_.ProgramDir()},
+  EXPECT_NE(install_.ReadRunLog().find("         Update Rules       : 1\r\n"), std::string::npos);
+  ServiceProcess bad({"--once", "--home", install_.program_dir()},
                      Env("/nonexistent/libvgmapi.so"));
   EXPECT_EQ(bad.WaitExit(10s), 1);
 }
@@ -238,16 +239,16 @@ TEST_F(VgserviceProgramTest, HelpAndUnknownArguments) {
 
 TEST_F(VgserviceProgramTest, ReadyArrivesOnlyAfterTheEngineHasStarted) {
   WriteRules();
-  NotifySocket notify(install_.ServerDir() + "/notify.sock");
+  NotifySocket notify(install_.server_dir() + "/notify.sock");
   ASSERT_TRUE(notify.bound());
   std::vector<std::string> env = Env(MapiProvider());
-  env.back() = "NOTIFY_SOCKET=" + install_.ServerDir() + "/notify.sock";
-  ServiceProcess service({"--home", install_.ProgramDir()}, env);
+  env.back() = "NOTIFY_SOCKET=" + install_.server_dir() + "/notify.sock";
+  ServiceProcess service({"--home", install_.program_dir()}, env);
 
   EXPECT_EQ(notify.NextChange(), "STATUS=Vigilo Service starting");
   ASSERT_EQ(notify.NextChange(), "READY=1\nSTATUS=Vigilo Service running");
   // By then the rules are loaded and listed.
-  EXPECT_NE(install_.ReadLog().find("ORVIK PROJECTS \r\n"), std::string::npos);
+  EXPECT_NE(install_.ReadRunLog().find("ORVIK PROJECTS \r\n"), std::string::npos);
   // The first tick follows, and the status says what it did.
   std::string tick = notify.NextTickReport();
   EXPECT_EQ(tick.rfind("STATUS=Vigilo Service ", 0), 0u) << tick;  // no READY=1 with it
@@ -259,11 +260,11 @@ TEST_F(VgserviceProgramTest, ReadyArrivesOnlyAfterTheEngineHasStarted) {
 
 TEST_F(VgserviceProgramTest, AFailedStartNeverReportsReady) {
   WriteRules();
-  NotifySocket notify(install_.ServerDir() + "/notify.sock");
+  NotifySocket notify(install_.server_dir() + "/notify.sock");
   ASSERT_TRUE(notify.bound());
   std::vector<std::string> env = Env("/nonexistent/libvgmapi.so");
-  env.back() = "NOTIFY_SOCKET=" + install_.ServerDir() + "/notify.sock";
-  ServiceProcess service({"--home", install_.ProgramDir()}, env);
+  env.back() = "NOTIFY_SOCKET=" + install_.server_dir() + "/notify.sock";
+  ServiceProcess service({"--home", install_.program_dir()}, env);
   EXPECT_EQ(service.WaitExit(20s), 1);
   std::vector<std::string> all = notify.Drain();
   ASSERT_FALSE(all.empty());
@@ -276,76 +277,77 @@ TEST_F(VgserviceProgramTest, AFailedStartNeverReportsReady) {
 
 TEST_F(VgserviceProgramTest, ReloadReadsTheChangedRuleTableAndKeepsTheRulesWhenItIsEmpty) {
   WriteRules();
-  NotifySocket notify(install_.ServerDir() + "/notify.sock");
+  NotifySocket notify(install_.server_dir() + "/notify.sock");
   ASSERT_TRUE(notify.bound());
   std::vector<std::string> env = Env(MapiProvider());
   env[1] = "VIGILO_TEST_INTERVAL_SECONDS=3600";  // no tick gets in the way
-  env.back() = "NOTIFY_SOCKET=" + install_.ServerDir() + "/notify.sock";
-  ServiceProcess service({"--home", install_.ProgramDir()}, env);
+  env.back() = "NOTIFY_SOCKET=" + install_.server_dir() + "/notify.sock";
+  ServiceProcess service({"--home", install_.program_dir()}, env);
   ASSERT_EQ(notify.NextChange(), "STATUS=Vigilo Service starting");
   ASSERT_EQ(notify.NextChange(), "READY=1\nSTATUS=Vigilo Service running");
 
   // Changed while the service runs; read at the reload.
-  const std::string rule_table = install_.OrvhomeDir() + "/Vigtab.dbf";
+  const std::string rule_table = install_.rule_table();
   std::filesystem::remove(rule_table);
   testing::WriteRuleTable(rule_table, {{1, 0, "ORVIK", "Proj\\Bugs", "Update"},
                                        {2, 0, "ORVIK", "Proj\\Bugs", "Update"}});
   service.Signal(SIGHUP);
   EXPECT_EQ(notify.NextChange(), "RELOADING=1\nSTATUS=Vigilo Service running");
   EXPECT_EQ(notify.NextChange(), "READY=1\nSTATUS=Vigilo Service running");
-  EXPECT_NE(install_.ReadLog().find("Rules reloaded\r\n\r\nORVIK PROJECTS \r\n\r\n"
-                                    " 1) 0\\ORVIK\\Proj (TABLES)\r\n    1. Bugs\r\n"
-                                    "         Update Rules       : 1,2\r\n"),
+  EXPECT_NE(install_.ReadRunLog().find("Rules reloaded\r\n\r\nORVIK PROJECTS \r\n\r\n"
+                                       " 1) 0\\ORVIK\\Proj (TABLES)\r\n    1. Bugs\r\n"
+                                       "         Update Rules       : 1,2\r\n"),
             std::string::npos)
-      << install_.ReadLog();
+      << install_.ReadRunLog();
 
   std::filesystem::remove(rule_table);
   testing::WriteRuleTable(rule_table, {});
   service.Signal(SIGHUP);
   EXPECT_EQ(notify.NextChange(), "RELOADING=1\nSTATUS=Vigilo Service running");
   EXPECT_EQ(notify.NextChange(), "READY=1\nSTATUS=Vigilo Service running");
-  EXPECT_NE(install_.ReadLog().find("Rules not reloaded, the previous rules stay in force: "
-                                    "No rules are defined."),
+  EXPECT_NE(install_.ReadRunLog().find("Rules not reloaded, the previous rules stay in force: "
+                                       "No rules are defined."),
             std::string::npos)
-      << install_.ReadLog();
+      << install_.ReadRunLog();
   service.Signal(SIGTERM);
   EXPECT_EQ(service.WaitExit(5s), 0);
 }
 
 TEST_F(VgserviceProgramTest, RestartKeepsThePreviousRunLog) {
   WriteRules();
-  ServiceProcess first({"--once", "--home", install_.ProgramDir()}, Env(MapiProvider()));
+  ServiceProcess first({"--once", "--home", install_.program_dir()}, Env(MapiProvider()));
   ASSERT_EQ(first.WaitExit(10s), 0);
-  const std::string first_log = install_.ReadLog();
-  ServiceProcess second({"--once", "--home", install_.ProgramDir()}, Env(MapiProvider()));
+  const std::string first_log = install_.ReadRunLog();
+  ServiceProcess second({"--once", "--home", install_.program_dir()}, Env(MapiProvider()));
   ASSERT_EQ(second.WaitExit(10s), 0);
-  EXPECT_EQ(testing::ReadText(install_.LogFile() + ".1"), first_log);
-  EXPECT_NE(install_.ReadLog().find("ORVIK PROJECTS"), std::string::npos);
+  EXPECT_EQ(testing::ReadText(install_.run_log() + ".1"), first_log);
+  EXPECT_NE(install_.ReadRunLog().find("ORVIK PROJECTS"), std::string::npos);
 }
 
 TEST_F(VgserviceProgramTest, OnceExitsWithTwoWhenARuleFails) {
   testing::TestRule rule{1, 0, "ORVIK", "Proj\\Bugs", "Update"};
   rule.cond = "(ChngHist->ChngTo is (Closed))";  // the history table does not exist
-  testing::WriteRuleTable(install_.OrvhomeDir() + "/Vigtab.dbf", {rule});
-  const std::string err = install_.ServerDir() + "/stderr.txt";
-  ServiceProcess once({"--once", "--home", install_.ProgramDir()}, Env(MapiProvider()), err);
+  testing::WriteRuleTable(install_.rule_table(), {rule});
+  const std::string err = install_.server_dir() + "/stderr.txt";
+  ServiceProcess once({"--once", "--home", install_.program_dir()}, Env(MapiProvider()), err);
   EXPECT_EQ(once.WaitExit(10s), 2);
-  EXPECT_NE(install_.ReadLog().find("ODBC Reported Error (While Retrieving RecordIDs, Rule ID : 1)"),
-            std::string::npos)
-      << install_.ReadLog();
+  EXPECT_NE(
+      install_.ReadRunLog().find("ODBC Reported Error (While Retrieving RecordIDs, Rule ID : 1)"),
+      std::string::npos)
+      << install_.ReadRunLog();
   EXPECT_NE(testing::ReadText(err).find("vgservice: 1 error in the firing tick; see the run log " +
-                                        install_.LogFile()),
+                                        install_.run_log()),
             std::string::npos)
       << testing::ReadText(err);
 }
 
 TEST_F(VgserviceProgramTest, OnceExitsWithTwoWhenTheRunLogCannotBeWritten) {
   WriteRules();
-  std::filesystem::create_directory(install_.LogFile());  // cannot be opened for writing
-  const std::string err = install_.ServerDir() + "/stderr.txt";
-  ServiceProcess once({"--once", "--home", install_.ProgramDir()}, Env(MapiProvider()), err);
+  std::filesystem::create_directory(install_.run_log());  // cannot be opened for writing
+  const std::string err = install_.server_dir() + "/stderr.txt";
+  ServiceProcess once({"--once", "--home", install_.program_dir()}, Env(MapiProvider()), err);
   EXPECT_EQ(once.WaitExit(10s), 2);
-  EXPECT_NE(testing::ReadText(err).find("vgservice: the run log " + install_.LogFile() +
+  EXPECT_NE(testing::ReadText(err).find("vgservice: the run log " + install_.run_log() +
                                         " could not be written"),
             std::string::npos)
       << testing::ReadText(err);

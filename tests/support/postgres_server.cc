@@ -15,6 +15,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "tests/support/temp_dir.h"
+
 namespace vigilo::test {
 
 namespace {
@@ -136,9 +138,12 @@ PostgresServer::PostgresServer(Options options) : options_(std::move(options)) {
   if (bin_dir_.empty() || PsqlOdbcDriver().empty()) {
     throw std::runtime_error("PostgreSQL or the psqlODBC driver is not installed");
   }
-  char pattern[] = "/tmp/vgpg-XXXXXX";
-  if (!mkdtemp(pattern)) throw std::runtime_error("mkdtemp failed");
-  dir_ = pattern;
+  {
+    // Removed by Stop, after the server has let go of it.
+    testing::TempDir dir;
+    dir.Keep();
+    dir_ = dir.path();
+  }
   chmod(dir_.c_str(), 0755);
   data_dir_ = dir_ + "/data";
   socket_dir_ = dir_ + "/socket";

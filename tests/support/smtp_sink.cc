@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "common/text.h"
+#include "tests/support/temp_dir.h"
 
 extern char** environ;
 
@@ -34,10 +35,11 @@ std::string ReadFile(const fs::path& path) {
   return text.str();
 }
 
+// The sink removes the directory itself when it stops.
 std::string MakeTempDir() {
-  std::string base = (fs::temp_directory_path() / "vgsink-XXXXXX").string();
-  if (::mkdtemp(base.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  return base;
+  testing::TempDir dir;
+  dir.Keep();
+  return dir.path();
 }
 
 }  // namespace

@@ -11,7 +11,7 @@
 #include "common/text.h"
 #include "platform/xbase/dbf_query.h"
 #include "platform/xbase/dbf_table.h"
-#include "tests/common/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace vigilo::demo {
 namespace {
@@ -168,6 +168,16 @@ TEST(InstallationWriter, UserGroupAndMembershipTablesByFieldPosition) {
   std::vector<std::string> dev;
   for (bool on = query.QueryFirst(); on; on = query.QueryNext()) dev.push_back(members->Text(0));
   EXPECT_EQ(dev, (std::vector<std::string>{"ann", "erin"}));
+
+  // Without master tables a second write leaves the existing ones alone.
+  InstallationDescription bare = SmallInstallation();
+  bare.users.clear();
+  bare.write_master_tables = false;
+  Installation::Write(dir.path(), bare);
+  EXPECT_EQ(Column(*DbfTable::Open(inst.users_table(), false), 0),
+            (std::vector<std::string>{"ann", "erin"}));
+  TempDir empty;
+  EXPECT_FALSE(std::filesystem::exists(Installation::Write(empty.path(), bare).rule_table()));
 }
 
 TEST(InstallationWriter, FieldLinesHaveNineteenFields) {

@@ -11,7 +11,7 @@
 
 #include "common/ini_profile.h"
 #include "platform/xbase/dbf_table.h"
-#include "tests/common/temp_dir.h"
+#include "tests/support/temp_dir.h"
 #include "tools/demo/demo_installation.h"
 #include "tools/demo/installation_writer.h"
 

@@ -9,7 +9,7 @@
 #include "common/format.h"
 #include "common/ini_profile.h"
 #include "notify/outbox.h"
-#include "tests/common/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace vigilo {
 namespace {

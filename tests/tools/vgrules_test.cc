@@ -16,7 +16,7 @@
 
 #include "data/rule_table.h"
 #include "platform/xbase/dbf_table.h"
-#include "tests/common/temp_dir.h"
+#include "tests/support/test_installation.h"
 #include "tools/demo/demo_installation.h"
 #include "tools/demo/installation_writer.h"
 
@@ -71,16 +71,11 @@ std::vector<std::vector<std::string>> Records(const demo::Installation& install,
 
 class VgrulesTest : public ::testing::Test {
  protected:
-  VgrulesTest()
-      : install_(demo::Installation::Write(
-            dir_.path(), demo::DemoInstallationDescription({}, dir_.File("program")))) {}
-
   ProgramRun Vgrules(const std::vector<std::string>& args) {
-    return vigilo::Vgrules(install_, args, dir_.File("stderr.txt"));
+    return vigilo::Vgrules(install_, args, install_.File("stderr.txt"));
   }
 
-  testing::TempDir dir_;
-  demo::Installation install_;
+  testing::TestInstallation install_{testing::InstallationBuilder::Demo()};
 };
 
 TEST_F(VgrulesTest, AddListReplaceDisableEnableDeleteRoundTrip) {

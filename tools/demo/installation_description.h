@@ -146,6 +146,9 @@ struct InstallationDescription {
   std::vector<RuleDescription> rules;
   MailDescription mail;
   bool write_orvkpost = true;  // the internal mail table in the server directory
+  // The rule, user, group and membership tables in orvhome. Off for an
+  // installation whose tables are missing or written by other means.
+  bool write_master_tables = true;
   // Files (the mail plugins) linked into the program directory under their
   // own names, so the service finds them there.
   std::vector<std::string> program_files;

@@ -267,10 +267,12 @@ Installation Installation::Write(const std::string& root_arg, const Installation
              MapiMailValue(s.mail.mapi_profile, s.mail.mapi_password));
   }
   if (!fs::exists(inst.morvik_ini())) std::ofstream(inst.morvik_ini()).flush();
-  if (RuleTableStatus status = WriteRuleTable(inst.rule_table(), s.rules); !status.ok()) {
-    throw std::runtime_error(status.message);
+  if (s.write_master_tables) {
+    if (RuleTableStatus status = WriteRuleTable(inst.rule_table(), s.rules); !status.ok()) {
+      throw std::runtime_error(status.message);
+    }
+    WriteUserTables(inst.server_dir_ + "/orvhome", s.users, s.groups);
   }
-  WriteUserTables(inst.server_dir_ + "/orvhome", s.users, s.groups);
   if (s.write_orvkpost) WriteInternalMailTable(inst.orvkpost_table());
 
   // Projects.

@@ -11,10 +11,9 @@
 #include "common/format.h"
 #include "data/server_paths.h"
 #include "manager/commands.h"
-#include "manager/manager_context.h"
 #include "manager/ui/main_frame.h"
 #include "manager/ui/qt_prompts.h"
-#include "tests/common/temp_dir.h"
+#include "tests/support/temp_dir.h"
 #include "tests/support/smtp_sink.h"
 #include "tools/demo/installation_writer.h"
 
@@ -52,6 +51,8 @@ class ActivityViewTest : public QObject {
   }
 
   QtPrompts prompts_;
+  // Settings built at their first use, after the test has made its home.
+  std::unique_ptr<ManagerContext> context_;
   std::unique_ptr<testing::TempDir> dir_;
   std::unique_ptr<demo::Installation> install_;
 
@@ -62,6 +63,7 @@ class ActivityViewTest : public QObject {
     setenv("VIGILO_SMTP_CONNECT_TIMEOUT", "2", 1);
   }
 
+  void init() { context_ = std::make_unique<ManagerContext>(prompts_); }
   void cleanup() {
     SetProgramDirectory("");
     install_.reset();
@@ -70,8 +72,7 @@ class ActivityViewTest : public QObject {
 
   void aFailedDeliveryOfTheInProcessServerShowsAtOnce() {
     Install(Format("127.0.0.1:%d", test::UnusedPort()));
-    ManagerContext context(prompts_);
-    CMainFrame frame(context);
+    CMainFrame frame(*context_);
     frame.show();
     frame.action(kStartServerCommand)->trigger();
     QVERIFY(frame.server_running());
@@ -94,8 +95,7 @@ class ActivityViewTest : public QObject {
     Install("127.0.0.1:9");
     const std::string log = install_->server_dir() + "/vglog.ini";
     testing::WriteText(log, "first line\r\n");
-    ManagerContext context(prompts_);
-    CMainFrame frame(context);
+    CMainFrame frame(*context_);
     frame.show();
     auto* pane = frame.findChild<QPlainTextEdit*>("runLog");
     QVERIFY(pane != nullptr);

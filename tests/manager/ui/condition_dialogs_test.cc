@@ -79,7 +79,7 @@ class ConditionDialogsTest : public QObject {
   Q_OBJECT
 
  private:
-  std::unique_ptr<testing::DemoHome> home_;
+  std::unique_ptr<testing::TestInstallation> home_;
   QtPrompts prompts_;
   // Settings built at their first use, after the test has made its home.
   std::unique_ptr<ManagerContext> context_;
@@ -87,7 +87,7 @@ class ConditionDialogsTest : public QObject {
  private slots:
   void init() {
     context_ = std::make_unique<ManagerContext>(prompts_);
-    home_ = std::make_unique<testing::DemoHome>();
+    home_ = std::make_unique<testing::TestInstallation>(testing::InstallationBuilder::Demo());
   }
   void cleanup() { home_.reset(); }
 
@@ -272,8 +272,9 @@ class ConditionDialogsTest : public QObject {
 
   void sqlQueryChoosesTablesAndNeedsAClause() {
     home_.reset();
-    testing::ManagerHome home;
-    home.Write("Proj.INI", "[Morvane Orvik]\nLinkInfo Datafile=Proj.dbf\nBugs Datafile=Bugs.dbf\n");
+    testing::TestInstallation home{testing::ManagerHomeBuilder()};
+    home.WriteServerFile("Proj.INI",
+                         "[Morvane Orvik]\nLinkInfo Datafile=Proj.dbf\nBugs Datafile=Bugs.dbf\n");
     QtRuleBrowsers browsers(*context_, nullptr);
     AnswerModal<CSqlQueryDlg>([](CSqlQueryDlg* sql) {
       RejectOnExit guard{sql};

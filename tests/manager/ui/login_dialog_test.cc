@@ -18,7 +18,7 @@ class LoginDialogTest : public QObject {
   Q_OBJECT
 
  private:
-  std::unique_ptr<testing::DemoHome> home_;
+  std::unique_ptr<testing::TestInstallation> home_;
   QtPrompts prompts_;
   int reads_ = 0;
 
@@ -45,7 +45,7 @@ class LoginDialogTest : public QObject {
 
  private slots:
   void init() {
-    home_ = std::make_unique<testing::DemoHome>();
+    home_ = std::make_unique<testing::TestInstallation>(testing::InstallationBuilder::Demo());
     reads_ = 0;
   }
   void cleanup() { home_.reset(); }

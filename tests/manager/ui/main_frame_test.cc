@@ -102,8 +102,8 @@ class MainFrameTest : public QObject {
   }
 
   void startServerWithoutMailSettingsSaysSo() {
-    testing::ManagerHome home;
-    home.Write("morvik.ini", "[Orvik Dsn]\nProj=/nowhere\n");
+    testing::TestInstallation home{testing::ManagerHomeBuilder()};
+    home.WriteServerFile("morvik.ini", "[Orvik Dsn]\nProj=/nowhere\n");
     CMainFrame frame(*context_);
     frame.show();
     testing::ShownMessage shown;
@@ -129,7 +129,7 @@ class MainFrameTest : public QObject {
   }
 
   void setupRulesOpensTheOpenProjectDialog() {
-    testing::DemoHome home;
+    testing::TestInstallation home{testing::InstallationBuilder::Demo()};
     CMainFrame frame(*context_);
     frame.show();
     QString title;

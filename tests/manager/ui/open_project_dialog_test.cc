@@ -29,7 +29,7 @@ class OpenProjectDialogTest : public QObject {
 
  private:
   std::unique_ptr<test::PostgresServer> server_;
-  std::unique_ptr<testing::DemoHome> home_;
+  std::unique_ptr<testing::TestInstallation> home_;
   QtPrompts prompts_;
   // Settings built at their first use, after the test has made its home.
   std::unique_ptr<ManagerContext> context_;
@@ -56,7 +56,7 @@ class OpenProjectDialogTest : public QObject {
   void cleanupTestCase() { server_.reset(); }
   void init() {
     context_ = std::make_unique<ManagerContext>(prompts_);
-    home_ = std::make_unique<testing::DemoHome>();
+    home_ = std::make_unique<testing::TestInstallation>(testing::InstallationBuilder::Demo());
   }
   void cleanup() { home_.reset(); }
 
@@ -100,8 +100,7 @@ class OpenProjectDialogTest : public QObject {
   }
 
   void dbaseProjectThroughTheFileChooser() {
-    const std::string file =
-        home_->installation().ProjectDir("Demo") + "/Demo.dbf";
+    const std::string file = home_->ProjectDir("Demo") + "/Demo.dbf";
     ProjectSelection selection;
     COpenProjectDlg dialog(selection, *context_);
     dialog.show();
@@ -115,7 +114,7 @@ class OpenProjectDialogTest : public QObject {
     });
     QTest::mouseClick(Child<QPushButton>(&dialog, "Browse"), Qt::LeftButton);
     QCOMPARE(filter, QString("Database Files (*.dbf)"));
-    QCOMPARE(start_dir.toStdString(), home_->installation().server_dir());
+    QCOMPARE(start_dir.toStdString(), home_->server_dir());
     QCOMPARE(Child<QLineEdit>(&dialog, "Project")->text().toStdString(), file);
 
     QTest::mouseClick(Button(&dialog, "&OK"), Qt::LeftButton);
@@ -130,7 +129,7 @@ class OpenProjectDialogTest : public QObject {
     COpenProjectDlg reopened(again, *context_);
     QCOMPARE(Child<QComboBox>(&reopened, "DbmsType")->currentIndex(), 0);
     QCOMPARE(Child<QLineEdit>(&reopened, "Project")->text().toStdString(),
-             home_->installation().ProjectDir("Demo") + "/Demo");
+             home_->ProjectDir("Demo") + "/Demo");
   }
 
   void changingTheKindEmptiesTheField() {

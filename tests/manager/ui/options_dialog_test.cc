@@ -19,7 +19,7 @@ class OptionsDialogTest : public QObject {
   Q_OBJECT
 
  private:
-  std::unique_ptr<testing::ManagerHome> home_;
+  std::unique_ptr<testing::TestInstallation> home_;
   QtPrompts prompts_;
 
   std::string Stored() {
@@ -38,7 +38,9 @@ class OptionsDialogTest : public QObject {
   }
 
  private slots:
-  void init() { home_ = std::make_unique<testing::ManagerHome>(); }
+  void init() {
+    home_ = std::make_unique<testing::TestInstallation>(testing::ManagerHomeBuilder());
+  }
   void cleanup() { home_.reset(); }
 
   void showsItsTextsAndTheStoredValue() {

@@ -119,7 +119,7 @@ class RuleTestDialogTest : public QObject {
   Q_OBJECT
 
  private:
-  std::unique_ptr<testing::GeneratedHome> home_;
+  std::unique_ptr<testing::TestInstallation> home_;
   QtPrompts prompts_;
   // Settings built at their first use, after the test has made its home.
   std::unique_ptr<ManagerContext> context_;
@@ -141,9 +141,8 @@ class RuleTestDialogTest : public QObject {
  private slots:
   void init() {
     context_ = std::make_unique<ManagerContext>(prompts_);
-    home_ = std::make_unique<testing::GeneratedHome>(kRecords);
-    WriteProfileString(home_->installation().ProjectIni("Demo"), "Morvane Orvik",
-                       "Bugs Datafile", "Bugs.dbf");
+    home_ = std::make_unique<testing::TestInstallation>(testing::GeneratedBugsBuilder(kRecords));
+    WriteProfileString(home_->ProjectIni("Demo"), "Morvane Orvik", "Bugs Datafile", "Bugs.dbf");
     selection_ = {"0", "SERVERDIR", "Demo", ""};
   }
   void cleanup() {
@@ -212,8 +211,7 @@ class RuleTestDialogTest : public QObject {
     {
       InstallationLock engine;
       std::string why;
-      QVERIFY(engine.Acquire(InstallationLock::PathFor(home_->installation().server_dir()),
-                             &why));
+      QVERIFY(engine.Acquire(InstallationLock::PathFor(home_->server_dir()), &why));
       Preview shown;
       ShownMessage refusal;
       ReadNextPreview(&shown, [&refusal](CRuleTestDlg* test) {

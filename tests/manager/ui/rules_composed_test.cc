@@ -36,7 +36,6 @@
 #include "manager/ui/values_dialog_view.h"
 #include "manager/ui/where_dialogs.h"
 #include "notify/orvik_tables.h"
-#include "tests/common/temp_dir.h"
 #include "tests/e2e/e2e_support.h"
 #include "tests/manager/ui/dialog_helpers.h"
 #include "tests/support/smtp_sink.h"
@@ -137,9 +136,8 @@ class RulesComposedTest : public QObject {
   Q_OBJECT
 
  private:
-  std::unique_ptr<::vigilo::testing::TempDir> dir_;
   std::unique_ptr<test::SmtpSink> sink_;
-  std::unique_ptr<demo::Installation> install_;
+  std::unique_ptr<::vigilo::testing::TestInstallation> install_;
   QtPrompts prompts_;
   // Settings built at their first use, after the test has made its home.
   std::unique_ptr<ManagerContext> context_;
@@ -158,7 +156,8 @@ class RulesComposedTest : public QObject {
     };
     bugs.records = {Bug(1, "Crash on start", "bob"), Bug(2, "Wrong total", "carl"),
                     Bug(3, "Slow report", "bob"), Bug(4, "Typo in help", "erin")};
-    demo::InstallationDescription description;
+    ::vigilo::testing::InstallationBuilder builder;
+    demo::InstallationDescription& description = builder.description();
     description.projects = {demo::ProjectDescription{kProject, "", {bugs}}};
     description.users = {
         {"sysop", demo::kDemoSysopPasswordSum, 5, "sysop@example.org", "System Operator"},
@@ -166,13 +165,11 @@ class RulesComposedTest : public QObject {
         {"carl", "", 5, "carl@example.org", "Carl C."},
         {"erin", "", 5, "erin@example.org", "Erin E."}};
     description.mail.smtp_server = sink_->host_port();
-    install_ = std::make_unique<demo::Installation>(
-        demo::Installation::Write(dir_->path(), description));
+    install_ = std::make_unique<::vigilo::testing::TestInstallation>(std::move(builder));
     // The product's project INI names each table's data file; the Setup
     // Rules dialog lists the tables from these keys.
     WriteProfileString(install_->ProjectIni(kProject), "Morvane Orvik",
                        std::string(kTable) + " Datafile", std::string(kTable) + ".dbf");
-    SetProgramDirectory(install_->program_dir());
   }
 
   std::string Tick() {
@@ -255,7 +252,6 @@ class RulesComposedTest : public QObject {
  private slots:
   void init() {
     context_ = std::make_unique<ManagerContext>(prompts_);
-    dir_ = std::make_unique<::vigilo::testing::TempDir>();
     sink_ = std::make_unique<test::SmtpSink>();
     Install();
     setenv("VIGILO_MAPI_LIBRARY", VIGILO_MAPI_PROVIDER, 1);
@@ -264,10 +260,8 @@ class RulesComposedTest : public QObject {
     unsetenv("VIGILO_MAPI_LIBRARY");
     UserNameList().clear();
     GroupNameList().clear();
-    SetProgramDirectory("");
     install_.reset();
     sink_.reset();
-    dir_.reset();
   }
 
   void rulesComposedInTheProgramFire() {

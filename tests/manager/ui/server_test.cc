@@ -15,7 +15,8 @@
 #include "manager/ui/server_status_dialog.h"
 #include "manager/ui/vigilo_view.h"
 #include "platform/sql/database.h"
-#include "tests/common/temp_dir.h"
+#include "tests/support/rule_builder.h"
+#include "tests/support/test_installation.h"
 #include "tests/manager/ui/dialog_helpers.h"
 #include "tests/support/smtp_sink.h"
 #include "tools/demo/installation_writer.h"
@@ -39,30 +40,15 @@ class ServerTest : public QObject {
     bugs.records = {
         demo::RecordDescription{1, "", {{"Title", "Crash on start"}, {"Status", "Closed"}}, "", ""},
         demo::RecordDescription{2, "", {{"Title", "Wrong total"}, {"Status", "Open"}}, "", ""}};
-    demo::InstallationDescription description;
+    testing::InstallationBuilder builder;
+    demo::InstallationDescription& description = builder.description();
     description.projects = {demo::ProjectDescription{"Proj", "", {bugs}}};
     description.users = {{"ann", "", 0, "ann", "Ann A."},
                          {"bob", "", 5, "bob@example.org", "Bob B."}};
     description.rules = std::move(rules);
     description.mail.smtp_server = smtp_server;
     description.mail.smtp_sender = "vigilo@demo.example";
-    dir_ = std::make_unique<testing::TempDir>();
-    install_ = std::make_unique<demo::Installation>(
-        demo::Installation::Write(dir_->path(), description));
-    SetProgramDirectory(install_->program_dir());
-  }
-
-  static demo::RuleDescription NotifyBob() {
-    demo::RuleDescription rule;
-    rule.rule_id = 1;
-    rule.db_type = 0;
-    rule.dsn = "ORVIK";
-    rule.db_table = "Proj\\Bugs";
-    rule.action = "Notify";
-    rule.target = "User";
-    rule.values = "bob";
-    rule.cond = "(Status is (Closed))";
-    return rule;
+    install_ = std::make_unique<testing::TestInstallation>(std::move(builder));
   }
 
   int FlagRows() const {
@@ -81,8 +67,7 @@ class ServerTest : public QObject {
   QtPrompts prompts_;
   // Settings built at their first use, after the test has made its home.
   std::unique_ptr<ManagerContext> context_;
-  std::unique_ptr<testing::TempDir> dir_;
-  std::unique_ptr<demo::Installation> install_;
+  std::unique_ptr<testing::TestInstallation> install_;
 
  private slots:
   void init() { context_ = std::make_unique<ManagerContext>(prompts_); }
@@ -95,12 +80,11 @@ class ServerTest : public QObject {
   void cleanup() {
     SetProgramDirectory("");
     install_.reset();
-    dir_.reset();
   }
 
   void startFiresTheFirstTickAtOnceAndStopEndsIt() {
     test::SmtpSink sink;
-    Install({NotifyBob()}, sink.host_port());
+    Install({testing::RuleBuilder(1).Notify("User", "bob")}, sink.host_port());
     CMainFrame frame(*context_);
     frame.show();
     QCOMPARE(frame.PaneText(1), QString("CAP"));
@@ -135,7 +119,7 @@ class ServerTest : public QObject {
 
   void exitWhileRunningClosesOnceStopped() {
     test::SmtpSink sink;
-    Install({NotifyBob()}, sink.host_port());
+    Install({testing::RuleBuilder(1).Notify("User", "bob")}, sink.host_port());
     CMainFrame frame(*context_);
     frame.show();
     frame.action(kStartServerCommand)->trigger();

@@ -74,14 +74,14 @@ class SetupRulesDialogTest : public QObject {
   Q_OBJECT
 
  private:
-  std::unique_ptr<testing::DemoHome> home_;
+  std::unique_ptr<testing::TestInstallation> home_;
   QtPrompts prompts_;
   // Settings built at their first use, after the test has made its home.
   std::unique_ptr<ManagerContext> context_;
   NoBrowsers browsers_;
   ProjectSelection selection_;
 
-  std::string RuleTable() const { return home_->installation().rule_table(); }
+  std::string RuleTable() const { return home_->rule_table(); }
 
   // Selects the list item.
   static void SelectItem(CSetupRulesDlg& dialog, int item) {
@@ -100,8 +100,8 @@ class SetupRulesDialogTest : public QObject {
  private slots:
   void init() {
     context_ = std::make_unique<ManagerContext>(prompts_);
-    home_ = std::make_unique<testing::DemoHome>();
-    std::string ini = home_->installation().ProjectIni("Demo");
+    home_ = std::make_unique<testing::TestInstallation>(testing::InstallationBuilder::Demo());
+    std::string ini = home_->ProjectIni("Demo");
     WriteProfileString(ini, "Morvane Orvik", "Bugs Datafile", "Bugs.dbf");
     WriteProfileString(ini, "Morvane Orvik", "Tasks Datafile", "Tasks.dbf");
     selection_ = {"0", "SERVERDIR", "Demo", ""};

@@ -22,7 +22,7 @@ class StartupTest : public QObject {
   Q_OBJECT
 
  private:
-  std::unique_ptr<testing::DemoHome> home_;
+  std::unique_ptr<testing::TestInstallation> home_;
   QtPrompts prompts_;
   // Settings built at their first use, after the test has made its home.
   std::unique_ptr<ManagerContext> context_;
@@ -30,7 +30,7 @@ class StartupTest : public QObject {
  private slots:
   void init() {
     context_ = std::make_unique<ManagerContext>(prompts_);
-    home_ = std::make_unique<testing::DemoHome>();
+    home_ = std::make_unique<testing::TestInstallation>(testing::InstallationBuilder::Demo());
   }
   void cleanup() {
     home_.reset();
@@ -65,7 +65,7 @@ class StartupTest : public QObject {
 
   void missingMailProviderEndsTheProgram() {
     home_.reset();
-    testing::ManagerHome bare;
+    testing::TestInstallation bare{testing::ManagerHomeBuilder()};
     CMainFrame frame(*context_);
     FrameWindows windows(frame, prompts_);
     CVigiloApp app(*context_, windows, [](const std::string&) {

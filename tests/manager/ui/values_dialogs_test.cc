@@ -69,7 +69,7 @@ class ValuesDialogsTest : public QObject {
   Q_OBJECT
 
  private:
-  std::unique_ptr<testing::DemoHome> home_;
+  std::unique_ptr<testing::TestInstallation> home_;
   QtPrompts prompts_;
   // Settings built at their first use, after the test has made its home.
   std::unique_ptr<ManagerContext> context_;
@@ -78,7 +78,7 @@ class ValuesDialogsTest : public QObject {
  private slots:
   void init() {
     context_ = std::make_unique<ManagerContext>(prompts_);
-    home_ = std::make_unique<testing::DemoHome>();
+    home_ = std::make_unique<testing::TestInstallation>(testing::InstallationBuilder::Demo());
     UserNameList() = {"sysop", "ann", "bob", "carl", "dave", "erin"};
     GroupNameList() = {"Developers", "Support"};
   }

@@ -28,7 +28,7 @@ class ViewRulesDialogTest : public QObject {
   Q_OBJECT
 
  private:
-  std::unique_ptr<testing::DemoHome> home_;
+  std::unique_ptr<testing::TestInstallation> home_;
   QtPrompts prompts_;
   // Settings built at their first use, after the test has made its home.
   std::unique_ptr<ManagerContext> context_;
@@ -45,7 +45,7 @@ class ViewRulesDialogTest : public QObject {
  private slots:
   void init() {
     context_ = std::make_unique<ManagerContext>(prompts_);
-    home_ = std::make_unique<testing::DemoHome>();
+    home_ = std::make_unique<testing::TestInstallation>(testing::InstallationBuilder::Demo());
   }
   void cleanup() { home_.reset(); }
 
@@ -99,7 +99,7 @@ class ViewRulesDialogTest : public QObject {
   }
 
   void linesThatDoNotFitContinueOnTheNextPage() {
-    std::string path = home_->installation().rule_table();
+    std::string path = home_->rule_table();
     for (int i = 0; i < 40; ++i) {
       RuleRecord record{0, 0, "", "Demo\\Tasks", "Notify", "User", "u" + std::to_string(i),
                         "(State is (New))", 0, {}};

@@ -1,47 +1,8 @@
 #include "tests/platform/sql/dbase_fixture.h"
 
-#include <stdlib.h>
-
-#include <filesystem>
-
 #include "common/format.h"
 
 namespace vigilo::test {
-
-TempDir::TempDir() {
-  std::string pattern = "/tmp/vgsql-test-XXXXXX";
-  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
-}
-
-TempDir::~TempDir() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
-
-void WriteDbf(const std::string& path, const std::vector<DbfField>& fields,
-              const std::vector<Record>& records) {
-  auto table = DbfTable::Create(path, fields);
-  for (const Record& record : records) {
-    table->AppendStart();
-    for (size_t i = 0; i < record.size() && i < fields.size(); ++i) {
-      if (!record[i].empty()) table->AssignText(static_cast<int>(i), record[i]);
-    }
-    table->AppendWrite();
-  }
-  table->Close();
-}
-
-std::vector<Record> ReadDbf(const std::string& path) {
-  auto table = DbfTable::Open(path, false);
-  std::vector<Record> rows;
-  for (bool ok = table->GoFirst(); ok; ok = table->Skip()) {
-    Record row;
-    for (int i = 0; i < table->FieldCount(); ++i) row.push_back(table->Text(i));
-    rows.push_back(row);
-  }
-  return rows;
-}
 
 std::vector<Record> QueryRows(Database& db, const std::string& statement) {
   Recordset rs;

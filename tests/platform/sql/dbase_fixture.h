@@ -10,31 +10,15 @@
 
 #include "platform/sql/database.h"
 #include "platform/xbase/dbf_table.h"
+#include "tests/support/dbf_builder.h"
+#include "tests/support/temp_dir.h"
 
 namespace vigilo::test {
 
-// A directory under /tmp removed with its contents on destruction.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  const std::string& path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
-// One record as texts in field order ("" leaves a field blank).
-using Record = std::vector<std::string>;
-
-// Creates a .dbf file with the fields and records.
-void WriteDbf(const std::string& path, const std::vector<DbfField>& fields,
-              const std::vector<Record>& records);
-
-// All records of a .dbf file (deleted ones left out), read by the xBase
-// library, each field as DbfTable::Text gives it.
-std::vector<Record> ReadDbf(const std::string& path);
+using testing::ReadDbf;
+using testing::Record;
+using testing::TempDir;
+using testing::WriteDbf;
 
 // The rows of a statement as texts.
 std::vector<Record> QueryRows(Database& db, const std::string& statement);

@@ -4,41 +4,30 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <memory>
+#include <stdexcept>
 #include <string>
 
 #include "platform/xbase/dbf_query.h"
 #include "platform/xbase/dbf_table.h"
+#include "tests/support/temp_dir.h"
 
 namespace vigilo {
 namespace {
 
-// One scratch directory per process, removed at exit.
-class FuzzDir {
- public:
-  // Prefers the memory file system: thousands of tiny files are written.
-  FuzzDir() {
-    const char* tmp = getenv("TMPDIR");
-    for (std::string base : {std::string("/dev/shm"),
-                             std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp")}) {
-      path_ = base + "/vgdbf_fuzz_XXXXXX";
-      if (mkdtemp(path_.data()) != nullptr) return;
-    }
-    abort();
+// One scratch directory per process, removed at exit; on the memory file
+// system where there is one, as thousands of tiny files are written.
+std::unique_ptr<testing::TempDir> MakeFuzzDir() {
+  try {
+    return std::make_unique<testing::TempDir>("/dev/shm");
+  } catch (const std::runtime_error&) {
+    return std::make_unique<testing::TempDir>();
   }
-  ~FuzzDir() {
-    unlink((path_ + "/t.dbf").c_str());
-    unlink((path_ + "/t.dbt").c_str());
-    rmdir(path_.c_str());
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
+}
 
 const std::string& ScratchDir() {
-  static const FuzzDir dir;
-  return dir.path();
+  static const std::unique_ptr<testing::TempDir> dir = MakeFuzzDir();
+  return dir->path();
 }
 
 void WriteFile(const std::string& path, std::string_view bytes) {

@@ -10,10 +10,10 @@
 namespace vigilo {
 namespace {
 
+using testing::TempDir;
+using testing::WriteText;
 using xbase_test::HaveProgram;
 using xbase_test::RunCommand;
-using xbase_test::ScratchDir;
-using xbase_test::WriteBytes;
 
 bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
@@ -21,14 +21,14 @@ bool Contains(const std::string& text, const std::string& part) {
 
 TEST(DbfInteropTest, ReadsATableWrittenByOgr2ogr) {
   if (!HaveProgram("ogr2ogr")) GTEST_SKIP() << "ogr2ogr (gdal-bin) is not installed";
-  ScratchDir dir;
-  WriteBytes(dir.File("in.csv"),
-             "Name,Count,Price,Due,Flag\n"
-             "alpha,42,12.5,2024/02/29,true\n"
-             "\"with, comma\",-7,-0.25,1999/12/31,false\n"
-             ",,,,\n");
-  WriteBytes(dir.File("in.csvt"),
-             "\"String(20)\",\"Integer(8)\",\"Real(10.2)\",\"Date\",\"Integer(Boolean)\"\n");
+  TempDir dir;
+  WriteText(dir.File("in.csv"),
+            "Name,Count,Price,Due,Flag\n"
+            "alpha,42,12.5,2024/02/29,true\n"
+            "\"with, comma\",-7,-0.25,1999/12/31,false\n"
+            ",,,,\n");
+  WriteText(dir.File("in.csvt"),
+            "\"String(20)\",\"Integer(8)\",\"Real(10.2)\",\"Date\",\"Integer(Boolean)\"\n");
   int status = -1;
   std::string output = RunCommand("cd " + dir.path() +
                                       " && ogr2ogr -f 'ESRI Shapefile' out.dbf in.csv 2>&1",
@@ -70,7 +70,7 @@ TEST(DbfInteropTest, ReadsATableWrittenByOgr2ogr) {
 
 TEST(DbfInteropTest, OgrinfoReadsTheRuleTableThisLibraryCreates) {
   if (!HaveProgram("ogrinfo")) GTEST_SKIP() << "ogrinfo (gdal-bin) is not installed";
-  ScratchDir dir;
+  TempDir dir;
   std::string path = dir.File("Vigtab.dbf");
   {
     auto rules = DbfTable::Create(
@@ -125,7 +125,7 @@ TEST(DbfInteropTest, OgrinfoReadsTheRuleTableThisLibraryCreates) {
 
 TEST(DbfInteropTest, OgrinfoReadsDatesLogicalsAndDecimals) {
   if (!HaveProgram("ogrinfo")) GTEST_SKIP() << "ogrinfo (gdal-bin) is not installed";
-  ScratchDir dir;
+  TempDir dir;
   std::string path = dir.File("types.dbf");
   {
     auto table = DbfTable::Create(path, {{"Due", 'D', 8, 0}, {"Done", 'L', 1, 0},

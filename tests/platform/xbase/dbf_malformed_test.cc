@@ -12,9 +12,9 @@
 namespace vigilo {
 namespace {
 
-using xbase_test::ReadBytes;
-using xbase_test::ScratchDir;
-using xbase_test::WriteBytes;
+using testing::ReadText;
+using testing::TempDir;
+using testing::WriteText;
 
 // A valid three-record table with a memo field; returns its .dbf bytes.
 std::string ValidTable(const std::string& path, DbfVersion version = DbfVersion::kDbase4) {
@@ -29,7 +29,7 @@ std::string ValidTable(const std::string& path, DbfVersion version = DbfVersion:
     table->AppendWrite();
   }
   table->Close();
-  return ReadBytes(path);
+  return ReadText(path);
 }
 
 void ExpectOpenFails(const std::string& path, const std::string& phrase) {
@@ -44,13 +44,13 @@ void ExpectOpenFails(const std::string& path, const std::string& phrase) {
 }
 
 TEST(DbfMalformedTest, BrokenHeadersAreRefusedWithTheirFault) {
-  ScratchDir dir;
+  TempDir dir;
   std::string path = dir.File("bad.dbf");
   std::string good = ValidTable(path);
   auto broken = [&](auto change) {
     std::string bytes = good;
     change(bytes);
-    WriteBytes(path, bytes);
+    WriteText(path, bytes);
   };
   broken([](std::string& b) { b.resize(20); });
   ExpectOpenFails(path, "too short for a dBase header");
@@ -76,7 +76,7 @@ TEST(DbfMalformedTest, BrokenHeadersAreRefusedWithTheirFault) {
 }
 
 TEST(DbfMalformedTest, BadMemoPointersAreRefusedWhenRead) {
-  ScratchDir dir;
+  TempDir dir;
   std::string path = dir.File("memo.dbf");
   std::string good = ValidTable(path);
   auto table = DbfTable::Open(path, true);
@@ -87,7 +87,7 @@ TEST(DbfMalformedTest, BadMemoPointersAreRefusedWhenRead) {
 
   std::string bytes = good;
   bytes.replace(record1 + notes, 10, "     99999");
-  WriteBytes(path, bytes);
+  WriteText(path, bytes);
   table = DbfTable::Open(path, false);
   ASSERT_TRUE(table->Read(1));
   EXPECT_THROW(table->Memo(3), DbfError);
@@ -95,7 +95,7 @@ TEST(DbfMalformedTest, BadMemoPointersAreRefusedWhenRead) {
   EXPECT_EQ(table->Memo(3), std::string(200, 'c'));
 
   bytes.replace(record1 + length + notes, 10, "    12abcd");
-  WriteBytes(path, bytes);
+  WriteText(path, bytes);
   table = DbfTable::Open(path, false);
   ASSERT_TRUE(table->Read(2));
   try {
@@ -106,11 +106,11 @@ TEST(DbfMalformedTest, BadMemoPointersAreRefusedWhenRead) {
   }
 
   // A dBase IV memo whose stated length runs past the end of the .dbt.
-  std::string dbt = ReadBytes(dir.File("memo.dbt"));
+  std::string dbt = ReadText(dir.File("memo.dbt"));
   dbt[512 + 4] = '\xFF';
   dbt[512 + 5] = '\xFF';
-  WriteBytes(dir.File("memo.dbt"), dbt);
-  WriteBytes(path, good);
+  WriteText(dir.File("memo.dbt"), dbt);
+  WriteText(path, good);
   table = DbfTable::Open(path, false);
   ASSERT_TRUE(table->Read(1));
   try {
@@ -133,15 +133,15 @@ TEST(DbfMalformedTest, BadMemoPointersAreRefusedWhenRead) {
 }
 
 TEST(DbfMalformedTest, ALyingNextFreeMemoBlockNeitherOverwritesNorBloats) {
-  ScratchDir dir;
+  TempDir dir;
   std::string path = dir.File("next.dbf");
   ValidTable(path);
   std::string dbt_path = dir.File("next.dbt");
-  std::string dbt = ReadBytes(dbt_path);
+  std::string dbt = ReadText(dbt_path);
   size_t size = dbt.size();
   for (std::string pointer : {std::string("\x01\0\0\0", 4), std::string("\xFF\xFF\xFF\x7F")}) {
     dbt.replace(0, 4, pointer);
-    WriteBytes(dbt_path, dbt);
+    WriteText(dbt_path, dbt);
     auto table = DbfTable::Open(path, true);
     ASSERT_TRUE(table->Read(2));
     table->AssignText(3, "replacement");
@@ -151,19 +151,19 @@ TEST(DbfMalformedTest, ALyingNextFreeMemoBlockNeitherOverwritesNorBloats) {
     EXPECT_EQ(table->Memo(3), std::string(100, 'b'));
     ASSERT_TRUE(table->Read(2));
     EXPECT_EQ(table->Memo(3), "replacement");
-    EXPECT_EQ(ReadBytes(dbt_path).size(), size + 512);
+    EXPECT_EQ(ReadText(dbt_path).size(), size + 512);
   }
 }
 
 TEST(DbfMalformedTest, OddWidthsOfDateAndMemoFieldsAreRefusedOnWrite) {
-  ScratchDir dir;
+  TempDir dir;
   std::string path = dir.File("odd.dbf");
   DbfTable::Create(path, {{"Due", 'C', 4, 0}, {"Notes", 'C', 5, 0}})->Close();
-  std::string bytes = ReadBytes(path);
+  std::string bytes = ReadText(path);
   bytes[32 + 11] = 'D';
   bytes[64 + 11] = 'M';
-  WriteBytes(path, bytes);
-  WriteBytes(dir.File("odd.dbt"), std::string(512, '\0'));
+  WriteText(path, bytes);
+  WriteText(dir.File("odd.dbt"), std::string(512, '\0'));
   auto table = DbfTable::Open(path, true);
   table->AppendStart();
   EXPECT_THROW(table->AssignText(0, "20240101"), DbfError);
@@ -179,10 +179,10 @@ TEST(DbfMalformedTest, OddWidthsOfDateAndMemoFieldsAreRefusedOnWrite) {
 // harness runs them: each either opens and is read through, or is refused
 // with a DbfError.
 TEST(DbfMalformedTest, RegressionCorpusNeverCrashes) {
-  ScratchDir dir;
+  TempDir dir;
   for (DbfVersion version : {DbfVersion::kDbase3, DbfVersion::kDbase4}) {
     std::string dbf = ValidTable(dir.File("seed.dbf"), version);
-    std::string dbt = ReadBytes(dir.File("seed.dbt"));
+    std::string dbt = ReadText(dir.File("seed.dbt"));
     int opened = 0, refused = 0;
     auto run = [&](const std::string& a, const std::string& b) {
       (ExerciseDbfFiles(a, b) ? opened : refused)++;

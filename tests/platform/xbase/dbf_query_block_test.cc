@@ -29,14 +29,14 @@ const char* kAmounts[] = {"    1.50", "     1.5", "    0.00", "        ", "   -2
 const char* kDates[] = {"20230115", "20231231", "20230231", "        ", "abcdefgh",
                         "20240101", "20221231", "2023063 ", "20230601"};
 
-std::string WriteTable(const xbase_test::ScratchDir& dir) {
+std::string WriteTable(const testing::TempDir& dir) {
   const std::string path = dir.File("rows.dbf");
   auto table = DbfTable::Create(path, {{"Grp", 'C', 10, 0}, {"Num", 'N', 8, 0},
                                        {"Amt", 'N', 8, 2}, {"Since", 'D', 8, 0},
                                        {"Name", 'C', 8, 0}});
   const size_t header = table->header_length();
   table->Close();
-  std::string bytes = xbase_test::ReadBytes(path).substr(0, header);
+  std::string bytes = testing::ReadText(path).substr(0, header);
   for (uint32_t i = 0; i < kRecords; ++i) {
     bytes += i % 13 == 5 ? '*' : ' ';
     bytes += kGroups[i % 8];
@@ -50,7 +50,7 @@ std::string WriteTable(const xbase_test::ScratchDir& dir) {
   bytes[5] = char((kRecords >> 8) & 0xFF);
   bytes[6] = char((kRecords >> 16) & 0xFF);
   bytes[7] = char(kRecords >> 24);
-  xbase_test::WriteBytes(path, bytes);
+  testing::WriteText(path, bytes);
   return path;
 }
 
@@ -78,7 +78,7 @@ std::vector<uint32_t> Queried(DbfTable& table, const std::string& filter) {
 }
 
 TEST(DbfQueryBlockTest, EveryFilterShapeSelectsWhatOneRecordAtATimeSelects) {
-  xbase_test::ScratchDir dir;
+  testing::TempDir dir;
   auto table = DbfTable::Open(WriteTable(dir), false);
   const char* filters[] = {
       "Grp = 'dev'",
@@ -137,7 +137,7 @@ TEST(DbfQueryBlockTest, EveryFilterShapeSelectsWhatOneRecordAtATimeSelects) {
 // A number reads as its value whatever its stored form: right-aligned digits
 // (read a word at a time), leading zeros, left-aligned, signed, with a point.
 TEST(DbfQueryBlockTest, NumbersInEveryStoredFormReadAsTheirValue) {
-  xbase_test::ScratchDir dir;
+  testing::TempDir dir;
   auto table = DbfTable::Open(WriteTable(dir), false);
   const std::vector<std::pair<const char*, std::vector<int>>> cases = {
       {"Num = 1", {0, 1, 2, 6, 9}}, {"Num = 12", {7}}, {"Num = -1", {3}}, {"Num > 8", {7, 8}}};

@@ -31,7 +31,7 @@ class MembershipQueryTest : public ::testing::Test {
     table_->DeleteRecord();
   }
 
-  xbase_test::ScratchDir dir_;
+  testing::TempDir dir_;
   std::unique_ptr<DbfTable> table_;
 };
 
@@ -87,7 +87,7 @@ TEST_F(MembershipQueryTest, RefusesFiltersThatAreWrongOrNotLogical) {
 }
 
 TEST(DbfQueryTest, SelectsRulesOfOneProjectTableInRuleIdOrder) {
-  xbase_test::ScratchDir dir;
+  testing::TempDir dir;
   std::vector<DbfField> fields = {
       {"RuleId", 'N', 8, 0},      {"DbType", 'N', 8, 0},     {"Dsn", 'C', 64, 0},
       {"DbTable", 'C', 64, 0},    {"Action", 'C', 32, 0},    {"Target", 'C', 32, 0},

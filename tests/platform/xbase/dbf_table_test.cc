@@ -15,9 +15,9 @@
 namespace vigilo {
 namespace {
 
-using xbase_test::ReadBytes;
-using xbase_test::ScratchDir;
-using xbase_test::WriteBytes;
+using testing::ReadText;
+using testing::TempDir;
+using testing::WriteText;
 
 std::vector<DbfField> EveryType() {
   return {{"Name", 'C', 12, 0},  {"Count", 'N', 8, 0}, {"Price", 'N', 10, 2},
@@ -41,7 +41,7 @@ void AppendRow(DbfTable& table, const std::string& name, long count, double pric
 class DbfVersionTest : public ::testing::TestWithParam<DbfVersion> {};
 
 TEST_P(DbfVersionTest, WritesAndRereadsEveryFieldType) {
-  ScratchDir dir;
+  TempDir dir;
   std::string path = dir.File("every.dbf");
   std::string long_memo(1500, 'm');
   long_memo += "\r\nend";
@@ -89,7 +89,7 @@ TEST_P(DbfVersionTest, WritesAndRereadsEveryFieldType) {
   EXPECT_EQ(table->RecNo(), 0u);
 
   // The bytes other dBase readers rely on.
-  std::string bytes = ReadBytes(path);
+  std::string bytes = ReadText(path);
   size_t header = 32 + 32 * 7 + 1;
   EXPECT_EQ(table->header_length(), header);
   EXPECT_EQ(table->record_length(), 1 + 12 + 8 + 10 + 12 + 8 + 1 + 10);
@@ -102,7 +102,7 @@ TEST_P(DbfVersionTest, WritesAndRereadsEveryFieldType) {
 }
 
 TEST_P(DbfVersionTest, MemoBlocksFollowTheChosenLayout) {
-  ScratchDir dir;
+  TempDir dir;
   std::string path = dir.File("memo.dbf");
   {
     auto table = DbfTable::Create(path, {{"Notes", 'M', 10, 0}}, GetParam());
@@ -110,7 +110,7 @@ TEST_P(DbfVersionTest, MemoBlocksFollowTheChosenLayout) {
     table->AssignText(0, "hello");
     table->AppendWrite();
   }
-  std::string dbt = ReadBytes(dir.File("memo.dbt"));
+  std::string dbt = ReadText(dir.File("memo.dbt"));
   ASSERT_EQ(dbt.size(), 1024u);
   EXPECT_EQ(dbt[0], 2);  // next free block
   if (GetParam() == DbfVersion::kDbase4) {
@@ -125,14 +125,14 @@ INSTANTIATE_TEST_SUITE_P(BothLayouts, DbfVersionTest,
                          ::testing::Values(DbfVersion::kDbase3, DbfVersion::kDbase4));
 
 TEST(DbfTableTest, TableWithoutMemoIsVersion3AndHasNoDbt) {
-  ScratchDir dir;
+  TempDir dir;
   auto table = DbfTable::Create(dir.File("plain.dbf"), {{"Id", 'N', 4, 0}});
   EXPECT_EQ(table->version_byte(), 0x03);
   EXPECT_FALSE(std::filesystem::exists(dir.File("plain.dbt")));
 }
 
 TEST(DbfTableTest, UpdatesFieldsOfARecordInPlace) {
-  ScratchDir dir;
+  TempDir dir;
   std::string path = dir.File("upd.dbf");
   {
     auto table = DbfTable::Create(path, EveryType());
@@ -163,7 +163,7 @@ TEST(DbfTableTest, UpdatesFieldsOfARecordInPlace) {
 }
 
 TEST(DbfTableTest, MovingAwayDropsAStartedAppendWithItsMemo) {
-  ScratchDir dir;
+  TempDir dir;
   auto table = DbfTable::Create(dir.File("drop.dbf"), EveryType());
   AppendRow(*table, "kept", 1, 1, "20200101", false, "kept memo");
   table->AppendStart();
@@ -179,7 +179,7 @@ TEST(DbfTableTest, MovingAwayDropsAStartedAppendWithItsMemo) {
 }
 
 TEST(DbfTableTest, DeletedRecordsAreSkippedAndPackedAway) {
-  ScratchDir dir;
+  TempDir dir;
   std::string path = dir.File("del.dbf");
   auto table = DbfTable::Create(path, {{"Id", 'N', 4, 0}, {"Name", 'C', 5, 0}});
   for (int i = 1; i <= 5; ++i) {
@@ -218,13 +218,13 @@ TEST(DbfTableTest, DeletedRecordsAreSkippedAndPackedAway) {
     seen.push_back(reread->FieldLong(0));
   }
   EXPECT_EQ(seen, (std::vector<long>{2, 3, 5}));
-  std::string bytes = ReadBytes(path);
+  std::string bytes = ReadText(path);
   EXPECT_EQ(bytes.size(), reread->header_length() + 3u * reread->record_length() + 1);
   EXPECT_EQ(bytes.back(), '\x1A');
 }
 
 TEST(DbfTableTest, PackKeepsEveryRecordOfALargeTable) {
-  ScratchDir dir;
+  TempDir dir;
   std::string path = dir.File("big.dbf");
   auto table = DbfTable::Create(path, {{"Id", 'N', 7, 0}, {"Pad", 'C', 200, 0}});
   for (int i = 1; i <= 5000; ++i) {
@@ -246,7 +246,7 @@ TEST(DbfTableTest, PackKeepsEveryRecordOfALargeTable) {
 }
 
 TEST(DbfTableTest, TagsOrderRecordsByTheirField) {
-  ScratchDir dir;
+  TempDir dir;
   auto table = DbfTable::Create(dir.File("tags.dbf"),
                                 {{"RuleId", 'N', 8, 0}, {"DbTable", 'C', 10, 0},
                                  {"Due", 'D', 8, 0}, {"Notes", 'M', 10, 0}},
@@ -289,7 +289,7 @@ TEST(DbfTableTest, TagsOrderRecordsByTheirField) {
 }
 
 TEST(DbfTableTest, RefusesValuesThatDoNotFit) {
-  ScratchDir dir;
+  TempDir dir;
   std::string path = dir.File("fit.dbf");
   auto table = DbfTable::Create(path, EveryType());
   table->AppendStart();
@@ -318,7 +318,7 @@ TEST(DbfTableTest, RefusesValuesThatDoNotFit) {
 }
 
 TEST(DbfTableTest, RefusesInvalidFieldLists) {
-  ScratchDir dir;
+  TempDir dir;
   std::string path = dir.File("bad.dbf");
   EXPECT_THROW(DbfTable::Create(path, {}), DbfError);
   EXPECT_THROW(DbfTable::Create(path, {{"ElevenChars", 'C', 5, 0}}), DbfError);
@@ -330,7 +330,7 @@ TEST(DbfTableTest, RefusesInvalidFieldLists) {
 }
 
 TEST(DbfTableTest, SeesRecordsAnotherWriterAppends) {
-  ScratchDir dir;
+  TempDir dir;
   std::string path = dir.File("shared.dbf");
   auto writer = DbfTable::Create(path, {{"Id", 'N', 6, 0}});
   auto reader = DbfTable::Open(path, false);
@@ -365,7 +365,7 @@ class LockWaitWatcher : public FileSystemWrapper {
 };
 
 TEST(DbfTableTest, AppendWaitsForAnotherWritersLock) {
-  ScratchDir dir;
+  TempDir dir;
   std::string path = dir.File("locked.dbf");
   auto table = DbfTable::Create(path, {{"Id", 'N', 6, 0}});
   int fd = ::open(path.c_str(), O_RDWR);
@@ -394,12 +394,12 @@ TEST(DbfTableTest, AppendWaitsForAnotherWritersLock) {
 }
 
 TEST(DbfTableTest, OpensATableThatAnnouncesAProductionIndex) {
-  ScratchDir dir;
+  TempDir dir;
   std::string path = dir.File("mdx.dbf");
   DbfTable::Create(path, {{"Id", 'N', 6, 0}})->Close();
-  std::string bytes = ReadBytes(path);
+  std::string bytes = ReadText(path);
   bytes[28] = 1;
-  WriteBytes(path, bytes);
+  WriteText(path, bytes);
   auto table = DbfTable::Open(path, true);
   EXPECT_TRUE(table->announces_production_index());
   table->SelectTag(table->TagByName("ID"));
@@ -407,7 +407,7 @@ TEST(DbfTableTest, OpensATableThatAnnouncesAProductionIndex) {
 }
 
 TEST(DbfTableTest, FindsFieldsWithoutRegardToCaseAndMemoFilesInEitherCase) {
-  ScratchDir dir;
+  TempDir dir;
   std::string path = dir.File("CASE.DBF");
   {
     auto table = DbfTable::Create(path, {{"GrpName", 'C', 10, 0}, {"Notes", 'M', 10, 0}},

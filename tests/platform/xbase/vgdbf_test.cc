@@ -38,7 +38,7 @@ class VgdbfTest : public ::testing::Test {
     return RunCommand(program_ + " " + args + " 2>&1", status);
   }
 
-  xbase_test::ScratchDir dir_;
+  testing::TempDir dir_;
   std::string program_;
   std::string path_;
 };

@@ -46,7 +46,7 @@ class XbaseExpressionTest : public ::testing::Test {
     return XbaseExpression::Parse(text, table_.get())->ToText(Row());
   }
 
-  xbase_test::ScratchDir dir_;
+  testing::TempDir dir_;
   std::unique_ptr<DbfTable> table_;
 };
 

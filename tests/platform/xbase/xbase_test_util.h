@@ -1,45 +1,15 @@
-// Helpers of the xBase tests: a scratch directory removed after the test, and
-// whole-file reads and writes for building and breaking .dbf files.
+// Helpers of the xBase tests: running the command-line tools that check the
+// files the library writes. Scratch directories and whole-file reads and
+// writes come from the shared kit (tests/support/temp_dir.h).
 #pragma once
 
 #include <stdlib.h>
 
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
+#include "tests/support/temp_dir.h"
+
 namespace vigilo::xbase_test {
-
-class ScratchDir {
- public:
-  ScratchDir() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "vgxbase_XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-  }
-  ~ScratchDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
-inline std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
-inline void WriteBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
 
 // Runs a shell command and returns its standard output; status gets the
 // exit status.
