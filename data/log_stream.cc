@@ -31,6 +31,19 @@ void LogStream::Write(std::string_view text) {
   buffer_.append(text);
 }
 
+void LogStream::WriteFileOnly(std::string_view text) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  JournalPendingLocked();
+  buffer_.append(text);
+  journaled_ = buffer_.size();
+}
+
+void LogStream::SendToJournal(const host::JournalEntry& entry) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  JournalPendingLocked();
+  if (journal_ != nullptr) journal_->Send(entry);
+}
+
 std::string LogStream::Text() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return buffer_;
@@ -133,9 +146,13 @@ bool LogStream::Flush(int mode) {
   struct stat written;
   if (mode == kLogAppend && max_size_ > 0 && Files().Stat(fd.get(), &written) == 0 &&
       static_cast<uint64_t>(written.st_size) >= max_size_) {
-    // The next flush starts a new file; the lock we hold keeps readers out
-    // while the name moves.
-    ShiftLogGenerations(path, generations_);
+    // The lock we hold keeps readers out while the name moves; the new file
+    // is there at once, for tail -F and for the tools that read the log.
+    if (generations_ <= 0) {
+      Files().Truncate(fd.get(), 0);
+    } else if (ShiftLogGenerations(path, generations_)) {
+      UniqueFd fresh(Files().Open(path, O_WRONLY | O_CREAT | O_EXCL, 0644));
+    }
   }
   if (buffer_.capacity() > 4 * kLogBufferSize) {
     // A tick that wrote a lot does not keep its memory for ever.

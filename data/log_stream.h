@@ -15,10 +15,11 @@
 // Each flush also hands the new entries to the journal (when one is set),
 // with their priority and the project they were written for, and counts what
 // they did (RunLogTally), also when the file cannot be written. The first
-// recreating flush of a stream keeps the file it replaces as vglog.ini.1 (a
-// service start never loses the previous run's log), and an append that takes
-// the file past its size limit moves it to vglog.ini.1 so the next flush
-// starts a new one; older generations move down to .2 and .3.
+// recreating flush of a stream keeps the file it replaces as vglog.ini.1, and
+// an append that takes the file past its size limit moves it to vglog.ini.1
+// and puts an empty vglog.ini in its place at once; older generations move
+// down to .2 and .3 (as many as SetRotation says). The rule service itself
+// only appends, so runs accumulate in one file until it reaches its limit.
 //
 // Thread-safety: every member may be called from any thread; writes and
 // flushes are serialised by an internal lock, so the host's error lines and
@@ -68,6 +69,11 @@ class LogStream {
 
   // Appends text as it is (no line end added).
   void Write(std::string_view text);
+  // Appends text that goes to the file only: the journal already has it
+  // (the engine repeating the host's start lines).
+  void WriteFileOnly(std::string_view text);
+  // Sends an entry to the journal alone, after the entries written so far.
+  void SendToJournal(const host::JournalEntry& entry);
   LogStream& operator<<(std::string_view text) {
     Write(text);
     return *this;

@@ -51,13 +51,16 @@ int CReadThread::LoadMailProvider() {
 int CReadThread::InitEngine() {
   firing_interval.store(GetFiringInterval());
 
-  LogMessage(log, kVersionLine, /*quiet=*/true);
-  LogMessage(log, DateLine(std::time(nullptr)), /*quiet=*/true);
+  // The host's start lines have told the journal already.
+  if (log != nullptr) {
+    log->WriteFileOnly(std::string(kVersionLine) + "\r\n");
+    log->WriteFileOnly(DateLine(std::time(nullptr)) + "\r\n");
+  }
 
   if (!LoadMailProvider()) return 0;
 
   settings = std::make_unique<CServerPaths>();
-  if (log != nullptr) log->SetRotation(GetRunLogMaxSize());
+  if (log != nullptr) log->SetRotation(GetRunLogMaxSize(), GetRunLogKeep());
   CMailSender::Options mail_options;
   mail_options.log = log;
   if (mapi_) mail_options.mapi = MapiFunctionsOf(*mapi_);
@@ -73,14 +76,22 @@ int CReadThread::InitEngine() {
     if (!startup_message.empty()) {
       if (log != nullptr) log->Report(startup_message);
       startup_message.clear();
+    } else if (error_detail.empty() && log != nullptr) {
+      // Nothing else names the cause: the run log keeps its established
+      // content, the journal (or the terminal) gets the reason.
+      host::JournalEntry entry;
+      entry.priority = host::kJournalError;
+      entry.message = Format("The rule table %s cannot be opened",
+                             settings->rule_table_path.c_str());
+      log->SendToJournal(entry);
     }
-    if (log != nullptr) log->Flush(kLogRecreate);
+    if (log != nullptr) log->Flush(kLogAppend);
     return 0;
   }
 
   mail_sender->InitMailSystems();
   WriteProjectListing();
-  if (log != nullptr) log->Flush(kLogRecreate);
+  if (log != nullptr) log->Flush(kLogAppend);
   return 1;
 }
 
@@ -127,7 +138,7 @@ int CReadThread::ReloadEngine() {
   std::optional<std::vector<std::unique_ptr<CProject>>> previous_projects =
       std::move(projects);
   settings = std::make_unique<CServerPaths>();
-  if (log != nullptr) log->SetRotation(GetRunLogMaxSize());
+  if (log != nullptr) log->SetRotation(GetRunLogMaxSize(), GetRunLogKeep());
   UserNameList().clear();
   GroupNameList().clear();
   FillProcessNameLists(settings->server_dir,
@@ -142,6 +153,7 @@ int CReadThread::ReloadEngine() {
                                : !error_detail.empty()  ? error_detail
                                                         : "the rule table cannot be read";
     startup_message.clear();
+    reload_failure = reason;
     projects = std::move(previous_projects);
     settings = std::move(previous_settings);
     if (log != nullptr) {
@@ -153,6 +165,7 @@ int CReadThread::ReloadEngine() {
   }
   previous_projects.reset();
   previous_settings.reset();
+  reload_failure.clear();
   if (log != nullptr) log->Write("Rules reloaded\r\n\r\n");
   WriteProjectListing();
   if (log != nullptr) log->Flush(kLogAppend);
