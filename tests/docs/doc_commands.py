@@ -92,7 +92,7 @@ def program_of(command):
 
 
 def main():
-    source, build = sys.argv[1], sys.argv[2]
+    source, build = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
     programs = {
         "vgservice": f"{build}/service/vgservice", "vgdemo": f"{build}/tools/vgdemo",
         "vgdbf": f"{build}/tools/vgdbf", "vgsql": f"{build}/tools/vgsql",
@@ -124,7 +124,8 @@ def main():
         mapping = [("/etc/vigilo", f"{demo}/program"), ("/var/lib/vigilo/demo", f"{work}/demo2"),
                    ("/var/lib/vigilo", f"{demo}/server"), ("/srv/orvik/Demo", f"{demo}/projects/Demo"),
                    ("/srv/orvik", f"{demo}/server"), ("DIR", f"{demo}/program")]
-        env = dict(os.environ, PATH=bindir + ":" + os.environ["PATH"], VIGILO_HOME=f"{demo}/program")
+        env = dict(os.environ, PATH=bindir + ":" + os.environ["PATH"], VIGILO_HOME=f"{demo}/program",
+                   VIGILO_MAPI_LIBRARY=plugins[0], VIGILO_SMTP_LIBRARY=plugins[1])
         rel = os.path.relpath(doc, source)
         for line, illustrative, lines in blocks(doc):
             if illustrative:
@@ -134,7 +135,8 @@ def main():
                 if program in SYSTEM and program != "runuser":
                     continue
                 if program not in OURS:
-                    if re.match(r"^[\w./-]+$", program) and not program.startswith("["):
+                    # Lines of sample files and output start otherwise.
+                    if re.match(r"^[a-z][\w./-]*$", program):
                         failures.append(f"{rel}:{line}: '{command}': not a Vigilo program; "
                                         "mark the block illustrative")
                     continue
