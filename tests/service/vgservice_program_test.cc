@@ -355,7 +355,7 @@ TEST_F(VgserviceProgramTest, AFailedStartSaysWhyAndWhereTheRunLogIs) {
   ServiceProcess once({"--once", "--home", install_.ProgramDir()}, Env(MapiProvider()), err);
   ASSERT_EQ(once.WaitExit(10s), 1);
   const std::string text = testing::ReadText(err);
-  EXPECT_NE(text.find("error: The rule table "), std::string::npos) << text;
+  EXPECT_NE(text.find("Vigtab"), std::string::npos) << text;  // the reason
   EXPECT_NE(text.find("error: Vigilo Service failed to start because of initialization "
                       "problems; see the run log " + install_.LogFile()),
             std::string::npos)
