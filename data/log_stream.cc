@@ -22,6 +22,7 @@ LogStream::LogStream() : LogStream(PathProvider()) {}
 
 LogStream::LogStream(PathProvider path_provider, MessageReporter reporter)
     : path_provider_(std::move(path_provider)),
+      daemon_reporter_(!reporter),
       reporter_(reporter ? std::move(reporter) : StderrMessageReporter()) {
   buffer_.reserve(kLogBufferSize);
 }
@@ -59,6 +60,14 @@ std::string LogStream::FilePath() const {
 }
 
 void LogStream::Report(std::string_view text) const { reporter_(text); }
+
+void LogStream::ReportLogged(std::string_view text) const {
+  if (daemon_reporter_) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (journal_ != nullptr) return;
+  }
+  reporter_(text);
+}
 
 void LogStream::SetJournal(host::JournalSink* journal) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -170,7 +179,7 @@ void LogMessage(LogStream* log, std::string_view text, bool quiet) {
   }
   if (quiet) return;
   if (log != nullptr) {
-    log->Report(text);
+    log->ReportLogged(text);
   } else {
     StderrMessageReporter()(text);
   }

@@ -10,7 +10,10 @@
 //
 // The stream also carries the message reporter of whoever runs the engine:
 // entries that are messages as well (LogMessage with quiet false) reach the
-// user through it.
+// user through it. The daemon's own reporter writes where the journal does
+// (standard error, which systemd puts in the journal): with a journal set, a
+// message that is in the run log reaches the user as its journal entry only,
+// so a foreground run shows it once.
 //
 // Each flush also hands the new entries to the journal (when one is set),
 // with their priority and the project they were written for, and counts what
@@ -95,6 +98,9 @@ class LogStream {
 
   // Shows text as a message through the stream's reporter.
   void Report(std::string_view text) const;
+  // Shows text that has been written to the run log as well: through the
+  // reporter, unless it is the daemon's own and the journal gets the text.
+  void ReportLogged(std::string_view text) const;
   const MessageReporter& reporter() const { return reporter_; }
 
   // Where flushed entries also go; null (the default) means nowhere. The
@@ -116,6 +122,7 @@ class LogStream {
   bool KeepPreviousLocked(const std::string& path);
 
   PathProvider path_provider_;
+  const bool daemon_reporter_;      // reporter_ writes to standard error
   MessageReporter reporter_;
   mutable std::mutex mutex_;
   std::string buffer_;

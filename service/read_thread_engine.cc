@@ -74,7 +74,14 @@ int CReadThread::InitEngine() {
 
   if (!LoadRules(settings->rule_table_path)) {
     if (!startup_message.empty()) {
-      if (log != nullptr) log->Report(startup_message);
+      if (log != nullptr) {
+        // A database error is in the run log already, with its statement.
+        if (error_detail.empty()) {
+          log->Report(startup_message);
+        } else {
+          log->ReportLogged(startup_message);
+        }
+      }
       startup_message.clear();
     } else if (error_detail.empty() && log != nullptr) {
       // Nothing else names the cause: the run log keeps its established

@@ -365,6 +365,17 @@ TEST_F(VgserviceProgramTest, AFailedStartSaysWhyAndWhereTheRunLogIs) {
             std::string::npos);
 }
 
+TEST_F(VgserviceProgramTest, AMessageThatIsLoggedTooAppearsOnceOnStderr) {
+  WriteRules();
+  const std::string err = install_.ServerDir() + "/stderr.txt";
+  ServiceProcess once({"--once", "--home", install_.ProgramDir()},
+                      Env("/nonexistent/libvgmapi.so"), err);
+  ASSERT_EQ(once.WaitExit(10s), 1);
+  const std::string text = testing::ReadText(err);
+  EXPECT_EQ(Count(text, "Error loading MAPI32.DLL"), 1u) << text;
+  EXPECT_NE(text.find("error: Error loading MAPI32.DLL\n"), std::string::npos) << text;
+}
+
 TEST_F(VgserviceProgramTest, OnceExitsWithTwoWhenARuleFails) {
   testing::RuleRow rule{1, 0, "ORVIK", "Proj\\Bugs", "Update"};
   rule.cond = "(ChngHist->ChngTo is (Closed))";  // the history table does not exist
