@@ -22,6 +22,7 @@ LogStream::LogStream() : LogStream(PathProvider()) {}
 
 LogStream::LogStream(PathProvider path_provider, MessageReporter reporter)
     : path_provider_(std::move(path_provider)),
+      daemon_reporter_(!reporter),
       reporter_(reporter ? std::move(reporter) : StderrMessageReporter()) {
   buffer_.reserve(kLogBufferSize);
 }
@@ -29,6 +30,19 @@ LogStream::LogStream(PathProvider path_provider, MessageReporter reporter)
 void LogStream::Write(std::string_view text) {
   std::lock_guard<std::mutex> lock(mutex_);
   buffer_.append(text);
+}
+
+void LogStream::WriteFileOnly(std::string_view text) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  JournalPendingLocked();
+  buffer_.append(text);
+  journaled_ = buffer_.size();
+}
+
+void LogStream::SendToJournal(const host::JournalEntry& entry) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  JournalPendingLocked();
+  if (journal_ != nullptr) journal_->Send(entry);
 }
 
 std::string LogStream::Text() const {
@@ -46,6 +60,14 @@ std::string LogStream::FilePath() const {
 }
 
 void LogStream::Report(std::string_view text) const { reporter_(text); }
+
+void LogStream::ReportLogged(std::string_view text) const {
+  if (daemon_reporter_) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (journal_ != nullptr) return;
+  }
+  reporter_(text);
+}
 
 void LogStream::SetJournal(host::JournalSink* journal) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -133,9 +155,13 @@ bool LogStream::Flush(int mode) {
   struct stat written;
   if (mode == kLogAppend && max_size_ > 0 && Files().Stat(fd.get(), &written) == 0 &&
       static_cast<uint64_t>(written.st_size) >= max_size_) {
-    // The next flush starts a new file; the lock we hold keeps readers out
-    // while the name moves.
-    ShiftLogGenerations(path, generations_);
+    // The lock we hold keeps readers out while the name moves; the new file
+    // is there at once, for tail -F and for the tools that read the log.
+    if (generations_ <= 0) {
+      Files().Truncate(fd.get(), 0);
+    } else if (ShiftLogGenerations(path, generations_)) {
+      UniqueFd fresh(Files().Open(path, O_WRONLY | O_CREAT | O_EXCL, 0644));
+    }
   }
   if (buffer_.capacity() > 4 * kLogBufferSize) {
     // A tick that wrote a lot does not keep its memory for ever.
@@ -153,7 +179,7 @@ void LogMessage(LogStream* log, std::string_view text, bool quiet) {
   }
   if (quiet) return;
   if (log != nullptr) {
-    log->Report(text);
+    log->ReportLogged(text);
   } else {
     StderrMessageReporter()(text);
   }

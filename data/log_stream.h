@@ -10,15 +10,19 @@
 //
 // The stream also carries the message reporter of whoever runs the engine:
 // entries that are messages as well (LogMessage with quiet false) reach the
-// user through it.
+// user through it. The daemon's own reporter writes where the journal does
+// (standard error, which systemd puts in the journal): with a journal set, a
+// message that is in the run log reaches the user as its journal entry only,
+// so a foreground run shows it once.
 //
 // Each flush also hands the new entries to the journal (when one is set),
 // with their priority and the project they were written for, and counts what
 // they did (RunLogTally), also when the file cannot be written. The first
-// recreating flush of a stream keeps the file it replaces as vglog.ini.1 (a
-// service start never loses the previous run's log), and an append that takes
-// the file past its size limit moves it to vglog.ini.1 so the next flush
-// starts a new one; older generations move down to .2 and .3.
+// recreating flush of a stream keeps the file it replaces as vglog.ini.1, and
+// an append that takes the file past its size limit moves it to vglog.ini.1
+// and puts an empty vglog.ini in its place at once; older generations move
+// down to .2 and .3 (as many as SetRotation says). The rule service itself
+// only appends, so runs accumulate in one file until it reaches its limit.
 //
 // Thread-safety: every member may be called from any thread; writes and
 // flushes are serialised by an internal lock, so the host's error lines and
@@ -68,6 +72,11 @@ class LogStream {
 
   // Appends text as it is (no line end added).
   void Write(std::string_view text);
+  // Appends text that goes to the file only: the journal already has it
+  // (the engine repeating the host's start lines).
+  void WriteFileOnly(std::string_view text);
+  // Sends an entry to the journal alone, after the entries written so far.
+  void SendToJournal(const host::JournalEntry& entry);
   LogStream& operator<<(std::string_view text) {
     Write(text);
     return *this;
@@ -89,6 +98,9 @@ class LogStream {
 
   // Shows text as a message through the stream's reporter.
   void Report(std::string_view text) const;
+  // Shows text that has been written to the run log as well: through the
+  // reporter, unless it is the daemon's own and the journal gets the text.
+  void ReportLogged(std::string_view text) const;
   const MessageReporter& reporter() const { return reporter_; }
 
   // Where flushed entries also go; null (the default) means nowhere. The
@@ -110,6 +122,7 @@ class LogStream {
   bool KeepPreviousLocked(const std::string& path);
 
   PathProvider path_provider_;
+  const bool daemon_reporter_;      // reporter_ writes to standard error
   MessageReporter reporter_;
   mutable std::mutex mutex_;
   std::string buffer_;

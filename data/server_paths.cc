@@ -153,6 +153,17 @@ uint64_t GetRunLogMaxSize() {
   return std::stoull(value);
 }
 
+int GetRunLogKeep() {
+  constexpr int kDefault = 3;
+  CServerPaths paths;
+  const std::string value =
+      Trimmed(GetProfileString(paths.program_ini_path, "OPTIONS", "LOG_KEEP", ""));
+  if (value.empty() || value.size() > 2 || value.find_first_not_of("0123456789") != std::string::npos) {
+    return kDefault;
+  }
+  return std::stoi(value);
+}
+
 bool WriteLastPollTimeKey(const std::string& table_ini_path, int32_t seconds) {
   return WriteProfileString(table_ini_path, "VIGTAB", "LAST_POLL_TIME",
                             Format("%ld", static_cast<long>(seconds)));

@@ -70,6 +70,11 @@ uint32_t GetFiringInterval();
 // number (not written back); 0 means never.
 uint64_t GetRunLogMaxSize();
 
+// How many rotated run log files (vglog.ini.1, .2, ...) are kept: key
+// "LOG_KEEP" of section "OPTIONS" of vigtab.ini, 0 to 99, 3 when absent or
+// not such a number; with 0 a full log starts again empty.
+int GetRunLogKeep();
+
 // Writes seconds as key LAST_POLL_TIME of section VIGTAB into a table INI file.
 // Returns false when the file could not be written.
 bool WriteLastPollTimeKey(const std::string& table_ini_path, int32_t seconds);

@@ -95,6 +95,8 @@ class CReadThread : public CThread {
   // reload with its result; set before the worker is resumed.
   std::function<void()> tick_done;
   std::function<void(bool reloaded)> reload_done;
+  // Why the last reload kept the previous rules; empty after one that worked.
+  std::string reload_failure;
 
   std::atomic<int32_t> pause_flag{0};
   std::atomic<int32_t> stop_flag{0};

@@ -52,13 +52,16 @@ int CReadThread::LoadMailProvider() {
 int CReadThread::InitEngine() {
   firing_interval.store(GetFiringInterval());
 
-  LogMessage(log, kVersionLine, /*quiet=*/true);
-  LogMessage(log, DateLine(std::time(nullptr)), /*quiet=*/true);
+  // The host's start lines have told the journal already.
+  if (log != nullptr) {
+    log->WriteFileOnly(std::string(kVersionLine) + "\r\n");
+    log->WriteFileOnly(DateLine(std::time(nullptr)) + "\r\n");
+  }
 
   if (!LoadMailProvider()) return 0;
 
   settings = std::make_unique<CServerPaths>();
-  if (log != nullptr) log->SetRotation(GetRunLogMaxSize());
+  if (log != nullptr) log->SetRotation(GetRunLogMaxSize(), GetRunLogKeep());
   CMailSender::Options mail_options;
   mail_options.log = log;
   if (mapi_) mail_options.mapi = MapiFunctionsOf(*mapi_);
@@ -72,17 +75,32 @@ int CReadThread::InitEngine() {
 
   if (!LoadRules(settings->rule_table_path)) {
     if (!startup_message.empty()) {
-      if (log != nullptr) log->Report(startup_message);
+      if (log != nullptr) {
+        // A database error is in the run log already, with its statement.
+        if (error_detail.empty()) {
+          log->Report(startup_message);
+        } else {
+          log->ReportLogged(startup_message);
+        }
+      }
       startup_message.clear();
+    } else if (error_detail.empty() && log != nullptr) {
+      // Nothing else names the cause: the run log keeps its established
+      // content, the journal (or the terminal) gets the reason.
+      host::JournalEntry entry;
+      entry.priority = host::kJournalError;
+      entry.message = Format("The rule table %s cannot be opened",
+                             settings->rule_table_path.c_str());
+      log->SendToJournal(entry);
     }
-    if (log != nullptr) log->Flush(kLogRecreate);
+    if (log != nullptr) log->Flush(kLogAppend);
     return 0;
   }
 
   mail_sender->InitMailSystems();
   StartActivityRecorder();
   WriteProjectListing();
-  if (log != nullptr) log->Flush(kLogRecreate);
+  if (log != nullptr) log->Flush(kLogAppend);
   return 1;
 }
 
@@ -129,7 +147,7 @@ int CReadThread::ReloadEngine() {
   std::optional<std::vector<std::unique_ptr<CProject>>> previous_projects =
       std::move(projects);
   settings = std::make_unique<CServerPaths>();
-  if (log != nullptr) log->SetRotation(GetRunLogMaxSize());
+  if (log != nullptr) log->SetRotation(GetRunLogMaxSize(), GetRunLogKeep());
   UserNameList().clear();
   GroupNameList().clear();
   FillProcessNameLists(settings->server_dir,
@@ -144,6 +162,7 @@ int CReadThread::ReloadEngine() {
                                : !error_detail.empty()  ? error_detail
                                                         : "the rule table cannot be read";
     startup_message.clear();
+    reload_failure = reason;
     projects = std::move(previous_projects);
     settings = std::move(previous_settings);
     if (log != nullptr) {
@@ -156,6 +175,7 @@ int CReadThread::ReloadEngine() {
   previous_projects.reset();
   previous_settings.reset();
   StartActivityRecorder();
+  reload_failure.clear();
   if (log != nullptr) log->Write("Rules reloaded\r\n\r\n");
   WriteProjectListing();
   if (log != nullptr) log->Flush(kLogAppend);

@@ -32,7 +32,7 @@ CRuleService::CRuleService(RuleServiceOptions options)
   if (options_.reporter != nullptr) {
     reporter_ = options_.reporter;
   } else {
-    own_reporter_ = std::make_unique<host::SdNotifyReporter>();
+    own_reporter_ = host::ProcessStatusReporter();
     reporter_ = own_reporter_.get();
   }
   if (options_.journal != nullptr) {
@@ -88,6 +88,20 @@ bool CRuleService::SetState(uint32_t state) {
   return ReportStatus();
 }
 
+void CRuleService::LogStartFailure() {
+  // The run log keeps its established line; the journal (or the terminal)
+  // gets it spelt right, with the reason lines already sent before it and
+  // the place of the run log, which holds the whole story.
+  log_.WriteFileOnly("\r\nVigilo Service failed to start beacuse of initialization problems\r\n");
+  host::JournalEntry entry;
+  entry.priority = host::kJournalError;
+  entry.message = "Vigilo Service failed to start because of initialization problems; see the run log " +
+                  log_.FilePath();
+  log_.SendToJournal(entry);
+  FlushLog(kLogAppend);
+  start_failed_ = true;
+}
+
 void CRuleService::LogStartLines() {
   LogLine(kVersionLine);
   LogLine(DateLine(std::time(nullptr)));
@@ -120,7 +134,7 @@ int CRuleService::ServiceMain(int argc, char** argv) {
   }
   // Refused, the start must leave the running engine's run log as it is.
   const bool locked = LockInstallation();
-  FlushLog(locked ? kLogRecreate : kLogAppend);
+  FlushLog(kLogAppend);
 
   if (locked && StartEngine()) {
     bool stopping;
@@ -133,9 +147,7 @@ int CRuleService::ServiceMain(int argc, char** argv) {
     return 1;
   }
 
-  LogLine("\r\nVigilo Service failed to start beacuse of initialization problems");
-  FlushLog(kLogAppend);
-  start_failed_ = true;
+  LogStartFailure();
   {
     std::unique_lock<std::mutex> lock(worker_mutex_);
     // A Stop that arrives meanwhile makes the self-stop pointless.
@@ -173,7 +185,9 @@ int CRuleService::StartEngine() {
     tally_at_last_tick_ = log_.tally();
   }
   worker->tick_done = [this] { OnTickDone(); };
-  worker->reload_done = [this](bool reloaded) { OnReloadDone(reloaded); };
+  worker->reload_done = [this, worker](bool reloaded) {
+    OnReloadDone(reloaded, worker->reload_failure);
+  };
   std::lock_guard<std::mutex> lock(worker_mutex_);
   worker->Resume();
   worker->Post(CReadThread::kFireRulesMessage, 1, 0);
@@ -282,12 +296,13 @@ void CRuleService::OnTickDone() {
   reporter_->ReportProgress(copy);
 }
 
-void CRuleService::OnReloadDone(bool reloaded) {
+void CRuleService::OnReloadDone(bool reloaded, const std::string& failure) {
   if (reloaded && !options_.pace_interval) pace_ms_ = PaceInterval().count();
   host::ServiceStatus copy;
   {
     std::lock_guard<std::mutex> lock(status_mutex_);
     status_.reload = host::kNoReload;
+    status_.reload_failure = reloaded ? "" : (failure.empty() ? "see the run log" : failure);
     copy = status_;
     // The reload's own entries do not count for the next tick.
     tally_at_last_tick_ = log_.tally();
@@ -363,12 +378,15 @@ int CRuleService::ControlHandler(uint32_t control) {
 
 int CRuleService::RunOnce() {
   LogStartLines();
+  {
+    // Nobody supervises a single tick; its summary still says "running".
+    std::lock_guard<std::mutex> lock(status_mutex_);
+    status_.current_state = host::kServiceRunning;
+  }
   const bool locked = LockInstallation();
-  FlushLog(locked ? kLogRecreate : kLogAppend);
+  FlushLog(kLogAppend);
   if (!locked || !StartEngine()) {
-    LogLine("\r\nVigilo Service failed to start beacuse of initialization problems");
-    FlushLog(kLogAppend);
-    start_failed_ = true;
+    LogStartFailure();
     return 1;
   }
   const RunLogTally before = log_.tally();

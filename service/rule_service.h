@@ -122,12 +122,15 @@ class CRuleService {
   bool SetState(uint32_t state);
   bool ReportStatus();
   void LogStartLines();
+  // The failed start's line in the run log and the journal, flushed.
+  void LogStartFailure();
   // The stop procedure on a worker no one else can reach any more.
   void EndWorker(CReadThread& worker);
   std::chrono::milliseconds PaceInterval();
   // On the worker, after each tick and each reload.
   void OnTickDone();
-  void OnReloadDone(bool reloaded);
+  // failure: why the reload kept the previous rules (reloaded false).
+  void OnReloadDone(bool reloaded, const std::string& failure);
   // Takes the installation's engine lock (kept until the service object
   // ends). Returns false after logging and showing who holds it.
   bool LockInstallation();

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "common/program_info.h"
@@ -23,8 +24,11 @@ namespace fs = std::filesystem;
 constexpr const char* kMarker = ".vigilo-demo";
 
 constexpr char kUsage[] =
-    "Usage: vgdemo DIR [--smtp HOST:PORT] [--plugin FILE]...\n"
+    "Usage: vgdemo DIR [--empty] [--smtp HOST:PORT] [--plugin FILE]...\n"
     "Writes the demo installation into DIR (a demo written there before is replaced).\n"
+    "  --empty           a minimal installation instead: a program directory and a\n"
+    "                    server directory with no projects, users or rules, to fill\n"
+    "                    with the rule manager or vgrules\n"
     "  --smtp HOST:PORT  SMTP server for SMTP users and the mail-system provider;\n"
     "                    without it SMTP is off and MAPI mail is appended to\n"
     "                    DIR/program/mapi-outbox.txt\n"
@@ -72,6 +76,7 @@ bool PrepareDirectory(const std::string& dir) {
 
 int main(int argc, char** argv) {
   std::string dir;
+  bool empty = false;
   vigilo::demo::DemoOptions options;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
@@ -81,6 +86,8 @@ int main(int argc, char** argv) {
     } else if (arg == "--version") {
       vigilo::PrintVersion("vgdemo");
       return 0;
+    } else if (arg == "--empty") {
+      empty = true;
     } else if (arg == "--smtp" || arg == "--plugin") {
       if (i + 1 >= argc) {
         std::fprintf(stderr, "vgdemo: %s needs %s\n%s", arg.c_str(),
@@ -110,7 +117,24 @@ int main(int argc, char** argv) {
     while (root.size() > 1 && root.back() == '/') root.pop_back();
     vigilo::demo::InstallationDescription description =
         vigilo::demo::DemoInstallationDescription(options, root + "/program");
+    if (empty) {
+      // What the tracker's installer leaves before any project exists: the
+      // settings files, an empty rule table and user tables, the mail setup.
+      vigilo::demo::InstallationDescription minimal;
+      minimal.mail = description.mail;
+      minimal.mail.address_book.clear();
+      minimal.program_files = description.program_files;
+      description = std::move(minimal);
+    }
     auto installation = vigilo::demo::Installation::Write(root, description);
+    if (empty) {
+      std::printf("Empty installation written to %s\n", installation.root().c_str());
+      std::printf("  program directory : %s\n", installation.program_dir().c_str());
+      std::printf("  server directory  : %s\n", installation.server_dir().c_str());
+      std::printf("Check it with: vgservice --check --home %s\n",
+                  installation.program_dir().c_str());
+      return 0;
+    }
     std::printf("Demo installation written to %s\n", installation.root().c_str());
     std::printf("  program directory : %s\n", installation.program_dir().c_str());
     std::printf("  server directory  : %s\n", installation.server_dir().c_str());

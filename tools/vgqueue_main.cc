@@ -19,6 +19,7 @@
 
 #include "common/format.h"
 #include "common/paths.h"
+#include "common/program_info.h"
 #include "data/server_paths.h"
 #include "notify/outbox.h"
 
@@ -28,6 +29,7 @@ constexpr const char* kUsage =
     "usage: vgqueue [--home DIR] [list]\n"
     "       vgqueue [--home DIR] retry ID|all\n"
     "       vgqueue [--home DIR] drop ID\n"
+    "       vgqueue -h|--help | --version\n"
     "\n"
     "Works the outbox of the rule service (vgoutbox in the server directory).\n"
     "list   the pending messages: id, state (\"queued\", or \"unflagged\" while the\n"
@@ -121,6 +123,10 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
       std::cout << kUsage;
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--version") == 0) {
+      vigilo::PrintVersion("vgqueue");
       return 0;
     }
     if (std::strcmp(argv[i], "--home") == 0) {

@@ -1,12 +1,13 @@
 // JournalSink: where the service's run-log entries go besides the run log
-// file, so an administrator finds them with journalctl.
+// file, so an administrator sees them where the daemon runs.
 //
 // An entry carries a syslog priority (LOG_ERR for what failed, LOG_INFO for
 // actions) and fields of its own (VIGILO_RULE_ID, VIGILO_PROJECT) that
-// journalctl can match. SystemJournal() writes through sd_journal_sendv when
-// the process was started by systemd and does nothing otherwise, so a shell
-// or a test run leaves the machine's journal alone; tests put their own sink
-// in its place. A sink may be called from any thread.
+// journalctl can match. SystemJournal() picks the destination once: the
+// systemd journal when systemd started the process, standard error with a
+// level prefix otherwise (a terminal, a shell script, cron), so a foreground
+// run shows what it does. Tests put their own sink in its place. A sink may
+// be called from any thread.
 #pragma once
 
 #include <memory>
@@ -36,8 +37,19 @@ class JournalSink {
   virtual bool Send(const JournalEntry& entry) = 0;
 };
 
-// The systemd journal when started by systemd (INVOCATION_ID set) and built
-// with libsystemd; otherwise a sink that drops every entry.
+// True when systemd started this process with its output going to the
+// journal (JOURNAL_STREAM or INVOCATION_ID set, and built with libsystemd).
+bool UnderSystemdJournal();
+
+// The systemd journal when UnderSystemdJournal(), standard error otherwise.
 std::unique_ptr<JournalSink> SystemJournal();
+
+// Writes each entry to the file descriptor fd as text: the first line after
+// its level ("error: ", "warning: ", "notice: ", "info: "), further lines
+// indented by two blanks. One write per entry, so threads do not interleave.
+std::unique_ptr<JournalSink> TextJournal(int fd);
+
+// The prefix of a priority in TextJournal's lines, e.g. "error: ".
+const char* LevelPrefix(int priority);
 
 }  // namespace vigilo::host

@@ -1,5 +1,7 @@
 #include "platform/host/service_status.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
 
 #if VIGILO_HAVE_LIBSYSTEMD
@@ -30,11 +32,32 @@ std::string SdNotifyReporter::NotifyText(const ServiceStatus& status) {
   return text + StatusLine(status);
 }
 
-std::string SdNotifyReporter::StatusLine(const ServiceStatus& status) {
-  std::string text = "STATUS=Vigilo Service ";
-  text += StateName(status.current_state);
+namespace {
+
+std::string StatusText(const ServiceStatus& status) {
+  std::string text = StateName(status.current_state);
+  if (!status.reload_failure.empty()) text += "; last reload failed: " + status.reload_failure;
   if (!status.detail.empty()) text += "; " + status.detail;
   return text;
+}
+
+}  // namespace
+
+std::string SdNotifyReporter::StatusLine(const ServiceStatus& status) {
+  return "STATUS=Vigilo Service " + StatusText(status);
+}
+
+bool TextStatusReporter::Report(const ServiceStatus& status) {
+  const std::string line = "vgservice: " + StatusText(status) + "\n";
+  ssize_t ignored = write(fd_, line.data(), line.size());
+  (void)ignored;
+  return true;
+}
+
+std::unique_ptr<StatusReporter> ProcessStatusReporter() {
+  const char* socket = std::getenv("NOTIFY_SOCKET");
+  if (socket != nullptr && *socket != '\0') return std::make_unique<SdNotifyReporter>();
+  return std::make_unique<TextStatusReporter>(STDERR_FILENO);
 }
 
 bool SdNotifyReporter::Available() { return VIGILO_HAVE_LIBSYSTEMD != 0; }

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace vigilo::host {
@@ -40,6 +41,9 @@ struct ServiceStatus {
   // What the service last did, for people reading its status (the last
   // tick's time and counts); empty before the first tick.
   std::string detail;
+  // Why the last reload left the previous rules in force; empty when it
+  // worked or there was none.
+  std::string reload_failure;
 };
 
 // Name of a state for status texts ("running", "paused", ...).
@@ -57,7 +61,8 @@ class StatusReporter {
 
 // Reports to systemd: READY=1 on running and after a reload, RELOADING=1
 // while a reload waits, STOPPING=1 on stop pending, and a STATUS= line for
-// every state ("Vigilo Service running; <detail>"). Without NOTIFY_SOCKET in the environment, or
+// every state ("Vigilo Service running; <detail>", with "last reload failed:
+// <why>" before the detail after a failed reload). Without NOTIFY_SOCKET in the environment, or
 // with it empty (not started by systemd), nothing is sent and the report
 // counts as done; it fails only when sd_notify returns an error. Built without
 // libsystemd, it reports nothing and never fails.
@@ -75,5 +80,22 @@ class SdNotifyReporter : public StatusReporter {
   // Its STATUS= line alone.
   static std::string StatusLine(const ServiceStatus& status);
 };
+
+// Reports to a terminal or a log file (a foreground run outside systemd):
+// each report and each tick's summary as one line on the file descriptor fd,
+// "vgservice: running; <detail>". Never fails.
+class TextStatusReporter : public StatusReporter {
+ public:
+  explicit TextStatusReporter(int fd) : fd_(fd) {}
+  bool Report(const ServiceStatus& status) override;
+
+ private:
+  int fd_;
+};
+
+// The reporter for wherever this process runs: SdNotifyReporter under
+// systemd (NOTIFY_SOCKET set), TextStatusReporter on standard error
+// otherwise.
+std::unique_ptr<StatusReporter> ProcessStatusReporter();
 
 }  // namespace vigilo::host

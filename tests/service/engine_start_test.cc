@@ -118,11 +118,13 @@ TEST_F(EngineStartTest, NoLoadableRuleLeavesOnlyEngineLinesAndFailure) {
   CRuleService service(Options());
   EXPECT_EQ(service.ServiceMain(0, nullptr), 1);
   EXPECT_TRUE(service.start_failed());
-  EXPECT_EQ(MaskDates(install_.ReadRunLog()), std::string(kVersion) + "<date>\r\n" + kFailure);
+  EXPECT_EQ(MaskDates(install_.ReadRunLog()),
+            std::string(kVersion) + "<date>\r\nStarting Vigilo Service....\r\n" + kVersion +
+                "<date>\r\n" + kFailure);
   EXPECT_EQ(shown_, "No rules are defined. Please create the rules and then start the server|");
 }
 
-TEST_F(EngineStartTest, GoodStartRecreatesTheLogWithTheListingAndQuietTicksLeaveIt) {
+TEST_F(EngineStartTest, GoodStartsAppendTheListingToTheLogAndQuietTicksAddNothing) {
   EnvOverride mapi("VIGILO_MAPI_LIBRARY", BuiltMapiProvider().c_str());
   WriteOneRule();
   testing::WriteText(install_.run_log(), "an earlier run\r\n");
@@ -138,14 +140,16 @@ TEST_F(EngineStartTest, GoodStartRecreatesTheLogWithTheListingAndQuietTicksLeave
     CRuleService service(Options());
     EXPECT_EQ(service.RunOnce(), 0);
   }
-  EXPECT_EQ(MaskDates(install_.ReadRunLog()), expected);
+  const std::string host_lines =
+      std::string(kVersion) + "<date>\r\nStarting Vigilo Service....\r\n";
+  const std::string one_run = host_lines + expected;
+  EXPECT_EQ(MaskDates(install_.ReadRunLog()), "an earlier run\r\n" + one_run);
   EXPECT_EQ(shown_, "");
 
-  // A second start recreates the file: the first run's text is gone, and the
-  // tick, which logs nothing, adds nothing.
+  // A second start adds its run; the tick, which logs nothing, adds nothing.
   CRuleService service(Options());
   EXPECT_EQ(service.RunOnce(), 0);
-  EXPECT_EQ(MaskDates(install_.ReadRunLog()), expected);
+  EXPECT_EQ(MaskDates(install_.ReadRunLog()), "an earlier run\r\n" + one_run + one_run);
 }
 
 class FiringTickTest : public EngineStartTest {

@@ -421,8 +421,12 @@ TEST_F(RuleServiceTest, TheHostsLinesReachTheJournalAFailedStartAsAnError) {
   ASSERT_FALSE(entries.empty());
   EXPECT_EQ(entries.front().message, "Vigilo Service Version 5.0-4 Build (100)");
   EXPECT_EQ(entries.front().priority, host::kJournalNotice);
-  EXPECT_EQ(entries.back().message,
-            "Vigilo Service failed to start beacuse of initialization problems");
+  // Spelt right in the journal, with the place of the run log.
+  EXPECT_EQ(entries.back().message.rfind(
+                "Vigilo Service failed to start because of initialization problems; see the "
+                "run log ", 0),
+            0u)
+      << entries.back().message;
   EXPECT_EQ(entries.back().priority, host::kJournalError);
   service.ControlHandler(host::kControlStop);
 }

@@ -169,7 +169,8 @@ TEST_F(RunLogFileTest, AFileGrownPastItsLimitIsRotatedKeepingThreeGenerations) {
     ASSERT_TRUE(log.Flush(kLogAppend));
   }
   // Two 61-byte ticks take a file past 100 bytes, so each file holds two.
-  EXPECT_FALSE(std::filesystem::exists(Path()));  // ticks 11 and 12 moved on, nothing new yet
+  // Ticks 11 and 12 moved on; an empty file is in place at once.
+  EXPECT_EQ(ReadText(Path()), "");
   EXPECT_EQ(ReadText(Path() + ".1").substr(0, 2), "11");
   EXPECT_EQ(ReadText(Path() + ".2").substr(0, 1), "9");
   EXPECT_EQ(ReadText(Path() + ".3").substr(0, 1), "7");
@@ -178,6 +179,42 @@ TEST_F(RunLogFileTest, AFileGrownPastItsLimitIsRotatedKeepingThreeGenerations) {
   log << "next\r\n";
   ASSERT_TRUE(log.Flush(kLogAppend));
   EXPECT_EQ(ReadText(Path()), "next\r\n");
+}
+
+TEST_F(RunLogFileTest, RotationKeepsAsManyFilesAsAskedAndNoneStartsAFullLogAgain) {
+  {
+    LogStream log([this] { return Path(); });
+    log.SetRotation(10, 1);
+    for (const char* tick : {"first tick\r\n", "second tick\r\n"}) {
+      log << tick;
+      ASSERT_TRUE(log.Flush(kLogAppend));
+    }
+    EXPECT_EQ(ReadText(Path() + ".1"), "second tick\r\n");
+    EXPECT_FALSE(std::filesystem::exists(Path() + ".2"));
+  }
+  LogStream log([this] { return Path(); });
+  log.SetRotation(10, 0);
+  log << "third tick\r\n";
+  ASSERT_TRUE(log.Flush(kLogAppend));
+  EXPECT_EQ(ReadText(Path()), "");
+  EXPECT_EQ(ReadText(Path() + ".1"), "second tick\r\n");  // untouched
+}
+
+TEST_F(RunLogFileTest, TextWrittenForTheFileOnlyNeverReachesTheJournal) {
+  RecordingJournal journal;
+  LogStream log([this] { return Path(); });
+  log.SetJournal(&journal);
+  log << "Vigilo Service Version 5.0-4 Build (100)\r\n\r\n";
+  log.WriteFileOnly("Vigilo Service Version 5.0-4 Build (100)\r\n\r\n");
+  host::JournalEntry reason;
+  reason.message = "why";
+  log.SendToJournal(reason);
+  log << "ORVIK PROJECTS \r\n\r\n";
+  ASSERT_TRUE(log.Flush(kLogAppend));
+  ASSERT_EQ(journal.entries().size(), 3u);
+  EXPECT_EQ(journal.entries()[1].message, "why");  // in the order written
+  EXPECT_EQ(journal.entries()[2].message, "ORVIK PROJECTS ");
+  EXPECT_EQ(ReadText(Path()).find("why"), std::string::npos);
 }
 
 TEST_F(RunLogFileTest, RotationCanBeTurnedOff) {

@@ -165,8 +165,9 @@ class VgserviceProgramTest : public ::testing::Test {
     testing::WriteTableIni(install_.server_dir() + "/proj", "Bugs");
   }
   std::vector<std::string> Env(const std::string& mapi) const {
+    // Outside systemd whatever runs the tests: entries go to stderr.
     return {"VIGILO_MAPI_LIBRARY=" + mapi, "VIGILO_TEST_INTERVAL_SECONDS=1",
-            "VIGILO_SHORTDATE=M/d/yy", "NOTIFY_SOCKET="};
+            "VIGILO_SHORTDATE=M/d/yy", "JOURNAL_STREAM=", "INVOCATION_ID=", "NOTIFY_SOCKET="};
   }
   void WriteRules() {
     testing::WriteRuleTable(install_.rule_table(), {{1, 0, "ORVIK", "Proj\\Bugs", "Update"}});
@@ -304,24 +305,76 @@ TEST_F(VgserviceProgramTest, ReloadReadsTheChangedRuleTableAndKeepsTheRulesWhenI
   testing::WriteRuleTable(rule_table, {});
   service.Signal(SIGHUP);
   EXPECT_EQ(notify.NextChange(), "RELOADING=1\nSTATUS=Vigilo Service running");
-  EXPECT_EQ(notify.NextChange(), "READY=1\nSTATUS=Vigilo Service running");
+  EXPECT_EQ(notify.NextChange(),
+            "READY=1\nSTATUS=Vigilo Service running; last reload failed: No rules are defined. "
+            "Please create the rules and then start the server");
   EXPECT_NE(install_.ReadRunLog().find("Rules not reloaded, the previous rules stay in force: "
-                                       "No rules are defined."),
+                                    "No rules are defined."),
             std::string::npos)
       << install_.ReadRunLog();
   service.Signal(SIGTERM);
   EXPECT_EQ(service.WaitExit(5s), 0);
 }
 
-TEST_F(VgserviceProgramTest, RestartKeepsThePreviousRunLog) {
+size_t Count(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+TEST_F(VgserviceProgramTest, OnceRunsFromCronAccumulateInOneRunLog) {
   WriteRules();
-  ServiceProcess first({"--once", "--home", install_.program_dir()}, Env(MapiProvider()));
-  ASSERT_EQ(first.WaitExit(10s), 0);
-  const std::string first_log = install_.ReadRunLog();
-  ServiceProcess second({"--once", "--home", install_.program_dir()}, Env(MapiProvider()));
-  ASSERT_EQ(second.WaitExit(10s), 0);
-  EXPECT_EQ(testing::ReadText(install_.run_log() + ".1"), first_log);
-  EXPECT_NE(install_.ReadRunLog().find("ORVIK PROJECTS"), std::string::npos);
+  for (int run = 0; run < 5; ++run) {
+    ServiceProcess once({"--once", "--home", install_.program_dir()}, Env(MapiProvider()));
+    ASSERT_EQ(once.WaitExit(10s), 0);
+  }
+  const std::string log = install_.ReadRunLog();
+  EXPECT_EQ(Count(log, "Starting Vigilo Service...."), 5u) << log;
+  EXPECT_EQ(Count(log, "ORVIK PROJECTS"), 5u);
+  EXPECT_FALSE(std::filesystem::exists(install_.run_log() + ".1"));
+}
+
+TEST_F(VgserviceProgramTest, AForegroundRunTalksOnStderr) {
+  WriteRules();
+  const std::string err = install_.server_dir() + "/stderr.txt";
+  ServiceProcess service({"--home", install_.program_dir()}, Env(MapiProvider()), err);
+  std::this_thread::sleep_for(2500ms);
+  service.Signal(SIGTERM);
+  ASSERT_EQ(service.WaitExit(10s), 0);
+  const std::string text = testing::ReadText(err);
+  EXPECT_NE(text.find("notice: Starting Vigilo Service....\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("notice: ORVIK PROJECTS"), std::string::npos) << text;
+  EXPECT_NE(text.find("vgservice: running; last tick "), std::string::npos) << text;
+  // The engine repeats the start lines in the run log only.
+  EXPECT_EQ(Count(text, "Vigilo Service Version"), 1u) << text;
+  EXPECT_EQ(Count(install_.ReadRunLog(), "Vigilo Service Version"), 2u);
+}
+
+TEST_F(VgserviceProgramTest, AFailedStartSaysWhyAndWhereTheRunLogIs) {
+  // No rule table at all, as on a fresh installation.
+  const std::string err = install_.server_dir() + "/stderr.txt";
+  ServiceProcess once({"--once", "--home", install_.program_dir()}, Env(MapiProvider()), err);
+  ASSERT_EQ(once.WaitExit(10s), 1);
+  const std::string text = testing::ReadText(err);
+  EXPECT_NE(text.find("Vigtab"), std::string::npos) << text;  // the reason
+  EXPECT_NE(text.find("error: Vigilo Service failed to start because of initialization "
+                      "problems; see the run log " + install_.run_log()),
+            std::string::npos)
+      << text;
+  EXPECT_NE(install_.ReadRunLog().find("Vigilo Service failed to start beacuse of initialization "
+                                    "problems\r\n"),
+            std::string::npos);
+}
+
+TEST_F(VgserviceProgramTest, AMessageThatIsLoggedTooAppearsOnceOnStderr) {
+  WriteRules();
+  const std::string err = install_.server_dir() + "/stderr.txt";
+  ServiceProcess once({"--once", "--home", install_.program_dir()},
+                      Env("/nonexistent/libvgmapi.so"), err);
+  ASSERT_EQ(once.WaitExit(10s), 1);
+  const std::string text = testing::ReadText(err);
+  EXPECT_EQ(Count(text, "Error loading MAPI32.DLL"), 1u) << text;
+  EXPECT_NE(text.find("error: Error loading MAPI32.DLL\n"), std::string::npos) << text;
 }
 
 TEST_F(VgserviceProgramTest, OnceExitsWithTwoWhenARuleFails) {

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/host/journal.h"
 #include "platform/host/message_line.h"
 
 namespace vigilo::host {
@@ -44,6 +45,24 @@ TEST(SdNotifyReporterTest, ReloadAndTickSummaryTexts) {
   status = StatusIn(kServiceRunning);
   status.detail = "last tick";
   EXPECT_EQ(SdNotifyReporter::StatusLine(status), "STATUS=Vigilo Service running; last tick");
+  status.reload_failure = "No rules are defined.";
+  EXPECT_EQ(SdNotifyReporter::StatusLine(status),
+            "STATUS=Vigilo Service running; last reload failed: No rules are defined.; last tick");
+}
+
+TEST(TextJournalTest, EntriesBecomeLinesWithTheirLevel) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  std::unique_ptr<JournalSink> sink = TextJournal(fds[1]);
+  sink->Send({kJournalError, "ODBC Reported Error\n    Query   : SELECT", {}});
+  sink->Send({kJournalNotice, "Starting Vigilo Service....", {}});
+  close(fds[1]);
+  char buffer[256];
+  ssize_t n = read(fds[0], buffer, sizeof buffer);
+  close(fds[0]);
+  EXPECT_EQ(std::string(buffer, n > 0 ? static_cast<size_t>(n) : 0),
+            "error: ODBC Reported Error\n      Query   : SELECT\n"
+            "notice: Starting Vigilo Service....\n");
 }
 
 // A datagram socket standing in for systemd's notification socket.
