@@ -221,6 +221,11 @@ void CMailSender::TrySmtp(const std::vector<std::string>& addresses, const std::
   auto all_failed = [&](const std::string& error) {
     for (const auto& [address, name] : bare) attempt.Failed(address, "SMTP", error);
   };
+  if (!smtp_settings_error_.empty()) {
+    // Said once at start; the messages wait until the settings are mended.
+    all_failed(smtp_settings_error_);
+    return;
+  }
   if (!smtp_down_error_.empty()) {
     // The server could not be reached a moment ago: not tried again before
     // the next tick, so a dead server costs one time-out per tick.
@@ -271,7 +276,7 @@ void CMailSender::TrySmtp(const std::vector<std::string>& addresses, const std::
   }
   LogDeliveryFailure("SMTP", Format("%s (to %s)", error.c_str(), to.c_str()));
   all_failed(error);
-  if (result == VGSMTP_E_CONNECT || result == VGSMTP_E_TIMEOUT) {
+  if (result == VGSMTP_E_CONNECT || result == VGSMTP_E_TIMEOUT || result == VGSMTP_E_SECURITY) {
     smtp_down_error_ = error;
     // A session whose connection hangs is of no use for the next message.
     smtp_->close_session();

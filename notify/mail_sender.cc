@@ -5,6 +5,7 @@
 
 #include "common/format.h"
 #include "common/ini_profile.h"
+#include "common/smtp_security.h"
 #include "common/text.h"
 #include "data/log_stream.h"
 #include "data/login_info.h"
@@ -82,6 +83,7 @@ bool CMailSender::InitMailSystems() {
                           !smtp_sender_.empty()
                       ? 1
                       : 0;
+    if (smtp_ready_) ApplySmtpSecurity();
     if (smtp_ready_) {
       if (options_.in_process_server) return true;
       mail_ready_ = true;
@@ -91,6 +93,35 @@ bool CMailSender::InitMailSystems() {
     if (LogonProfile(kProfileKeys[index], index)) break;
   }
   return true;
+}
+
+void CMailSender::ApplySmtpSecurity() {
+  const SmtpSecuritySettings settings =
+      ReadSmtpSecuritySettings(settings_->program_ini_path, kSmtpSettingsSection);
+  std::string error;
+  std::optional<SmtpCredentials> login = ResolveSmtpCredentials(settings, smtp_server_, &error);
+  if (login && smtp_->set_security != nullptr) {
+    SmtpSecurity record{};
+    record.mode = login->mode == SmtpSecurityMode::kTls    ? VGSMTP_SECURITY_TLS
+                  : login->mode == SmtpSecurityMode::kNone ? VGSMTP_SECURITY_NONE
+                                                           : VGSMTP_SECURITY_STARTTLS;
+    // Credentials of the server URL stay with the URL: the library takes them
+    // from there under the same rules.
+    record.user = login->from_url ? "" : login->user.c_str();
+    record.password = login->from_url ? "" : login->password.c_str();
+    record.ca_file = login->ca_file.c_str();
+    if (smtp_->set_security(&record) != VGSMTP_OK) {
+      error = smtp_->last_error ? smtp_->last_error() : "the SMTP library refused them";
+      login.reset();
+    }
+  } else if (login && (!settings.user.empty() || !settings.ca_file.empty() ||
+                       settings.mode != SmtpSecurityMode::kStartTls)) {
+    error = "the SMTP library cannot take the [SMTP] settings";
+    login.reset();
+  }
+  if (login) return;
+  smtp_settings_error_ = host::OneLine(error);
+  LogLine(Format(kSmtpSettingsRefusedLine, smtp_settings_error_.c_str()));
 }
 
 bool CMailSender::LogonProfile(const char* key, int index) {

@@ -56,6 +56,9 @@ inline constexpr const char* kDeliveryGivenUpLine =
 // A message with "SMTP:" recipients while SMTP is not set up.
 inline constexpr const char* kSmtpOffLine =
     "Mail not sent (SMTP) : SMTP is not set up , Rule ID : %ld , Record# %lld , to %s \r\n";
+// The [SMTP] settings of vigtab.ini cannot be used (said once, at start);
+// SMTP messages wait in the outbox until the settings are mended.
+inline constexpr const char* kSmtpSettingsRefusedLine = "SMTP settings refused : %s \r\n";
 // A message that could not be put into the outbox (its record stays
 // unflagged and is composed again at the next tick).
 inline constexpr const char* kNotQueuedLine =
@@ -287,6 +290,9 @@ class CMailSender {
   Database* InternalMailDatabase();
   void LogLine(const std::string& line);
   bool LogonProfile(const char* key, int index);
+  // Checks vigtab.ini's [SMTP] settings and hands them to the SMTP library;
+  // when they are refused, says why in the run log and keeps the reason.
+  void ApplySmtpSecurity();
   void LogDeliveryFailure(const char* transport, const std::string& error);
 
   int32_t session_flag_ = 0;
@@ -317,6 +323,7 @@ class CMailSender {
   std::vector<Submission> submissions_;  // taken by Submit, not yet queued
   bool smtp_session_open_ = false;
   std::string smtp_down_error_;  // set when the server could not be reached this tick
+  std::string smtp_settings_error_;  // set when the [SMTP] settings were refused at start
   std::unique_ptr<Database> internal_mail_db_;
   // The message being delivered, for log lines.
   int32_t current_rule_ = 0;

@@ -18,6 +18,28 @@
 
 namespace vigilo::test {
 
+// A self-signed certificate for 127.0.0.1 and localhost, made with openssl
+// into dir (cert.pem, key.pem) for a sink that speaks TLS. Throws
+// std::runtime_error when openssl fails.
+struct TestCertificate {
+  std::string cert_file;
+  std::string key_file;
+};
+TestCertificate MakeTestCertificate(const std::string& dir);
+
+// How a sink behaves beyond accepting mail.
+struct SmtpSinkOptions {
+  int port = 0;        // 0: a free port of its own choosing
+  bool store = true;   // false: accept and throw away
+  enum class Tls { kNone, kStartTls, kImplicit };
+  Tls tls = Tls::kNone;
+  TestCertificate certificate;  // needed with tls
+  // Set: AUTH (PLAIN, LOGIN) required before MAIL; refused before STARTTLS
+  // when STARTTLS is offered, taken in clear when no TLS is offered.
+  std::string auth_user;
+  std::string auth_password;
+};
+
 struct ReceivedMail {
   std::string sender;                   // envelope MAIL FROM
   std::vector<std::string> recipients;  // envelope RCPT TO, in order
@@ -39,6 +61,7 @@ class SmtpSink {
   // messages are accepted and thrown away (Messages() stays empty), for
   // benchmarks that time the client.
   explicit SmtpSink(int port = 0, bool store = true);
+  explicit SmtpSink(const SmtpSinkOptions& options);
   ~SmtpSink();
   SmtpSink(const SmtpSink&) = delete;
   SmtpSink& operator=(const SmtpSink&) = delete;
@@ -52,6 +75,9 @@ class SmtpSink {
   // returns the sendmail-compatible command that uses it: "msmtp -C PATH -t".
   std::string WriteMsmtpConfig(const std::string& path) const;
 
+  // Every AUTH attempt so far, one line each: "tls|plain USER ok|refused".
+  std::vector<std::string> AuthAttempts() const;
+
   // How many messages were stored so far (cheaper than Messages()).
   size_t Count() const;
   // Every message stored so far, in arrival order.
@@ -62,6 +88,7 @@ class SmtpSink {
       size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
 
  private:
+  void Start(const SmtpSinkOptions& options);
   void Stop();
 
   std::string dir_;

@@ -1,0 +1,215 @@
+// Mail to real servers that speak TLS and want a login: the daemon on a
+// generated installation delivers to a test server with a certificate the
+// test made, and a password never shows up where others can read it.
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/format.h"
+#include "common/ini_profile.h"
+#include "notify/outbox.h"
+#include "tests/e2e/e2e_support.h"
+#include "tests/support/smtp_sink.h"
+#include "tools/demo/installation_writer.h"
+
+namespace vigilo::e2e {
+namespace {
+
+namespace fs = std::filesystem;
+using demo::FieldDescription;
+using demo::InstallationDescription;
+using demo::RecordDescription;
+using demo::RuleDescription;
+using demo::TableDescription;
+using test::SmtpSinkOptions;
+
+constexpr char kUser[] = "vigil";
+constexpr char kPassword[] = "S3cret-Pa55";
+
+// What a shell command writes, stdout and stderr together.
+std::string OutputOf(const std::string& command) {
+  std::string out;
+  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) return out;
+  char buffer[4096];
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+  pclose(pipe);
+  return out;
+}
+
+mode_t ModeOf(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
+}
+
+class MailSecurityTest : public ::testing::Test {
+ protected:
+  MailSecurityTest() : certificate_(test::MakeTestCertificate(dir_.path())) {
+    previous_umask_ = ::umask(022);
+  }
+  ~MailSecurityTest() override { ::umask(previous_umask_); }
+
+  // Project Proj, table Bugs with record 1 closed, and a rule mailing bob
+  // through the SMTP server `server`; [SMTP] of vigtab.ini gets `smtp`.
+  void Install(const std::string& server,
+               const std::vector<std::pair<std::string, std::string>>& smtp) {
+    TableDescription bugs;
+    bugs.name = "Bugs";
+    bugs.fields = {
+        FieldDescription{"Title", demo::kFieldText, 30, {}, demo::kFlagDefault, false, ""},
+        FieldDescription{"Status", demo::kFieldText, 10, {}, demo::kFlagDefault, true, ""},
+    };
+    bugs.records = {RecordDescription{1, "", {{"Title", "Crash"}, {"Status", "Closed"}}, "", ""}};
+    RuleDescription rule;
+    rule.rule_id = 1;
+    rule.db_type = 0;
+    rule.dsn = "ORVIK";
+    rule.db_table = "Proj\\Bugs";
+    rule.action = "Notify";
+    rule.target = "User";
+    rule.values = "bob";
+    rule.cond = "(Status is (Closed))";
+    InstallationDescription description;
+    description.projects = {demo::ProjectDescription{"Proj", "", {bugs}}};
+    description.users = {{"bob", "", 5, "bob@example.org", "Bob B."}};
+    description.rules = {rule};
+    description.mail.smtp_server = server;
+    install_ = std::make_unique<demo::Installation>(
+        demo::Installation::Write(dir_.File(Format("install%d", ++installs_)), description));
+    for (const auto& [key, value] : smtp) {
+      WriteProfileString(install_->vigtab_ini(), "SMTP", key, value);
+    }
+  }
+
+  SmtpSinkOptions SinkOptions(SmtpSinkOptions::Tls tls, const std::string& password) const {
+    SmtpSinkOptions options;
+    options.tls = tls;
+    options.certificate = certificate_;
+    options.auth_user = kUser;
+    options.auth_password = password;
+    return options;
+  }
+
+  std::string PasswordFile(mode_t mode) {
+    const std::string path = dir_.File("smtp.password");
+    testing::WriteText(path, std::string(kPassword) + "\n");
+    ::chmod(path.c_str(), mode);
+    return path;
+  }
+
+  std::string Tick(int expected_status) {
+    EXPECT_EQ(RunServiceOnce(install_->program_dir(), {"VIGILO_SMTP_LIBRARY=" VIGILO_SMTP_PLUGIN,
+                                                        "VIGILO_SMTP_CONNECT_TIMEOUT=2"}),
+              expected_status)
+        << Stderr();
+    return install_->ReadRunLog();
+  }
+  std::string Stderr() const {
+    return testing::ReadText(install_->program_dir() + "/vgservice.stderr");
+  }
+  std::string Tool(const std::string& program, const std::string& args) const {
+    return OutputOf("VIGILO_SMTP_LIBRARY=" VIGILO_SMTP_PLUGIN " VIGILO_MAPI_LIBRARY=" VIGILO_MAPI_PROVIDER
+               " " + program + " --home " + install_->program_dir() + " " + args);
+  }
+  std::string OutboxDir() const { return Outbox::DirectoryOf(install_->server_dir()); }
+  size_t Waiting() const { return Outbox(OutboxDir()).List().size(); }
+
+  testing::TempDir dir_;
+  test::TestCertificate certificate_;
+  std::unique_ptr<demo::Installation> install_;
+  mode_t previous_umask_ = 022;
+  int installs_ = 0;
+};
+
+// A login over STARTTLS, and implicit TLS trusting the test's certificate:
+// delivered, the password sent only once the session was encrypted, and the
+// files left behind under umask 022 readable by owner and group alone.
+TEST_F(MailSecurityTest, DeliversOverStartTlsAndImplicitTlsLeavingPrivateFiles) {
+  for (SmtpSinkOptions::Tls tls : {SmtpSinkOptions::Tls::kStartTls, SmtpSinkOptions::Tls::kImplicit}) {
+    test::SmtpSink sink(SinkOptions(tls, kPassword));
+    Install(sink.host_port(), {{"Security", tls == SmtpSinkOptions::Tls::kImplicit ? "tls" : ""},
+                               {"User", kUser},
+                               {"PasswordFile", PasswordFile(0640)},
+                               {"CAFile", certificate_.cert_file}});
+    const std::string log = Tick(0);
+    ASSERT_EQ(sink.WaitForMessages(1).size(), 1u) << log << Stderr();
+    EXPECT_EQ(sink.AuthAttempts(), std::vector<std::string>{"tls vigil ok"});
+    EXPECT_EQ(ModeOf(install_->run_log()), 0640u);
+    for (const auto& entry : fs::directory_iterator(OutboxDir())) {
+      EXPECT_EQ(ModeOf(entry.path()), 0640u) << entry.path();
+      // What is kept of the delivered message holds none of its text.
+      if (entry.path().extension() == ".spare") EXPECT_EQ(fs::file_size(entry.path()), 0u);
+    }
+  }
+}
+
+TEST_F(MailSecurityTest, PasswordFileOthersMayReadIsRefusedAtStartAndByCheck) {
+  test::SmtpSink sink;
+  Install(sink.host_port(), {{"User", kUser},
+                             {"PasswordFile", PasswordFile(0644)},
+                             {"Security", "none"}});
+  const std::string log = Tick(0);
+  EXPECT_EQ(CountOf(log, "SMTP settings refused"), 1) << log;
+  EXPECT_NE(log.find("smtp.password"), std::string::npos) << log;
+  EXPECT_TRUE(sink.Messages().empty());
+  EXPECT_EQ(Waiting(), 1u);
+
+  const std::string check = Tool(VIGILO_SERVICE_PROGRAM, "--check");
+  EXPECT_NE(check.find("smtp.password: the password file may be read"), std::string::npos)
+      << check;
+}
+
+// Every way a delivery fails is one run-log line naming the cause, leaves
+// the message waiting, and keeps the password out of the run log, stderr
+// (which carries the journal's entries outside systemd), the outbox,
+// vgqueue, --check and --dry-run.
+TEST_F(MailSecurityTest, FailedDeliveriesKeepThePasswordOutOfEveryOutput) {
+  test::SmtpSink wrong_password(SinkOptions(SmtpSinkOptions::Tls::kStartTls, "other"));
+  test::SmtpSink untrusted(SinkOptions(SmtpSinkOptions::Tls::kImplicit, kPassword));
+  test::SmtpSink no_starttls(SinkOptions(SmtpSinkOptions::Tls::kNone, kPassword));
+  const std::string down = Format("127.0.0.1:%d", test::UnusedPort());
+  const std::string password_file = PasswordFile(0600);
+  const std::vector<std::pair<std::string, std::string>> login = {
+      {"User", kUser}, {"PasswordFile", password_file}, {"CAFile", certificate_.cert_file}};
+
+  struct Case {
+    std::string server;
+    std::vector<std::pair<std::string, std::string>> smtp;
+    const char* cause;  // in the run-log line
+  };
+  const std::vector<Case> cases = {
+      {down, login, "127.0.0.1"},
+      {Format("smtp://%s:%s@%s", kUser, kPassword, down.c_str()), {}, down.c_str()},
+      {wrong_password.host_port(), login, "refused the login"},
+      {untrusted.host_port(), {{"Security", "tls"}, login[0], login[1]}, "certificate"},
+      {no_starttls.host_port(), login, "STARTTLS"},
+  };
+  for (const Case& each : cases) {
+    SCOPED_TRACE(each.server + " " + each.cause);
+    Install(each.server, each.smtp);
+    const std::string log = Tick(2);
+    EXPECT_EQ(CountOf(log, "Mail delivery failed (SMTP)"), 1) << log;
+    EXPECT_NE(log.find(each.cause), std::string::npos) << log;
+    EXPECT_EQ(Waiting(), 1u);
+
+    std::string outputs = log + Stderr();
+    for (const auto& entry : fs::recursive_directory_iterator(OutboxDir())) {
+      if (entry.is_regular_file()) outputs += testing::ReadText(entry.path().string());
+    }
+    outputs += Tool(VIGILO_QUEUE_PROGRAM, "list") + Tool(VIGILO_SERVICE_PROGRAM, "--check") +
+               Tool(VIGILO_SERVICE_PROGRAM, "--dry-run");
+    EXPECT_NE(outputs.find("Rule"), std::string::npos) << outputs;
+    EXPECT_EQ(outputs.find(kPassword), std::string::npos) << outputs;
+  }
+  EXPECT_TRUE(wrong_password.Messages().empty());
+  EXPECT_TRUE(untrusted.AuthAttempts().empty());
+  EXPECT_TRUE(no_starttls.AuthAttempts().empty());
+}
+
+}  // namespace
+}  // namespace vigilo::e2e
