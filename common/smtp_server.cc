@@ -107,6 +107,22 @@ std::string SmtpServerDisplayName(std::string_view text, bool implicit_tls) {
   return server->host + ":" + std::to_string(EffectiveSmtpPort(*server, implicit_tls));
 }
 
+std::string WithoutUrlCredentials(std::string_view text) {
+  std::string out;
+  size_t from = 0;
+  for (size_t scheme = text.find("://"); scheme != std::string_view::npos;
+       scheme = text.find("://", from)) {
+    const size_t authority = scheme + 3;
+    size_t end = text.find_first_of("/?# \t\r\n\"'<>", authority);
+    if (end == std::string_view::npos) end = text.size();
+    const size_t at = text.substr(authority, end - authority).rfind('@');
+    out.append(text.substr(from, authority - from));
+    from = at == std::string_view::npos ? authority : authority + at + 1;
+  }
+  out.append(text.substr(from));
+  return out;
+}
+
 bool IsLoopbackHost(std::string_view host) {
   if (EqualsNoCase(host, "localhost") || EqualsNoCase(host, "localhost.")) return true;
   std::string bare(host);

@@ -36,6 +36,11 @@ int EffectiveSmtpPort(const SmtpServerAddress& server, bool implicit_tls);
 // echoed, since it may still hold a password.
 std::string SmtpServerDisplayName(std::string_view text, bool implicit_tls = false);
 
+// The text with the "user:password@" of every URL in it removed, for texts
+// that come from elsewhere (a plugin's error, an outbox entry written by an
+// older version) before they are shown or logged.
+std::string WithoutUrlCredentials(std::string_view text);
+
 // Whether the host is this machine (localhost, 127.0.0.0/8, ::1).
 bool IsLoopbackHost(std::string_view host);
 

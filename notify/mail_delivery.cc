@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "common/format.h"
+#include "common/smtp_server.h"
 #include "common/text.h"
 #include "data/log_stream.h"
 #include "notify/mail_sender.h"
@@ -181,7 +182,9 @@ CMailSender::Outcome CMailSender::SendMapiMessage(const std::vector<MapiRecipDes
   message.recips = recipients.empty() ? nullptr : recipients.data();
   uint32_t result = options_.mapi.send_mail(session_, 0, &message, 0, 0);
   if (result == VGMAPI_OK) return Outcome::kDelivered;
-  std::string error = options_.mapi.last_error ? options_.mapi.last_error() : "";
+  // A provider's text may name its server by a URL with credentials.
+  std::string error =
+      WithoutUrlCredentials(options_.mapi.last_error ? options_.mapi.last_error() : "");
   if (error.empty()) error = Format("error %u", result);
   std::string names;
   for (const MapiRecipDesc& recipient : recipients) {
@@ -245,7 +248,7 @@ void CMailSender::TrySmtp(const std::vector<std::string>& addresses, const std::
     smtp_session_open_ = result == VGSMTP_OK;
   }
   if (result == VGSMTP_OK) result = smtp_->send_mail(&message);
-  std::string error = smtp_->last_error ? smtp_->last_error() : "";
+  std::string error = WithoutUrlCredentials(smtp_->last_error ? smtp_->last_error() : "");
   if (error.empty()) error = Format("error %d", result);
   error = host::OneLine(error);
   const int reply = smtp_->last_reply_code ? smtp_->last_reply_code() : 0;

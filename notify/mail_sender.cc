@@ -6,6 +6,7 @@
 #include "common/format.h"
 #include "common/ini_profile.h"
 #include "common/smtp_security.h"
+#include "common/smtp_server.h"
 #include "common/text.h"
 #include "data/log_stream.h"
 #include "data/login_info.h"
@@ -111,7 +112,8 @@ void CMailSender::ApplySmtpSecurity() {
     record.password = login->from_url ? "" : login->password.c_str();
     record.ca_file = login->ca_file.c_str();
     if (smtp_->set_security(&record) != VGSMTP_OK) {
-      error = smtp_->last_error ? smtp_->last_error() : "the SMTP library refused them";
+      error = WithoutUrlCredentials(smtp_->last_error ? smtp_->last_error()
+                                                      : "the SMTP library refused them");
       login.reset();
     }
   } else if (login && (!settings.user.empty() || !settings.ca_file.empty() ||
