@@ -72,7 +72,8 @@ std::optional<SmtpCredentials> ResolveSmtpCredentials(const SmtpSecuritySettings
     return std::nullopt;
   }
   const bool implicit_tls = settings.mode == SmtpSecurityMode::kTls || address->scheme == "smtps";
-  const std::string name = address->host + ":" + std::to_string(EffectiveSmtpPort(*address, implicit_tls));
+  const std::string name =
+      address->host + ":" + std::to_string(EffectiveSmtpPort(*address, implicit_tls));
   SmtpCredentials credentials;
   credentials.mode = address->scheme == "smtps" ? SmtpSecurityMode::kTls : settings.mode;
   credentials.ca_file = settings.ca_file;

@@ -68,7 +68,9 @@ std::optional<SmtpServerAddress> ParseSmtpServer(std::string_view text) {
     authority = authority.substr(at + 1);
     size_t colon = userinfo.find(':');
     server.user = PercentDecoded(userinfo.substr(0, colon));
-    if (colon != std::string_view::npos) server.password = PercentDecoded(userinfo.substr(colon + 1));
+    if (colon != std::string_view::npos) {
+      server.password = PercentDecoded(userinfo.substr(colon + 1));
+    }
     server.has_credentials = true;
   }
   if (authority.empty()) return std::nullopt;
@@ -82,7 +84,8 @@ std::optional<SmtpServerAddress> ParseSmtpServer(std::string_view text) {
     }
   } else {
     size_t colon = authority.find(':');
-    if (colon != std::string_view::npos && authority.find(':', colon + 1) != std::string_view::npos) {
+    if (colon != std::string_view::npos &&
+        authority.find(':', colon + 1) != std::string_view::npos) {
       // More than one colon without brackets is a bare IPv6 address.
       server.host = "[" + std::string(authority) + "]";
     } else {

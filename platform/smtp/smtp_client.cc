@@ -201,8 +201,8 @@ SmtpOutcome SmtpClient::Send(const std::string& server, const std::string& envel
   std::optional<SmtpConnection> connection;
   if (login) connection = SmtpConnectionFor(server, *login);
   if (!connection) {
-    return Failure(SmtpFailure::kBadMessage,
-                   "SMTP delivery failed: bad or empty SMTP server " + SmtpServerDisplayName(server));
+    return Failure(SmtpFailure::kBadMessage, "SMTP delivery failed: bad or empty SMTP server " +
+                                                 SmtpServerDisplayName(server));
   }
   return Send(*connection, envelope_from, recipients, message, timeouts, allow_refused_recipients);
 }

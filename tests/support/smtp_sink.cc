@@ -82,24 +82,11 @@ TestCertificate MakeTestCertificate(const std::string& dir) {
   return certificate;
 }
 
-SmtpSink::SmtpSink(int port, bool store) : dir_(MakeTempDir()) {
-  SmtpSinkOptions options;
-  options.port = port;
-  options.store = store;
-  Start(options);
-}
+SmtpSink::SmtpSink(int port, bool store) : SmtpSink(SmtpSinkOptions{port, store}) {}
 
-SmtpSink::SmtpSink(const SmtpSinkOptions& options) : dir_(MakeTempDir()) { Start(options); }
+std::string SmtpSink::AuthLog() const { return ReadFile(fs::path(dir_) / "auth.log"); }
 
-std::vector<std::string> SmtpSink::AuthAttempts() const {
-  std::vector<std::string> lines;
-  std::istringstream text(ReadFile(fs::path(dir_) / "auth.log"));
-  std::string line;
-  while (std::getline(text, line)) lines.push_back(line);
-  return lines;
-}
-
-void SmtpSink::Start(const SmtpSinkOptions& options) {
+SmtpSink::SmtpSink(const SmtpSinkOptions& options) : dir_(MakeTempDir()) {
   const std::string port_text = std::to_string(options.port);
   std::vector<std::string> extra;
   const std::string files = options.certificate.cert_file + "," + options.certificate.key_file;

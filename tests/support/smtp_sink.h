@@ -18,9 +18,8 @@
 
 namespace vigilo::test {
 
-// A self-signed certificate for 127.0.0.1 and localhost, made with openssl
-// into dir (cert.pem, key.pem) for a sink that speaks TLS. Throws
-// std::runtime_error when openssl fails.
+// A self-signed certificate for 127.0.0.1, made by openssl into dir (cert.pem,
+// key.pem) for a sink that speaks TLS. Throws std::runtime_error on failure.
 struct TestCertificate {
   std::string cert_file;
   std::string key_file;
@@ -34,8 +33,7 @@ struct SmtpSinkOptions {
   enum class Tls { kNone, kStartTls, kImplicit };
   Tls tls = Tls::kNone;
   TestCertificate certificate;  // needed with tls
-  // Set: AUTH (PLAIN, LOGIN) required before MAIL; refused before STARTTLS
-  // when STARTTLS is offered, taken in clear when no TLS is offered.
+  // Set: AUTH required before MAIL (taken in clear only when TLS is not offered).
   std::string auth_user;
   std::string auth_password;
 };
@@ -75,8 +73,8 @@ class SmtpSink {
   // returns the sendmail-compatible command that uses it: "msmtp -C PATH -t".
   std::string WriteMsmtpConfig(const std::string& path) const;
 
-  // Every AUTH attempt so far, one line each: "tls|plain USER ok|refused".
-  std::vector<std::string> AuthAttempts() const;
+  // Every AUTH attempt so far, one line each: "tls|plain USER ok|refused\n".
+  std::string AuthLog() const;
 
   // How many messages were stored so far (cheaper than Messages()).
   size_t Count() const;
@@ -88,7 +86,6 @@ class SmtpSink {
       size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
 
  private:
-  void Start(const SmtpSinkOptions& options);
   void Stop();
 
   std::string dir_;

@@ -7,8 +7,9 @@ without storing them (for benchmarks that time the client, not the disk).
 Options: "starttls=CERT,KEY" offers STARTTLS, "tls=CERT,KEY" speaks TLS from
 the first byte, "auth=USER,PASSWORD" requires AUTH (PLAIN or LOGIN) before
 MAIL; each AUTH attempt is a line "tls|plain USER ok|refused" in DIR/auth.log,
-so tests see whether a password ever crossed an unencrypted session. Otherwise it writes the port number to
-DIR/port once it accepts connections, and stores message N as
+so tests see whether a password ever crossed an unencrypted session.
+It writes the port number to DIR/port once it accepts connections, and
+unless discarding stores message N as
   DIR/N.eml       the data as received (dot-stuffing removed),
   DIR/N.subject   the Subject header decoded to UTF-8,
   DIR/N.body      the body decoded (transfer encoding and charset) to UTF-8,
@@ -21,11 +22,11 @@ Needs Debian's python3-aiosmtpd, so it runs under /usr/bin/python3.
 """
 import asyncio
 import email
-import logging
-import ssl
 import email.policy
+import logging
 import os
 import signal
+import ssl
 import sys
 import warnings
 
