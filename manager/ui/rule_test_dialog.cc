@@ -72,14 +72,14 @@ CRuleTestDlg::CRuleTestDlg(TestedRule rule, Prompts& prompts, MarkOffer mark, QW
   auto* explain = new QPushButton("E&xplain", this);
   explain->setObjectName("explain");
   explain->setAutoDefault(false);
-  explain->setVisible(rule_.rule_id.has_value());
+  explain->setVisible(logic_.rule().rule_id.has_value());
   explain->setEnabled(false);
   connect(records_, &QTreeWidget::currentItemChanged, explain,
           [explain](QTreeWidgetItem* current) { explain->setEnabled(current != nullptr); });
   connect(explain, &QPushButton::clicked, this, [this] {
     QTreeWidgetItem* item = records_->currentItem();
-    if (item == nullptr || !rule_.rule_id) return;
-    ShowExplanation(this, static_cast<int32_t>(*rule_.rule_id), item->text(0).toLongLong());
+    if (item == nullptr || !logic_.rule().rule_id) return;
+    ShowExplanation(this, static_cast<int32_t>(*logic_.rule().rule_id), item->text(0).toLongLong());
   });
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(mark_);
