@@ -69,7 +69,8 @@ class ActivityViewTest : public QObject {
 
   void aFailedDeliveryOfTheInProcessServerShowsAtOnce() {
     Install(Format("127.0.0.1:%d", test::UnusedPort()));
-    CMainFrame frame(prompts_);
+    ManagerContext context(prompts_);
+    CMainFrame frame(context);
     frame.show();
     frame.action(kStartServerCommand)->trigger();
     QVERIFY(frame.server_running());
@@ -92,7 +93,8 @@ class ActivityViewTest : public QObject {
     Install("127.0.0.1:9");
     const std::string log = install_->server_dir() + "/vglog.ini";
     testing::WriteText(log, "first line\r\n");
-    CMainFrame frame(prompts_);
+    ManagerContext context(prompts_);
+    CMainFrame frame(context);
     frame.show();
     auto* pane = frame.findChild<QPlainTextEdit*>("runLog");
     QVERIFY(pane != nullptr);
