@@ -1,6 +1,7 @@
 #include "common/file_system.h"
 
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -182,6 +183,30 @@ bool WriteAllAt(int fd, std::string_view data, uint64_t offset) {
 bool OpensForReadWrite(const std::string& path) {
   UniqueFd fd(Files().Open(path, O_RDWR));
   return fd.valid();
+}
+
+int OpenPrivateFile(const std::string& path, int flags) {
+  if ((flags & O_CREAT) == 0) return Files().Open(path, flags);
+  // Only a file this call creates is given the mode, so the file is first
+  // opened exclusively; a file that is there already is opened as it is.
+  for (int tries = 0; tries < 3; ++tries) {
+    int fd = Files().Open(path, flags | O_EXCL, kPrivateFileMode);
+    if (fd >= 0) {
+      // The umask may have taken bits the group needs; the mode is set whole.
+      if (::fchmod(fd, kPrivateFileMode) != 0) {
+        const int error = errno;
+        Files().Close(fd);
+        errno = error;
+        return -1;
+      }
+      return fd;
+    }
+    if (errno != EEXIST || (flags & O_EXCL) != 0) return -1;
+    fd = Files().Open(path, flags & ~O_CREAT);
+    if (fd >= 0 || errno != ENOENT) return fd;
+    // Removed between the two calls: create it after all.
+  }
+  return -1;
 }
 
 bool ReadFile(const std::string& path, std::string& out, std::string* error) {

@@ -138,6 +138,14 @@ bool WriteAllAt(int fd, std::string_view data, uint64_t offset);
 // it (a directory, a read-only file or a missing one gives false).
 bool OpensForReadWrite(const std::string& path);
 
+// Mode of the files Vigilo creates that hold mail or record contents.
+inline constexpr mode_t kPrivateFileMode = 0640;
+
+// Opens path as Files().Open(path, flags) does; a file the call creates gets
+// kPrivateFileMode whatever the umask, and a file that existed keeps its mode.
+// Returns the descriptor, or -1 with errno set.
+int OpenPrivateFile(const std::string& path, int flags);
+
 // Reads a whole file. Returns false (error filled when given) when it cannot
 // be opened or read.
 bool ReadFile(const std::string& path, std::string& out, std::string* error = nullptr);

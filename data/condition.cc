@@ -164,7 +164,12 @@ bool IsChangeClause(std::string_view piece, const Clause& clause) {
 
 }  // namespace
 
-Clause ParseClause(std::string_view p, long /*kind*/) {
+namespace {
+
+// Parses one clause; *rest gets what follows the clause's closing
+// parentheses (the joining blank before the next clause, or text that is no
+// clause), or nullopt when the values' ")" is missing.
+Clause ParseClauseText(std::string_view p, std::optional<std::string_view>* rest) {
   Clause clause;
   if (StartsWith(p, " AND ") || StartsWith(p, ".AND.")) {
     clause.connector = Connector::kAnd;
@@ -194,7 +199,29 @@ Clause ParseClause(std::string_view p, long /*kind*/) {
   if (close != std::string_view::npos && close + 2 < p.size() && p[close + 2] == ')') {
     clause.group_close = true;
   }
+  if (close == std::string_view::npos || close + 1 >= p.size() || p[close + 1] != ')') {
+    *rest = std::nullopt;
+  } else {
+    *rest = p.substr(close + 2);
+  }
   return clause;
+}
+
+// Text after a clause that is neither a group's ")" nor a blank: what the
+// translation would otherwise pass over in silence.
+std::optional<std::string> TextAfterClause(const std::optional<std::string_view>& rest,
+                                           std::string_view piece) {
+  if (!rest) return Trimmed(piece);
+  const size_t other = rest->find_first_not_of(") ");
+  if (other == std::string_view::npos) return std::nullopt;
+  return Trimmed(rest->substr(other));
+}
+
+}  // namespace
+
+Clause ParseClause(std::string_view p, long /*kind*/) {
+  std::optional<std::string_view> rest;
+  return ParseClauseText(p, &rest);
 }
 
 std::string FormatClause(const Clause& clause, long kind) {
@@ -215,6 +242,9 @@ std::string ConditionFault::Reason() const {
   if (kind == Kind::kUnknownColumn) {
     return "the condition names the field " + column + ", which is not in the table";
   }
+  if (kind == Kind::kTrailingText) {
+    return "the condition holds text that is not a clause: " + value;
+  }
   return "the value (" + value + ") of the field " + column + " cannot be translated";
 }
 
@@ -226,8 +256,12 @@ std::string TranslateCondition(std::string_view condition, const std::vector<CFi
   const std::string and_word(words.and_word);
   ConditionBuilder builder;
   for (std::string_view piece : CutPieces(condition, context.dialect())) {
-    Clause clause = ParseClause(piece, context.kind);
+    std::optional<std::string_view> rest;
+    Clause clause = ParseClauseText(piece, &rest);
     std::string_view connector = ConnectorWord(clause.connector, words);
+    if (std::optional<std::string> extra = TextAfterClause(rest, piece)) {
+      NoteFault(fault, ConditionFault::Kind::kTrailingText, clause.column, *extra);
+    }
 
     if (!IsChangeClause(piece, clause)) {
       std::string text = TranslateColumn(clause.column, clause.values, fields, context, fault);

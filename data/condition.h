@@ -48,7 +48,8 @@ std::string FormatClause(const Clause& clause, long kind);
 struct ConditionFault {
   enum class Kind {
     kUnknownColumn,      // the column is not a field of the table
-    kUntranslatableValue  // a value gives no text, or a number is not a number
+    kUntranslatableValue,  // a value gives no text, or a number is not a number
+    kTrailingText          // text after a clause that is no clause (value holds it)
   };
   Kind kind = Kind::kUnknownColumn;
   std::string column;
@@ -65,8 +66,9 @@ struct ConditionFault {
 // empty when no clause contributes.
 //
 // With `fault`, the translation is also a check: the first clause that would
-// be left out (or any of its value items), and a value of a numeric field that
-// is not a whole number, is written there. A caller that runs the rule must
+// be left out (or any of its value items), a value of a numeric field that
+// is not a whole number, and text after a clause that is not a clause (which
+// the translation passes over), is written there. A caller that runs the rule must
 // refuse it then, as the translation is narrower or wider than the condition.
 std::string TranslateCondition(std::string_view condition, const std::vector<CFieldDef>& fields,
                                const TranslationContext& context,

@@ -139,7 +139,7 @@ bool LogStream::Flush(int mode) {
   // The journal gets the entries even when the file cannot take them.
   JournalPendingLocked();
   if (mode == kLogRecreate && !kept_previous_ && !KeepPreviousLocked(path)) return false;
-  UniqueFd fd(Files().Open(path, O_WRONLY | O_CREAT, 0644));
+  UniqueFd fd(OpenPrivateFile(path, O_WRONLY | O_CREAT));
   if (!fd.valid()) return false;
   // Not shared: a program holding a lock on the log makes this flush wait
   // for the next one. Truncation comes only after the lock is ours.

@@ -33,9 +33,9 @@ bool DeliveredList::OpenList(std::string* error) {
   if (fd_ >= 0) return true;
   const int flags = O_WRONLY | O_APPEND | O_CLOEXEC;
   if (own_) {
-    fd_ = Files().Open(list_path_, flags | O_CREAT, 0640);
+    fd_ = OpenPrivateFile(list_path_, flags | O_CREAT);
   } else {
-    fd_ = Files().Open(list_path_, flags | O_CREAT | O_EXCL, 0640);
+    fd_ = OpenPrivateFile(list_path_, flags | O_CREAT | O_EXCL);
     if (fd_ >= 0) {
       own_ = true;
     } else if (errno == EEXIST) {
@@ -77,6 +77,11 @@ bool DeliveredList::Add(const std::string& id, const std::string& path, std::str
   return true;
 }
 
+void DeliveredList::EmptyFile(const std::string& path) {
+  UniqueFd fd(Files().Open(path, O_WRONLY | O_CLOEXEC | O_NOFOLLOW));
+  if (fd.valid()) Files().Truncate(fd.get(), 0);
+}
+
 bool DeliveredList::TakeSpare(const std::string& path) {
   if (kept_.empty()) return false;
   Kept kept = std::move(kept_.back());
@@ -103,6 +108,7 @@ void DeliveredList::AdoptSpares() {
     }
     const std::string path = directory_ + "/" + name;
     if (kept_.size() < kSpareFiles) {
+      EmptyFile(path);  // spares of earlier versions kept their text
       kept_.push_back(Kept{path, {}});
     } else {
       Removed(path);
@@ -135,6 +141,8 @@ bool DeliveredList::Settle() {
     if (kept.id.empty()) continue;
     const std::string spare = SparePath();
     if (Files().Rename(kept.path, spare) == 0) {
+      // A delivered message's text does not linger in a spare.
+      EmptyFile(spare);
       kept = Kept{spare, {}};
     } else {
       if (!Removed(kept.path)) unremoved_.push_back(kept.id);
@@ -165,7 +173,7 @@ bool DeliveredList::RewriteList() {
   std::string text;
   for (const std::string& id : unremoved_) text += id + "\n";
   const std::string temp = list_path_ + ".tmp";
-  UniqueFd fd(Files().Open(temp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0640));
+  UniqueFd fd(OpenPrivateFile(temp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC));
   if (!fd.valid() || !WriteAll(fd.get(), text) || !fd.Close() ||
       Files().Rename(temp, list_path_) != 0) {
     Files().Unlink(temp);

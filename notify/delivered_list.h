@@ -23,7 +23,9 @@
 // text, or what a crash left of the new, never passes for a message.
 //
 // Settle, at the end of each tick, renames the kept files to spares
-// ("PID-N.spare", which List passes over) and removes the list, so between
+// ("PID-N.spare", which List passes over), cuts each to nothing so that the
+// text of delivered mail does not stay on disk (the inode is still spared),
+// and removes the list, so between
 // ticks the outbox holds only what waits for delivery; at the start of each
 // tick it removes what a crash left: every file a list it did not write
 // names, and that list. Spare files found at the first Settle are kept.
@@ -81,6 +83,8 @@ class DeliveredList {
   // Writes the list anew with the ids of the unremoved files.
   bool RewriteList();
   void AdoptSpares();
+  // Cuts a spare to nothing, so that no delivered mail stays on disk.
+  static void EmptyFile(const std::string& path);
   std::string SparePath();
 
   std::string directory_;

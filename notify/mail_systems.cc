@@ -2,8 +2,13 @@
 
 #include <utility>
 
+#include "common/format.h"
 #include "common/ini_profile.h"
+#include "common/smtp_security.h"
+#include "common/smtp_server.h"
+#include "data/log_stream.h"
 #include "data/login_info.h"
+#include "platform/host/message_line.h"
 
 namespace vigilo {
 namespace {
@@ -48,6 +53,7 @@ void MailSystems::Open() {
     // setting that names no server or no sender leaves SMTP off.
     smtp_ = std::make_unique<SmtpTransport>(loader(settings_->program_dir), setting.server,
                                             setting.sender, options_.log);
+    if (smtp_->ready()) ApplySmtpSecurity();
     if (smtp_->ready()) {
       if (options_.in_process_server) return;
       mapi_->set_mail_ready(true);
@@ -56,6 +62,43 @@ void MailSystems::Open() {
   for (int index = 0; index < 3; ++index) {
     if (LogonProfile(kProfileKeys[index], index)) break;
   }
+}
+
+void MailSystems::ApplySmtpSecurity() {
+  const SmtpSecuritySettings settings =
+      ReadSmtpSecuritySettings(settings_->program_ini_path, kSmtpSettingsSection);
+  std::string error;
+  std::optional<SmtpCredentials> login =
+      ResolveSmtpCredentials(settings, smtp_->setting_server(), &error);
+  SmtpPlugin& plugin = smtp_->plugin();
+  if (login && plugin.set_security != nullptr) {
+    SmtpSecurity record{};
+    record.mode = login->mode == SmtpSecurityMode::kTls    ? VGSMTP_SECURITY_TLS
+                  : login->mode == SmtpSecurityMode::kNone ? VGSMTP_SECURITY_NONE
+                                                           : VGSMTP_SECURITY_STARTTLS;
+    // Credentials of the server URL stay with the URL: the library takes them
+    // from there under the same rules.
+    record.user = login->from_url ? "" : login->user.c_str();
+    record.password = login->from_url ? "" : login->password.c_str();
+    record.ca_file = login->ca_file.c_str();
+    if (plugin.set_security(&record) != VGSMTP_OK) {
+      error = WithoutUrlCredentials(plugin.last_error ? plugin.last_error()
+                                                      : "the SMTP library refused them");
+      login.reset();
+    }
+  } else if (login && (!settings.user.empty() || !settings.ca_file.empty() ||
+                       settings.mode != SmtpSecurityMode::kStartTls)) {
+    // A library without the entry point would send in the clear.
+    error = "the SMTP library cannot take the [SMTP] settings";
+    login.reset();
+  }
+  if (login) {
+    smtp_->set_implicit_tls(login->mode == SmtpSecurityMode::kTls);
+    return;
+  }
+  const std::string reason = host::OneLine(error);
+  smtp_->RefuseSettings(reason);
+  if (options_.log != nullptr) options_.log->Write(Format(kSmtpSettingsRefusedLine, reason.c_str()));
 }
 
 bool MailSystems::LogonProfile(const char* key, int index) {

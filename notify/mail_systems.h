@@ -21,6 +21,10 @@
 
 namespace vigilo {
 
+// The [SMTP] settings of vigtab.ini cannot be used (said once, at start);
+// SMTP messages wait in the outbox until the settings are mended.
+inline constexpr const char* kSmtpSettingsRefusedLine = "SMTP settings refused : %s \r\n";
+
 class MailSystems {
  public:
   // Loads the SMTP library (by default LoadSmtpPlugin with the program
@@ -68,6 +72,10 @@ class MailSystems {
  private:
   static std::unique_ptr<CServerPaths> BuildSettings(const Options& options);
   bool LogonProfile(const char* key, int index);
+  // Checks vigtab.ini's [SMTP] settings and hands them to the SMTP library;
+  // when they are refused, says why in the run log and the transport keeps
+  // every SMTP message waiting.
+  void ApplySmtpSecurity();
 
   Options options_;
   std::unique_ptr<CServerPaths> settings_;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/format.h"
+#include "common/smtp_server.h"
 #include "platform/host/message_line.h"
 
 namespace vigilo {
@@ -150,7 +151,8 @@ MapiTransport::Outcome MapiTransport::SendMessage(const std::vector<MapiRecipDes
   message.recips = recipients.empty() ? nullptr : recipients.data();
   uint32_t result = mapi_.send_mail(session_, 0, &message, 0, 0);
   if (result == VGMAPI_OK) return Outcome::kDelivered;
-  std::string error = mapi_.last_error ? mapi_.last_error() : "";
+  // A provider's text may name its server by a URL with credentials.
+  std::string error = WithoutUrlCredentials(mapi_.last_error ? mapi_.last_error() : "");
   if (error.empty()) error = Format("error %u", result);
   std::string names;
   for (const MapiRecipDesc& recipient : recipients) {

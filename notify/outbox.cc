@@ -155,7 +155,7 @@ std::string Outbox::NewId() {
 bool Outbox::WriteAtomically(const std::string& path, const std::string& text,
                              std::string* error, bool sync) {
   const std::string temp = path + ".tmp";
-  UniqueFd fd(Files().Open(temp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0640));
+  UniqueFd fd(OpenPrivateFile(temp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC));
   if (!fd.valid()) {
     if (error) *error = ErrnoText("cannot create", temp);
     return false;
@@ -215,7 +215,7 @@ bool Outbox::Add(OutboxEntry& entry, std::string* error, bool sync) {
     // again. Sync() makes the others durable before they are flagged.
     const bool spare = delivered_ && delivered_->TakeSpare(path);
     UniqueFd fd(spare ? Files().Open(path, O_WRONLY | O_CLOEXEC)
-                      : Files().Open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0640));
+                      : OpenPrivateFile(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC));
     const std::string text = SerializeOutboxEntry(entry);
     // A spare's longer old text is cut off after the new one.
     struct stat old {};

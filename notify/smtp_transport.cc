@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "common/format.h"
+#include "common/smtp_server.h"
 #include "common/text.h"
 #include "data/log_stream.h"
 #include "platform/host/message_line.h"
@@ -37,21 +38,6 @@ std::vector<Refusal> ParseRefusals(const char* text) {
 
 }  // namespace
 
-std::string SmtpHostPort(const std::string& server) {
-  std::string host = server;
-  std::string port = "25";
-  size_t scheme = host.find("://");
-  if (scheme != std::string::npos) {
-    if (host.compare(0, scheme, "smtps") == 0) port = "465";
-    host = host.substr(scheme + 3);
-  }
-  host = host.substr(0, host.find('/'));
-  const size_t bracket = host.rfind(']');
-  const size_t colon = host.rfind(':');
-  if (colon != std::string::npos && (bracket == std::string::npos || colon > bracket)) return host;
-  return host + ":" + port;
-}
-
 SmtpTransport::SmtpTransport(SmtpPlugin plugin, std::string server, std::string sender,
                              LogStream* log)
     : plugin_(std::move(plugin)), server_(std::move(server)), sender_(std::move(sender)),
@@ -62,7 +48,9 @@ SmtpTransport::SmtpTransport(SmtpPlugin plugin, std::string server, std::string 
 
 SmtpTransport::~SmtpTransport() { EndSession(); }
 
-std::string SmtpTransport::server() const { return SmtpHostPort(server_); }
+std::string SmtpTransport::server() const {
+  return SmtpServerDisplayName(server_, implicit_tls_);
+}
 
 void SmtpTransport::EndSession() {
   if (session_open_ && plugin_.close_session) plugin_.close_session();
@@ -102,6 +90,10 @@ void SmtpTransport::Send(const OutgoingMail& mail, const std::vector<std::string
       report.Add(address, RecipientOutcome::kRetry, name(), error);
     }
   };
+  if (!settings_error_.empty()) {
+    all_failed(settings_error_);
+    return;
+  }
   if (!down_error_.empty()) {
     all_failed(down_error_);
     return;
@@ -119,7 +111,8 @@ void SmtpTransport::Send(const OutgoingMail& mail, const std::vector<std::string
     session_open_ = result == VGSMTP_OK;
   }
   if (result == VGSMTP_OK) result = plugin_.send_mail(&message);
-  std::string error = plugin_.last_error ? plugin_.last_error() : "";
+  // The library's text may name the server by a URL with its credentials.
+  std::string error = WithoutUrlCredentials(plugin_.last_error ? plugin_.last_error() : "");
   if (error.empty()) error = Format("error %d", result);
   error = host::OneLine(error);
   const int reply = plugin_.last_reply_code ? plugin_.last_reply_code() : 0;
@@ -154,7 +147,8 @@ void SmtpTransport::Send(const OutgoingMail& mail, const std::vector<std::string
   }
   LogDeliveryFailure(log_, name(), Format("%s (to %s)", error.c_str(), to.c_str()));
   all_failed(error);
-  if (result == VGSMTP_E_CONNECT || result == VGSMTP_E_TIMEOUT) {
+  // Settings the server's TLS or AUTH do not accept fail every message alike.
+  if (result == VGSMTP_E_CONNECT || result == VGSMTP_E_TIMEOUT || result == VGSMTP_E_SECURITY) {
     down_error_ = error;
     // A session whose connection hangs is of no use for the next message.
     plugin_.close_session();

@@ -3,10 +3,13 @@
 // again before the next tick, so a dead server costs one time-out per tick.
 // Recipients the server refuses with a 5xx reply are refused for good,
 // those it refuses for now (4xx, connection trouble) are failed for now.
+// A session the TLS or AUTH settings make fail counts as a server that is
+// down; settings refused at start keep every message waiting in the outbox.
 #pragma once
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "notify/transport.h"
@@ -31,6 +34,12 @@ class SmtpTransport : public Transport {
   bool ready() const { return ready_; }
   const std::string& setting_server() const { return server_; }
   const std::string& sender() const { return sender_; }
+  SmtpPlugin& plugin() { return plugin_; }
+  // The [SMTP] settings could not be used: every message fails for now with
+  // the reason (said once, by whoever refused them). implicit_tls names the
+  // server's default port for output.
+  void RefuseSettings(std::string reason) { settings_error_ = std::move(reason); }
+  void set_implicit_tls(bool on) { implicit_tls_ = on; }
 
  private:
   SmtpPlugin plugin_;
@@ -40,10 +49,8 @@ class SmtpTransport : public Transport {
   bool ready_ = false;
   bool session_open_ = false;
   std::string down_error_;  // set when the server could not be reached this tick
+  std::string settings_error_;  // set when the [SMTP] settings were refused at start
+  bool implicit_tls_ = false;
 };
-
-// The server of an "SMTP Mail" setting as "host:port" (port 25 when none is
-// named; a URL's scheme and path are left out).
-std::string SmtpHostPort(const std::string& server);
 
 }  // namespace vigilo

@@ -9,6 +9,8 @@
 #include "common/format.h"
 #include "common/ini_profile.h"
 #include "common/paths.h"
+#include "common/smtp_security.h"
+#include "common/smtp_server.h"
 #include "common/text.h"
 #include "data/project_source.h"
 #include "data/rule.h"
@@ -45,12 +47,29 @@ std::vector<CRule> EnabledRules(const std::string& rule_table_path,
   return rules;
 }
 
+// The provider's SmtpUrl and the keys of its [Delivery] section.
+void CheckProviderDelivery(const std::string& mapi_ini, std::vector<std::string>& problems) {
+  const std::string url = GetProfileString(mapi_ini, kDeliverySettingsSection, "SmtpUrl", "");
+  if (url.empty()) return;
+  std::optional<SmtpServerAddress> server = ParseSmtpServer(url);
+  if (server && server->has_credentials) {
+    problems.push_back(mapi_ini + ": SmtpUrl holds credentials for " + SmtpServerDisplayName(url) +
+                       ": move them to User and PasswordFile of [Delivery]");
+  }
+  std::string error;
+  if (!ResolveSmtpCredentials(ReadSmtpSecuritySettings(mapi_ini, kDeliverySettingsSection), url,
+                              &error)) {
+    problems.push_back(mapi_ini + ": the provider's SMTP delivery is refused: " + error);
+  }
+}
+
 void CheckMail(const CServerPaths& paths, std::vector<std::string>& problems) {
   const MapiPlugin provider = LoadMapiPlugin(paths.program_dir);
   if (provider.load.status != PluginLoad::Status::kLoaded) {
     problems.push_back("mail-system provider: cannot be loaded, the service does not start: " +
                        provider.load.error);
   }
+  CheckProviderDelivery(ResolveFileCase(JoinPath(paths.program_dir, "mapi.ini")), problems);
   const std::string smtp = GetProfileString(paths.orvik_ini_path, "Mail", "SMTP Mail", "");
   if (smtp.empty()) return;
   const SmtpSetting setting = ParseSmtpSetting(smtp.substr(0, 255));
@@ -63,6 +82,20 @@ void CheckMail(const CServerPaths& paths, std::vector<std::string>& problems) {
   const SmtpPlugin library = LoadSmtpPlugin(paths.program_dir);
   if (library.load.status != PluginLoad::Status::kLoaded) {
     problems.push_back("SMTP library: cannot be loaded, SMTP mail is off: " + library.load.error);
+  }
+  if (Trimmed(setting.server).empty()) return;
+  std::optional<SmtpServerAddress> server = ParseSmtpServer(setting.server);
+  if (server && server->has_credentials) {
+    problems.push_back(paths.orvik_ini_path + ": \"SMTP Mail\" holds credentials in the server "
+                       "URL for " + SmtpServerDisplayName(setting.server) +
+                       ", a file every user reads: move them to User and PasswordFile of [" +
+                       kSmtpSettingsSection + "] in " + paths.program_ini_path);
+  }
+  std::string error;
+  if (!ResolveSmtpCredentials(
+          ReadSmtpSecuritySettings(paths.program_ini_path, kSmtpSettingsSection), setting.server,
+          &error)) {
+    problems.push_back("SMTP settings refused, SMTP mail waits in the outbox: " + error);
   }
 }
 

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <utility>
 
+#include "common/file_system.h"
 #include "common/format.h"
 
 namespace vigilo {
@@ -72,7 +73,7 @@ std::string InstallationLock::PathFor(const std::string& server_dir) {
 
 bool InstallationLock::Acquire(const std::string& path, std::string* why) {
   if (held()) return true;
-  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  const int fd = OpenPrivateFile(path, O_RDWR | O_CREAT | O_CLOEXEC);
   if (fd < 0) {
     if (why != nullptr) {
       *why = Format("Unable to open the engine lock file %s: %s", path.c_str(),

@@ -20,6 +20,7 @@
 #include "common/format.h"
 #include "common/paths.h"
 #include "common/program_info.h"
+#include "common/smtp_server.h"
 #include "data/server_paths.h"
 #include "notify/outbox.h"
 
@@ -65,7 +66,9 @@ int List(const vigilo::Outbox& outbox) {
               << "    subject: " << entry.subject << "\n"
               << "    to: " << entry.recipients << "\n";
     if (!entry.last_error.empty()) {
-      std::cout << "    last error (" << entry.last_transport << "): " << entry.last_error << "\n";
+      // Entries written by older versions may name a server with its password.
+      std::cout << "    last error (" << entry.last_transport
+                << "): " << vigilo::WithoutUrlCredentials(entry.last_error) << "\n";
     }
   }
   for (const std::string& name : unreadable) {

@@ -40,6 +40,7 @@ SmtpPlugin LoadSmtpPlugin(const std::string& program_dir) {
       OptionalFunction<SmtpRefusedRecipientsFn>(plugin.load, "SmtpRefusedRecipients");
   plugin.last_reply_code =
       OptionalFunction<SmtpLastReplyCodeFn>(plugin.load, "SmtpLastReplyCode");
+  plugin.set_security = OptionalFunction<SmtpSetSecurityFn>(plugin.load, "SmtpSetSecurity");
   return plugin;
 }
 

@@ -34,6 +34,7 @@ struct SmtpPlugin {
   SmtpLastErrorFn last_error = nullptr;  // optional; null when absent
   SmtpRefusedRecipientsFn refused_recipients = nullptr;  // optional
   SmtpLastReplyCodeFn last_reply_code = nullptr;         // optional
+  SmtpSetSecurityFn set_security = nullptr;              // optional
 };
 
 // Searches VIGILO_MAPI_LIBRARY, program_dir/libvgmapi.so, the installed plugin
@@ -43,7 +44,7 @@ struct SmtpPlugin {
 
 // Searches VIGILO_SMTP_LIBRARY, program_dir/libvgsmtp.so, the installed plugin
 // directory; binds "SmtpOpenSession", "SmtpCloseSession", "SmtpSendMail" (and
-// SmtpLastError, SmtpRefusedRecipients and SmtpLastReplyCode when present).
+// SmtpLastError, SmtpRefusedRecipients, SmtpLastReplyCode and SmtpSetSecurity when present).
 [[nodiscard]] SmtpPlugin LoadSmtpPlugin(const std::string& program_dir);
 
 }  // namespace vigilo

@@ -73,6 +73,7 @@ std::optional<MapiConfig> LoadMapiConfig(const std::string& path, std::string* e
   config.profiles = ReadSection(path, "Profiles");
   config.address_book = ReadSection(path, "Address Book");
   config.smtp_url = GetProfileString(path, "Delivery", "SmtpUrl");
+  config.smtp_security = ReadSmtpSecuritySettings(path, kDeliverySettingsSection);
   std::string command = GetProfileString(path, "Delivery", "Command");
   if (!command.empty()) config.command = command;
   config.from = GetProfileString(path, "Delivery", "From");

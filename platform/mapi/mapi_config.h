@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "common/smtp_security.h"
+
 namespace vigilo::mapi {
 
 constexpr const char* kDefaultDeliveryCommand = "/usr/sbin/sendmail -t -oi";
@@ -25,6 +27,8 @@ struct MapiConfig {
   std::vector<std::pair<std::string, std::string>> address_book;
   // [Delivery]: SmtpUrl wins over Command when both are set.
   std::string smtp_url;
+  // [Delivery]: Security, User, PasswordFile, CAFile for SmtpUrl.
+  SmtpSecuritySettings smtp_security;
   std::string command = kDefaultDeliveryCommand;
   std::string from;  // header From; empty: vigilo@<host name>
 

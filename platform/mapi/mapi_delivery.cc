@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "common/smtp_server.h"
 #include "common/text.h"
 #include "platform/mapi/delivery_command.h"
 #include "platform/smtp/mail_message.h"
@@ -86,8 +87,17 @@ DeliveryOutcome DeliverMessage(const MapiConfig& config, const MapiMessage& mess
   mail::SmtpTimeouts timeouts = mail::SmtpTimeouts::FromEnvironment();
 
   if (!config.smtp_url.empty()) {
+    std::string error;
+    std::optional<SmtpCredentials> login =
+        ResolveSmtpCredentials(config.smtp_security, config.smtp_url, &error);
+    std::optional<mail::SmtpConnection> connection;
+    if (login) connection = mail::SmtpConnectionFor(config.smtp_url, *login);
+    if (!connection) {
+      if (error.empty()) error = "bad SmtpUrl " + SmtpServerDisplayName(config.smtp_url);
+      return {VGMAPI_E_DELIVERY_FAILURE, error};
+    }
     mail::SmtpClient client;
-    mail::SmtpOutcome outcome = client.Send(config.smtp_url, mail::EnvelopeAddress(mail.from),
+    mail::SmtpOutcome outcome = client.Send(*connection, mail::EnvelopeAddress(mail.from),
                                             envelope_to, text, timeouts);
     if (!outcome.ok()) return {VGMAPI_E_DELIVERY_FAILURE, outcome.text};
     return {};

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "common/format.h"
+#include "common/smtp_server.h"
 #include "platform/smtp/mail_message.h"
 
 namespace vigilo::mail {
@@ -99,35 +100,35 @@ SmtpTimeouts SmtpTimeouts::FromEnvironment() {
   return timeouts;
 }
 
-std::string SmtpUrlForServer(std::string_view server) {
-  std::string text(server);
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.erase(0, 1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.pop_back();
-  if (text.empty() || !IsSafeHeaderText(text) ||
-      text.find_first_of(" \t") != std::string::npos) {
-    return "";
+std::string SmtpUrlForServer(std::string_view server, bool implicit_tls) {
+  if (!IsSafeHeaderText(server)) return "";
+  std::optional<SmtpServerAddress> address = ParseSmtpServer(server);
+  if (!address) return "";
+  if (address->scheme.empty()) {
+    return (implicit_tls ? "smtps://" : "smtp://") + address->host + ":" +
+           std::to_string(EffectiveSmtpPort(*address, implicit_tls));
   }
-  if (text.find("://") != std::string::npos) return text;
-  bool has_port;
-  if (text.front() == '[') {
-    size_t close = text.find(']');
-    if (close == std::string::npos) return "";
-    has_port = close + 1 < text.size() && text[close + 1] == ':';
-  } else {
-    size_t colon = text.find(':');
-    // More than one colon without brackets is a bare IPv6 address.
-    if (colon != std::string::npos && text.find(':', colon + 1) != std::string::npos) {
-      text = "[" + text + "]";
-      has_port = false;
-    } else {
-      has_port = colon != std::string::npos;
-    }
+  std::string scheme = implicit_tls ? "smtps" : address->scheme;
+  return scheme + "://" + address->host +
+         (address->port != 0 ? ":" + std::to_string(address->port) : "") + address->path;
+}
+
+std::optional<SmtpConnection> SmtpConnectionFor(std::string_view server,
+                                                const SmtpCredentials& login) {
+  const bool implicit_tls = login.mode == SmtpSecurityMode::kTls;
+  SmtpConnection connection;
+  connection.url = SmtpUrlForServer(server, implicit_tls);
+  if (connection.url.empty()) return std::nullopt;
+  connection.display = SmtpServerDisplayName(server, implicit_tls);
+  connection.login = login;
+  if (connection.url.compare(0, 8, "smtps://") == 0) {
+    connection.login.mode = SmtpSecurityMode::kTls;
   }
-  return "smtp://" + text + (has_port ? "" : ":25");
+  return connection;
 }
 
 SmtpOutcome TranslateCurlCode(CURLcode code, std::string_view detail,
-                              std::string_view url) {
+                              std::string_view display) {
   SmtpOutcome outcome;
   switch (code) {
     case CURLE_OK:
@@ -145,11 +146,22 @@ SmtpOutcome TranslateCurlCode(CURLcode code, std::string_view detail,
       outcome.failure = SmtpFailure::kTimeout;
       break;
     case CURLE_LOGIN_DENIED:
+    case CURLE_USE_SSL_FAILED:
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+      // A server that cannot be reached safely, or that refuses our login:
+      // a fault of the set-up, not of the message, so the message waits.
+      outcome.failure = SmtpFailure::kSecurity;
+      break;
     case CURLE_REMOTE_ACCESS_DENIED:
     case CURLE_SEND_ERROR:
     case CURLE_WEIRD_SERVER_REPLY:
     case CURLE_FILESIZE_EXCEEDED:
-    case CURLE_USE_SSL_FAILED:
       // libcurl reports refusals of MAIL FROM, RCPT TO and DATA as send
       // errors or odd replies; its detail text carries the server's code.
       outcome.failure = SmtpFailure::kRejected;
@@ -163,8 +175,13 @@ SmtpOutcome TranslateCurlCode(CURLcode code, std::string_view detail,
       break;
   }
   std::string why = detail.empty() ? curl_easy_strerror(code) : std::string(detail);
-  outcome.text = Format("SMTP delivery to %.*s failed: %s", static_cast<int>(url.size()),
-                        url.data(), why.c_str());
+  if (code == CURLE_USE_SSL_FAILED) {
+    why = "the server offers no STARTTLS, and a password is never sent unencrypted";
+  } else if (code == CURLE_LOGIN_DENIED) {
+    why = "the server refused the login (" + why + ")";
+  }
+  outcome.text = Format("SMTP delivery to %.*s failed: %s", static_cast<int>(display.size()),
+                        display.data(), why.c_str());
   return outcome;
 }
 
@@ -174,10 +191,28 @@ SmtpClient::~SmtpClient() {
   if (curl_ != nullptr) curl_easy_cleanup(curl_);
 }
 
-SmtpOutcome SmtpClient::Send(const std::string& url, const std::string& envelope_from,
+SmtpOutcome SmtpClient::Send(const std::string& server, const std::string& envelope_from,
                              const std::vector<std::string>& recipients,
                              const std::string& message, const SmtpTimeouts& timeouts,
                              bool allow_refused_recipients) {
+  std::string error;
+  std::optional<SmtpCredentials> login =
+      ResolveSmtpCredentials(SmtpSecuritySettings{}, server, &error);
+  std::optional<SmtpConnection> connection;
+  if (login) connection = SmtpConnectionFor(server, *login);
+  if (!connection) {
+    return Failure(SmtpFailure::kBadMessage, "SMTP delivery failed: bad or empty SMTP server " +
+                                                 SmtpServerDisplayName(server));
+  }
+  return Send(*connection, envelope_from, recipients, message, timeouts, allow_refused_recipients);
+}
+
+SmtpOutcome SmtpClient::Send(const SmtpConnection& connection, const std::string& envelope_from,
+                             const std::vector<std::string>& recipients,
+                             const std::string& message, const SmtpTimeouts& timeouts,
+                             bool allow_refused_recipients) {
+  const std::string& url = connection.url;
+  const SmtpCredentials& login = connection.login;
   if (curl_ == nullptr) {
     return Failure(SmtpFailure::kInternal, "SMTP delivery failed: libcurl could not be set up");
   }
@@ -199,6 +234,15 @@ SmtpOutcome SmtpClient::Send(const std::string& url, const std::string& envelope
     return Failure(SmtpFailure::kBadMessage, "SMTP delivery failed: bad sender address");
   }
 
+  const bool has_user = !login.user.empty();
+  if (has_user && login.mode == SmtpSecurityMode::kNone) {
+    std::optional<SmtpServerAddress> address = ParseSmtpServer(url);
+    if (!address || !IsLoopbackHost(address->host)) {
+      return Failure(SmtpFailure::kSecurity,
+                     "SMTP delivery to " + connection.display +
+                         " failed: a password is never sent unencrypted to another machine");
+    }
+  }
   std::string error_buffer(CURL_ERROR_SIZE + 1, '\0');
   UploadSource source{&message};
   std::string from = "<" + envelope_from + ">";
@@ -215,6 +259,21 @@ SmtpOutcome SmtpClient::Send(const std::string& url, const std::string& envelope
   curl_easy_setopt(curl_, CURLOPT_TIMEOUT, timeouts.total_seconds);
   curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(curl_, CURLOPT_ERRORBUFFER, error_buffer.data());
+  curl_easy_setopt(curl_, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(curl_, CURLOPT_SSL_VERIFYHOST, 2L);
+  if (!login.ca_file.empty()) curl_easy_setopt(curl_, CURLOPT_CAINFO, login.ca_file.c_str());
+  if (login.mode == SmtpSecurityMode::kStartTls) {
+    // With a user, no STARTTLS means no delivery: the password never goes
+    // over an unencrypted session.
+    curl_easy_setopt(curl_, CURLOPT_USE_SSL,
+                     static_cast<long>(has_user ? CURLUSESSL_ALL : CURLUSESSL_TRY));
+  } else if (login.mode == SmtpSecurityMode::kTls) {
+    curl_easy_setopt(curl_, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
+  }
+  if (has_user) {
+    curl_easy_setopt(curl_, CURLOPT_USERNAME, login.user.c_str());
+    curl_easy_setopt(curl_, CURLOPT_PASSWORD, login.password.c_str());
+  }
   ReplyWatch watch;
   curl_easy_setopt(curl_, CURLOPT_DEBUGFUNCTION, WatchReplies);
   curl_easy_setopt(curl_, CURLOPT_DEBUGDATA, &watch);
@@ -230,7 +289,7 @@ SmtpOutcome SmtpClient::Send(const std::string& url, const std::string& envelope
   CURLcode code = curl_easy_perform(curl_);
   curl_easy_setopt(curl_, CURLOPT_ERRORBUFFER, nullptr);
   error_buffer.resize(std::strlen(error_buffer.c_str()));
-  SmtpOutcome outcome = TranslateCurlCode(code, error_buffer, url);
+  SmtpOutcome outcome = TranslateCurlCode(code, error_buffer, connection.display);
   long reply_code = 0;
   curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &reply_code);
   outcome.reply_code = static_cast<int>(reply_code);

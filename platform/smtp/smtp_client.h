@@ -9,9 +9,12 @@
 
 #include <curl/curl.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "common/smtp_security.h"
 
 namespace vigilo::mail {
 
@@ -23,6 +26,7 @@ enum class SmtpFailure {
   kRejected,    // the server refused sender, a recipient or the data
   kTransfer,    // connection broke, other transport failure
   kInternal,    // out of memory, libcurl could not be set up
+  kSecurity,    // no TLS where it is required, certificate refused, AUTH refused
 };
 
 // A recipient the server refused at RCPT TO.
@@ -53,15 +57,29 @@ struct SmtpTimeouts {
   static SmtpTimeouts FromEnvironment();
 };
 
-// The libcurl URL for a server text: "host" and "host:port" (also "[v6]:port")
-// become smtp://host:port with port 25 by default; a text that already holds
-// "://" is used as it is. Returns "" for an empty or unsafe text.
-std::string SmtpUrlForServer(std::string_view server);
+// The libcurl URL for a server text, without any credentials it holds:
+// "host" and "host:port" (also "[v6]:port") become smtp://host:port with port
+// 25 by default (smtps://host:465 with implicit_tls); a URL keeps its scheme
+// (smtps with implicit_tls), host, port and path. Returns "" for an empty or
+// unsafe text.
+std::string SmtpUrlForServer(std::string_view server, bool implicit_tls = false);
+
+// How one delivery reaches its server.
+struct SmtpConnection {
+  std::string url;      // without credentials
+  std::string display;  // "host:port", the server's name in every text
+  SmtpCredentials login;
+};
+
+// The connection for a server text and checked credentials
+// (ResolveSmtpCredentials). Nothing for an unusable server text.
+std::optional<SmtpConnection> SmtpConnectionFor(std::string_view server,
+                                                const SmtpCredentials& login);
 
 // The one translator from a libcurl result to ours. detail is libcurl's error
-// buffer (may be empty); the text names the server URL.
+// buffer (may be empty); the text names the server as display (host:port).
 SmtpOutcome TranslateCurlCode(CURLcode code, std::string_view detail,
-                              std::string_view url);
+                              std::string_view display);
 
 class SmtpClient {
  public:
@@ -76,7 +94,18 @@ class SmtpClient {
   // server accepted and the refused ones are listed in the outcome; the send
   // fails only when every recipient was refused. Without it one refusal
   // fails the whole message.
-  SmtpOutcome Send(const std::string& url, const std::string& envelope_from,
+  //
+  // The session is encrypted as connection.login says: implicit TLS, or
+  // STARTTLS when the server offers it and required when there is a user.
+  // Peer and host are always verified. AUTH uses whatever mechanism libcurl
+  // and the server agree on.
+  SmtpOutcome Send(const SmtpConnection& connection, const std::string& envelope_from,
+                   const std::vector<std::string>& recipients,
+                   const std::string& message, const SmtpTimeouts& timeouts,
+                   bool allow_refused_recipients = false);
+  // The same for a server text (host, host:port or URL) with the default
+  // security: STARTTLS when offered, credentials of a URL only over TLS.
+  SmtpOutcome Send(const std::string& server, const std::string& envelope_from,
                    const std::vector<std::string>& recipients,
                    const std::string& message, const SmtpTimeouts& timeouts,
                    bool allow_refused_recipients = false);

@@ -10,6 +10,8 @@
 #include <mutex>
 #include <string>
 
+#include "common/smtp_security.h"
+#include "common/smtp_server.h"
 #include "platform/smtp/mail_message.h"
 #include "platform/smtp/smtp_client.h"
 #include "platform/smtp/vgsmtp.h"
@@ -23,6 +25,7 @@ using vigilo::mail::SmtpFailure;
 struct Session {
   std::unique_ptr<vigilo::mail::SmtpClient> client;
   vigilo::mail::SmtpTimeouts timeouts;
+  vigilo::SmtpCredentials login;  // set by SmtpSetSecurity; kept across sessions
 };
 
 std::mutex session_mutex;
@@ -45,6 +48,7 @@ int32_t ResultCode(SmtpFailure failure) {
     case SmtpFailure::kRejected: return VGSMTP_E_REJECTED;
     case SmtpFailure::kTransfer: return VGSMTP_E_TRANSFER;
     case SmtpFailure::kInternal: return VGSMTP_E_INTERNAL;
+    case SmtpFailure::kSecurity: return VGSMTP_E_SECURITY;
   }
   return VGSMTP_E_INTERNAL;
 }
@@ -86,9 +90,24 @@ VGSMTP_EXPORT int32_t SmtpSendMail(const SmtpMessage* message) {
       return Fail(VGSMTP_E_BAD_MESSAGE,
                   "unsupported body format " + std::to_string(message->body_format));
     }
-    std::string url = vigilo::mail::SmtpUrlForServer(Text(message->server));
-    if (url.empty()) {
-      return Fail(VGSMTP_E_BAD_MESSAGE, "bad or empty SMTP server \"" + Text(message->server) + "\"");
+    const std::string server = Text(message->server);
+    vigilo::SmtpCredentials login;
+    {
+      std::lock_guard<std::mutex> lock(session_mutex);
+      login = session.login;
+    }
+    std::optional<vigilo::SmtpServerAddress> address = vigilo::ParseSmtpServer(server);
+    if (login.user.empty() && address && address->has_credentials) {
+      // Credentials in the URL still work, under the same rules as User.
+      login.user = address->user;
+      login.password = address->password;
+      login.from_url = true;
+    }
+    std::optional<vigilo::mail::SmtpConnection> connection =
+        vigilo::mail::SmtpConnectionFor(server, login);
+    if (!connection) {
+      return Fail(VGSMTP_E_BAD_MESSAGE,
+                  "bad or empty SMTP server " + vigilo::SmtpServerDisplayName(server));
     }
     std::string sender = Text(message->sender);
     std::string envelope_from = vigilo::mail::EnvelopeAddress(sender);
@@ -116,7 +135,7 @@ VGSMTP_EXPORT int32_t SmtpSendMail(const SmtpMessage* message) {
       return Fail(VGSMTP_E_NO_SESSION, "SmtpSendMail called without an open session");
     }
     vigilo::mail::SmtpOutcome outcome =
-        session.client->Send(url, envelope_from, envelope_to, text, session.timeouts,
+        session.client->Send(*connection, envelope_from, envelope_to, text, session.timeouts,
                              /*allow_refused_recipients=*/true);
     last_reply_code = outcome.reply_code;
     for (const vigilo::mail::RefusedRecipient& refused : outcome.refused) {
@@ -134,6 +153,29 @@ VGSMTP_EXPORT int32_t SmtpSendMail(const SmtpMessage* message) {
 VGSMTP_EXPORT int32_t SmtpCloseSession(void) {
   std::lock_guard<std::mutex> lock(session_mutex);
   session.client.reset();
+  return VGSMTP_OK;
+}
+
+VGSMTP_EXPORT int32_t SmtpSetSecurity(const SmtpSecurity* security) {
+  last_error.clear();
+  if (security == nullptr) return Fail(VGSMTP_E_BAD_MESSAGE, "no security record");
+  vigilo::SmtpCredentials login;
+  switch (security->mode) {
+    case VGSMTP_SECURITY_STARTTLS: login.mode = vigilo::SmtpSecurityMode::kStartTls; break;
+    case VGSMTP_SECURITY_TLS: login.mode = vigilo::SmtpSecurityMode::kTls; break;
+    case VGSMTP_SECURITY_NONE: login.mode = vigilo::SmtpSecurityMode::kNone; break;
+    default:
+      return Fail(VGSMTP_E_BAD_MESSAGE, "unknown security mode " + std::to_string(security->mode));
+  }
+  try {
+    login.user = Text(security->user);
+    login.password = Text(security->password);
+    login.ca_file = Text(security->ca_file);
+    std::lock_guard<std::mutex> lock(session_mutex);
+    session.login = std::move(login);
+  } catch (const std::exception& e) {
+    return Fail(VGSMTP_E_INTERNAL, std::string("cannot set the SMTP security: ") + e.what());
+  }
   return VGSMTP_OK;
 }
 

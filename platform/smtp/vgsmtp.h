@@ -11,6 +11,9 @@
  * Time-outs: connecting is bounded by VIGILO_SMTP_CONNECT_TIMEOUT (seconds,
  * default 5) and a whole delivery by VIGILO_SMTP_TIMEOUT (seconds, default
  * 30); both are read when the session opens.
+ *
+ * Texts the library returns name the server as host:port, never with the
+ * credentials a server URL may hold.
  */
 #ifndef VIGILO_PLATFORM_SMTP_VGSMTP_H_
 #define VIGILO_PLATFORM_SMTP_VGSMTP_H_
@@ -33,9 +36,24 @@ extern "C" {
 #define VGSMTP_E_REJECTED 5     /* the server refused the sender, a recipient or the data */
 #define VGSMTP_E_TRANSFER 6     /* the connection broke or another transport failure */
 #define VGSMTP_E_INTERNAL 7     /* out of memory, transport library failure */
+#define VGSMTP_E_SECURITY 8     /* TLS unavailable or refused (certificate), AUTH refused,
+                                   credentials that would cross an unencrypted session */
 
 /* Field 10: the body is plain text. */
 #define VGSMTP_BODY_PLAIN_TEXT 1
+
+/* SmtpSecurity.mode */
+#define VGSMTP_SECURITY_STARTTLS 0 /* STARTTLS when offered; required with a user */
+#define VGSMTP_SECURITY_TLS 1      /* implicit TLS (port 465 unless the server names one) */
+#define VGSMTP_SECURITY_NONE 2     /* no TLS; with a user only to a server on this machine */
+
+/* How the session reaches its server. Certificates are always verified. */
+typedef struct SmtpSecurity {
+  int32_t mode;          /* VGSMTP_SECURITY_ */
+  const char* user;      /* null or empty: no AUTH (unless the server URL holds one) */
+  const char* password;
+  const char* ca_file;   /* null or empty: the system's certificates */
+} SmtpSecurity;
 
 /* The ten-field message record; every field is pointer-sized. */
 typedef struct SmtpMessage {
@@ -64,6 +82,13 @@ int32_t SmtpSendMail(const SmtpMessage* message);
  * it was, so the text of a failed send can be read after closing. */
 int32_t SmtpCloseSession(void);
 
+/* Optional: sets how later sends of this process reach the server (copied;
+ * by default STARTTLS when offered, no AUTH unless the server URL holds
+ * credentials). Credentials, from here or from the URL, are only sent over
+ * TLS, or with VGSMTP_SECURITY_NONE to a server on this machine. Failure:
+ * VGSMTP_E_BAD_MESSAGE for an unknown mode. */
+int32_t SmtpSetSecurity(const SmtpSecurity* security);
+
 /* Optional: the text of the calling thread's last failure; SmtpOpenSession
  * and SmtpSendMail reset it to empty. Valid until the thread's next call. */
 const char* SmtpLastError(void);
@@ -85,6 +110,7 @@ typedef int32_t (*SmtpCloseSessionFn)(void);
 typedef const char* (*SmtpLastErrorFn)(void);
 typedef const char* (*SmtpRefusedRecipientsFn)(void);
 typedef int32_t (*SmtpLastReplyCodeFn)(void);
+typedef int32_t (*SmtpSetSecurityFn)(const SmtpSecurity*);
 
 #ifdef __cplusplus
 }

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/text.h"
 #include "platform/sql/connection_string.h"
 
 namespace vigilo::sql {
@@ -186,6 +187,25 @@ OdbcConnection::OdbcConnection(const std::string& connection_string)
       SQL_DRIVER_NOPROMPT);
   CheckOdbc(rc, dbc, "Unable to connect to the data source.");
   dbc.MarkConnected();
+  ReadLiteralsAsStandard();
+}
+
+void OdbcConnection::ReadLiteralsAsStandard() {
+  // Statements quote a value by doubling its apostrophes alone. A server
+  // that also reads a backslash as an escape would let a value's "\'" end
+  // its literal early, so such servers are told, per connection, to read
+  // literals as the SQL standard does.
+  SQLCHAR name[128] = {0};
+  SQLSMALLINT length = 0;
+  if (!SQL_SUCCEEDED(SQLGetInfo(session_->dbc.get(), SQL_DBMS_NAME, name, sizeof name, &length))) {
+    return;
+  }
+  const std::string dbms(reinterpret_cast<const char*>(name));
+  if (StartsWithNoCase(dbms, "PostgreSQL")) {
+    Execute("SET standard_conforming_strings = on");
+  } else if (StartsWithNoCase(dbms, "MySQL") || StartsWithNoCase(dbms, "MariaDB")) {
+    Execute("SET SESSION sql_mode = CONCAT(@@SESSION.sql_mode, ',NO_BACKSLASH_ESCAPES')");
+  }
 }
 
 OdbcHandle OdbcConnection::Run(const std::string& statement, bool* no_data) {

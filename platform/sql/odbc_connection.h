@@ -40,6 +40,9 @@ class OdbcConnection : public Connection {
   // Allocates a statement and runs `statement` on it; SQL_NO_DATA (a DELETE
   // or UPDATE that changed no row) counts as success.
   OdbcHandle Run(const std::string& statement, bool* no_data);
+  // Makes a server that reads backslashes in literals as escapes read them
+  // as plain characters. Throws DbException when the server refuses.
+  void ReadLiteralsAsStandard();
 
   // The handles of the connection, shared with the results opened on it,
   // so that a result outliving its Database stays valid.

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "common/file_system.h"
 #include "platform/sql/sqlite_error.h"
 
 namespace vigilo::sql {
@@ -17,13 +18,13 @@ void SqliteFile::Open(const std::string& path, bool read_only, int busy_ms) {
   Close();
   if (!read_only) {
     // SQLite would create the file world-readable; its journal files take
-    // the mode of the file itself.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0640);
+    // the mode of the file itself, so it is created here as a private file.
+    const int fd = OpenPrivateFile(path, O_WRONLY | O_CREAT | O_CLOEXEC);
     if (fd < 0) {
       throw DbException("unable to open database file " + path + ": " + std::strerror(errno),
                         "HY000");
     }
-    ::close(fd);
+    Files().Close(fd);
   }
   const int flags = read_only ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
   sqlite3* db = nullptr;

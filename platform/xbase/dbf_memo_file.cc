@@ -50,7 +50,7 @@ std::unique_ptr<DbfMemoFile> DbfMemoFile::Create(const std::string& path, DbtLay
   std::unique_ptr<DbfMemoFile> memo(new DbfMemoFile());
   memo->path_ = path;
   memo->layout_ = layout;
-  memo->fd_.reset(Files().Open(path, O_RDWR | O_CREAT | O_TRUNC, 0666));
+  memo->fd_.reset(OpenPrivateFile(path, O_RDWR | O_CREAT | O_TRUNC));
   if (memo->fd_.get() < 0) ThrowErrno(path, "cannot create the memo file");
   std::string header(kHeaderSize, '\0');
   PutLe32(header.data(), 1);  // next free block: block 0 is the header

@@ -144,7 +144,7 @@ std::unique_ptr<DbfTable> DbfTable::Create(const std::string& path,
   file[pos + 1] = fmt::kEndOfFile;
 
   {
-    UniqueFd fd(Files().Open(path, O_RDWR | O_CREAT | O_TRUNC, 0666));
+    UniqueFd fd(OpenPrivateFile(path, O_RDWR | O_CREAT | O_TRUNC));
     if (fd.get() < 0) ThrowErrno(path, "cannot create the table");
     WriteAt(fd.get(), path, 0, file);
   }

@@ -118,6 +118,27 @@ TEST_F(ConditionTranslation, ApostrophesCannotCutTheCondition) {
   EXPECT_EQ(Translate("(Name is (x') OR 1=1 --))", Service(2)), "(Name = 'x''')");
 }
 
+// Text after the last clause (or a clause without its closing parenthesis)
+// would be passed over by the translation: the check names it, and leaves
+// well-formed conditions alone.
+TEST_F(ConditionTranslation, TextThatIsNoClauseIsAFault) {
+  auto fault_of = [this](std::string condition, const TranslationContext& context) {
+    if (context.IsService()) RewriteConnectors(condition);
+    std::optional<ConditionFault> fault;
+    TranslateCondition(condition, fields_, context, &fault);
+    return fault;
+  };
+  for (const char* bad : {"(Status is (Open)) OR 1=1 --",
+                          "(Status is (Open))  AND (Owner is (x)) x", "(Status is (Open)"}) {
+    std::optional<ConditionFault> fault = fault_of(bad, Service(1));
+    ASSERT_TRUE(fault) << bad;
+    EXPECT_EQ(fault->kind, ConditionFault::Kind::kTrailingText) << bad;
+  }
+  EXPECT_FALSE(fault_of(kSqlExample, Service(1)));
+  EXPECT_FALSE(fault_of(kXbaseExample, Manager(0)));
+  EXPECT_FALSE(fault_of("(Status is (Open))  AND ((Owner is (x)))", Service(1)));
+}
+
 TEST(ClauseText, ParseSqlForm) {
   Clause clause = ParseClause(" AND ((Priority is  NOT (1-3))", 1);
   EXPECT_EQ(clause.connector, Connector::kAnd);

@@ -121,5 +121,21 @@ TEST_F(ServerUpdateRulesTest, NewRecordsAndChangeHistoryOnTheServer) {
             "1|4\n4|4\n5|4\n6|4\n1|5\n");
 }
 
+// A server that reads backslashes in literals as escapes (PostgreSQL with
+// standard_conforming_strings off) still gets each value whole: the record
+// is matched and the written value reads back byte for byte.
+TEST_F(ServerUpdateRulesTest, BackslashesBeforeQuotesStayInsideTheirLiterals) {
+  Install({ServerRule(6, "(Status is (x\\'y))", "Resolution=a\\'b\\\\c' --")});
+  Tick();
+  Sql("SET standard_conforming_strings = on; "
+      "INSERT INTO proj.bugs VALUES (7,'x\\''y',3,''),(8,'x',3,'')");
+  Sql("ALTER DATABASE " + server_->options().database + " SET standard_conforming_strings = off");
+  const std::string log = Tick();
+  Sql("ALTER DATABASE " + server_->options().database + " RESET standard_conforming_strings");
+  EXPECT_EQ(CountOf(log, "ODBC Reported Error"), 0) << log;
+  EXPECT_EQ(Sql("SELECT FormID, Resolution FROM proj.bugs WHERE Resolution <> ''"),
+            "7|a\\'b\\\\c' --\n");
+}
+
 }  // namespace
 }  // namespace vigilo::e2e

@@ -74,18 +74,41 @@ std::string ReceivedMail::RawBody() const {
   return end == std::string::npos ? "" : data.substr(end + 4);
 }
 
-SmtpSink::SmtpSink(int port, bool store) : dir_(MakeTempDir()) {
-  const std::string port_text = std::to_string(port);
+TestCertificate MakeTestCertificate(const std::string& dir) {
+  TestCertificate certificate{dir + "/cert.pem", dir + "/key.pem"};
+  const std::string command =
+      "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 "
+      "-addext subjectAltName=IP:127.0.0.1,DNS:localhost -keyout '" + certificate.key_file +
+      "' -out '" + certificate.cert_file + "' >/dev/null 2>&1";
+  if (std::system(command.c_str()) != 0) throw std::runtime_error("openssl req failed");
+  return certificate;
+}
+
+SmtpSink::SmtpSink(int port, bool store) : SmtpSink(SmtpSinkOptions{port, store}) {}
+
+std::string SmtpSink::AuthLog() const { return ReadFile(fs::path(dir_) / "auth.log"); }
+
+SmtpSink::SmtpSink(const SmtpSinkOptions& options) : dir_(MakeTempDir()) {
+  const std::string port_text = std::to_string(options.port);
+  std::vector<std::string> extra;
+  const std::string files = options.certificate.cert_file + "," + options.certificate.key_file;
+  if (options.tls == SmtpSinkOptions::Tls::kStartTls) extra.push_back("starttls=" + files);
+  if (options.tls == SmtpSinkOptions::Tls::kImplicit) extra.push_back("tls=" + files);
+  if (!options.auth_user.empty()) {
+    extra.push_back("auth=" + options.auth_user + "," + options.auth_password);
+  }
   std::string script = std::string(VIGILO_TEST_SUPPORT_DIR) + "/smtp_sink.py";
   int pipe_fds[2];
   if (::pipe2(pipe_fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, pipe_fds[0], 0);
-  const char* argv[] = {"/usr/bin/python3", script.c_str(), dir_.c_str(), port_text.c_str(),
-                        store ? "store" : "discard", nullptr};
+  std::vector<const char*> argv = {"/usr/bin/python3", script.c_str(), dir_.c_str(),
+                                   port_text.c_str(), options.store ? "store" : "discard"};
+  for (const std::string& option : extra) argv.push_back(option.c_str());
+  argv.push_back(nullptr);
   int error = ::posix_spawn(&pid_, argv[0], &actions, nullptr,
-                            const_cast<char* const*>(argv), environ);
+                            const_cast<char* const*>(argv.data()), environ);
   posix_spawn_file_actions_destroy(&actions);
   ::close(pipe_fds[0]);
   stdin_fd_ = pipe_fds[1];

@@ -18,6 +18,26 @@
 
 namespace vigilo::test {
 
+// A self-signed certificate for 127.0.0.1, made by openssl into dir (cert.pem,
+// key.pem) for a sink that speaks TLS. Throws std::runtime_error on failure.
+struct TestCertificate {
+  std::string cert_file;
+  std::string key_file;
+};
+TestCertificate MakeTestCertificate(const std::string& dir);
+
+// How a sink behaves beyond accepting mail.
+struct SmtpSinkOptions {
+  int port = 0;        // 0: a free port of its own choosing
+  bool store = true;   // false: accept and throw away
+  enum class Tls { kNone, kStartTls, kImplicit };
+  Tls tls = Tls::kNone;
+  TestCertificate certificate;  // needed with tls
+  // Set: AUTH required before MAIL (taken in clear only when TLS is not offered).
+  std::string auth_user;
+  std::string auth_password;
+};
+
 struct ReceivedMail {
   std::string sender;                   // envelope MAIL FROM
   std::vector<std::string> recipients;  // envelope RCPT TO, in order
@@ -39,6 +59,7 @@ class SmtpSink {
   // messages are accepted and thrown away (Messages() stays empty), for
   // benchmarks that time the client.
   explicit SmtpSink(int port = 0, bool store = true);
+  explicit SmtpSink(const SmtpSinkOptions& options);
   ~SmtpSink();
   SmtpSink(const SmtpSink&) = delete;
   SmtpSink& operator=(const SmtpSink&) = delete;
@@ -51,6 +72,9 @@ class SmtpSink {
   // authentication, no TLS, owner-only permissions as msmtp requires) and
   // returns the sendmail-compatible command that uses it: "msmtp -C PATH -t".
   std::string WriteMsmtpConfig(const std::string& path) const;
+
+  // Every AUTH attempt so far, one line each: "tls|plain USER ok|refused\n".
+  std::string AuthLog() const;
 
   // How many messages were stored so far (cheaper than Messages()).
   size_t Count() const;

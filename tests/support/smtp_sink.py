@@ -1,10 +1,15 @@
 #!/usr/bin/python3
 """SMTP sink for tests: accepts every message on 127.0.0.1 and stores it.
 
-Usage: smtp_sink.py DIR [PORT [discard]]. Listens on PORT (default: a free
-port; 0 also means one), and with "discard" accepts messages without storing
-them (for benchmarks that time the client, not the disk). Otherwise it writes the port number to
-DIR/port once it accepts connections, and stores message N as
+Usage: smtp_sink.py DIR [PORT [store|discard [OPTION...]]]. Listens on PORT
+(default: a free port; 0 also means one), and with "discard" accepts messages
+without storing them (for benchmarks that time the client, not the disk).
+Options: "starttls=CERT,KEY" offers STARTTLS, "tls=CERT,KEY" speaks TLS from
+the first byte, "auth=USER,PASSWORD" requires AUTH (PLAIN or LOGIN) before
+MAIL; each AUTH attempt is a line "tls|plain USER ok|refused" in DIR/auth.log,
+so tests see whether a password ever crossed an unencrypted session.
+It writes the port number to DIR/port once it accepts connections, and
+unless discarding stores message N as
   DIR/N.eml       the data as received (dot-stuffing removed),
   DIR/N.subject   the Subject header decoded to UTF-8,
   DIR/N.body      the body decoded (transfer encoding and charset) to UTF-8,
@@ -18,11 +23,14 @@ Needs Debian's python3-aiosmtpd, so it runs under /usr/bin/python3.
 import asyncio
 import email
 import email.policy
+import logging
 import os
 import signal
+import ssl
 import sys
+import warnings
 
-from aiosmtpd.smtp import SMTP
+from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
 
 
 def write_file(path, data):
@@ -65,11 +73,56 @@ class StoreHandler:
         return "250 Message accepted for delivery"
 
 
-async def main(directory, port, store):
+def tls_context(files):
+    cert, key = files.split(",", 1)
+    context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+    context.load_cert_chain(cert, key)
+    return context
+
+
+class Authenticator:
+    def __init__(self, directory, user, password):
+        self.log = os.path.join(directory, "auth.log")
+        self.user = user.encode()
+        self.password = password.encode()
+
+    def __call__(self, server, session, envelope, mechanism, auth_data):
+        encrypted = server.transport.get_extra_info("ssl_object") is not None
+        good = (isinstance(auth_data, LoginPassword) and auth_data.login == self.user
+                and auth_data.password == self.password)
+        login = auth_data.login.decode(errors="replace") if isinstance(auth_data, LoginPassword) else "?"
+        with open(self.log, "a") as out:
+            out.write("%s %s %s\n" % ("tls" if encrypted else "plain", login,
+                                      "ok" if good else "refused"))
+        return AuthResult(success=good, handled=False)
+
+
+async def main(directory, port, store, options):
+    # A sink that takes a password in clear on purpose needs no warning.
+    warnings.simplefilter("ignore")
+    logging.getLogger("mail.log").setLevel(logging.CRITICAL)
     loop = asyncio.get_running_loop()
     handler = StoreHandler(directory, store)
+    settings = {"hostname": "sink.test"}
+    listen_tls = None
+    for option in options:
+        name, _, value = option.partition("=")
+        if name == "starttls":
+            settings["tls_context"] = tls_context(value)
+        elif name == "tls":
+            listen_tls = tls_context(value)
+        elif name == "auth":
+            user, _, password = value.partition(",")
+            settings["authenticator"] = Authenticator(directory, user, password)
+            settings["auth_required"] = True
+    if "authenticator" in settings:
+        # Refused before STARTTLS when STARTTLS is offered; an implicit TLS
+        # session is encrypted from the start; without either the sink takes
+        # a password in clear, as a careless server would.
+        settings["auth_require_tls"] = "tls_context" in settings
     server = await loop.create_server(
-        lambda: SMTP(handler, hostname="sink.test"), host="127.0.0.1", port=port, reuse_address=True)
+        lambda: SMTP(handler, **settings), host="127.0.0.1", port=port,
+        reuse_address=True, ssl=listen_tls)
     port = server.sockets[0].getsockname()[1]
     write_file(os.path.join(directory, "port"), str(port).encode())
 
@@ -85,4 +138,4 @@ async def main(directory, port, store):
 
 if __name__ == "__main__":
     asyncio.run(main(sys.argv[1], int(sys.argv[2]) if len(sys.argv) > 2 else 0,
-                     not (len(sys.argv) > 3 and sys.argv[3] == "discard")))
+                     not (len(sys.argv) > 3 and sys.argv[3] == "discard"), sys.argv[4:]))
