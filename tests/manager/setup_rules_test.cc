@@ -130,7 +130,7 @@ TEST_F(SetupRulesTest, DbaseTablesInOtherDirectoriesAreRecordedAsTableDsn) {
 
 TEST_F(SetupRulesTest, SlashSeparatedDataFilesAreListedByTableWithTheirDirectoryRecorded) {
   std::filesystem::create_directory(home_.File("proj"));
-  home_.Write("morvik.ini", "[Orvik Dsn]\nBugs=" + home_.File("proj") + "\n");
+  home_.WriteServerFile("morvik.ini", "[Orvik Dsn]\nBugs=" + home_.File("proj") + "\n");
   WriteText(home_.File("proj/Bugs.ini"),
             "[Morvane Orvik]\nLinkInfo Datafile=Bugs.dbf\ndefects DATAFILE=/srv/data.d/Defects.dbf\n");
   SetupRulesLogic& logic = Logic("0", "SERVERDIR");
