@@ -82,15 +82,17 @@ class NotifyRulesTest : public ::testing::Test {
     install_ = std::make_unique<testing::TestInstallation>(std::move(builder));
   }
 
-  // One tick; returns the run log it leaves (each start recreates the file).
+  // One tick; returns the entries it added to the run log.
   // A tick that logs an error (a failed delivery) ends with status 2.
   std::string Tick(int expected_status = 0) {
+    // Runs append to one run log: the tick's own entries follow the earlier runs.
+    const size_t before = install_->ReadRunLog().size();
     EXPECT_EQ(RunServiceOnce(install_->program_dir(),
                              {"VIGILO_SMTP_LIBRARY=" VIGILO_SMTP_PLUGIN,
                               "VIGILO_SMTP_CONNECT_TIMEOUT=2"}),
               expected_status)
         << testing::ReadText(install_->program_dir() + "/vgservice.stderr");
-    return install_->ReadRunLog();
+    return install_->ReadRunLog().substr(before);
   }
 
   std::string Data() const { return DbaseConnection(install_->TableDir("Proj", "Bugs")); }
