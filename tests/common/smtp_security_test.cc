@@ -10,7 +10,7 @@
 
 #include "common/file_system.h"
 #include "common/smtp_server.h"
-#include "tests/common/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace vigilo {
 namespace {

@@ -127,7 +127,7 @@ TEST_F(ServerUpdateRulesTest, NewRecordsAndChangeHistoryOnTheServer) {
 // standard_conforming_strings off) still gets each value whole: the record
 // is matched and the written value reads back byte for byte.
 TEST_F(ServerUpdateRulesTest, BackslashesBeforeQuotesStayInsideTheirLiterals) {
-  Install({ServerRule(6, "(Status is (x\\'y))", "Resolution=a\\'b\\\\c' --")});
+  Install({RuleBuilder(6).OnServer().Update("Resolution=a\\'b\\\\c' --").When("(Status is (x\\'y))")});
   Tick();
   Sql("SET standard_conforming_strings = on; "
       "INSERT INTO proj.bugs VALUES (7,'x\\''y',3,''),(8,'x',3,'')");
