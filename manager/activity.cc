@@ -8,6 +8,7 @@
 
 #include "common/file_system.h"
 #include "common/format.h"
+#include "data/server_paths.h"
 #include "notify/outbox.h"
 #include "service/history_command.h"
 
@@ -75,6 +76,14 @@ std::string ActivityLog::NewLogText(size_t tail_bytes) {
 std::string TickSummary(const TickRecord& tick) {
   return HistoryTimeText(tick.started) + " " + tick.runner +
          Format(" %.1f s", static_cast<double>(tick.duration_ms) / 1000.0);
+}
+
+std::string ActivityServerDirectory() {
+  const bool written_back = DefaultsWrittenBack();
+  SetDefaultsWrittenBack(false);
+  std::string dir = CServerPaths(CServerPaths::Program::kManager).server_dir;
+  SetDefaultsWrittenBack(written_back);
+  return dir;
 }
 
 }  // namespace vigilo

@@ -53,4 +53,8 @@ class ActivityLog {
 // One tick as the view's lines show it: "2026-05-01 10:00:00 daemon 0.2 s".
 std::string TickSummary(const TickRecord& tick);
 
+// The server directory whose activity the main window shows, read without
+// writing the settings' defaults back.
+std::string ActivityServerDirectory();
+
 }  // namespace vigilo

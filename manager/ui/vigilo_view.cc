@@ -4,32 +4,19 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "data/server_paths.h"
+#include "manager/activity.h"
 #include "manager/ui/activity_view.h"
 #include "manager/ui/main_frame.h"
 #include "manager/ui/server_status_dialog.h"
 
 namespace vigilo {
-namespace {
-
-// Showing the activity must not write the settings' defaults back.
-std::string ServerDirectory() {
-  const bool written_back = DefaultsWrittenBack();
-  SetDefaultsWrittenBack(false);
-  std::string dir = CServerPaths(CServerPaths::Program::kManager).server_dir;
-  SetDefaultsWrittenBack(written_back);
-  return dir;
-}
-
-}  // namespace
-
 CVigiloView::CVigiloView(CMainFrame& frame, Prompts& prompts, ServerControlOptions options)
     : QWidget(&frame), frame_(frame) {
   setObjectName("VigiloView");
   server_ = std::make_unique<ServerControl>(prompts, *this, std::move(options));
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
-  activity_ = new ActivityView(ServerDirectory(), this);
+  activity_ = new ActivityView(ActivityServerDirectory(), this);
   layout->addWidget(activity_);
 }
 
