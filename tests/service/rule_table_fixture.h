@@ -1,35 +1,36 @@
-// Rule tables for the loading tests, written through data/rule_table: a rule
-// is the table's own record with the defaults these tests share.
+// The loading tests' rules in the short form they list them in: id, kind,
+// data source, project table, action and Reserved1. Each is a kit rule
+// (RuleBuilder) for User "sysop" (an update assigns Status=Closed) when
+// Status is New, stored through the kit's WriteRules.
 #pragma once
 
-#include <stdexcept>
+#include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "data/rule_table.h"
+#include "tests/support/rule_builder.h"
 
 namespace vigilo::testing {
 
 struct TestRule : RuleRecord {
   TestRule(int32_t id, int32_t type, std::string data_source, std::string table,
-           std::string rule_action, std::string reserved1 = "") {
-    rule_id = id;
-    db_type = type;
-    dsn = std::move(data_source);
-    db_table = std::move(table);
-    action = std::move(rule_action);
-    target = "User";
-    // An update rule needs an assignment of a defined field to be loaded.
-    values = action == kUpdateAction ? "Status=Closed" : "sysop";
-    cond = "(Status is (New))";
+           std::string rule_action, std::string reserved1 = "")
+      : RuleRecord(RuleBuilder(id)
+                       .Source(type, std::move(data_source))
+                       .On(std::move(table))
+                       .When("(Status is (New))")
+                       // An update rule needs an assignment of a defined field
+                       // to be loaded.
+                       .Notify("User", rule_action == kUpdateAction ? "Status=Closed" : "sysop")
+                       .Action(rule_action)) {
     reserved[0] = std::move(reserved1);
   }
 };
 
 inline void WriteRuleTable(const std::string& path, const std::vector<TestRule>& rules) {
-  RuleTableStatus status =
-      vigilo::WriteRuleTable(path, std::vector<RuleRecord>(rules.begin(), rules.end()));
-  if (!status.ok()) throw std::runtime_error(status.message);
+  WriteRules(path, std::vector<RuleRecord>(rules.begin(), rules.end()));
 }
 
 }  // namespace vigilo::testing
