@@ -17,7 +17,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -26,6 +25,7 @@
 #include "data/activity.h"
 #include "notify/outbox.h"
 #include "service/activity_recorder.h"
+#include "tests/support/temp_dir.h"
 
 namespace vigilo {
 namespace {
@@ -39,12 +39,6 @@ long EnvSize(const char* name, long fallback) {
 
 const long kMessages = EnvSize("VIGILO_BENCH_MATCHES", 1000);
 const long kRounds = std::max(5L, EnvSize("VIGILO_BENCH_ROUNDS", 9));
-
-std::string TempDirectory() {
-  char pattern[] = "/tmp/vigilo-history-bench-XXXXXX";
-  if (mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
-  return pattern;
-}
 
 // Seconds for one tick's history of kMessages notifications.
 double HistoryTick(ActivityRecorder& recorder) {
@@ -89,12 +83,12 @@ double OutboxTick(Outbox& outbox) {
 std::vector<double> g_history, g_outbox;
 
 void BM_HistoryAgainstOutbox(benchmark::State& state) {
-  const std::string dir = TempDirectory();
+  testing::TempDir dir;
   ActivityRecorder::Options options;
-  options.history_path = dir + "/vghistory.db";
-  options.metrics_path = dir + "/vigilo.prom";
+  options.history_path = dir.File("vghistory.db");
+  options.metrics_path = dir.File("vigilo.prom");
   ActivityRecorder recorder(options);
-  Outbox outbox(dir + "/vgoutbox");
+  Outbox outbox(dir.File("vgoutbox"));
   HistoryTick(recorder);  // creates the file and its tables
   OutboxTick(outbox);
   for (auto _ : state) {
@@ -108,7 +102,6 @@ void BM_HistoryAgainstOutbox(benchmark::State& state) {
       }
     }
   }
-  std::filesystem::remove_all(dir);
 }
 BENCHMARK(BM_HistoryAgainstOutbox)->Iterations(1)->Unit(benchmark::kMillisecond);
 

@@ -20,32 +20,19 @@
 #include "data/rule.h"
 #include "tests/e2e/e2e_support.h"
 #include "tests/e2e/server_project.h"
+#include "tests/support/rule_builder.h"
 #include "tests/support/smtp_sink.h"
-#include "tools/demo/installation_writer.h"
+#include "tests/support/test_installation.h"
 
 namespace vigilo::e2e {
 namespace {
 
 using demo::FieldDescription;
-using demo::Installation;
-using demo::InstallationDescription;
 using demo::RecordDescription;
 using demo::RuleDescription;
-
-RuleDescription Rule(long id, std::string action, std::string target, std::string values,
-                     std::string cond, int flag = 0) {
-  RuleDescription rule;
-  rule.rule_id = id;
-  rule.db_type = 0;
-  rule.dsn = "ORVIK";
-  rule.db_table = "Proj\\Bugs";
-  rule.action = std::move(action);
-  rule.target = std::move(target);
-  rule.values = std::move(values);
-  rule.cond = std::move(cond);
-  rule.flag = flag;
-  return rule;
-}
+using testing::InstallationBuilder;
+using testing::RuleBuilder;
+using testing::TestInstallation;
 
 struct Output {
   int status = -1;
@@ -160,12 +147,12 @@ class HistoryTest : public ::testing::Test {
           id, "", {{"Status", "Open"}, {"Owner", id == 2 ? "ann" : "bob"}, {"Priority", "3"}},
           "", ""});
     }
-    InstallationDescription description;
-    description.projects = {demo::ProjectDescription{"Proj", "", {bugs}}};
-    description.users = {{"bob", "", 5, "bob@example.org", "Bob B."}};
-    description.rules = std::move(rules);
-    description.mail.smtp_server = smtp_server;
-    install_ = std::make_unique<Installation>(Installation::Write(dir_.path(), description));
+    InstallationBuilder builder;
+    builder.Project({"Proj", "", {bugs}})
+        .Users({{"bob", "", 5, "bob@example.org", "Bob B."}})
+        .Rules(std::move(rules))
+        .Smtp(smtp_server);
+    install_ = std::make_unique<TestInstallation>(std::move(builder));
     WriteProfileString(install_->vigtab_ini(), "OPTIONS", "METRICS_FILE", Metrics());
   }
 
@@ -179,17 +166,16 @@ class HistoryTest : public ::testing::Test {
   void Set(long form_id, const std::string& field, const std::string& value) {
     install_->SetField("Proj", "Bugs", form_id, field, value);
   }
-  std::string Metrics() const { return dir_.path() + "/vigilo.prom"; }
+  std::string Metrics() const { return install_->File("vigilo.prom"); }
 
-  testing::TempDir dir_;
-  std::unique_ptr<Installation> install_;
+  std::unique_ptr<TestInstallation> install_;
 };
 
 TEST_F(HistoryTest, EveryActionIsListedWithItsOutcomeAndTheMetricsMatch) {
   test::SmtpSink sink;
-  Install({Rule(1, "Notify", "User", "bob", "(Status is (Closed))"),
-           Rule(2, "Notify", "Address", "reject@example.net", "(Status is (Closed))"),
-           Rule(3, "Update", "", "Resolution=Done", "(Status is (Closed))")},
+  Install({RuleBuilder(1).Notify("User", "bob"),
+           RuleBuilder(2).Notify("Address", "reject@example.net"),
+           RuleBuilder(3).Update("Resolution=Done")},
           sink.host_port());
   Tick();
   Set(1, "Status", "Closed");
@@ -246,15 +232,18 @@ TEST_F(HistoryTest, EveryActionIsListedWithItsOutcomeAndTheMetricsMatch) {
 }
 
 TEST_F(HistoryTest, ExplainNamesTheFailingClauseTheFlagAndTheNextTick) {
-  Install({Rule(5, "Update", "", "Resolution=Done",
-                "(Status is (Closed)) .AND.(Priority is (3)) .AND.(Owner is (bob))"),
-           Rule(6, "Update", "", "Resolution=Changed", "(Status is (Open->Closed))"),
-           Rule(7, "Update", "", "Resolution=Sql", "FROM Bugs WHERE Bugs.Priority = 3",
-                kRuleFlagSqlCondition),
-           Rule(8, "Update", "", "Resolution=X", "(Stauts is (Closed))")});
+  Install({RuleBuilder(5)
+               .Update("Resolution=Done")
+               .When("(Status is (Closed)) .AND.(Priority is (3)) .AND.(Owner is (bob))"),
+           RuleBuilder(6).Update("Resolution=Changed").When("(Status is (Open->Closed))"),
+           RuleBuilder(7)
+               .Update("Resolution=Sql")
+               .When("FROM Bugs WHERE Bugs.Priority = 3")
+               .Flag(kRuleFlagSqlCondition),
+           RuleBuilder(8).Update("Resolution=X").When("(Stauts is (Closed))")});
   install_->ChangeField("Proj", "Bugs", 1, "Status", "Closed", "jsmith");
   Set(2, "Status", "Closed");
-  const auto before = Snapshot(dir_.path());
+  const auto before = Snapshot(install_->File(""));
 
   Output fires = Run({"--explain", "5", "1"});
   ASSERT_EQ(fires.status, 0) << fires.out;
@@ -283,7 +272,7 @@ TEST_F(HistoryTest, ExplainNamesTheFailingClauseTheFlagAndTheNextTick) {
   EXPECT_EQ(refused.status, 1);
   EXPECT_NE(refused.out.find("Rule refused ( Rule ID : 8 )"), std::string::npos) << refused.out;
   EXPECT_NE(refused.out.find("Stauts"), std::string::npos) << refused.out;
-  EXPECT_EQ(Snapshot(dir_.path()), before) << "explain wrote to the installation";
+  EXPECT_EQ(Snapshot(install_->File("")), before) << "explain wrote to the installation";
 
   // After a tick the record is flagged: it does not fire again.
   Tick();
@@ -300,15 +289,11 @@ class ServerHistoryTest : public ServerProjectTest {};
 TEST_F(ServerHistoryTest, ExplainReadsAClientServerProject) {
   CreateProject("FormID int, Status varchar(10), Priority int, Resolution varchar(20)",
                 "INSERT INTO proj.bugs VALUES (1,'Closed',3,''),(2,'Closed',4,'');");
-  RuleDescription rule = Rule(1, "Update", "", "Resolution=Done",
-                              "(Status is (Closed)) AND (Priority is (3))");
-  rule.db_type = 2;
-  rule.dsn = "VGPG";
-  rule.db_table = "proj\\bugs";
-  InstallationDescription description;
-  description.rules = {rule};
-  testing::TempDir dir;
-  Installation install = Installation::Write(dir.path(), description);
+  TestInstallation install{std::move(InstallationBuilder().Rules(
+      {RuleBuilder(1)
+           .OnServer()
+           .Update("Resolution=Done")
+           .When("(Status is (Closed)) AND (Priority is (3))")}))};
   WriteServerTable(install, {{"Status", demo::kFieldText, 10, {}, demo::kFlagDefault, true, ""},
                              {"Priority", demo::kFieldNumber, 0, {}, demo::kFlagDefault, true, ""},
                              {"Resolution", demo::kFieldText, 20, {}, demo::kFlagDefault, false,

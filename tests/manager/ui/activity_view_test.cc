@@ -13,9 +13,9 @@
 #include "manager/commands.h"
 #include "manager/ui/main_frame.h"
 #include "manager/ui/qt_prompts.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/rule_builder.h"
 #include "tests/support/smtp_sink.h"
-#include "tools/demo/installation_writer.h"
+#include "tests/support/test_installation.h"
 
 namespace vigilo {
 
@@ -31,30 +31,18 @@ class ActivityViewTest : public QObject {
     bugs.fields = {
         demo::FieldDescription{"Status", demo::kFieldText, 10, {}, demo::kFlagDefault, true, ""}};
     bugs.records = {demo::RecordDescription{1, "", {{"Status", "Closed"}}, "", ""}};
-    demo::RuleDescription rule;
-    rule.rule_id = 1;
-    rule.dsn = "ORVIK";
-    rule.db_table = "Proj\\Bugs";
-    rule.action = "Notify";
-    rule.target = "User";
-    rule.values = "bob";
-    rule.cond = "(Status is (Closed))";
-    demo::InstallationDescription description;
-    description.projects = {demo::ProjectDescription{"Proj", "", {bugs}}};
-    description.users = {{"bob", "", 5, "bob@example.org", "Bob B."}};
-    description.rules = {rule};
-    description.mail.smtp_server = smtp_server;
-    dir_ = std::make_unique<testing::TempDir>();
-    install_ = std::make_unique<demo::Installation>(
-        demo::Installation::Write(dir_->path(), description));
-    SetProgramDirectory(install_->program_dir());
+    install_ = std::make_unique<testing::TestInstallation>(std::move(
+        testing::InstallationBuilder()
+            .Project({"Proj", "", {bugs}})
+            .Users({{"bob", "", 5, "bob@example.org", "Bob B."}})
+            .Rules({testing::RuleBuilder(1).Notify("User", "bob")})
+            .Smtp(smtp_server)));
   }
 
   QtPrompts prompts_;
   // Settings built at their first use, after the test has made its home.
   std::unique_ptr<ManagerContext> context_;
-  std::unique_ptr<testing::TempDir> dir_;
-  std::unique_ptr<demo::Installation> install_;
+  std::unique_ptr<testing::TestInstallation> install_;
 
  private slots:
   void initTestCase() {
@@ -67,7 +55,6 @@ class ActivityViewTest : public QObject {
   void cleanup() {
     SetProgramDirectory("");
     install_.reset();
-    dir_.reset();
   }
 
   void aFailedDeliveryOfTheInProcessServerShowsAtOnce() {
