@@ -12,26 +12,28 @@ namespace vigilo {
 
 namespace {
 
+// Recipient lists are stored and reported as one comma-separated text.
+void AddToList(std::string& list, const std::string& address) {
+  list += (list.empty() ? "" : ",") + address;
+}
+
 // Tells the tick's observer (the firing history) what became of a message's
 // recipients in one delivery attempt: one action a kind of outcome.
 void ReportDelivery(const OutboxEntry& entry, const DeliveryReport& report, bool given_up) {
   if (CurrentActivity() == nullptr) return;
   std::string refused, refusal, failed, failure, delivered;
-  auto add = [](std::string& list, const std::string& address) {
-    list += (list.empty() ? "" : ",") + address;
-  };
   for (const RecipientResult& result : report.results()) {
     switch (result.outcome) {
       case RecipientOutcome::kDelivered:
-        add(delivered, result.address);
+        AddToList(delivered, result.address);
         break;
       case RecipientOutcome::kRefused:
       case RecipientOutcome::kUnserved:  // never tried again
-        add(refused, result.address);
+        AddToList(refused, result.address);
         refusal = result.error;
         break;
       case RecipientOutcome::kRetry:
-        add(failed, result.address);
+        AddToList(failed, result.address);
         failure = result.error;
         break;
     }
@@ -225,7 +227,7 @@ void CMailSender::DeliverEntry(OutboxEntry& entry) {
   entry.last_transport = last_failure->transport;
   entry.last_error = host::OneLine(last_failure->error);
   std::string left;
-  for (const std::string& address : remaining) left += (left.empty() ? "" : ",") + address;
+  for (const std::string& address : remaining) AddToList(left, address);
   entry.recipients = left;
   const bool given_up = now - entry.created >= lifetime_seconds_;
   ReportDelivery(entry, report, given_up);
