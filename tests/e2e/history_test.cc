@@ -99,7 +99,7 @@ std::map<std::string, double> ParseMetrics(const std::string& text) {
       continue;
     } else if (std::regex_match(line, match, sample_line)) {
       EXPECT_TRUE(types.count(match[1])) << "no TYPE before " << line;
-      if (types[match[1]] == "counter") EXPECT_GE(std::stod(match[4]), 0) << line;
+      if (types[match[1]] == "counter") { EXPECT_GE(std::stod(match[4]), 0) << line; }
       EXPECT_EQ(samples.count(match[1].str() + match[2].str()), 0u) << "twice: " << line;
       samples[match[1].str() + match[2].str()] = std::stod(match[4]);
     } else {

@@ -133,7 +133,7 @@ TEST_F(MailSecurityTest, DeliversOverStartTlsAndImplicitTlsLeavingPrivateFiles) 
     for (const auto& entry : fs::directory_iterator(OutboxDir())) {
       EXPECT_EQ(ModeOf(entry.path()), 0640u) << entry.path();
       // What is kept of the delivered message holds none of its text.
-      if (entry.path().extension() == ".spare") EXPECT_EQ(fs::file_size(entry.path()), 0u);
+      if (entry.path().extension() == ".spare") { EXPECT_EQ(fs::file_size(entry.path()), 0u); }
     }
   }
 }
@@ -177,7 +177,7 @@ TEST_F(MailSecurityTest, FailedDeliveriesKeepThePasswordOutOfEveryOutput) {
     EXPECT_EQ(Waiting(), 1u);
 
     const std::string check = Tool(VIGILO_SERVICE_PROGRAM, "--check");
-    if (each.line == kRefused) EXPECT_NE(check.find(each.cause), std::string::npos) << check;
+    if (each.line == kRefused) { EXPECT_NE(check.find(each.cause), std::string::npos) << check; }
     std::string outputs = log + Stderr() + check + Tool(VIGILO_QUEUE_PROGRAM, "list") +
                           Tool(VIGILO_SERVICE_PROGRAM, "--dry-run");
     for (const auto& entry : fs::recursive_directory_iterator(OutboxDir())) {
