@@ -6,6 +6,10 @@
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
 #include <functional>
 #include <memory>
 
@@ -147,6 +151,30 @@ std::string TemporaryPath(const std::string& path) {
                               static_cast<long>(::getpid()), counter++));
 }
 
+// A writer killed mid-change leaves its hidden copy behind. Copies whose
+// writer no longer runs and that nobody touched for a while are removed by the
+// next writer; a live writer's copy (even in another process) is never touched.
+void RemoveAbandonedCopies(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::string dir = DirectoryPart(path);
+  if (dir.empty()) dir = ".";
+  const std::string prefix = "." + NamePart(path) + ".";
+  std::error_code error;
+  for (fs::directory_iterator it(dir, error), end; !error && it != end; it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    if (name.size() <= prefix.size() + 4 || name.compare(0, prefix.size(), prefix) != 0 ||
+        name.compare(name.size() - 4, 4, ".tmp") != 0) {
+      continue;
+    }
+    const long pid = std::strtol(name.c_str() + prefix.size(), nullptr, 10);
+    if (pid <= 0 || pid == static_cast<long>(::getpid())) continue;
+    if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+    struct stat st {};
+    if (::stat(it->path().c_str(), &st) != 0 || std::time(nullptr) - st.st_mtime < 600) continue;
+    Files().Unlink(it->path().string());
+  }
+}
+
 // Removes the copy of a change that did not come into place.
 class TemporaryFile {
  public:
@@ -222,6 +250,7 @@ bool ReplaceLocked(const std::string& path, int fd, const Change& change,
   }
   if (::stat(path.c_str(), &named) != 0 || !SameFile(held, named)) return false;
 
+  RemoveAbandonedCopies(path);
   TemporaryFile copy(TemporaryPath(path));
   {
     const mode_t mode = held.st_mode & 07777;

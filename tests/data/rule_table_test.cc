@@ -6,9 +6,15 @@
 
 #include <algorithm>
 #include <atomic>
+#include <ctime>
+#include <filesystem>
 #include <functional>
 #include <set>
 #include <thread>
+
+#include <sys/wait.h>
+#include <unistd.h>
+#include <utime.h>
 
 #include <gtest/gtest.h>
 
@@ -113,6 +119,25 @@ TEST_F(RuleTableTest, ARefusedChangeLeavesTheTableAsItWas) {
   rule.cond = std::string(kRuleCondWidth + 1, 'x');  // refused, not cut
   EXPECT_EQ(AppendRule(path_, &rule).code, RuleTableStatus::Code::kCannotWrite);
   EXPECT_EQ(testing::ReadText(path_), before);
+}
+
+TEST_F(RuleTableTest, ACopyLeftByAKilledWriterGoesWithTheNextChangeALiveWritersStays) {
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(0);
+  ASSERT_GT(child, 0);
+  ::waitpid(child, nullptr, 0);
+  const std::string dead = dir_.File(".Vigtab.dbf." + std::to_string(child) + ".0.tmp");
+  const std::string dead_fresh = dir_.File(".Vigtab.dbf." + std::to_string(child) + ".1.tmp");
+  const std::string live = dir_.File(".Vigtab.dbf." + std::to_string(::getppid()) + ".0.tmp");
+  const utimbuf old{std::time(nullptr) - 3600, std::time(nullptr) - 3600};
+  for (const std::string& copy : {dead, dead_fresh, live}) {
+    testing::WriteText(copy, "half a table");
+    if (copy != dead_fresh) { ASSERT_EQ(::utime(copy.c_str(), &old), 0); }
+  }
+  ASSERT_TRUE(SetRuleDisabled(path_, 1, true).ok());
+  EXPECT_FALSE(std::filesystem::exists(dead));
+  EXPECT_TRUE(std::filesystem::exists(dead_fresh));  // may still be a writer's in another namespace
+  EXPECT_TRUE(std::filesystem::exists(live));
 }
 
 TEST_F(RuleTableTest, ATableWrittenByOthersKeepsItsFieldsAndItsMemos) {
