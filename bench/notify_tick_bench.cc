@@ -1,7 +1,7 @@
 // One notify tick on a dBase-file project that mails M newly matching records
-// (default 1,000) by SMTP to a real server on 127.0.0.1 (the test SMTP sink,
-// here accepting and discarding each message, so the client is what is
-// timed), one message per record, through the outbox and the SMTP library of
+// (default 1,000) by SMTP to a server on 127.0.0.1 that accepts and
+// discards each message (bench/null_smtp_server.h, in C++ and threaded, so
+// the client is what is timed), one message per record, through the outbox and the SMTP library of
 // this build. Beside it, in the same run, a minimal client sends the same
 // number of messages of the same size over one connection with libcurl.
 // The two take turns against the same sink for several rounds (default 9,
@@ -40,6 +40,7 @@
 #include <vector>
 
 #include "bench/bench_main.h"
+#include "bench/null_smtp_server.h"
 #include "common/format.h"
 #include "common/ini_profile.h"
 #include "data/date_settings.h"
@@ -56,7 +57,6 @@
 #include "service/table_notify.h"
 #include "platform/smtp/mail_message.h"
 #include "platform/smtp/smtp_client.h"
-#include "tests/support/smtp_sink.h"
 #include "tests/support/test_installation.h"
 
 namespace vigilo {
@@ -316,7 +316,7 @@ class Engine {
 
 struct World {
   Sizes sizes;
-  std::unique_ptr<test::SmtpSink> sink;
+  std::unique_ptr<NullSmtpServer> sink;
   std::unique_ptr<Dataset> data;
   std::unique_ptr<Engine> engine;
 };
@@ -325,7 +325,7 @@ World& TheWorld() {
   static World world = [] {
     World w;
     UseBuiltSmtpLibrary();
-    w.sink = std::make_unique<test::SmtpSink>(0, /*store=*/false);
+    w.sink = std::make_unique<NullSmtpServer>();
     w.data = std::make_unique<Dataset>(w.sizes, w.sink->host_port());
     w.engine = std::make_unique<Engine>(*w.data);
     return w;

@@ -155,6 +155,7 @@ void DbfTableData::Reset() {
   deleted_loaded_ = false;
   block_hashes_ = {};
   key_set_.reset();
+  partials_.clear();
   rows_ = table_->RecordCount();
   valid_ = true;
 }
@@ -260,6 +261,7 @@ void DbfTableData::Column::Clear() {
   index.reset();
   tail_reads = 0;
   rows_per_key = -1;
+  ++changes;
 }
 
 std::string DbfTableData::Memo(uint32_t row, int column) {
@@ -384,26 +386,74 @@ double DbfTableData::RowsPerKey(int column) {
   return c.rows_per_key;
 }
 
-std::shared_ptr<const EqIndex> DbfTableData::Index(int column) {
-  Column& c = columns_[column];
+bool DbfTableData::TailAffordable(const EqIndex& index, uint64_t& tail_reads) const {
   // Every look-up reads the tail row by row. Once the look-ups since the
   // index was built have read about as many rows as building it again
   // costs, it is built again: a join probing the index for each outer row
   // pays for the tail a bounded number of times, and a run of single
   // look-ups between appends (one a new row) rebuilds it only now and then.
-  if (c.index) {
-    const uint64_t tail = rows_ - c.index->covered;
-    if (tail == 0) return c.index;
-    // Building costs a few row reads per row, several times more when the
-    // keys are sorted instead of counted.
-    const uint64_t cost = (c.index->keys.empty() ? 4 : 16) * uint64_t{rows_} + 4096;
-    if (c.tail_reads + tail <= cost) {
-      c.tail_reads += tail;
-      return c.index;
-    }
-  }
+  const uint64_t tail = rows_ - index.covered;
+  if (tail == 0) return true;
+  // Building costs a few row reads per row, several times more when the
+  // keys are sorted instead of counted.
+  const uint64_t cost = (index.keys.empty() ? 4 : 16) * uint64_t{rows_} + 4096;
+  if (tail_reads + tail > cost) return false;
+  tail_reads += tail;
+  return true;
+}
+
+std::shared_ptr<const EqIndex> DbfTableData::Index(int column) {
+  Column& c = columns_[column];
+  if (c.index && TailAffordable(*c.index, c.tail_reads)) return c.index;
   c.tail_reads = 0;
   EnsureColumns(ColumnMask{1} << std::min(column, 63));
+  c.index = BuildIndex(c, [](uint32_t) { return true; });
+  return c.index;
+}
+
+std::shared_ptr<const EqIndex> DbfTableData::PartialIndex(int column, int filter_column,
+                                                          const EqKey& filter) {
+  auto same = [&](const Partial& p) {
+    return p.column == column && p.filter_column == filter_column &&
+           p.filter.kind == filter.kind && p.filter.integer == filter.integer &&
+           p.filter.code == filter.code;
+  };
+  auto it = std::find_if(partials_.begin(), partials_.end(), same);
+  if (it != partials_.end()) {
+    if (it->column_changes == columns_[column].changes &&
+        it->filter_changes == columns_[filter_column].changes &&
+        TailAffordable(*it->index, it->tail_reads)) {
+      return it->index;
+    }
+    partials_.erase(it);
+  }
+  EnsureColumns((ColumnMask{1} << std::min(column, 63)) |
+                (ColumnMask{1} << std::min(filter_column, 63)));
+  Partial p;
+  p.column = column;
+  p.filter_column = filter_column;
+  p.filter = filter;
+  p.column_changes = columns_[column].changes;
+  p.filter_changes = columns_[filter_column].changes;
+  p.index = BuildIndex(columns_[column], [this, filter_column, &filter](uint32_t r) {
+    return Matches(r, filter_column, filter);
+  });
+  // A few conditions per table are in use at a time (the rules' constants).
+  constexpr size_t kKept = 8;
+  if (partials_.size() >= kKept) partials_.pop_back();
+  partials_.insert(partials_.begin(), p);
+  return p.index;
+}
+
+std::optional<double> DbfTableData::KeyRows(int column, const EqKey& key) const {
+  const Column& c = columns_[column];
+  if (!c.index) return std::nullopt;
+  auto [first, last] = Range(*c.index, key);
+  return static_cast<double>(last - first);
+}
+
+template <typename Keep>
+std::shared_ptr<EqIndex> DbfTableData::BuildIndex(const Column& c, Keep keep) const {
   auto index = std::make_shared<EqIndex>();
   // Counting sort of the rows by slot, in local arrays the loops can keep
   // in registers; slot_of gives UINT32_MAX for a row without a key.
@@ -437,7 +487,7 @@ std::shared_ptr<const EqIndex> DbfTableData::Index(int column) {
   if (c.kind != ColumnKind::kInteger) {
     const uint32_t* const codes = c.codes.data();
     // kNone is UINT32_MAX: a NULL row has no slot.
-    build(c.dict.size(), [codes](uint32_t r) { return codes[r]; });
+    build(c.dict.size(), [codes, &keep](uint32_t r) { return keep(r) ? codes[r] : UINT32_MAX; });
   } else {
     const int64_t* const ints = c.ints.data();
     int64_t low = INT64_MAX, high = INT64_MIN;
@@ -455,14 +505,15 @@ std::shared_ptr<const EqIndex> DbfTableData::Index(int column) {
       index->base = count == 0 ? 0 : low;
       size_t slots = count == 0 ? 0 : static_cast<size_t>(high - low) + 1;
       const int64_t base = index->base;
-      build(slots, [ints, base](uint32_t r) {
-        return ints[r] == kNullInteger ? UINT32_MAX : static_cast<uint32_t>(ints[r] - base);
+      build(slots, [ints, base, &keep](uint32_t r) {
+        return ints[r] == kNullInteger || !keep(r) ? UINT32_MAX
+                                                   : static_cast<uint32_t>(ints[r] - base);
       });
     } else {
       std::vector<std::pair<int64_t, uint32_t>> pairs;
       pairs.reserve(count);
-      for (uint32_t r = 0; r < rows_; ++r) {
-        if (c.ints[r] != kNullInteger) pairs.emplace_back(c.ints[r], r);
+      for (uint32_t r = 0; r < rows; ++r) {
+        if (ints[r] != kNullInteger && keep(r)) pairs.emplace_back(ints[r], r);
       }
       std::sort(pairs.begin(), pairs.end());
       index->rows.reserve(pairs.size());
@@ -477,8 +528,7 @@ std::shared_ptr<const EqIndex> DbfTableData::Index(int column) {
       index->distinct = index->keys.size();
     }
   }
-  index->covered = rows_;
-  c.index = index;
+  index->covered = rows;
   return index;
 }
 

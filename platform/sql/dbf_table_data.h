@@ -154,6 +154,9 @@ class DbfTableData {
   }
   // The range of index.rows whose rows have the key.
   std::pair<uint32_t, uint32_t> Range(const EqIndex& index, const EqKey& key) const;
+  // The rows holding the key, counted by the column's index when it exists
+  // (the planner's estimate of a constant); nullopt without one.
+  std::optional<double> KeyRows(int column, const EqKey& key) const;
 
   // True when an equality on the column can use an index (text, date and
   // integer columns).
@@ -168,6 +171,12 @@ class DbfTableData {
   // once the look-ups have read about as many tail rows as a new index
   // costs, the index is built again.
   std::shared_ptr<const EqIndex> Index(int column);
+  // The equality index of a column over only the rows whose filter column
+  // holds one constant (as an index on (filter, column) serves a join on
+  // the column under a constant condition): a probe reads the rows that
+  // pass the condition instead of every row of its key. Kept, with a tail,
+  // as Index() keeps its indexes, until either column changes.
+  std::shared_ptr<const EqIndex> PartialIndex(int column, int filter_column, const EqKey& filter);
 
   // Writes. Values follow the column order. An insert keeps the indexes
   // (the new row is in their tail); an update drops those of the columns it
@@ -200,7 +209,17 @@ class DbfTableData {
     std::shared_ptr<const EqIndex> index;
     double rows_per_key = -1;     // planning estimate of this table version; -1: none yet
     uint64_t tail_reads = 0;      // rows of the index's tail read by look-ups since it was built
+    uint64_t changes = 0;         // counts the changes that drop the column's indexes
     void Clear();
+  };
+  struct Partial {
+    int column = 0;
+    int filter_column = 0;
+    EqKey filter;
+    uint64_t column_changes = 0;
+    uint64_t filter_changes = 0;
+    std::shared_ptr<const EqIndex> index;
+    uint64_t tail_reads = 0;
   };
   class ColumnDecoder;
   struct FileStamp {
@@ -233,6 +252,13 @@ class DbfTableData {
   void AppendDecoded(std::string_view record);
   bool RedecodeRow(uint32_t row, std::string_view record);  // true when it changed
   void AssignValue(int column, const CellValue& value);
+  // Builds the equality index of the loaded column over the rows `keep`
+  // accepts.
+  template <typename Keep>
+  std::shared_ptr<EqIndex> BuildIndex(const Column& c, Keep keep) const;
+  // Whether an index covering up to index.covered may still serve after
+  // `tail_reads` look-ups' worth of tail rows; counts this look-up's tail.
+  bool TailAffordable(const EqIndex& index, uint64_t& tail_reads) const;
   ColumnMask KeyMask() const;
   std::string KeyPart(uint32_t row, int column) const;
   std::string KeyOf(uint32_t row) const;
@@ -244,6 +270,7 @@ class DbfTableData {
   std::string path_;
   std::unique_ptr<DbfTable> table_;
   std::vector<Column> columns_;
+  std::vector<Partial> partials_;  // the most recently built first
   std::vector<DbfField> fields_;  // as at the first opening
   bool usable_ = true;
   std::vector<uint8_t> deleted_;

@@ -318,6 +318,7 @@ bool DbfTableData::RedecodeRow(uint32_t row, std::string_view record) {
     if (c.loaded && Replace(c, row, record)) {
       c.index.reset();
       c.rows_per_key = -1;
+      ++c.changes;
       changed = true;
     }
   }

@@ -62,6 +62,9 @@ struct DbfCursor {
   // on, up to `tail_end`, and must pass the index's own equality.
   size_t tail_end = 0;
   RowFilter tail_filter{};
+  // Filters from this one on are checked on the index's range; those
+  // before it (a partial index's condition) hold there by construction.
+  size_t range_filters = 0;
 };
 
 DbfVtab* VtabOf(sqlite3_vtab* v) { return reinterpret_cast<DbfVtab*>(v); }
@@ -150,17 +153,69 @@ bool ServedEquality(DbfTableData& data, sqlite3_index_info* info, int i) {
   return true;
 }
 
+// The constant an equality compares with, known while planning (a literal);
+// nullptr for a join's column or a value bound later.
+sqlite3_value* ConstantOf(sqlite3_index_info* info, int i) {
+  sqlite3_value* value = nullptr;
+  if (sqlite3_vtab_rhs_value(info, i, &value) != SQLITE_OK) return nullptr;
+  return value;
+}
+
+// True when the cursor's own test of the equality with this constant keeps
+// exactly the rows SQLite would, so that SQLite need not test it again:
+// texts on text columns under RTRIM, integers on integer columns.
+bool ExactConstant(DbfTableData& data, sqlite3_index_info* info, int i, sqlite3_value* value) {
+  if (!value) return false;
+  int column = info->aConstraint[i].iColumn;
+  switch (data.Kind(column)) {
+    case ColumnKind::kText: {
+      const char* coll = sqlite3_vtab_collation(info, i);
+      return sqlite3_value_type(value) == SQLITE_TEXT && coll && EqualsNoCase(coll, "RTRIM");
+    }
+    case ColumnKind::kInteger: return sqlite3_value_type(value) == SQLITE_INTEGER;
+    default: return false;
+  }
+}
+
+// The key of an equality's value on the column; nullopt when the value is
+// of a kind the cursor leaves to SQLite.
+std::optional<EqKey> KeyOf(const DbfTableData& data, int column, sqlite3_value* v) {
+  switch (sqlite3_value_type(v)) {
+    case SQLITE_NULL: return EqKey{};  // equal to nothing
+    case SQLITE_INTEGER:
+      if (data.Kind(column) != ColumnKind::kInteger) return std::nullopt;
+      return data.IntegerKey(column, sqlite3_value_int64(v));
+    case SQLITE_FLOAT: {
+      if (data.Kind(column) != ColumnKind::kInteger) return std::nullopt;
+      double d = sqlite3_value_double(v);
+      if (d != static_cast<double>(static_cast<int64_t>(d))) return EqKey{};
+      return data.IntegerKey(column, static_cast<int64_t>(d));
+    }
+    case SQLITE_TEXT:
+      return data.TextKey(column,
+                          std::string_view(reinterpret_cast<const char*>(sqlite3_value_text(v)),
+                                           static_cast<size_t>(sqlite3_value_bytes(v))));
+    default: return std::nullopt;
+  }
+}
+
+// idxNum bit: the index is restricted to the rows passing the first
+// further equality (a constant), see DbfTableData::PartialIndex.
+constexpr int kPartialIndex = 1 << 20;
+
 // xBestIndex. idxNum is the contract with xFilter:
 //   0      full scan in record order;
 //   c + 1  rows whose column c equals argv[0], served by the column's
-//          equality index.
+//          equality index (with kPartialIndex: by its index over the rows
+//          passing the first further equality).
 // idxStr holds the columns used (SQLite's colUsed, in hexadecimal), then
 // after a colon the columns of the further equalities, one per argument
-// after the index's, which the cursor checks itself. SQLite still checks
-// every constraint (omit is never set), so index and filters may keep a
-// superset. Of several usable equalities the most selective column serves
-// the index (rows per key estimated per table version), so a join on FormID
-// is not served by a constant on a column of few values.
+// after the index's, which the cursor checks itself. SQLite checks again
+// every constraint but the constants the cursor tests exactly (omit), so
+// index and filters may keep a superset. Of several usable equalities the
+// most selective column serves the index (rows per key estimated per table
+// version, counted for a constant when the column's index exists), so a
+// join on FormID is not served by a constant on a column of few values.
 int DbfBestIndex(sqlite3_vtab* v, sqlite3_index_info* info) {
   DbfVtab* vtab = VtabOf(v);
   try {
@@ -168,28 +223,53 @@ int DbfBestIndex(sqlite3_vtab* v, sqlite3_index_info* info) {
     data.Refresh(vtab->ctx->epoch);
     double rows = std::max<double>(1, data.RowCount());
 
-    int best = -1;
-    double best_rows = rows;
-    double filtered = 1;  // the share of rows the further equalities keep
-    std::vector<int> served;
+    struct Served {
+      int constraint;
+      int column;
+      sqlite3_value* constant;
+      double per_key;
+    };
+    std::vector<Served> served;
+    int best = -1;  // into served
     for (int i = 0; i < info->nConstraint; ++i) {
       if (!ServedEquality(data, info, i)) continue;
-      served.push_back(i);
-      double per_key = data.RowsPerKey(info->aConstraint[i].iColumn);
-      if (best < 0 || per_key < best_rows) {
-        best = i;
-        best_rows = per_key;
+      int column = info->aConstraint[i].iColumn;
+      sqlite3_value* constant = ConstantOf(info, i);
+      double per_key = data.RowsPerKey(column);
+      if (constant && data.ColumnLoaded(column)) {
+        if (auto key = KeyOf(data, column, constant)) {
+          if (auto counted = data.KeyRows(column, *key)) per_key = std::max(1.0, *counted);
+        }
+      }
+      served.push_back(Served{i, column, constant, per_key});
+      if (best < 0 || per_key < served[best].per_key) best = static_cast<int>(served.size()) - 1;
+    }
+    // A join's key (no constant) under a constant condition on another
+    // column that keeps at most half the rows probes the index over the
+    // rows passing it.
+    int partial = -1;
+    if (best >= 0 && !served[best].constant) {
+      for (int k = 0; k < static_cast<int>(served.size()); ++k) {
+        const Served& s = served[k];
+        if (s.column == served[best].column || !s.constant) continue;
+        if (!ExactConstant(data, info, s.constraint, s.constant)) continue;
+        if (2 * s.per_key > rows) continue;
+        if (partial < 0 || s.per_key < served[partial].per_key) partial = k;
       }
     }
+    if (partial >= 0) std::rotate(served.begin(), served.begin() + partial, served.begin() + partial + 1);
+    if (partial >= 0 && best < partial) ++best;
     std::string filter_columns;
+    double filtered = 1;  // the share of rows the further equalities keep
     int argument = best < 0 ? 1 : 2;
-    for (int i : served) {
-      if (i == best) continue;
-      int column = info->aConstraint[i].iColumn;
-      filtered *= std::min(1.0, data.RowsPerKey(column) / rows);
-      info->aConstraintUsage[i].argvIndex = argument++;
-      info->aConstraintUsage[i].omit = 0;
-      filter_columns += (filter_columns.empty() ? "" : ",") + std::to_string(column);
+    for (int k = 0; k < static_cast<int>(served.size()); ++k) {
+      const Served& s = served[k];
+      auto& usage = info->aConstraintUsage[s.constraint];
+      usage.omit = ExactConstant(data, info, s.constraint, s.constant) ? 1 : 0;
+      if (k == best) continue;
+      filtered *= std::min(1.0, s.per_key / rows);
+      usage.argvIndex = argument++;
+      filter_columns += (filter_columns.empty() ? "" : ",") + std::to_string(s.column);
     }
     info->idxStr = sqlite3_mprintf("%llx:%s", static_cast<unsigned long long>(info->colUsed),
                                    filter_columns.c_str());
@@ -200,12 +280,13 @@ int DbfBestIndex(sqlite3_vtab* v, sqlite3_index_info* info) {
       info->estimatedRows = std::max<sqlite3_int64>(1, static_cast<sqlite3_int64>(rows * filtered));
       return SQLITE_OK;
     }
-    info->idxNum = info->aConstraint[best].iColumn + 1;
-    info->aConstraintUsage[best].argvIndex = 1;
-    info->aConstraintUsage[best].omit = 0;
-    info->estimatedRows =
-        std::max<sqlite3_int64>(1, static_cast<sqlite3_int64>(best_rows * filtered));
-    info->estimatedCost = best_rows + std::log2(rows);
+    const Served& key = served[best];
+    info->idxNum = key.column + 1 + (partial >= 0 ? kPartialIndex : 0);
+    info->aConstraintUsage[key.constraint].argvIndex = 1;
+    double found = std::max(1.0, key.per_key * filtered);
+    info->estimatedRows = static_cast<sqlite3_int64>(found);
+    // A partial index reads only the rows it keeps.
+    info->estimatedCost = (partial >= 0 ? found : key.per_key) + std::log2(rows);
     return SQLITE_OK;
   } catch (...) {
     return ErrorFromException(v);
@@ -249,40 +330,19 @@ void Settle(DbfCursor* cur) {
   for (const size_t end = EndOf(cur); cur->pos < end; ++cur->pos) {
     uint32_t row = CurrentRow(cur);
     if (data.IsDeleted(row)) continue;
-    if (cur->pos >= cur->end &&
-        !data.Matches(row, cur->tail_filter.column, cur->tail_filter.key)) {
+    const bool in_tail = cur->index && cur->pos >= cur->end;
+    if (in_tail && !data.Matches(row, cur->tail_filter.column, cur->tail_filter.key)) {
       continue;
     }
     bool pass = true;
-    for (const RowFilter& f : cur->filters) {
+    for (size_t i = in_tail ? 0 : cur->range_filters; i < cur->filters.size(); ++i) {
+      const RowFilter& f = cur->filters[i];
       if (!data.Matches(row, f.column, f.key)) {
         pass = false;
         break;
       }
     }
     if (pass) return;
-  }
-}
-
-// The key of an equality's value on the column; nullopt when the value is
-// of a kind the cursor leaves to SQLite.
-std::optional<EqKey> KeyOf(const DbfTableData& data, int column, sqlite3_value* v) {
-  switch (sqlite3_value_type(v)) {
-    case SQLITE_NULL: return EqKey{};  // equal to nothing
-    case SQLITE_INTEGER:
-      if (data.Kind(column) != ColumnKind::kInteger) return std::nullopt;
-      return data.IntegerKey(column, sqlite3_value_int64(v));
-    case SQLITE_FLOAT: {
-      if (data.Kind(column) != ColumnKind::kInteger) return std::nullopt;
-      double d = sqlite3_value_double(v);
-      if (d != static_cast<double>(static_cast<int64_t>(d))) return EqKey{};
-      return data.IntegerKey(column, static_cast<int64_t>(d));
-    }
-    case SQLITE_TEXT:
-      return data.TextKey(column,
-                          std::string_view(reinterpret_cast<const char*>(sqlite3_value_text(v)),
-                                           static_cast<size_t>(sqlite3_value_bytes(v))));
-    default: return std::nullopt;
   }
 }
 
@@ -306,10 +366,31 @@ int DbfFilter(sqlite3_vtab_cursor* c, int idx_num, const char* idx_str, int argc
     data.EnsureColumns(mask);
     cur->index.reset();
     cur->filters.clear();
-    int first_filter = 0;
+    cur->range_filters = 0;
+    const bool partial = (idx_num & kPartialIndex) != 0;
+    idx_num &= ~kPartialIndex;
+    int first_filter = idx_num > 0 ? 1 : 0;
+    for (size_t i = 0; i < filter_columns.size() && first_filter + static_cast<int>(i) < argc;
+         ++i) {
+      int column = filter_columns[i];
+      if (!data.ColumnLoaded(column)) continue;
+      if (auto key = KeyOf(data, column, argv[first_filter + i])) {
+        cur->filters.push_back(RowFilter{column, *key});
+      }
+    }
+    // The partial index's condition, resolved: the first filter.
+    const bool use_partial = partial && !filter_columns.empty() && !cur->filters.empty() &&
+                             cur->filters[0].column == filter_columns[0];
+    if (use_partial && cur->filters[0].key.kind == EqKey::kNothing) {
+      // A constant no row holds: nothing to read.
+      cur->pos = cur->end = 0;
+      return SQLITE_OK;
+    }
     if (idx_num > 0 && argc >= 1) {
       int column = idx_num - 1;
-      cur->index = data.Index(column);
+      cur->index = use_partial
+                       ? data.PartialIndex(column, cur->filters[0].column, cur->filters[0].key)
+                       : data.Index(column);
       std::optional<EqKey> key = KeyOf(data, column, argv[0]);
       // A value the index cannot resolve (a blob) leaves the index unused.
       if (!key) {
@@ -320,18 +401,13 @@ int DbfFilter(sqlite3_vtab_cursor* c, int idx_num, const char* idx_str, int argc
       std::tie(cur->pos, cur->end) = data.Range(*cur->index, *key);
       cur->tail_filter = RowFilter{column, *key};
       cur->tail_end = cur->end + (data.RowCount() - cur->index->covered);
-      first_filter = 1;
+      // Written rows leave the partial index (its columns' changes drop
+      // it) before a later statement reads it; SQLite updates the rows of
+      // a virtual table after reading them all.
+      cur->range_filters = use_partial ? 1 : 0;
     } else {
       cur->pos = 0;
       cur->end = data.RowCount();
-    }
-    for (size_t i = 0; i < filter_columns.size() && first_filter + static_cast<int>(i) < argc;
-         ++i) {
-      int column = filter_columns[i];
-      if (!data.ColumnLoaded(column)) continue;
-      if (auto key = KeyOf(data, column, argv[first_filter + i])) {
-        cur->filters.push_back(RowFilter{column, *key});
-      }
     }
     Settle(cur);
     return SQLITE_OK;

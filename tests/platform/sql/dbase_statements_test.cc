@@ -503,6 +503,27 @@ TEST_F(SharingTest, LookupsStayRightAcrossUpdatesAndDeletes) {
   EXPECT_EQ(ids("FormID = 2"), (std::vector<Record>{{"2"}}));
 }
 
+// A join on FormID under a constant on the history serves the history from
+// an index over the rows holding the constant: it must follow the
+// constant's column and the key's column through updates and appends.
+TEST_F(SharingTest, JoinUnderAConstantStaysRightAcrossWritesToEitherColumn) {
+  auto ids = [&](const std::string& to) {
+    return QueryRows(db_, "SELECT DISTINCT Bugs.FormID FROM Bugs CROSS JOIN ChHist WHERE Bugs.FormID = "
+                          "ChHist.FormID AND ChHist.ChngTo = '" + to + "' ORDER BY 1");
+  };
+  EXPECT_EQ(ids("Closed"), (std::vector<Record>{{"2"}}));
+  EXPECT_EQ(ids("Closed   "), (std::vector<Record>{{"2"}}));  // blank-insensitive
+  EXPECT_EQ(ids("Nobody"), (std::vector<Record>{}));
+  db_.ExecuteSQL("UPDATE ChHist SET ChngTo = 'Closed' WHERE ChngTo = 'Fixed'");
+  EXPECT_EQ(ids("Closed"), (std::vector<Record>{{"2"}, {"4"}}));
+  db_.ExecuteSQL("UPDATE ChHist SET FormID = 3 WHERE ChngTo = 'Closed' AND FormID = 2");
+  EXPECT_EQ(ids("Closed"), (std::vector<Record>{{"3"}, {"4"}}));
+  db_.ExecuteSQL("INSERT INTO ChHist (FormID, ChngTo) VALUES (1, 'Closed')");
+  EXPECT_EQ(ids("Closed"), (std::vector<Record>{{"1"}, {"3"}, {"4"}}));
+  db_.ExecuteSQL("DELETE FROM ChHist WHERE FormID = 4");
+  EXPECT_EQ(ids("Closed"), (std::vector<Record>{{"1"}, {"3"}}));
+}
+
 TEST_F(SharingTest, AResultOutlivesItsClosedDatabase) {
   Recordset rs;
   rs.Open(db_, "SELECT FormID FROM Bugs ORDER BY FormID");
