@@ -18,6 +18,8 @@
 #include <map>
 #include <memory>
 #include <random>
+#include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -389,4 +391,65 @@ TEST_F(OutboxServerTest, KilledAtManyPointsEveryRecordIsMailedAndDuplicatesStayB
 }
 
 }  // namespace
+// A command's standard output and exit status.
+std::string CommandOutput(const std::string& command, int* status) {
+  std::string out;
+  FILE* pipe = ::popen((command + " 2>/dev/null").c_str(), "r");
+  if (pipe == nullptr) return out;
+  char buffer[4096];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+  const int result = ::pclose(pipe);
+  *status = WIFEXITED(result) ? WEXITSTATUS(result) : -1;
+  return out;
+}
+
+TEST_F(OutboxServerTest, VgqueueDropAndRetryBesideTheDeliveringDaemonNeitherLoseNorRepeat) {
+  const int port = test::UnusedPort();
+  constexpr size_t kRecords = 1000;
+  Install({Table("Bugs", kRecords, "Closed")}, {RuleBuilder(1).Notify("User", "bob")}, port);
+  Tick();  // the server is down: every message waits
+  ASSERT_EQ(Pending(), kRecords);
+  // Ticks of a hundred, so that the daemon delivers for a while.
+  WriteProfileString(install_->vigtab_ini(), "OPTIONS", "MAIL_TICK_LIMIT", "100");
+  test::SmtpSink sink(port);
+  setenv("VIGILO_TEST_INTERVAL_SECONDS", "1", 1);
+  const pid_t daemon = Start(/*once=*/false);
+  unsetenv("VIGILO_TEST_INTERVAL_SECONDS");
+  const std::string queue =
+      std::string(VIGILO_QUEUE_PROGRAM) + " --home " + install_->program_dir();
+  std::set<long> dropped;
+  std::mt19937 random(28);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(45);
+  int status = 0;
+  while (sink.Count() + dropped.size() < kRecords &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::vector<std::string> ids;
+    std::istringstream list(CommandOutput(queue + " list", &status));
+    for (std::string line; std::getline(list, line);) {
+      if (line.find("  queued  ") != std::string::npos) ids.push_back(line.substr(0, line.find(' ')));
+    }
+    for (int i = 0; i < 3 && !ids.empty(); ++i) {
+      const std::string out = CommandOutput(queue + " drop " + ids[random() % ids.size()], &status);
+      const size_t at = out.find(", record ");
+      if (status == 0 && at != std::string::npos) dropped.insert(std::atol(out.c_str() + at + 9));
+    }
+    CommandOutput(queue + " retry all", &status);
+    EXPECT_EQ(status, 0);
+  }
+  sink.WaitForMessages(kRecords - dropped.size(), std::chrono::seconds(5));
+  ::kill(daemon, SIGTERM);
+  int status_of_daemon = 0;
+  ::waitpid(daemon, &status_of_daemon, 0);
+  const std::map<long, int> per_record = PerRecord(sink.Messages());
+  EXPECT_FALSE(dropped.empty());
+  const std::string log = install_->ReadRunLog();
+  EXPECT_EQ(per_record.size() + dropped.size(), kRecords)
+      << log.substr(log.size() > 3000 ? log.size() - 3000 : 0);
+  for (const auto& [record, count] : per_record) {
+    EXPECT_EQ(count, 1) << "record " << record << " arrived more than once";
+    EXPECT_EQ(dropped.count(record), 0u) << "record " << record << " arrived after its drop";
+  }
+}
+
 }  // namespace vigilo::e2e
