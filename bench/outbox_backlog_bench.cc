@@ -35,6 +35,7 @@ namespace {
 struct Figures {
   double seconds = 0;
   double peak_mib = 0;
+  double cpu_seconds = 0;  // user and system: what a loaded machine does not inflate
   bool ok = false;
 };
 
@@ -53,15 +54,21 @@ Figures InChild(Body body) {
   figures.seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   figures.peak_mib = PeakMib(usage);
+  figures.cpu_seconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                        static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   figures.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
   return figures;
 }
 
+// Writes the entries' files directly under their final names, as the
+// engine leaves them once flagged: the set-up is no part of what is measured.
 void Fill(const std::string& server_dir, long messages) {
-  Outbox outbox(Outbox::DirectoryOf(server_dir));
-  std::string error;
+  const std::string dir = Outbox::DirectoryOf(server_dir);
+  std::filesystem::create_directories(dir);
+  const std::time_t now = std::time(nullptr);
   for (long record = 1; record <= messages; ++record) {
     OutboxEntry entry;
+    entry.id = Format("%010lld%09ld-1-%ld", static_cast<long long>(now), record, record);
     entry.rule_id = 1;
     entry.record = record;
     entry.table_id = "0\\ORVIK\\Proj\\Bugs";
@@ -69,13 +76,15 @@ void Fill(const std::string& server_dir, long messages) {
     entry.subject = Format("VIGILO Rule# 1 , Record# %ld of 0\\ORVIK\\Proj\\Bugs", record);
     entry.recipients = "SMTP:bob@example.org";
     entry.body = std::string(600, 'x') + "\r\n";
-    entry.created = std::time(nullptr);
-    if (!outbox.Add(entry, &error, /*sync=*/false) || !outbox.MarkFlagged(entry, &error)) {
-      std::fprintf(stderr, "outbox_backlog: %s\n", error.c_str());
+    entry.created = now;
+    const std::string text = SerializeOutboxEntry(entry);
+    FILE* file = std::fopen((dir + "/" + entry.id + ".msg").c_str(), "w");
+    if (file == nullptr || std::fwrite(text.data(), 1, text.size(), file) != text.size() ||
+        std::fclose(file) != 0) {
+      std::fprintf(stderr, "outbox_backlog: cannot write the outbox in %s\n", dir.c_str());
       std::exit(1);
     }
   }
-  outbox.Sync(&error);
 }
 
 // One tick of a new mail sender on the installation's server directory.
@@ -95,9 +104,9 @@ size_t Waiting(const std::string& server_dir) {
 }
 
 void Print(const char* what, const Figures& figures, double seconds_target, double mib_target) {
-  std::printf("%-34s %7.2f s (target %4.1f s)  %7.1f MiB (target %4.0f MiB)%s\n", what,
-              figures.seconds, seconds_target, figures.peak_mib, mib_target,
-              figures.ok ? "" : "  FAILED TO RUN");
+  std::printf("%-24s %6.2f s (CPU %5.2f s; target %3.1f s)  %6.1f MiB (target %2.0f MiB)%s\n",
+              what, figures.seconds, figures.cpu_seconds, seconds_target, figures.peak_mib,
+              mib_target, figures.ok ? "" : "  FAILED TO RUN");
 }
 
 }  // namespace

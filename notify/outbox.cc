@@ -351,30 +351,33 @@ std::vector<std::string> Outbox::EntryNames() const {
 Outbox::ReadStatus Outbox::Read(const std::string& name, OutboxEntry& entry, std::string* why,
                                 std::string* text_out) const {
   const std::string path = directory_ + "/" + name;
-  UniqueFd fd(Files().Open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  // Non-blocking: a pipe put in the outbox must not stop the reader.
+  UniqueFd fd(Files().Open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
   if (!fd.valid()) {
     if (errno == ENOENT) return ReadStatus::kGone;
     if (why) *why = FileErrorText(path, "cannot open", errno);
     return ReadStatus::kDamaged;
   }
-  struct stat st {};
-  if (Files().Stat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-    if (why) *why = "not a regular file";
-    return ReadStatus::kDamaged;
-  }
+  // Read in pieces up to the largest entry, whatever a Length line says: an
+  // entry fits in the first piece, so most files cost one read.
   std::string text;
-  if (static_cast<unsigned long long>(st.st_size) > kMaxEntryBytes) {
-    if (why) *why = Format("larger than %zu bytes", kMaxEntryBytes);
-    // Only the head, for what its header lines still tell.
-    text.resize(4096);
-    const ssize_t got = ReadFullAt(fd.get(), text.data(), text.size(), 0);
-    text.resize(got > 0 ? static_cast<size_t>(got) : 0);
-    if (text_out) *text_out = std::move(text);
-    return ReadStatus::kDamaged;
-  }
-  if (!ReadAll(fd.get(), text)) {
-    if (why) *why = FileErrorText(path, "cannot read", errno);
-    return ReadStatus::kDamaged;
+  char piece[16384];
+  while (true) {
+    const ssize_t got = Files().Read(fd.get(), piece, sizeof piece);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      if (why) *why = FileErrorText(path, "cannot read", errno);
+      return ReadStatus::kDamaged;
+    }
+    text.append(piece, static_cast<size_t>(got));
+    if (text.size() > kMaxEntryBytes) {
+      if (why) *why = Format("larger than %zu bytes", kMaxEntryBytes);
+      text.resize(sizeof piece);  // the head, for what its header still tells
+      if (text_out) *text_out = std::move(text);
+      return ReadStatus::kDamaged;
+    }
+    // A short read of a regular file is its end.
+    if (got < static_cast<ssize_t>(sizeof piece)) break;
   }
   std::optional<OutboxEntry> parsed = ParseOutboxEntry(text, why);
   const std::string id = IdOf(name);

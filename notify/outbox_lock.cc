@@ -1,6 +1,7 @@
 #include "notify/outbox_lock.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,7 +19,7 @@ bool SetLock(int fd, short type, long long offset, bool wait) {
   lock.l_len = 1;
   int result;
   do {
-    result = ::fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &lock);
+    result = Files().RecordLock(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &lock);
   } while (result != 0 && errno == EINTR);
   return result == 0;
 }
@@ -38,6 +39,12 @@ bool OutboxLocks::Open(std::string* error) {
   if (fd_ < 0) {
     if (error) *error = FileErrorText(path, "cannot open", errno);
     return false;
+  }
+  // Made by root (vgqueue run by an administrator), the file goes to the
+  // outbox's owner, so that the service can still open it for its locks.
+  struct stat dir {};
+  if (::geteuid() == 0 && ::stat(directory_.c_str(), &dir) == 0) {
+    (void)::fchown(fd_, dir.st_uid, dir.st_gid);
   }
   return true;
 }

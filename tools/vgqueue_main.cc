@@ -184,6 +184,8 @@ int Drop(vigilo::Outbox& outbox, const std::string& id) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A list may run to many thousands of lines: no flush per line.
+  std::ios::sync_with_stdio(false);
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
