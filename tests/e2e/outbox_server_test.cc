@@ -391,6 +391,37 @@ TEST_F(OutboxServerTest, KilledAtManyPointsEveryRecordIsMailedAndDuplicatesStayB
 }
 
 }  // namespace
+TEST_F(OutboxServerTest, DamagedOutboxFileIsQuarantinedWithALineAndItsRecordMailedOnceAgain) {
+  const int port = test::UnusedPort();
+  Install({Table("Bugs", 2, "Closed")}, {RuleBuilder(1).Notify("User", "bob")}, port);
+  Tick();  // the server is down: both messages wait, their records flagged
+  ASSERT_EQ(Pending(), 2u);
+  // One file cut short, the other given a Length no body has.
+  std::vector<std::filesystem::path> files;
+  for (const auto& item : std::filesystem::directory_iterator(Outbox())) {
+    if (item.path().extension() == ".msg") files.push_back(item.path());
+  }
+  ASSERT_EQ(files.size(), 2u);
+  std::string text = testing::ReadText(files[0].string());
+  std::ofstream(files[0], std::ios::trunc) << text.substr(0, text.size() - 5);
+  text = testing::ReadText(files[1].string());
+  const size_t length = text.find("Length: ");
+  text.replace(length, text.find('\n', length) - length, "Length: 100000000000000000000");
+  std::ofstream(files[1], std::ios::trunc) << text;
+
+  test::SmtpSink sink(port);
+  const int status = RunServiceOnce(install_->program_dir(), Env());
+  EXPECT_EQ(status, 2);  // the damaged files are errors of the tick
+  const std::string log = install_->ReadRunLog();
+  EXPECT_EQ(CountOf(log, "Unable to deliver the outbox file "), 2) << log;
+  EXPECT_EQ(CountOf(log, ", the message is composed again"), 2) << log;
+  const auto mail = sink.WaitForMessages(2, std::chrono::milliseconds(1500));
+  EXPECT_EQ(PerRecord(mail), (std::map<long, int>{{1, 1}, {2, 1}}));
+  EXPECT_EQ(Pending(), 0u);
+  EXPECT_EQ(FlagCount("Bugs"), 2u);
+  EXPECT_EQ(vigilo::Outbox(Outbox()).QuarantinedNames().size(), 2u);
+}
+
 // A command's standard output and exit status.
 std::string CommandOutput(const std::string& command, int* status) {
   std::string out;
