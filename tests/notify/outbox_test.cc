@@ -240,6 +240,9 @@ TEST_F(OutboxDeliveryTest, MessagePastItsLifetimeIsGivenUpWithOneLine) {
   const std::string text = log_.Text().substr(before);
   EXPECT_THAT(text, HasSubstr("Mail given up (SMTP) : Rule ID : 6 , Record# 2 : "));
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2) << text;  // the failure, the give-up
+  RunLogTally tally;
+  RunLogJournalEntries(text, "", &tally);
+  EXPECT_EQ(tally.errors, 2);  // lost mail is an error of the tick
 }
 
 TEST_F(OutboxDeliveryTest, RefusedRecipientIsNotTriedAgainAndTheOtherGetsTheMessage) {
