@@ -17,6 +17,8 @@ struct Head {
 constexpr Head kHeads[] = {
     {"ODBC Reported Error", Kind::kError},
     {"Mail delivery failed", Kind::kError},
+    {"Mail not queued", Kind::kError},
+    {"Mail given up", Kind::kError},
     {"Error loading MAPI32.DLL", Kind::kError},
     {"Unable to ", Kind::kError},
     {"Vigilo Service failed to start", Kind::kError},

@@ -34,11 +34,15 @@ ActivitySnapshot ActivityLog::Read(std::optional<int32_t> rule_filter, size_t ti
       snapshot.problem = std::string("The firing history cannot be read: ") + error.what();
     }
   }
+  // Read each second: the depth is counted from the names, and only the
+  // oldest messages, those failing longest, are read for their failures.
   const Outbox outbox(Outbox::DirectoryOf(server_dir_));
+  const std::vector<std::string> names = outbox.EntryNames();
+  snapshot.outbox_depth = static_cast<long>(names.size());
   std::time_t latest_failure = 0;
-  for (const OutboxEntry& entry : outbox.List()) {
-    ++snapshot.outbox_depth;
-    if (entry.attempts == 0) continue;
+  for (size_t i = 0; i < names.size() && i < kActivityOutboxReads; ++i) {
+    OutboxEntry entry;
+    if (outbox.Read(names[i], entry) != Outbox::ReadStatus::kRead || entry.attempts == 0) continue;
     ++snapshot.outbox_failing;
     if (entry.next_attempt >= latest_failure) {
       latest_failure = entry.next_attempt;

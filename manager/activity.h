@@ -19,11 +19,15 @@
 
 namespace vigilo {
 
+// The outbox messages the view reads for their failures, the oldest ones: the
+// view is read every second, whatever the backlog.
+inline constexpr size_t kActivityOutboxReads = 200;
+
 struct ActivitySnapshot {
   std::vector<TickRecord> ticks;      // newest first
   std::vector<ActionRecord> actions;  // newest first, of the rule filter
   long outbox_depth = 0;
-  long outbox_failing = 0;            // messages with a failed attempt
+  long outbox_failing = 0;            // of the oldest kActivityOutboxReads: with a failed attempt
   std::string outbox_last_error;      // of the most recent failing message
   std::string problem;                // why the history could not be read
 };

@@ -37,6 +37,9 @@ void CMailSender::InitMailSystems() {
                           kDefaultMailLifetimeMinutes)) * 60;
   first_retry_delay_ = static_cast<std::time_t>(ReadOptionNumber(
       settings.program_ini_path, kMailRetryDelayKey, kDefaultMailRetryDelaySeconds));
+  tick_limit_ = ReadOptionNumber(settings.program_ini_path, kMailTickLimitKey,
+                                 kDefaultMailTickLimit);
+  if (tick_limit_ < 1) tick_limit_ = kDefaultMailTickLimit;
   systems_.Open();
 }
 

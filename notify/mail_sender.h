@@ -17,6 +17,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "notify/mail_systems.h"
@@ -33,12 +34,27 @@ inline constexpr const char* kDeliveryGivenUpLine =
 inline constexpr const char* kNotQueuedLine =
     "Mail not queued : Rule ID : %ld , Record# %lld : %s \r\n";
 
+// A damaged outbox file moved into the quarantine folder: its name, what is
+// wrong, where it went; then, when its header still tells them, the rule and
+// record, and whether the message is composed again (its record's flag is
+// removed) or is another message's copy.
+inline constexpr const char* kQuarantinedLine =
+    "Unable to deliver the outbox file %s (%s) : moved to %s \r\n";
+inline constexpr const char* kQuarantinedRecordLine =
+    "Unable to deliver the outbox file %s (%s) : moved to %s , Rule ID : %ld , Record# %lld "
+    ", %s \r\n";
+inline constexpr const char* kQuarantineFailedLine =
+    "Unable to deliver the outbox file %s (%s) : %s \r\n";
+
 // vigtab.ini OPTIONS keys: how long a message is tried (minutes), the wait
-// before its first retry (seconds; doubled after every failure).
+// before its first retry (seconds; doubled after every failure), and how many
+// delivery attempts one tick makes at most (the rest wait for the next).
 inline constexpr const char* kMailLifetimeKey = "MAIL_LIFETIME";
 inline constexpr const char* kMailRetryDelayKey = "MAIL_RETRY_DELAY";
+inline constexpr const char* kMailTickLimitKey = "MAIL_TICK_LIMIT";
 inline constexpr long kDefaultMailLifetimeMinutes = 5 * 24 * 60;
 inline constexpr long kDefaultMailRetryDelaySeconds = 60;
+inline constexpr long kDefaultMailTickLimit = 1000;
 
 // Messages made durable together by one flush of the disk.
 inline constexpr size_t kSubmitBatch = 256;
@@ -73,8 +89,10 @@ class CMailSender {
   // Told the outcome of every delivery attempt of an outbox entry.
   void SetDeliveryObserver(DeliveryObserver observer) { observer_ = std::move(observer); }
 
-  // Starts a tick: delivers every flagged outbox entry that is due, and keeps
-  // the entries whose flag is not known to be written for ReconcileUnflagged.
+  // Starts a tick: delivers the flagged outbox entries that are due, oldest
+  // first and at most the tick's limit of them, reading one at a time; keeps
+  // the entries whose flag is not known to be written for ReconcileUnflagged;
+  // moves damaged files into the quarantine.
   void BeginTick();
   // Ends a tick: takes the held submissions, delivers left-overs of tables no
   // longer watched, and ends every transport's session.
@@ -99,14 +117,20 @@ class CMailSender {
   void ReconcileUnflagged(const std::string& table_id,
                           const std::function<bool(int32_t rule_id)>& known,
                           const std::function<bool(int32_t rule_id, long long record)>& flag);
+  // The (rule, record) pairs of the table's quarantined messages whose
+  // records are to be composed again: the caller removes their flags.
+  std::vector<std::pair<int32_t, long long>> TakeRecordsToComposeAgain(
+      const std::string& table_id);
   // Names a table with notification rules in this engine (at rule load).
   void WatchTable(const std::string& table_id) { watched_tables_.insert(table_id); }
-  // Tries the entry's remaining recipients: removes it when none is left,
-  // gives it up when its lifetime ran out, else schedules a retry.
+  // Tries the entry's remaining recipients under the message's lock, unless
+  // vgqueue dropped it: removes it when none is left, gives it up when its
+  // lifetime ran out, else schedules a retry.
   void DeliverEntry(OutboxEntry& entry);
   Outbox& outbox() { return outbox_; }
   std::time_t lifetime_seconds() const { return lifetime_seconds_; }
   std::time_t first_retry_delay() const { return first_retry_delay_; }
+  long tick_limit() const { return tick_limit_; }
 
   // Delivers one message outside the outbox; record_list null means absent.
   void Dispatch(const std::string& body, const std::string& recipients,
@@ -124,12 +148,28 @@ class CMailSender {
   std::vector<Transport*> Transports();
   void CloseSessions();
   void LogLine(const std::string& line);
+  // DeliverEntry with the lock held; false when nothing was tried (every
+  // recipient waits for a server that failed in this tick).
+  bool DeliverLocked(OutboxEntry& entry);
+  // Whether this tick may still make a delivery attempt.
+  bool MayDeliver() const { return !in_tick_ || attempts_left_ > 0; }
+  void BeginTickEntry(const std::string& name, std::time_t now);
+  void QuarantineFile(const std::string& name, const std::string& why, const std::string& text);
+
+  struct RecordToComposeAgain {
+    std::string table_id;
+    int32_t rule_id = 0;
+    long long record = 0;
+  };
 
   MailSystems systems_;
   std::vector<std::unique_ptr<Transport>> substitutes_;
   Outbox outbox_;
   std::time_t lifetime_seconds_ = kDefaultMailLifetimeMinutes * 60;
   std::time_t first_retry_delay_ = kDefaultMailRetryDelaySeconds;
+  long tick_limit_ = kDefaultMailTickLimit;
+  long attempts_left_ = 0;  // of this tick
+  std::vector<RecordToComposeAgain> compose_again_;
   std::function<bool()> stop_requested_;
   DeliveryObserver observer_;
   bool in_tick_ = false;

@@ -197,6 +197,8 @@ std::vector<bool> NotifyTableAccess::FlagRecords(const std::vector<long long>& f
   return flagged;
 }
 
+bool NotifyTableAccess::RemoveFlag(long long, int32_t) { return false; }
+
 bool NotifyTableAccess::EnsureFlag(long long form_id, int32_t rule_id) {
   return FlagRecord(form_id, rule_id);
 }
@@ -225,6 +227,12 @@ int RunNotifyRules(NotifyRuleList& rules, const NotifyTableInfo& table,
         [&access](int32_t rule_id, long long record) {
           return access.EnsureFlag(record, rule_id);
         });
+    // Records whose messages were lost to a damaged outbox file: their rules
+    // select them again, when they still meet the condition.
+    for (const auto& [rule_id, record] :
+         table.mail_sender->TakeRecordsToComposeAgain(table.table_id)) {
+      access.RemoveFlag(record, rule_id);
+    }
   }
   for (const std::unique_ptr<CNotifyRule>& rule : *rules) {
     if (table.mail_sender != nullptr && table.mail_sender->StopRequested()) break;

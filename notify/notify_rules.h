@@ -55,6 +55,10 @@ class NotifyTableAccess {
   // already is). Returns false when that could not be made sure. By default
   // FlagRecord.
   virtual bool EnsureFlag(long long form_id, int32_t rule_id);
+  // Removes the record's flag for the rule, so that the rule composes its
+  // message again (the message was lost to a damaged outbox file). Returns
+  // false when it could not be removed (logged). By default nothing is done.
+  virtual bool RemoveFlag(long long form_id, int32_t rule_id);
   // Runs the retrieval statement: its first row, or nullptr when there is
   // none. Throws DbException.
   virtual std::unique_ptr<NotifyRow> Retrieve(const std::string& statement) = 0;

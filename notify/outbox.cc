@@ -77,23 +77,42 @@ std::string SerializeOutboxEntry(const OutboxEntry& entry) {
   return text;
 }
 
-std::optional<OutboxEntry> ParseOutboxEntry(const std::string& text) {
+namespace {
+
+// Reads the header lines of text into entry. strict: the text must be a whole
+// entry (magic line, blank line, a body of the length its Length line says);
+// otherwise every "Key: value" line up to the first blank one counts. Returns
+// false with *why set when the text is no entry (strict) or tells neither
+// rule nor record.
+bool ParseHeaders(const std::string& text, bool strict, OutboxEntry& entry, std::string* why) {
+  auto fail = [why](const char* reason) {
+    if (why) *why = reason;
+    return false;
+  };
+  if (text.empty()) return fail("the file is empty");
   size_t end = text.find("\n\n");
-  if (end == std::string::npos || text.compare(0, std::strlen(kMagic), kMagic) != 0) {
-    return std::nullopt;
+  if (strict) {
+    if (text.compare(0, std::strlen(kMagic), kMagic) != 0) return fail("no outbox entry");
+    if (end == std::string::npos) return fail("cut short in its header");
+    entry.body = text.substr(end + 2);
+  } else if (end == std::string::npos) {
+    end = text.size();
   }
-  OutboxEntry entry;
-  entry.body = text.substr(end + 2);
-  size_t pos = text.find('\n') + 1;
+  size_t pos = text.find('\n');
+  pos = pos == std::string::npos ? text.size() : pos + 1;
   bool has_rule = false, has_record = false;
-  while (pos < end + 1) {
+  while (pos < end + 1 && pos < text.size()) {
     size_t eol = text.find('\n', pos);
+    if (eol == std::string::npos) eol = text.size();
     std::string line = text.substr(pos, eol - pos);
     pos = eol + 1;
     size_t colon = line.find(": ");
     if (colon == std::string::npos) {
       colon = line.find(':');
-      if (colon == std::string::npos) return std::nullopt;
+      if (colon == std::string::npos) {
+        if (strict) return fail("a header line without a key");
+        continue;
+      }
     }
     std::string key = line.substr(0, colon);
     std::string value = line.substr(std::min(line.size(), colon + 2));
@@ -101,8 +120,11 @@ std::optional<OutboxEntry> ParseOutboxEntry(const std::string& text) {
     if (key == "Id") {
       entry.id = value;
     } else if (key == "Length") {
-      // A file cut short, or one written over older text, is no entry.
-      if (NumberOf(value) != static_cast<long long>(entry.body.size())) return std::nullopt;
+      // A file cut short, or one written over older text, is no entry. The
+      // number is only compared, never trusted for a size.
+      if (strict && NumberOf(value) != static_cast<long long>(entry.body.size())) {
+        return fail("its body is not of the length its header says");
+      }
     } else if (key == "Rule") {
       entry.rule_id = static_cast<int32_t>(NumberOf(value));
       has_rule = true;
@@ -129,7 +151,21 @@ std::optional<OutboxEntry> ParseOutboxEntry(const std::string& text) {
       entry.last_error = value;
     }
   }
-  if (!has_rule || !has_record) return std::nullopt;
+  if (!has_rule || !has_record) return fail("it names no rule and record");
+  return true;
+}
+
+}  // namespace
+
+std::optional<OutboxEntry> ParseOutboxEntry(const std::string& text, std::string* why) {
+  OutboxEntry entry;
+  if (!ParseHeaders(text, /*strict=*/true, entry, why)) return std::nullopt;
+  return entry;
+}
+
+std::optional<OutboxEntry> ParseOutboxHeaders(const std::string& text) {
+  OutboxEntry entry;
+  if (!ParseHeaders(text, /*strict=*/false, entry, nullptr)) return std::nullopt;
   return entry;
 }
 
@@ -273,55 +309,168 @@ void Outbox::Settle() {
   delivered_->Settle();
 }
 
-std::vector<OutboxEntry> Outbox::List(std::vector<std::string>* unreadable,
-                                      bool drop_cut_short) const {
-  const bool cut_short_ok = drop_cut_short;
+std::string Outbox::IdOf(const std::string& name) {
+  return name.substr(0, name.size() - std::strlen(kFlaggedSuffix));
+}
+
+const std::set<std::string>& Outbox::DeliveredIds() const {
+  // Read again only when the list changed: a caller asks once a message.
+  struct stat st {};
+  const std::string path = directory_ + "/" + kDeliveredListFile;
+  if (::stat(path.c_str(), &st) != 0) {
+    delivered_ids_.clear();
+    delivered_stamp_ = {0, -1};
+  } else if (delivered_stamp_.first != st.st_ino || delivered_stamp_.second != st.st_size) {
+    delivered_ids_ = DeliveredList::Read(directory_);
+    delivered_stamp_ = {st.st_ino, st.st_size};
+  }
+  return delivered_ids_;
+}
+
+std::vector<std::string> Outbox::EntryNames() const {
   std::vector<std::string> names;
+  const std::set<std::string>& delivered = DeliveredIds();
   if (DIR* dir = ::opendir(directory_.c_str())) {
     while (dirent* item = ::readdir(dir)) {
-      std::string name = item->d_name;
-      if (EndsWith(name, kNewSuffix) || EndsWith(name, kFlaggedSuffix)) names.push_back(name);
+      const char* name = item->d_name;
+      const size_t length = std::strlen(name);
+      if (length <= 4) continue;
+      if (std::strcmp(name + length - 4, kNewSuffix) != 0 &&
+          std::strcmp(name + length - 4, kFlaggedSuffix) != 0) {
+        continue;
+      }
+      if (!delivered.empty() && delivered.count(std::string(name, length - 4)) != 0) continue;
+      names.emplace_back(name, length);
     }
     ::closedir(dir);
   }
   std::sort(names.begin(), names.end());
-  const std::set<std::string> delivered = DeliveredList::Read(directory_);
-  std::vector<OutboxEntry> entries;
-  for (const std::string& name : names) {
-    if (delivered.count(name.substr(0, name.size() - 4)) != 0) continue;
-    std::string text;
-    std::optional<OutboxEntry> entry;
-    const std::string id = name.substr(0, name.size() - 4);
-    if (ReadFile(directory_ + "/" + name, text)) entry = ParseOutboxEntry(text);
-    // Text under another id is what is left of a spare (delivered_list.h).
-    if (entry && !entry->id.empty() && entry->id != id) entry.reset();
-    if (!entry) {
-      if (EndsWith(name, kNewSuffix) && cut_short_ok) {
-        // Cut short by a crash while it was written: its record was never
-        // flagged, so the message is composed again.
-        Files().Unlink(directory_ + "/" + name);
-        continue;
-      }
-      if (unreadable) unreadable->push_back(name);
-      continue;
+  return names;
+}
+
+Outbox::ReadStatus Outbox::Read(const std::string& name, OutboxEntry& entry, std::string* why,
+                                std::string* text_out) const {
+  const std::string path = directory_ + "/" + name;
+  // Non-blocking: a pipe put in the outbox must not stop the reader.
+  UniqueFd fd(Files().Open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+  if (!fd.valid()) {
+    if (errno == ENOENT) return ReadStatus::kGone;
+    if (why) *why = FileErrorText(path, "cannot open", errno);
+    return ReadStatus::kDamaged;
+  }
+  // Read in pieces up to the largest entry, whatever a Length line says: an
+  // entry fits in the first piece, so most files cost one read.
+  std::string text;
+  char piece[16384];
+  while (true) {
+    const ssize_t got = Files().Read(fd.get(), piece, sizeof piece);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      if (why) *why = FileErrorText(path, "cannot read", errno);
+      return ReadStatus::kDamaged;
     }
-    entry->flagged = EndsWith(name, kFlaggedSuffix);
-    entry->id = id;
-    entries.push_back(std::move(*entry));
+    text.append(piece, static_cast<size_t>(got));
+    if (text.size() > kMaxEntryBytes) {
+      if (why) *why = Format("larger than %zu bytes", kMaxEntryBytes);
+      text.resize(sizeof piece);  // the head, for what its header still tells
+      if (text_out) *text_out = std::move(text);
+      return ReadStatus::kDamaged;
+    }
+    // A short read of a regular file is its end.
+    if (got < static_cast<ssize_t>(sizeof piece)) break;
+  }
+  std::optional<OutboxEntry> parsed = ParseOutboxEntry(text, why);
+  const std::string id = IdOf(name);
+  // Text under another id is what is left of a spare (delivered_list.h), or
+  // a copy of another message.
+  if (parsed && !parsed->id.empty() && parsed->id != id) {
+    if (why) *why = "its Id line names message " + parsed->id;
+    parsed.reset();
+  }
+  if (!parsed) {
+    if (text_out) *text_out = std::move(text);
+    return ReadStatus::kDamaged;
+  }
+  entry = std::move(*parsed);
+  entry.flagged = EndsWith(name, kFlaggedSuffix);
+  entry.id = id;
+  return ReadStatus::kRead;
+}
+
+bool Outbox::Quarantine(const std::string& name, std::string* moved_to, std::string* error) {
+  const std::string folder = directory_ + "/" + kQuarantineDirectory;
+  if (::mkdir(folder.c_str(), 0750) != 0 && errno != EEXIST) {
+    if (error) *error = ErrnoText("cannot create", folder);
+    return false;
+  }
+  std::string target = folder + "/" + name;
+  for (int n = 1; Files().Access(target, F_OK) == 0; ++n) {
+    target = folder + "/" + name + Format(".%d", n);
+  }
+  if (Files().Rename(directory_ + "/" + name, target) != 0) {
+    if (error) *error = ErrnoText("cannot move", directory_ + "/" + name);
+    return false;
+  }
+  SyncDirectory(directory_);
+  if (moved_to) *moved_to = target;
+  return true;
+}
+
+std::vector<std::string> Outbox::QuarantinedNames() const {
+  std::vector<std::string> names;
+  if (DIR* dir = ::opendir((directory_ + "/" + kQuarantineDirectory).c_str())) {
+    while (dirent* item = ::readdir(dir)) {
+      if (item->d_name[0] != '.') names.emplace_back(item->d_name);
+    }
+    ::closedir(dir);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+bool Outbox::Exists(const OutboxEntry& entry) const {
+  return Files().Access(PathOf(entry), F_OK) == 0 && DeliveredIds().count(entry.id) == 0;
+}
+
+OutboxLocks::Held Outbox::Lock(const std::string& id, std::string* error) {
+  if (!locks_) locks_ = std::make_unique<OutboxLocks>(directory_);
+  return locks_->Lock(id, error);
+}
+
+std::vector<OutboxEntry> Outbox::List(std::vector<std::string>* unreadable,
+                                      bool drop_cut_short) const {
+  std::vector<OutboxEntry> entries;
+  for (const std::string& name : EntryNames()) {
+    OutboxEntry entry;
+    switch (Read(name, entry)) {
+      case ReadStatus::kRead:
+        entries.push_back(std::move(entry));
+        break;
+      case ReadStatus::kGone:
+        break;
+      case ReadStatus::kDamaged:
+        if (EndsWith(name, kNewSuffix) && drop_cut_short) {
+          // Cut short by a crash while it was written: its record was never
+          // flagged, so the message is composed again.
+          Files().Unlink(directory_ + "/" + name);
+        } else if (unreadable) {
+          unreadable->push_back(name);
+        }
+        break;
+    }
   }
   return entries;
 }
 
 std::optional<OutboxEntry> Outbox::Find(const std::string& id) const {
-  if (DeliveredList::Read(directory_).count(id) != 0) return std::nullopt;
+  if (DeliveredIds().count(id) != 0) return std::nullopt;
   for (const char* suffix : {kFlaggedSuffix, kNewSuffix}) {
-    std::string text;
-    if (!ReadFile(directory_ + "/" + id + suffix, text)) continue;
-    std::optional<OutboxEntry> entry = ParseOutboxEntry(text);
-    if (!entry || (!entry->id.empty() && entry->id != id)) return std::nullopt;
-    entry->id = id;
-    entry->flagged = std::strcmp(suffix, kFlaggedSuffix) == 0;
-    return entry;
+    OutboxEntry entry;
+    switch (Read(id + suffix, entry)) {
+      case ReadStatus::kRead: return entry;
+      case ReadStatus::kGone: continue;
+      case ReadStatus::kDamaged: return std::nullopt;
+    }
   }
   return std::nullopt;
 }

@@ -16,6 +16,13 @@
 // the Id and Length lines it holds match its name and the body's length
 // (files of earlier versions have neither), so neither a file a crash cut
 // short nor one written over a spare's older text passes for a message.
+// A file that is no entry (damaged) is moved by the engine into the
+// "quarantine" folder of the outbox, where vgqueue lists it apart.
+//
+// The outbox may hold any number of messages: its readers go through the
+// names (EntryNames) and read one entry at a time (Read), never all of them.
+// The engine and vgqueue change a message only under its lock
+// (notify/outbox_lock.h).
 //
 // Not thread-safe: one engine (one thread) works an outbox at a time.
 #pragma once
@@ -24,15 +31,23 @@
 #include <ctime>
 #include <memory>
 #include <optional>
+#include <set>
+#include <sys/types.h>
+#include <utility>
 #include <string>
 #include <vector>
 
 #include "notify/delivered_list.h"
+#include "notify/outbox_lock.h"
 
 namespace vigilo {
 
-// The outbox directory's name in the server directory.
+// The outbox directory's name in the server directory, and the folder in it
+// that holds damaged files.
 inline constexpr const char* kOutboxDirectory = "vgoutbox";
+inline constexpr const char* kQuarantineDirectory = "quarantine";
+// No entry is larger: a larger file is damaged, and is not read into memory.
+inline constexpr size_t kMaxEntryBytes = size_t{16} << 20;
 
 struct OutboxEntry {
   std::string id;             // file name without extension; set by Add
@@ -52,9 +67,12 @@ struct OutboxEntry {
 };
 
 // The file text of an entry, and back. Parse returns std::nullopt for a text
-// that is no outbox entry.
+// that is no outbox entry, with *why saying what is wrong with it when given.
 std::string SerializeOutboxEntry(const OutboxEntry& entry);
-std::optional<OutboxEntry> ParseOutboxEntry(const std::string& text);
+std::optional<OutboxEntry> ParseOutboxEntry(const std::string& text, std::string* why = nullptr);
+// What the header lines of a text that is no entry still tell (rule, record,
+// table, id); std::nullopt when they name no rule and record.
+std::optional<OutboxEntry> ParseOutboxHeaders(const std::string& text);
 
 class Outbox {
  public:
@@ -100,6 +118,26 @@ class Outbox {
   // One entry by id (either state), or std::nullopt.
   std::optional<OutboxEntry> Find(const std::string& id) const;
 
+  // The file names ("ID.msg", "ID.new") of the entries in the order written,
+  // but for those the delivered list names. Only the names are held.
+  std::vector<std::string> EntryNames() const;
+  // Reads the entry of one file name. kGone: the file is no longer there;
+  // kDamaged: it is no entry (*why says why, *text holds what was read, at
+  // most kMaxEntryBytes).
+  enum class ReadStatus { kRead, kGone, kDamaged };
+  ReadStatus Read(const std::string& name, OutboxEntry& entry, std::string* why = nullptr,
+                  std::string* text = nullptr) const;
+  // Moves a damaged file into the quarantine folder (under a new name when
+  // its own is taken there); *moved_to gets its path there.
+  bool Quarantine(const std::string& name, std::string* moved_to, std::string* error);
+  // The files in the quarantine folder, sorted.
+  std::vector<std::string> QuarantinedNames() const;
+  // Whether the entry's file is still there and not retired.
+  bool Exists(const OutboxEntry& entry) const;
+  // The lock of one message (outbox_lock.h).
+  OutboxLocks::Held Lock(const std::string& id, std::string* error = nullptr);
+  static std::string IdOf(const std::string& name);
+
   std::string PathOf(const OutboxEntry& entry) const;
 
  private:
@@ -111,6 +149,11 @@ class Outbox {
   bool directory_ready_ = false;  // made (or found) by this object
   unsigned sequence_ = 0;
   std::unique_ptr<DeliveredList> delivered_;  // made by the first Retire
+  std::unique_ptr<OutboxLocks> locks_;         // opened by the first Lock
+  // The delivered list's ids, read again when its file changed.
+  const std::set<std::string>& DeliveredIds() const;
+  mutable std::set<std::string> delivered_ids_;
+  mutable std::pair<ino_t, off_t> delivered_stamp_{0, -1};
 };
 
 // The wait before the next attempt after `attempts` failed ones: first_delay,

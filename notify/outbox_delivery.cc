@@ -1,6 +1,7 @@
 // The mail sender's side of the outbox: a message is made durable before its
 // record is flagged and leaves the outbox only once every recipient has been
 // served, refused for good, or its lifetime has run out.
+#include "common/file_system.h"
 #include "common/format.h"
 #include "common/text.h"
 #include "data/activity.h"
@@ -28,10 +29,10 @@ void ReportDelivery(const OutboxEntry& entry, const DeliveryReport& report, bool
         AddToList(delivered, result.address);
         break;
       case RecipientOutcome::kRefused:
-      case RecipientOutcome::kUnserved:  // never tried again
         AddToList(refused, result.address);
         refusal = result.error;
         break;
+      case RecipientOutcome::kUnserved:  // kept for when a mail system serves it
       case RecipientOutcome::kRetry:
         AddToList(failed, result.address);
         failure = result.error;
@@ -61,16 +62,80 @@ void CMailSender::BeginTick() {
   CloseSessions();
   outbox_.Settle();
   in_tick_ = true;
+  attempts_left_ = tick_limit_;
   unflagged_.clear();
   const std::time_t now = Now();
-  for (OutboxEntry& entry : outbox_.List(nullptr, /*drop_cut_short=*/true)) {
-    if (!entry.flagged) {
-      unflagged_.push_back(std::move(entry));
-      continue;
-    }
+  // Only the names are held: each entry is read when its turn comes.
+  for (const std::string& name : outbox_.EntryNames()) {
     if (StopRequested()) break;
-    if (entry.next_attempt <= now) DeliverEntry(entry);
+    BeginTickEntry(name, now);
   }
+}
+
+void CMailSender::BeginTickEntry(const std::string& name, std::time_t now) {
+  const bool flagged = name.ends_with(".msg");
+  // Past the tick's limit a flagged message waits unread for the next tick.
+  if (flagged && !MayDeliver()) return;
+  OutboxLocks::Held held = outbox_.Lock(Outbox::IdOf(name));
+  OutboxEntry entry;
+  std::string why, text;
+  switch (outbox_.Read(name, entry, &why, &text)) {
+    case Outbox::ReadStatus::kGone:
+      return;
+    case Outbox::ReadStatus::kDamaged: {
+      const std::optional<OutboxEntry> headers = ParseOutboxHeaders(text);
+      if (!flagged && (text.empty() || (headers && !headers->id.empty() &&
+                                        headers->id != Outbox::IdOf(name)))) {
+        // A spare taken for a new message that a crash left unwritten: the
+        // new message's record was never flagged, so it is composed again.
+        Files().Unlink(outbox_.directory() + "/" + name);
+        return;
+      }
+      QuarantineFile(name, why, text);
+      return;
+    }
+    case Outbox::ReadStatus::kRead:
+      break;
+  }
+  if (!entry.flagged) {
+    unflagged_.push_back(std::move(entry));
+    return;
+  }
+  if (entry.next_attempt <= now) DeliverLocked(entry);
+}
+
+void CMailSender::QuarantineFile(const std::string& name, const std::string& why,
+                                 const std::string& text) {
+  const std::string path = outbox_.directory() + "/" + name;
+  std::string moved_to, error;
+  if (!outbox_.Quarantine(name, &moved_to, &error)) {
+    LogLine(Format(kQuarantineFailedLine, path.c_str(), why.c_str(), error.c_str()));
+    return;
+  }
+  const std::optional<OutboxEntry> headers = ParseOutboxHeaders(text);
+  if (!headers) {
+    LogLine(Format(kQuarantinedLine, path.c_str(), why.c_str(), moved_to.c_str()));
+    return;
+  }
+  // A copy of another message (its Id line names that one) must not bring
+  // the record's message back a second time.
+  const bool own = headers->id.empty() || headers->id == Outbox::IdOf(name);
+  const bool again = own && !headers->table_id.empty() && headers->record > 0;
+  LogLine(Format(kQuarantinedRecordLine, path.c_str(), why.c_str(), moved_to.c_str(),
+                 static_cast<long>(headers->rule_id), headers->record,
+                 again ? "the message is composed again" : "a copy of another message"));
+  if (again) compose_again_.push_back({headers->table_id, headers->rule_id, headers->record});
+}
+
+std::vector<std::pair<int32_t, long long>> CMailSender::TakeRecordsToComposeAgain(
+    const std::string& table_id) {
+  std::vector<std::pair<int32_t, long long>> records;
+  std::erase_if(compose_again_, [&](const RecordToComposeAgain& item) {
+    if (item.table_id != table_id) return false;
+    records.emplace_back(item.rule_id, item.record);
+    return true;
+  });
+  return records;
 }
 
 void CMailSender::EndTick() {
@@ -80,7 +145,7 @@ void CMailSender::EndTick() {
     if (watched_tables_.count(entry.table_id) != 0 || StopRequested()) continue;
     std::string error;
     outbox_.MarkFlagged(entry, &error);
-    DeliverEntry(entry);
+    if (MayDeliver()) DeliverEntry(entry);
   }
   unflagged_.clear();
   CloseSessions();
@@ -169,7 +234,8 @@ void CMailSender::FlushSubmissions() {
   // before it is named in the delivered list, the next start finds its flag
   // and delivers it again, as any message in flight.
   for (Submission* submission : flagged) {
-    if (StopRequested()) {
+    // Past the tick's limit a message waits, flagged, for the next tick.
+    if (StopRequested() || !MayDeliver()) {
       outbox_.MarkFlagged(submission->entry, &error);
       continue;
     }
@@ -191,11 +257,18 @@ void CMailSender::ReconcileUnflagged(
     if (known(entry.rule_id) && !flag(entry.rule_id, entry.record)) continue;
     std::string error;
     outbox_.MarkFlagged(entry, &error);
-    if (!StopRequested() && entry.next_attempt <= now) DeliverEntry(entry);
+    if (!StopRequested() && MayDeliver() && entry.next_attempt <= now) DeliverEntry(entry);
   }
 }
 
 void CMailSender::DeliverEntry(OutboxEntry& entry) {
+  OutboxLocks::Held held = outbox_.Lock(entry.id);
+  // vgqueue may have dropped it since it was read.
+  if (!outbox_.Exists(entry)) return;
+  DeliverLocked(entry);
+}
+
+bool CMailSender::DeliverLocked(OutboxEntry& entry) {
   const std::vector<std::string> records{Format("%lld", entry.record)};
   OutgoingMail mail;
   mail.rule_id = entry.rule_id;
@@ -206,12 +279,21 @@ void CMailSender::DeliverEntry(OutboxEntry& entry) {
   mail.record_list = &records;
   DeliveryReport report;
   Deliver(mail, entry.recipients, report);
-  // The recipients failed for now are tried again; the last failure is the
-  // one the entry names.
+  // The recipients failed for now, and those no mail system serves, are
+  // tried again; the last failure is the one the entry names.
   std::vector<std::string> remaining;
   const RecipientResult* last_failure = nullptr;
+  bool tried = false;
+  std::string unserved;
+  const RecipientResult* unserved_result = nullptr;
   for (const RecipientResult& result : report.results()) {
-    if (result.outcome != RecipientOutcome::kRetry) continue;
+    tried = tried || !result.deferred;
+    if (result.outcome == RecipientOutcome::kUnserved) {
+      AddToList(unserved, result.address);
+      unserved_result = &result;
+    } else if (result.outcome != RecipientOutcome::kRetry) {
+      continue;
+    }
     remaining.push_back(result.address);
     last_failure = &result;
   }
@@ -220,9 +302,24 @@ void CMailSender::DeliverEntry(OutboxEntry& entry) {
     ReportDelivery(entry, report, /*given_up=*/false);
     outbox_.Retire(entry, &error);
     if (observer_) observer_(entry, MessageOutcome::kLeft, report);
-    return;
+    if (in_tick_) --attempts_left_;
+    return true;
   }
   const std::time_t now = Now();
+  if (!tried && now - entry.created < lifetime_seconds_) {
+    // Every recipient waits for a server that failed in this tick: the entry
+    // stays as it is, neither rewritten nor counted as an attempt. (Its
+    // record is flagged by now: a new one waits as a flagged entry.)
+    if (!entry.flagged) outbox_.MarkFlagged(entry, &error);
+    return false;
+  }
+  if (in_tick_) --attempts_left_;
+  if (unserved_result != nullptr) {
+    LogLine(Format(kUnservedLine,
+                   unserved_result->transport.empty() ? "none" : unserved_result->transport.c_str(),
+                   unserved.c_str(), host::OneLine(unserved_result->error).c_str(),
+                   static_cast<long>(entry.rule_id), entry.record));
+  }
   entry.attempts += 1;
   entry.last_transport = last_failure->transport;
   entry.last_error = host::OneLine(last_failure->error);
@@ -236,7 +333,7 @@ void CMailSender::DeliverEntry(OutboxEntry& entry) {
                    static_cast<long>(entry.rule_id), entry.record, entry.last_error.c_str()));
     outbox_.Retire(entry, &error);
     if (observer_) observer_(entry, MessageOutcome::kGivenUp, report);
-    return;
+    return true;
   }
   entry.next_attempt = now + RetryDelay(entry.attempts, first_retry_delay_);
   if (observer_) observer_(entry, MessageOutcome::kRetry, report);
@@ -251,9 +348,10 @@ void CMailSender::DeliverEntry(OutboxEntry& entry) {
     } else {
       entry.flagged = false;
     }
-    return;
+    return true;
   }
   outbox_.Update(entry, &error);
+  return true;
 }
 
 }  // namespace vigilo

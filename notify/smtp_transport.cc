@@ -61,15 +61,7 @@ void SmtpTransport::EndSession() {
 void SmtpTransport::Send(const OutgoingMail& mail, const std::vector<std::string>& addresses,
                          DeliveryReport& report) {
   if (!ready_) {
-    if (mail.rule_id != 0 || mail.record != 0) {
-      // Said once per message, so an administrator sees why mail is missing.
-      std::string to;
-      for (const std::string& address : addresses) to += (to.empty() ? "" : ",") + address;
-      if (log_ != nullptr) {
-        log_->Write(Format(kSmtpOffLine, static_cast<long>(mail.rule_id), mail.record,
-                           to.c_str()));
-      }
-    }
+    // The mail sender says it once a message, with every transport's part.
     for (const std::string& address : addresses) {
       report.Add(address, RecipientOutcome::kUnserved, name(), "SMTP is not set up");
     }
@@ -94,8 +86,10 @@ void SmtpTransport::Send(const OutgoingMail& mail, const std::vector<std::string
     all_failed(settings_error_);
     return;
   }
+  // A server that failed in this tick is not tried again for each message:
+  // the message waits untouched for the next tick.
   if (!down_error_.empty()) {
-    all_failed(down_error_);
+    for (const auto& [address, unused] : bare) report.Defer(address, name(), down_error_);
     return;
   }
   SmtpMessage message{};

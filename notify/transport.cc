@@ -21,6 +21,11 @@ void DeliveryReport::Add(std::string address, RecipientOutcome outcome, std::str
   results_.push_back({std::move(address), outcome, std::move(transport), std::move(error)});
 }
 
+void DeliveryReport::Defer(std::string address, std::string transport, std::string error) {
+  results_.push_back(
+      {std::move(address), RecipientOutcome::kRetry, std::move(transport), std::move(error), true});
+}
+
 void DeliveryReport::DeliveredUnlessReported(const std::vector<std::string>& addresses,
                                              const char* transport) {
   const size_t reported = results_.size();

@@ -23,9 +23,12 @@ inline constexpr const char* kDeliveryFailedLine = "Mail delivery failed (%s) : 
 // record and the server's reply.
 inline constexpr const char* kRecipientRefusedLine =
     "Mail refused (%s) : %s , Rule ID : %ld , Record# %lld : %s \r\n";
-// A message with "SMTP:" recipients while SMTP is not set up.
-inline constexpr const char* kSmtpOffLine =
-    "Mail not sent (SMTP) : SMTP is not set up , Rule ID : %ld , Record# %lld , to %s \r\n";
+// A message of the outbox with recipients no configured transport can serve
+// (the provider's logon failed, SMTP is not set up): transport, recipients,
+// why, rule and record. Written once a delivery attempt; the message stays.
+inline constexpr const char* kUnservedLine =
+    "Mail delivery failed (%s) : no mail system serves %s (%s) , Rule ID : %ld , Record# %lld "
+    ", kept in the outbox \r\n";
 
 // How an address is delivered, told by its prefix: "ORVIK:" into the internal
 // mail table, "SMTP:" by SMTP, another prefix ("CCMAIL:") directly through the
@@ -48,7 +51,7 @@ enum class RecipientOutcome {
   kDelivered,
   kRefused,    // refused for good: not tried again
   kRetry,      // failed for now: stays in the outbox
-  kUnserved,   // the transport is not set up for it; it is dropped with the message
+  kUnserved,   // the transport is not set up for it; kept for when it is
 };
 
 struct RecipientResult {
@@ -56,12 +59,16 @@ struct RecipientResult {
   RecipientOutcome outcome = RecipientOutcome::kDelivered;
   std::string transport;  // name of the transport that reported it
   std::string error;      // one line; empty when delivered
+  // Not tried: its server failed earlier in this tick (kRetry only).
+  bool deferred = false;
 };
 
 class DeliveryReport {
  public:
   void Add(std::string address, RecipientOutcome outcome, std::string transport,
            std::string error = {});
+  // A recipient not tried, as its server failed earlier in this tick.
+  void Defer(std::string address, std::string transport, std::string error);
   // Every address of the list that has no result yet counts as delivered.
   void DeliveredUnlessReported(const std::vector<std::string>& addresses, const char* transport);
   const std::vector<RecipientResult>& results() const { return results_; }

@@ -19,6 +19,7 @@
 #include "notify/mail_settings.h"
 #include "platform/loader/mail_plugins.h"
 #include "platform/sql/database.h"
+#include "service/mail_names_check.h"
 #include "service/preview_engine.h"
 #include "service/project.h"
 #include "service/project_table.h"
@@ -200,6 +201,7 @@ std::vector<std::string> CheckInstallation() {
       problems.push_back(paths.rule_table_path + ": cannot be read");
     } else {
       const std::vector<CRule> records = EnabledRules(paths.rule_table_path, problems);
+      CheckMailNames(paths, records, problems);
       std::ostringstream quiet;
       PreviewEngine engine(/*changes_nothing=*/true, quiet, /*quiet=*/true);
       std::string why;

@@ -191,11 +191,14 @@ void CReadThread::StartActivityRecorder() {
   options.outbox = [sender] {
     OutboxState state;
     if (sender == nullptr) return state;
-    for (const OutboxEntry& entry : sender->outbox().List()) {
-      ++state.depth;
-      if (state.oldest_created == 0 || entry.created < state.oldest_created) {
-        state.oldest_created = entry.created;
-      }
+    // Names sort in the order written: only the oldest entry is read.
+    const std::vector<std::string> names = sender->outbox().EntryNames();
+    state.depth = static_cast<long>(names.size());
+    for (const std::string& name : names) {
+      OutboxEntry entry;
+      if (sender->outbox().Read(name, entry) != Outbox::ReadStatus::kRead) continue;
+      state.oldest_created = entry.created;
+      break;
     }
     return state;
   };

@@ -57,6 +57,24 @@ std::vector<bool> ProjectTableAccess::FlagRecords(const std::vector<long long>& 
   return vigilo::FlagRecords(table_, form_ids, rule_id);
 }
 
+bool ProjectTableAccess::RemoveFlag(long long form_id, int32_t rule_id) {
+  Database& db = table_.project()->database();
+  if (!db.IsOpen() || form_id <= 0) return false;
+  const std::string statement =
+      Format("DELETE FROM %s WHERE FormID =%lld AND RuleID =%ld", table_.names().from_flag.c_str(),
+             form_id, static_cast<long>(rule_id));
+  try {
+    db.ExecuteSQL(statement);
+    return true;
+  } catch (const DbException& error) {
+    table_.LogDbError(&error,
+                      Format("While Removing record from Flag Table, Rule ID : %ld",
+                             static_cast<long>(rule_id)),
+                      statement);
+    return false;
+  }
+}
+
 bool FlagOneRecord(CProjectTable& table, long long form_id, int32_t rule_id, bool ensure) {
   Database& db = table.project()->database();
   if (!db.IsOpen() || form_id <= 0) return false;

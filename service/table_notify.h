@@ -28,6 +28,7 @@ class ProjectTableAccess : public DatabaseNotifyAccess {
   bool FlagRecord(long long form_id, int32_t rule_id) override;
   bool EnsureFlag(long long form_id, int32_t rule_id) override;
   std::vector<bool> FlagRecords(const std::vector<long long>& form_ids, int32_t rule_id) override;
+  bool RemoveFlag(long long form_id, int32_t rule_id) override;
 
  private:
   CProjectTable& table_;

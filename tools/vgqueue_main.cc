@@ -9,11 +9,16 @@
 //                                 makes the message(s) due at the next tick
 //   vgqueue [--home DIR] drop ID  removes the message; it is never delivered
 //
+// Messages are read one at a time, so a list of any length takes little
+// memory; retry and drop change a message under the lock the engine holds
+// while it delivers it, after finding it still waiting.
+//
 // Exit status: 0 on success, 1 when a message is not found or cannot be
 // changed, 2 on a usage error.
 #include <cstring>
 #include <ctime>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,6 +43,8 @@ constexpr const char* kUsage =
     "       next attempt, the recipients still to be served and the last error\n"
     "retry  makes the message (or every message) due at the next tick\n"
     "drop   removes the message for good; it is never delivered\n"
+    "Damaged files the rule service moved aside are listed apart, as quarantined\n"
+    "(in vgoutbox/quarantine).\n"
     "  --home DIR  program directory holding vigtab.ini (default: VIGILO_HOME,\n"
     "              else the directory of the installed programs)\n";
 
@@ -55,41 +62,88 @@ std::string LocalTime(std::time_t when) {
   return text;
 }
 
+void PrintEntry(const vigilo::OutboxEntry& entry) {
+  std::cout << entry.id << "  " << (entry.flagged ? "queued" : "unflagged") << "  rule "
+            << entry.rule_id << "  record " << entry.record << "  attempts " << entry.attempts
+            << "  next " << LocalTime(entry.next_attempt) << "\n"
+            << "    table: " << entry.table_id << "\n"
+            << "    subject: " << entry.subject << "\n"
+            << "    to: " << entry.recipients << "\n";
+  if (!entry.last_error.empty()) {
+    // Entries written by older versions may name a server with its password.
+    std::cout << "    last error (" << entry.last_transport
+              << "): " << vigilo::WithoutUrlCredentials(entry.last_error) << "\n";
+  }
+}
+
 int List(const vigilo::Outbox& outbox) {
+  long pending = 0;
   std::vector<std::string> unreadable;
-  std::vector<vigilo::OutboxEntry> entries = outbox.List(&unreadable);
-  for (const vigilo::OutboxEntry& entry : entries) {
-    std::cout << entry.id << "  " << (entry.flagged ? "queued" : "unflagged") << "  rule "
-              << entry.rule_id << "  record " << entry.record << "  attempts " << entry.attempts
-              << "  next " << LocalTime(entry.next_attempt) << "\n"
-              << "    table: " << entry.table_id << "\n"
-              << "    subject: " << entry.subject << "\n"
-              << "    to: " << entry.recipients << "\n";
-    if (!entry.last_error.empty()) {
-      // Entries written by older versions may name a server with its password.
-      std::cout << "    last error (" << entry.last_transport
-                << "): " << vigilo::WithoutUrlCredentials(entry.last_error) << "\n";
+  for (const std::string& name : outbox.EntryNames()) {
+    vigilo::OutboxEntry entry;
+    switch (outbox.Read(name, entry)) {
+      case vigilo::Outbox::ReadStatus::kRead:
+        PrintEntry(entry);
+        ++pending;
+        break;
+      case vigilo::Outbox::ReadStatus::kGone:
+        break;
+      case vigilo::Outbox::ReadStatus::kDamaged:
+        unreadable.push_back(name);
+        break;
     }
   }
   for (const std::string& name : unreadable) {
-    std::cout << name << "  unreadable (left alone)\n";
+    std::cout << name << "  damaged (moved to the quarantine at the next tick)\n";
   }
-  if (entries.empty() && unreadable.empty()) {
+  const std::vector<std::string> quarantined = outbox.QuarantinedNames();
+  for (const std::string& name : quarantined) {
+    std::cout << name << "  quarantined (" << outbox.directory() << "/"
+              << vigilo::kQuarantineDirectory << ")\n";
+  }
+  if (pending == 0 && unreadable.empty() && quarantined.empty()) {
     std::cout << "The outbox " << outbox.directory() << " is empty.\n";
   } else {
-    std::cout << "-- " << entries.size() << " message(s) pending in " << outbox.directory()
-              << "\n";
+    std::cout << "-- " << pending << " message(s) pending in " << outbox.directory();
+    if (!quarantined.empty()) std::cout << ", " << quarantined.size() << " quarantined";
+    std::cout << "\n";
   }
   return 0;
 }
 
+// The message under its lock, found still waiting; std::nullopt (and no
+// lock) when it has left or was never there.
+std::optional<vigilo::OutboxEntry> FindLocked(vigilo::Outbox& outbox, const std::string& id,
+                                              vigilo::OutboxLocks::Held& held,
+                                              std::string* error) {
+  held = outbox.Lock(id, error);
+  if (!held.held()) return std::nullopt;
+  std::optional<vigilo::OutboxEntry> entry = outbox.Find(id);
+  if (!entry) held.Release();
+  return entry;
+}
+
 int Retry(vigilo::Outbox& outbox, const std::string& id) {
   int changed = 0;
-  for (vigilo::OutboxEntry& entry : outbox.List()) {
-    if (id != "all" && entry.id != id) continue;
-    entry.next_attempt = 0;
+  std::vector<std::string> ids;
+  if (id == "all") {
+    for (const std::string& name : outbox.EntryNames()) ids.push_back(vigilo::Outbox::IdOf(name));
+  } else {
+    ids.push_back(id);
+  }
+  for (const std::string& one : ids) {
+    vigilo::OutboxLocks::Held held;
     std::string error;
-    if (!outbox.Update(entry, &error)) {
+    std::optional<vigilo::OutboxEntry> entry = FindLocked(outbox, one, held, &error);
+    if (!error.empty()) {
+      std::cerr << "vgqueue: " << error << "\n";
+      return 1;
+    }
+    // Delivered or dropped meanwhile: nothing to make due. An unflagged one
+    // is the engine's to rename; it is due anyway.
+    if (!entry || !entry->flagged) continue;
+    entry->next_attempt = 0;
+    if (!outbox.Update(*entry, &error)) {
       std::cerr << "vgqueue: " << error << "\n";
       return 1;
     }
@@ -104,13 +158,21 @@ int Retry(vigilo::Outbox& outbox, const std::string& id) {
 }
 
 int Drop(vigilo::Outbox& outbox, const std::string& id) {
-  std::optional<vigilo::OutboxEntry> entry = outbox.Find(id);
+  vigilo::OutboxLocks::Held held;
+  std::string error;
+  std::optional<vigilo::OutboxEntry> entry = FindLocked(outbox, id, held, &error);
+  if (!error.empty()) {
+    std::cerr << "vgqueue: " << error << "\n";
+    return 1;
+  }
   if (!entry) {
     std::cerr << "vgqueue: no message " << id << " in " << outbox.directory() << "\n";
     return 1;
   }
-  std::string error;
-  if (!outbox.Remove(*entry, &error)) {
+  // Both names: the engine may have renamed it since it was read.
+  vigilo::OutboxEntry other = *entry;
+  other.flagged = !entry->flagged;
+  if (!outbox.Remove(*entry, &error) || !outbox.Remove(other, &error)) {
     std::cerr << "vgqueue: " << error << "\n";
     return 1;
   }
@@ -122,6 +184,8 @@ int Drop(vigilo::Outbox& outbox, const std::string& id) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A list may run to many thousands of lines: no flush per line.
+  std::ios::sync_with_stdio(false);
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {

@@ -149,7 +149,10 @@ def main():
                 result = subprocess.run(["bash", "-c", run], capture_output=True, text=True,
                                         env=env, cwd=work, timeout=120)
                 ran += 1
-                if result.returncode != 0:
+                # Status 2 of a tick is a tick that ran and logged an error:
+                # the demo has no mail server, so its mail waits in the outbox.
+                tick = program == "vgservice" and "--once" in run
+                if result.returncode != 0 and not (tick and result.returncode == 2):
                     failures.append(f"{rel}:{line}: '{command}' exited {result.returncode}: "
                                     f"{(result.stderr or result.stdout).strip()[:300]}")
 

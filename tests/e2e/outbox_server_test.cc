@@ -18,6 +18,8 @@
 #include <map>
 #include <memory>
 #include <random>
+#include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -389,4 +391,96 @@ TEST_F(OutboxServerTest, KilledAtManyPointsEveryRecordIsMailedAndDuplicatesStayB
 }
 
 }  // namespace
+TEST_F(OutboxServerTest, DamagedOutboxFileIsQuarantinedWithALineAndItsRecordMailedOnceAgain) {
+  const int port = test::UnusedPort();
+  Install({Table("Bugs", 2, "Closed")}, {RuleBuilder(1).Notify("User", "bob")}, port);
+  Tick();  // the server is down: both messages wait, their records flagged
+  ASSERT_EQ(Pending(), 2u);
+  // One file cut short, the other given a Length no body has.
+  std::vector<std::filesystem::path> files;
+  for (const auto& item : std::filesystem::directory_iterator(Outbox())) {
+    if (item.path().extension() == ".msg") files.push_back(item.path());
+  }
+  ASSERT_EQ(files.size(), 2u);
+  std::string text = testing::ReadText(files[0].string());
+  std::ofstream(files[0], std::ios::trunc) << text.substr(0, text.size() - 5);
+  text = testing::ReadText(files[1].string());
+  const size_t length = text.find("Length: ");
+  text.replace(length, text.find('\n', length) - length, "Length: 100000000000000000000");
+  std::ofstream(files[1], std::ios::trunc) << text;
+
+  test::SmtpSink sink(port);
+  const int status = RunServiceOnce(install_->program_dir(), Env());
+  EXPECT_EQ(status, 2);  // the damaged files are errors of the tick
+  const std::string log = install_->ReadRunLog();
+  EXPECT_EQ(CountOf(log, "Unable to deliver the outbox file "), 2) << log;
+  EXPECT_EQ(CountOf(log, ", the message is composed again"), 2) << log;
+  const auto mail = sink.WaitForMessages(2, std::chrono::milliseconds(1500));
+  EXPECT_EQ(PerRecord(mail), (std::map<long, int>{{1, 1}, {2, 1}}));
+  EXPECT_EQ(Pending(), 0u);
+  EXPECT_EQ(FlagCount("Bugs"), 2u);
+  EXPECT_EQ(vigilo::Outbox(Outbox()).QuarantinedNames().size(), 2u);
+}
+
+// A command's standard output and exit status.
+std::string CommandOutput(const std::string& command, int* status) {
+  std::string out;
+  FILE* pipe = ::popen((command + " 2>/dev/null").c_str(), "r");
+  if (pipe == nullptr) return out;
+  char buffer[4096];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+  const int result = ::pclose(pipe);
+  *status = WIFEXITED(result) ? WEXITSTATUS(result) : -1;
+  return out;
+}
+
+TEST_F(OutboxServerTest, VgqueueDropAndRetryBesideTheDeliveringDaemonNeitherLoseNorRepeat) {
+  const int port = test::UnusedPort();
+  constexpr size_t kRecords = 1000;
+  Install({Table("Bugs", kRecords, "Closed")}, {RuleBuilder(1).Notify("User", "bob")}, port);
+  Tick();  // the server is down: every message waits
+  ASSERT_EQ(Pending(), kRecords);
+  // Ticks of a hundred, so that the daemon delivers for a while.
+  WriteProfileString(install_->vigtab_ini(), "OPTIONS", "MAIL_TICK_LIMIT", "100");
+  test::SmtpSink sink(port);
+  setenv("VIGILO_TEST_INTERVAL_SECONDS", "1", 1);
+  const pid_t daemon = Start(/*once=*/false);
+  unsetenv("VIGILO_TEST_INTERVAL_SECONDS");
+  const std::string queue =
+      std::string(VIGILO_QUEUE_PROGRAM) + " --home " + install_->program_dir();
+  std::set<long> dropped;
+  std::mt19937 random(28);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(45);
+  int status = 0;
+  while (sink.Count() + dropped.size() < kRecords &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::vector<std::string> ids;
+    std::istringstream list(CommandOutput(queue + " list", &status));
+    for (std::string line; std::getline(list, line);) {
+      if (line.find("  queued  ") != std::string::npos) ids.push_back(line.substr(0, line.find(' ')));
+    }
+    for (int i = 0; i < 3 && !ids.empty(); ++i) {
+      const std::string out = CommandOutput(queue + " drop " + ids[random() % ids.size()], &status);
+      const size_t at = out.find(", record ");
+      if (status == 0 && at != std::string::npos) dropped.insert(std::atol(out.c_str() + at + 9));
+    }
+    CommandOutput(queue + " retry all", &status);
+    EXPECT_EQ(status, 0);
+  }
+  sink.WaitForMessages(kRecords - dropped.size(), std::chrono::seconds(5));
+  ::kill(daemon, SIGTERM);
+  int status_of_daemon = 0;
+  ::waitpid(daemon, &status_of_daemon, 0);
+  const std::map<long, int> per_record = PerRecord(sink.Messages());
+  EXPECT_FALSE(dropped.empty());
+  const std::string log = install_->ReadRunLog();
+  EXPECT_EQ(per_record.size() + dropped.size(), kRecords)
+      << log.substr(log.size() > 3000 ? log.size() - 3000 : 0);
+  for (const auto& [record, count] : per_record) {
+    EXPECT_EQ(count, 1) << "record " << record << " arrived more than once";
+    EXPECT_EQ(dropped.count(record), 0u) << "record " << record << " arrived after its drop";
+  }
+}
+
 }  // namespace vigilo::e2e

@@ -373,5 +373,20 @@ TEST_F(RulePreviewTest, CheckNamesEachProblemWithItsRuleOrFile) {
   EXPECT_NE(out.find(install_->rule_table() + ": cannot be read\n"), std::string::npos) << out;
 }
 
+TEST_F(RulePreviewTest, CheckNamesAProviderProfileMissingFromMapiIniAndAnUnknownGroup) {
+  test::SmtpSink sink;
+  Install({RuleBuilder(1).Notify("Group", "nosuchgroup")}, {Bug(1, "Closed")}, sink.host_port());
+  // As the packaged mapi.ini: the profile line is not there.
+  WriteProfileString(install_->morvik_ini(), "Mail", "MAPI Mail",
+                     demo::MapiMailValue("Nobody", "secret"));
+  std::string out, err;
+  EXPECT_EQ(Run({"--check"}, &out, &err), 1) << err;
+  EXPECT_NE(out.find("mapi.ini: the profile \"Nobody\" that \"MAPI Mail\" of "),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("Rule 1: the group \"nosuchgroup\" does not exist"), std::string::npos)
+      << out;
+}
+
 }  // namespace
 }  // namespace vigilo::e2e

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "data/clock.h"
 #include "data/log_stream.h"
 #include "data/login_info.h"
 #include "notify/mail_settings.h"
@@ -14,9 +15,11 @@
 namespace vigilo {
 namespace {
 
+using ::testing::Contains;
 using ::testing::ElementsAre;
 using testing::FakeMail;
 using ::testing::HasSubstr;
+using ::testing::IsEmpty;
 using testing::TestInstallation;
 
 TEST(ParseSmtpSettingTest, ServerAndSenderSitBetweenTheSecondToFourthComma) {
@@ -228,4 +231,32 @@ TEST_F(MailSenderTest, OverLongPiecesAreCutTo255Characters) {
 }
 
 }  // namespace
+TEST_F(MailSenderTest, WithoutLogonAQueuedMessageStaysWithOneErrorLineUntilTheProviderServesIt) {
+  install_.SetMailKey("MAPI Mail", "x,y,z,5:Wrong,6:secret,");
+  CMailSender& sender = Sender();
+  NotifyMessage message;
+  message.rule_id = 3;
+  message.record = 8;
+  message.table_id = "0\\ORVIK\\Proj\\Bugs";
+  message.recipients = "Bob Mapi,CCMAIL:carl@cc";
+  sender.BeginTick();
+  sender.Submit(message, [] { return true; });
+  sender.EndTick();
+  EXPECT_EQ(log_.Text(),
+            "Mail delivery failed (MAPI) : no mail system serves CCMAIL:carl@cc,Bob Mapi (mail "
+            "is not ready) , Rule ID : 3 , Record# 8 , kept in the outbox \r\n");
+  std::vector<OutboxEntry> pending = sender.outbox().List();
+  ASSERT_EQ(pending.size(), 1u);
+  EXPECT_EQ(pending[0].recipients, "CCMAIL:carl@cc,Bob Mapi");
+
+  // The profile is set right: the next start delivers the message.
+  install_.SetMailKey("MAPI Mail", "x,y,z,6:Vigilo,6:secret,");
+  CMailSender& fixed = Sender();
+  ScopedFixedNow later(pending[0].next_attempt);
+  fixed.BeginTick();
+  fixed.EndTick();
+  EXPECT_THAT(fixed.outbox().List(), IsEmpty());
+  EXPECT_THAT(Events(), Contains("mapi CCMAIL:carl@cc"));
+}
+
 }  // namespace vigilo

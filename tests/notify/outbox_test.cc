@@ -16,6 +16,7 @@
 #include "common/ini_profile.h"
 #include "data/clock.h"
 #include "data/log_stream.h"
+#include "data/run_log_entries.h"
 #include "notify/mail_sender.h"
 #include "platform/xbase/dbf_table.h"
 #include "tests/notify/fake_transports.h"
@@ -155,7 +156,8 @@ TEST_F(OutboxDeliveryTest, OnlyRecipientsFailedForNowStayAndEachOutcomeIsObserve
   }
   std::vector<OutboxEntry> pending = Pending();
   ASSERT_EQ(pending.size(), 1u);
-  EXPECT_EQ(pending[0].recipients, "SMTP:later@x.org");
+  // No mail system served ORVIK:ann: it waits for one that does.
+  EXPECT_EQ(pending[0].recipients, "ORVIK:ann,SMTP:later@x.org");
   EXPECT_EQ(pending[0].last_transport, "FAKE");
   EXPECT_EQ(pending[0].attempts, 1);
   EXPECT_GE(sent_->sessions_ended, 1);
@@ -167,10 +169,10 @@ TEST_F(OutboxDeliveryTest, OnlyRecipientsFailedForNowStayAndEachOutcomeIsObserve
   }
   EXPECT_THAT(Pending(), IsEmpty());
   ASSERT_EQ(sent_->sent.size(), 1u);
-  EXPECT_EQ(sent_->sent[0].recipients, "SMTP:later@x.org");
+  EXPECT_EQ(sent_->sent[0].recipients, "ORVIK:ann,SMTP:later@x.org");
   EXPECT_THAT(seen, ElementsAre("12:1 ORVIK:ann=3 SMTP:now@x.org=0 SMTP:later@x.org=2 "
                                 "SMTP:never@x.org=1",
-                                "12:0 SMTP:later@x.org=0"));
+                                "12:0 ORVIK:ann=0 SMTP:later@x.org=0"));
 }
 
 TEST_F(OutboxDeliveryTest, DeliveredMessageLeavesNothingInTheOutbox) {
@@ -201,6 +203,9 @@ TEST_F(OutboxDeliveryTest, SmtpDownForThreeTicksThenUpDeliversEveryMessageOnce) 
   EXPECT_EQ(pending[0].attempts, 3);
   EXPECT_EQ(pending[0].last_transport, "SMTP");
   EXPECT_EQ(pending[0].next_attempt, now + RetryDelay(3, sender.first_retry_delay()));
+  // Behind the server that failed in each tick the other waited, not rewritten.
+  EXPECT_EQ(pending[1].attempts, 0);
+  EXPECT_TRUE(pending[1].flagged);
   // Before its next attempt is due a tick leaves the message alone.
   Tick(sender);
   EXPECT_EQ(Pending()[0].attempts, 3);
@@ -235,6 +240,9 @@ TEST_F(OutboxDeliveryTest, MessagePastItsLifetimeIsGivenUpWithOneLine) {
   const std::string text = log_.Text().substr(before);
   EXPECT_THAT(text, HasSubstr("Mail given up (SMTP) : Rule ID : 6 , Record# 2 : "));
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2) << text;  // the failure, the give-up
+  RunLogTally tally;
+  RunLogJournalEntries(text, "", &tally);
+  EXPECT_EQ(tally.errors, 2);  // lost mail is an error of the tick
 }
 
 TEST_F(OutboxDeliveryTest, RefusedRecipientIsNotTriedAgainAndTheOtherGetsTheMessage) {
@@ -331,7 +339,7 @@ TEST_F(OutboxDeliveryTest, OutboxThatCannotBeWrittenSendsAndFlagsNothing) {
   EXPECT_EQ(sink.WaitForMessages(1).size(), 1u);
 }
 
-TEST_F(OutboxDeliveryTest, SmtpRecipientsWithSmtpOffGiveOneLinePerMessage) {
+TEST_F(OutboxDeliveryTest, SmtpRecipientsWithSmtpOffStayQueuedWithOneErrorLinePerMessage) {
   CMailSender::Options options;
   options.log = &log_;
   sender_ = std::make_unique<CMailSender>(std::move(options));  // no "SMTP Mail" key
@@ -339,12 +347,19 @@ TEST_F(OutboxDeliveryTest, SmtpRecipientsWithSmtpOffGiveOneLinePerMessage) {
   ASSERT_FALSE(sender_->systems().smtp_ready());
   Tick(*sender_, {Message(1, "SMTP:ann@example.org,SMTP:bob@example.org"),
                   Message(2, "SMTP:ann@example.org")});
-  EXPECT_EQ(log_.Text(),
-            "Mail not sent (SMTP) : SMTP is not set up , Rule ID : 6 , Record# 1 , to "
-            "SMTP:ann@example.org,SMTP:bob@example.org \r\n"
-            "Mail not sent (SMTP) : SMTP is not set up , Rule ID : 6 , Record# 2 , to "
-            "SMTP:ann@example.org \r\n");
-  EXPECT_THAT(Pending(), IsEmpty());
+  const std::string text = log_.Text();
+  EXPECT_EQ(text,
+            "Mail delivery failed (SMTP) : no mail system serves "
+            "SMTP:ann@example.org,SMTP:bob@example.org (SMTP is not set up) , Rule ID : 6 , "
+            "Record# 1 , kept in the outbox \r\n"
+            "Mail delivery failed (SMTP) : no mail system serves SMTP:ann@example.org (SMTP is "
+            "not set up) , Rule ID : 6 , Record# 2 , kept in the outbox \r\n");
+  RunLogTally tally;
+  RunLogJournalEntries(text, "", &tally);
+  EXPECT_EQ(tally.errors, 2);  // the tick's exit status says so
+  std::vector<OutboxEntry> pending = Pending();
+  ASSERT_EQ(pending.size(), 2u);
+  EXPECT_EQ(pending[0].last_error, "SMTP is not set up");
 }
 
 TEST_F(OutboxDeliveryTest, InternalMailRowThatCannotBeWrittenIsWrittenAtALaterTick) {
@@ -403,4 +418,77 @@ TEST_F(OutboxDeliveryTest, FullDiskQueuesFlagsAndSendsNothingAndLeavesNoFileBehi
 }
 
 }  // namespace
+TEST_F(OutboxDeliveryTest, TickDeliversAtMostItsLimitAndTheRestAtTheNextTicksEachOnce) {
+  WriteProfileString(install_.program_dir() + "/vigtab.ini", "OPTIONS", kMailTickLimitKey, "5");
+  CMailSender& sender = StartRecording();
+  ASSERT_EQ(sender.tick_limit(), 5);
+  std::vector<NotifyMessage> messages;
+  for (long long record = 1; record <= 12; ++record) {
+    messages.push_back(Message(record, "SMTP:ann@example.org"));
+  }
+  Tick(sender, messages);
+  EXPECT_EQ(flags_.size(), 12u);
+  std::vector<size_t> sent_after;
+  sent_after.push_back(sent_->sent.size());
+  for (int tick = 0; tick < 3; ++tick) {
+    Tick(sender);
+    sent_after.push_back(sent_->sent.size());
+  }
+  EXPECT_THAT(sent_after, ElementsAre(5, 10, 12, 12));
+  std::vector<long long> records;
+  for (const auto& sent : sent_->sent) records.push_back(sent.record);
+  EXPECT_THAT(records, ElementsAre(1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12));
+  EXPECT_THAT(Pending(), IsEmpty());
+}
+
+TEST_F(OutboxDeliveryTest, DamagedFilesAreQuarantinedWithOneErrorLineEachAndComposedAgain) {
+  CMailSender& sender = StartRecording();
+  Outbox& outbox = sender.outbox();
+  OutboxEntry kept;
+  kept.rule_id = 6;
+  kept.record = 9;
+  kept.table_id = "0\\ORVIK\\Proj\\Bugs";
+  kept.body = "body";
+  kept.recipients = "SMTP:ann@example.org";
+  std::string error;
+  ASSERT_TRUE(outbox.Add(kept, &error) && outbox.MarkFlagged(kept, &error)) << error;
+  std::string text;
+  ASSERT_TRUE(ReadFile(outbox.PathOf(kept), text));
+  auto write = [&outbox](const std::string& name, const std::string& content) {
+    std::ofstream(outbox.directory() + "/" + name, std::ios::binary) << content;
+  };
+  OutboxEntry cut = kept;
+  cut.id = "1000000000000000001-1-1";
+  cut.record = 1;
+  std::string cut_text = SerializeOutboxEntry(cut);
+  write(cut.id + ".msg", cut_text.substr(0, cut_text.size() - 2));
+  OutboxEntry huge = kept;
+  huge.id = "1000000000000000002-1-1";
+  huge.record = 2;
+  std::string huge_text = SerializeOutboxEntry(huge);
+  huge_text.replace(huge_text.find("Length: 4"), 9, "Length: 100000000000000000000");
+  write(huge.id + ".msg", huge_text);
+  write("1000000000000000003-1-1.msg", "");
+  write("1000000000000000004-1-1.msg", std::string("\x93\x01\xff\n\n\0garbage", 13));
+  write("1000000000000000005-1-1.msg", text);  // a copy: its Id names the kept one
+
+  Tick(sender);
+  const std::string log = log_.Text();
+  RunLogTally tally;
+  RunLogJournalEntries(log, "", &tally);
+  EXPECT_EQ(tally.errors, 5) << log;
+  EXPECT_THAT(log, HasSubstr("1000000000000000001-1-1.msg (its body is not of the length its "
+                             "header says) : moved to "));
+  EXPECT_THAT(log, HasSubstr("Rule ID : 6 , Record# 2 , the message is composed again"));
+  EXPECT_THAT(log, HasSubstr("1000000000000000003-1-1.msg (the file is empty)"));
+  EXPECT_THAT(log, HasSubstr("Rule ID : 6 , Record# 9 , a copy of another message"));
+  EXPECT_EQ(outbox.QuarantinedNames().size(), 5u);
+  EXPECT_THAT(sender.TakeRecordsToComposeAgain(kept.table_id),
+              ElementsAre(std::make_pair(6, 1LL), std::make_pair(6, 2LL)));
+  ASSERT_EQ(sent_->sent.size(), 1u);  // the kept message, once
+  EXPECT_EQ(sent_->sent[0].record, 9);
+  Tick(sender);
+  EXPECT_EQ(log_.Text(), log);  // said once
+}
+
 }  // namespace vigilo

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "common/format.h"
@@ -71,6 +72,17 @@ TEST(VgqueueTest, ListsRetriesAndDropsWaitingMessages) {
   EXPECT_EQ(RunQueue("--home " + program + " drop " + other.id, &out), 1);
   EXPECT_EQ(RunQueue("--home " + program + " frobnicate", &out), 2);
   EXPECT_EQ(outbox.List().size(), 1u);
+
+  // A damaged file is named as such; quarantined files are listed apart.
+  std::ofstream(outbox.directory() + "/1-1-1.msg") << "garbage";
+  std::filesystem::create_directories(outbox.directory() + "/" + kQuarantineDirectory);
+  std::ofstream(outbox.directory() + "/" + kQuarantineDirectory + "/2-2-2.msg") << "";
+  EXPECT_EQ(RunQueue("--home " + program, &out), 0);
+  EXPECT_NE(out.find("1-1-1.msg  damaged"), std::string::npos) << out;
+  EXPECT_NE(out.find("2-2-2.msg  quarantined"), std::string::npos) << out;
+  EXPECT_NE(out.find("-- 1 message(s) pending in " + outbox.directory() + ", 1 quarantined\n"),
+            std::string::npos)
+      << out;
 }
 #endif
 
