@@ -97,6 +97,10 @@ void CRuleService::LogStartFailure() {
   entry.priority = host::kJournalError;
   entry.message = "Vigilo Service failed to start because of initialization problems; see the run log " +
                   log_.FilePath();
+  // The reason comes again on the next line, so that the one line a
+  // supervisor shows of a failed start says why.
+  const std::string reason = log_.LastProblem();
+  if (!reason.empty()) entry.message += "\n" + reason;
   log_.SendToJournal(entry);
   FlushLog(kLogAppend);
   start_failed_ = true;

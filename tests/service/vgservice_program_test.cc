@@ -358,8 +358,10 @@ TEST_F(VgserviceProgramTest, AFailedStartSaysWhyAndWhereTheRunLogIs) {
   ASSERT_EQ(once.WaitExit(10s), 1);
   const std::string text = testing::ReadText(err);
   EXPECT_NE(text.find("Vigtab"), std::string::npos) << text;  // the reason
+  // The failure line itself says why on its next line.
   EXPECT_NE(text.find("error: Vigilo Service failed to start because of initialization "
-                      "problems; see the run log " + install_.run_log()),
+                      "problems; see the run log " + install_.run_log() +
+                      "\n  ODBC Reported Error (While Loading Rules) : no such table: Vigtab"),
             std::string::npos)
       << text;
   EXPECT_NE(install_.ReadRunLog().find("Vigilo Service failed to start beacuse of initialization "
@@ -374,7 +376,11 @@ TEST_F(VgserviceProgramTest, AMessageThatIsLoggedTooAppearsOnceOnStderr) {
                       Env("/nonexistent/libvgmapi.so"), err);
   ASSERT_EQ(once.WaitExit(10s), 1);
   const std::string text = testing::ReadText(err);
-  EXPECT_EQ(Count(text, "Error loading MAPI32.DLL"), 1u) << text;
+  // Once as an entry; the failure line repeats it as its reason.
+  EXPECT_EQ(Count(text, "error: Error loading MAPI32.DLL"), 1u) << text;
+  EXPECT_NE(text.find("see the run log " + install_.run_log() + "\n  Error loading MAPI32.DLL\n"),
+            std::string::npos)
+      << text;
   EXPECT_NE(text.find("error: Error loading MAPI32.DLL\n"), std::string::npos) << text;
 }
 
