@@ -118,6 +118,9 @@ class CProjectTable {
   std::vector<int32_t> UpdateRuleIds() const;
   std::vector<int32_t> NotifyRuleIds() const;
   const std::vector<int32_t>& RefusedRuleIds() const { return refused_rule_ids_; }
+  // Why the rule of that id was refused at load, as the run log says; empty
+  // when it was not.
+  std::string RefusalOf(int32_t rule_id) const;
 
   // How conditions of this table are translated: the project's kind, the
   // settings' date format, messages to the service's error stream.
@@ -155,6 +158,7 @@ class CProjectTable {
   void LogUnusableFlagTable();
 
   std::vector<int32_t> refused_rule_ids_;
+  std::vector<std::string> refusals_;  // the reason of each refused rule, in step
   bool flag_table_ready_ = false;
   std::string probe_error_;  // why the last probe of the flag table failed
   // The largest FormID the flag table holds, when its backend says.
