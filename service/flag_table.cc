@@ -121,6 +121,11 @@ FlagFileState InspectFlagFile(const std::string& path) {
       ReadFullAt(fd.get(), head, sizeof head, 0) != static_cast<ssize_t>(sizeof head)) {
     return FlagFileState::kHeaderless;
   }
+  // Blocks the file system gave the file before a crash let its data be
+  // written read as zeros.
+  if (std::all_of(head, head + sizeof head, [](char c) { return c == '\0'; })) {
+    return FlagFileState::kHeaderless;
+  }
   const unsigned header_length =
       static_cast<unsigned char>(head[8]) | static_cast<unsigned char>(head[9]) << 8;
   return info.st_size < static_cast<off_t>(header_length) ? FlagFileState::kHeaderless
