@@ -268,8 +268,10 @@ std::string CProjectTable::FindNewRecords(const CRule& rule) {
   Database& db = project()->database();
   if (!db.IsOpen()) return {};
   std::string statement = StaleFlagsStatement(rule, names());
+  bool on_flags = true;
   try {
     db.ExecuteSQL(statement);
+    on_flags = false;
     statement = rule.selection;
     std::string list;
     Recordset records;
@@ -289,6 +291,9 @@ std::string CProjectTable::FindNewRecords(const CRule& rule) {
     LogDbError(&error,
                Format("While Retrieving RecordIDs, Rule ID : %ld", static_cast<long>(rule.rule_id)),
                statement);
+    // The flag table may have been damaged since the start: the next tick
+    // looks at it again before the rules run, and names the repair.
+    if (on_flags) flag_table_ready_ = false;
     return {};
   }
 }
