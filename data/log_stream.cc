@@ -42,6 +42,7 @@ void LogStream::WriteFileOnly(std::string_view text) {
 void LogStream::SendToJournal(const host::JournalEntry& entry) {
   std::lock_guard<std::mutex> lock(mutex_);
   JournalPendingLocked();
+  if (entry.priority == host::kJournalError) last_problem_ = entry.message;
   if (journal_ != nullptr) journal_->Send(entry);
 }
 
@@ -59,7 +60,18 @@ std::string LogStream::FilePath() const {
   return path_provider_ ? path_provider_() : DefaultLogFilePath();
 }
 
-void LogStream::Report(std::string_view text) const { reporter_(text); }
+void LogStream::Report(std::string_view text) const {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    last_problem_ = text;
+  }
+  reporter_(text);
+}
+
+std::string LogStream::LastProblem() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return last_problem_;
+}
 
 void LogStream::ReportLogged(std::string_view text) const {
   if (daemon_reporter_) {
@@ -98,6 +110,7 @@ void LogStream::JournalPendingLocked() {
     for (const host::JournalEntry& entry :
          RunLogJournalEntries(std::string_view(buffer_).substr(from, to - from), project,
                               &tally_)) {
+      if (entry.priority == host::kJournalError) last_problem_ = entry.message;
       if (journal_ != nullptr) journal_->Send(entry);
     }
   };

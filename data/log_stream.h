@@ -113,6 +113,9 @@ class LogStream {
   void SetRotation(uint64_t max_bytes, int generations = kLogGenerations);
   // What the entries flushed so far did, since the stream was built.
   RunLogTally tally() const;
+  // The last error entry handed to the journal, or the last message shown,
+  // whichever came later: the reason a failed start gives.
+  std::string LastProblem() const;
 
  private:
   // Sends the text not yet journaled to the journal and counts it.
@@ -134,6 +137,7 @@ class LogStream {
   std::string journaled_project_;   // project in effect at journaled_
   std::vector<std::pair<size_t, std::string>> project_marks_;  // offset, project
   RunLogTally tally_;
+  mutable std::string last_problem_;
   uint64_t max_size_ = kDefaultLogMaxSize;
   int generations_ = kLogGenerations;
   bool kept_previous_ = false;      // the first recreate has kept the old file

@@ -3,12 +3,18 @@
 // before each selection, new pairs are written after the rule has acted.
 #include "service/flag_table.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "common/file_system.h"
 #include "common/format.h"
+#include "common/paths.h"
 #include "common/text.h"
 #include "data/activity.h"
 #include "data/log_stream.h"
@@ -90,17 +96,103 @@ int CProjectTable::ProbeFlagTable() {
     Recordset probe;
     probe.Open(db, probe_statement);
     flag_form_id_limit_ = probe.LargestWholeNumber(0);
+    probe_error_.clear();
     return 1;
-  } catch (const DbException&) {
+  } catch (const DbException& error) {
+    probe_error_ = DriverMessage(error);
     return 0;
   }
+}
+
+std::string CProjectTable::FlagTableFile() const {
+  if (project()->db_type() != kDbaseKind || names().flag.empty()) return {};
+  return ResolveFileCase(names().directory + "/" + names().flag + ".DBF");
+}
+
+FlagFileState InspectFlagFile(const std::string& path) {
+  UniqueFd fd(Files().Open(path, O_RDONLY));
+  if (!fd.valid()) return errno == ENOENT ? FlagFileState::kMissing : FlagFileState::kDamaged;
+  struct stat info;
+  if (Files().Stat(fd.get(), &info) != 0) return FlagFileState::kDamaged;
+  // A table's header is 32 bytes, then its field descriptors up to the
+  // length the header states: a creation cut short leaves less.
+  char head[32];
+  if (info.st_size < static_cast<off_t>(sizeof head) ||
+      ReadFullAt(fd.get(), head, sizeof head, 0) != static_cast<ssize_t>(sizeof head)) {
+    return FlagFileState::kHeaderless;
+  }
+  // Blocks the file system gave the file before a crash let its data be
+  // written read as zeros.
+  if (std::all_of(head, head + sizeof head, [](char c) { return c == '\0'; })) {
+    return FlagFileState::kHeaderless;
+  }
+  const unsigned header_length =
+      static_cast<unsigned char>(head[8]) | static_cast<unsigned char>(head[9]) << 8;
+  return info.st_size < static_cast<off_t>(header_length) ? FlagFileState::kHeaderless
+                                                          : FlagFileState::kWhole;
+}
+
+bool CProjectTable::RemoveFlagFile(const std::string& path, const std::string& keep_as,
+                                   std::string* why) {
+  const bool moved = keep_as.empty() ? Files().Unlink(path) == 0
+                                     : Files().Rename(path, keep_as) == 0;
+  if (!moved && errno != ENOENT) {
+    if (why != nullptr) *why = FileErrorText(path, "cannot be moved aside", errno);
+    return false;
+  }
+  return true;
+}
+
+void CProjectTable::LogUnusableFlagTable() {
+  if (log == nullptr) return;
+  log->Write(Format("Unable to use the flag table %s of table %s : %s\r\n"
+                    "    Its rules wait until it is repaired or rebuilt "
+                    "(vgservice --rebuild-flags %s)\r\n\r\n",
+                    names().flag.c_str(), key().c_str(), probe_error_.c_str(),
+                    TableArgument().c_str()));
+}
+
+std::string CProjectTable::TableArgument() const {
+  return project()->name() + "\\" + name();
 }
 
 int CProjectTable::EnsureFlagTable() {
   Database& db = project()->database();
   if (!db.IsOpen()) return 0;
   // A missing table is the expected case here: it is created below.
-  if (ProbeFlagTable()) return 1;
+  if (ProbeFlagTable()) {
+    flag_table_ready_ = true;
+    return 1;
+  }
+  const std::string file = FlagTableFile();
+  if (!file.empty()) {
+    switch (InspectFlagFile(file)) {
+      case FlagFileState::kMissing:
+        break;
+      case FlagFileState::kHeaderless: {
+        // Nothing was ever flagged in it: a creation cut short (a full disk,
+        // a crash) left it, and creating it again loses nothing.
+        if (log != nullptr) {
+          log->Write(Format("Flag table %s of table %s has no whole header, left by an "
+                            "interrupted creation: it is created again\r\n",
+                            file.c_str(), key().c_str()));
+        }
+        std::string why;
+        if (!RemoveFlagFile(file, "", &why)) {
+          probe_error_ = why;
+          LogUnusableFlagTable();
+          return 0;
+        }
+        break;
+      }
+      case FlagFileState::kWhole:
+      case FlagFileState::kDamaged:
+        // Its flags are what keeps records from firing twice: never
+        // replaced without the administrator.
+        LogUnusableFlagTable();
+        return 0;
+    }
+  }
   const std::string statement =
       CreateFlagTableStatement(project()->db_type(), project()->name(), names());
   try {
@@ -109,6 +201,7 @@ int CProjectTable::EnsureFlagTable() {
     LogDbError(&error, "While Creating Flag Table", statement);
     return 0;
   }
+  flag_table_ready_ = true;
   try {
     Recordset probe;
     probe.Open(db, Format("SELECT FormID FROM %s", names().from_flag.c_str()));
@@ -118,6 +211,44 @@ int CProjectTable::EnsureFlagTable() {
     // the field cannot hold fails its insert with a logged error.
   }
   return 1;
+}
+
+bool CProjectTable::FlagTableReady() {
+  if (flag_table_ready_) return true;
+  return EnsureFlagTable() != 0;
+}
+
+int CProjectTable::RebuildFlagTable(std::string* why) {
+  Database& db = project()->database();
+  if (!db.IsOpen()) {
+    *why = "the project database cannot be opened";
+    return 0;
+  }
+  const std::string file = FlagTableFile();
+  if (!file.empty()) {
+    // The damaged file is kept beside for whoever wants to look at it.
+    if (!RemoveFlagFile(file, file + ".damaged", why)) return 0;
+    const std::string key_file = file.substr(0, file.rfind('.')) + ".pk";
+    RemoveFlagFile(key_file, "", nullptr);
+  } else {
+    try {
+      db.ExecuteSQL("DROP TABLE " + names().qualified_flag);
+    } catch (const DbException&) {
+      // Missing, or unreadable for the server too: the creation tells.
+    }
+  }
+  flag_table_ready_ = false;
+  const std::string statement =
+      CreateFlagTableStatement(project()->db_type(), project()->name(), names());
+  try {
+    db.ExecuteSQL(statement);
+  } catch (const DbException& error) {
+    *why = DriverMessage(error) + " (" + statement + ")";
+    return 0;
+  }
+  flag_table_ready_ = ProbeFlagTable() != 0;
+  if (!flag_table_ready_) *why = probe_error_;
+  return flag_table_ready_ ? 1 : 0;
 }
 
 bool CProjectTable::FitsFlagTable(const CRule& rule, long form_id) {
@@ -137,8 +268,10 @@ std::string CProjectTable::FindNewRecords(const CRule& rule) {
   Database& db = project()->database();
   if (!db.IsOpen()) return {};
   std::string statement = StaleFlagsStatement(rule, names());
+  bool on_flags = true;
   try {
     db.ExecuteSQL(statement);
+    on_flags = false;
     statement = rule.selection;
     std::string list;
     Recordset records;
@@ -158,6 +291,9 @@ std::string CProjectTable::FindNewRecords(const CRule& rule) {
     LogDbError(&error,
                Format("While Retrieving RecordIDs, Rule ID : %ld", static_cast<long>(rule.rule_id)),
                statement);
+    // The flag table may have been damaged since the start: the next tick
+    // looks at it again before the rules run, and names the repair.
+    if (on_flags) flag_table_ready_ = false;
     return {};
   }
 }

@@ -45,4 +45,9 @@ std::string ParameterizedFlagInsertStatement(const std::string& target, int32_t 
 std::string FlagInsertStatement(const std::string& target, const std::vector<long long>& form_ids,
                                 int32_t rule_id);
 
+// What a flag table's dBase file holds: nothing yet, less than its header (a
+// creation cut short), its whole header, or something that cannot be read.
+enum class FlagFileState { kMissing, kHeaderless, kWhole, kDamaged };
+FlagFileState InspectFlagFile(const std::string& path);
+
 }  // namespace vigilo

@@ -1,11 +1,15 @@
 #include "service/installation_check.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <sstream>
 
+#include "common/file_system.h"
 #include "common/format.h"
 #include "common/ini_profile.h"
 #include "common/paths.h"
@@ -100,6 +104,42 @@ void CheckMail(const CServerPaths& paths, std::vector<std::string>& problems) {
   }
 }
 
+// Why a directory cannot be read: "PATH cannot be opened: REASON", or "".
+std::string DirectoryProblem(const std::string& path) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) {
+    return path + " cannot be opened: " + std::strerror(errno);
+  }
+  if (!S_ISDIR(info.st_mode)) return path + " is no directory";
+  return {};
+}
+
+// The server directory holds the run log, the outbox, the engine's lock and
+// the firing history: a start cannot work in one it cannot write.
+void CheckServerDirectory(const CServerPaths& paths, std::vector<std::string>& problems) {
+  const std::string why = DirectoryProblem(paths.server_dir);
+  if (!why.empty()) {
+    problems.push_back("the server directory " + why);
+  } else if (Files().Access(paths.server_dir, W_OK) != 0) {
+    problems.push_back(paths.server_dir + ": Vigilo cannot write in the server directory (run "
+                       "log, outbox, lock): " + std::strerror(errno));
+  }
+}
+
+// The reason the load gave for refusing the rule, as the run log has it.
+std::string LoadRefusal(PreviewEngine& engine, const std::string& project_key,
+                        const CRule& record) {
+  for (const auto& project : *engine.worker().projects) {
+    if (project->key() != project_key) continue;
+    for (const auto& table : project->tables()) {
+      const std::string reason = table->RefusalOf(record.rule_id);
+      if (!reason.empty()) return reason + " (table " + table->key() + ")";
+    }
+  }
+  return record.action + " rule that cannot be prepared (no usable assignment in its Values, "
+         "or its table " + record.db_table + " cannot be used)";
+}
+
 std::string RuleLine(long rule_id, const std::string& text) {
   return Format("Rule %ld: ", rule_id) + text;
 }
@@ -154,6 +194,13 @@ void CheckRule(PreviewEngine& engine, const CRule& record,
                                         record.dsn + "\" in " + engine.settings().orvik_ini_path));
     return;
   }
+  if (record.db_type == 0) {
+    const std::string why = DirectoryProblem(source.directory);
+    if (!why.empty()) {
+      problems.push_back(RuleLine(id, "the directory of project \"" + project_name + "\" " + why));
+      return;
+    }
+  }
   if (source.connection_string.empty()) {
     problems.push_back(RuleLine(id, "no login information for data source \"" + record.dsn +
                                         "\" in " + engine.settings().orvik_ini_path));
@@ -174,9 +221,7 @@ void CheckRule(PreviewEngine& engine, const CRule& record,
       return;
     }
   }
-  problems.push_back(RuleLine(id, "refused at load (" + record.action +
-                                      " rule that cannot be prepared, e.g. Values naming no "
-                                      "field of " + record.db_table + ")"));
+  problems.push_back(RuleLine(id, "refused at load: " + LoadRefusal(engine, key, record)));
 }
 
 }  // namespace
@@ -190,9 +235,7 @@ std::vector<std::string> CheckInstallation() {
     if (std::filesystem::exists(paths.program_ini_path) && !Readable(paths.program_ini_path)) {
       problems.push_back(paths.program_ini_path + ": cannot be read");
     }
-    if (!std::filesystem::is_directory(paths.server_dir)) {
-      problems.push_back(paths.server_dir + ": the server directory does not exist");
-    }
+    CheckServerDirectory(paths, problems);
     if (!Readable(paths.orvik_ini_path)) {
       problems.push_back(paths.orvik_ini_path + ": cannot be read");
     }

@@ -127,6 +127,7 @@ int CProject::CloseProject() {
 int CProject::ProcessProject() {
   for (const auto& table : tables_) {
     const int32_t now = static_cast<int32_t>(std::time(nullptr));
+    if (creates_flag_tables_ && !table->FlagTableReady()) continue;
     table->UpdateRecords();
     table->NotifyRecords();
     table->last_poll_time = now;
@@ -150,7 +151,11 @@ void CProject::AddRuleToProject(const CRule& record) {
         table_resolver_ ? table_resolver_(db_type_, name_, source_, table_name) : TableNames();
     auto created = std::make_unique<CProjectTable>(table_name, this, std::move(names));
     if (creates_flag_tables_) {
-      if (!created->EnsureFlagTable()) return;
+      // A table without a change history has no flag table name and never
+      // gets one: it is dropped. Otherwise it is kept when the flag table
+      // cannot be made yet (a full disk): each tick tries again, and logs
+      // why until it works.
+      if (!created->EnsureFlagTable() && created->names().flag.empty()) return;
     } else {
       created->has_flag_table = created->ProbeFlagTable() != 0;
     }

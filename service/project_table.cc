@@ -50,6 +50,7 @@ void CProjectTable::AddRuleToTable(const CRule& record) {
     // Run without the part that cannot be translated, the rule would act
     // on records or fields its text does not name.
     refused_rule_ids_.push_back(record.rule_id);
+    refusals_.push_back(*check.refusal);
     if (log != nullptr) {
       log->Write(Format("Rule refused ( Rule ID : %ld ) on table %s : %s\r\n", rule_id,
                         key_.c_str(), check.refusal->c_str()));
@@ -93,6 +94,13 @@ void CProjectTable::LogDbError(const DbException* error, const std::string& cont
   // A lost connection is the project's to report, once per outage.
   if (project_->database().ConnectionLost()) return;
   vigilo::LogDbError(log, error, context, statement);
+}
+
+std::string CProjectTable::RefusalOf(int32_t rule_id) const {
+  for (size_t i = 0; i < refused_rule_ids_.size(); ++i) {
+    if (refused_rule_ids_[i] == rule_id) return refusals_[i];
+  }
+  return {};
 }
 
 std::vector<int32_t> CProjectTable::UpdateRuleIds() const {

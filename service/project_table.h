@@ -41,9 +41,20 @@ class CProjectTable {
   CProjectTable& operator=(const CProjectTable&) = delete;
 
   // Returns 1 when the table's flag table exists or was created; 0 when it
-  // could not be created (the error is logged, and the table and its rules
-  // are dropped at load). REQUIRES: the project's database is open.
+  // could not be created or is damaged (the error is logged; the table keeps
+  // its rules and FlagTableReady tries again at each tick). A dBase flag
+  // table left without its header by a creation cut short is created again.
+  // REQUIRES: the project's database is open.
   int EnsureFlagTable();
+  // At each tick, before the table's rules run: true when the flag table is
+  // usable, else EnsureFlagTable again (which logs why it is not).
+  bool FlagTableReady();
+  // Moves the flag table aside (a dBase file is kept as FILE.damaged, a
+  // server table is dropped) and creates it empty. Returns 1, or 0 with the
+  // reason in why.
+  int RebuildFlagTable(std::string* why);
+  // How the table is named to --rebuild-flags: project, "\", table.
+  std::string TableArgument() const;
   // Returns 1 when the table's flag table can be read, 0 otherwise; creates
   // nothing.
   int ProbeFlagTable();
@@ -107,6 +118,9 @@ class CProjectTable {
   std::vector<int32_t> UpdateRuleIds() const;
   std::vector<int32_t> NotifyRuleIds() const;
   const std::vector<int32_t>& RefusedRuleIds() const { return refused_rule_ids_; }
+  // Why the rule of that id was refused at load, as the run log says; empty
+  // when it was not.
+  std::string RefusalOf(int32_t rule_id) const;
 
   // How conditions of this table are translated: the project's kind, the
   // settings' date format, messages to the service's error stream.
@@ -135,7 +149,18 @@ class CProjectTable {
   void ReportUpdates(const CUpdateRule& rule, const std::vector<long long>& updated,
                      long long failed, const std::string& error);
 
+  // The dBase file of the flag table ("" on a server).
+  std::string FlagTableFile() const;
+  // Unlinks path, or renames it to keep_as when given; a missing file is no
+  // failure.
+  bool RemoveFlagFile(const std::string& path, const std::string& keep_as, std::string* why);
+  // The error line of a flag table the rules cannot use, at each tick.
+  void LogUnusableFlagTable();
+
   std::vector<int32_t> refused_rule_ids_;
+  std::vector<std::string> refusals_;  // the reason of each refused rule, in step
+  bool flag_table_ready_ = false;
+  std::string probe_error_;  // why the last probe of the flag table failed
   // The largest FormID the flag table holds, when its backend says.
   std::optional<int64_t> flag_form_id_limit_;
   std::set<std::pair<int32_t, long>> unfit_reported_;  // (RuleId, FormID) logged

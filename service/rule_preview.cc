@@ -306,31 +306,35 @@ int RunMarkCurrent(const std::vector<int32_t>& rule_ids, std::ostream& out, std:
   if (!missing.empty()) return 1;
   int status = 0;
   for (const PreviewEngine::Entry& entry : engine.Rules(rule_ids)) {
-    CProjectTable& table = *entry.table;
-    if (!table.project()->OpenProject()) {
-      err << "Rule " << entry.rule->rule_id << ": the project database could not be opened\n";
-      status = 1;
-      continue;
-    }
-    // The same selection a tick runs (stale flags dropped first), flagged as
-    // if the rule had acted. Its statements log a failure instead of
-    // throwing: a run log grown meanwhile means not every record was marked.
-    const size_t logged = engine.LogText().size();
-    const std::string list = table.FindNewRecords(*entry.rule);
-    const size_t count = SplitFormIds(list).size();
-    if (count > 0 && engine.LogText().size() == logged) {
-      table.InsertFlags(list, entry.rule->rule_id);
-    }
-    if (engine.LogText().size() != logged) {
-      err << "Rule " << entry.rule->rule_id
-          << ": the records could not all be marked as already handled\n";
-      status = 1;
-      continue;
-    }
-    out << "Rule " << entry.rule->rule_id << ": " << (list.empty() ? 0 : count)
-        << " records marked as already handled\n";
+    if (!MarkRuleCurrent(engine, entry, out, err)) status = 1;
   }
   return status;
+}
+
+bool MarkRuleCurrent(PreviewEngine& engine, const PreviewEngine::Entry& entry, std::ostream& out,
+                     std::ostream& err) {
+  CProjectTable& table = *entry.table;
+  if (!table.project()->OpenProject()) {
+    err << "Rule " << entry.rule->rule_id << ": the project database could not be opened\n";
+    return false;
+  }
+  // The same selection a tick runs (stale flags dropped first), flagged as
+  // if the rule had acted. Its statements log a failure instead of
+  // throwing: a run log grown meanwhile means not every record was marked.
+  const size_t logged = engine.LogText().size();
+  const std::string list = table.FindNewRecords(*entry.rule);
+  const size_t count = SplitFormIds(list).size();
+  if (count > 0 && engine.LogText().size() == logged) {
+    table.InsertFlags(list, entry.rule->rule_id);
+  }
+  if (engine.LogText().size() != logged) {
+    err << "Rule " << entry.rule->rule_id
+        << ": the records could not all be marked as already handled\n";
+    return false;
+  }
+  out << "Rule " << entry.rule->rule_id << ": " << (list.empty() ? 0 : count)
+      << " records marked as already handled\n";
+  return true;
 }
 
 }  // namespace vigilo

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "service/preview_engine.h"
+
 namespace vigilo {
 
 // What a dry run prints: plain text for a person, or one JSON object a line.
@@ -30,6 +32,11 @@ int RunDryRun(const std::vector<int32_t>& rule_ids, PreviewFormat format, std::o
 // another engine holds the installation's lock, when no id is given, and when
 // an id names no loaded rule. Returns the process exit status.
 int RunMarkCurrent(const std::vector<int32_t>& rule_ids, std::ostream& out, std::ostream& err);
+
+// Flags every record that meets the entry's rule now and is not flagged yet,
+// and prints how many. False (the reason on err) when not all could be.
+bool MarkRuleCurrent(PreviewEngine& engine, const PreviewEngine::Entry& entry, std::ostream& out,
+                     std::ostream& err);
 
 // The selection of a rule without its flag-table clause: every record that
 // meets the condition now, flagged or not.

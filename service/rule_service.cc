@@ -97,6 +97,10 @@ void CRuleService::LogStartFailure() {
   entry.priority = host::kJournalError;
   entry.message = "Vigilo Service failed to start because of initialization problems; see the run log " +
                   log_.FilePath();
+  // The reason comes again on the next line, so that the one line a
+  // supervisor shows of a failed start says why.
+  const std::string reason = log_.LastProblem();
+  if (!reason.empty()) entry.message += "\n" + reason;
   log_.SendToJournal(entry);
   FlushLog(kLogAppend);
   start_failed_ = true;
@@ -377,6 +381,10 @@ int CRuleService::ControlHandler(uint32_t control) {
 }
 
 int CRuleService::RunOnce() {
+  // Errors of the rule loading count as well: a flag table that cannot be
+  // made or a project that does not open keeps rules from working as much
+  // as a failing tick does.
+  const RunLogTally before = log_.tally();
   LogStartLines();
   {
     // Nobody supervises a single tick; its summary still says "running".
@@ -389,7 +397,6 @@ int CRuleService::RunOnce() {
     LogStartFailure();
     return 1;
   }
-  const RunLogTally before = log_.tally();
   // The first tick is queued before the quit message, so exactly one runs;
   // the stop flag stays clear, so that tick runs to its end.
   std::unique_ptr<CReadThread> worker;
@@ -409,7 +416,8 @@ int CRuleService::RunOnce() {
   int status = 0;
   const long errors = log_.tally().errors - before.errors;
   if (errors > 0) {
-    std::fprintf(stderr, "vgservice: %ld error%s in the firing tick; see the run log %s\n",
+    std::fprintf(stderr, "vgservice: %ld error%s in the rule loading and the firing tick; "
+                 "see the run log %s\n",
                  errors, errors == 1 ? "" : "s", log_.FilePath().c_str());
     status = 2;
   }

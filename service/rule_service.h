@@ -98,8 +98,9 @@ class CRuleService {
 
   // --once: start lines, initialisation, exactly one tick, flush. Returns the
   // process exit status: 0; 1 when the initialisation failed; 2 when the tick
-  // logged errors (a rule failed) or the run log could not be written, said
-  // on standard error.
+  // or the loading of the rules logged errors (a rule failed, a flag table
+  // or a project could not be used) or the run log could not be written,
+  // said on standard error.
   int RunOnce();
 
   // Asks the worker to reload between two ticks (the parameter-change

@@ -19,6 +19,7 @@
 #include "platform/host/signal_control.h"
 #include "data/clock.h"
 #include "service/explain_command.h"
+#include "service/flag_rebuild_command.h"
 #include "service/history_command.h"
 #include "service/installation_check.h"
 #include "service/rule_preview.h"
@@ -30,6 +31,7 @@ constexpr char kUsage[] =
     "Usage: vgservice [--once] [--home DIR]\n"
     "       vgservice --dry-run [--rule ID]... [--json] [--home DIR]\n"
     "       vgservice --mark-current ID... [--home DIR]\n"
+    "       vgservice --rebuild-flags TABLE [--mark-current] [--home DIR]\n"
     "       vgservice --check [--home DIR]\n"
     "       vgservice --history [--rule ID] [--record FORMID] [--table NAME]\n"
     "                 [--since TIME] [--json] [--home DIR]\n"
@@ -49,6 +51,13 @@ constexpr char kUsage[] =
     "              flag every record that meets the rules now without acting, so\n"
     "              they act only on records that newly meet them (refused while\n"
     "              another engine runs on the installation)\n"
+    "  --rebuild-flags TABLE\n"
+    "              replace the flag table of TABLE (PROJECT\\TABLE) that the\n"
+    "              engine reports damaged by an empty one, keeping a dBase file\n"
+    "              as FILE.damaged; with --mark-current the records that meet\n"
+    "              the table's rules now are marked as already handled, else\n"
+    "              the next tick acts on all of them (refused while another\n"
+    "              engine runs on the installation)\n"
     "  --check     read the installation as a start would and print one line per\n"
     "              problem; writes nothing (status 1 when there is a problem)\n"
     "  --history   list what the engine did, newest first, from the firing\n"
@@ -120,6 +129,7 @@ int main(int argc, char** argv) {
   bool check = false;
   bool history = false;
   bool explain = false;
+  const char* rebuild_table = nullptr;
   long long explain_record = 0;
   vigilo::HistoryFilter filter;
   std::vector<int32_t> rule_ids;
@@ -162,6 +172,12 @@ int main(int argc, char** argv) {
       while (i + 1 < argc && IsRuleId(argv[i + 1])) {
         rule_ids.push_back(static_cast<int32_t>(std::atol(argv[++i])));
       }
+    } else if (std::strcmp(argv[i], "--rebuild-flags") == 0) {
+      if (i + 1 >= argc || argv[i + 1][0] == '\0' || argv[i + 1][0] == '-') {
+        std::fprintf(stderr, "vgservice: --rebuild-flags needs a table\n%s", kUsage);
+        return 2;
+      }
+      rebuild_table = argv[++i];
     } else if (std::strcmp(argv[i], "--home") == 0) {
       if (i + 1 >= argc || argv[i + 1][0] == '\0') {
         std::fprintf(stderr, "vgservice: --home needs a directory\n%s", kUsage);
@@ -179,12 +195,19 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  if (dry_run + mark_current + once + check + history + explain > 1) {
-    std::fprintf(stderr,
-                 "vgservice: --once, --dry-run, --mark-current, --check, --history and "
-                 "--explain exclude each other\n");
+  const bool rebuild = rebuild_table != nullptr;
+  if (rebuild && !rule_ids.empty()) {
+    std::fprintf(stderr, "vgservice: --rebuild-flags --mark-current marks every rule of the "
+                 "table and takes no ids\n");
     return 2;
   }
+  if (dry_run + (mark_current && !rebuild) + once + check + history + explain + rebuild > 1) {
+    std::fprintf(stderr,
+                 "vgservice: --once, --dry-run, --mark-current, --rebuild-flags, --check, "
+                 "--history and --explain exclude each other\n");
+    return 2;
+  }
+  if (rebuild) return vigilo::RunRebuildFlags(rebuild_table, mark_current, std::cout, std::cerr);
   if (history) {
     if (rule_ids.size() > 1) {
       std::fprintf(stderr, "vgservice: --history takes one --rule\n");

@@ -2,9 +2,12 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <vector>
 
+#include "common/file_system.h"
 #include "common/format.h"
 #include "common/text.h"
 #include "platform/sql/connection_string.h"
@@ -167,16 +170,49 @@ long DbaseConnection::CreateTable(const std::string& statement) {
     throw DbException(Format("Cannot create table %s: its directory does not exist.",
                              create->table.c_str()));
   }
-  try {
-    DbfTable::Create(*target, create->fields)->Close();
-  } catch (const DbfError& e) {
-    throw DbException(e.what());
-  }
+  // The key's side file comes first: alone it is harmless, and the table
+  // never appears without its key.
   if (!create->primary_key.empty()) {
     WritePrimaryKey(*target, PrimaryKey{create->key_name, create->primary_key});
   }
+  const bool memo = std::any_of(create->fields.begin(), create->fields.end(),
+                                [](const DbfField& f) { return f.type == 'M'; });
+  try {
+    if (memo) {
+      // The memo file is named after the table's file: made in place.
+      DbfTable::Create(*target, create->fields)->Close();
+    } else {
+      CreateBesideAndRename(*target, create->fields);
+    }
+  } catch (const DbfError& e) {
+    throw DbException(e.what());
+  }
   ctx_.tables.erase(*target);  // a file of that name read before is gone
   return 0;
+}
+
+void DbaseConnection::CreateBesideAndRename(const std::string& path,
+                                            const std::vector<DbfField>& fields) {
+  // Built under another name and renamed into place, so that a full disk or
+  // a crash leaves either no table or a whole one, never a file without its
+  // header that every later creation would take for an existing table.
+  const std::string building = path + ".new";
+  auto fail = [&](const char* what) {
+    const int error = errno;
+    Files().Unlink(building);
+    throw DbException(FileErrorText(building, what, error));
+  };
+  try {
+    DbfTable::Create(building, fields)->Close();
+  } catch (const DbfError&) {
+    Files().Unlink(building);
+    throw;
+  }
+  {
+    UniqueFd fd(Files().Open(building, O_RDWR));
+    if (!fd.valid() || Files().Sync(fd.get()) != 0) fail("cannot be written to disk");
+  }
+  if (Files().Rename(building, path) != 0) fail("cannot be renamed into place");
 }
 
 long DbaseConnection::Execute(const std::string& statement) {

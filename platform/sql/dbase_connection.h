@@ -50,6 +50,8 @@ class DbaseConnection : public Connection {
   // Makes the virtual table for name; false when no file stands for it.
   bool AttachTable(const std::string& name);
   long CreateTable(const std::string& statement);
+  // Writes a new table without memo fields at path through a file beside it.
+  void CreateBesideAndRename(const std::string& path, const std::vector<DbfField>& fields);
 
   // The engine, shared with the results opened on it, so that a result
   // outliving its Database stays valid.

@@ -2,6 +2,7 @@
 
 #include <fstream>
 
+#include "common/file_system.h"
 #include "common/format.h"
 #include "common/text.h"
 #include "platform/sql/database.h"
@@ -18,14 +19,15 @@ std::string PrimaryKeyPath(const std::string& dbf_path) {
 }
 
 void WritePrimaryKey(const std::string& dbf_path, const PrimaryKey& key) {
-  std::string path = PrimaryKeyPath(dbf_path);
-  std::ofstream out(path, std::ios::trunc);
+  const std::string path = PrimaryKeyPath(dbf_path);
   std::string fields;
   for (const std::string& f : key.fields) fields += (fields.empty() ? "" : ",") + f;
-  out << "[PrimaryKey]\nName=" << key.name << "\nFields=" << fields << "\n";
-  out.close();
-  if (!out) {
-    throw DbException(Format("Cannot write the primary key file %s.", path.c_str()));
+  const std::string text = "[PrimaryKey]\nName=" + key.name + "\nFields=" + fields + "\n";
+  // Whole or not at all: a cut key would leave its table without one.
+  std::string error;
+  if (ReplaceFileAtomically(path, text, 0644, &error) != ReplaceResult::kDone) {
+    throw DbException(Format("Cannot write the primary key file %s: %s", path.c_str(),
+                             error.c_str()));
   }
 }
 

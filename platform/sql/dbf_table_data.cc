@@ -270,7 +270,11 @@ std::string DbfTableData::Memo(uint32_t row, int column) {
   if (digits.empty() || digits.find_first_not_of('0') == std::string_view::npos) {
     return "";
   }
-  return table_->MemoAt(pointer);
+  std::string memo = table_->MemoAt(pointer);
+  // As in character fields: a NUL would cut the text wherever it passes as
+  // a C string (mail bodies, log lines), so it reads as a blank.
+  std::replace(memo.begin(), memo.end(), '\0', ' ');
+  return memo;
 }
 
 bool DbfTableData::Indexable(int column) const {

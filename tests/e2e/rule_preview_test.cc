@@ -4,6 +4,7 @@
 // that only records that newly meet it are acted on.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <map>
@@ -20,8 +21,10 @@
 #include "platform/sql/connection.h"
 #include "platform/sql/database.h"
 #include "service/installation_lock.h"
+#include "service/installation_check.h"
 #include "service/rule_preview.h"
 #include "tests/e2e/e2e_support.h"
+#include "tests/support/faulty_file_system.h"
 #include "tests/support/smtp_sink.h"
 #include "tools/demo/installation_writer.h"
 
@@ -336,11 +339,16 @@ TEST_F(RulePreviewTest, CheckNamesEachProblemWithItsRuleOrFile) {
   no_login.dsn = "BUGSRV";
   RuleDescription missing_table = RuleBuilder(5).Notify("User", "bob");
   missing_table.db_table = "Proj\\Missing";
-  RuleDescription no_field = RuleBuilder(8).Update("NoSuchField=1");
+  RuleDescription no_field = RuleBuilder(8).Update("Resolution=x");
+  no_field.cond = "(Statsu is (Closed))";
+  RuleDescription gone_directory = RuleBuilder(9).Notify("User", "bob");
+  gone_directory.db_table = "Gone\\Bugs";
   Install({RuleBuilder(1).Notify("User", "bob"), unknown_project, no_login, missing_table,
-           RuleBuilder(6).Notify("User", ""), RuleBuilder(7).Action("Delete"), no_field},
+           RuleBuilder(6).Notify("User", ""), RuleBuilder(7).Action("Delete"), no_field,
+           gone_directory},
           {Bug(1, "Closed")}, sink.host_port());
   WriteProfileString(install_->morvik_ini(), "Mail", "SMTP Mail", "x,y,,vigilo@demo.example,");
+  WriteProfileString(install_->morvik_ini(), "Orvik Dsn", "Gone", install_->root() + "/gone");
   const auto before = Snapshot(install_->root());
 
   std::string out, err;
@@ -354,7 +362,9 @@ TEST_F(RulePreviewTest, CheckNamesEachProblemWithItsRuleOrFile) {
       "Rule 5: ",
       "Rule 6: the recipients \"\" resolve to nothing",
       "Rule 7: unknown action \"Delete\"",
-      "Rule 8: refused at load",
+      "Rule 8: refused at load: ",
+      "Rule 9: the directory of project \"Gone\" " + install_->root() +
+          "/gone cannot be opened: No such file or directory",
   };
   std::vector<std::string> lines;
   for (size_t start = 0, end; start < out.size(); start = end + 1) {
@@ -365,7 +375,23 @@ TEST_F(RulePreviewTest, CheckNamesEachProblemWithItsRuleOrFile) {
   for (size_t i = 0; i < lines.size(); ++i) {
     EXPECT_EQ(lines[i].rfind(expected_starts[i], 0), 0u) << lines[i];
   }
+  // The refusal names what the load's run-log line names.
+  EXPECT_NE(lines[6].find("Statsu"), std::string::npos) << lines[6];
   EXPECT_EQ(Snapshot(install_->root()), before);
+
+  // A server directory the service cannot write in is a problem.
+  SetProgramDirectory(install_->program_dir());
+  std::vector<std::string> problems;
+  {
+    testing::FaultyFileSystem files;
+    files.MakeReadOnly(install_->server_dir());
+    problems = CheckInstallation();
+  }
+  SetProgramDirectory("");
+  EXPECT_NE(std::find(problems.begin(), problems.end(),
+                      install_->server_dir() + ": Vigilo cannot write in the server directory "
+                                               "(run log, outbox, lock): Permission denied"),
+            problems.end());
 
   // A rule table that cannot be read is named.
   std::filesystem::remove(install_->rule_table());

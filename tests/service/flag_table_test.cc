@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,7 +20,9 @@
 #include "service/project.h"
 #include "service/project_table.h"
 #include "service/table_notify.h"
+#include "tests/notify/fake_transports.h"
 #include "tests/service/service_fixture.h"
+#include "tests/support/faulty_file_system.h"
 
 namespace vigilo {
 namespace {
@@ -39,7 +43,8 @@ class FlagTableTest : public ::testing::Test {
     std::filesystem::create_directories(dir_);
     WriteProfileString(install_.server_dir() + "/morvik.ini", "Orvik Dsn", "Proj", dir_);
     testing::WriteDbf(dir_ + "/Bugs.dbf",
-                      {{"FormID", 'N', 11, 0}, {"Status", 'C', 10, 0}, {"Note", 'C', 20, 0}},
+                      {{"FormID", 'N', 11, 0}, {"Status", 'C', 10, 0}, {"Note", 'C', 20, 0},
+                       {"ATrail", 'C', 20, 0}},
                       {{"1", "Open"}, {"2", "Closed"}, {"3", "Closed"}, {"4", "Open"}});
     testing::WriteDbf(dir_ + "/BugsHist.dbf", {{"FormID", 'N', 11, 0}, {"ChngWhat", 'C', 10, 0}});
     WriteTableIni("Bugs", true);
@@ -65,8 +70,8 @@ class FlagTableTest : public ::testing::Test {
       source.connection_string = Format(
           "Driver={Microsoft dBase Driver (*.dbf)};DefaultDir=%s;DriverId=277;DSN=;",
           dir_.c_str());
-      project_ = std::make_unique<CProject>(0, "ORVIK", "Proj", source, settings_.get(), nullptr,
-                                            &log_);
+      project_ = std::make_unique<CProject>(0, "ORVIK", "Proj", source, settings_.get(),
+                                            mail_sender_.get(), &log_);
       EXPECT_EQ(project_->OpenProject(), 1);
     }
     return *project_;
@@ -106,6 +111,7 @@ class FlagTableTest : public ::testing::Test {
   std::string dir_;
   LogStream log_;
   std::unique_ptr<CServerPaths> settings_;
+  std::unique_ptr<CMailSender> mail_sender_;
   std::unique_ptr<CProject> project_;
 };
 
@@ -247,6 +253,79 @@ TEST_F(FlagTableTest, TableWithoutUpdateRulesReportsItAndTouchesNothing) {
   Recordset notes;
   notes.Open(Project().database(), "SELECT COUNT(*) FROM Bugs WHERE Note = 'y'");
   EXPECT_EQ(notes.GetLong(0), 0);
+}
+
+// A notification rule on Bugs whose records 2 and 3 meet it, with a mail
+// sender that keeps every message it delivers.
+class FlagTableMailTest : public FlagTableTest {
+ protected:
+  FlagTableMailTest() {
+    mail_sender_ = std::make_unique<CMailSender>(CMailSender::Options{},
+                                                 testing::RecordingTransports(sent_));
+  }
+  void LoadNotify() {
+    CRule record;
+    record.rule_id = 4;
+    record.dsn = "ORVIK";
+    record.db_table = "Proj\\Bugs";
+    record.action = "Notify";
+    record.target = "User";
+    record.values = "ops@example.org";
+    record.cond = "(Status is (Closed))";
+    Project().AddRuleToProject(record);
+  }
+  // The records mailed so far, in order.
+  std::string Mailed() const {
+    std::string records;
+    for (const auto& sent : sent_->sent) records += std::to_string(sent.record) + " ";
+    return records;
+  }
+  std::string FlagFile() const { return dir_ + "/BugsVGLS.dbf"; }
+
+  std::shared_ptr<testing::RecordingTransport::State> sent_ =
+      std::make_shared<testing::RecordingTransport::State>();
+};
+
+TEST_F(FlagTableMailTest, DiskFullAtEachStepOfTheFirstCreationMailsEveryRecordOnceLater) {
+  // Each step of the creation on a full disk, and a file cut in its header
+  // as an earlier creation left it (0, 20 and 40 bytes, or zeros alone).
+  using Fault = std::function<void(testing::FaultyFileSystem&)>;
+  const std::vector<Fault> faults = {
+      [](testing::FaultyFileSystem& files) { files.FailWrites("VGLS.pk"); },       // its key
+      [](testing::FaultyFileSystem& files) { files.FailWrites("VGLS.dbf.new"); },  // its header
+      [](testing::FaultyFileSystem& files) { files.FailRenames("VGLS.dbf"); },     // into place
+      nullptr, nullptr, nullptr, nullptr};
+  const std::string bugs = testing::ReadText(dir_ + "/Bugs.dbf");
+  const std::string left[] = {"", bugs.substr(0, 20), bugs.substr(0, 40), std::string(64, '\0')};
+  for (size_t step = 0; step < faults.size(); ++step) {
+    SCOPED_TRACE(step);
+    project_.reset();
+    sent_->sent.clear();
+    log_.Flush(kLogRecreate);
+    std::filesystem::remove(FlagFile());
+    std::filesystem::remove(dir_ + "/BugsVGLS.pk");
+    if (faults[step]) {
+      testing::FaultyFileSystem files;
+      faults[step](files);
+      LoadNotify();
+      Project().FireTick(/*keep_connection=*/true);
+      EXPECT_GT(files.refusals(), 0);
+      EXPECT_EQ(Mailed(), "");
+      EXPECT_FALSE(std::filesystem::exists(FlagFile()));
+      EXPECT_NE(log_.Text().find("ODBC Reported Error (While Creating Flag Table)"),
+                std::string::npos);
+    } else {
+      std::ofstream(FlagFile(), std::ios::binary) << left[step - 3];
+      LoadNotify();
+      EXPECT_EQ(log_.Text(), "Flag table " + FlagFile() + " of table 0\\ORVIK\\Proj\\Bugs has no "
+                             "whole header, left by an interrupted creation: it is created again\r\n");
+    }
+    // Space is back: the next tick creates the table and mails each record,
+    // the one after mails nothing more.
+    Project().FireTick(true);
+    Project().FireTick(true);
+    EXPECT_EQ(Mailed(), "2 3 ");
+  }
 }
 
 int CountOf(const std::string& text, const std::string& what) {

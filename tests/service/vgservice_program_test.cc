@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <thread>
@@ -357,8 +358,10 @@ TEST_F(VgserviceProgramTest, AFailedStartSaysWhyAndWhereTheRunLogIs) {
   ASSERT_EQ(once.WaitExit(10s), 1);
   const std::string text = testing::ReadText(err);
   EXPECT_NE(text.find("Vigtab"), std::string::npos) << text;  // the reason
+  // The failure line itself says why on its next line.
   EXPECT_NE(text.find("error: Vigilo Service failed to start because of initialization "
-                      "problems; see the run log " + install_.run_log()),
+                      "problems; see the run log " + install_.run_log() +
+                      "\n  ODBC Reported Error (While Loading Rules) : no such table: Vigtab"),
             std::string::npos)
       << text;
   EXPECT_NE(install_.ReadRunLog().find("Vigilo Service failed to start beacuse of initialization "
@@ -373,7 +376,11 @@ TEST_F(VgserviceProgramTest, AMessageThatIsLoggedTooAppearsOnceOnStderr) {
                       Env("/nonexistent/libvgmapi.so"), err);
   ASSERT_EQ(once.WaitExit(10s), 1);
   const std::string text = testing::ReadText(err);
-  EXPECT_EQ(Count(text, "Error loading MAPI32.DLL"), 1u) << text;
+  // Once as an entry; the failure line repeats it as its reason.
+  EXPECT_EQ(Count(text, "error: Error loading MAPI32.DLL"), 1u) << text;
+  EXPECT_NE(text.find("see the run log " + install_.run_log() + "\n  Error loading MAPI32.DLL\n"),
+            std::string::npos)
+      << text;
   EXPECT_NE(text.find("error: Error loading MAPI32.DLL\n"), std::string::npos) << text;
 }
 
@@ -388,10 +395,43 @@ TEST_F(VgserviceProgramTest, OnceExitsWithTwoWhenARuleFails) {
       install_.ReadRunLog().find("ODBC Reported Error (While Retrieving RecordIDs, Rule ID : 1)"),
       std::string::npos)
       << install_.ReadRunLog();
-  EXPECT_NE(testing::ReadText(err).find("vgservice: 1 error in the firing tick; see the run log " +
+  EXPECT_NE(testing::ReadText(err).find("vgservice: 1 error in the rule loading and the firing tick; see the "
+                                        "run log " +
                                         install_.run_log()),
             std::string::npos)
       << testing::ReadText(err);
+}
+
+TEST_F(VgserviceProgramTest, ErrorsOfTheLoadExitTwoAndADamagedFlagTableWaitsForItsRebuild) {
+  testing::TestRule rule{1, 0, "ORVIK", "Proj\\Bugs", "Update"};
+  rule.values = "Status=Seen";
+  testing::WriteRuleTable(install_.rule_table(), {rule});
+  const std::string flags = install_.server_dir() + "/proj/BugsVGLS.dbf";
+  auto once = [&](std::vector<std::string> args) {
+    args.insert(args.end(), {"--home", install_.program_dir()});
+    ServiceProcess process(args, Env(MapiProvider()), install_.server_dir() + "/stderr.txt");
+    return process.WaitExit(10s);
+  };
+  ASSERT_EQ(once({"--once"}), 0) << install_.ReadRunLog();
+  std::string bytes = testing::ReadText(flags);
+  ASSERT_GT(bytes.size(), 64u);
+  bytes[32 + 11] = '\0';  // the first field has no type any more
+  std::ofstream(flags, std::ios::binary | std::ios::trunc) << bytes;
+  EXPECT_EQ(once({"--once"}), 2);
+  EXPECT_NE(install_.ReadRunLog().find("Unable to use the flag table BugsVGLS"), std::string::npos);
+  // A missing table INI (no flag table name) is an error of the load too.
+  std::filesystem::rename(install_.server_dir() + "/proj/Bugs.INI",
+                          install_.server_dir() + "/proj/Bugs.old");
+  EXPECT_EQ(once({"--once"}), 2);
+  std::filesystem::rename(install_.server_dir() + "/proj/Bugs.old",
+                          install_.server_dir() + "/proj/Bugs.INI");
+  std::filesystem::rename(install_.server_dir() + "/morvik.ini", install_.server_dir() + "/m.old");
+  EXPECT_EQ(once({"--once"}), 2) << install_.ReadRunLog();
+  std::filesystem::rename(install_.server_dir() + "/m.old", install_.server_dir() + "/morvik.ini");
+  EXPECT_EQ(once({"--rebuild-flags", "Proj\\Bugs", "--mark-current"}), 0)
+      << testing::ReadText(install_.server_dir() + "/stderr.txt");
+  EXPECT_TRUE(std::filesystem::exists(flags + ".damaged"));
+  EXPECT_EQ(once({"--once"}), 0) << install_.ReadRunLog();
 }
 
 TEST_F(VgserviceProgramTest, OnceExitsWithTwoWhenTheRunLogCannotBeWritten) {

@@ -27,6 +27,25 @@ void FaultyFileSystem::FailWrites(std::string part, int error) {
   write_error_ = error;
 }
 
+void FaultyFileSystem::FailRenames(std::string part, int error) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  failing_renames_.push_back(std::move(part));
+  rename_error_ = error;
+}
+
+int FaultyFileSystem::Rename(const std::string& from, const std::string& to) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const std::string& part : failing_renames_) {
+      if (to.find(part) == std::string::npos) continue;
+      ++refusals_;
+      errno = rename_error_;
+      return -1;
+    }
+  }
+  return FileSystemWrapper::Rename(from, to);
+}
+
 void FaultyFileSystem::MakeReadOnly(std::string part) {
   std::lock_guard<std::mutex> lock(mutex_);
   read_only_.push_back(std::move(part));
@@ -40,6 +59,7 @@ void FaultyFileSystem::RefuseLocks(std::string part) {
 void FaultyFileSystem::Heal() {
   std::lock_guard<std::mutex> lock(mutex_);
   failing_writes_.clear();
+  failing_renames_.clear();
   read_only_.clear();
   locked_.clear();
 }

@@ -27,6 +27,9 @@ class FaultyFileSystem : public FileSystemWrapper {
   // Locks on files whose path holds part are refused, as when another
   // program holds them.
   void RefuseLocks(std::string part);
+  // Renames onto a path that holds part fail with error (a full disk that
+  // cannot take the new directory entry).
+  void FailRenames(std::string part, int error = ENOSPC);
   // Ends every fault.
   void Heal();
 
@@ -38,6 +41,7 @@ class FaultyFileSystem : public FileSystemWrapper {
   int Flock(int fd, int operation) override;
   int RecordLock(int fd, int command, struct flock* lock) override;
   int Access(const std::string& path, int mode) override;
+  int Rename(const std::string& from, const std::string& to) override;
 
   // How many calls a fault refused.
   int refusals() const;
@@ -50,6 +54,8 @@ class FaultyFileSystem : public FileSystemWrapper {
   mutable std::mutex mutex_;
   std::vector<std::string> failing_writes_;
   int write_error_ = ENOSPC;
+  std::vector<std::string> failing_renames_;
+  int rename_error_ = ENOSPC;
   std::vector<std::string> read_only_;
   std::vector<std::string> locked_;
   std::map<int, std::string> paths_;

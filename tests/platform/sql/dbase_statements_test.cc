@@ -345,6 +345,18 @@ TEST_F(RetrievalTest, ReportColumnsComeWithTheWholeMemo) {
   EXPECT_THROW(rs.GetText(0), DbException);
 }
 
+TEST_F(RetrievalTest, NulBytesInAMemoReadAsBlanks) {
+  {
+    auto table = DbfTable::Open(dir_.File("Bugs.dbf"), true);
+    ASSERT_TRUE(table->Read(3));
+    table->AssignText(5, std::string("before\0after\0", 13));
+    table->Update();
+    table->Close();
+  }
+  EXPECT_EQ(QueryRows(db_, "SELECT ATrail FROM Bugs WHERE FormID = 3"),
+            (std::vector<Record>{{"before after "}}));
+}
+
 // --------------------------------------------------- internal mail table
 
 class InternalMailTest : public Test {
