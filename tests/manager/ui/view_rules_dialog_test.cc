@@ -3,6 +3,7 @@
 // many pages as they need; the main window's summary print.
 #include <QAction>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -54,7 +55,7 @@ class ViewRulesDialogTest : public QObject {
     QCOMPARE(dialog.windowTitle(), QString("View of Rules"));
     QVERIFY(Button(&dialog, "Close") != nullptr);
     QVERIFY(Button(&dialog, "Print") != nullptr);
-    QCOMPARE(Child<CRuleListCtrl>(&dialog, "RuleList")->model()->columnCount(), 6);
+    QCOMPARE(Child<CRuleListCtrl>(&dialog, "RuleList")->model()->columnCount(), 7);
     QCOMPARE(Child<CRuleListCtrl>(&dialog, "RuleList")->model()->headerData(1, Qt::Horizontal).toString(),
              QString("Database\\Table"));
     QCOMPARE(Child<CRuleListCtrl>(&dialog, "RuleList")->selectionMode(), QAbstractItemView::ExtendedSelection);
@@ -65,6 +66,13 @@ class ViewRulesDialogTest : public QObject {
     QCOMPARE(Column(dialog, 0), QStringList({"8", "7", "6", "5", "4", "3", "2", "1"}));
     emit header->sectionClicked(0);
     QCOMPARE(Column(dialog, 0), QStringList({"1", "2", "3", "4", "5", "6", "7", "8"}));
+    QVERIFY(header->isSortIndicatorShown());
+    QCOMPARE(header->sortIndicatorSection(), 0);
+    QCOMPARE(header->sortIndicatorOrder(), Qt::AscendingOrder);
+    QCOMPARE(Column(dialog, 6), QStringList({"Yes", "Yes", "Yes", "Yes", "Yes", "Yes", "No", "Yes"}));
+
+    QTest::keyClicks(Child<QLineEdit>(&dialog, "RuleFilter"), "TASKS");
+    QCOMPARE(Column(dialog, 0), QStringList({"4", "7", "8"}));
   }
 
   void printsTheSelectedRulesInListOrder() {
@@ -129,7 +137,7 @@ class ViewRulesDialogTest : public QObject {
     frame.action(kPrintCommand)->trigger();
     QCOMPARE(prints, 1);
     QString text = testing::PdfText(pdf);
-    QVERIFY2(text.contains("001 Update Resolution=Awaiting"), qPrintable(text));
+    QVERIFY2(text.contains("001 Update Field Resolution=Awaiting"), qPrintable(text));
     QVERIFY(text.contains("007 Notify User sysop if (State is (Done))"));
 
     bool opened = false;
