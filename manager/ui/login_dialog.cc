@@ -54,6 +54,19 @@ void CLoginDlg::accept() {
   // Western code page; Latin-1 gives the same codes for every such letter.
   if (logic_.Ok(name_->text().toStdString(), password_->text().toLatin1().toStdString())) {
     QDialog::accept();
+    return;
+  }
+  // Typing again replaces the refused password instead of adding to it.
+  password_->setFocus();
+  password_->selectAll();
+}
+
+void CLoginDlg::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  // Over the main window's middle, where the supervisor is looking, even
+  // before the window manager has placed the main window.
+  if (QWidget* main = parentWidget(); main != nullptr && main->isVisible()) {
+    move(main->frameGeometry().center() - rect().center());
   }
 }
 
