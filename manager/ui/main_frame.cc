@@ -209,10 +209,11 @@ void CMainFrame::OnPrint(bool preview) {
   if (!error.empty()) {
     prompts_.Message(Format(kRuleTableUnreadableMessage, error.c_str()), PromptIcon::kWarning);
   }
+  const PrintHeading heading = HeadingNow(context_.paths().server_dir);
   if (preview) {
-    PreviewRuleLines(lines, this);
+    PreviewRuleLines(lines, heading, this);
   } else {
-    RunRulePrint(lines, choose_printer_);
+    RunRulePrint(lines, heading, choose_printer_);
   }
 }
 

@@ -50,6 +50,7 @@ CSetupRulesDlg::CSetupRulesDlg(ProjectSelection& selection, ManagerContext& cont
     : QDialog(parent),
       logic_(context.paths(), selection, context.prompts(), browsers),
       prompts_(context.prompts()),
+      installation_(context.paths().server_dir),
       choose_printer_(PrintDialogChooser(this)) {
   setWindowTitle(kSetupRulesTitle);
   setObjectName("SetupRulesDialog");
@@ -263,7 +264,7 @@ void CSetupRulesDlg::OnDelete() {
 
 void CSetupRulesDlg::OnPrint() {
   if (std::optional<std::vector<std::string>> lines = logic_.Print()) {
-    RunRulePrint(*lines, choose_printer_);
+    RunRulePrint(*lines, HeadingNow(installation_, logic_.state().Table()), choose_printer_);
   }
 }
 

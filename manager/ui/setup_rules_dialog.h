@@ -57,6 +57,7 @@ class CSetupRulesDlg : public QDialog {
 
   SetupRulesLogic logic_;
   Prompts& prompts_;
+  std::string installation_;  // the server directory, for the print's heading
   PrinterChooser choose_printer_;
   QComboBox* tables_;
   QComboBox* actions_;

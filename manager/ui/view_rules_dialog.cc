@@ -14,6 +14,7 @@ namespace vigilo {
 CViewRulesDlg::CViewRulesDlg(ManagerContext& context, QWidget* parent)
     : QDialog(parent),
       logic_(context.paths(), context.prompts()),
+      installation_(context.paths().server_dir),
       choose_printer_(PrintDialogChooser(this)) {
   setWindowTitle(kViewRulesTitle);
   setObjectName("ViewRulesDialog");
@@ -63,7 +64,7 @@ CViewRulesDlg::CViewRulesDlg(ManagerContext& context, QWidget* parent)
 
 void CViewRulesDlg::OnPrint() {
   if (std::optional<std::vector<std::string>> lines = logic_.Print(list_->SelectedItems())) {
-    RunRulePrint(*lines, choose_printer_);
+    RunRulePrint(*lines, HeadingNow(installation_), choose_printer_);
   }
 }
 

@@ -136,5 +136,19 @@ TEST(RulePrintingTest, LinesThatDoNotFitContinueOnTheNextPage) {
   EXPECT_TRUE(PaginateLines({}, 3).empty());
 }
 
+TEST(RulePrintingTest, EveryPageIsHeadedWithTheInstallationTableAndPageNumber) {
+  PrintHeading heading{"/srv/vigilo", "2026-12-09 18:30", "Demo\\Bugs"};
+  auto pages = HeadedPages(std::vector<std::string>(5, "x"), heading, 7);
+  ASSERT_EQ(pages.size(), 2u);  // four heading lines leave three for rules
+  EXPECT_EQ(pages[0][0], "Vigilo rules of /srv/vigilo, printed 2026-12-09 18:30");
+  EXPECT_EQ(pages[0][1], "Project table: Demo\\Bugs");
+  EXPECT_EQ(pages[1][2], "Page 2 of 2");
+  EXPECT_EQ(pages[1].size(), 6u);
+  heading.project_table.clear();
+  auto empty = HeadedPages({}, heading, 2);  // no table line; the heading alone
+  ASSERT_EQ(empty.size(), 1u);
+  EXPECT_EQ(empty[0], (std::vector<std::string>{PageHeading(heading, 1, 1)[0], "Page 1 of 1", ""}));
+}
+
 }  // namespace
 }  // namespace vigilo

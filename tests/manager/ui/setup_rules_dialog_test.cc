@@ -256,6 +256,8 @@ class SetupRulesDialogTest : public QObject {
     QVERIFY(text.contains("Target: User"));
     QVERIFY(text.contains("Values: ann"));
     QVERIFY(text.contains("Condition: (Status) is Open"));
+    QVERIFY(text.contains("Project table: Demo\\Bugs"));
+    QVERIFY(text.contains("Page 1 of 1"));
   }
 
   void printsNothingWithoutRules() {

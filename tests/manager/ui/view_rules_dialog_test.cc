@@ -125,6 +125,10 @@ class ViewRulesDialogTest : public QObject {
     QVERIFY2(text.count('\f') >= 3, qPrintable(QString::number(text.count('\f'))));
     QVERIFY(text.contains("Rule Id: 48"));  // the last rule, on a later page
     QVERIFY(text.contains("Values: u39"));
+    // Every page is headed with the installation and its number.
+    const int pages = static_cast<int>(text.count('\f'));
+    QCOMPARE(static_cast<int>(text.count("Vigilo rules of " + QString::fromStdString(home_->paths().server_dir))), pages);
+    QVERIFY(text.contains(QString("Page %1 of %1").arg(pages)));
   }
 
   void theMainWindowOpensViewRulesAndPrintsTheSummary() {
