@@ -1,6 +1,9 @@
 #include "manager/ui/dialog_buttons.h"
 
+#include <algorithm>
+
 #include <QApplication>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
@@ -80,6 +83,27 @@ class HelpKeyFilter : public QObject {
 
 void InstallHelpKey(QApplication& application) {
   application.installEventFilter(new HelpKeyFilter(&application));
+}
+
+int TitleWidth(const QWidget* window) {
+  // Title bars use a bold face a little larger than the window's font; the
+  // icon and the close, minimise and maximise buttons take about eight
+  // average characters more.
+  QFont title_font = window->font();
+  title_font.setBold(true);
+  QFontMetrics metrics(title_font);
+  return metrics.horizontalAdvance(window->windowTitle()) * 6 / 5 +
+         metrics.averageCharWidth() * 8 + 48;
+}
+
+void FitTitle(QWidget* window) {
+  // A minimum width set on the window would replace the one its layout
+  // gives, so the layout gets a strut instead.
+  if (auto* column = qobject_cast<QVBoxLayout*>(window->layout())) {
+    column->addStrut(TitleWidth(window));
+  } else if (window->layout() == nullptr) {
+    window->setMinimumWidth(std::max(window->minimumWidth(), TitleWidth(window)));
+  }
 }
 
 void SetHelpTopic(QWidget* window, int topic) { window->setProperty(kHelpTopicProperty, topic); }

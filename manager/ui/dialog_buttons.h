@@ -26,6 +26,13 @@ QString WithoutMnemonic(const QString& text);
 // F1 anywhere in the program opens the active window's help: the topic set
 // with SetHelpTopic, else what the window's visible Help button opens.
 void InstallHelpKey(QApplication& application);
+
+// Gives a window laid out in a column a minimum width at which its title is
+// shown whole beside the window manager's buttons, at any scale (the font's
+// size follows it). Windows laid out in a row are as wide as their lists.
+void FitTitle(QWidget* window);
+// The width FitTitle gives: the title's and the title bar's buttons'.
+int TitleWidth(const QWidget* window);
 void SetHelpTopic(QWidget* window, int topic);
 
 }  // namespace vigilo
