@@ -67,33 +67,19 @@ TEST(RuleListTest, TheListStopsAtItsCapacity) {
   EXPECT_EQ(Ids(list), (std::vector<long>{2, 4}));
 }
 
-TEST(RuleListTest, TheFilterShowsRulesWithTheTextInAnyColumnAndItemsCountShownRules) {
+TEST(RuleListTest, FilteredPositionsCountShownItemsWhileAddsStayShownAndDeletesReachHiddenOnes) {
   RuleList list(100);
   list.AddRows(Rows({{1, "P\\T", "Notify", "User", "bob", "(A) is 1"},
                      {2, "P\\U", "Update", "Field", "X=1", "(B) is 2"},
                      {13, "P\\T", "Notify", "Group", "Bobby", "(C) is 3"}}));
-  list.SetFilter("BOB");
-  EXPECT_EQ(Ids(list), (std::vector<long>{1, 13}));
-  list.SetFilter("3");  // the id of one, the condition of the other
-  EXPECT_EQ(Ids(list), (std::vector<long>{13}));
   list.SetRuleDisabled(2, true);
   list.SetFilter("yes");  // Enabled: Yes
-  EXPECT_EQ(Ids(list), (std::vector<long>{1, 13}));
-  RuleRow added;
-  added.rule_id = 20;
-  ASSERT_TRUE(list.Append(added));  // shown though it does not match
-  EXPECT_EQ(Ids(list), (std::vector<long>{1, 13, 20}));
+  ASSERT_TRUE(list.Append(RuleRow{20}));  // shown though it does not match
   list.Remove(0);
   EXPECT_EQ(Ids(list), (std::vector<long>{13, 20}));
-  list.SetFilter("");
-  EXPECT_EQ(Ids(list), (std::vector<long>{2, 13, 20}));
-  list.SetFilter("p\\u");
   list.RemoveRule(2);
-  EXPECT_TRUE(list.empty());
-  EXPECT_NE(list.FindRule(20), nullptr);
-  list.ColumnClick(RuleColumn::kEnabled);
-  EXPECT_EQ(list.last_sorted_column(), static_cast<int>(RuleColumn::kEnabled));
-  EXPECT_FALSE(list.last_sort_descending());
+  list.SetFilter("");
+  EXPECT_EQ(Ids(list), (std::vector<long>{13, 20}));
 }
 
 TEST(RulePrintingTest, SetupRulesPrintsSixLinesPerRule) {

@@ -312,22 +312,20 @@ class SetupRulesDialogTest : public QObject {
     dialog.show();
     Child<QComboBox>(&dialog, "ProjectTable")->setCurrentIndex(2);  // Tasks: 4, 7 (disabled), 8
     auto* list = Child<CRuleListCtrl>(&dialog, "ListOfRules");
-    auto disabled = [this](long id) {
+    // The demo's fourth record is rule 4.
+    auto disabled = [this] {
       std::vector<RuleRecord> records;
       ReadRuleTable(RuleTable(), &records);
-      for (const RuleRecord& record : records) {
-        if (record.rule_id == id) return record.disabled();
-      }
-      return false;
+      return records.at(3).disabled();
     };
     QCOMPARE(list->model()->index(1, 5).data().toString(), QString("No"));
     SelectItem(dialog, 0);
     QTest::mouseClick(Button(&dialog, "Disable"), Qt::LeftButton);
-    QVERIFY(disabled(4));
+    QVERIFY(disabled());
     QCOMPARE(list->model()->index(0, 5).data().toString(), QString("No"));
     SelectItem(dialog, 0);
     QTest::mouseClick(Button(&dialog, "Enable"), Qt::LeftButton);
-    QVERIFY(!disabled(4));
+    QVERIFY(!disabled());
     QCOMPARE(list->model()->index(0, 5).data().toString(), QString("Yes"));
   }
 
