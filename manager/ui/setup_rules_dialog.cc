@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QShortcut>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
@@ -171,6 +172,8 @@ CSetupRulesDlg::CSetupRulesDlg(ProjectSelection& selection, ManagerContext& cont
   connect(condition_browse, &QPushButton::clicked, this, &CSetupRulesDlg::OnBrowseCondition);
   connect(list_, &CRuleListCtrl::editRequested, this, &CSetupRulesDlg::OnEdit);
   connect(list_, &CRuleListCtrl::deleteRequested, this, &CSetupRulesDlg::OnDelete);
+  connect(new QShortcut(QKeySequence::Print, this), &QShortcut::activated, this,
+          &CSetupRulesDlg::OnPrint);
   connect(filter_, &QLineEdit::textChanged, this, [this](const QString& text) {
     logic_.Filter(text.toStdString());
     ShowList();

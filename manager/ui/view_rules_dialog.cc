@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 #include "manager/ui/dialog_buttons.h"
@@ -53,6 +54,8 @@ CViewRulesDlg::CViewRulesDlg(ManagerContext& context, QWidget* parent)
 
   connect(close, &QPushButton::clicked, this, &QDialog::accept);
   connect(print, &QPushButton::clicked, this, &CViewRulesDlg::OnPrint);
+  connect(new QShortcut(QKeySequence::Print, this), &QShortcut::activated, this,
+          &CViewRulesDlg::OnPrint);
   connect(filter, &QLineEdit::textChanged, this, [this](const QString& text) {
     logic_.Filter(text.toStdString());
     list_->Reload();
