@@ -9,7 +9,7 @@ constexpr std::array<CommandText, 10> kCommands = {{
     {kSetupRulesCommand, "&Setup Rules...", "Setup Rules", "Setup Rules"},
     {kViewRulesCommand, "&View Rules...", "View Rules", "View Rules"},
     {kPrintCommand, "&Print...", "Print every rule in short form", "Print"},
-    {kPrintPreviewCommand, "Print Pre&view", "Show every rule in short form as it will print", ""},
+    {kPrintPreviewCommand, "Print Previe&w", "Show every rule in short form as it will print", ""},
     {kOptionsCommand, "&Options...", "Set how often the rules fire", ""},
     {kExitCommand, "E&xit", "Quit Vigilo", "Exit"},
     {kHelpContentsCommand, "&Contents...", "Display Help Contents", "Help"},
@@ -27,6 +27,14 @@ const CommandText* FindCommand(int id) {
     if (command.id == id) return &command;
   }
   return nullptr;
+}
+
+std::string_view CommandShortcut(int id) {
+  switch (id) {
+    case kPrintCommand: return "Ctrl+P";
+    case kExitCommand: return "Ctrl+Q";
+    default: return "";
+  }
 }
 
 bool CommandEnabled(int id, bool server_running) {

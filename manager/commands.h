@@ -45,9 +45,16 @@ inline constexpr int kToolbarCommands[] = {kSetupRulesCommand, kViewRulesCommand
 // runs; every other command always.
 bool CommandEnabled(int id, bool server_running);
 
+// The keys of the commands that have one, as a desktop user expects them;
+// empty for the others. F1 opens the help of whichever window is active.
+std::string_view CommandShortcut(int id);
+
 inline constexpr const char* kIdleStatusText = "Ready";
-// The status-bar indicator panes after the message pane.
-inline constexpr const char* kStatusIndicators[] = {"CAP", "NUM", "SCRL"};
+// The status bar: the message pane, and after it the pane the in-process
+// server writes its state into, empty until it first starts or stops. (The
+// keyboard lock panes are gone: they never followed the keys.)
+inline constexpr const char* kStatusPaneName = "Status";
+inline constexpr const char* kServerPaneName = "Server state";
 
 // About box.
 inline constexpr const char* kAboutTitle = "About Morvane Vigilo";

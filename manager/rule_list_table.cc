@@ -54,6 +54,7 @@ RuleRow RuleRowOf(const RuleRecord& record) {
   row.values = record.values;
   row.condition = record.cond;
   row.flag = record.flag;
+  row.disabled = record.disabled();
   return row;
 }
 

@@ -42,6 +42,9 @@ inline constexpr const char* kRuleTestNoConditionMessage = "The rule has no cond
 inline constexpr const char* kRuleTestListCutText = "Only the first %zu records are listed.";
 inline constexpr const char* kRuleTestNewRuleNote =
     "Not saved yet: it would act on every record that meets its condition.";
+inline constexpr const char* kRuleTestDisabledNote =
+    "Rule %ld is disabled: the service does not load it, so it acts on no record until it "
+    "is enabled.";
 inline constexpr const char* kRuleTestNoFlagTableNote =
     "The table has no flag table yet: the rule would act on every record that meets its "
     "condition.";
@@ -71,6 +74,8 @@ struct TestedRule {
   long flag = 0;  // bit 0: the condition is in the SQL form "FROM ... WHERE ..."
   // The rule's id when it is in the rule table; none for a rule not added yet.
   std::optional<long> rule_id;
+  // Kept from the service by the Reserved1 mark: it acts on nothing.
+  bool disabled = false;
 };
 
 // One record the rule would act on.

@@ -39,6 +39,8 @@ std::string RuleTestLogic::CountStatus() const {
 }
 
 std::string RuleTestLogic::Note() const {
+  // Whatever the counts say, a disabled rule acts on none of them.
+  if (rule_.disabled && rule_.rule_id) return Format(kRuleTestDisabledNote, *rule_.rule_id);
   if (!counted_ || result_.outcome != RuleTestResult::Outcome::kCounted) return "";
   if (!rule_.rule_id) return kRuleTestNewRuleNote;
   if (!result_.has_flag_table) return kRuleTestNoFlagTableNote;

@@ -33,7 +33,7 @@ class RuleTestLogic {
   const RuleTestResult& result() const { return result_; }
   // The status line after the count: empty once counted.
   std::string CountStatus() const;
-  // The note above the counts: a rule not saved yet, or a table without a
+  // The note above the counts: a disabled rule, a rule not saved yet, or a table without a
   // flag table, acts on every record that meets the condition; else empty.
   std::string Note() const;
   // Shown below a list that holds fewer records than the rule acts on.

@@ -72,7 +72,7 @@ void ServerControl::Start() {
   window_.SetPaneText(kServerPane, kServerRunningPane);
   running_ = true;
   window_.SetServerRunning(true);
-  window_.DestroyStatusWindow();
+  LingerStatus();
   window_.RepaintMainWindow();
 
   worker_->Post(CReadThread::kFireRulesMessage, 1, 0);
@@ -111,6 +111,10 @@ void ServerControl::OnTimer(int id) {
       ReleaseStoppedWorker(/*wait=*/false);
       if (!retiring_) window_.KillTimer(kReleaseTimer);
       break;
+    case kStatusTimer:
+      window_.KillTimer(kStatusTimer);
+      window_.DestroyStatusWindow();
+      break;
     default:
       break;
   }
@@ -122,7 +126,7 @@ void ServerControl::FinishStop() {
   running_ = false;
   stopping_ = false;
   window_.SetServerRunning(false);
-  window_.DestroyStatusWindow();
+  LingerStatus();
   window_.RepaintMainWindow();
   window_.SetPaneText(kServerPane, kServerStoppedPane);
 
@@ -153,6 +157,10 @@ bool ServerControl::CanClose() {
   close_pending_ = true;
   Stop();
   return false;
+}
+
+void ServerControl::LingerStatus() {
+  window_.StartTimer(kStatusTimer, options_.status_linger);
 }
 
 void ServerControl::ShowStatus(const std::string& text) {

@@ -53,6 +53,7 @@ enum ServerTimerId : int {
   kFireTimer = 1,     // one firing tick per interval while running
   kStopTimer = 2,     // a stop waiting for the running tick to end
   kReleaseTimer = 3,  // a stopped worker waiting for its thread to end
+  kStatusTimer = 4,   // the status window kept in sight after a start or stop
 };
 
 // What the server needs of the main window. All calls come on the user-
@@ -86,6 +87,9 @@ struct ServerControlOptions {
   std::chrono::milliseconds fire_interval{60000};
   std::chrono::milliseconds stop_poll_interval{2000};
   std::chrono::milliseconds release_poll_interval{100};
+  // How long the status window stays after the start or stop it tells of,
+  // so the supervisor sees it (a start may take no time at all).
+  std::chrono::milliseconds status_linger{1500};
   // Builds the (suspended) worker; null means the service's CReadThread.
   std::function<std::unique_ptr<CReadThread>(LogStream*)> worker_factory;
   // Path of the run log; null means vglog.ini in the server directory.
@@ -128,6 +132,9 @@ class ServerControl {
 
  private:
   void ShowStatus(const std::string& text);
+  // The status window goes when kStatusTimer fires, not in the same event
+  // pass that showed it.
+  void LingerStatus();
   void FinishStop();
   // Releases a stopped worker whose thread has ended (wait: block until it
   // has), and with it the installation's lock.

@@ -292,6 +292,16 @@ bool SetupRulesLogic::Add() {
     return false;
   }
   RuleRecord record = ComposedRecord();
+  // A second click on Add, or a rule composed again by hand, would make the
+  // service act twice on every record.
+  long same = 0;
+  bool duplicate = list_.AnyRow([&](const RuleRow& row) {
+    same = row.rule_id;
+    return row.action == record.action && row.target == record.target &&
+           row.values == record.values && row.condition == record.cond &&
+           row.flag == record.flag;
+  });
+  if (duplicate && !prompts_.AskYesNo(Format(kDuplicateRuleQuestion, same))) return false;
   const std::string& path = paths_.rule_table_path;
   RuleTableStatus status = AppendRule(path, &record);
   if (status.code == RuleTableStatus::Code::kCannotWrite) {
@@ -314,14 +324,6 @@ bool SetupRulesLogic::AskDelete(int item, const char* verb) {
   return prompts_.AskYesNo(Format(kDeleteQuestion, verb));
 }
 
-void SetupRulesLogic::RemoveItemsOf(long rule_id) {
-  // Every record of the id is gone from the table, so every item of it goes:
-  // an item left behind would let Replace write a rule deleted a moment ago.
-  for (size_t i = list_.size(); i-- > 0;) {
-    if (list_.row(i).rule_id == rule_id) list_.Remove(i);
-  }
-}
-
 bool SetupRulesLogic::Delete(int item) {
   if (!AskDelete(item, "deleted")) return false;
   const std::string& path = paths_.rule_table_path;
@@ -331,7 +333,9 @@ bool SetupRulesLogic::Delete(int item) {
     ReportWriteFailure(Format(kUnableToOpenFileMessage, path.c_str()).c_str(), status);
     return false;
   }
-  RemoveItemsOf(rule_id);
+  // Every record of the id is gone from the table, so every item of it goes,
+  // shown or not: one left behind would let Replace write a deleted rule.
+  list_.RemoveRule(rule_id);
   return true;
 }
 
@@ -363,17 +367,47 @@ bool SetupRulesLogic::Replace(int item) {
     ReportWriteFailure(Format(kUnableToOpenFileMessage, path.c_str()).c_str(), status);
     return false;
   }
-  RemoveItemsOf(rule_id);
+  // Every record of the id is gone from the table, so every item of it goes,
+  // shown or not: one left behind would let Replace write a deleted rule.
+  list_.RemoveRule(rule_id);
   AppendToList(record);
   return true;
 }
 
-const RuleRow* SetupRulesLogic::EditedRow() const {
-  if (!edited_rule_id_) return nullptr;
-  for (size_t i = 0; i < list_.size(); ++i) {
-    if (list_.row(i).rule_id == *edited_rule_id_) return &list_.row(i);
+bool SetupRulesLogic::SetEnabled(int item, bool enabled) {
+  if (item < 0 || static_cast<size_t>(item) >= list_.size()) {
+    prompts_.Beep();
+    return false;
   }
-  return nullptr;
+  const long rule_id = list_.row(item).rule_id;
+  RuleTableStatus status =
+      SetRuleDisabled(paths_.rule_table_path, static_cast<int32_t>(rule_id), !enabled);
+  if (!status.ok()) {
+    ReportWriteFailure(kUnableToChangeMessage, status);
+    return false;
+  }
+  list_.SetRuleDisabled(rule_id, !enabled);
+  return true;
+}
+
+std::string SetupRulesLogic::EditState() const {
+  if (const RuleRow* row = EditedRow()) {
+    return Format(RuleSaved() ? kEditingSavedText : kEditingChangedText, row->rule_id);
+  }
+  return HasUnsavedRule() ? kEditingNewText : "";
+}
+
+bool SetupRulesLogic::HasUnsavedRule() const {
+  if (EditedRow() != nullptr) return !RuleSaved();
+  return !state_.values.empty() || !state_.condition.empty();
+}
+
+bool SetupRulesLogic::ConfirmClose() {
+  return !HasUnsavedRule() || prompts_.AskYesNo(kDiscardRuleQuestion);
+}
+
+const RuleRow* SetupRulesLogic::EditedRow() const {
+  return edited_rule_id_ ? list_.FindRule(*edited_rule_id_) : nullptr;
 }
 
 std::optional<long> SetupRulesLogic::EditedRuleId() const {
@@ -394,6 +428,8 @@ TestedRule SetupRulesLogic::RuleInDialog() const {
   rule.condition = state_.condition;
   rule.flag = RuleFlags();
   rule.rule_id = EditedRuleId();
+  const RuleRow* row = EditedRow();
+  rule.disabled = row != nullptr && row->disabled;
   return rule;
 }
 

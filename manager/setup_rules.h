@@ -45,6 +45,12 @@ inline constexpr const char* kSetupRulesDeleteButton = "&Delete";
 inline constexpr const char* kSetupRulesHelpButton = "&Help";
 inline constexpr const char* kSetupRulesCloseButton = "&Close";
 inline constexpr const char* kSetupRulesRunAlwaysCheck = "R&un Always";
+inline constexpr const char* kSetupRulesEnableButton = "Enable";
+inline constexpr const char* kSetupRulesDisableButton = "Disable";
+inline constexpr const char* kSetupRulesFilterLabel = "&Find:";
+// What the screen reader says for the two Browse buttons, which look alike.
+inline constexpr const char* kSetupRulesValuesBrowseName = "Browse values";
+inline constexpr const char* kSetupRulesConditionBrowseName = "Browse condition";
 inline constexpr int kSetupRulesHelpTopic = 632;
 
 // Character limits of the controls.
@@ -69,6 +75,15 @@ inline constexpr const char* kTooLongMessage =
 inline constexpr const char* kListFullMessage =
     "The list holds at most %zu rules: the rule was not added!";
 inline constexpr const char* kListCutMessage = "Only the first %zu rules are listed!";
+inline constexpr const char* kDuplicateRuleQuestion =
+    "Rule %ld already does exactly this!\n\nAdd the same rule again?";
+inline constexpr const char* kDiscardRuleQuestion =
+    "The rule in the dialog has not been saved and will be lost!\n\nAre you sure?";
+inline constexpr const char* kUnableToChangeMessage = "Unable to change the rule!";
+// The edit state shown above the rule list.
+inline constexpr const char* kEditingSavedText = "Editing rule %ld.";
+inline constexpr const char* kEditingChangedText = "Editing rule %ld: changed, not saved.";
+inline constexpr const char* kEditingNewText = "New rule, not added yet.";
 
 struct SetupRulesState {
   std::vector<std::string> tables;  // Project Table
@@ -114,6 +129,23 @@ class SetupRulesLogic {
   bool Delete(int item);
   // True when the item's rule was replaced (it is then the last item).
   bool Replace(int item);
+  // Sets the Reserved1 mark of the item's rule (as vgrules enable/disable
+  // does), so the service loads it or leaves it out from its next start;
+  // true when the rule table was written (-1 beeps).
+  bool SetEnabled(int item, bool enabled);
+  // Narrows the list to the rules with the text in any column.
+  void Filter(const std::string& text) { list_.SetFilter(text); }
+
+  // What the dialog says about the rule in its controls: which listed rule
+  // it edits and whether it changed, or that it is a new rule; empty while
+  // nothing is composed.
+  std::string EditState() const;
+  // True when the controls hold something that Close would lose: a new rule
+  // with values or a condition, or an edited rule changed since it was saved.
+  bool HasUnsavedRule() const;
+  // Close or Esc: true when the dialog may close, after asking whether to
+  // discard an unsaved rule.
+  bool ConfirmClose();
   // The lines to print, after the "Print" notice; none after "Nothing to print!".
   std::optional<std::vector<std::string>> Print();
   void ColumnClick(RuleColumn column) { list_.ColumnClick(column); }
@@ -155,7 +187,6 @@ class SetupRulesLogic {
   bool Complete() const;
   bool FitsRuleTable();
   bool AskDelete(int item, const char* verb);
-  void RemoveItemsOf(long rule_id);
   void AppendToList(const RuleRecord& record);
   RuleRecord ComposedRecord() const;
   // A write that failed, with the reason after the dialog's message.

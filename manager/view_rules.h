@@ -16,6 +16,9 @@ namespace vigilo {
 inline constexpr const char* kViewRulesTitle = "View of Rules";
 inline constexpr const char* kViewCloseButton = "Close";
 inline constexpr const char* kViewPrintButton = "Print";
+inline constexpr const char* kViewFilterLabel = "&Find:";
+// The list's name for a screen reader (it has no label).
+inline constexpr const char* kViewRulesListName = "Rules";
 
 class ViewRulesLogic {
  public:
@@ -31,6 +34,8 @@ class ViewRulesLogic {
   // capacity are left out with a message.
   void Open();
   void ColumnClick(RuleColumn column) { list_.ColumnClick(column); }
+  // Narrows the list to the rules with the text in any column.
+  void Filter(const std::string& text) { list_.SetFilter(text); }
   // The lines of the selected items in list order; none after the message
   // that asks for a selection.
   std::optional<std::vector<std::string>> Print(const std::vector<size_t>& selected);

@@ -65,6 +65,7 @@ ActivityView::ActivityView(const std::string& server_dir, QWidget* parent)
   rule_filter_->setValidator(new QIntValidator(1, 2147483647, rule_filter_));
   rule_filter_->setMaximumWidth(120);
   filter_label->setBuddy(rule_filter_);
+  rule_filter_->setAccessibleName("Rule");
   outbox_ = new QLabel(this);
   outbox_->setObjectName("outbox");
   filter_row->addWidget(filter_label);
@@ -79,6 +80,8 @@ ActivityView::ActivityView(const std::string& server_dir, QWidget* parent)
                   "Delivered", "Refused / failed", "Errors"});
   errors_ = new QPlainTextEdit(splitter);
   errors_->setObjectName("tickErrors");
+  ticks_->setAccessibleName("Ticks");
+  errors_->setAccessibleName("Tick errors");
   errors_->setReadOnly(true);
   errors_->setPlaceholderText("No errors in the last ticks.");
   auto* actions_pane = new QWidget(splitter);
@@ -86,6 +89,7 @@ ActivityView::ActivityView(const std::string& server_dir, QWidget* parent)
   actions_layout->setContentsMargins(0, 0, 0, 0);
   actions_ = Table(actions_pane, "actions",
                    {"Time", "Rule", "Table", "Record", "Action", "Outcome", "Details"});
+  actions_->setAccessibleName("Actions");
   explain_ = new QPushButton("&Explain", actions_pane);
   explain_->setObjectName("explain");
   explain_->setToolTip("Why the selected action's rule does or does not act on its record now");
@@ -93,6 +97,7 @@ ActivityView::ActivityView(const std::string& server_dir, QWidget* parent)
   actions_layout->addWidget(explain_, 0, Qt::AlignRight);
   log_tail_ = new QPlainTextEdit(splitter);
   log_tail_->setObjectName("runLog");
+  log_tail_->setAccessibleName("Run log");
   log_tail_->setReadOnly(true);
   log_tail_->setMaximumBlockCount(kLogLines);
   log_tail_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));

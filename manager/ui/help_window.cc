@@ -1,7 +1,9 @@
 #include "manager/ui/help_window.h"
 
 #include <QApplication>
+#include <QHBoxLayout>
 #include <QPointer>
+#include <QPushButton>
 #include <QTextBrowser>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -17,9 +19,23 @@ HelpWindow::HelpWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   browser_ = new QTextBrowser(this);
   browser_->setObjectName("HelpText");
   browser_->setOpenExternalLinks(false);
+  auto* back = new QPushButton("&Back", this);
+  back->setObjectName("HelpBack");
+  back->setEnabled(false);
+  auto* home = new QPushButton("H&ome", this);
+  home->setObjectName("HelpHome");
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(back);
+  buttons->addWidget(home);
+  buttons->addStretch();
   auto* layout = new QVBoxLayout(this);
-  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setContentsMargins(0, 4, 0, 0);
+  layout->addLayout(buttons);
   layout->addWidget(browser_);
+  browser_->setAccessibleName("Help page");
+  connect(back, &QPushButton::clicked, browser_, &QTextBrowser::backward);
+  connect(browser_, &QTextBrowser::backwardAvailable, back, &QPushButton::setEnabled);
+  connect(home, &QPushButton::clicked, this, [this] { ShowTopic(kHelpContentsTopic); });
   resize(640, 520);
   connect(browser_, &QTextBrowser::sourceChanged, this,
           [this] { setWindowTitle("Vigilo Help - " + browser_->documentTitle()); });

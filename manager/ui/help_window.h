@@ -1,6 +1,7 @@
 // The rule manager's help window: one window for the whole program showing
 // the HTML page of a help topic (manager/help_topics.h), with links between
-// the pages followed inside it.
+// the pages followed inside it, Back to the page before and Home to the
+// contents.
 #pragma once
 
 #include <QWidget>

@@ -7,6 +7,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "manager/ui/dialog_buttons.h"
+
 namespace vigilo {
 
 CLoginDlg::CLoginDlg(Prompts& prompts, UserTableReader read_users, QWidget* parent)
@@ -22,10 +24,8 @@ CLoginDlg::CLoginDlg(Prompts& prompts, UserTableReader read_users, QWidget* pare
   password_->setEchoMode(QLineEdit::Password);
   password_->setMaxLength(static_cast<int>(kPasswordLimit));
 
-  auto* name_label = new QLabel(kLoginNameLabel, this);
-  name_label->setBuddy(name_);
-  auto* password_label = new QLabel(kPasswordLabel, this);
-  password_label->setBuddy(password_);
+  auto* name_label = NamingLabel(kLoginNameLabel, name_, this);
+  auto* password_label = NamingLabel(kPasswordLabel, password_, this);
   auto* fields = new QFormLayout;
   fields->addRow(name_label, name_);
   fields->addRow(password_label, password_);
@@ -46,6 +46,7 @@ CLoginDlg::CLoginDlg(Prompts& prompts, UserTableReader read_users, QWidget* pare
 
   connect(ok, &QPushButton::clicked, this, &CLoginDlg::accept);
   connect(cancel, &QPushButton::clicked, this, &CLoginDlg::reject);
+  FitTitle(this);
   password_->setFocus();
 }
 
@@ -54,6 +55,19 @@ void CLoginDlg::accept() {
   // Western code page; Latin-1 gives the same codes for every such letter.
   if (logic_.Ok(name_->text().toStdString(), password_->text().toLatin1().toStdString())) {
     QDialog::accept();
+    return;
+  }
+  // Typing again replaces the refused password instead of adding to it.
+  password_->setFocus();
+  password_->selectAll();
+}
+
+void CLoginDlg::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  // Over the main window's middle, where the supervisor is looking, even
+  // before the window manager has placed the main window.
+  if (QWidget* main = parentWidget(); main != nullptr && main->isVisible()) {
+    move(main->frameGeometry().center() - rect().center());
   }
 }
 

@@ -20,6 +20,9 @@ class CLoginDlg : public QDialog {
 
   void accept() override;
 
+ protected:
+  void showEvent(QShowEvent* event) override;
+
  private:
   LoginLogic logic_;
   QLineEdit* name_;

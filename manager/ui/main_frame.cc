@@ -13,7 +13,9 @@
 #include "manager/commands.h"
 #include "manager/help_topics.h"
 #include "manager/project_selection.h"
+#include "manager/server_control.h"
 #include "manager/ui/about_dialog.h"
+#include "manager/ui/dialog_buttons.h"
 #include "manager/ui/help_window.h"
 #include "manager/ui/open_project_dialog.h"
 #include "manager/ui/options_dialog.h"
@@ -60,6 +62,7 @@ CMainFrame::CMainFrame(ManagerContext& context, QWidget* parent,
   setObjectName("MainFrame");
   setWindowTitle(kProgramCaption);
   setWindowIcon(ProgramIcon());
+  SetHelpTopic(this, kHelpContentsTopic);
   CreateActions();
   CreateMenus();
   CreateToolbar();
@@ -84,6 +87,7 @@ void CMainFrame::CreateActions() {
     action->setObjectName(QString("command%1").arg(command.id));
     action->setStatusTip(Text(command.status_prompt));
     if (!command.tool_tip.empty()) action->setToolTip(Text(command.tool_tip));
+    action->setShortcut(QKeySequence(Text(CommandShortcut(command.id))));
     const int id = command.id;
     connect(action, &QAction::triggered, this, [this, id] { Run(id); });
     actions_[id] = action;
@@ -120,15 +124,15 @@ void CMainFrame::CreateToolbar() {
 
 void CMainFrame::CreateStatusBar() {
   QStatusBar* bar = statusBar();
-  for (int i = 0; i < 3; ++i) {
-    indicators_[i] = new QLabel(kStatusIndicators[i], bar);
-    indicators_[i]->setObjectName(QString("pane%1").arg(i + 1));
-    indicators_[i]->setFrameShape(QFrame::Panel);
-    indicators_[i]->setFrameShadow(QFrame::Sunken);
-    indicators_[i]->setMinimumWidth(indicators_[i]->fontMetrics().horizontalAdvance("SCRL") + 8);
-    indicators_[i]->setAlignment(Qt::AlignCenter);
-    bar->addPermanentWidget(indicators_[i]);
-  }
+  bar->setAccessibleName(kStatusPaneName);
+  server_pane_ = new QLabel(bar);
+  server_pane_->setObjectName("pane1");
+  server_pane_->setAccessibleName(kServerPaneName);
+  server_pane_->setFrameShape(QFrame::Panel);
+  server_pane_->setFrameShadow(QFrame::Sunken);
+  server_pane_->setAlignment(Qt::AlignCenter);
+  server_pane_->hide();
+  bar->addPermanentWidget(server_pane_);
   // The message pane falls back to the idle text whenever a prompt ends.
   connect(bar, &QStatusBar::messageChanged, this, [bar](const QString& message) {
     if (message.isEmpty()) bar->showMessage(kIdleStatusText);
@@ -153,14 +157,15 @@ void CMainFrame::UpdateCommands() {
 void CMainFrame::SetPaneText(int pane, const QString& text) {
   if (pane == 0) {
     statusBar()->showMessage(text);
-  } else if (pane >= 1 && pane <= 3) {
-    indicators_[pane - 1]->setText(text);
+  } else if (pane == kServerPane) {
+    server_pane_->setText(text);
+    server_pane_->setVisible(!text.isEmpty());
   }
 }
 
 QString CMainFrame::PaneText(int pane) const {
   if (pane == 0) return statusBar()->currentMessage();
-  if (pane >= 1 && pane <= 3) return indicators_[pane - 1]->text();
+  if (pane == kServerPane) return server_pane_->text();
   return QString();
 }
 
@@ -204,10 +209,11 @@ void CMainFrame::OnPrint(bool preview) {
   if (!error.empty()) {
     prompts_.Message(Format(kRuleTableUnreadableMessage, error.c_str()), PromptIcon::kWarning);
   }
+  const PrintHeading heading = HeadingNow(context_.paths().server_dir);
   if (preview) {
-    PreviewRuleLines(lines, this);
+    PreviewRuleLines(lines, heading, this);
   } else {
-    RunRulePrint(lines, choose_printer_);
+    RunRulePrint(lines, heading, choose_printer_);
   }
 }
 

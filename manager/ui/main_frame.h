@@ -67,7 +67,7 @@ class CMainFrame : public QMainWindow {
   Prompts& prompts_;
   std::map<int, QAction*> actions_;
   QToolBar* toolbar_ = nullptr;
-  QLabel* indicators_[3] = {};
+  QLabel* server_pane_ = nullptr;
   bool server_running_ = false;
   CVigiloView* view_ = nullptr;
   PrinterChooser choose_printer_;

@@ -1,7 +1,10 @@
 #include "manager/ui/qt_prompts.h"
 
 #include <QApplication>
+#include <QGridLayout>
 #include <QMessageBox>
+
+#include "manager/ui/dialog_buttons.h"
 
 namespace vigilo {
 namespace {
@@ -16,6 +19,15 @@ QMessageBox::Icon BoxIcon(PromptIcon icon) {
   return QMessageBox::NoIcon;
 }
 
+// A message box sizes itself to its text; a short text would leave the
+// caption cut in the title bar, so a strut keeps the box as wide as it.
+void KeepCaptionWhole(QMessageBox& box) {
+  auto* grid = qobject_cast<QGridLayout*>(box.layout());
+  if (grid == nullptr) return;
+  grid->addItem(new QSpacerItem(TitleWidth(&box), 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                grid->rowCount(), 0, 1, grid->columnCount());
+}
+
 }  // namespace
 
 QWidget* QtPrompts::Parent() const {
@@ -26,6 +38,7 @@ QWidget* QtPrompts::Parent() const {
 void QtPrompts::Message(const std::string& text, PromptIcon icon, const std::string& caption) {
   QMessageBox box(BoxIcon(icon), QString::fromStdString(caption), QString::fromStdString(text),
                   QMessageBox::Ok, Parent());
+  KeepCaptionWhole(box);
   // While the wait cursor is up the supervisor must still see an arrow here.
   QApplication::setOverrideCursor(Qt::ArrowCursor);
   box.exec();
@@ -35,6 +48,7 @@ void QtPrompts::Message(const std::string& text, PromptIcon icon, const std::str
 bool QtPrompts::AskYesNo(const std::string& text, const std::string& caption) {
   QMessageBox box(QMessageBox::Question, QString::fromStdString(caption),
                   QString::fromStdString(text), QMessageBox::Yes | QMessageBox::No, Parent());
+  KeepCaptionWhole(box);
   QApplication::setOverrideCursor(Qt::ArrowCursor);
   int answer = box.exec();
   QApplication::restoreOverrideCursor();

@@ -4,6 +4,8 @@
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <QMetaMethod>
 #include <QStyle>
 
 namespace vigilo {
@@ -44,6 +46,13 @@ QVariant RuleListModel::headerData(int section, Qt::Orientation orientation, int
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
   if (section < 0 || static_cast<size_t>(section) >= columns_.size()) return {};
   return QString(kRuleColumns[static_cast<int>(columns_[section])].title);
+}
+
+int RuleListModel::section(int column) const {
+  for (size_t i = 0; i < columns_.size(); ++i) {
+    if (static_cast<int>(columns_[i]) == column) return static_cast<int>(i);
+  }
+  return -1;
 }
 
 void RuleListModel::Reload() {
@@ -88,11 +97,39 @@ CRuleListCtrl::CRuleListCtrl(const RuleList& list, std::vector<RuleColumn> colum
     click_(model_->column(section));
     Reload();
   });
+  connect(this, &QAbstractItemView::doubleClicked, this, [this] { emit editRequested(); });
+}
+
+void CRuleListCtrl::keyPressEvent(QKeyEvent* event) {
+  // Taken only where the dialog acts on them, so the default button of a
+  // list without Edit still gets Enter.
+  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  if (enter && isSignalConnected(QMetaMethod::fromSignal(&CRuleListCtrl::editRequested))) {
+    emit editRequested();
+    return;
+  }
+  if (event->key() == Qt::Key_Delete &&
+      isSignalConnected(QMetaMethod::fromSignal(&CRuleListCtrl::deleteRequested))) {
+    emit deleteRequested();
+    return;
+  }
+  QTableView::keyPressEvent(event);
+}
+
+void CRuleListCtrl::ShowSortArrow() {
+  const RuleList& list = model_->list();
+  int section = model_->section(list.last_sorted_column());
+  horizontalHeader()->setSortIndicatorShown(section >= 0);
+  if (section >= 0) {
+    horizontalHeader()->setSortIndicator(
+        section, list.last_sort_descending() ? Qt::DescendingOrder : Qt::AscendingOrder);
+  }
 }
 
 void CRuleListCtrl::Reload() {
   model_->Reload();
   clearSelection();
+  ShowSortArrow();
 }
 
 int CRuleListCtrl::SelectedItem() const {

@@ -2,7 +2,9 @@
 // over a RuleList (no widget per rule, so 32000 rules cost one row each in
 // the logic's buffer and nothing more). Full-row selection, the columns with
 // their titles and widths, texts too wide for their column cut with "...",
-// and a click on a column header sorting through the list's own rules.
+// a click on a column header sorting through the list's own rules (with the
+// header's arrow showing the order), and the keys of a desktop list: Enter
+// and a double click ask to edit the selected rule, Delete to delete it.
 #pragma once
 
 #include <functional>
@@ -33,6 +35,9 @@ class RuleListModel : public QAbstractTableModel {
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
   RuleColumn column(int section) const { return columns_.at(section); }
+  // The section showing the column; -1 when it is not shown.
+  int section(int column) const;
+  const RuleList& list() const { return list_; }
   // The rules changed under the model (loaded, added, removed, sorted).
   void Reload();
 
@@ -68,7 +73,16 @@ class CRuleListCtrl : public QTableView {
   int SelectedItem() const;
   std::vector<size_t> SelectedItems() const;
 
+ signals:
+  void editRequested();
+  void deleteRequested();
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+
  private:
+  void ShowSortArrow();
+
   RuleListModel* model_;
   std::function<void(RuleColumn)> click_;
 };

@@ -19,14 +19,20 @@ PrinterChooser PrintDialogChooser(QWidget* parent) {
   };
 }
 
-bool PrintRuleLines(QPrinter& printer, const std::vector<std::string>& lines) {
+PrintHeading HeadingNow(const std::string& installation, const std::string& project_table) {
+  return {installation, PrintDate(std::time(nullptr)), project_table};
+}
+
+bool PrintRuleLines(QPrinter& printer, const std::vector<std::string>& lines,
+                    const PrintHeading& heading) {
   QPainter painter;
   if (!painter.begin(&printer)) return false;
   QFontMetrics metrics = painter.fontMetrics();
   // Character height plus the font's external leading.
   int step = std::max(1, metrics.lineSpacing());
   int per_page = std::max(1, painter.window().height() / step);
-  std::vector<std::vector<std::string>> pages = PaginateLines(lines, static_cast<size_t>(per_page));
+  std::vector<std::vector<std::string>> pages =
+      HeadedPages(lines, heading, static_cast<size_t>(per_page));
   for (size_t page = 0; page < pages.size(); ++page) {
     if (page > 0) printer.newPage();
     int top = 0;
@@ -38,17 +44,21 @@ bool PrintRuleLines(QPrinter& printer, const std::vector<std::string>& lines) {
   return painter.end();
 }
 
-bool RunRulePrint(const std::vector<std::string>& lines, const PrinterChooser& choose) {
+bool RunRulePrint(const std::vector<std::string>& lines, const PrintHeading& heading,
+                  const PrinterChooser& choose) {
   QPrinter printer(QPrinter::HighResolution);
   if (!choose(printer)) return false;
-  return PrintRuleLines(printer, lines);
+  return PrintRuleLines(printer, lines, heading);
 }
 
-void PreviewRuleLines(const std::vector<std::string>& lines, QWidget* parent) {
+void PreviewRuleLines(const std::vector<std::string>& lines, const PrintHeading& heading,
+                      QWidget* parent) {
   QPrinter printer(QPrinter::HighResolution);
   QPrintPreviewDialog preview(&printer, parent);
   QObject::connect(&preview, &QPrintPreviewDialog::paintRequested, &preview,
-                   [&lines](QPrinter* target) { PrintRuleLines(*target, lines); });
+                   [&lines, &heading](QPrinter* target) {
+                     PrintRuleLines(*target, lines, heading);
+                   });
   preview.exec();
 }
 

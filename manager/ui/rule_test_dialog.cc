@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "common/format.h"
+#include "manager/ui/dialog_buttons.h"
 #include "manager/ui/explain_dialog.h"
 
 namespace vigilo {
@@ -52,8 +53,7 @@ CRuleTestDlg::CRuleTestDlg(TestedRule rule, Prompts& prompts, MarkOffer mark, QW
   records_->setUniformRowHeights(true);
   records_->setHeaderLabels({"FormID"});
   records_->setMinimumSize(480, 220);
-  auto* list_label = new QLabel(kRuleTestListLabel, this);
-  list_label->setBuddy(records_);
+  auto* list_label = NamingLabel(kRuleTestListLabel, records_, this);
   list_note_ = new QLabel(this);
   list_note_->setObjectName("ListNote");
   list_note_->hide();
@@ -81,6 +81,11 @@ CRuleTestDlg::CRuleTestDlg(TestedRule rule, Prompts& prompts, MarkOffer mark, QW
     if (item == nullptr || !logic_.rule().rule_id) return;
     ShowExplanation(this, static_cast<int32_t>(*logic_.rule().rule_id), item->text(0).toLongLong());
   });
+  // Room around each caption, so a long one never reaches the frame or the
+  // list above at a larger font.
+  for (QPushButton* button : {mark_, explain, cancel_, close_}) {
+    button->setMinimumWidth(button->sizeHint().width() + 2 * button->fontMetrics().averageCharWidth());
+  }
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(mark_);
   buttons->addWidget(explain);
@@ -97,7 +102,9 @@ CRuleTestDlg::CRuleTestDlg(TestedRule rule, Prompts& prompts, MarkOffer mark, QW
   layout->addWidget(list_label);
   layout->addWidget(records_, 1);
   layout->addWidget(list_note_);
+  layout->addSpacing(layout->spacing());
   layout->addLayout(buttons);
+  FitTitle(this);
 
   progress_timer_ = new QTimer(this);
   progress_timer_->setInterval(kProgressIntervalMs);

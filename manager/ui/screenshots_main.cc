@@ -142,7 +142,7 @@ void SaveServerWindows(vigilo::CMainFrame& frame) {
   server_menu->popup(frame.mapToGlobal(QPoint(0, frame.menuBar()->height())));
   Save(server_menu, "main-window-server-menu");
   frame.SetServerRunning(false);
-  frame.SetPaneText(vigilo::kServerPane, "CAP");
+  frame.SetPaneText(vigilo::kServerPane, "");
 
   auto* status = new vigilo::CServerStatusDlg(&frame);
   status->SetText(vigilo::kServerStartingText);

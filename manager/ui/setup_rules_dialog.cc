@@ -6,10 +6,13 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QShortcut>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
+#include "manager/ui/dialog_buttons.h"
 #include "manager/ui/help_window.h"
 #include "manager/ui/rule_list_view.h"
 #include "manager/ui/rule_test_dialog.h"
@@ -31,9 +34,14 @@ void ShowChoices(QComboBox* combo, const std::vector<std::string>& entries, int 
 }
 
 QLabel* Buddy(const char* text, QWidget* input, QWidget* parent) {
-  auto* label = new QLabel(text, parent);
-  label->setBuddy(input);
-  return label;
+  return NamingLabel(text, input, parent);
+}
+
+QPushButton* BrowseButton(const char* text, const char* name, QWidget* parent) {
+  auto* button = new QPushButton(text, parent);
+  button->setAccessibleName(name);
+  button->setAutoDefault(false);
+  return button;
 }
 
 }  // namespace
@@ -43,9 +51,11 @@ CSetupRulesDlg::CSetupRulesDlg(ProjectSelection& selection, ManagerContext& cont
     : QDialog(parent),
       logic_(context.paths(), selection, context.prompts(), browsers),
       prompts_(context.prompts()),
+      installation_(context.paths().server_dir),
       choose_printer_(PrintDialogChooser(this)) {
   setWindowTitle(kSetupRulesTitle);
   setObjectName("SetupRulesDialog");
+  SetHelpTopic(this, kSetupRulesHelpTopic);
 
   auto* hint = new QLabel(kSetupRulesHint, this);
   hint->setWordWrap(true);
@@ -62,16 +72,26 @@ CSetupRulesDlg::CSetupRulesDlg(ProjectSelection& selection, ManagerContext& cont
   values_ = new QLineEdit(this);
   values_->setObjectName("Values");
   values_->setMaxLength(kSetupRulesValuesLimit);
-  values_->setEnabled(false);
-  auto* values_browse = new QPushButton(kSetupRulesValuesBrowseButton, this);
-  condition_ = new QLineEdit(this);
+  values_->setReadOnly(true);
+  auto* values_browse =
+      BrowseButton(kSetupRulesValuesBrowseButton, kSetupRulesValuesBrowseName, this);
+  condition_ = new QPlainTextEdit(this);
   condition_->setObjectName("RuleCondition");
-  condition_->setMaxLength(kSetupRulesConditionLimit);
-  condition_->setEnabled(false);
-  auto* condition_browse = new QPushButton(kSetupRulesConditionBrowseButton, this);
+  condition_->setReadOnly(true);
+  condition_->setTabChangesFocus(true);
+  // Three lines show a long condition whole; more scroll.
+  condition_->setFixedHeight(condition_->fontMetrics().lineSpacing() * 3 +
+                             2 * condition_->frameWidth() + 8);
+  auto* condition_browse =
+      BrowseButton(kSetupRulesConditionBrowseButton, kSetupRulesConditionBrowseName, this);
+  edit_state_ = new QLabel(this);
+  edit_state_->setObjectName("EditState");
+  filter_ = new QLineEdit(this);
+  filter_->setObjectName("RuleFilter");
+  filter_->setClearButtonEnabled(true);
   list_ = new CRuleListCtrl(logic_.list(),
                             {RuleColumn::kRuleId, RuleColumn::kAction, RuleColumn::kTarget,
-                             RuleColumn::kValues, RuleColumn::kCondition},
+                             RuleColumn::kValues, RuleColumn::kCondition, RuleColumn::kEnabled},
                             false, this);
   list_->setObjectName("ListOfRules");
   list_->setMinimumSize(600, 220);
@@ -94,7 +114,13 @@ CSetupRulesDlg::CSetupRulesDlg(ProjectSelection& selection, ManagerContext& cont
   auto* left = new QVBoxLayout;
   left->addWidget(hint);
   left->addLayout(fields);
-  left->addWidget(Buddy(kSetupRulesRuleListLabel, list_, this));
+  left->addWidget(edit_state_);
+  auto* list_head = new QHBoxLayout;
+  list_head->addWidget(Buddy(kSetupRulesRuleListLabel, list_, this));
+  list_head->addStretch();
+  list_head->addWidget(Buddy(kSetupRulesFilterLabel, filter_, this));
+  list_head->addWidget(filter_);
+  left->addLayout(list_head);
   left->addWidget(list_, 1);
 
   auto* buttons = new QVBoxLayout;
@@ -104,13 +130,20 @@ CSetupRulesDlg::CSetupRulesDlg(ProjectSelection& selection, ManagerContext& cont
   buttons->addWidget(AddButton(kSetupRulesReplaceButton, &CSetupRulesDlg::OnReplace));
   buttons->addWidget(AddButton(kSetupRulesPrintRulesButton, &CSetupRulesDlg::OnPrint));
   buttons->addWidget(AddButton(kSetupRulesDeleteButton, &CSetupRulesDlg::OnDelete));
+  auto* enable = new QPushButton(kSetupRulesEnableButton, this);
+  auto* disable = new QPushButton(kSetupRulesDisableButton, this);
+  for (QPushButton* button : {enable, disable}) {
+    button->setAutoDefault(false);
+    buttons->addWidget(button);
+  }
+  connect(enable, &QPushButton::clicked, this, [this] { OnEnable(true); });
+  connect(disable, &QPushButton::clicked, this, [this] { OnEnable(false); });
   buttons->addWidget(AddButton(kRuleTestButton, &CSetupRulesDlg::OnTest));
   auto* help = new QPushButton(kSetupRulesHelpButton, this);
+  help->setAutoDefault(false);
   connect(help, &QPushButton::clicked, this, [] { ShowHelpTopic(kSetupRulesHelpTopic); });
   buttons->addWidget(help);
-  auto* close = new QPushButton(kSetupRulesCloseButton, this);
-  connect(close, &QPushButton::clicked, this, &QDialog::accept);
-  buttons->addWidget(close);
+  buttons->addWidget(AddButton(kSetupRulesCloseButton, &CSetupRulesDlg::OnClose));
   buttons->addStretch();
   // Set by New, Edit and Rule Condition Browse, read by Add and Replace; the
   // supervisor never clicks it.
@@ -137,7 +170,14 @@ CSetupRulesDlg::CSetupRulesDlg(ProjectSelection& selection, ManagerContext& cont
   });
   connect(values_browse, &QPushButton::clicked, this, &CSetupRulesDlg::OnBrowseValues);
   connect(condition_browse, &QPushButton::clicked, this, &CSetupRulesDlg::OnBrowseCondition);
-  connect(list_, &QAbstractItemView::doubleClicked, this, [this] { OnEdit(); });
+  connect(list_, &CRuleListCtrl::editRequested, this, &CSetupRulesDlg::OnEdit);
+  connect(list_, &CRuleListCtrl::deleteRequested, this, &CSetupRulesDlg::OnDelete);
+  connect(new QShortcut(QKeySequence::Print, this), &QShortcut::activated, this,
+          &CSetupRulesDlg::OnPrint);
+  connect(filter_, &QLineEdit::textChanged, this, [this](const QString& text) {
+    logic_.Filter(text.toStdString());
+    ShowList();
+  });
   list_->set_column_click([this](RuleColumn column) { logic_.ColumnClick(column); });
 
   bool has_rules = logic_.Open();
@@ -159,18 +199,42 @@ void CSetupRulesDlg::Refresh() {
   ShowChoices(actions_, state.actions, state.action_index);
   ShowChoices(targets_, state.targets, state.target_index);
   values_->setText(QString::fromStdString(state.values));
-  condition_->setText(QString::fromStdString(state.condition));
+  values_->setCursorPosition(0);
+  const QString condition = QString::fromStdString(state.condition);
+  if (condition_->toPlainText() != condition) condition_->setPlainText(condition);
+  edit_state_->setText(QString::fromStdString(logic_.EditState()));
   run_always_->setChecked(state.run_always_checked);
   run_always_->setEnabled(state.run_always_enabled);
 }
 
-void CSetupRulesDlg::ShowList() { list_->Reload(); }
+void CSetupRulesDlg::ShowList() {
+  list_->Reload();
+  edit_state_->setText(QString::fromStdString(logic_.EditState()));
+}
 
 void CSetupRulesDlg::FocusList() { list_->setFocus(); }
 
 void CSetupRulesDlg::OnNew() {
   logic_.New();
+  // A row left selected would be the one Replace overwrites.
+  list_->clearSelection();
+  list_->setCurrentIndex(QModelIndex());
   Refresh();
+}
+
+void CSetupRulesDlg::OnEnable(bool enabled) {
+  const int item = list_->SelectedItem();
+  if (!logic_.SetEnabled(item, enabled)) return;
+  list_->viewport()->update();
+  list_->setFocus();
+}
+
+void CSetupRulesDlg::OnClose() {
+  if (logic_.ConfirmClose()) accept();
+}
+
+void CSetupRulesDlg::reject() {
+  if (logic_.ConfirmClose()) QDialog::reject();
 }
 
 void CSetupRulesDlg::OnEdit() {
@@ -183,22 +247,27 @@ void CSetupRulesDlg::OnEdit() {
 void CSetupRulesDlg::OnAdd() {
   if (!logic_.Add()) return;
   ShowList();
+  Refresh();
   list_->scrollToBottom();
   FocusList();
 }
 
 void CSetupRulesDlg::OnReplace() {
-  if (logic_.Replace(list_->SelectedItem())) ShowList();
+  if (logic_.Replace(list_->SelectedItem())) {
+    ShowList();
+    Refresh();
+  }
   FocusList();
 }
 
 void CSetupRulesDlg::OnDelete() {
   if (logic_.Delete(list_->SelectedItem())) ShowList();
+  list_->setFocus();
 }
 
 void CSetupRulesDlg::OnPrint() {
   if (std::optional<std::vector<std::string>> lines = logic_.Print()) {
-    RunRulePrint(*lines, choose_printer_);
+    RunRulePrint(*lines, HeadingNow(installation_, logic_.state().Table()), choose_printer_);
   }
 }
 

@@ -1,7 +1,10 @@
 // CSetupRulesDlg: the Setup Rules dialog (SetupRulesLogic) for the project
 // chosen in Open Project. The view shows the logic's state after every
-// gesture; Values and Rule Condition are read-only and change only through
-// their Browse buttons, and Run Always is kept hidden.
+// gesture; Values and Rule Condition are read-only, selectable text that
+// changes only through their Browse buttons, and Run Always is kept hidden.
+// Enter or a double click in the list edits the selected rule, Delete
+// deletes it; no button takes Enter. Close, Esc and the window's close box
+// ask before an unsaved rule is lost.
 #pragma once
 
 #include <QDialog>
@@ -12,7 +15,9 @@
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QLineEdit;
+class QPlainTextEdit;
 class QPushButton;
 
 namespace vigilo {
@@ -32,6 +37,8 @@ class CSetupRulesDlg : public QDialog {
   // Shows the logic's state again (after a change made through logic()).
   void Refresh();
 
+  void reject() override;
+
  private:
   QPushButton* AddButton(const char* text, void (CSetupRulesDlg::*slot)());
   void ShowList();
@@ -45,15 +52,20 @@ class CSetupRulesDlg : public QDialog {
   void OnBrowseValues();
   void OnBrowseCondition();
   void OnTest();
+  void OnEnable(bool enabled);
+  void OnClose();
 
   SetupRulesLogic logic_;
   Prompts& prompts_;
+  std::string installation_;  // the server directory, for the print's heading
   PrinterChooser choose_printer_;
   QComboBox* tables_;
   QComboBox* actions_;
   QComboBox* targets_;
   QLineEdit* values_;
-  QLineEdit* condition_;
+  QPlainTextEdit* condition_;
+  QLabel* edit_state_;
+  QLineEdit* filter_;
   CRuleListCtrl* list_;
   QCheckBox* run_always_;
 };

@@ -26,6 +26,7 @@ class CViewRulesDlg : public QDialog {
   void OnPrint();
 
   ViewRulesLogic logic_;
+  std::string installation_;  // the server directory, for the print's heading
   PrinterChooser choose_printer_;
   CRuleListCtrl* list_;
 };

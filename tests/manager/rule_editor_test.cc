@@ -159,6 +159,7 @@ TEST_F(RuleEditorTest, AddAndReplaceWriteWhatTheSetupRulesDialogWritesForTheSame
   dialog.BrowseValues();
   browsers_->condition = "(Status is (Open))";
   dialog.BrowseCondition();
+  prompts_.answers = {true};  // the same rule as the typed one: added again
   ASSERT_TRUE(dialog.Add()) << ::testing::PrintToString(prompts_.Texts());
 
   std::optional<RuleRecord> typed = Stored(9);

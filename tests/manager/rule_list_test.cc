@@ -67,6 +67,21 @@ TEST(RuleListTest, TheListStopsAtItsCapacity) {
   EXPECT_EQ(Ids(list), (std::vector<long>{2, 4}));
 }
 
+TEST(RuleListTest, FilteredPositionsCountShownItemsWhileAddsStayShownAndDeletesReachHiddenOnes) {
+  RuleList list(100);
+  list.AddRows(Rows({{1, "P\\T", "Notify", "User", "bob", "(A) is 1"},
+                     {2, "P\\U", "Update", "Field", "X=1", "(B) is 2"},
+                     {13, "P\\T", "Notify", "Group", "Bobby", "(C) is 3"}}));
+  list.SetRuleDisabled(2, true);
+  list.SetFilter("yes");  // Enabled: Yes
+  ASSERT_TRUE(list.Append(RuleRow{20}));  // shown though it does not match
+  list.Remove(0);
+  EXPECT_EQ(Ids(list), (std::vector<long>{13, 20}));
+  list.RemoveRule(2);
+  list.SetFilter("");
+  EXPECT_EQ(Ids(list), (std::vector<long>{13, 20}));
+}
+
 TEST(RulePrintingTest, SetupRulesPrintsSixLinesPerRule) {
   RuleList list(100);
   list.AddRows(Rows({{1, "", "Notify", "User", "bob", "(A) is 1"},
@@ -105,6 +120,20 @@ TEST(RulePrintingTest, LinesThatDoNotFitContinueOnTheNextPage) {
   EXPECT_EQ(pages[2].size(), 1u);
   EXPECT_EQ(PaginateLines(lines, 0).size(), 7u);
   EXPECT_TRUE(PaginateLines({}, 3).empty());
+}
+
+TEST(RulePrintingTest, EveryPageIsHeadedWithTheInstallationTableAndPageNumber) {
+  PrintHeading heading{"/srv/vigilo", "2026-12-09 18:30", "Demo\\Bugs"};
+  auto pages = HeadedPages(std::vector<std::string>(5, "x"), heading, 7);
+  ASSERT_EQ(pages.size(), 2u);  // four heading lines leave three for rules
+  EXPECT_EQ(pages[0][0], "Vigilo rules of /srv/vigilo, printed 2026-12-09 18:30");
+  EXPECT_EQ(pages[0][1], "Project table: Demo\\Bugs");
+  EXPECT_EQ(pages[1][2], "Page 2 of 2");
+  EXPECT_EQ(pages[1].size(), 6u);
+  heading.project_table.clear();
+  auto empty = HeadedPages({}, heading, 2);  // no table line; the heading alone
+  ASSERT_EQ(empty.size(), 1u);
+  EXPECT_EQ(empty[0], (std::vector<std::string>{PageHeading(heading, 1, 1)[0], "Page 1 of 1", ""}));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/format.h"
 #include "common/ini_profile.h"
 #include "manager/rule_list_table.h"
 #include "manager/view_rules.h"
@@ -195,6 +196,28 @@ TEST_F(SetupRulesTest, AddRefusesAnIncompleteRuleAndATextTheTableWouldCut) {
   EXPECT_FALSE(std::filesystem::exists(home_.paths().rule_table_path));
 }
 
+TEST_F(SetupRulesTest, AddAsksBeforeADuplicateAndTheEditStateFollowsChanges) {
+  SetupRulesLogic& logic = Logic();
+  Compose(logic, 1, 0, 0, "bob", "(Status) is Open");
+  EXPECT_EQ(logic.EditState(), kEditingNewText);
+  ASSERT_TRUE(logic.Add());
+  prompts_.answers = {false, true};
+  EXPECT_FALSE(logic.Add());
+  EXPECT_EQ(prompts_.Texts().back(), "Rule 1 already does exactly this!\n\nAdd the same rule again?");
+  EXPECT_TRUE(logic.Add());
+  EXPECT_EQ(Stored().size(), 2u);
+  logic.set_values("ann");
+  EXPECT_EQ(logic.EditState(), "Editing rule 2: changed, not saved.");
+}
+
+TEST_F(SetupRulesTest, TestOfADisabledRuleSaysSo) {
+  SetupRulesLogic& logic = Logic();
+  Compose(logic, 1, 0, 0, "bob", "(Status) is Open");
+  ASSERT_TRUE(logic.Add() && logic.SetEnabled(0, false));
+  RuleTestLogic test(*logic.RuleToTest(), logic.TestMarkOffer());
+  EXPECT_EQ(test.Note(), Format(kRuleTestDisabledNote, 1L));
+}
+
 TEST_F(SetupRulesTest, AnUncreatableRuleTableIsReported) {
   std::filesystem::remove(home_.File("orvhome"));
   SetupRulesLogic& logic = Logic();
@@ -329,6 +352,7 @@ TEST_F(SetupRulesTest, TheSqlQueryBitAndRunAlwaysGiveFlagsOneToThree) {
   logic.TableChanged(1);
   ASSERT_TRUE(logic.Edit(1));
   EXPECT_TRUE(logic.state().run_always_checked);
+  prompts_.answers = {true};  // the edited rule again
   logic.Add();
   logic.set_condition("FROM Defects WHERE y = 2");
   logic.Add();
@@ -401,6 +425,7 @@ TEST_F(SetupRulesTest, PrintNeedsRulesAndGivesSixLinesEach) {
   EXPECT_FALSE(logic.Print());
   EXPECT_EQ(prompts_.Texts(), (std::vector<std::string>{"Nothing to print!"}));
   Compose(logic, 1, 0, 0, "a", "(A) is 1");
+  prompts_.answers = {true, true};  // the same rule twice more
   logic.Add();
   logic.Add();
   logic.Add();

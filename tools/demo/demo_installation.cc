@@ -156,9 +156,9 @@ InstallationDescription DemoInstallationDescription(const DemoOptions& options,
   // its Setup Rules dialog lists the demo's rules under their tables.
   const std::string dbase = "SERVERDIR";
   description.rules = {
-      {1, 0, dbase, "Demo\\Bugs", "Update", "", "Resolution=Awaiting verification",
+      {1, 0, dbase, "Demo\\Bugs", "Update", "Field", "Resolution=Awaiting verification",
        "(Status is (Fixed)) .AND.(Priority is (1-3))", 0, ""},
-      {2, 0, dbase, "Demo\\Bugs", "Update", "", "Resolution=Closed without a fix;Priority=5",
+      {2, 0, dbase, "Demo\\Bugs", "Update", "Field", "Resolution=Closed without a fix;Priority=5",
        "(Status is (Open -> Closed))", 0, ""},
       {3, 0, dbase, "Demo\\Bugs", "Notify", "User", "ann,bob,carl,dave,erin",
        "(Status is (Open,Reopened)) .AND.(Priority is (1))", 0, ""},

@@ -89,6 +89,7 @@ class LoginDialogTest : public QObject {
     QCOMPARE(shown.icon, QMessageBox::NoIcon);
     QVERIFY(dialog.isVisible());
     QCOMPARE(dialog.result(), int(QDialog::Rejected));
+    QCOMPARE(Child<QLineEdit>(&dialog, "Password")->selectedText(), QString("guess"));
   }
 
   void otherUsersAreRefusedWithoutReadingTheTable() {

@@ -9,6 +9,7 @@
 
 #include "manager/commands.h"
 #include "manager/ui/help_window.h"
+#include "manager/ui/dialog_buttons.h"
 #include "manager/ui/main_frame.h"
 #include "manager/ui/qt_prompts.h"
 #include "tests/manager/manager_fixture.h"
@@ -44,7 +45,7 @@ class MainFrameTest : public QObject {
     QCOMPARE(menus.size(), 3);
     QCOMPARE(menus[0]->text(), QString("&File"));
     QCOMPARE(MenuTexts(menus[0]->menu()),
-             QStringList({"&Setup Rules...", "&View Rules...", "-", "&Print...", "Print Pre&view",
+             QStringList({"&Setup Rules...", "&View Rules...", "-", "&Print...", "Print Previe&w",
                           "-", "&Options...", "-", "E&xit"}));
     QCOMPARE(MenuTexts(menus[1]->menu()),
              QStringList({"S&tart Vigilo Server", "St&op Vigilo Server"}));
@@ -74,15 +75,31 @@ class MainFrameTest : public QObject {
     CMainFrame frame(*context_);
     frame.show();
     QCOMPARE(frame.PaneText(0), QString("Ready"));
-    QCOMPARE(frame.PaneText(1), QString("CAP"));
-    QCOMPARE(frame.PaneText(2), QString("NUM"));
-    QCOMPARE(frame.PaneText(3), QString("SCRL"));
+    QCOMPARE(frame.PaneText(1), QString());
+    QCOMPARE(frame.statusBar()->accessibleName(), QString("Status"));
     // A prompt that ends gives way to the idle text again.
     frame.statusBar()->showMessage("Setup Rules");
     frame.statusBar()->clearMessage();
     QCOMPARE(frame.PaneText(0), QString("Ready"));
     frame.SetPaneText(1, "Vigilo Server is running.");
     QCOMPARE(frame.PaneText(1), QString("Vigilo Server is running."));
+  }
+
+  void menusHaveUniqueMnemonicsAndTheDesktopKeys() {
+    CMainFrame frame(*context_);
+    QList<QList<QAction*>> menus = {frame.menuBar()->actions()};
+    for (QAction* menu : frame.menuBar()->actions()) menus << menu->menu()->actions();
+    for (const QList<QAction*>& actions : menus) {
+      QSet<QChar> seen;
+      for (QAction* action : actions) {
+        if (action->isSeparator()) continue;
+        QChar letter = action->text().at(action->text().indexOf('&') + 1).toLower();
+        QVERIFY2(!seen.contains(letter), qPrintable(action->text()));
+        seen.insert(letter);
+      }
+    }
+    QCOMPARE(frame.action(kPrintCommand)->shortcut(), QKeySequence("Ctrl+P"));
+    QCOMPARE(frame.action(kExitCommand)->shortcut(), QKeySequence("Ctrl+Q"));
   }
 
   void serverStateEnablesTheCommands() {
@@ -118,13 +135,19 @@ class MainFrameTest : public QObject {
   void helpContentsOpensTheHelpWindow() {
     CMainFrame frame(*context_);
     frame.show();
-    frame.action(kHelpContentsCommand)->trigger();
+    InstallHelpKey(*qApp);
+    QTest::keyClick(&frame, Qt::Key_F1);
     HelpWindow* help = ProgramHelpWindow();
     QVERIFY(help->isVisible());
     QCOMPARE(Child<QTextBrowser>(help, "HelpText")->documentTitle(), QString("Vigilo Help Contents"));
     QVERIFY(Child<QTextBrowser>(help, "HelpText")->toPlainText().contains("Choosing a project"));
     help->ShowTopic(618);
     QCOMPARE(Child<QTextBrowser>(help, "HelpText")->documentTitle(), QString("Choosing a project"));
+    QTest::mouseClick(Child<QPushButton>(help, "HelpBack"), Qt::LeftButton);
+    QCOMPARE(Child<QTextBrowser>(help, "HelpText")->documentTitle(), QString("Vigilo Help Contents"));
+    help->ShowTopic(618);
+    QTest::mouseClick(Child<QPushButton>(help, "HelpHome"), Qt::LeftButton);
+    QCOMPARE(Child<QTextBrowser>(help, "HelpText")->documentTitle(), QString("Vigilo Help Contents"));
     help->close();
   }
 

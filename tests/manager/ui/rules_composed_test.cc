@@ -13,6 +13,7 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QTest>
@@ -285,7 +286,7 @@ class RulesComposedTest : public QObject {
       ComposeStatusCondition(setup, [](CValueListCondDlg* where) {
         Click(Child<QListWidget>(where, "Values"), "Fixed");
       });
-      QCOMPARE(Child<QLineEdit>(setup, "RuleCondition")->text(), QString("(Status is (Fixed))"));
+      QCOMPARE(Child<QPlainTextEdit>(setup, "RuleCondition")->toPlainText(), QString("(Status is (Fixed))"));
       QTest::mouseClick(Button(setup, "&Add"), Qt::LeftButton);
 
       QTest::mouseClick(Button(setup, "&New"), Qt::LeftButton);
@@ -307,7 +308,7 @@ class RulesComposedTest : public QObject {
         DoubleClick(Child<QListWidget>(where, "Values"), "->");
         QCOMPARE(Child<QLineEdit>(where, "Other")->text(), QString("Open->Closed"));
       });
-      QCOMPARE(Child<QLineEdit>(setup, "RuleCondition")->text(), QString("(Status is (Open->Closed))"));
+      QCOMPARE(Child<QPlainTextEdit>(setup, "RuleCondition")->toPlainText(), QString("(Status is (Open->Closed))"));
       QTest::mouseClick(Button(setup, "&Add"), Qt::LeftButton);
       QCOMPARE(Child<CRuleListCtrl>(setup, "ListOfRules")->model()->rowCount(), 2);
     });

@@ -5,10 +5,12 @@
 #include <QComboBox>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include "common/ini_profile.h"
+#include "data/rule_table.h"
 #include "manager/ui/qt_prompts.h"
 #include "manager/ui/rule_list_view.h"
 #include "manager/ui/setup_rules_dialog.h"
@@ -115,20 +117,25 @@ class SetupRulesDialogTest : public QObject {
     QCOMPARE(testing::LabelOf(&dialog, Child<QComboBox>(&dialog, "Action")), QString("Act&ion"));
     QCOMPARE(testing::LabelOf(&dialog, Child<QComboBox>(&dialog, "Target")), QString("Tar&get:"));
     QCOMPARE(testing::LabelOf(&dialog, Child<QLineEdit>(&dialog, "Values")), QString("&Values:"));
-    QCOMPARE(testing::LabelOf(&dialog, Child<QLineEdit>(&dialog, "RuleCondition")), QString("R&ule Condition:"));
+    QCOMPARE(testing::LabelOf(&dialog, Child<QPlainTextEdit>(&dialog, "RuleCondition")), QString("R&ule Condition:"));
+    QCOMPARE(Child<QComboBox>(&dialog, "ProjectTable")->accessibleName(), QString("Project Table:"));
+    QCOMPARE(Button(&dialog, "&Browse...")->accessibleName(), QString("Browse values"));
+    QCOMPARE(Button(&dialog, "Bro&wse...")->accessibleName(), QString("Browse condition"));
     QCOMPARE(testing::LabelOf(&dialog, Child<CRuleListCtrl>(&dialog, "ListOfRules")), QString("&List of Rules"));
     QString missing;
     QVERIFY2(testing::EveryInputHasALabel(&dialog, &missing), qPrintable(missing));
-    QVERIFY(!Child<QLineEdit>(&dialog, "Values")->isEnabled());
-    QVERIFY(!Child<QLineEdit>(&dialog, "RuleCondition")->isEnabled());
+    QVERIFY(Child<QLineEdit>(&dialog, "Values")->isReadOnly());
+    QVERIFY(Child<QPlainTextEdit>(&dialog, "RuleCondition")->isReadOnly());
     QCOMPARE(Child<QLineEdit>(&dialog, "Values")->maxLength(), 256);
-    QCOMPARE(Child<QLineEdit>(&dialog, "RuleCondition")->maxLength(), 256);
+    for (auto* button : dialog.findChildren<QPushButton*>()) QVERIFY(!button->autoDefault());
     QCOMPARE(Child<QComboBox>(&dialog, "ProjectTable")->count(), 3);
     QCOMPARE(Child<QComboBox>(&dialog, "ProjectTable")->itemText(0), QString("Demo\\Demo"));
     QCOMPARE(Child<QComboBox>(&dialog, "ProjectTable")->itemText(1), QString("Demo\\Bugs"));
     QCOMPARE(Child<QComboBox>(&dialog, "Action")->itemText(1), QString("Update"));
     QCOMPARE(Child<QComboBox>(&dialog, "Action")->currentIndex(), -1);
-    QCOMPARE(Child<CRuleListCtrl>(&dialog, "ListOfRules")->model()->columnCount(), 5);
+    QCOMPARE(Child<CRuleListCtrl>(&dialog, "ListOfRules")->model()->columnCount(), 6);
+    QCOMPARE(Child<CRuleListCtrl>(&dialog, "ListOfRules")->model()->headerData(5, Qt::Horizontal).toString(),
+             QString("Enabled"));
     QCOMPARE(Child<CRuleListCtrl>(&dialog, "ListOfRules")->model()->headerData(1, Qt::Horizontal).toString(),
              QString("Action"));
     QCOMPARE(Child<CRuleListCtrl>(&dialog, "ListOfRules")->columnWidth(4), 512);
@@ -144,9 +151,10 @@ class SetupRulesDialogTest : public QObject {
       }
       widget = widget->nextInFocusChain();
     } while (widget != Child<QComboBox>(&dialog, "ProjectTable"));
-    QCOMPARE(chain, QStringList({"ProjectTable", "Action", "Target", "&Browse...", "Bro&wse...",
-                                 "ListOfRules", "&New", "&Add", "&Edit", "&Replace", "&Print",
-                                 "&Delete", "Te&st", "&Help", "&Close"}));
+    QCOMPARE(chain, QStringList({"ProjectTable", "Action", "Target", "Values", "&Browse...",
+                                 "RuleCondition", "Bro&wse...", "RuleFilter", "ListOfRules",
+                                 "&New", "&Add", "&Edit", "&Replace", "&Print", "&Delete",
+                                 "Enable", "Disable", "Te&st", "&Help", "&Close"}));
   }
 
   void composesAddsEditsReplacesAndDeletesARule() {
@@ -173,7 +181,7 @@ class SetupRulesDialogTest : public QObject {
     SelectItem(dialog, added);
     QTest::mouseClick(Button(&dialog, "&Edit"), Qt::LeftButton);
     QCOMPARE(Child<QComboBox>(&dialog, "Action")->currentText(), QString("Update"));
-    QCOMPARE(Child<QLineEdit>(&dialog, "RuleCondition")->text(), QString("(Status) is Open"));
+    QCOMPARE(Child<QPlainTextEdit>(&dialog, "RuleCondition")->toPlainText(), QString("(Status) is Open"));
     QVERIFY(!Child<QCheckBox>(&dialog, "RunAlways")->isEnabled());
     QVERIFY(!Child<QCheckBox>(&dialog, "RunAlways")->isChecked());
 
@@ -224,7 +232,10 @@ class SetupRulesDialogTest : public QObject {
     dialog.show();
     Child<QComboBox>(&dialog, "ProjectTable")->setCurrentIndex(1);
     Compose(dialog, 0, "ann", "(Status) is Open");
-    for (int i = 0; i < 3; ++i) QTest::mouseClick(Button(&dialog, "&Add"), Qt::LeftButton);
+    for (int i = 0; i < 3; ++i) {
+      if (i > 0) AnswerNextQuestion(true);  // the same rule again
+      QTest::mouseClick(Button(&dialog, "&Add"), Qt::LeftButton);
+    }
     QTemporaryDir dir;
     QString pdf = dir.filePath("rules.pdf");
     int prints = 0;
@@ -234,7 +245,9 @@ class SetupRulesDialogTest : public QObject {
     emit Child<CRuleListCtrl>(&dialog, "ListOfRules")->horizontalHeader()->sectionClicked(0);
     ShownMessage notice;
     AcceptNextMessage(&notice);
-    QTest::mouseClick(Button(&dialog, "&Print"), Qt::LeftButton);
+    dialog.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    QTest::keyClick(&dialog, Qt::Key_P, Qt::ControlModifier);  // as the Print button
     QCOMPARE(notice.text, QString("Print"));
     QCOMPARE(prints, 1);
     QString text = testing::PdfText(pdf);
@@ -245,6 +258,8 @@ class SetupRulesDialogTest : public QObject {
     QVERIFY(text.contains("Target: User"));
     QVERIFY(text.contains("Values: ann"));
     QVERIFY(text.contains("Condition: (Status) is Open"));
+    QVERIFY(text.contains("Project table: Demo\\Bugs"));
+    QVERIFY(text.contains("Page 1 of 1"));
   }
 
   void printsNothingWithoutRules() {
@@ -257,6 +272,96 @@ class SetupRulesDialogTest : public QObject {
     QTest::mouseClick(Button(&dialog, "&Print"), Qt::LeftButton);
     QCOMPARE(shown.text, QString("Nothing to print!"));
     QCOMPARE(prints, 0);
+  }
+
+  void enterInTheListEditsTheSelectedRuleAndNewClearsTheSelection() {
+    CSetupRulesDlg dialog(selection_, *context_, browsers_);
+    dialog.show();
+    Child<QComboBox>(&dialog, "ProjectTable")->setCurrentIndex(1);
+    auto* list = Child<CRuleListCtrl>(&dialog, "ListOfRules");
+    for (int item : {2, 3}) {
+      SelectItem(dialog, item);
+      list->setFocus();
+      QTest::keyClick(list, Qt::Key_Return);
+      QCOMPARE(Child<QLineEdit>(&dialog, "Values")->text(),
+               list->model()->index(item, 3).data().toString());
+      QCOMPARE(Child<QLabel>(&dialog, "EditState")->text(),
+               QString("Editing rule %1.").arg(list->model()->index(item, 0).data().toString()));
+      QVERIFY(dialog.isVisible());
+    }
+    QTest::mouseClick(Button(&dialog, "&New"), Qt::LeftButton);
+    QCOMPARE(list->SelectedItem(), -1);
+    QCOMPARE(Child<QLabel>(&dialog, "EditState")->text(), QString());
+  }
+
+  void deleteKeyAsksThenDeletesTheSelectedRule() {
+    CSetupRulesDlg dialog(selection_, *context_, browsers_);
+    dialog.show();
+    Child<QComboBox>(&dialog, "ProjectTable")->setCurrentIndex(1);
+    auto* list = Child<CRuleListCtrl>(&dialog, "ListOfRules");
+    SelectItem(dialog, 0);
+    AnswerNextQuestion(false);
+    QTest::keyClick(list, Qt::Key_Delete);
+    QCOMPARE(Records(RuleTable()).size(), 8);
+    AnswerNextQuestion(true);
+    QTest::keyClick(list, Qt::Key_Delete);
+    QCOMPARE(Records(RuleTable()).size(), 7);
+    QCOMPARE(list->model()->rowCount(), 4);
+  }
+
+  void disableAndEnableWriteTheMarkTheServiceReads() {
+    CSetupRulesDlg dialog(selection_, *context_, browsers_);
+    dialog.show();
+    Child<QComboBox>(&dialog, "ProjectTable")->setCurrentIndex(2);  // Tasks: 4, 7 (disabled), 8
+    auto* list = Child<CRuleListCtrl>(&dialog, "ListOfRules");
+    // The demo's fourth record is rule 4.
+    auto disabled = [this] {
+      std::vector<RuleRecord> records;
+      ReadRuleTable(RuleTable(), &records);
+      return records.at(3).disabled();
+    };
+    QCOMPARE(list->model()->index(1, 5).data().toString(), QString("No"));
+    SelectItem(dialog, 0);
+    QTest::mouseClick(Button(&dialog, "Disable"), Qt::LeftButton);
+    QVERIFY(disabled());
+    QCOMPARE(list->model()->index(0, 5).data().toString(), QString("No"));
+    SelectItem(dialog, 0);
+    QTest::mouseClick(Button(&dialog, "Enable"), Qt::LeftButton);
+    QVERIFY(!disabled());
+    QCOMPARE(list->model()->index(0, 5).data().toString(), QString("Yes"));
+  }
+
+  void escWithAnUnsavedRuleAsksBeforeDiscardingIt() {
+    CSetupRulesDlg dialog(selection_, *context_, browsers_);
+    dialog.show();
+    Child<QComboBox>(&dialog, "ProjectTable")->setCurrentIndex(1);
+    Compose(dialog, 0, "ann", "(Status) is Open");
+    ShownMessage question;
+    AnswerModal<QMessageBox>([&question](QMessageBox* box) {
+      question.text = box->text();
+      box->button(QMessageBox::No)->click();
+    });
+    QTest::keyClick(&dialog, Qt::Key_Escape);
+    QCOMPARE(question.text, QString(kDiscardRuleQuestion));
+    QVERIFY(dialog.isVisible());
+    AnswerNextQuestion(true);
+    QTest::mouseClick(Button(&dialog, "&Close"), Qt::LeftButton);
+    QVERIFY(!dialog.isVisible());
+  }
+
+  void theFilterBoxNarrowsTheListToRulesWithTheText() {
+    CSetupRulesDlg dialog(selection_, *context_, browsers_);
+    dialog.show();
+    Child<QComboBox>(&dialog, "ProjectTable")->setCurrentIndex(1);  // rules 1, 2, 3, 5, 6
+    auto* list = Child<CRuleListCtrl>(&dialog, "ListOfRules");
+    QTest::keyClicks(Child<QLineEdit>(&dialog, "RuleFilter"), "update");
+    QCOMPARE(list->model()->rowCount(), 2);
+    SelectItem(dialog, 1);
+    QTest::keyClick(list, Qt::Key_Return);
+    QCOMPARE(Child<QLineEdit>(&dialog, "Values")->text(),
+             QString("Resolution=Closed without a fix;Priority=5"));
+    Child<QLineEdit>(&dialog, "RuleFilter")->clear();
+    QCOMPARE(list->model()->rowCount(), 5);
   }
 
   void longTextsAreCutWithThreeDots() {

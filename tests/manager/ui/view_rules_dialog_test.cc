@@ -3,6 +3,7 @@
 // many pages as they need; the main window's summary print.
 #include <QAction>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -54,7 +55,7 @@ class ViewRulesDialogTest : public QObject {
     QCOMPARE(dialog.windowTitle(), QString("View of Rules"));
     QVERIFY(Button(&dialog, "Close") != nullptr);
     QVERIFY(Button(&dialog, "Print") != nullptr);
-    QCOMPARE(Child<CRuleListCtrl>(&dialog, "RuleList")->model()->columnCount(), 6);
+    QCOMPARE(Child<CRuleListCtrl>(&dialog, "RuleList")->model()->columnCount(), 7);
     QCOMPARE(Child<CRuleListCtrl>(&dialog, "RuleList")->model()->headerData(1, Qt::Horizontal).toString(),
              QString("Database\\Table"));
     QCOMPARE(Child<CRuleListCtrl>(&dialog, "RuleList")->selectionMode(), QAbstractItemView::ExtendedSelection);
@@ -65,6 +66,13 @@ class ViewRulesDialogTest : public QObject {
     QCOMPARE(Column(dialog, 0), QStringList({"8", "7", "6", "5", "4", "3", "2", "1"}));
     emit header->sectionClicked(0);
     QCOMPARE(Column(dialog, 0), QStringList({"1", "2", "3", "4", "5", "6", "7", "8"}));
+    QVERIFY(header->isSortIndicatorShown());
+    QCOMPARE(header->sortIndicatorSection(), 0);
+    QCOMPARE(header->sortIndicatorOrder(), Qt::AscendingOrder);
+    QCOMPARE(Column(dialog, 6), QStringList({"Yes", "Yes", "Yes", "Yes", "Yes", "Yes", "No", "Yes"}));
+
+    QTest::keyClicks(Child<QLineEdit>(&dialog, "RuleFilter"), "TASKS");
+    QCOMPARE(Column(dialog, 0), QStringList({"4", "7", "8"}));
   }
 
   void printsTheSelectedRulesInListOrder() {
@@ -117,6 +125,10 @@ class ViewRulesDialogTest : public QObject {
     QVERIFY2(text.count('\f') >= 3, qPrintable(QString::number(text.count('\f'))));
     QVERIFY(text.contains("Rule Id: 48"));  // the last rule, on a later page
     QVERIFY(text.contains("Values: u39"));
+    // Every page is headed with the installation and its number.
+    const int pages = static_cast<int>(text.count('\f'));
+    QCOMPARE(static_cast<int>(text.count("Vigilo rules of " + QString::fromStdString(home_->paths().server_dir))), pages);
+    QVERIFY(text.contains(QString("Page %1 of %1").arg(pages)));
   }
 
   void theMainWindowOpensViewRulesAndPrintsTheSummary() {
@@ -129,7 +141,7 @@ class ViewRulesDialogTest : public QObject {
     frame.action(kPrintCommand)->trigger();
     QCOMPARE(prints, 1);
     QString text = testing::PdfText(pdf);
-    QVERIFY2(text.contains("001 Update Resolution=Awaiting"), qPrintable(text));
+    QVERIFY2(text.contains("001 Update Field Resolution=Awaiting"), qPrintable(text));
     QVERIFY(text.contains("007 Notify User sysop if (State is (Done))"));
 
     bool opened = false;
