@@ -22,7 +22,10 @@ inline constexpr const char* kFieldValuesTitle = "Field Values Dialog";
 inline constexpr const char* kFieldValuesGroup = "List of Field &Values";
 inline constexpr const char* kFieldValuesAddButton = "A&dd...";
 inline constexpr const char* kFieldValuesModifyButton = "&Modify...";
-inline constexpr const char* kFieldValuesRemoveButton = "Remo&ve";
+inline constexpr const char* kFieldValuesRemoveButton = "R&emove";
+// Our own: the accessible names of the group's two lists.
+inline constexpr const char* kFieldListName = "Fields";
+inline constexpr const char* kAssignmentListName = "Field values";
 
 // Assignments are counted without their separators against this sum.
 inline constexpr size_t kFieldValuesSumLimit = 250;

@@ -36,6 +36,23 @@ ValueParts SplitValue(const DateSettings& settings, std::string_view value) {
   return parts;
 }
 
+// Digits with at most one decimal point, after an optional sign.
+bool IsDecimalNumber(std::string_view text) {
+  if (!text.empty() && (text[0] == '-' || text[0] == '+')) text.remove_prefix(1);
+  bool digit = false;
+  bool point = false;
+  for (char c : text) {
+    if (c >= '0' && c <= '9') {
+      digit = true;
+    } else if (c == '.' && !point) {
+      point = true;
+    } else {
+      return false;
+    }
+  }
+  return digit;
+}
+
 std::string Join(const ValueParts& parts) {
   return parts.comparison + parts.first + parts.range_join + parts.second;
 }
@@ -104,9 +121,38 @@ OperatorCondLogic::Selection OperatorCondLogic::Select(std::optional<size_t> row
   return Selection::kReplaced;
 }
 
+std::string OperatorCondLogic::Problem(std::string_view expression) const {
+  bool number = field_ != nullptr &&
+                (field_->type == CFieldDef::kNumber || field_->type == CFieldDef::kNumber7);
+  bool date = field_ != nullptr && field_->type == CFieldDef::kDate;
+  if ((!number && !date) || expression.empty() || expression == kNoneOperator) return "";
+  ValueParts parts = SplitValue(settings_, expression);
+  for (const std::string* part : {&parts.first, &parts.second}) {
+    if (part == &parts.second && parts.range_join.empty()) break;
+    std::string operand = Trimmed(*part);
+    // The second character of "<=", ">=" and "<>" belongs to the comparison.
+    if (part == &parts.first && !parts.comparison.empty() && !operand.empty() &&
+        (operand[0] == '=' || operand[0] == '>')) {
+      operand = Trimmed(operand.substr(1));
+    }
+    if (operand.empty()) return kNoOperandReason;
+    if (number) {
+      if (!IsDecimalNumber(operand)) return Format(kNotANumberReason, operand.c_str());
+    } else if (ToLower(operand).rfind("date()", 0) != 0 && !DateToStoredForm(settings_, operand)) {
+      return Format(kNotADateReason, operand.c_str(), settings_.picture.c_str());
+    }
+  }
+  return "";
+}
+
+std::string OperatorCondLogic::Hint() const {
+  if (field_ == nullptr || field_->type != CFieldDef::kDate) return "";
+  return Format(kDateHint, settings_.picture.c_str());
+}
+
 std::optional<std::string> OperatorCondLogic::Ok(std::string_view expression) {
   std::string text(expression.substr(0, kExpressionLimit));
-  if (text.empty()) {
+  if (text.empty() || !Problem(text).empty()) {
     prompts_.Beep();
     return std::nullopt;
   }

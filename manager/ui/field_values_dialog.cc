@@ -5,7 +5,11 @@
 #include <QHBoxLayout>
 #include <QListWidget>
 #include <QPushButton>
+#include <QLabel>
+#include <QLineEdit>
 #include <QVBoxLayout>
+
+#include "manager/ui/list_controls.h"
 
 #include "manager/ui/input_value_dialog.h"
 #include "manager/ui/values_dialog_view.h"
@@ -19,14 +23,23 @@ CFieldValuesDlg::CFieldValuesDlg(std::vector<CFieldDef> fields, const std::strin
   setObjectName("FieldValuesDialog");
   fields_ = new QListWidget(this);
   fields_->setObjectName("FieldList");
+  fields_->setAccessibleName(kFieldListName);
   for (const std::string& name : logic_.field_names()) fields_->addItem(QString::fromStdString(name));
   assignments_ = new QListWidget(this);
   assignments_->setObjectName("AssignmentList");
+  assignments_->setAccessibleName(kAssignmentListName);
   ShowAssignments(std::nullopt);
 
   auto* group = new QGroupBox(kFieldValuesGroup, this);
+  FilterBox filter = AddFilterBox(fields_, kFieldListName, this);
+  auto* field_column = new QVBoxLayout;
+  auto* filter_row = new QHBoxLayout;
+  filter_row->addWidget(filter.label);
+  filter_row->addWidget(filter.edit, 1);
+  field_column->addLayout(filter_row);
+  field_column->addWidget(fields_, 1);
   auto* lists = new QHBoxLayout(group);
-  lists->addWidget(fields_);
+  lists->addLayout(field_column);
   lists->addWidget(assignments_, 2);
   auto* add = new QPushButton(kFieldValuesAddButton, this);
   auto* modify = new QPushButton(kFieldValuesModifyButton, this);
@@ -52,12 +65,6 @@ CFieldValuesDlg::CFieldValuesDlg(std::vector<CFieldDef> fields, const std::strin
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 }
 
-std::optional<size_t> CFieldValuesDlg::CurrentRow(QListWidget* list) const {
-  QListWidgetItem* item = list->currentItem();
-  if (item == nullptr || !item->isSelected()) return std::nullopt;
-  return static_cast<size_t>(list->row(item));
-}
-
 void CFieldValuesDlg::ShowAssignments(std::optional<size_t> select) {
   assignments_->clear();
   for (const std::string& assignment : logic_.assignments()) {
@@ -67,17 +74,17 @@ void CFieldValuesDlg::ShowAssignments(std::optional<size_t> select) {
 }
 
 void CFieldValuesDlg::Add() {
-  if (std::optional<size_t> added = logic_.Add(CurrentRow(fields_))) ShowAssignments(added);
+  if (std::optional<size_t> added = logic_.Add(ChosenRow(fields_))) ShowAssignments(added);
 }
 
 void CFieldValuesDlg::Modify() {
-  if (std::optional<size_t> changed = logic_.Modify(CurrentRow(assignments_))) {
+  if (std::optional<size_t> changed = logic_.Modify(ChosenRow(assignments_))) {
     ShowAssignments(changed);
   }
 }
 
 void CFieldValuesDlg::Remove() {
-  logic_.Remove(CurrentRow(assignments_));
+  logic_.Remove(ChosenRow(assignments_));
   ShowAssignments(std::nullopt);
 }
 

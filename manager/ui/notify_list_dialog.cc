@@ -1,6 +1,7 @@
 #include "manager/ui/notify_list_dialog.h"
 
 #include <QDialogButtonBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -9,6 +10,7 @@
 
 #include "manager/input_value.h"
 #include "manager/ui/help_window.h"
+#include "manager/ui/list_controls.h"
 
 namespace vigilo {
 
@@ -26,6 +28,8 @@ CNotifyListDlg::CNotifyListDlg(const std::string& target, std::vector<std::strin
   }
   auto* list_label = new QLabel(kNotifyListLabel, this);
   list_label->setBuddy(list_);
+  NameByLabel(list_label);
+  FilterBox filter = AddFilterBox(list_, list_->accessibleName(), this);
   other_ = new QLineEdit(QString::fromStdString(logic_.other_fields()), this);
   other_->setObjectName("OtherFields");
   other_->setMaxLength(static_cast<int>(kRuleValuesLimit));
@@ -38,6 +42,10 @@ CNotifyListDlg::CNotifyListDlg(const std::string& target, std::vector<std::strin
   QPushButton* help = buttons->addButton(kNotifyListHelpButton, QDialogButtonBox::HelpRole);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(list_label);
+  auto* filter_row = new QHBoxLayout;
+  filter_row->addWidget(filter.label);
+  filter_row->addWidget(filter.edit, 1);
+  layout->addLayout(filter_row);
   layout->addWidget(list_);
   layout->addWidget(other_label_);
   layout->addWidget(other_);

@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include "manager/open_project.h"
+#include "manager/ui/list_controls.h"
 
 namespace vigilo {
 namespace {
@@ -18,8 +19,10 @@ void LayOut(QDialog* dialog, const std::string& label, QWidget* from, QWidget* t
   auto* fields = new QFormLayout;
   auto* from_label = new QLabel(kFromLabel, dialog);
   from_label->setBuddy(from);
+  NameByLabel(from_label);
   auto* to_label = new QLabel(kToLabel, dialog);
   to_label->setBuddy(to);
+  NameByLabel(to_label);
   fields->addRow(from_label, from);
   fields->addRow(to_label, to);
   auto* left = new QVBoxLayout;

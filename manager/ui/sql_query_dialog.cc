@@ -7,11 +7,13 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QStyle>
 #include <QVBoxLayout>
 
 #include "manager/open_project.h"
 #include "manager/ui/dialog_buttons.h"
 #include "manager/ui/help_window.h"
+#include "manager/ui/list_controls.h"
 
 namespace vigilo {
 
@@ -28,6 +30,7 @@ CSelectTablesDlg::CSelectTablesDlg(std::vector<std::string> tables, const std::s
     tables_->item(static_cast<int>(row))->setSelected(true);
   auto* label = new QLabel(kTablesListLabel, this);
   label->setBuddy(tables_);
+  NameByLabel(label);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(label);
@@ -68,6 +71,10 @@ CSqlQueryDlg::CSqlQueryDlg(const std::string& condition, TableLister tables, Pro
   tables_button_ = new QPushButton(kSelectTablesButton, this);
   tables_button_->setObjectName("SelectTables");
   tables_button_->setAutoDefault(false);
+  tables_button_->setAccessibleName(kSelectTablesButtonName);
+  // As wide as its text with a button's margins, not a full button's width.
+  tables_button_->setFixedWidth(tables_button_->fontMetrics().horizontalAdvance(" ... ") +
+                                2 * tables_button_->style()->pixelMetric(QStyle::PM_ButtonMargin));
   auto* from_label = new QLabel(kSelectFromLabel, this);
   from_label->setBuddy(from_);
   auto* where_label = new QLabel(kWhereClauseLabel, this);

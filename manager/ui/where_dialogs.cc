@@ -13,6 +13,7 @@
 #include "manager/open_project.h"
 #include "manager/range.h"
 #include "manager/ui/help_window.h"
+#include "manager/ui/list_controls.h"
 #include "manager/ui/range_dialog.h"
 
 namespace vigilo {
@@ -23,13 +24,16 @@ QString Q(const std::string& text) { return QString::fromStdString(text); }
 QLabel* LabelFor(QWidget* buddy, const char* text, QWidget* parent) {
   auto* label = new QLabel(text, parent);
   label->setBuddy(buddy);
+  NameByLabel(label);
   return label;
 }
 
-// Ok, Cancel and Help in a column beside the dialog's controls.
-QVBoxLayout* ButtonColumn(QDialog* dialog, int help_topic) {
+// Ok, Cancel and Help in a column beside the dialog's controls. A dialog
+// whose edit adds entries has no default button, so Enter there adds only.
+enum class EnterKey { kAccepts, kLeftToControls };
+QVBoxLayout* ButtonColumn(QDialog* dialog, int help_topic, EnterKey enter = EnterKey::kAccepts) {
   auto* ok = new QPushButton(kDialogOkButton, dialog);
-  ok->setDefault(true);
+  ok->setDefault(enter == EnterKey::kAccepts);
   auto* cancel = new QPushButton(kCancelButton, dialog);
   auto* help = new QPushButton(kHelpButton, dialog);
   auto* column = new QVBoxLayout;
@@ -87,6 +91,14 @@ COperatorCondDlg::COperatorCondDlg(const CFieldDef* field, const Clause& clause,
   left->addLayout(list_row);
   left->addWidget(LabelFor(expression_, kExpressionLabel, this));
   left->addWidget(expression_);
+  if (std::string hint = logic_.Hint(); !hint.empty()) {
+    auto* hint_line = new QLabel(Q(hint), this);
+    hint_line->setObjectName("Hint");
+    expression_->setAccessibleDescription(hint_line->text());
+    left->addWidget(hint_line);
+  }
+  reason_ = ReasonLabel(this);
+  left->addWidget(reason_);
   QVBoxLayout* buttons = ButtonColumn(this, kOperatorHelpTopic);
   buttons->addStretch();
   auto* layout = new QHBoxLayout(this);
@@ -95,16 +107,16 @@ COperatorCondDlg::COperatorCondDlg(const CFieldDef* field, const Clause& clause,
 
   connect(select_, &QPushButton::clicked, this, &COperatorCondDlg::SelectOperator);
   connect(operators_, &QListWidget::itemDoubleClicked, this, &COperatorCondDlg::SelectOperator);
+  connect(expression_, &QLineEdit::textChanged, this, [this](const QString& text) {
+    ShowReason(reason_, logic_.Problem(text.toStdString()));
+  });
+  ShowReason(reason_, logic_.Problem(expression_->text().toStdString()));
   expression_->setFocus();
 }
 
 void COperatorCondDlg::SelectOperator() {
-  std::optional<size_t> row;
-  if (operators_->currentRow() >= 0 && operators_->currentItem()->isSelected()) {
-    row = static_cast<size_t>(operators_->currentRow());
-  }
   std::string expression = expression_->text().toStdString();
-  switch (logic_.Select(row, expression)) {
+  switch (logic_.Select(ChosenRow(operators_), expression)) {
     case OperatorCondLogic::Selection::kNothing:
       return;
     case OperatorCondLogic::Selection::kRange: {
@@ -249,7 +261,7 @@ CKeywordCondDlg::CKeywordCondDlg(const Clause& clause, const std::string& captio
   left->addWidget(new QLabel(QString::fromStdString(logic_.Label()), this));
   left->addLayout(lists, 1);
   left->addWidget(wildcard_);
-  QVBoxLayout* buttons = ButtonColumn(this, kKeywordHelpTopic);
+  QVBoxLayout* buttons = ButtonColumn(this, kKeywordHelpTopic, EnterKey::kLeftToControls);
   buttons->addWidget(group);
   buttons->addStretch();
   auto* layout = new QHBoxLayout(this);
@@ -293,11 +305,7 @@ void CKeywordCondDlg::Add() {
 }
 
 void CKeywordCondDlg::Remove() {
-  std::optional<size_t> row;
-  if (keywords_->currentRow() >= 0 && keywords_->currentItem()->isSelected()) {
-    row = static_cast<size_t>(keywords_->currentRow());
-  }
-  logic_.Remove(row);
+  logic_.Remove(ChosenRow(keywords_));
   ShowState(std::nullopt);
 }
 

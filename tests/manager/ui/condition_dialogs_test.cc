@@ -134,7 +134,7 @@ class ConditionDialogsTest : public QObject {
       });
       DoubleClickItem(Child<QListWidget>(builder, "FieldList"), "Priority");
       Click(builder, "&And/Or");
-      Click(builder, "N&ot");
+      Click(builder, "&Not");
       Click(builder, "(");
 
       // Title: one keyword searched anywhere in the text.

@@ -190,7 +190,7 @@ class ValuesDialogsTest : public QObject {
       DoubleClick(Child<QListWidget>(dialog, "AssignmentList"), "Resolution=Awaiting verification");
       QCOMPARE(Child<QListWidget>(dialog, "AssignmentList")->item(0)->text(), QString("Resolution=Fixed in 5.1"));
       Child<QListWidget>(dialog, "AssignmentList")->setCurrentRow(2);
-      QTest::mouseClick(Button(dialog, "Remo&ve"), Qt::LeftButton);
+      QTest::mouseClick(Button(dialog, "R&emove"), Qt::LeftButton);
       ClickOk(dialog);
     });
     QCOMPARE(browsers.FieldValues(bugs_, "Resolution=Awaiting verification"),

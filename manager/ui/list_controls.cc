@@ -1,0 +1,102 @@
+#include "manager/ui/list_controls.h"
+
+#include <string>
+
+#include <QAccessibleWidget>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QRegularExpression>
+
+#include "manager/list_filter.h"
+
+namespace vigilo {
+namespace {
+
+// A drop-down list as the accessibility interface shows it: named by its
+// accessible name or its label, its choice as its value. Qt's own interface
+// on Linux gives the choice as the name, so a screen reader announced
+// "Demo\Bugs" where the user needs "Project Table".
+class LabelledComboBox : public QAccessibleWidget {
+ public:
+  explicit LabelledComboBox(QWidget* combo) : QAccessibleWidget(combo, QAccessible::ComboBox) {}
+
+  QString text(QAccessible::Text kind) const override {
+    auto* combo = static_cast<QComboBox*>(widget());
+    if (kind == QAccessible::Value) return combo->currentText();
+    QString text = QAccessibleWidget::text(kind);
+    if (kind == QAccessible::Name && text.isEmpty()) return combo->currentText();
+    return text;
+  }
+
+  QStringList actionNames() const override {
+    return QAccessibleWidget::actionNames() << showMenuAction();
+  }
+  void doAction(const QString& action) override {
+    if (action == showMenuAction()) {
+      static_cast<QComboBox*>(widget())->showPopup();
+    } else {
+      QAccessibleWidget::doAction(action);
+    }
+  }
+};
+
+QAccessibleInterface* LabelledComboBoxFactory(const QString& key, QObject* object) {
+  if (key != QLatin1String("QComboBox") || !object->isWidgetType()) return nullptr;
+  return new LabelledComboBox(static_cast<QWidget*>(object));
+}
+
+}  // namespace
+
+void NameByLabel(QLabel* label) {
+  // Installed once, after the toolkit's own interfaces, so it is asked first.
+  static const bool installed = [] {
+    QAccessible::installFactory(LabelledComboBoxFactory);
+    return true;
+  }();
+  (void)installed;
+  QString text = label->text();
+  text.remove(QRegularExpression("&(?!&)"));
+  while (text.endsWith(':') || text.endsWith(' ')) text.chop(1);
+  label->buddy()->setAccessibleName(text);
+}
+
+std::optional<size_t> ChosenRow(const QListWidget* list) {
+  QList<QListWidgetItem*> selected = list->selectedItems();
+  if (selected.isEmpty()) return std::nullopt;
+  return static_cast<size_t>(list->row(selected.front()));
+}
+
+FilterBox AddFilterBox(QListWidget* list, const QString& list_name, QWidget* parent) {
+  FilterBox box{new QLabel(kFilterLabel, parent), new QLineEdit(parent)};
+  box.edit->setObjectName("Filter");
+  box.edit->setPlaceholderText(kFilterPlaceholder);
+  box.edit->setClearButtonEnabled(true);
+  box.edit->setAccessibleName(QLabel::tr("Filter %1").arg(list_name));
+  box.label->setBuddy(box.edit);
+  QObject::connect(box.edit, &QLineEdit::textChanged, list, [list](const QString& filter) {
+    std::string typed = filter.toStdString();
+    for (int i = 0; i < list->count(); ++i) {
+      QListWidgetItem* item = list->item(i);
+      item->setHidden(!MatchesFilter(item->text().toStdString(), typed));
+    }
+  });
+  return box;
+}
+
+QLabel* ReasonLabel(QWidget* parent) {
+  auto* line = new QLabel(parent);
+  line->setObjectName("Reason");
+  line->setWordWrap(true);
+  line->setStyleSheet("color: #b00020");
+  line->hide();
+  return line;
+}
+
+void ShowReason(QLabel* line, const std::string& reason) {
+  line->setText(QString::fromStdString(reason));
+  line->setVisible(!reason.empty());
+}
+
+}  // namespace vigilo

@@ -1,0 +1,44 @@
+// What the dialogs' lists and labelled controls share: a control named by its
+// label for the accessibility interface, the entry a button acts on, a filter
+// box over a long list and the line that says why a typed value is refused.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+
+#include <string>
+
+#include <QString>
+
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QWidget;
+
+namespace vigilo {
+
+// Names the label's buddy by the label's text without its mnemonic: a list or
+// combo box is otherwise named by nothing or by its current value.
+void NameByLabel(QLabel* label);
+
+// The entry of a single-selection list the buttons act on: the selected one,
+// however it was selected (mouse, keys or the accessibility interface), not
+// merely the current item. std::nullopt when nothing is selected.
+std::optional<size_t> ChosenRow(const QListWidget* list);
+
+// A filter box that hides the list's entries not holding its text; the
+// caller lays out the returned label and edit (the label is the edit's
+// buddy). list_name names the edit for the accessibility interface.
+struct FilterBox {
+  QLabel* label;
+  QLineEdit* edit;
+};
+FilterBox AddFilterBox(QListWidget* list, const QString& list_name, QWidget* parent);
+
+// An empty line for the reason a typed value is refused, in the palette's
+// warning colour; hidden while it has nothing to say.
+QLabel* ReasonLabel(QWidget* parent);
+// Shows the reason (or hides the line for an empty one).
+void ShowReason(QLabel* line, const std::string& reason);
+
+}  // namespace vigilo
