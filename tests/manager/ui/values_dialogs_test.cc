@@ -50,6 +50,14 @@ void Click(QListWidget* list, const QString& text) {
   QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(item).center());
 }
 
+QStringList Shown(QListWidget* list) {
+  QStringList names;
+  for (int i = 0; i < list->count(); ++i) {
+    if (!list->item(i)->isHidden()) names << list->item(i)->text();
+  }
+  return names;
+}
+
 void DoubleClick(QListWidget* list, const QString& text) {
   QListWidgetItem* item = Item(list, text);
   QVERIFY2(item != nullptr, qPrintable(text));
@@ -171,6 +179,7 @@ class ValuesDialogsTest : public QObject {
         Click(Child<QListWidget>(values, "List"), "Closed");
         QTest::mouseClick(Button(values, "Ok"), Qt::LeftButton);
       });
+
       DoubleClick(Child<QListWidget>(dialog, "FieldList"), "Status");
       // Any other field opens the Input Value dialog labelled with its name.
       AnswerModal<CInputValueDlg>([](CInputValueDlg* input) {
@@ -195,6 +204,24 @@ class ValuesDialogsTest : public QObject {
     });
     QCOMPARE(browsers.FieldValues(bugs_, "Resolution=Awaiting verification"),
              std::optional<std::string>("Resolution=Fixed in 5.1;Status=Closed"));
+  }
+
+  void filterBoxesHideOtherEntriesAndKeepTheChoice() {
+    CNotifyListDlg users("User", {"ann", "bob", "carl", "dave"}, "dave", prompts_);
+    users.show();
+    QListWidget* list = Child<QListWidget>(&users, "List");
+    QTest::keyClicks(Child<QLineEdit>(&users, "Filter"), "A");
+    QCOMPARE(Shown(list), (QStringList{"ann", "carl", "dave"}));
+    QTest::keyClicks(Child<QLineEdit>(&users, "Filter"), "n");
+    QCOMPARE(Shown(list), QStringList{"ann"});
+    Click(list, "ann");
+    ClickOk(&users);
+    QCOMPARE(users.values(), std::string("ann,dave"));  // the hidden choice stays
+
+    CFieldValuesDlg fields(ReadSelectionFields(context_->paths(), bugs_, prompts_), "", prompts_);
+    fields.show();
+    QTest::keyClicks(Child<QLineEdit>(&fields, "Filter"), "stat");
+    QCOMPARE(Shown(Child<QListWidget>(&fields, "FieldList")), QStringList{"Status"});
   }
 };
 
