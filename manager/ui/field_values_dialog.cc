@@ -20,6 +20,7 @@ CFieldValuesDlg::CFieldValuesDlg(std::vector<CFieldDef> fields, const std::strin
                                  Prompts& prompts, QWidget* parent)
     : QDialog(parent), prompts_(prompts), logic_(std::move(fields), values, prompts, *this) {
   setWindowTitle(kFieldValuesTitle);
+  FitTitle(this);
   setObjectName("FieldValuesDialog");
   fields_ = new QListWidget(this);
   fields_->setObjectName("FieldList");

@@ -6,12 +6,15 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "manager/ui/list_controls.h"
+
 namespace vigilo {
 
 CInputValueDlg::CInputValueDlg(const std::string& label, const std::string& value,
                                Prompts& prompts, QWidget* parent)
     : QDialog(parent), logic_(label, prompts) {
   setWindowTitle(kInputValueTitle);
+  FitTitle(this);
   setObjectName("InputValueDialog");
   edit_ = new QLineEdit(this);
   edit_->setObjectName("Value");

@@ -1,9 +1,14 @@
 #include "manager/ui/list_controls.h"
 
+#include <algorithm>
 #include <string>
 
 #include <QAccessibleWidget>
 #include <QComboBox>
+#include <QDialog>
+#include <QEvent>
+#include <QKeyEvent>
+#include <QLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -47,7 +52,54 @@ QAccessibleInterface* LabelledComboBoxFactory(const QString& key, QObject* objec
   return new LabelledComboBox(static_cast<QWidget*>(object));
 }
 
+// Widens its dialog to the title's width whenever the dialog is shown.
+class TitleWidth : public QObject {
+ public:
+  explicit TitleWidth(QDialog* dialog) : QObject(dialog), dialog_(dialog) {
+    dialog->installEventFilter(this);
+  }
+
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() != QEvent::Show) return false;
+    QFont bold = dialog_->font();
+    bold.setBold(true);
+    QFontMetrics metrics(bold);
+    int width = metrics.horizontalAdvance(dialog_->windowTitle()) + 6 * metrics.height();
+    // An explicit minimum replaces the layout's, so it must hold the layout's too.
+    if (QLayout* layout = dialog_->layout()) width = std::max(width, layout->totalMinimumSize().width());
+    dialog_->setMinimumWidth(width);
+    if (dialog_->width() < width) dialog_->resize(width, dialog_->height());
+    return false;
+  }
+
+ private:
+  QDialog* dialog_;
+};
+
+// Takes the Enter keys of one edit for its add gesture.
+class EnterAdds : public QObject {
+ public:
+  EnterAdds(QLineEdit* edit, std::function<void()> add) : QObject(edit), add_(std::move(add)) {
+    edit->installEventFilter(this);
+  }
+
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() != QEvent::KeyPress) return false;
+    int key = static_cast<QKeyEvent*>(event)->key();
+    if (key != Qt::Key_Return && key != Qt::Key_Enter) return false;
+    add_();
+    return true;
+  }
+
+ private:
+  std::function<void()> add_;
+};
+
 }  // namespace
+
+void AddOnEnter(QLineEdit* edit, std::function<void()> add) { new EnterAdds(edit, std::move(add)); }
+
+void FitTitle(QDialog* dialog) { new TitleWidth(dialog); }
 
 void NameByLabel(QLabel* label) {
   // Installed once, after the toolkit's own interfaces, so it is asked first.

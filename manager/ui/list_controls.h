@@ -4,12 +4,14 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 
 #include <string>
 
 #include <QString>
 
+class QDialog;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -34,6 +36,15 @@ struct FilterBox {
   QLineEdit* edit;
 };
 FilterBox AddFilterBox(QListWidget* list, const QString& list_name, QWidget* parent);
+
+// Enter or Return in the edit calls add and is not passed on, so it never
+// also presses the dialog's default button.
+void AddOnEnter(QLineEdit* edit, std::function<void()> add);
+
+// Keeps the dialog, from its first showing on, at least as wide as its title
+// needs in a title bar (the title in bold with room for the window's icon and
+// buttons), so no window manager cuts it to "Select ... y Type".
+void FitTitle(QDialog* dialog);
 
 // An empty line for the reason a typed value is refused, in the palette's
 // warning colour; hidden while it has nothing to say.

@@ -18,6 +18,7 @@ CNotifyListDlg::CNotifyListDlg(const std::string& target, std::vector<std::strin
                                const std::string& values, Prompts& prompts, QWidget* parent)
     : QDialog(parent), logic_(target, std::move(entries), values, prompts) {
   setWindowTitle(QString::fromStdString(logic_.Title()));
+  FitTitle(this);
   setObjectName("NotifyListDialog");
   list_ = new QListWidget(this);
   list_->setObjectName("List");

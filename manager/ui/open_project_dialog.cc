@@ -42,6 +42,7 @@ COpenProjectDlg::COpenProjectDlg(ProjectSelection& selection, ManagerContext& co
       browser_(context, this),
       logic_(context.paths(), selection, context.prompts(), browser_) {
   setWindowTitle(kOpenProjectTitle);
+  FitTitle(this);
   setObjectName("OpenProjectDialog");
   OpenProjectView view = logic_.Open();
 

@@ -6,11 +6,14 @@
 #include <QLineEdit>
 #include <QVBoxLayout>
 
+#include "manager/ui/list_controls.h"
+
 namespace vigilo {
 
 COptionsDlg::COptionsDlg(const std::string& program_ini_path, Prompts& prompts, QWidget* parent)
     : QDialog(parent), logic_(program_ini_path, prompts) {
   setWindowTitle(kOptionsTitle);
+  FitTitle(this);
   setObjectName("OptionsDialog");
   interval_ = new QLineEdit(QString::number(logic_.InitialInterval()), this);
   interval_->setObjectName("Interval");

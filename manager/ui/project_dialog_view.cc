@@ -19,6 +19,7 @@ CProjectDlg::CProjectDlg(ProjectSelection& selection, std::vector<std::string> d
     : QDialog(parent),
       logic_(selection, std::move(data_sources), context.paths(), context.prompts()) {
   setWindowTitle(kProjectDialogTitle);
+  FitTitle(this);
   setObjectName("ProjectDialog");
   data_sources_ = new QComboBox(this);
   data_sources_->setObjectName("DataSource");

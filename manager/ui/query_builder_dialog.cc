@@ -32,6 +32,7 @@ CQueryBuilderDlg::CQueryBuilderDlg(long kind, std::vector<CFieldDef> fields,
       prompts_(prompts),
       condition_(condition) {
   setWindowTitle(kQueryBuilderTitle);
+  FitTitle(this);
   setObjectName("QueryBuilderDialog");
   fields_ = new QListWidget(this);
   fields_->setObjectName("FieldList");

@@ -50,6 +50,7 @@ CRangeDlg::CRangeDlg(const std::string& field_label, char date_separator,
                      const std::string& current, Prompts& prompts, QWidget* parent)
     : QDialog(parent), logic_(field_label, date_separator, prompts) {
   setWindowTitle(kRangeTitle);
+  FitTitle(this);
   setObjectName("RangeDialog");
   auto [from, to] = SplitRangeText(current, date_separator);
   from_ = new QLineEdit(QString::fromStdString(from), this);
@@ -73,6 +74,7 @@ CFromToDlg::CFromToDlg(const CFieldDef* field, const std::string& field_label,
                        const std::string& current, Prompts& prompts, QWidget* parent)
     : QDialog(parent), logic_(field, field_label, current, prompts) {
   setWindowTitle(kFromToTitle);
+  FitTitle(this);
   setObjectName("FromToDialog");
   from_ = new QComboBox(this);
   from_->setObjectName("From");

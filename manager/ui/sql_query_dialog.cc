@@ -21,6 +21,7 @@ CSelectTablesDlg::CSelectTablesDlg(std::vector<std::string> tables, const std::s
                                    Prompts& prompts, QWidget* parent)
     : QDialog(parent), logic_(std::move(tables), current, prompts) {
   setWindowTitle(kSelectTablesTitle);
+  FitTitle(this);
   setObjectName("SelectTablesDialog");
   tables_ = new QListWidget(this);
   tables_->setObjectName("ListOfTables");
@@ -59,6 +60,7 @@ CSqlQueryDlg::CSqlQueryDlg(const std::string& condition, TableLister tables, Pro
       prompts_(prompts),
       condition_(condition) {
   setWindowTitle(kSqlQueryTitle);
+  FitTitle(this);
   setObjectName("SqlQueryDialog");
   auto [from, where] = SplitSqlCondition(condition);
   from_ = new QLineEdit(QString::fromStdString(from), this);

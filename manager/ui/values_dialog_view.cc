@@ -17,6 +17,7 @@ CValuesDlg::CValuesDlg(const CFieldDef& field, const std::string& value, Prompts
                        QWidget* parent)
     : QDialog(parent), logic_(field, value, prompts) {
   setWindowTitle(kValuesDialogTitle);
+  FitTitle(this);
   setObjectName("ValuesDialog");
   list_ = new QListWidget(this);
   list_->setObjectName("List");

@@ -28,12 +28,10 @@ QLabel* LabelFor(QWidget* buddy, const char* text, QWidget* parent) {
   return label;
 }
 
-// Ok, Cancel and Help in a column beside the dialog's controls. A dialog
-// whose edit adds entries has no default button, so Enter there adds only.
-enum class EnterKey { kAccepts, kLeftToControls };
-QVBoxLayout* ButtonColumn(QDialog* dialog, int help_topic, EnterKey enter = EnterKey::kAccepts) {
+// Ok, Cancel and Help in a column beside the dialog's controls.
+QVBoxLayout* ButtonColumn(QDialog* dialog, int help_topic) {
   auto* ok = new QPushButton(kDialogOkButton, dialog);
-  ok->setDefault(enter == EnterKey::kAccepts);
+  ok->setDefault(true);
   auto* cancel = new QPushButton(kCancelButton, dialog);
   auto* help = new QPushButton(kHelpButton, dialog);
   auto* column = new QVBoxLayout;
@@ -71,6 +69,7 @@ COperatorCondDlg::COperatorCondDlg(const CFieldDef* field, const Clause& clause,
       dates_(dates),
       prompts_(prompts) {
   setWindowTitle(kWhereConditionTitle);
+  FitTitle(this);
   setObjectName("OperatorConditionDialog");
   operators_ = new QListWidget(this);
   operators_->setObjectName("Operators");
@@ -153,6 +152,7 @@ CValueListCondDlg::CValueListCondDlg(CFieldDef* field, const Clause& clause, Pro
       field_label_(FieldLabel(clause, field)),
       prompts_(prompts) {
   setWindowTitle(kWhereConditionTitle);
+  FitTitle(this);
   setObjectName("ValueListConditionDialog");
   values_ = new QListWidget(this);
   values_->setObjectName("Values");
@@ -221,6 +221,7 @@ CKeywordCondDlg::CKeywordCondDlg(const Clause& clause, const std::string& captio
                                  QWidget* parent)
     : QDialog(parent), logic_(clause, caption, prompts) {
   setWindowTitle(kWhereConditionTitle);
+  FitTitle(this);
   setObjectName("KeywordConditionDialog");
   keyword_ = new QLineEdit(this);
   keyword_->setObjectName("Keyword");
@@ -261,7 +262,7 @@ CKeywordCondDlg::CKeywordCondDlg(const Clause& clause, const std::string& captio
   left->addWidget(new QLabel(QString::fromStdString(logic_.Label()), this));
   left->addLayout(lists, 1);
   left->addWidget(wildcard_);
-  QVBoxLayout* buttons = ButtonColumn(this, kKeywordHelpTopic, EnterKey::kLeftToControls);
+  QVBoxLayout* buttons = ButtonColumn(this, kKeywordHelpTopic);
   buttons->addWidget(group);
   buttons->addStretch();
   auto* layout = new QHBoxLayout(this);
@@ -270,7 +271,10 @@ CKeywordCondDlg::CKeywordCondDlg(const Clause& clause, const std::string& captio
 
   ShowState(std::nullopt);
   connect(add_, &QPushButton::clicked, this, &CKeywordCondDlg::Add);
-  connect(keyword_, &QLineEdit::returnPressed, this, &CKeywordCondDlg::Add);
+  // Enter in the keyword adds it and goes no further: Ok stays for Enter elsewhere.
+  AddOnEnter(keyword_, [this] { Add(); });
+  add_->setAutoDefault(false);
+  remove_->setAutoDefault(false);
   connect(remove_, &QPushButton::clicked, this, &CKeywordCondDlg::Remove);
   connect(wildcard_, &QCheckBox::toggled, this, [this](bool on) { logic_.SetWildcard(on); });
   auto choose = [this](SearchOption option) {
