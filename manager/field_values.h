@@ -74,6 +74,7 @@ class FieldValuesLogic {
                    ValueEditor& editor);
 
   const std::vector<std::string>& field_names() const { return field_names_; }
+  const std::vector<CFieldDef>& fields() const { return fields_; }
   const std::vector<std::string>& assignments() const { return assignments_; }
 
   // Add... or a double-click on a field: edits a value for the field at that

@@ -36,7 +36,20 @@ ValueParts SplitValue(const DateSettings& settings, std::string_view value) {
   return parts;
 }
 
-// Digits with at most one decimal point, after an optional sign.
+std::string Join(const ValueParts& parts) {
+  return parts.comparison + parts.first + parts.range_join + parts.second;
+}
+
+template <typename Convert>
+std::string ConvertParts(const DateSettings& settings, std::string_view value, Convert convert) {
+  ValueParts parts = SplitValue(settings, value);
+  parts.first = convert(parts.first);
+  if (!parts.range_join.empty()) parts.second = convert(parts.second);
+  return Join(parts);
+}
+
+}  // namespace
+
 bool IsDecimalNumber(std::string_view text) {
   if (!text.empty() && (text[0] == '-' || text[0] == '+')) text.remove_prefix(1);
   bool digit = false;
@@ -52,20 +65,6 @@ bool IsDecimalNumber(std::string_view text) {
   }
   return digit;
 }
-
-std::string Join(const ValueParts& parts) {
-  return parts.comparison + parts.first + parts.range_join + parts.second;
-}
-
-template <typename Convert>
-std::string ConvertParts(const DateSettings& settings, std::string_view value, Convert convert) {
-  ValueParts parts = SplitValue(settings, value);
-  parts.first = convert(parts.first);
-  if (!parts.range_join.empty()) parts.second = convert(parts.second);
-  return Join(parts);
-}
-
-}  // namespace
 
 std::string DateValueToDisplay(const DateSettings& settings, std::string_view value) {
   return ConvertParts(settings, value, [&](const std::string& part) {

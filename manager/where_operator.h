@@ -33,6 +33,10 @@ inline constexpr const char* kNotANumberReason = "\"%s\" is not a number.";
 inline constexpr const char* kNotADateReason = "\"%s\" is not a date written as %s.";
 inline constexpr const char* kDateHint = "Dates as %s, or Date()";
 
+// What a number field's operand or value must be: digits with at most one
+// decimal point, after an optional sign.
+bool IsDecimalNumber(std::string_view text);
+
 // A stored date value (operator, single date or range) in the user's format;
 // parts that are no stored date ("Date()") are shown as they are.
 std::string DateValueToDisplay(const DateSettings& settings, std::string_view value);

@@ -98,7 +98,10 @@ std::optional<std::string> CFieldValuesDlg::ChooseValue(const CFieldDef& field,
 
 std::optional<std::string> CFieldValuesDlg::TypeValue(const std::string& label,
                                                       const std::string& value) {
-  CInputValueDlg dialog(label, value, prompts_, this);
+  const CFieldDef* field = FindField(logic_.fields(), label);
+  bool numeric = field != nullptr &&
+                 (field->type == CFieldDef::kNumber || field->type == CFieldDef::kNumber7);
+  CInputValueDlg dialog(label, value, prompts_, this, numeric);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   return dialog.value();
 }

@@ -1,7 +1,10 @@
 #include "manager/ui/qt_prompts.h"
 
 #include <QApplication>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QMessageBox>
+#include <QSpacerItem>
 
 namespace vigilo {
 namespace {
@@ -16,6 +19,21 @@ QMessageBox::Icon BoxIcon(PromptIcon icon) {
   return QMessageBox::NoIcon;
 }
 
+// A short message gives a narrow box whose caption a title bar cuts to
+// "M...lo": a row of the caption's width (in bold, with room for the title
+// bar's buttons) keeps it whole. A message box takes no minimum width of its
+// own, so the row goes into its layout.
+void FitCaption(QMessageBox& box) {
+  auto* grid = qobject_cast<QGridLayout*>(box.layout());
+  if (grid == nullptr) return;
+  QFont bold = box.font();
+  bold.setBold(true);
+  QFontMetrics metrics(bold);
+  int width = metrics.horizontalAdvance(box.windowTitle()) + 6 * metrics.height();
+  grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                grid->rowCount(), 0, 1, grid->columnCount());
+}
+
 }  // namespace
 
 QWidget* QtPrompts::Parent() const {
@@ -26,6 +44,7 @@ QWidget* QtPrompts::Parent() const {
 void QtPrompts::Message(const std::string& text, PromptIcon icon, const std::string& caption) {
   QMessageBox box(BoxIcon(icon), QString::fromStdString(caption), QString::fromStdString(text),
                   QMessageBox::Ok, Parent());
+  FitCaption(box);
   // While the wait cursor is up the supervisor must still see an arrow here.
   QApplication::setOverrideCursor(Qt::ArrowCursor);
   box.exec();
@@ -35,6 +54,7 @@ void QtPrompts::Message(const std::string& text, PromptIcon icon, const std::str
 bool QtPrompts::AskYesNo(const std::string& text, const std::string& caption) {
   QMessageBox box(QMessageBox::Question, QString::fromStdString(caption),
                   QString::fromStdString(text), QMessageBox::Yes | QMessageBox::No, Parent());
+  FitCaption(box);
   QApplication::setOverrideCursor(Qt::ArrowCursor);
   int answer = box.exec();
   QApplication::restoreOverrideCursor();

@@ -223,6 +223,15 @@ class ValuesDialogsTest : public QObject {
     QTest::keyClicks(Child<QLineEdit>(&fields, "Filter"), "stat");
     QCOMPARE(Shown(Child<QListWidget>(&fields, "FieldList")), QStringList{"Status"});
   }
+
+  void inputValueOfANumberFieldRefusesText() {
+    CInputValueDlg input("Priority", "", prompts_, nullptr, /*numeric=*/true);
+    input.show();
+    QTest::keyClicks(Child<QLineEdit>(&input, "Value"), "high");
+    QCOMPARE(Child<QLabel>(&input, "Reason")->text(), QString("\"high\" is not a number."));
+    QTest::mouseClick(Button(&input, "&Ok"), Qt::LeftButton);
+    QVERIFY(input.isVisible());
+  }
 };
 
 }  // namespace vigilo
