@@ -127,6 +127,8 @@ FilterBox AddFilterBox(QListWidget* list, const QString& list_name, QWidget* par
   box.edit->setClearButtonEnabled(true);
   box.edit->setAccessibleName(QLabel::tr("Filter %1").arg(list_name));
   box.label->setBuddy(box.edit);
+  // Typed first, then the list it narrows.
+  QWidget::setTabOrder(box.edit, list);
   QObject::connect(box.edit, &QLineEdit::textChanged, list, [list](const QString& filter) {
     std::string typed = filter.toStdString();
     for (int i = 0; i < list->count(); ++i) {

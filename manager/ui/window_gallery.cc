@@ -154,6 +154,12 @@ void SaveConditionDialogs(QWidget* parent, vigilo::ManagerContext& context) {
   priority.values = "1-3";
   COperatorCondDlg op(FindField(fields, "Priority"), priority, dates, prompts, parent);
   Save(&op, "where-operator");
+  // A date typed in another format than the user's: the hint and the reason.
+  Clause created;
+  created.column = "Created";
+  COperatorCondDlg date_op(FindField(fields, "Created"), created, dates, prompts, parent);
+  date_op.findChild<QLineEdit*>("Expression")->setText("=2024-12-24");
+  Save(&date_op, "where-operator-date");
 
   std::vector<CFieldDef> editable = fields;
   Clause status;
