@@ -118,14 +118,14 @@ class DialogWalkTest : public QObject {
   }
 
   void everyControlHasAnAccessibleName() {
-    QStringList faults = Walk([](QWidget* window) {
+    int seen = 0;
+    QStringList faults = Walk([&seen](QWidget* window) {
       QStringList names, found;
-      int seen = 0;
       AccessibilityFaults(QAccessible::queryAccessibleInterface(window), &names, &found, &seen);
-      if (seen == 0) found << "no control seen";
       return found;
     });
     QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
+    QVERIFY2(seen > 60, qPrintable(QString("only %1 controls seen").arg(seen)));
   }
 
  private:
