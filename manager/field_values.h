@@ -26,6 +26,8 @@ inline constexpr const char* kFieldValuesRemoveButton = "R&emove";
 // Our own: the accessible names of the group's two lists.
 inline constexpr const char* kFieldListName = "Fields";
 inline constexpr const char* kAssignmentListName = "Field values";
+// Our own: the title of the field list's sort header.
+inline constexpr const char* kFieldListHeader = "Field";
 
 // Assignments are counted without their separators against this sum.
 inline constexpr size_t kFieldValuesSumLimit = 250;

@@ -38,7 +38,11 @@ CFieldValuesDlg::CFieldValuesDlg(std::vector<CFieldDef> fields, const std::strin
   filter_row->addWidget(filter.label);
   filter_row->addWidget(filter.edit, 1);
   field_column->addLayout(filter_row);
-  field_column->addWidget(fields_, 1);
+  auto* headed_list = new QVBoxLayout;
+  headed_list->setSpacing(0);
+  headed_list->addWidget(AddSortHeader(fields_, kFieldListHeader, this));
+  headed_list->addWidget(fields_, 1);
+  field_column->addLayout(headed_list, 1);
   auto* lists = new QHBoxLayout(group);
   lists->addLayout(field_column);
   lists->addWidget(assignments_, 2);

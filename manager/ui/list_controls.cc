@@ -7,12 +7,14 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QEvent>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QRegularExpression>
+#include <QStandardItemModel>
 
 #include "manager/list_filter.h"
 
@@ -117,7 +119,36 @@ void NameByLabel(QLabel* label) {
 std::optional<size_t> ChosenRow(const QListWidget* list) {
   QList<QListWidgetItem*> selected = list->selectedItems();
   if (selected.isEmpty()) return std::nullopt;
-  return static_cast<size_t>(list->row(selected.front()));
+  return EntryIndex(list, list->row(selected.front()));
+}
+
+// The index an entry was added at is kept in this role once the list can be
+// sorted; a list that cannot keeps its rows in that order anyway.
+constexpr int kEntryIndexRole = Qt::UserRole + 1;
+
+size_t EntryIndex(const QListWidget* list, int row) {
+  QVariant index = list->item(row)->data(kEntryIndexRole);
+  return static_cast<size_t>(index.isValid() ? index.toInt() : row);
+}
+
+QWidget* AddSortHeader(QListWidget* list, const QString& title, QWidget* parent) {
+  for (int i = 0; i < list->count(); ++i) list->item(i)->setData(kEntryIndexRole, i);
+  auto* header = new QHeaderView(Qt::Horizontal, parent);
+  auto* model = new QStandardItemModel(0, 1, header);
+  model->setHorizontalHeaderLabels({title});
+  header->setModel(model);
+  header->setObjectName("SortHeader");
+  header->setAccessibleName(QLabel::tr("Sort %1").arg(list->accessibleName()));
+  header->setSectionResizeMode(QHeaderView::Stretch);
+  header->setSectionsClickable(true);
+  header->setSortIndicatorShown(true);
+  header->setSortIndicator(-1, Qt::AscendingOrder);
+  header->setFixedHeight(header->sizeHint().height());
+  QObject::connect(header, &QHeaderView::sortIndicatorChanged, list,
+                   [list](int section, Qt::SortOrder order) {
+                     if (section >= 0) list->sortItems(order);
+                   });
+  return header;
 }
 
 FilterBox AddFilterBox(QListWidget* list, const QString& list_name, QWidget* parent) {

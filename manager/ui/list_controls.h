@@ -25,8 +25,18 @@ void NameByLabel(QLabel* label);
 
 // The entry of a single-selection list the buttons act on: the selected one,
 // however it was selected (mouse, keys or the accessibility interface), not
-// merely the current item. std::nullopt when nothing is selected.
+// merely the current item. Its index among the entries as they were added
+// (see AddSortHeader), or std::nullopt when nothing is selected.
 std::optional<size_t> ChosenRow(const QListWidget* list);
+
+// A header over the list, titled title, whose arrow sorts the entries
+// ascending or descending by text; unsorted (the order they were added in)
+// until it is clicked. Each entry keeps the index it was added at, which
+// EntryIndex gives back, so a sorted list still answers for the right entry.
+// The caller lays out the header directly above the list.
+QWidget* AddSortHeader(QListWidget* list, const QString& title, QWidget* parent);
+// The index among the entries as they were added of the list's row-th item.
+size_t EntryIndex(const QListWidget* list, int row);
 
 // A filter box that hides the list's entries not holding its text; the
 // caller lays out the returned label and edit (the label is the edit's

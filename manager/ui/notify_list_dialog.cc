@@ -31,6 +31,7 @@ CNotifyListDlg::CNotifyListDlg(const std::string& target, std::vector<std::strin
   list_label->setBuddy(list_);
   NameByLabel(list_label);
   FilterBox filter = AddFilterBox(list_, list_->accessibleName(), this);
+  QWidget* sort_header = AddSortHeader(list_, QString::fromStdString(logic_.target()), this);
   other_ = new QLineEdit(QString::fromStdString(logic_.other_fields()), this);
   other_->setObjectName("OtherFields");
   other_->setMaxLength(static_cast<int>(kRuleValuesLimit));
@@ -47,7 +48,11 @@ CNotifyListDlg::CNotifyListDlg(const std::string& target, std::vector<std::strin
   filter_row->addWidget(filter.label);
   filter_row->addWidget(filter.edit, 1);
   layout->addLayout(filter_row);
-  layout->addWidget(list_);
+  auto* headed_list = new QVBoxLayout;
+  headed_list->setSpacing(0);
+  headed_list->addWidget(sort_header);
+  headed_list->addWidget(list_);
+  layout->addLayout(headed_list);
   layout->addWidget(other_label_);
   layout->addWidget(other_);
   layout->addWidget(buttons);
@@ -58,8 +63,8 @@ CNotifyListDlg::CNotifyListDlg(const std::string& target, std::vector<std::strin
 }
 
 void CNotifyListDlg::accept() {
-  std::vector<bool> selected;
-  for (int i = 0; i < list_->count(); ++i) selected.push_back(list_->item(i)->isSelected());
+  std::vector<bool> selected(static_cast<size_t>(list_->count()));
+  for (int i = 0; i < list_->count(); ++i) selected[EntryIndex(list_, i)] = list_->item(i)->isSelected();
   if (std::optional<std::string> values = logic_.Ok(selected, other_->text().toStdString())) {
     values_ = *values;
     QDialog::accept();

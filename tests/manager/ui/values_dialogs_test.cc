@@ -3,6 +3,7 @@
 // and the Field Values dialog with the Values and Input Value dialogs it
 // opens on double-clicks.
 #include <QDialogButtonBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -222,6 +223,15 @@ class ValuesDialogsTest : public QObject {
     fields.show();
     QTest::keyClicks(Child<QLineEdit>(&fields, "Filter"), "stat");
     QCOMPARE(Shown(Child<QListWidget>(&fields, "FieldList")), QStringList{"Status"});
+
+    // Sorted by its header's arrow, a list still answers for the entries chosen.
+    CNotifyListDlg sorted("User", {"ann", "bob", "carl"}, "", prompts_);
+    sorted.show();
+    Child<QHeaderView>(&sorted, "SortHeader")->setSortIndicator(0, Qt::DescendingOrder);
+    QCOMPARE(Shown(Child<QListWidget>(&sorted, "List")), (QStringList{"carl", "bob", "ann"}));
+    Click(Child<QListWidget>(&sorted, "List"), "carl");
+    ClickOk(&sorted);
+    QCOMPARE(sorted.values(), std::string("carl"));
   }
 
   void inputValueOfANumberFieldRefusesText() {
