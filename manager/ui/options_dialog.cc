@@ -29,9 +29,14 @@ COptionsDlg::COptionsDlg(const std::string& program_ini_path, Prompts& prompts, 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(row);
+  reason_ = ReasonLabel(this);
+  layout->addWidget(reason_);
   layout->addWidget(buttons);
   connect(buttons, &QDialogButtonBox::accepted, this, &COptionsDlg::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  connect(interval_, &QLineEdit::textChanged, this, [this](const QString& text) {
+    ShowReason(reason_, logic_.Problem(text.toStdString()));
+  });
 }
 
 void COptionsDlg::accept() {
