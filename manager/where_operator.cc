@@ -126,20 +126,27 @@ std::string OperatorCondLogic::Problem(std::string_view expression) const {
   bool date = field_ != nullptr && field_->type == CFieldDef::kDate;
   if ((!number && !date) || expression.empty() || expression == kNoneOperator) return "";
   ValueParts parts = SplitValue(settings_, expression);
-  for (const std::string* part : {&parts.first, &parts.second}) {
-    if (part == &parts.second && parts.range_join.empty()) break;
-    std::string operand = Trimmed(*part);
-    // The second character of "<=", ">=" and "<>" belongs to the comparison.
-    if (part == &parts.first && !parts.comparison.empty() && !operand.empty() &&
-        (operand[0] == '=' || operand[0] == '>')) {
-      operand = Trimmed(operand.substr(1));
-    }
-    if (operand.empty()) return kNoOperandReason;
-    if (number) {
-      if (!IsDecimalNumber(operand)) return Format(kNotANumberReason, operand.c_str());
-    } else if (ToLower(operand).rfind("date()", 0) != 0 && !DateToStoredForm(settings_, operand)) {
-      return Format(kNotADateReason, operand.c_str(), settings_.picture.c_str());
-    }
+  std::string first = Trimmed(parts.first);
+  // The second character of "<=", ">=" and "<>" belongs to the comparison.
+  if (!parts.comparison.empty() && !first.empty() && (first[0] == '=' || first[0] == '>')) {
+    first = first.substr(1);
+  }
+  std::string problem = OperandProblem(first);
+  if (problem.empty() && !parts.range_join.empty()) problem = OperandProblem(parts.second);
+  return problem;
+}
+
+std::string OperatorCondLogic::OperandProblem(std::string_view text) const {
+  bool number = field_ != nullptr &&
+                (field_->type == CFieldDef::kNumber || field_->type == CFieldDef::kNumber7);
+  bool date = field_ != nullptr && field_->type == CFieldDef::kDate;
+  if (!number && !date) return "";
+  std::string operand = Trimmed(text);
+  if (operand.empty()) return kNoOperandReason;
+  if (number) {
+    if (!IsDecimalNumber(operand)) return Format(kNotANumberReason, operand.c_str());
+  } else if (ToLower(operand).rfind("date()", 0) != 0 && !DateToStoredForm(settings_, operand)) {
+    return Format(kNotADateReason, operand.c_str(), settings_.picture.c_str());
   }
   return "";
 }

@@ -64,6 +64,8 @@ class OperatorCondLogic {
   // format (nor Date() or eight stored digits). {none} and an empty
   // expression (Ok beeps for it) give no reason.
   std::string Problem(std::string_view expression) const;
+  // The same for one operand alone (as the Range dialog's From and To).
+  std::string OperandProblem(std::string_view operand) const;
   // The format a date field's operands are typed in, or "" for other fields.
   std::string Hint() const;
 

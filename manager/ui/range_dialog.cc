@@ -15,7 +15,8 @@ namespace vigilo {
 namespace {
 
 // The label over the fields, the fields, and Ok and Cancel beside them.
-void LayOut(QDialog* dialog, const std::string& label, QWidget* from, QWidget* to) {
+void LayOut(QDialog* dialog, const std::string& label, QWidget* from, QWidget* to,
+            QWidget* below = nullptr) {
   auto* fields = new QFormLayout;
   auto* from_label = new QLabel(kFromLabel, dialog);
   from_label->setBuddy(from);
@@ -28,6 +29,7 @@ void LayOut(QDialog* dialog, const std::string& label, QWidget* from, QWidget* t
   auto* left = new QVBoxLayout;
   left->addWidget(new QLabel(QString::fromStdString(label), dialog));
   left->addLayout(fields);
+  if (below != nullptr) left->addWidget(below);
   left->addStretch();
 
   auto* ok = new QPushButton(kDialogOkButton, dialog);
@@ -47,8 +49,9 @@ void LayOut(QDialog* dialog, const std::string& label, QWidget* from, QWidget* t
 }  // namespace
 
 CRangeDlg::CRangeDlg(const std::string& field_label, char date_separator,
-                     const std::string& current, Prompts& prompts, QWidget* parent)
-    : QDialog(parent), logic_(field_label, date_separator, prompts) {
+                     const std::string& current, Prompts& prompts, QWidget* parent,
+                     OperandCheck check)
+    : QDialog(parent), logic_(field_label, date_separator, prompts, std::move(check)) {
   setWindowTitle(kRangeTitle);
   FitTitle(this);
   setObjectName("RangeDialog");
@@ -59,7 +62,14 @@ CRangeDlg::CRangeDlg(const std::string& field_label, char date_separator,
   to_->setObjectName("To");
   from_->setMaxLength(kRangeOperandLimit);
   to_->setMaxLength(kRangeOperandLimit);
-  LayOut(this, logic_.Label(), from_, to_);
+  reason_ = ReasonLabel(this);
+  LayOut(this, logic_.Label(), from_, to_, reason_);
+  auto show_reason = [this] {
+    ShowReason(reason_, logic_.Problem(from_->text().toStdString(), to_->text().toStdString()));
+  };
+  connect(from_, &QLineEdit::textChanged, this, show_reason);
+  connect(to_, &QLineEdit::textChanged, this, show_reason);
+  show_reason();
 }
 
 void CRangeDlg::accept() {

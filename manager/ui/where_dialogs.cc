@@ -119,7 +119,8 @@ void COperatorCondDlg::SelectOperator() {
     case OperatorCondLogic::Selection::kNothing:
       return;
     case OperatorCondLogic::Selection::kRange: {
-      CRangeDlg range(field_label_, dates_.separator, expression, prompts_, this);
+      CRangeDlg range(field_label_, dates_.separator, expression, prompts_, this,
+                      [this](std::string_view operand) { return logic_.OperandProblem(operand); });
       if (range.exec() == QDialog::Accepted) expression_->setText(Q(range.text()));
       break;
     }

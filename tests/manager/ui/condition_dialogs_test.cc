@@ -211,6 +211,10 @@ class ConditionDialogsTest : public QObject {
       QCOMPARE(Child<QLineEdit>(range, "From")->text(), QString("2"));
       QCOMPARE(Child<QLineEdit>(range, "To")->text(), QString("4"));
       Child<QLineEdit>(range, "To")->selectAll();
+      QTest::keyClicks(Child<QLineEdit>(range, "To"), "nine");
+      QCOMPARE(Child<QLabel>(range, "Reason")->text(), QString("\"nine\" is not a number."));
+      Click(range, "&Ok");  // refused: the range stays open
+      Child<QLineEdit>(range, "To")->selectAll();
       QTest::keyClicks(Child<QLineEdit>(range, "To"), "9");
       Click(range, "&Ok");
     });
