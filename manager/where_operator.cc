@@ -121,10 +121,7 @@ OperatorCondLogic::Selection OperatorCondLogic::Select(std::optional<size_t> row
 }
 
 std::string OperatorCondLogic::Problem(std::string_view expression) const {
-  bool number = field_ != nullptr &&
-                (field_->type == CFieldDef::kNumber || field_->type == CFieldDef::kNumber7);
-  bool date = field_ != nullptr && field_->type == CFieldDef::kDate;
-  if ((!number && !date) || expression.empty() || expression == kNoneOperator) return "";
+  if (expression.empty() || expression == kNoneOperator) return "";
   ValueParts parts = SplitValue(settings_, expression);
   std::string first = Trimmed(parts.first);
   // The second character of "<=", ">=" and "<>" belongs to the comparison.
