@@ -78,10 +78,10 @@ class TitleWidth : public QObject {
   QDialog* dialog_;
 };
 
-// Takes the Enter keys of one edit for its add gesture.
-class EnterAdds : public QObject {
+// Takes the Enter keys of one edit for one gesture.
+class EnterActs : public QObject {
  public:
-  EnterAdds(QLineEdit* edit, std::function<void()> add) : QObject(edit), add_(std::move(add)) {
+  EnterActs(QLineEdit* edit, std::function<void()> act) : QObject(edit), act_(std::move(act)) {
     edit->installEventFilter(this);
   }
 
@@ -89,17 +89,17 @@ class EnterAdds : public QObject {
     if (event->type() != QEvent::KeyPress) return false;
     int key = static_cast<QKeyEvent*>(event)->key();
     if (key != Qt::Key_Return && key != Qt::Key_Enter) return false;
-    add_();
+    act_();
     return true;
   }
 
  private:
-  std::function<void()> add_;
+  std::function<void()> act_;
 };
 
 }  // namespace
 
-void AddOnEnter(QLineEdit* edit, std::function<void()> add) { new EnterAdds(edit, std::move(add)); }
+void OnEnter(QLineEdit* edit, std::function<void()> act) { new EnterActs(edit, std::move(act)); }
 
 void FitTitle(QDialog* dialog) { new TitleWidth(dialog); }
 
@@ -160,6 +160,14 @@ FilterBox AddFilterBox(QListWidget* list, const QString& list_name, QWidget* par
   box.label->setBuddy(box.edit);
   // Typed first, then the list it narrows.
   QWidget::setTabOrder(box.edit, list);
+  OnEnter(box.edit, [list] {
+    for (int i = 0; i < list->count(); ++i) {
+      if (list->item(i)->isHidden()) continue;
+      list->setCurrentItem(list->item(i), QItemSelectionModel::NoUpdate);
+      break;
+    }
+    list->setFocus();
+  });
   QObject::connect(box.edit, &QLineEdit::textChanged, list, [list](const QString& filter) {
     std::string typed = filter.toStdString();
     for (int i = 0; i < list->count(); ++i) {

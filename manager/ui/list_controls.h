@@ -38,7 +38,9 @@ QWidget* AddSortHeader(QListWidget* list, const QString& title, QWidget* parent)
 // The index among the entries as they were added of the list's row-th item.
 size_t EntryIndex(const QListWidget* list, int row);
 
-// A filter box that hides the list's entries not holding its text; the
+// A filter box that hides the list's entries not holding its text; Enter in
+// it goes on to the first entry left in sight rather than closing the
+// dialog. The
 // caller lays out the returned label and edit (the label is the edit's
 // buddy). list_name names the edit for the accessibility interface.
 struct FilterBox {
@@ -47,9 +49,9 @@ struct FilterBox {
 };
 FilterBox AddFilterBox(QListWidget* list, const QString& list_name, QWidget* parent);
 
-// Enter or Return in the edit calls add and is not passed on, so it never
+// Enter or Return in the edit calls act and is not passed on, so it never
 // also presses the dialog's default button.
-void AddOnEnter(QLineEdit* edit, std::function<void()> add);
+void OnEnter(QLineEdit* edit, std::function<void()> act);
 
 // Keeps the dialog, from its first showing on, at least as wide as its title
 // needs in a title bar (the title in bold with room for the window's icon and

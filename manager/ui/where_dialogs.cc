@@ -273,7 +273,7 @@ CKeywordCondDlg::CKeywordCondDlg(const Clause& clause, const std::string& captio
   ShowState(std::nullopt);
   connect(add_, &QPushButton::clicked, this, &CKeywordCondDlg::Add);
   // Enter in the keyword adds it and goes no further: Ok stays for Enter elsewhere.
-  AddOnEnter(keyword_, [this] { Add(); });
+  OnEnter(keyword_, [this] { Add(); });
   add_->setAutoDefault(false);
   remove_->setAutoDefault(false);
   connect(remove_, &QPushButton::clicked, this, &CKeywordCondDlg::Remove);
