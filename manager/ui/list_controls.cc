@@ -103,13 +103,17 @@ void OnEnter(QLineEdit* edit, std::function<void()> act) { new EnterActs(edit, s
 
 void FitTitle(QDialog* dialog) { new TitleWidth(dialog); }
 
-void NameByLabel(QLabel* label) {
+void NameComboBoxesByLabel() {
   // Installed once, after the toolkit's own interfaces, so it is asked first.
   static const bool installed = [] {
     QAccessible::installFactory(LabelledComboBoxFactory);
     return true;
   }();
   (void)installed;
+}
+
+void NameByLabel(QLabel* label) {
+  NameComboBoxesByLabel();
   QString text = label->text();
   text.remove(QRegularExpression("&(?!&)"));
   while (text.endsWith(':') || text.endsWith(' ')) text.chop(1);

@@ -23,6 +23,12 @@ namespace vigilo {
 // combo box is otherwise named by nothing or by its current value.
 void NameByLabel(QLabel* label);
 
+// From now on every drop-down list of the process is named for the
+// accessibility interface by its accessible name or label, not by its
+// choice. Called once at start-up (and by NameByLabel); calling it again
+// does nothing. REQUIRES: a QApplication.
+void NameComboBoxesByLabel();
+
 // The entry of a single-selection list the buttons act on: the selected one,
 // however it was selected (mouse, keys or the accessibility interface), not
 // merely the current item. Its index among the entries as they were added

@@ -13,6 +13,7 @@
 #include "manager/prompts.h"
 #include "manager/vigilo_app.h"
 #include "manager/ui/frame_windows.h"
+#include "manager/ui/list_controls.h"
 #include "manager/ui/main_frame.h"
 #include "manager/ui/qt_prompts.h"
 
@@ -49,6 +50,7 @@ int main(int argc, char** argv) {
   QApplication application(argc, argv);
   QApplication::setApplicationName(vigilo::kApplicationTitle);
   QApplication::setOrganizationName("Local AppWizard-Generated Applications");
+  vigilo::NameComboBoxesByLabel();
 
   vigilo::QtPrompts prompts;
   vigilo::ManagerContext context(prompts);

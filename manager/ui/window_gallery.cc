@@ -22,6 +22,7 @@
 #include "manager/ui/field_values_dialog.h"
 #include "manager/ui/help_window.h"
 #include "manager/ui/input_value_dialog.h"
+#include "manager/ui/list_controls.h"
 #include "manager/ui/login_dialog.h"
 #include "manager/ui/main_frame.h"
 #include "manager/ui/notify_list_dialog.h"
@@ -195,6 +196,7 @@ void SaveConditionDialogs(QWidget* parent, vigilo::ManagerContext& context) {
 
 void VisitWindowGallery(ManagerContext& context, const WindowVisitor& visit) {
   visitor = &visit;
+  NameComboBoxesByLabel();  // as the program does at start-up
   Prompts& prompts = context.prompts();
   CMainFrame frame(context);
   frame.resize(640, 360);
