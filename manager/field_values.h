@@ -22,7 +22,12 @@ inline constexpr const char* kFieldValuesTitle = "Field Values Dialog";
 inline constexpr const char* kFieldValuesGroup = "List of Field &Values";
 inline constexpr const char* kFieldValuesAddButton = "A&dd...";
 inline constexpr const char* kFieldValuesModifyButton = "&Modify...";
-inline constexpr const char* kFieldValuesRemoveButton = "Remo&ve";
+inline constexpr const char* kFieldValuesRemoveButton = "R&emove";
+// Our own: the accessible names of the group's two lists.
+inline constexpr const char* kFieldListName = "Fields";
+inline constexpr const char* kAssignmentListName = "Field values";
+// Our own: the title of the field list's sort header.
+inline constexpr const char* kFieldListHeader = "Field";
 
 // Assignments are counted without their separators against this sum.
 inline constexpr size_t kFieldValuesSumLimit = 250;
@@ -71,6 +76,7 @@ class FieldValuesLogic {
                    ValueEditor& editor);
 
   const std::vector<std::string>& field_names() const { return field_names_; }
+  const std::vector<CFieldDef>& fields() const { return fields_; }
   const std::vector<std::string>& assignments() const { return assignments_; }
 
   // Add... or a double-click on a field: edits a value for the field at that

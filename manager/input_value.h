@@ -29,13 +29,18 @@ inline constexpr const char* kInvalidAddressMessage = "Invalid Internet Address"
 
 class InputValueLogic {
  public:
-  InputValueLogic(std::string label, Prompts& prompts)
-      : label_(std::move(label)), prompts_(prompts) {}
+  // numeric: the value is for a number field and must read as a number.
+  InputValueLogic(std::string label, Prompts& prompts, bool numeric = false)
+      : label_(std::move(label)), numeric_(numeric), prompts_(prompts) {}
 
   const std::string& label() const { return label_; }
 
+  // Why the text cannot be the value, shown beside the edit as it is typed,
+  // or "": a number field's value that is no number.
+  std::string Problem(std::string_view text) const;
+
   // OK with the edit's text (the edit takes kInputValueLimit characters): an
-  // empty text beeps; under the Internet address label, a text without an at
+  // empty text or one with a Problem beeps; under the Internet address label, a text without an at
   // sign or a dot, or with a comma or a semicolon (they separate recipients)
   // beeps and shows "Invalid Internet Address". Both keep the dialog open
   // (std::nullopt); otherwise the text is the dialog's result.
@@ -43,6 +48,7 @@ class InputValueLogic {
 
  private:
   std::string label_;
+  bool numeric_;
   Prompts& prompts_;
 };
 

@@ -51,6 +51,7 @@ class NotifyListLogic {
                                           const ProjectSelection& selection, Prompts& prompts);
 
   std::string Title() const;
+  const std::string& target() const { return target_; }
   // Only a Field list has the Other Field(s) edit.
   bool ShowsOtherFields() const { return target_ == "Field"; }
   const std::vector<std::string>& entries() const { return entries_; }

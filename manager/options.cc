@@ -46,17 +46,21 @@ int OptionsLogic::InitialInterval() const {
   return static_cast<int>(minutes);
 }
 
-bool OptionsLogic::Ok(std::string_view text) {
+std::string OptionsLogic::Problem(std::string_view text) const {
   std::optional<int> minutes = ParseIntegerField(text);
-  if (!minutes) {
-    prompts_.Message(kEnterIntegerMessage, PromptIcon::kWarning);
-    return false;
-  }
+  if (!minutes) return kEnterIntegerMessage;
   if (*minutes < kMinimumInterval || *minutes > kMaximumInterval) {
-    prompts_.Message(Format(kEnterIntegerBetweenMessage, kMinimumInterval, kMaximumInterval),
-                     PromptIcon::kWarning);
+    return Format(kEnterIntegerBetweenMessage, kMinimumInterval, kMaximumInterval);
+  }
+  return "";
+}
+
+bool OptionsLogic::Ok(std::string_view text) {
+  if (std::string problem = Problem(text); !problem.empty()) {
+    prompts_.Message(problem, PromptIcon::kWarning);
     return false;
   }
+  std::optional<int> minutes = ParseIntegerField(text);
   std::string error;
   if (!WriteProfileString(program_ini_path_, kOptionsSection, kFiringIntervalKey,
                           Format("%d", *minutes), &error)) {

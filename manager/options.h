@@ -35,6 +35,10 @@ class OptionsLogic {
   // a missing key or a value below 1 shows 1.
   int InitialInterval() const;
 
+  // Why the edit's text cannot be the interval (the validation message), or
+  // "" for an integer from 1 to 60; shown beside the edit as it is typed.
+  std::string Problem(std::string_view text) const;
+
   // OK with the edit's text: refused with the validation message (the dialog
   // stays, the focus goes back to the edit) unless it is an integer from 1 to
   // 60; otherwise written as "%d" and true. A failed write is reported and

@@ -159,7 +159,23 @@ void QueryBuilderLogic::Remove() {
   }
 }
 
+std::string QueryBuilderLogic::GroupProblem() const {
+  size_t open = 0;
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    Clause clause = ParseClause(entries_[i], kind_);
+    if (clause.group_open) ++open;
+    if (!clause.group_close) continue;
+    if (open == 0) return Format(kUnopenedGroupReason, i + 1);
+    --open;
+  }
+  return open == 0 ? "" : Format(kUnclosedGroupReason, open);
+}
+
 std::optional<std::string> QueryBuilderLogic::Ok() {
+  if (std::string problem = GroupProblem(); !problem.empty()) {
+    prompts_.Message(problem, PromptIcon::kWarning);
+    return std::nullopt;
+  }
   std::string condition = JoinEntries(entries_);
   if (condition.size() > kConditionLimit) {
     prompts_.Message(Format(kConditionTooLongMessage, condition.size(), kConditionLimit),

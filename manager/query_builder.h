@@ -22,15 +22,20 @@ namespace vigilo {
 
 inline constexpr const char* kQueryBuilderTitle = "Query Builder Dialog";
 inline constexpr const char* kFieldsLabel = "List of &Fields:";
-inline constexpr const char* kCriteriaLabel = "List of &Criteria:";
+inline constexpr const char* kCriteriaLabel = "List of C&riteria:";
 inline constexpr const char* kAddButton = "A&dd...";
 inline constexpr const char* kModifyButton = "&Modify...";
 inline constexpr const char* kRemoveButton = "Remo&ve";
 inline constexpr const char* kAndOrButton = "&And/Or";
-inline constexpr const char* kNotButton = "N&ot";
+inline constexpr const char* kNotButton = "&Not";
 inline constexpr const char* kGroupOpenButton = "(";
 inline constexpr const char* kGroupCloseButton = ")";
 inline constexpr int kQueryBuilderHelpTopic = 620;
+// Our own: what the parenthesis buttons do, for a screen reader.
+inline constexpr const char* kGroupOpenDescription =
+    "Opens a group of criteria before the selected criterion, or removes its opening parenthesis";
+inline constexpr const char* kGroupCloseDescription =
+    "Closes a group of criteria after the selected criterion, or removes its closing parenthesis";
 
 // The rule table's condition field holds this many characters.
 inline constexpr size_t kConditionLimit = 255;
@@ -38,6 +43,9 @@ inline constexpr size_t kConditionLimit = 255;
 inline constexpr const char* kConditionTooLongMessage =
     "The condition is %zu characters long; a rule holds at most %zu.\n\n"
     "Remove some criteria and try again.";
+// Our own: why the criteria's parentheses do not pair up.
+inline constexpr const char* kUnopenedGroupReason = "The \")\" of criterion %zu closes no \"(\".";
+inline constexpr const char* kUnclosedGroupReason = "%zu \"(\" still open: close it with \")\".";
 
 // Cuts a stored condition into criteria entries at the connector markers of
 // the kind (" .AND.(" / " .OR.(" for kind 0, " AND (" / " OR (" otherwise).
@@ -90,9 +98,15 @@ class QueryBuilderLogic {
   // Remove: beep without a selection.
   void Remove();
 
-  // OK: the joined entries, or std::nullopt (with a message) when the rule
-  // could not hold them or a clause's value cannot be translated (an invalid
-  // date): the service would leave such a clause out without a word.
+  // Why the "(" and ")" of the entries do not pair up, or "": a ")" before
+  // its "(" (counting entries from 1), or "(" left open at the end.
+  std::string GroupProblem() const;
+
+  // OK: the joined entries, or std::nullopt (with a message) when their
+  // parentheses do not pair up (the database would refuse the condition at
+  // every tick), the rule could not hold them or a clause's value cannot be
+  // translated (an invalid date): the service would leave such a clause out
+  // without a word.
   std::optional<std::string> Ok();
 
  private:

@@ -11,15 +11,28 @@ std::pair<std::string, std::string> SplitRangeText(std::string_view text, char d
   return {std::string(text.substr(0, at)), std::string(text.substr(at + join.size()))};
 }
 
-RangeLogic::RangeLogic(std::string field_label, char date_separator, Prompts& prompts)
-    : field_label_(std::move(field_label)), date_separator_(date_separator), prompts_(prompts) {}
+RangeLogic::RangeLogic(std::string field_label, char date_separator, Prompts& prompts,
+                       OperandCheck check)
+    : field_label_(std::move(field_label)),
+      date_separator_(date_separator),
+      prompts_(prompts),
+      check_(std::move(check)) {}
+
+std::string RangeLogic::Problem(std::string_view from, std::string_view to) const {
+  if (!check_) return "";
+  for (std::string_view operand : {from, to}) {
+    if (operand.empty()) continue;
+    if (std::string problem = check_(operand); !problem.empty()) return problem;
+  }
+  return "";
+}
 
 std::string RangeLogic::Label() const { return Format(kRangeLabel, field_label_.c_str()); }
 
 std::optional<std::string> RangeLogic::Ok(std::string_view from, std::string_view to) {
   std::string a(from.substr(0, kRangeOperandLimit));
   std::string b(to.substr(0, kRangeOperandLimit));
-  if (a.empty() || b.empty()) {
+  if (a.empty() || b.empty() || !Problem(a, b).empty()) {
     prompts_.Beep();
     return std::nullopt;
   }

@@ -17,6 +17,8 @@ inline constexpr const char* kSelectFromLabel = "Select &From :";
 inline constexpr const char* kWhereClauseLabel = "&Where Clause :";
 inline constexpr const char* kSelectTablesButton = "...";
 inline constexpr int kSqlQueryHelpTopic = 628;
+// Our own: the accessible name of the "..." button.
+inline constexpr const char* kSelectTablesButtonName = "Select tables";
 inline constexpr int kSelectFromLimit = 127;
 inline constexpr int kWhereClauseLimit = 255;
 inline constexpr const char* kSqlConditionForm = "FROM %s WHERE (%s)";

@@ -1,5 +1,7 @@
 #include "manager/values_dialog.h"
 
+#include "common/format.h"
+
 #include "common/text.h"
 
 namespace vigilo {
@@ -12,7 +14,7 @@ constexpr std::string_view kGroupMarker = "($Group$";
 }  // namespace
 
 ValuesLogic::ValuesLogic(const CFieldDef& field, std::string_view value, Prompts& prompts)
-    : multiple_((field.flags & kMultiValuedFlag) != 0), prompts_(prompts) {
+    : multiple_((field.flags & kMultiValuedFlag) != 0), field_name_(field.name), prompts_(prompts) {
   for (const std::string& choice : field.choices) {
     size_t marker = choice.find(kGroupMarker);
     entries_.push_back(marker == std::string::npos ? choice : choice.substr(0, marker));
@@ -31,6 +33,10 @@ ValuesLogic::ValuesLogic(const CFieldDef& field, std::string_view value, Prompts
     if (!other_values_.empty()) other_values_ += ',';
     other_values_ += part;
   }
+}
+
+std::string ValuesLogic::FieldCaption() const {
+  return Format(kValuesFieldCaption, field_name_.c_str());
 }
 
 std::optional<std::string> ValuesLogic::Ok(const std::vector<bool>& selected,

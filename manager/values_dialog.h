@@ -23,6 +23,8 @@ inline constexpr const char* kValuesCancelButton = "Cancel";
 inline constexpr size_t kValuesOtherLimit = 31;
 inline constexpr size_t kFieldValueLimit = 128;
 inline constexpr int kMultiValuedFlag = 0x80;
+// Our own: the line that names the field the dialog sets.
+inline constexpr const char* kValuesFieldCaption = "Value of the field %s";
 
 inline constexpr const char* kValuesTooManyItemsMessage =
     "Too many items selected!\n\nSelect fewer items and try again.";
@@ -33,6 +35,8 @@ class ValuesLogic {
   ValuesLogic(const CFieldDef& field, std::string_view value, Prompts& prompts);
 
   bool multiple() const { return multiple_; }
+  // Names the field the value is for.
+  std::string FieldCaption() const;
   // The field's choices in order, each cut before "($Group$".
   const std::vector<std::string>& entries() const { return entries_; }
   // Per entry: named by the current value (letter case ignored). A
@@ -48,6 +52,7 @@ class ValuesLogic {
 
  private:
   bool multiple_;
+  std::string field_name_;
   std::vector<std::string> entries_;
   std::vector<bool> preselected_;
   std::string other_values_;

@@ -15,14 +15,14 @@
 
 namespace vigilo {
 
-inline constexpr const char* kKeywordLabel = "Key&word:";
+inline constexpr const char* kKeywordLabel = "&Keyword:";
 inline constexpr const char* kAddKeywordButton = "A&dd ->";
 inline constexpr const char* kKeywordsLabel = "List of Keyword&s:";
 inline constexpr const char* kRemoveKeywordButton = "Remove";
 inline constexpr const char* kWildcardCheck = "&Wildcard Search";
 inline constexpr const char* kSearchOptionLabel = "Search option:";
 inline constexpr const char* kNoneKeywordsOption = "{none}";
-inline constexpr const char* kOrKeywordsOption = "&Or keywords";
+inline constexpr const char* kOrKeywordsOption = "O&r keywords";
 inline constexpr const char* kAndKeywordsOption = "&And keywords";
 inline constexpr int kKeywordHelpTopic = 626;
 inline constexpr int kKeywordLimit = 32;

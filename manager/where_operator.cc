@@ -50,6 +50,22 @@ std::string ConvertParts(const DateSettings& settings, std::string_view value, C
 
 }  // namespace
 
+bool IsDecimalNumber(std::string_view text) {
+  if (!text.empty() && (text[0] == '-' || text[0] == '+')) text.remove_prefix(1);
+  bool digit = false;
+  bool point = false;
+  for (char c : text) {
+    if (c >= '0' && c <= '9') {
+      digit = true;
+    } else if (c == '.' && !point) {
+      point = true;
+    } else {
+      return false;
+    }
+  }
+  return digit;
+}
+
 std::string DateValueToDisplay(const DateSettings& settings, std::string_view value) {
   return ConvertParts(settings, value, [&](const std::string& part) {
     std::string stored = Trimmed(part);
@@ -104,9 +120,42 @@ OperatorCondLogic::Selection OperatorCondLogic::Select(std::optional<size_t> row
   return Selection::kReplaced;
 }
 
+std::string OperatorCondLogic::Problem(std::string_view expression) const {
+  if (expression.empty() || expression == kNoneOperator) return "";
+  ValueParts parts = SplitValue(settings_, expression);
+  std::string first = Trimmed(parts.first);
+  // The second character of "<=", ">=" and "<>" belongs to the comparison.
+  if (!parts.comparison.empty() && !first.empty() && (first[0] == '=' || first[0] == '>')) {
+    first = first.substr(1);
+  }
+  std::string problem = OperandProblem(first);
+  if (problem.empty() && !parts.range_join.empty()) problem = OperandProblem(parts.second);
+  return problem;
+}
+
+std::string OperatorCondLogic::OperandProblem(std::string_view text) const {
+  bool number = field_ != nullptr &&
+                (field_->type == CFieldDef::kNumber || field_->type == CFieldDef::kNumber7);
+  bool date = field_ != nullptr && field_->type == CFieldDef::kDate;
+  if (!number && !date) return "";
+  std::string operand = Trimmed(text);
+  if (operand.empty()) return kNoOperandReason;
+  if (number) {
+    if (!IsDecimalNumber(operand)) return Format(kNotANumberReason, operand.c_str());
+  } else if (ToLower(operand).rfind("date()", 0) != 0 && !DateToStoredForm(settings_, operand)) {
+    return Format(kNotADateReason, operand.c_str(), settings_.picture.c_str());
+  }
+  return "";
+}
+
+std::string OperatorCondLogic::Hint() const {
+  if (field_ == nullptr || field_->type != CFieldDef::kDate) return "";
+  return Format(kDateHint, settings_.picture.c_str());
+}
+
 std::optional<std::string> OperatorCondLogic::Ok(std::string_view expression) {
   std::string text(expression.substr(0, kExpressionLimit));
-  if (text.empty()) {
+  if (text.empty() || !Problem(text).empty()) {
     prompts_.Beep();
     return std::nullopt;
   }

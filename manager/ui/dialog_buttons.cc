@@ -4,7 +4,9 @@
 
 #include <QApplication>
 #include <QFontMetrics>
+#include <QEvent>
 #include <QKeyEvent>
+#include <QLayout>
 #include <QLabel>
 #include <QPushButton>
 
@@ -96,15 +98,31 @@ int TitleWidth(const QWidget* window) {
          metrics.averageCharWidth() * 8 + 48;
 }
 
-void FitTitle(QWidget* window) {
-  // A minimum width set on the window would replace the one its layout
-  // gives, so the layout gets a strut instead.
-  if (auto* column = qobject_cast<QVBoxLayout*>(window->layout())) {
-    column->addStrut(TitleWidth(window));
-  } else if (window->layout() == nullptr) {
-    window->setMinimumWidth(std::max(window->minimumWidth(), TitleWidth(window)));
+// Keeps a window, from its first showing on, at least as wide as its title
+// needs. An explicit minimum width replaces the one the layout gives, so it
+// holds the layout's too.
+class TitleFit : public QObject {
+ public:
+  explicit TitleFit(QWidget* window) : QObject(window), window_(window) {
+    window->installEventFilter(this);
   }
-}
+
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() != QEvent::Show) return false;
+    int width = TitleWidth(window_);
+    if (QLayout* layout = window_->layout()) {
+      width = std::max(width, layout->totalMinimumSize().width());
+    }
+    window_->setMinimumWidth(std::max(window_->minimumWidth(), width));
+    if (window_->width() < width) window_->resize(width, window_->height());
+    return false;
+  }
+
+ private:
+  QWidget* window_;
+};
+
+void FitTitle(QWidget* window) { new TitleFit(window); }
 
 void SetHelpTopic(QWidget* window, int topic) { window->setProperty(kHelpTopicProperty, topic); }
 

@@ -5,7 +5,12 @@
 #include <QHBoxLayout>
 #include <QListWidget>
 #include <QPushButton>
+#include <QLabel>
+#include <QLineEdit>
 #include <QVBoxLayout>
+
+#include "manager/ui/dialog_buttons.h"
+#include "manager/ui/list_controls.h"
 
 #include "manager/ui/input_value_dialog.h"
 #include "manager/ui/values_dialog_view.h"
@@ -16,17 +21,31 @@ CFieldValuesDlg::CFieldValuesDlg(std::vector<CFieldDef> fields, const std::strin
                                  Prompts& prompts, QWidget* parent)
     : QDialog(parent), prompts_(prompts), logic_(std::move(fields), values, prompts, *this) {
   setWindowTitle(kFieldValuesTitle);
+  FitTitle(this);
   setObjectName("FieldValuesDialog");
   fields_ = new QListWidget(this);
   fields_->setObjectName("FieldList");
+  fields_->setAccessibleName(kFieldListName);
   for (const std::string& name : logic_.field_names()) fields_->addItem(QString::fromStdString(name));
   assignments_ = new QListWidget(this);
   assignments_->setObjectName("AssignmentList");
+  assignments_->setAccessibleName(kAssignmentListName);
   ShowAssignments(std::nullopt);
 
   auto* group = new QGroupBox(kFieldValuesGroup, this);
+  FilterBox filter = AddFilterBox(fields_, kFieldListName, this);
+  auto* field_column = new QVBoxLayout;
+  auto* filter_row = new QHBoxLayout;
+  filter_row->addWidget(filter.label);
+  filter_row->addWidget(filter.edit, 1);
+  field_column->addLayout(filter_row);
+  auto* headed_list = new QVBoxLayout;
+  headed_list->setSpacing(0);
+  headed_list->addWidget(AddSortHeader(fields_, kFieldListHeader, this));
+  headed_list->addWidget(fields_, 1);
+  field_column->addLayout(headed_list, 1);
   auto* lists = new QHBoxLayout(group);
-  lists->addWidget(fields_);
+  lists->addLayout(field_column);
   lists->addWidget(assignments_, 2);
   auto* add = new QPushButton(kFieldValuesAddButton, this);
   auto* modify = new QPushButton(kFieldValuesModifyButton, this);
@@ -52,12 +71,6 @@ CFieldValuesDlg::CFieldValuesDlg(std::vector<CFieldDef> fields, const std::strin
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 }
 
-std::optional<size_t> CFieldValuesDlg::CurrentRow(QListWidget* list) const {
-  QListWidgetItem* item = list->currentItem();
-  if (item == nullptr || !item->isSelected()) return std::nullopt;
-  return static_cast<size_t>(list->row(item));
-}
-
 void CFieldValuesDlg::ShowAssignments(std::optional<size_t> select) {
   assignments_->clear();
   for (const std::string& assignment : logic_.assignments()) {
@@ -67,17 +80,17 @@ void CFieldValuesDlg::ShowAssignments(std::optional<size_t> select) {
 }
 
 void CFieldValuesDlg::Add() {
-  if (std::optional<size_t> added = logic_.Add(CurrentRow(fields_))) ShowAssignments(added);
+  if (std::optional<size_t> added = logic_.Add(ChosenRow(fields_))) ShowAssignments(added);
 }
 
 void CFieldValuesDlg::Modify() {
-  if (std::optional<size_t> changed = logic_.Modify(CurrentRow(assignments_))) {
+  if (std::optional<size_t> changed = logic_.Modify(ChosenRow(assignments_))) {
     ShowAssignments(changed);
   }
 }
 
 void CFieldValuesDlg::Remove() {
-  logic_.Remove(CurrentRow(assignments_));
+  logic_.Remove(ChosenRow(assignments_));
   ShowAssignments(std::nullopt);
 }
 
@@ -90,7 +103,10 @@ std::optional<std::string> CFieldValuesDlg::ChooseValue(const CFieldDef& field,
 
 std::optional<std::string> CFieldValuesDlg::TypeValue(const std::string& label,
                                                       const std::string& value) {
-  CInputValueDlg dialog(label, value, prompts_, this);
+  const CFieldDef* field = FindField(logic_.fields(), label);
+  bool numeric = field != nullptr &&
+                 (field->type == CFieldDef::kNumber || field->type == CFieldDef::kNumber7);
+  CInputValueDlg dialog(label, value, prompts_, this, numeric);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   return dialog.value();
 }

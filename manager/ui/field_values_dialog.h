@@ -36,7 +36,6 @@ class CFieldValuesDlg : public QDialog, private ValueEditor {
   void Remove();
   // Shows the logic's assignments, selecting the one at index when given.
   void ShowAssignments(std::optional<size_t> select);
-  std::optional<size_t> CurrentRow(QListWidget* list) const;
 
   Prompts& prompts_;
   FieldValuesLogic logic_;

@@ -6,12 +6,16 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "manager/ui/dialog_buttons.h"
+#include "manager/ui/list_controls.h"
+
 namespace vigilo {
 
 CInputValueDlg::CInputValueDlg(const std::string& label, const std::string& value,
-                               Prompts& prompts, QWidget* parent)
-    : QDialog(parent), logic_(label, prompts) {
+                               Prompts& prompts, QWidget* parent, bool numeric)
+    : QDialog(parent), logic_(label, prompts, numeric) {
   setWindowTitle(kInputValueTitle);
+  FitTitle(this);
   setObjectName("InputValueDialog");
   edit_ = new QLineEdit(this);
   edit_->setObjectName("Value");
@@ -26,9 +30,15 @@ CInputValueDlg::CInputValueDlg(const std::string& label, const std::string& valu
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(caption);
   layout->addWidget(edit_);
+  reason_ = ReasonLabel(this);
+  layout->addWidget(reason_);
   layout->addWidget(buttons);
   connect(buttons, &QDialogButtonBox::accepted, this, &CInputValueDlg::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  connect(edit_, &QLineEdit::textChanged, this, [this](const QString& text) {
+    ShowReason(reason_, logic_.Problem(text.toStdString()));
+  });
+  ShowReason(reason_, logic_.Problem(value));
 }
 
 void CInputValueDlg::accept() {

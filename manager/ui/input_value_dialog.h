@@ -7,6 +7,7 @@
 
 #include "manager/input_value.h"
 
+class QLabel;
 class QLineEdit;
 
 namespace vigilo {
@@ -15,9 +16,10 @@ class CInputValueDlg : public QDialog {
   Q_OBJECT
 
  public:
-  // The edit starts with value.
+  // The edit starts with value; numeric: for a number field, whose value is
+  // checked as it is typed.
   CInputValueDlg(const std::string& label, const std::string& value, Prompts& prompts,
-                 QWidget* parent = nullptr);
+                 QWidget* parent = nullptr, bool numeric = false);
 
   // The accepted text.
   const std::string& value() const { return value_; }
@@ -27,6 +29,7 @@ class CInputValueDlg : public QDialog {
  private:
   InputValueLogic logic_;
   QLineEdit* edit_;
+  QLabel* reason_;  // why the typed value is refused
   std::string value_;
 };
 

@@ -1,6 +1,7 @@
 #include "manager/ui/notify_list_dialog.h"
 
 #include <QDialogButtonBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -8,7 +9,9 @@
 #include <QVBoxLayout>
 
 #include "manager/input_value.h"
+#include "manager/ui/dialog_buttons.h"
 #include "manager/ui/help_window.h"
+#include "manager/ui/list_controls.h"
 
 namespace vigilo {
 
@@ -16,6 +19,7 @@ CNotifyListDlg::CNotifyListDlg(const std::string& target, std::vector<std::strin
                                const std::string& values, Prompts& prompts, QWidget* parent)
     : QDialog(parent), logic_(target, std::move(entries), values, prompts) {
   setWindowTitle(QString::fromStdString(logic_.Title()));
+  FitTitle(this);
   setObjectName("NotifyListDialog");
   list_ = new QListWidget(this);
   list_->setObjectName("List");
@@ -26,6 +30,9 @@ CNotifyListDlg::CNotifyListDlg(const std::string& target, std::vector<std::strin
   }
   auto* list_label = new QLabel(kNotifyListLabel, this);
   list_label->setBuddy(list_);
+  NameByLabel(list_label);
+  FilterBox filter = AddFilterBox(list_, list_->accessibleName(), this);
+  QWidget* sort_header = AddSortHeader(list_, QString::fromStdString(logic_.target()), this);
   other_ = new QLineEdit(QString::fromStdString(logic_.other_fields()), this);
   other_->setObjectName("OtherFields");
   other_->setMaxLength(static_cast<int>(kRuleValuesLimit));
@@ -38,7 +45,15 @@ CNotifyListDlg::CNotifyListDlg(const std::string& target, std::vector<std::strin
   QPushButton* help = buttons->addButton(kNotifyListHelpButton, QDialogButtonBox::HelpRole);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(list_label);
-  layout->addWidget(list_);
+  auto* filter_row = new QHBoxLayout;
+  filter_row->addWidget(filter.label);
+  filter_row->addWidget(filter.edit, 1);
+  layout->addLayout(filter_row);
+  auto* headed_list = new QVBoxLayout;
+  headed_list->setSpacing(0);
+  headed_list->addWidget(sort_header);
+  headed_list->addWidget(list_);
+  layout->addLayout(headed_list);
   layout->addWidget(other_label_);
   layout->addWidget(other_);
   layout->addWidget(buttons);
@@ -49,8 +64,8 @@ CNotifyListDlg::CNotifyListDlg(const std::string& target, std::vector<std::strin
 }
 
 void CNotifyListDlg::accept() {
-  std::vector<bool> selected;
-  for (int i = 0; i < list_->count(); ++i) selected.push_back(list_->item(i)->isSelected());
+  std::vector<bool> selected(static_cast<size_t>(list_->count()));
+  for (int i = 0; i < list_->count(); ++i) selected[EntryIndex(list_, i)] = list_->item(i)->isSelected();
   if (std::optional<std::string> values = logic_.Ok(selected, other_->text().toStdString())) {
     values_ = *values;
     QDialog::accept();

@@ -12,6 +12,7 @@
 #include "manager/project_dialog.h"
 #include "manager/ui/dialog_buttons.h"
 #include "manager/ui/help_window.h"
+#include "manager/ui/list_controls.h"
 #include "manager/ui/project_dialog_view.h"
 
 namespace vigilo {
@@ -41,6 +42,7 @@ COpenProjectDlg::COpenProjectDlg(ProjectSelection& selection, ManagerContext& co
       browser_(context, this),
       logic_(context.paths(), selection, context.prompts(), browser_) {
   setWindowTitle(kOpenProjectTitle);
+  FitTitle(this);
   setObjectName("OpenProjectDialog");
   OpenProjectView view = logic_.Open();
 
@@ -57,6 +59,7 @@ COpenProjectDlg::COpenProjectDlg(ProjectSelection& selection, ManagerContext& co
 
   auto* kind_label = new QLabel(kDbmsTypeLabel, this);
   kind_label->setBuddy(kinds_);
+  NameByLabel(kind_label);
   auto* project_label = new QLabel(kProjectFieldLabel, this);
   project_label->setBuddy(project_);
   browse_ = new QPushButton(kBrowseButton, this);

@@ -6,6 +6,7 @@
 
 #include "manager/options.h"
 
+class QLabel;
 class QLineEdit;
 
 namespace vigilo {
@@ -22,6 +23,7 @@ class COptionsDlg : public QDialog {
  private:
   OptionsLogic logic_;
   QLineEdit* interval_;
+  QLabel* reason_;  // why OK would refuse the interval
 };
 
 }  // namespace vigilo

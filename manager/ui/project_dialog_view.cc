@@ -10,6 +10,7 @@
 #include "manager/open_project.h"
 #include "manager/ui/dialog_buttons.h"
 #include "manager/ui/help_window.h"
+#include "manager/ui/list_controls.h"
 
 namespace vigilo {
 
@@ -18,6 +19,7 @@ CProjectDlg::CProjectDlg(ProjectSelection& selection, std::vector<std::string> d
     : QDialog(parent),
       logic_(selection, std::move(data_sources), context.paths(), context.prompts()) {
   setWindowTitle(kProjectDialogTitle);
+  FitTitle(this);
   setObjectName("ProjectDialog");
   data_sources_ = new QComboBox(this);
   data_sources_->setObjectName("DataSource");
@@ -31,8 +33,10 @@ CProjectDlg::CProjectDlg(ProjectSelection& selection, std::vector<std::string> d
 
   auto* source_label = new QLabel(kDataSourceLabel, this);
   source_label->setBuddy(data_sources_);
+  NameByLabel(source_label);
   auto* project_label = new QLabel(kProjectListLabel, this);
   project_label->setBuddy(projects_);
+  NameByLabel(project_label);
   auto* fields = new QFormLayout;
   fields->addRow(source_label, data_sources_);
   fields->addRow(project_label, projects_);

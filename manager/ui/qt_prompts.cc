@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QGridLayout>
 #include <QMessageBox>
+#include <QSpacerItem>
 
 #include "manager/ui/dialog_buttons.h"
 

@@ -10,6 +10,7 @@
 #include "manager/rule_test.h"
 #include "manager/ui/dialog_buttons.h"
 #include "manager/ui/help_window.h"
+#include "manager/ui/list_controls.h"
 #include "manager/ui/where_dialogs.h"
 #include "manager/where_condition.h"
 
@@ -31,6 +32,7 @@ CQueryBuilderDlg::CQueryBuilderDlg(long kind, std::vector<CFieldDef> fields,
       prompts_(prompts),
       condition_(condition) {
   setWindowTitle(kQueryBuilderTitle);
+  FitTitle(this);
   setObjectName("QueryBuilderDialog");
   fields_ = new QListWidget(this);
   fields_->setObjectName("FieldList");
@@ -45,6 +47,9 @@ CQueryBuilderDlg::CQueryBuilderDlg(long kind, std::vector<CFieldDef> fields,
   fields_label->setBuddy(fields_);
   auto* criteria_label = new QLabel(kCriteriaLabel, this);
   criteria_label->setBuddy(criteria_);
+  NameByLabel(fields_label);
+  NameByLabel(criteria_label);
+  reason_ = ReasonLabel(this);
 
   auto make = [this](const char* text, auto slot) {
     auto* button = new QPushButton(text, this);
@@ -65,8 +70,12 @@ CQueryBuilderDlg::CQueryBuilderDlg(long kind, std::vector<CFieldDef> fields,
   gestures->addWidget(make(kAndOrButton, flip(&QueryBuilderLogic::FlipConnector)));
   gestures->addWidget(make(kNotButton, flip(&QueryBuilderLogic::FlipNegated)));
   auto* parens = new QHBoxLayout;
-  parens->addWidget(make(kGroupOpenButton, flip(&QueryBuilderLogic::FlipGroupOpen)));
-  parens->addWidget(make(kGroupCloseButton, flip(&QueryBuilderLogic::FlipGroupClose)));
+  QPushButton* open = make(kGroupOpenButton, flip(&QueryBuilderLogic::FlipGroupOpen));
+  open->setAccessibleDescription(kGroupOpenDescription);
+  QPushButton* close = make(kGroupCloseButton, flip(&QueryBuilderLogic::FlipGroupClose));
+  close->setAccessibleDescription(kGroupCloseDescription);
+  parens->addWidget(open);
+  parens->addWidget(close);
   gestures->addLayout(parens);
   gestures->addStretch();
 
@@ -76,6 +85,7 @@ CQueryBuilderDlg::CQueryBuilderDlg(long kind, std::vector<CFieldDef> fields,
   auto* criteria_column = new QVBoxLayout;
   criteria_column->addWidget(criteria_label);
   criteria_column->addWidget(criteria_, 1);
+  criteria_column->addWidget(reason_);
 
   QVBoxLayout* buttons = OkCancelHelpColumn(this, kQueryBuilderHelpTopic);
   // Below Help, shown only where the rule's table is known.
@@ -93,8 +103,8 @@ CQueryBuilderDlg::CQueryBuilderDlg(long kind, std::vector<CFieldDef> fields,
 
   connect(fields_, &QListWidget::itemDoubleClicked, this, [this] { Add(); });
   connect(criteria_, &QListWidget::itemDoubleClicked, this, [this] { Modify(); });
-  connect(criteria_, &QListWidget::currentRowChanged, this,
-          [this](int row) { logic_.Select(row >= 0 ? std::optional<size_t>(row) : std::nullopt); });
+  connect(criteria_, &QListWidget::itemSelectionChanged, this,
+          [this] { logic_.Select(ChosenRow(criteria_)); });
   ShowEntries();
 }
 
@@ -115,6 +125,7 @@ void CQueryBuilderDlg::ShowEntries() {
     criteria_->setCurrentRow(static_cast<int>(*selected));
     criteria_->scrollToItem(criteria_->currentItem());
   }
+  ShowReason(reason_, logic_.GroupProblem());
 }
 
 bool CQueryBuilderDlg::EditWhere(Clause& clause) {
@@ -143,11 +154,7 @@ bool CQueryBuilderDlg::EditWhere(Clause& clause) {
 }
 
 void CQueryBuilderDlg::Add() {
-  std::optional<size_t> row;
-  if (fields_->currentRow() >= 0 && fields_->currentItem()->isSelected()) {
-    row = static_cast<size_t>(fields_->currentRow());
-  }
-  std::optional<Clause> clause = logic_.BeginAdd(row);
+  std::optional<Clause> clause = logic_.BeginAdd(ChosenRow(fields_));
   if (!clause || !EditWhere(*clause)) return;
   logic_.FinishAdd(*clause);
   ShowEntries();

@@ -10,6 +10,7 @@
 #include "data/date_settings.h"
 #include "manager/query_builder.h"
 
+class QLabel;
 class QListWidget;
 class QPushButton;
 
@@ -43,6 +44,7 @@ class CQueryBuilderDlg : public QDialog {
   Prompts& prompts_;
   QListWidget* fields_;
   QListWidget* criteria_;
+  QLabel* reason_;  // why OK refuses the parentheses
   std::string condition_;
   std::function<void(const std::string&)> test_;
   QPushButton* test_button_;

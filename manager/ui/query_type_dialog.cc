@@ -6,11 +6,14 @@
 #include <QVBoxLayout>
 
 #include "manager/query_type.h"
+#include "manager/ui/dialog_buttons.h"
+#include "manager/ui/list_controls.h"
 
 namespace vigilo {
 
 CQueryTypeDlg::CQueryTypeDlg(QWidget* parent) : QDialog(parent) {
   setWindowTitle(kQueryTypeTitle);
+  FitTitle(this);
   setObjectName("QueryTypeDialog");
   auto* group = new QGroupBox(kQueryTypePrompt, this);
   visual_ = new QRadioButton(kVisualQueryBuilderOption, group);

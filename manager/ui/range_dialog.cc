@@ -9,22 +9,28 @@
 #include <QVBoxLayout>
 
 #include "manager/open_project.h"
+#include "manager/ui/dialog_buttons.h"
+#include "manager/ui/list_controls.h"
 
 namespace vigilo {
 namespace {
 
 // The label over the fields, the fields, and Ok and Cancel beside them.
-void LayOut(QDialog* dialog, const std::string& label, QWidget* from, QWidget* to) {
+void LayOut(QDialog* dialog, const std::string& label, QWidget* from, QWidget* to,
+            QWidget* below = nullptr) {
   auto* fields = new QFormLayout;
   auto* from_label = new QLabel(kFromLabel, dialog);
   from_label->setBuddy(from);
+  NameByLabel(from_label);
   auto* to_label = new QLabel(kToLabel, dialog);
   to_label->setBuddy(to);
+  NameByLabel(to_label);
   fields->addRow(from_label, from);
   fields->addRow(to_label, to);
   auto* left = new QVBoxLayout;
   left->addWidget(new QLabel(QString::fromStdString(label), dialog));
   left->addLayout(fields);
+  if (below != nullptr) left->addWidget(below);
   left->addStretch();
 
   auto* ok = new QPushButton(kDialogOkButton, dialog);
@@ -44,9 +50,11 @@ void LayOut(QDialog* dialog, const std::string& label, QWidget* from, QWidget* t
 }  // namespace
 
 CRangeDlg::CRangeDlg(const std::string& field_label, char date_separator,
-                     const std::string& current, Prompts& prompts, QWidget* parent)
-    : QDialog(parent), logic_(field_label, date_separator, prompts) {
+                     const std::string& current, Prompts& prompts, QWidget* parent,
+                     OperandCheck check)
+    : QDialog(parent), logic_(field_label, date_separator, prompts, std::move(check)) {
   setWindowTitle(kRangeTitle);
+  FitTitle(this);
   setObjectName("RangeDialog");
   auto [from, to] = SplitRangeText(current, date_separator);
   from_ = new QLineEdit(QString::fromStdString(from), this);
@@ -55,7 +63,14 @@ CRangeDlg::CRangeDlg(const std::string& field_label, char date_separator,
   to_->setObjectName("To");
   from_->setMaxLength(kRangeOperandLimit);
   to_->setMaxLength(kRangeOperandLimit);
-  LayOut(this, logic_.Label(), from_, to_);
+  reason_ = ReasonLabel(this);
+  LayOut(this, logic_.Label(), from_, to_, reason_);
+  auto show_reason = [this] {
+    ShowReason(reason_, logic_.Problem(from_->text().toStdString(), to_->text().toStdString()));
+  };
+  connect(from_, &QLineEdit::textChanged, this, show_reason);
+  connect(to_, &QLineEdit::textChanged, this, show_reason);
+  show_reason();
 }
 
 void CRangeDlg::accept() {
@@ -70,6 +85,7 @@ CFromToDlg::CFromToDlg(const CFieldDef* field, const std::string& field_label,
                        const std::string& current, Prompts& prompts, QWidget* parent)
     : QDialog(parent), logic_(field, field_label, current, prompts) {
   setWindowTitle(kFromToTitle);
+  FitTitle(this);
   setObjectName("FromToDialog");
   from_ = new QComboBox(this);
   from_->setObjectName("From");

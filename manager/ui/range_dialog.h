@@ -8,6 +8,7 @@
 #include "manager/range.h"
 
 class QComboBox;
+class QLabel;
 class QLineEdit;
 
 namespace vigilo {
@@ -16,8 +17,9 @@ class CRangeDlg : public QDialog {
   Q_OBJECT
 
  public:
+  // check: why an operand cannot stand in the range (none by default).
   CRangeDlg(const std::string& field_label, char date_separator, const std::string& current,
-            Prompts& prompts, QWidget* parent = nullptr);
+            Prompts& prompts, QWidget* parent = nullptr, OperandCheck check = {});
 
   const std::string& text() const { return text_; }
 
@@ -27,6 +29,7 @@ class CRangeDlg : public QDialog {
   RangeLogic logic_;
   QLineEdit* from_;
   QLineEdit* to_;
+  QLabel* reason_;  // why the operands cannot be stored
   std::string text_;
 };
 

@@ -7,11 +7,13 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QStyle>
 #include <QVBoxLayout>
 
 #include "manager/open_project.h"
 #include "manager/ui/dialog_buttons.h"
 #include "manager/ui/help_window.h"
+#include "manager/ui/list_controls.h"
 
 namespace vigilo {
 
@@ -19,6 +21,7 @@ CSelectTablesDlg::CSelectTablesDlg(std::vector<std::string> tables, const std::s
                                    Prompts& prompts, QWidget* parent)
     : QDialog(parent), logic_(std::move(tables), current, prompts) {
   setWindowTitle(kSelectTablesTitle);
+  FitTitle(this);
   setObjectName("SelectTablesDialog");
   tables_ = new QListWidget(this);
   tables_->setObjectName("ListOfTables");
@@ -28,6 +31,7 @@ CSelectTablesDlg::CSelectTablesDlg(std::vector<std::string> tables, const std::s
     tables_->item(static_cast<int>(row))->setSelected(true);
   auto* label = new QLabel(kTablesListLabel, this);
   label->setBuddy(tables_);
+  NameByLabel(label);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(label);
@@ -56,6 +60,7 @@ CSqlQueryDlg::CSqlQueryDlg(const std::string& condition, TableLister tables, Pro
       prompts_(prompts),
       condition_(condition) {
   setWindowTitle(kSqlQueryTitle);
+  FitTitle(this);
   setObjectName("SqlQueryDialog");
   auto [from, where] = SplitSqlCondition(condition);
   from_ = new QLineEdit(QString::fromStdString(from), this);
@@ -68,6 +73,10 @@ CSqlQueryDlg::CSqlQueryDlg(const std::string& condition, TableLister tables, Pro
   tables_button_ = new QPushButton(kSelectTablesButton, this);
   tables_button_->setObjectName("SelectTables");
   tables_button_->setAutoDefault(false);
+  tables_button_->setAccessibleName(kSelectTablesButtonName);
+  // As wide as its text with a button's margins, not a full button's width.
+  tables_button_->setFixedWidth(tables_button_->fontMetrics().horizontalAdvance(" ... ") +
+                                2 * tables_button_->style()->pixelMetric(QStyle::PM_ButtonMargin));
   auto* from_label = new QLabel(kSelectFromLabel, this);
   from_label->setBuddy(from_);
   auto* where_label = new QLabel(kWhereClauseLabel, this);

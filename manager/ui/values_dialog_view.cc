@@ -9,12 +9,16 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "manager/ui/dialog_buttons.h"
+#include "manager/ui/list_controls.h"
+
 namespace vigilo {
 
 CValuesDlg::CValuesDlg(const CFieldDef& field, const std::string& value, Prompts& prompts,
                        QWidget* parent)
     : QDialog(parent), logic_(field, value, prompts) {
   setWindowTitle(kValuesDialogTitle);
+  FitTitle(this);
   setObjectName("ValuesDialog");
   list_ = new QListWidget(this);
   list_->setObjectName("List");
@@ -29,6 +33,9 @@ CValuesDlg::CValuesDlg(const CFieldDef& field, const std::string& value, Prompts
   }
   auto* list_label = new QLabel(kValuesListLabel, this);
   list_label->setBuddy(list_);
+  NameByLabel(list_label);
+  auto* caption = new QLabel(QString::fromStdString(logic_.FieldCaption()), this);
+  caption->setObjectName("FieldCaption");
   other_ = new QLineEdit(this);
   other_->setObjectName("OtherValues");
   // A value of its own kept from an earlier choice may be longer than what
@@ -42,6 +49,7 @@ CValuesDlg::CValuesDlg(const CFieldDef& field, const std::string& value, Prompts
   buttons->addButton(kValuesOkButton, QDialogButtonBox::AcceptRole)->setDefault(true);
   buttons->addButton(kValuesCancelButton, QDialogButtonBox::RejectRole);
   auto* layout = new QVBoxLayout(this);
+  layout->addWidget(caption);
   layout->addWidget(list_label);
   layout->addWidget(list_);
   layout->addWidget(other_label);

@@ -14,6 +14,7 @@
 #include "manager/vigilo_app.h"
 #include "manager/ui/dialog_buttons.h"
 #include "manager/ui/frame_windows.h"
+#include "manager/ui/list_controls.h"
 #include "manager/ui/main_frame.h"
 #include "manager/ui/qt_prompts.h"
 
@@ -51,6 +52,7 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName(vigilo::kApplicationTitle);
   QApplication::setOrganizationName("Local AppWizard-Generated Applications");
   vigilo::InstallHelpKey(application);
+  vigilo::NameComboBoxesByLabel();
 
   vigilo::QtPrompts prompts;
   vigilo::ManagerContext context(prompts);

@@ -12,7 +12,9 @@
 
 #include "manager/open_project.h"
 #include "manager/range.h"
+#include "manager/ui/dialog_buttons.h"
 #include "manager/ui/help_window.h"
+#include "manager/ui/list_controls.h"
 #include "manager/ui/range_dialog.h"
 
 namespace vigilo {
@@ -23,6 +25,7 @@ QString Q(const std::string& text) { return QString::fromStdString(text); }
 QLabel* LabelFor(QWidget* buddy, const char* text, QWidget* parent) {
   auto* label = new QLabel(text, parent);
   label->setBuddy(buddy);
+  NameByLabel(label);
   return label;
 }
 
@@ -67,6 +70,7 @@ COperatorCondDlg::COperatorCondDlg(const CFieldDef* field, const Clause& clause,
       dates_(dates),
       prompts_(prompts) {
   setWindowTitle(kWhereConditionTitle);
+  FitTitle(this);
   setObjectName("OperatorConditionDialog");
   operators_ = new QListWidget(this);
   operators_->setObjectName("Operators");
@@ -87,6 +91,14 @@ COperatorCondDlg::COperatorCondDlg(const CFieldDef* field, const Clause& clause,
   left->addLayout(list_row);
   left->addWidget(LabelFor(expression_, kExpressionLabel, this));
   left->addWidget(expression_);
+  if (std::string hint = logic_.Hint(); !hint.empty()) {
+    auto* hint_line = new QLabel(Q(hint), this);
+    hint_line->setObjectName("Hint");
+    expression_->setAccessibleDescription(hint_line->text());
+    left->addWidget(hint_line);
+  }
+  reason_ = ReasonLabel(this);
+  left->addWidget(reason_);
   QVBoxLayout* buttons = ButtonColumn(this, kOperatorHelpTopic);
   buttons->addStretch();
   auto* layout = new QHBoxLayout(this);
@@ -95,20 +107,21 @@ COperatorCondDlg::COperatorCondDlg(const CFieldDef* field, const Clause& clause,
 
   connect(select_, &QPushButton::clicked, this, &COperatorCondDlg::SelectOperator);
   connect(operators_, &QListWidget::itemDoubleClicked, this, &COperatorCondDlg::SelectOperator);
+  connect(expression_, &QLineEdit::textChanged, this, [this](const QString& text) {
+    ShowReason(reason_, logic_.Problem(text.toStdString()));
+  });
+  ShowReason(reason_, logic_.Problem(expression_->text().toStdString()));
   expression_->setFocus();
 }
 
 void COperatorCondDlg::SelectOperator() {
-  std::optional<size_t> row;
-  if (operators_->currentRow() >= 0 && operators_->currentItem()->isSelected()) {
-    row = static_cast<size_t>(operators_->currentRow());
-  }
   std::string expression = expression_->text().toStdString();
-  switch (logic_.Select(row, expression)) {
+  switch (logic_.Select(ChosenRow(operators_), expression)) {
     case OperatorCondLogic::Selection::kNothing:
       return;
     case OperatorCondLogic::Selection::kRange: {
-      CRangeDlg range(field_label_, dates_.separator, expression, prompts_, this);
+      CRangeDlg range(field_label_, dates_.separator, expression, prompts_, this,
+                      [this](std::string_view operand) { return logic_.OperandProblem(operand); });
       if (range.exec() == QDialog::Accepted) expression_->setText(Q(range.text()));
       break;
     }
@@ -141,6 +154,7 @@ CValueListCondDlg::CValueListCondDlg(CFieldDef* field, const Clause& clause, Pro
       field_label_(FieldLabel(clause, field)),
       prompts_(prompts) {
   setWindowTitle(kWhereConditionTitle);
+  FitTitle(this);
   setObjectName("ValueListConditionDialog");
   values_ = new QListWidget(this);
   values_->setObjectName("Values");
@@ -209,6 +223,7 @@ CKeywordCondDlg::CKeywordCondDlg(const Clause& clause, const std::string& captio
                                  QWidget* parent)
     : QDialog(parent), logic_(clause, caption, prompts) {
   setWindowTitle(kWhereConditionTitle);
+  FitTitle(this);
   setObjectName("KeywordConditionDialog");
   keyword_ = new QLineEdit(this);
   keyword_->setObjectName("Keyword");
@@ -258,7 +273,10 @@ CKeywordCondDlg::CKeywordCondDlg(const Clause& clause, const std::string& captio
 
   ShowState(std::nullopt);
   connect(add_, &QPushButton::clicked, this, &CKeywordCondDlg::Add);
-  connect(keyword_, &QLineEdit::returnPressed, this, &CKeywordCondDlg::Add);
+  // Enter in the keyword adds it and goes no further: Ok stays for Enter elsewhere.
+  OnEnter(keyword_, [this] { Add(); });
+  add_->setAutoDefault(false);
+  remove_->setAutoDefault(false);
   connect(remove_, &QPushButton::clicked, this, &CKeywordCondDlg::Remove);
   connect(wildcard_, &QCheckBox::toggled, this, [this](bool on) { logic_.SetWildcard(on); });
   auto choose = [this](SearchOption option) {
@@ -293,11 +311,7 @@ void CKeywordCondDlg::Add() {
 }
 
 void CKeywordCondDlg::Remove() {
-  std::optional<size_t> row;
-  if (keywords_->currentRow() >= 0 && keywords_->currentItem()->isSelected()) {
-    row = static_cast<size_t>(keywords_->currentRow());
-  }
-  logic_.Remove(row);
+  logic_.Remove(ChosenRow(keywords_));
   ShowState(std::nullopt);
 }
 

@@ -13,6 +13,7 @@
 #include "manager/where_value_list.h"
 
 class QCheckBox;
+class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
@@ -41,6 +42,7 @@ class COperatorCondDlg : public QDialog {
   QListWidget* operators_;
   QLineEdit* expression_;
   QPushButton* select_;
+  QLabel* reason_;  // why the expression cannot be stored
   std::string value_;
 };
 

@@ -3,12 +3,14 @@
 // reopened and modified, the keyword and SQL Query dialogs' refusals.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
 
+#include "data/field_defs_reader.h"
 #include "manager/ui/qt_prompts.h"
 #include "manager/ui/query_builder_dialog.h"
 #include "manager/ui/query_type_dialog.h"
@@ -134,7 +136,7 @@ class ConditionDialogsTest : public QObject {
       });
       DoubleClickItem(Child<QListWidget>(builder, "FieldList"), "Priority");
       Click(builder, "&And/Or");
-      Click(builder, "N&ot");
+      Click(builder, "&Not");
       Click(builder, "(");
 
       // Title: one keyword searched anywhere in the text.
@@ -209,6 +211,10 @@ class ConditionDialogsTest : public QObject {
       QCOMPARE(Child<QLineEdit>(range, "From")->text(), QString("2"));
       QCOMPARE(Child<QLineEdit>(range, "To")->text(), QString("4"));
       Child<QLineEdit>(range, "To")->selectAll();
+      QTest::keyClicks(Child<QLineEdit>(range, "To"), "nine");
+      QCOMPARE(Child<QLabel>(range, "Reason")->text(), QString("\"nine\" is not a number."));
+      Click(range, "&Ok");  // refused: the range stays open
+      Child<QLineEdit>(range, "To")->selectAll();
       QTest::keyClicks(Child<QLineEdit>(range, "To"), "9");
       Click(range, "&Ok");
     });
@@ -247,6 +253,49 @@ class ConditionDialogsTest : public QObject {
     QCOMPARE(dialog.value(), std::string("Open->Closed"));
   }
 
+  void queryBuilderShowsUnpairedParenthesesAndRefusesOk() {
+    std::vector<CFieldDef> fields;
+    ReadFieldDefs(FieldDefsIniPath(context_->paths(), 0, "Demo", "Bugs"), fields);
+    CQueryBuilderDlg builder(0, fields, "(Status is (Open)) .AND.(Priority is (1))", DateSettings{},
+                             prompts_);
+    builder.show();
+    ClickItem(Child<QListWidget>(&builder, "Criteria"), "(Status is (Open))");
+    Click(&builder, "(");
+    QCOMPARE(Child<QLabel>(&builder, "Reason")->text(), QString("1 \"(\" still open: close it with \")\"."));
+    ShownMessage shown;
+    AcceptNextMessage(&shown);
+    Click(&builder, "&OK");
+    QVERIFY(shown.shown && builder.isVisible());
+    // Chosen by selection alone, as the keys or a screen reader choose.
+    Child<QListWidget>(&builder, "Criteria")->clearSelection();
+    Child<QListWidget>(&builder, "Criteria")->item(1)->setSelected(true);
+    Click(&builder, ")");
+    QVERIFY(Child<QLabel>(&builder, "Reason")->isHidden());
+    Click(&builder, "&OK");
+    QCOMPARE(builder.condition(), std::string("((Status is (Open)) .AND.(Priority is (1)))"));
+  }
+
+  void operatorDialogChecksNumbersAndDatesAsTyped() {
+    CFieldDef priority(1), created(2);
+    priority.type = CFieldDef::kNumber;
+    created.type = CFieldDef::kDate;
+    struct Typed { CFieldDef* field; const char* text; const char* reason; };
+    for (const Typed& typed : {Typed{&priority, ">abc", "\"abc\" is not a number."},
+                               Typed{&priority, "=", "Type a value after the operator."},
+                               Typed{&priority, "<=2.5", ""},
+                               Typed{&created, "13/45/20", "\"13/45/20\" is not a date written as MM/DD/YY."},
+                               Typed{&created, "12/24/20", ""}}) {
+      COperatorCondDlg dialog(typed.field, Clause{}, DateSettings{}, prompts_);
+      dialog.show();
+      QTest::keyClicks(Child<QLineEdit>(&dialog, "Expression"), typed.text);
+      QCOMPARE(Child<QLabel>(&dialog, "Reason")->text(), QString(typed.reason));
+      Click(&dialog, "&Ok");
+      QCOMPARE(dialog.isVisible(), *typed.reason != '\0');
+    }
+    COperatorCondDlg dates(&created, Clause{}, DateSettings{}, prompts_);
+    QCOMPARE(Child<QLabel>(&dates, "Hint")->text(), QString("Dates as MM/DD/YY, or Date()"));
+  }
+
   void keywordDialogRefusesAStar() {
     Clause clause;
     clause.column = "Title";
@@ -265,6 +314,7 @@ class ConditionDialogsTest : public QObject {
       QTest::keyClick(Child<QLineEdit>(&dialog, "Keyword"), Qt::Key_Return);
     }
     QCOMPARE(Texts(Child<QListWidget>(&dialog, "Keywords")), (QStringList{"abc", "de"}));
+    QVERIFY(dialog.isVisible());  // Enter added; it did not press Ok
     Child<QCheckBox>(&dialog, "WildcardSearch")->click();
     Click(&dialog, "&Ok");
     QCOMPARE(dialog.value(), std::string("*abc*,*de*"));

@@ -1,5 +1,6 @@
 // The Options dialog refusing out-of-range minutes and writing an accepted one.
 #include <QDialogButtonBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTest>
 
@@ -61,6 +62,7 @@ class OptionsDialogTest : public QObject {
       ShownMessage shown = EnterAndOk(dialog, refused);
       QCOMPARE(shown.text, QString("Please enter an integer between 1 and 60."));
       QCOMPARE(shown.caption, QString("Morvane Vigilo"));
+      QCOMPARE(Child<QLabel>(&dialog, "Reason")->text(), shown.text);  // beside the edit as typed
       QVERIFY(dialog.isVisible());
       QCOMPARE(Stored(), std::string("<none>"));
     }

@@ -3,6 +3,7 @@
 // and the Field Values dialog with the Values and Input Value dialogs it
 // opens on double-clicks.
 #include <QDialogButtonBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -48,6 +49,14 @@ void Click(QListWidget* list, const QString& text) {
   QVERIFY2(item != nullptr, qPrintable(text));
   list->scrollToItem(item);
   QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(item).center());
+}
+
+QStringList Shown(QListWidget* list) {
+  QStringList names;
+  for (int i = 0; i < list->count(); ++i) {
+    if (!list->item(i)->isHidden()) names << list->item(i)->text();
+  }
+  return names;
 }
 
 void DoubleClick(QListWidget* list, const QString& text) {
@@ -171,6 +180,7 @@ class ValuesDialogsTest : public QObject {
         Click(Child<QListWidget>(values, "List"), "Closed");
         QTest::mouseClick(Button(values, "Ok"), Qt::LeftButton);
       });
+
       DoubleClick(Child<QListWidget>(dialog, "FieldList"), "Status");
       // Any other field opens the Input Value dialog labelled with its name.
       AnswerModal<CInputValueDlg>([](CInputValueDlg* input) {
@@ -190,11 +200,49 @@ class ValuesDialogsTest : public QObject {
       DoubleClick(Child<QListWidget>(dialog, "AssignmentList"), "Resolution=Awaiting verification");
       QCOMPARE(Child<QListWidget>(dialog, "AssignmentList")->item(0)->text(), QString("Resolution=Fixed in 5.1"));
       Child<QListWidget>(dialog, "AssignmentList")->setCurrentRow(2);
-      QTest::mouseClick(Button(dialog, "Remo&ve"), Qt::LeftButton);
+      QTest::mouseClick(Button(dialog, "R&emove"), Qt::LeftButton);
       ClickOk(dialog);
     });
     QCOMPARE(browsers.FieldValues(bugs_, "Resolution=Awaiting verification"),
              std::optional<std::string>("Resolution=Fixed in 5.1;Status=Closed"));
+  }
+
+  void filterBoxesHideOtherEntriesAndKeepTheChoice() {
+    CNotifyListDlg users("User", {"ann", "bob", "carl", "dave"}, "dave", prompts_);
+    users.show();
+    QListWidget* list = Child<QListWidget>(&users, "List");
+    QTest::keyClicks(Child<QLineEdit>(&users, "Filter"), "A");
+    QCOMPARE(Shown(list), (QStringList{"ann", "carl", "dave"}));
+    QTest::keyClicks(Child<QLineEdit>(&users, "Filter"), "n");
+    QCOMPARE(Shown(list), QStringList{"ann"});
+    QTest::keyClick(Child<QLineEdit>(&users, "Filter"), Qt::Key_Return);
+    QVERIFY(users.isVisible() && users.result() != QDialog::Accepted);  // Enter did not press OK
+    Click(list, "ann");
+    ClickOk(&users);
+    QCOMPARE(users.values(), std::string("ann,dave"));  // the hidden choice stays
+
+    CFieldValuesDlg fields(ReadSelectionFields(context_->paths(), bugs_, prompts_), "", prompts_);
+    fields.show();
+    QTest::keyClicks(Child<QLineEdit>(&fields, "Filter"), "stat");
+    QCOMPARE(Shown(Child<QListWidget>(&fields, "FieldList")), QStringList{"Status"});
+
+    // Sorted by its header's arrow, a list still answers for the entries chosen.
+    CNotifyListDlg sorted("User", {"ann", "bob", "carl"}, "", prompts_);
+    sorted.show();
+    Child<QHeaderView>(&sorted, "SortHeader")->setSortIndicator(0, Qt::DescendingOrder);
+    QCOMPARE(Shown(Child<QListWidget>(&sorted, "List")), (QStringList{"carl", "bob", "ann"}));
+    Click(Child<QListWidget>(&sorted, "List"), "carl");
+    ClickOk(&sorted);
+    QCOMPARE(sorted.values(), std::string("carl"));
+  }
+
+  void inputValueOfANumberFieldRefusesText() {
+    CInputValueDlg input("Priority", "", prompts_, nullptr, /*numeric=*/true);
+    input.show();
+    QTest::keyClicks(Child<QLineEdit>(&input, "Value"), "high");
+    QCOMPARE(Child<QLabel>(&input, "Reason")->text(), QString("\"high\" is not a number."));
+    QTest::mouseClick(Button(&input, "&Ok"), Qt::LeftButton);
+    QVERIFY(input.isVisible());
   }
 };
 
