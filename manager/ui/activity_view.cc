@@ -33,6 +33,9 @@ QTableWidget* Table(QWidget* parent, const char* name, const QStringList& header
   table->setSelectionMode(QAbstractItemView::SingleSelection);
   table->setEditTriggers(QAbstractItemView::NoEditTriggers);
   table->verticalHeader()->setVisible(false);
+  // Columns as wide as their texts, so the panes fit the window's default
+  // width without scrolling sideways; the last takes what is left.
+  table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
   table->horizontalHeader()->setStretchLastSection(true);
   return table;
 }
