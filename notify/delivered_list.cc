@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -82,6 +83,19 @@ void DeliveredList::EmptyFile(const std::string& path) {
   if (fd.valid()) Files().Truncate(fd.get(), 0);
 }
 
+void DeliveredList::BlankFile(const std::string& path) {
+  UniqueFd fd(Files().Open(path, O_WRONLY | O_CLOEXEC | O_NOFOLLOW));
+  struct stat st {};
+  if (!fd.valid() || Files().Stat(fd.get(), &st) != 0 || st.st_size <= 0) return;
+  // Past the size of any entry it is no spare of this outbox: cut it.
+  if (st.st_size > static_cast<off_t>(kMaxSpareBytes)) {
+    Files().Truncate(fd.get(), 0);
+    return;
+  }
+  const std::string zeros(static_cast<size_t>(st.st_size), '\0');
+  if (!WriteAllAt(fd.get(), zeros, 0)) Files().Truncate(fd.get(), 0);
+}
+
 bool DeliveredList::TakeSpare(const std::string& path) {
   if (kept_.empty()) return false;
   Kept kept = std::move(kept_.back());
@@ -141,8 +155,11 @@ bool DeliveredList::Settle() {
     if (kept.id.empty()) continue;
     const std::string spare = SparePath();
     if (Files().Rename(kept.path, spare) == 0) {
-      // A delivered message's text does not linger in a spare.
-      EmptyFile(spare);
+      // A delivered message's text does not linger in a spare. Written over
+      // rather than cut: cutting frees the file's blocks (on some file
+      // systems a wait for the journal and the device) only for the next
+      // message to allocate them again.
+      BlankFile(spare);
       kept = Kept{spare, {}};
     } else {
       if (!Removed(kept.path)) unremoved_.push_back(kept.id);

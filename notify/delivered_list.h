@@ -23,8 +23,9 @@
 // text, or what a crash left of the new, never passes for a message.
 //
 // Settle, at the end of each tick, renames the kept files to spares
-// ("PID-N.spare", which List passes over), cuts each to nothing so that the
-// text of delivered mail does not stay on disk (the inode is still spared),
+// ("PID-N.spare", which List passes over), writes NUL bytes over each so
+// that the text of delivered mail does not stay on disk (the inode and its
+// blocks are still spared),
 // and removes the list, so between
 // ticks the outbox holds only what waits for delivery; at the start of each
 // tick it removes what a crash left: every file a list it did not write
@@ -45,6 +46,8 @@ inline constexpr const char* kDeliveredListFile = "delivered";
 // the suffix of one kept between ticks.
 inline constexpr size_t kSpareFiles = 256;
 inline constexpr const char* kSpareSuffix = ".spare";
+// A spare larger than this is cut to nothing rather than written over.
+inline constexpr size_t kMaxSpareBytes = size_t{1} << 20;
 
 class DeliveredList {
  public:
@@ -85,6 +88,9 @@ class DeliveredList {
   void AdoptSpares();
   // Cuts a spare to nothing, so that no delivered mail stays on disk.
   static void EmptyFile(const std::string& path);
+  // Writes NUL bytes over the whole of a spare's text: no delivered mail
+  // stays on disk, and the file keeps its blocks for the next message.
+  static void BlankFile(const std::string& path);
   std::string SparePath();
 
   std::string directory_;
