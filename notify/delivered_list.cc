@@ -48,6 +48,11 @@ bool DeliveredList::OpenList(std::string* error) {
     if (error) *error = FileErrorText(list_path_, "cannot open", errno);
     return false;
   }
+  struct stat st {};
+  if (Files().Stat(fd_, &st) == 0) {
+    list_ino_ = st.st_ino;
+    list_size_ = st.st_size;
+  }
   return true;
 }
 
@@ -55,6 +60,8 @@ void DeliveredList::CloseList() {
   if (fd_ >= 0) Files().Close(fd_);
   fd_ = -1;
   line_cut_ = false;
+  list_size_ = -1;
+  last_append_.reset();
 }
 
 bool DeliveredList::Add(const std::string& id, const std::string& path, std::string* error) {
@@ -63,13 +70,20 @@ bool DeliveredList::Add(const std::string& id, const std::string& path, std::str
   // the next line starts afresh.
   const std::string line = (line_cut_ ? "\n" : "") + id + "\n";
   const ssize_t written = Files().Write(fd_, line.data(), line.size());
+  last_append_.reset();
   if (written != static_cast<ssize_t>(line.size())) {
+    list_size_ = -1;  // part of a line may have been written
     if (written >= 0) errno = ENOSPC;
     if (error) *error = FileErrorText(list_path_, "cannot write", errno);
     line_cut_ = true;
     return false;
   }
   line_cut_ = false;
+  if (list_size_ >= 0) {
+    const off_t before = list_size_;
+    list_size_ += static_cast<off_t>(line.size());
+    last_append_ = Append{list_ino_, before, list_size_};
+  }
   if (kept_.size() < kSpareFiles) {
     kept_.push_back(Kept{path, id});
   } else if (!Removed(path)) {

@@ -34,6 +34,9 @@
 // Owned by an Outbox; used by one thread.
 #pragma once
 
+#include <sys/types.h>
+
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -60,6 +63,15 @@ class DeliveredList {
   // it. False (with *error set) when the id could not be appended: the
   // caller then removes the file itself.
   bool Add(const std::string& id, const std::string& path, std::string* error);
+  // Where the last Add's line went in the list file (its inode, its size
+  // before and after), when known: a reader of the list that had taken in
+  // all before it needs to read nothing to know the line.
+  struct Append {
+    ino_t ino = 0;
+    off_t before = 0;
+    off_t after = 0;
+  };
+  std::optional<Append> LastAppend() const { return last_append_; }
   // Renames a kept file to path (which must not exist) and returns true;
   // false when none is kept (or the rename failed): the caller creates the
   // file. The file holds old text the caller writes over and cuts.
@@ -98,6 +110,11 @@ class DeliveredList {
   int fd_ = -1;             // the list file, open for appending
   bool own_ = false;        // the list file is one this object wrote
   bool line_cut_ = false;   // the last append was cut short: begin a new line
+  // The list file's inode and size while it is open and every append was
+  // whole (only this object appends to it); size -1 when not known.
+  ino_t list_ino_ = 0;
+  off_t list_size_ = -1;
+  std::optional<Append> last_append_;
   std::vector<Kept> kept_;
   std::vector<std::string> unremoved_;  // ids whose file could not be removed
   bool adopted_ = false;                // spares of earlier runs looked for

@@ -300,7 +300,18 @@ bool Outbox::Remove(const OutboxEntry& entry, std::string* error) {
 
 bool Outbox::Retire(const OutboxEntry& entry, std::string* error) {
   if (!delivered_) delivered_ = std::make_unique<DeliveredList>(directory_);
-  if (delivered_->Add(entry.id, PathOf(entry), nullptr)) return true;
+  if (delivered_->Add(entry.id, PathOf(entry), nullptr)) {
+    // The line just appended need not be read back by the next Exists.
+    const std::optional<DeliveredList::Append> append = delivered_->LastAppend();
+    if (append && delivered_stamp_.first == append->ino &&
+        delivered_stamp_.second == append->before && delivered_read_ == append->before) {
+      if (append->before == 0) delivered_head_ = entry.id;
+      delivered_ids_.insert(entry.id);
+      delivered_read_ = append->after;
+      delivered_stamp_.second = append->after;
+    }
+    return true;
+  }
   return Remove(entry, error);
 }
 
