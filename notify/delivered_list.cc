@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -47,6 +48,11 @@ bool DeliveredList::OpenList(std::string* error) {
     if (error) *error = FileErrorText(list_path_, "cannot open", errno);
     return false;
   }
+  struct stat st {};
+  if (Files().Stat(fd_, &st) == 0) {
+    list_ino_ = st.st_ino;
+    list_size_ = st.st_size;
+  }
   return true;
 }
 
@@ -54,6 +60,8 @@ void DeliveredList::CloseList() {
   if (fd_ >= 0) Files().Close(fd_);
   fd_ = -1;
   line_cut_ = false;
+  list_size_ = -1;
+  last_append_.reset();
 }
 
 bool DeliveredList::Add(const std::string& id, const std::string& path, std::string* error) {
@@ -62,13 +70,20 @@ bool DeliveredList::Add(const std::string& id, const std::string& path, std::str
   // the next line starts afresh.
   const std::string line = (line_cut_ ? "\n" : "") + id + "\n";
   const ssize_t written = Files().Write(fd_, line.data(), line.size());
+  last_append_.reset();
   if (written != static_cast<ssize_t>(line.size())) {
+    list_size_ = -1;  // part of a line may have been written
     if (written >= 0) errno = ENOSPC;
     if (error) *error = FileErrorText(list_path_, "cannot write", errno);
     line_cut_ = true;
     return false;
   }
   line_cut_ = false;
+  if (list_size_ >= 0) {
+    const off_t before = list_size_;
+    list_size_ += static_cast<off_t>(line.size());
+    last_append_ = Append{list_ino_, before, list_size_};
+  }
   if (kept_.size() < kSpareFiles) {
     kept_.push_back(Kept{path, id});
   } else if (!Removed(path)) {
@@ -80,6 +95,19 @@ bool DeliveredList::Add(const std::string& id, const std::string& path, std::str
 void DeliveredList::EmptyFile(const std::string& path) {
   UniqueFd fd(Files().Open(path, O_WRONLY | O_CLOEXEC | O_NOFOLLOW));
   if (fd.valid()) Files().Truncate(fd.get(), 0);
+}
+
+void DeliveredList::BlankFile(const std::string& path) {
+  UniqueFd fd(Files().Open(path, O_WRONLY | O_CLOEXEC | O_NOFOLLOW));
+  struct stat st {};
+  if (!fd.valid() || Files().Stat(fd.get(), &st) != 0 || st.st_size <= 0) return;
+  // Past the size of any entry it is no spare of this outbox: cut it.
+  if (st.st_size > static_cast<off_t>(kMaxSpareBytes)) {
+    Files().Truncate(fd.get(), 0);
+    return;
+  }
+  const std::string zeros(static_cast<size_t>(st.st_size), '\0');
+  if (!WriteAllAt(fd.get(), zeros, 0)) Files().Truncate(fd.get(), 0);
 }
 
 bool DeliveredList::TakeSpare(const std::string& path) {
@@ -141,8 +169,11 @@ bool DeliveredList::Settle() {
     if (kept.id.empty()) continue;
     const std::string spare = SparePath();
     if (Files().Rename(kept.path, spare) == 0) {
-      // A delivered message's text does not linger in a spare.
-      EmptyFile(spare);
+      // A delivered message's text does not linger in a spare. Written over
+      // rather than cut: cutting frees the file's blocks (on some file
+      // systems a wait for the journal and the device) only for the next
+      // message to allocate them again.
+      BlankFile(spare);
       kept = Kept{spare, {}};
     } else {
       if (!Removed(kept.path)) unremoved_.push_back(kept.id);

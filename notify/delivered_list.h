@@ -23,8 +23,9 @@
 // text, or what a crash left of the new, never passes for a message.
 //
 // Settle, at the end of each tick, renames the kept files to spares
-// ("PID-N.spare", which List passes over), cuts each to nothing so that the
-// text of delivered mail does not stay on disk (the inode is still spared),
+// ("PID-N.spare", which List passes over), writes NUL bytes over each so
+// that the text of delivered mail does not stay on disk (the inode and its
+// blocks are still spared),
 // and removes the list, so between
 // ticks the outbox holds only what waits for delivery; at the start of each
 // tick it removes what a crash left: every file a list it did not write
@@ -33,6 +34,9 @@
 // Owned by an Outbox; used by one thread.
 #pragma once
 
+#include <sys/types.h>
+
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -45,6 +49,8 @@ inline constexpr const char* kDeliveredListFile = "delivered";
 // the suffix of one kept between ticks.
 inline constexpr size_t kSpareFiles = 256;
 inline constexpr const char* kSpareSuffix = ".spare";
+// A spare larger than this is cut to nothing rather than written over.
+inline constexpr size_t kMaxSpareBytes = size_t{1} << 20;
 
 class DeliveredList {
  public:
@@ -57,6 +63,15 @@ class DeliveredList {
   // it. False (with *error set) when the id could not be appended: the
   // caller then removes the file itself.
   bool Add(const std::string& id, const std::string& path, std::string* error);
+  // Where the last Add's line went in the list file (its inode, its size
+  // before and after), when known: a reader of the list that had taken in
+  // all before it needs to read nothing to know the line.
+  struct Append {
+    ino_t ino = 0;
+    off_t before = 0;
+    off_t after = 0;
+  };
+  std::optional<Append> LastAppend() const { return last_append_; }
   // Renames a kept file to path (which must not exist) and returns true;
   // false when none is kept (or the rename failed): the caller creates the
   // file. The file holds old text the caller writes over and cuts.
@@ -85,6 +100,9 @@ class DeliveredList {
   void AdoptSpares();
   // Cuts a spare to nothing, so that no delivered mail stays on disk.
   static void EmptyFile(const std::string& path);
+  // Writes NUL bytes over the whole of a spare's text: no delivered mail
+  // stays on disk, and the file keeps its blocks for the next message.
+  static void BlankFile(const std::string& path);
   std::string SparePath();
 
   std::string directory_;
@@ -92,6 +110,11 @@ class DeliveredList {
   int fd_ = -1;             // the list file, open for appending
   bool own_ = false;        // the list file is one this object wrote
   bool line_cut_ = false;   // the last append was cut short: begin a new line
+  // The list file's inode and size while it is open and every append was
+  // whole (only this object appends to it); size -1 when not known.
+  ino_t list_ino_ = 0;
+  off_t list_size_ = -1;
+  std::optional<Append> last_append_;
   std::vector<Kept> kept_;
   std::vector<std::string> unremoved_;  // ids whose file could not be removed
   bool adopted_ = false;                // spares of earlier runs looked for

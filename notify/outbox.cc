@@ -300,7 +300,18 @@ bool Outbox::Remove(const OutboxEntry& entry, std::string* error) {
 
 bool Outbox::Retire(const OutboxEntry& entry, std::string* error) {
   if (!delivered_) delivered_ = std::make_unique<DeliveredList>(directory_);
-  if (delivered_->Add(entry.id, PathOf(entry), nullptr)) return true;
+  if (delivered_->Add(entry.id, PathOf(entry), nullptr)) {
+    // The line just appended need not be read back by the next Exists.
+    const std::optional<DeliveredList::Append> append = delivered_->LastAppend();
+    if (append && delivered_stamp_.first == append->ino &&
+        delivered_stamp_.second == append->before && delivered_read_ == append->before) {
+      if (append->before == 0) delivered_head_ = entry.id;
+      delivered_ids_.insert(entry.id);
+      delivered_read_ = append->after;
+      delivered_stamp_.second = append->after;
+    }
+    return true;
+  }
   return Remove(entry, error);
 }
 
@@ -320,11 +331,55 @@ const std::set<std::string>& Outbox::DeliveredIds() const {
   if (::stat(path.c_str(), &st) != 0) {
     delivered_ids_.clear();
     delivered_stamp_ = {0, -1};
+    delivered_read_ = 0;
+    delivered_head_.clear();
   } else if (delivered_stamp_.first != st.st_ino || delivered_stamp_.second != st.st_size) {
-    delivered_ids_ = DeliveredList::Read(directory_);
-    delivered_stamp_ = {st.st_ino, st.st_size};
+    // Appended to since the last look (same file, longer): only the new
+    // lines; anything else (a list rewritten or made anew) is read whole.
+    const bool grown = delivered_stamp_.first == st.st_ino && delivered_read_ > 0 &&
+                       st.st_size > delivered_stamp_.second;
+    ReadDeliveredList(!grown, st);
   }
   return delivered_ids_;
+}
+
+void Outbox::ReadDeliveredList(bool whole, const struct stat& st) const {
+  const std::string path = directory_ + "/" + kDeliveredListFile;
+  UniqueFd fd(Files().Open(path, O_RDONLY | O_CLOEXEC));
+  if (!whole && fd.valid()) {
+    // A list made anew under a reused inode begins with other text.
+    std::string head(delivered_head_.size() + 1, '\0');
+    whole = ReadFullAt(fd.get(), head.data(), head.size(), 0) !=
+                static_cast<ssize_t>(head.size()) ||
+            head.compare(0, delivered_head_.size(), delivered_head_) != 0 || head.back() != '\n';
+  }
+  if (whole) {
+    delivered_ids_.clear();
+    delivered_read_ = 0;
+    delivered_head_.clear();
+  }
+  std::string text;
+  if (fd.valid() && st.st_size > delivered_read_) {
+    text.resize(static_cast<size_t>(st.st_size - delivered_read_));
+    const ssize_t got = ReadFullAt(fd.get(), text.data(), text.size(),
+                                   static_cast<uint64_t>(delivered_read_));
+    text.resize(got > 0 ? static_cast<size_t>(got) : 0);
+  }
+  // Whole lines only: a line a crash cut short names nothing.
+  size_t start = 0;
+  for (size_t end = text.find('\n'); end != std::string::npos;
+       start = end + 1, end = text.find('\n', start)) {
+    if (end == start) continue;
+    std::string id = text.substr(start, end - start);
+    if (delivered_head_.empty() && delivered_read_ + static_cast<off_t>(start) == 0) {
+      delivered_head_ = id;
+    }
+    delivered_ids_.insert(std::move(id));
+  }
+  delivered_read_ += static_cast<off_t>(start);
+  // Stamped with what was taken in, so a line still being written is read
+  // again, whole, at the next look.
+  delivered_stamp_ = {st.st_ino, delivered_read_};
 }
 
 std::vector<std::string> Outbox::EntryNames() const {

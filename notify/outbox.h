@@ -32,6 +32,7 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <utility>
 #include <string>
@@ -150,10 +151,15 @@ class Outbox {
   unsigned sequence_ = 0;
   std::unique_ptr<DeliveredList> delivered_;  // made by the first Retire
   std::unique_ptr<OutboxLocks> locks_;         // opened by the first Lock
-  // The delivered list's ids, read again when its file changed.
+  // The delivered list's ids. The list only grows between two Settles, so
+  // only the lines appended since the last look are read: a tick that
+  // delivers n messages reads it once in all, not n times.
   const std::set<std::string>& DeliveredIds() const;
+  void ReadDeliveredList(bool whole, const struct stat& st) const;
   mutable std::set<std::string> delivered_ids_;
   mutable std::pair<ino_t, off_t> delivered_stamp_{0, -1};
+  mutable off_t delivered_read_ = 0;  // bytes of whole lines taken in
+  mutable std::string delivered_head_;  // its first line, to tell a new list
 };
 
 // The wait before the next attempt after `attempts` failed ones: first_delay,

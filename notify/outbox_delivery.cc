@@ -84,7 +84,9 @@ void CMailSender::BeginTickEntry(const std::string& name, std::time_t now) {
       return;
     case Outbox::ReadStatus::kDamaged: {
       const std::optional<OutboxEntry> headers = ParseOutboxHeaders(text);
-      if (!flagged && (text.empty() || (headers && !headers->id.empty() &&
+      // A spare holds nothing or NUL bytes only (delivered_list.h).
+      const bool blank = text.find_first_not_of('\0') == std::string::npos;
+      if (!flagged && (blank || (headers && !headers->id.empty() &&
                                         headers->id != Outbox::IdOf(name)))) {
         // A spare taken for a new message that a crash left unwritten: the
         // new message's record was never flagged, so it is composed again.

@@ -98,6 +98,33 @@ TEST_F(OutboxFilesTest, EntriesTheDeliveredListNamesAreGoneAndTheNextStartRemove
   EXPECT_THAT(Records(next_start.List()), ElementsAre(2));
 }
 
+TEST_F(OutboxFilesTest, ReadersFollowTheDeliveredListAsItGrowsAndWhenItIsMadeAnew) {
+  Outbox engine(dir_.path()), reader(dir_.path());
+  std::vector<OutboxEntry> entries;
+  std::string error;
+  for (long long record = 1; record <= 4; ++record) {
+    entries.push_back(Entry(record));
+    ASSERT_TRUE(engine.Add(entries.back(), &error)) << error;
+  }
+  EXPECT_THAT(Records(reader.List()), ElementsAre(1, 2, 3, 4));
+  ASSERT_TRUE(engine.Retire(entries[0], &error)) << error;
+  EXPECT_THAT(Records(engine.List()), ElementsAre(2, 3, 4));
+  // Known to the engine without reading the list again.
+  ASSERT_TRUE(engine.Retire(entries[1], &error)) << error;
+  EXPECT_THAT(Records(engine.List()), ElementsAre(3, 4));
+  EXPECT_THAT(Records(reader.List()), ElementsAre(3, 4));
+  // A line still being written names nothing until it is whole.
+  const std::string list = Path(kDeliveredListFile);
+  std::ofstream(list, std::ios::app) << entries[2].id.substr(0, 5);
+  EXPECT_THAT(Records(reader.List()), ElementsAre(3, 4));
+  std::ofstream(list, std::ios::app) << entries[2].id.substr(5) << "\n";
+  EXPECT_THAT(Records(reader.List()), ElementsAre(4));
+  // Made anew in the same file, longer than before: only what it names now.
+  WriteText(list, entries[3].id + "\n" + entries[3].id + "\n" + entries[3].id + "\n" +
+                      entries[3].id + "\n");
+  EXPECT_THAT(Records(reader.List()), ElementsAre(1, 2, 3));
+}
+
 TEST_F(OutboxFilesTest, OldTextUnderANewNameOrATextOfAnotherLengthIsNoEntry) {
   Outbox outbox(dir_.path());
   OutboxEntry a = Entry(1), b = Entry(2);

@@ -471,6 +471,10 @@ TEST_F(OutboxDeliveryTest, DamagedFilesAreQuarantinedWithOneErrorLineEachAndComp
   write("1000000000000000003-1-1.msg", "");
   write("1000000000000000004-1-1.msg", std::string("\x93\x01\xff\n\n\0garbage", 13));
   write("1000000000000000005-1-1.msg", text);  // a copy: its Id names the kept one
+  // Spares a crash left taken but unwritten (cut to nothing, or NUL bytes)
+  // are no damage: removed without a word, their records composed again.
+  write("1000000000000000006-1-1.new", "");
+  write("1000000000000000007-1-1.new", std::string(300, '\0'));
 
   Tick(sender);
   const std::string log = log_.Text();
@@ -483,6 +487,7 @@ TEST_F(OutboxDeliveryTest, DamagedFilesAreQuarantinedWithOneErrorLineEachAndComp
   EXPECT_THAT(log, HasSubstr("1000000000000000003-1-1.msg (the file is empty)"));
   EXPECT_THAT(log, HasSubstr("Rule ID : 6 , Record# 9 , a copy of another message"));
   EXPECT_EQ(outbox.QuarantinedNames().size(), 5u);
+  EXPECT_FALSE(std::filesystem::exists(outbox.directory() + "/1000000000000000007-1-1.new"));
   EXPECT_THAT(sender.TakeRecordsToComposeAgain(kept.table_id),
               ElementsAre(std::make_pair(6, 1LL), std::make_pair(6, 2LL)));
   ASSERT_EQ(sent_->sent.size(), 1u);  // the kept message, once
