@@ -13,8 +13,8 @@
 //   matching: the flag table is emptied before each tick, so the M records
 //             newly match: 2 M records updated and flagged.
 //
-// The anchor runs, per rule and in one transaction, the engine's own stale
-// flag DELETE and selection, then one UPDATE ... WHERE FormID = ANY($1)
+// The anchor runs, per rule, the engine's own stale flag DELETE and
+// selection, then in one transaction one UPDATE ... WHERE FormID = ANY($1)
 // prepared once per rule and the flags as multi-row INSERTs of up to 1,000
 // rows. The server is private: started on a free 127.0.0.1 port for the run.
 //
@@ -292,10 +292,10 @@ class Anchor {
 
   void Tick() {
     for (const RuleStatements& rule : rules_) {
-      client_.Exec("BEGIN");
       client_.Exec(rule.stale);
       const std::vector<std::string> ids = client_.Exec(rule.select);
       if (!ids.empty()) {
+        client_.Exec("BEGIN");
         std::string array = "{";
         for (const std::string& id : ids) array += id + ",";
         array.back() = '}';
@@ -308,8 +308,8 @@ class Anchor {
           }
           client_.Exec(insert);
         }
+        client_.Exec("COMMIT");
       }
-      client_.Exec("COMMIT");
     }
   }
 
