@@ -22,6 +22,7 @@
 #include "platform/sql/database.h"
 #include "service/project.h"
 #include "service/project_table.h"
+#include "service/update_statement.h"
 
 namespace vigilo {
 
@@ -308,6 +309,29 @@ int CProjectTable::InsertFlags(const std::string& list, int32_t rule_id) {
     if (form_id > 0) form_ids.push_back(form_id);
   }
   if (form_ids.empty()) return 1;
+  // A server gets the pairs in multi-row INSERTs, all in one transaction;
+  // when that fails nothing of it stays and the pairs go one by one below.
+  if (!db.IsDbase()) {
+    std::vector<std::string> statements;
+    for (size_t first = 0; first < form_ids.size(); first += kRecordsPerServerStatement) {
+      const size_t end = std::min(form_ids.size(), first + kRecordsPerServerStatement);
+      statements.push_back(FlagInsertStatement(
+          target, std::vector<long long>(form_ids.begin() + first, form_ids.begin() + end),
+          rule_id));
+    }
+    try {
+      db.ExecuteAsOne(statements);
+      return 1;
+    } catch (const DbException& error) {
+      if (!db.IsOpen()) {
+        LogDbError(&error,
+                   Format("While Inserting record to Flag Table, Rule ID : %ld",
+                          static_cast<long>(rule_id)),
+                   FlagInsertStatement(target, static_cast<long>(form_ids.front()), rule_id));
+        return 1;
+      }
+    }
+  }
   // One statement prepared once and run for every pair as one batch; the
   // pairs before a failing one stay written and the rest are left, as when
   // each ran alone.

@@ -65,11 +65,36 @@ int CProjectTable::UpdateRecords() {
       const long form_id = LeadingNumber(item);
       if (form_id > 0) form_ids.push_back(form_id);
     }
-    // Every record of the rule gets the same SET list: one statement,
-    // prepared once and run for each record as one batch.
+    // Every record of the rule gets the same SET list. A server gets the
+    // records in IN lists, all in one transaction; when that fails, nothing
+    // of it stays and the records run one by one below, so that the failing
+    // record is found and those before it keep their update.
+    bool written = form_ids.empty();
+    if (!written && !db.IsDbase()) {
+      const std::vector<std::string> statements =
+          UpdateStatementsForAll(rule->update_statement, form_ids, kRecordsPerServerStatement);
+      try {
+        if (!statements.empty()) {
+          db.ExecuteAsOne(statements);
+          written = true;
+        }
+      } catch (const DbException& error) {
+        if (!db.IsOpen()) {
+          // The connection is gone: no record of the rule was updated.
+          ReportUpdates(*rule, {}, form_ids.front(), error.Message());
+          LogDbError(&error,
+                     Format("While Updating Database, Rule ID : %ld\r\n    SQL        : %s\r\n",
+                            rule_id, rule->selection.c_str()),
+                     UpdateStatementFor(rule->update_statement, static_cast<long>(form_ids.front())));
+          continue;
+        }
+      }
+    }
+    // Otherwise one statement, prepared once and run for each record as one
+    // batch.
     size_t done = 0;
     try {
-      if (!form_ids.empty()) db.ExecuteForEach(ParameterizedUpdateStatement(rule->update_statement), form_ids, &done);
+      if (!written) db.ExecuteForEach(ParameterizedUpdateStatement(rule->update_statement), form_ids, &done);
     } catch (const DbException& error) {
       const size_t failed_at = std::min(done, form_ids.size() - 1);
       ReportUpdates(*rule, std::vector<long long>(form_ids.begin(), form_ids.begin() + failed_at),

@@ -1,5 +1,6 @@
 #include "service/update_statement.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "common/format.h"
@@ -121,6 +122,32 @@ std::string FillUpdateTemplate(const std::string& statement_template, std::strin
 
 std::string UpdateStatementFor(const std::string& statement_template, long form_id) {
   return FillUpdateTemplate(statement_template, Format("%ld", form_id));
+}
+
+std::vector<std::string> UpdateStatementsForAll(const std::string& statement_template,
+                                                const std::vector<int64_t>& form_ids,
+                                                size_t per_statement) {
+  static constexpr std::string_view kOneRecord = "FormID = %ld";
+  std::vector<std::string> statements;
+  if (per_statement == 0 || statement_template.size() < kOneRecord.size() ||
+      statement_template.compare(statement_template.size() - kOneRecord.size(),
+                                 kOneRecord.size(), kOneRecord) != 0) {
+    return statements;
+  }
+  // The head holds no conversion left, only "%%" to give back as "%".
+  const std::string head = FillUpdateTemplate(
+      statement_template.substr(0, statement_template.size() - kOneRecord.size()), "");
+  for (size_t first = 0; first < form_ids.size(); first += per_statement) {
+    const size_t end = std::min(form_ids.size(), first + per_statement);
+    std::string statement = head + "FormID IN (";
+    for (size_t i = first; i < end; ++i) {
+      if (i != first) statement += ',';
+      statement += std::to_string(form_ids[i]);
+    }
+    statement += ')';
+    statements.push_back(std::move(statement));
+  }
+  return statements;
 }
 
 std::string ParameterizedUpdateStatement(const std::string& statement_template) {

@@ -53,6 +53,18 @@ std::string UpdateStatementTemplate(std::string_view table_from, std::string_vie
 // The statement of one record: the template filled with the FormID.
 std::string UpdateStatementFor(const std::string& statement_template, long form_id);
 
+// How many records one statement to a server names at most: within every
+// server's limit on the length of an IN list and the rows of one VALUES.
+inline constexpr size_t kRecordsPerServerStatement = 1000;
+
+// The statements of many records at once, for servers: the template's
+// "FormID = %ld" becomes "FormID IN (%ld,%ld,...)" of at most `per_statement`
+// records each (servers limit the length of an IN list), in the records'
+// order. Empty when the template does not end in "FormID = %ld".
+std::vector<std::string> UpdateStatementsForAll(const std::string& statement_template,
+                                                const std::vector<int64_t>& form_ids,
+                                                size_t per_statement);
+
 // The same statement with a parameter marker "?" for the FormID, prepared
 // once and run for each record of a rule (Database::ExecuteForEach).
 std::string ParameterizedUpdateStatement(const std::string& statement_template);

@@ -36,6 +36,15 @@ long Connection::ExecuteForEach(const std::string& statement, const std::vector<
   return changed;
 }
 
+long Connection::ExecuteAsOne(const std::vector<std::string>& statements) {
+  long changed = 0;
+  for (const std::string& statement : statements) {
+    const long rows = Execute(statement);
+    changed = changed < 0 || rows < 0 ? -1 : changed + rows;
+  }
+  return changed;
+}
+
 void SetConnectionFactory(ConnectionFactory factory) { Factory() = std::move(factory); }
 
 std::unique_ptr<Connection> OpenConnection(const std::string& connection_string) {

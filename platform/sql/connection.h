@@ -46,6 +46,12 @@ class Connection {
   // the whole batch under one lock.
   virtual long ExecuteForEach(const std::string& statement, const std::vector<int64_t>& values,
                               size_t* done);
+  // Runs statements that return no rows, in order, as one transaction: when
+  // one fails, none keeps its effect and DbException is thrown. Returns the
+  // rows changed in all (-1 when unknown). This default runs each through
+  // Execute, so those before a failing one keep their effect; only a
+  // backend that overrides it with a transaction is all or nothing.
+  virtual long ExecuteAsOne(const std::vector<std::string>& statements);
   // Runs a statement and returns its rows, before the first one. Throws
   // DbException.
   virtual std::unique_ptr<Cursor> Query(const std::string& statement) = 0;

@@ -90,6 +90,16 @@ long Database::ExecuteForEach(const std::string& statement, const std::vector<in
   }
 }
 
+long Database::ExecuteAsOne(const std::vector<std::string>& statements) {
+  sql::Connection& backend = connection();
+  try {
+    return backend.ExecuteAsOne(statements);
+  } catch (const DbException& error) {
+    NoteFailure(error);
+    throw;
+  }
+}
+
 bool Database::IsConnectionDead() const {
   return connection_ != nullptr && connection_->IsDead();
 }

@@ -110,6 +110,12 @@ class Database {
   long ExecuteForEach(const std::string& statement, const std::vector<int64_t>& values,
                       size_t* done = nullptr);
 
+  // Executes statements that return no rows as one transaction where the
+  // backend has them (ODBC): when one fails, none keeps its effect. The
+  // embedded engine runs them one by one. Returns the rows changed in all
+  // (-1 when unknown). Throws as ExecuteSQL.
+  long ExecuteAsOne(const std::vector<std::string>& statements);
+
   // Whether the driver knows the open connection to be gone, asked without
   // a statement (false when not open or when the driver cannot tell).
   bool IsConnectionDead() const;

@@ -297,6 +297,33 @@ long OdbcConnection::ExecuteForEach(const std::string& statement,
   return changed;
 }
 
+long OdbcConnection::ExecuteAsOne(const std::vector<std::string>& statements) {
+  if (statements.empty()) return 0;
+  if (statements.size() == 1) return Execute(statements.front());
+  SQLHDBC dbc = session_->dbc.get();
+  CheckOdbc(SQLSetConnectAttr(dbc, SQL_ATTR_AUTOCOMMIT,
+                              reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
+            session_->dbc, "Cannot start a transaction.");
+  auto finish = [&](SQLSMALLINT completion) {
+    const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, dbc, completion);
+    SQLSetConnectAttr(dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON),
+                      0);
+    return rc;
+  };
+  long changed = 0;
+  try {
+    for (const std::string& statement : statements) {
+      const long rows = Execute(statement);
+      changed = changed < 0 || rows < 0 ? -1 : changed + rows;
+    }
+  } catch (...) {
+    finish(SQL_ROLLBACK);
+    throw;
+  }
+  CheckOdbc(finish(SQL_COMMIT), session_->dbc, "Cannot commit the changes.");
+  return changed;
+}
+
 std::unique_ptr<Cursor> OdbcConnection::Query(const std::string& statement) {
   bool no_data = false;
   OdbcHandle stmt = Run(statement, &no_data);

@@ -26,6 +26,9 @@ class OdbcConnection : public Connection {
   // the backends without batches keep it.
   long ExecuteForEach(const std::string& statement, const std::vector<int64_t>& values,
                       size_t* done) override;
+  // Autocommit off for the statements, one commit; a rollback and
+  // autocommit back on when one fails.
+  long ExecuteAsOne(const std::vector<std::string>& statements) override;
   std::unique_ptr<Cursor> Query(const std::string& statement) override;
   bool IsDbase() const override { return false; }
   // SQL_ATTR_CONNECTION_DEAD: the driver's own knowledge, no statement.

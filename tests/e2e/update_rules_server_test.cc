@@ -123,6 +123,33 @@ TEST_F(ServerUpdateRulesTest, NewRecordsAndChangeHistoryOnTheServer) {
             "1|4\n4|4\n5|4\n6|4\n1|5\n");
 }
 
+// The records of a rule go to the server in one transaction; when one of
+// them is refused, nothing of it stays and the records run one by one: those
+// before the refused one are updated and flagged as when each ran alone, the
+// refused one is logged with its own statement, and nothing is flagged twice.
+TEST_F(ServerUpdateRulesTest, RefusedRecordLeavesTheRecordsBeforeItUpdated) {
+  Install({RuleBuilder(7).OnServer().Update("Resolution=Done")});
+  Tick();
+  Sql("ALTER TABLE proj.bugs ADD CONSTRAINT not5 CHECK (FormID <> 5 OR Resolution = ''); "
+      "INSERT INTO proj.bugs VALUES (4,'Closed',3,''),(5,'Closed',3,''),(6,'Closed',3,'')");
+  const size_t before = install_->ReadRunLog().size();
+  EXPECT_EQ(RunServiceOnce(install_->program_dir()), 2);  // a tick with errors
+  std::string log = install_->ReadRunLog().substr(before);
+  EXPECT_EQ(CountOf(log, "ODBC Reported Error"), 1) << log;
+  EXPECT_NE(log.find("UPDATE proj.bugs SET Resolution = 'Done' WHERE FormID = 5"),
+            std::string::npos)
+      << log;
+  EXPECT_EQ(Sql("SELECT FormID, Resolution FROM proj.bugs WHERE FormID > 3 ORDER BY 1"),
+            "4|Done\n5|\n6|\n");
+  EXPECT_EQ(Sql("SELECT count(*) FROM proj.bugsvglsvgls"), "0\n");
+
+  Sql("ALTER TABLE proj.bugs DROP CONSTRAINT not5");
+  log = Tick();
+  EXPECT_EQ(CountOf(log, "ODBC Reported Error"), 0) << log;
+  EXPECT_NE(log.find("    Records : 4,5,6\r\n"), std::string::npos) << log;
+  EXPECT_EQ(Sql("SELECT FormID, RuleID FROM proj.bugsvglsvgls ORDER BY 1"), "4|7\n5|7\n6|7\n");
+}
+
 // A server that reads backslashes in literals as escapes (PostgreSQL with
 // standard_conforming_strings off) still gets each value whole: the record
 // is matched and the written value reads back byte for byte.

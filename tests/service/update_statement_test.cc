@@ -122,5 +122,17 @@ TEST(UpdateStatementTemplateTest, PercentInValuesSurvivesFilling) {
             "UPDATE Bugs SET Bugs.Status = '50% done %ld %s' WHERE FormID = 3");
 }
 
+TEST(UpdateStatementTemplateTest, ServerStatementsNameTheRecordsInBoundedInLists) {
+  const std::string tmpl = UpdateStatementTemplate("proj.bugs", SetList("Status=50% %ld", 2));
+  EXPECT_EQ(UpdateStatementsForAll(tmpl, {4, 9, 2, 7, 3}, 2),
+            (std::vector<std::string>{
+                "UPDATE proj.bugs SET Status = '50% %ld' WHERE FormID IN (4,9)",
+                "UPDATE proj.bugs SET Status = '50% %ld' WHERE FormID IN (2,7)",
+                "UPDATE proj.bugs SET Status = '50% %ld' WHERE FormID IN (3)"}));
+  EXPECT_TRUE(UpdateStatementsForAll(tmpl, {}, 2).empty());
+  // A template of another shape is left to the statement of each record.
+  EXPECT_TRUE(UpdateStatementsForAll("UPDATE Bugs SET Bugs.Status = 'x'", {1}, 2).empty());
+}
+
 }  // namespace
 }  // namespace vigilo
