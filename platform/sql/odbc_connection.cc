@@ -237,6 +237,24 @@ long OdbcConnection::Execute(const std::string& statement) {
   return static_cast<long>(rows);
 }
 
+namespace {
+
+// Starts a transaction on the connection (autocommit off). End() ends it and
+// goes back to one transaction per statement whatever happens, ending the
+// transaction first, as a driver may refuse the switch inside one.
+SQLRETURN BeginTransaction(SQLHDBC dbc) {
+  return SQLSetConnectAttr(dbc, SQL_ATTR_AUTOCOMMIT,
+                           reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0);
+}
+
+SQLRETURN EndTransaction(SQLHDBC dbc, SQLSMALLINT completion) {
+  const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, dbc, completion);
+  SQLSetConnectAttr(dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
+  return rc;
+}
+
+}  // namespace
+
 long OdbcConnection::ExecuteForEach(const std::string& statement,
                                     const std::vector<int64_t>& values, size_t* done) {
   *done = 0;
@@ -250,17 +268,8 @@ long OdbcConnection::ExecuteForEach(const std::string& statement,
   CheckOdbc(SQLBindParameter(stmt.get(), 1, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0, 0,
                              &value, 0, nullptr),
             stmt, "The statement failed.");
-  CheckOdbc(SQLSetConnectAttr(dbc, SQL_ATTR_AUTOCOMMIT,
-                              reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
-            session_->dbc, "Cannot start a transaction.");
-  // Back to one transaction per statement whatever happens; ending the
-  // transaction first, as a driver may refuse the switch inside one.
-  auto finish = [&](SQLSMALLINT completion) {
-    const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, dbc, completion);
-    SQLSetConnectAttr(dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON),
-                      0);
-    return rc;
-  };
+  CheckOdbc(BeginTransaction(dbc), session_->dbc, "Cannot start a transaction.");
+  auto finish = [dbc](SQLSMALLINT completion) { return EndTransaction(dbc, completion); };
   long changed = 0;
   try {
     for (int64_t v : values) {
@@ -301,15 +310,8 @@ long OdbcConnection::ExecuteAsOne(const std::vector<std::string>& statements) {
   if (statements.empty()) return 0;
   if (statements.size() == 1) return Execute(statements.front());
   SQLHDBC dbc = session_->dbc.get();
-  CheckOdbc(SQLSetConnectAttr(dbc, SQL_ATTR_AUTOCOMMIT,
-                              reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
-            session_->dbc, "Cannot start a transaction.");
-  auto finish = [&](SQLSMALLINT completion) {
-    const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, dbc, completion);
-    SQLSetConnectAttr(dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON),
-                      0);
-    return rc;
-  };
+  CheckOdbc(BeginTransaction(dbc), session_->dbc, "Cannot start a transaction.");
+  auto finish = [dbc](SQLSMALLINT completion) { return EndTransaction(dbc, completion); };
   long changed = 0;
   try {
     for (const std::string& statement : statements) {
