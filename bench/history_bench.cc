@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_figures.h"
 #include "bench/bench_main.h"
 #include "common/format.h"
 #include "data/activity.h"
@@ -31,11 +32,6 @@ namespace vigilo {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-long EnvSize(const char* name, long fallback) {
-  const char* value = std::getenv(name);
-  return value != nullptr && *value != '\0' ? std::atol(value) : fallback;
-}
 
 const long kMessages = EnvSize("VIGILO_BENCH_MATCHES", 1000);
 const long kRounds = std::max(5L, EnvSize("VIGILO_BENCH_ROUNDS", 9));
@@ -104,11 +100,6 @@ void BM_HistoryAgainstOutbox(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_HistoryAgainstOutbox)->Iterations(1)->Unit(benchmark::kMillisecond);
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values.empty() ? 0 : values[values.size() / 2];
-}
 
 void Summary() {
   const double history = Median(g_history);

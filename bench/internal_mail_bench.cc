@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_figures.h"
 #include "bench/bench_main.h"
 #include "common/format.h"
 #include "common/ini_profile.h"
@@ -37,11 +38,6 @@
 
 namespace vigilo {
 namespace {
-
-long EnvSize(const char* name, long fallback) {
-  const char* value = std::getenv(name);
-  return value != nullptr && *value != '\0' ? std::atol(value) : fallback;
-}
 
 const long kOldRows = EnvSize("VIGILO_BENCH_OLD_ROWS", 100000);
 const long kMails = EnvSize("VIGILO_BENCH_MAILS", 200);
@@ -69,12 +65,6 @@ struct TickTime {
   double wall = 0;
   double cpu = 0;
 };
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const size_t n = values.size();
-  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
 
 double ThreadCpuSeconds() {
   timespec now{};

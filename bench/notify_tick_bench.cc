@@ -39,6 +39,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_figures.h"
 #include "bench/bench_main.h"
 #include "bench/null_smtp_server.h"
 #include "common/format.h"
@@ -63,11 +64,6 @@ namespace vigilo {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-long EnvSize(const char* name, long fallback) {
-  const char* value = std::getenv(name);
-  return value != nullptr && *value != '\0' ? std::atol(value) : fallback;
-}
 
 struct Sizes {
   long records = EnvSize("VIGILO_BENCH_RECORDS", 10000);
@@ -331,12 +327,6 @@ World& TheWorld() {
     return w;
   }();
   return world;
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const size_t n = values.size();
-  return n == 0 ? 0 : n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 double ProcessCpuSeconds() {

@@ -34,6 +34,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_figures.h"
 #include "bench/bench_main.h"
 #include "common/format.h"
 #include "common/ini_profile.h"
@@ -55,11 +56,6 @@ namespace {
 constexpr int kRules = 50;
 constexpr int kCategories = 25;
 constexpr size_t kRowsPerInsert = 1000;
-
-long EnvSize(const char* name, long fallback) {
-  const char* value = std::getenv(name);
-  return value != nullptr && *value != '\0' ? std::atol(value) : fallback;
-}
 
 struct Sizes {
   long records = EnvSize("VIGILO_BENCH_RECORDS", 1000000);
@@ -347,12 +343,6 @@ World& TheWorld() {
     return w;
   }();
   return world;
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const size_t n = values.size();
-  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 constexpr int kRounds = 5;

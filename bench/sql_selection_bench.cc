@@ -37,6 +37,7 @@
 #include <random>
 #include <string>
 
+#include "bench/bench_figures.h"
 #include "common/format.h"
 #include "platform/sql/database.h"
 #include "platform/sql/dbf_table_cache.h"
@@ -49,6 +50,7 @@ using vigilo::Database;
 using vigilo::DbfField;
 using vigilo::DbfTable;
 using vigilo::Format;
+using vigilo::Median;
 using vigilo::Recordset;
 
 constexpr int kRecords = 100000;
@@ -273,12 +275,6 @@ void BM_NativeCold(benchmark::State& state) {
     sqlite3_close(db);
   }
   state.counters["rows"] = static_cast<double>(rows);
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  size_t n = values.size();
-  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 // Rounds of dBase cold, dBase touched, dBase warm, native cold and native

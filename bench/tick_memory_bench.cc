@@ -32,6 +32,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_figures.h"
 #include "common/format.h"
 #include "platform/xbase/dbf_table.h"
 #include "tests/support/rule_builder.h"
@@ -43,11 +44,6 @@ namespace {
 
 constexpr int kRules = 50;
 constexpr int kCategories = 25;
-
-long EnvSize(const char* name, long fallback) {
-  const char* value = std::getenv(name);
-  return value != nullptr && *value != '\0' ? std::atol(value) : fallback;
-}
 
 std::string Category(long form_id) { return Format("C%02ld", form_id % kCategories); }
 

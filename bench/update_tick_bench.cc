@@ -41,6 +41,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_figures.h"
 #include "bench/bench_main.h"
 #include "bench/update_tick_floor.h"
 #include "common/format.h"
@@ -64,11 +65,6 @@ namespace {
 
 constexpr int kRules = 50;
 constexpr int kCategories = 25;
-
-long EnvSize(const char* name, long fallback) {
-  const char* value = std::getenv(name);
-  return value != nullptr && *value != '\0' ? std::atol(value) : fallback;
-}
 
 std::string EnvText(const char* name) {
   const char* value = std::getenv(name);
@@ -470,12 +466,6 @@ World& TheWorld() {
     return w;
   }();
   return world;
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const size_t n = values.size();
-  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 // Every closed record is flagged by one rule of each half after a tick.

@@ -20,6 +20,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench/bench_figures.h"
 #include "common/format.h"
 #include "platform/xbase/dbf_query.h"
 #include "platform/xbase/dbf_table.h"
@@ -130,11 +131,6 @@ size_t ReadBytes(const std::string& path, std::string& buffer) {
   }
   ::close(fd);
   return total;
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
 }
 
 void BM_Ratios(benchmark::State& state) {
