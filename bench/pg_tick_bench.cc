@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "bench/bench_figures.h"
+#include "bench/update_rules_data.h"
 #include "bench/bench_main.h"
 #include "common/format.h"
 #include "common/ini_profile.h"
@@ -53,32 +54,8 @@
 namespace vigilo {
 namespace {
 
-constexpr int kRules = 50;
-constexpr int kCategories = 25;
+constexpr long kDefaultRecords = 1000000;
 constexpr size_t kRowsPerInsert = 1000;
-
-struct Sizes {
-  long records = EnvSize("VIGILO_BENCH_RECORDS", 1000000);
-  long history = EnvSize("VIGILO_BENCH_HISTORY", 1000000);
-  long matches = EnvSize("VIGILO_BENCH_MATCHES", 1000);
-};
-
-std::string Category(long form_id) { return Format("C%02ld", form_id % kCategories); }
-
-bool IsClosed(long form_id, const Sizes& sizes) {
-  const long step = sizes.records / sizes.matches;
-  return step > 0 && form_id % step == 0 && form_id / step <= sizes.matches;
-}
-
-CFieldDef Field(const std::string& name, int type, int width, int flags) {
-  CFieldDef field(1);
-  field.name = name;
-  field.label = name;
-  field.type = type;
-  field.width = static_cast<uint32_t>(width);
-  field.flags = flags;
-  return field;
-}
 
 // A libpq connection as the project's login; every failure throws.
 class PgClient {
@@ -322,7 +299,7 @@ class Anchor {
 };
 
 struct World {
-  Sizes sizes;
+  Sizes sizes{kDefaultRecords};
   std::unique_ptr<Dataset> data;
   std::unique_ptr<Engine> engine;
   std::unique_ptr<Anchor> anchor;
@@ -396,7 +373,7 @@ void BM_Ticks(benchmark::State& state) {
 BENCHMARK(BM_Ticks)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 
 void PrintSummary() {
-  const Sizes sizes;
+  const Sizes sizes{kDefaultRecords};
   std::printf("\nPostgreSQL: %ld records, %ld change-history rows, %ld newly matching records, "
               "%d rules; medians of %d interleaved ticks\n",
               sizes.records, sizes.history, sizes.matches, kRules, kRounds);

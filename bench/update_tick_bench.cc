@@ -42,6 +42,7 @@
 #include <vector>
 
 #include "bench/bench_figures.h"
+#include "bench/update_rules_data.h"
 #include "bench/bench_main.h"
 #include "bench/update_tick_floor.h"
 #include "common/format.h"
@@ -63,36 +64,11 @@
 namespace vigilo {
 namespace {
 
-constexpr int kRules = 50;
-constexpr int kCategories = 25;
+constexpr long kDefaultRecords = 100000;
 
 std::string EnvText(const char* name) {
   const char* value = std::getenv(name);
   return value != nullptr ? value : "";
-}
-
-struct Sizes {
-  long records = EnvSize("VIGILO_BENCH_RECORDS", 100000);
-  long history = EnvSize("VIGILO_BENCH_HISTORY", 1000000);
-  long matches = EnvSize("VIGILO_BENCH_MATCHES", 1000);
-};
-
-std::string Category(long form_id) { return Format("C%02ld", form_id % kCategories); }
-
-// The records that are closed: spread evenly over the table.
-bool IsClosed(long form_id, const Sizes& sizes) {
-  const long step = sizes.records / sizes.matches;
-  return step > 0 && form_id % step == 0 && form_id / step <= sizes.matches;
-}
-
-CFieldDef Field(const std::string& name, int type, int width, int flags) {
-  CFieldDef field(1);
-  field.name = name;
-  field.label = name;
-  field.type = type;
-  field.width = static_cast<uint32_t>(width);
-  field.flags = flags;
-  return field;
 }
 
 // Installation files and both copies of the data.
@@ -447,7 +423,7 @@ class Native {
 };
 
 struct World {
-  Sizes sizes;
+  Sizes sizes{kDefaultRecords};
   std::unique_ptr<Dataset> data;
   std::unique_ptr<Engine> engine;
   std::unique_ptr<Native> native;
@@ -563,7 +539,7 @@ void BM_Ticks(benchmark::State& state) {
 BENCHMARK(BM_Ticks)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 
 void PrintSummary() {
-  const Sizes sizes;
+  const Sizes sizes{kDefaultRecords};
   std::printf("\n%ld records, %ld change-history rows, %ld newly matching records, %d rules; "
               "medians of %d interleaved ticks\n",
               sizes.records, sizes.history, sizes.matches, kRules, kRounds);

@@ -5,20 +5,14 @@
 #include <iterator>
 
 #include "common/format.h"
+#include "common/text.h"
+#include "manager/list_filter.h"
 
 namespace vigilo {
 namespace {
 
 // The text with ASCII capitals made small, for comparing without regard to
 // case (the locale's tolower per character costs more than the whole sort).
-std::string Folded(const std::string& text) {
-  std::string folded = text;
-  for (char& c : folded) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return folded;
-}
-
 const std::string& ColumnText(const RuleRow& row, RuleColumn column) {
   switch (column) {
     case RuleColumn::kTable: return row.table;
@@ -49,7 +43,7 @@ constexpr RuleColumn kAllColumns[] = {RuleColumn::kRuleId, RuleColumn::kTable,
 
 bool RowHas(const RuleRow& row, const std::string& folded) {
   for (RuleColumn column : kAllColumns) {
-    if (Folded(RuleCellText(row, column)).find(folded) != std::string::npos) return true;
+    if (MatchesFilter(RuleCellText(row, column), folded)) return true;
   }
   return false;
 }
@@ -72,7 +66,7 @@ void RuleList::ApplyFilter() {
 }
 
 void RuleList::SetFilter(const std::string& text) {
-  filter_ = Folded(text);
+  filter_ = ToLower(text);
   ApplyFilter();
 }
 
@@ -153,8 +147,8 @@ void RuleList::SortItems(RuleColumn column, bool descending) {
   // Keys by row; rows of removed items get none and are never compared.
   std::vector<std::string> keys(rows_.size());
   for (uint32_t item : items_) {
-    keys[item] = column == RuleColumn::kEnabled ? Folded(RuleCellText(rows_[item], column))
-                                                : Folded(ColumnText(rows_[item], column));
+    keys[item] = column == RuleColumn::kEnabled ? ToLower(RuleCellText(rows_[item], column))
+                                                : ToLower(ColumnText(rows_[item], column));
   }
   std::stable_sort(items_.begin(), items_.end(), [&](uint32_t a, uint32_t b) {
     return descending ? keys[b] < keys[a] : keys[a] < keys[b];

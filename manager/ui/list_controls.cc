@@ -13,10 +13,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QRegularExpression>
 #include <QStandardItemModel>
 
 #include "manager/list_filter.h"
+#include "manager/ui/dialog_buttons.h"
 
 namespace vigilo {
 namespace {
@@ -89,8 +89,7 @@ void NameComboBoxesByLabel() {
 
 void NameByLabel(QLabel* label) {
   NameComboBoxesByLabel();
-  QString text = label->text();
-  text.remove(QRegularExpression("&(?!&)"));
+  QString text = WithoutMnemonic(label->text());
   while (text.endsWith(':') || text.endsWith(' ')) text.chop(1);
   label->buddy()->setAccessibleName(text);
 }

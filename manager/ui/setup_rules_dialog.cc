@@ -33,10 +33,6 @@ void ShowChoices(QComboBox* combo, const std::vector<std::string>& entries, int 
   combo->setCurrentIndex(index);
 }
 
-QLabel* Buddy(const char* text, QWidget* input, QWidget* parent) {
-  return NamingLabel(text, input, parent);
-}
-
 QPushButton* BrowseButton(const char* text, const char* name, QWidget* parent) {
   auto* button = new QPushButton(text, parent);
   button->setAccessibleName(name);
@@ -97,16 +93,16 @@ CSetupRulesDlg::CSetupRulesDlg(ProjectSelection& selection, ManagerContext& cont
   list_->setMinimumSize(600, 220);
 
   auto* fields = new QGridLayout;
-  fields->addWidget(Buddy(kSetupRulesProjectTableLabel, tables_, this), 0, 0);
+  fields->addWidget(NamingLabel(kSetupRulesProjectTableLabel, tables_, this), 0, 0);
   fields->addWidget(tables_, 0, 1);
-  fields->addWidget(Buddy(kSetupRulesActionLabel, actions_, this), 1, 0);
+  fields->addWidget(NamingLabel(kSetupRulesActionLabel, actions_, this), 1, 0);
   fields->addWidget(actions_, 1, 1);
-  fields->addWidget(Buddy(kSetupRulesTargetLabel, targets_, this), 2, 0);
+  fields->addWidget(NamingLabel(kSetupRulesTargetLabel, targets_, this), 2, 0);
   fields->addWidget(targets_, 2, 1);
-  fields->addWidget(Buddy(kSetupRulesValuesLabel, values_, this), 3, 0);
+  fields->addWidget(NamingLabel(kSetupRulesValuesLabel, values_, this), 3, 0);
   fields->addWidget(values_, 3, 1);
   fields->addWidget(values_browse, 3, 2);
-  fields->addWidget(Buddy(kSetupRulesConditionLabel, condition_, this), 4, 0);
+  fields->addWidget(NamingLabel(kSetupRulesConditionLabel, condition_, this), 4, 0);
   fields->addWidget(condition_, 4, 1);
   fields->addWidget(condition_browse, 4, 2);
   fields->setColumnStretch(1, 1);
@@ -116,9 +112,9 @@ CSetupRulesDlg::CSetupRulesDlg(ProjectSelection& selection, ManagerContext& cont
   left->addLayout(fields);
   left->addWidget(edit_state_);
   auto* list_head = new QHBoxLayout;
-  list_head->addWidget(Buddy(kSetupRulesRuleListLabel, list_, this));
+  list_head->addWidget(NamingLabel(kSetupRulesRuleListLabel, list_, this));
   list_head->addStretch();
-  list_head->addWidget(Buddy(kSetupRulesFilterLabel, filter_, this));
+  list_head->addWidget(NamingLabel(kSetupRulesFilterLabel, filter_, this));
   list_head->addWidget(filter_);
   left->addLayout(list_head);
   left->addWidget(list_, 1);
