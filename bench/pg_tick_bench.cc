@@ -263,6 +263,24 @@ class Anchor {
 
   std::vector<std::string> Exec(const std::string& sql) { return client_.Exec(sql); }
 
+  // The server's plans for the first rule on the record's fields and the
+  // first on its history, and for a prepared batch update: a fair anchor
+  // probes the Status and history indexes and updates by key.
+  void PrintPlans() {
+    const std::vector<const RuleStatements*> shown = {&rules_.front(),
+                                                      &rules_[rules_.size() / 2]};
+    for (const RuleStatements* rule : shown) {
+      std::printf("anchor plan, rule %ld: %s\n", rule->rule_id, rule->select.c_str());
+      for (const std::string& line : client_.Exec("EXPLAIN " + rule->select)) {
+        std::printf("    %s\n", line.c_str());
+      }
+    }
+    for (const std::string& line :
+         client_.Exec("EXPLAIN EXECUTE " + rules_.front().update + "('{1,2,3}')")) {
+      std::printf("    %s\n", line.c_str());
+    }
+  }
+
   void Tick() {
     for (const RuleStatements& rule : rules_) {
       client_.Exec(rule.stale);
@@ -314,6 +332,7 @@ World& TheWorld() {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     w.engine = std::make_unique<Engine>(*w.data);
     w.anchor = std::make_unique<Anchor>(*w.data, w.engine->table());
+    w.anchor->PrintPlans();
     std::fprintf(stderr, "data loaded in %.1f s, rules loaded in %.1f s\n", loaded,
                  std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() -
                      loaded);
