@@ -53,7 +53,7 @@ enum class FlagBatchResult {
   kRefused,  // the server refused one: none stays written
   kLost,     // the connection is gone (logged): none stays written
 };
-// Writes the positive FormIDs' pairs to the table's server in multi-row
+// Writes the records' pairs to the table's server in multi-row
 // INSERTs of at most kRecordsPerServerStatement pairs, all in one
 // transaction (Database::ExecuteAsOne). A refusal is left to the caller, who
 // goes pair by pair to find and log the refused one; a lost connection is
