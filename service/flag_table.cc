@@ -299,45 +299,53 @@ std::string CProjectTable::FindNewRecords(const CRule& rule) {
   }
 }
 
+FlagBatchResult InsertFlagBatch(CProjectTable& table, const std::vector<long long>& form_ids,
+                                int32_t rule_id) {
+  Database& db = table.project()->database();
+  const std::string target = FlagInsertTarget(table.project()->db_type(), table.names());
+  std::vector<std::string> statements;
+  for (size_t first = 0; first < form_ids.size(); first += kRecordsPerServerStatement) {
+    const size_t end = std::min(form_ids.size(), first + kRecordsPerServerStatement);
+    statements.push_back(FlagInsertStatement(
+        target, std::vector<long long>(form_ids.begin() + first, form_ids.begin() + end),
+        rule_id));
+  }
+  if (statements.empty()) return FlagBatchResult::kWritten;
+  try {
+    db.ExecuteAsOne(statements);
+    return FlagBatchResult::kWritten;
+  } catch (const DbException& error) {
+    if (db.IsOpen()) return FlagBatchResult::kRefused;
+    table.LogDbError(&error,
+                     Format("While Inserting record to Flag Table, Rule ID : %ld",
+                            static_cast<long>(rule_id)),
+                     FlagInsertStatement(target, static_cast<long>(form_ids.front()), rule_id));
+    return FlagBatchResult::kLost;
+  }
+}
+
 int CProjectTable::InsertFlags(const std::string& list, int32_t rule_id) {
   Database& db = project()->database();
   if (!db.IsOpen()) return 0;
-  const std::string target = FlagInsertTarget(project()->db_type(), names());
-  std::vector<int64_t> form_ids;
+  std::vector<long long> form_ids;
   for (const std::string& item : SplitText(list, ',')) {
     const long form_id = LeadingNumber(item);
     if (form_id > 0) form_ids.push_back(form_id);
   }
   if (form_ids.empty()) return 1;
-  // A server gets the pairs in multi-row INSERTs, all in one transaction;
-  // when that fails nothing of it stays and the pairs go one by one below.
-  if (!db.IsDbase()) {
-    std::vector<std::string> statements;
-    for (size_t first = 0; first < form_ids.size(); first += kRecordsPerServerStatement) {
-      const size_t end = std::min(form_ids.size(), first + kRecordsPerServerStatement);
-      statements.push_back(FlagInsertStatement(
-          target, std::vector<long long>(form_ids.begin() + first, form_ids.begin() + end),
-          rule_id));
-    }
-    try {
-      db.ExecuteAsOne(statements);
-      return 1;
-    } catch (const DbException& error) {
-      if (!db.IsOpen()) {
-        LogDbError(&error,
-                   Format("While Inserting record to Flag Table, Rule ID : %ld",
-                          static_cast<long>(rule_id)),
-                   FlagInsertStatement(target, static_cast<long>(form_ids.front()), rule_id));
-        return 1;
-      }
-    }
+  // A server gets the pairs in one transaction; when that fails nothing of
+  // it stays and the pairs go one by one below.
+  if (!db.IsDbase() && InsertFlagBatch(*this, form_ids, rule_id) != FlagBatchResult::kRefused) {
+    return 1;
   }
   // One statement prepared once and run for every pair as one batch; the
   // pairs before a failing one stay written and the rest are left, as when
   // each ran alone.
+  const std::string target = FlagInsertTarget(project()->db_type(), names());
   size_t done = 0;
   try {
-    db.ExecuteForEach(ParameterizedFlagInsertStatement(target, rule_id), form_ids, &done);
+    db.ExecuteForEach(ParameterizedFlagInsertStatement(target, rule_id),
+                      std::vector<int64_t>(form_ids.begin(), form_ids.end()), &done);
   } catch (const DbException& error) {
     LogDbError(&error,
                Format("While Inserting record to Flag Table, Rule ID : %ld",

@@ -15,6 +15,8 @@
 
 namespace vigilo {
 
+class CProjectTable;
+
 // True when a From-name names a dBase file of a table in its own directory
 // ("\"dir/FILE.DBF\" AS name"): kind 0 and " AS " after the first character.
 bool IsFileFromName(int32_t db_type, const std::string& from_name);
@@ -43,6 +45,21 @@ std::string FlagInsertStatement(const std::string& target, long form_id, int32_t
 std::string ParameterizedFlagInsertStatement(const std::string& target, int32_t rule_id);
 // The same for several records in one statement: "VALUES(%ld,%d),(%ld,%d)...".
 std::string FlagInsertStatement(const std::string& target, const std::vector<long long>& form_ids,
+                                int32_t rule_id);
+
+// What became of pairs sent to a server as one transaction.
+enum class FlagBatchResult {
+  kWritten,  // every pair
+  kRefused,  // the server refused one: none stays written
+  kLost,     // the connection is gone (logged): none stays written
+};
+// Writes the records' pairs to the table's server in multi-row
+// INSERTs of at most kRecordsPerServerStatement pairs, all in one
+// transaction (Database::ExecuteAsOne). A refusal is left to the caller, who
+// goes pair by pair to find and log the refused one; a lost connection is
+// logged as a flag insert, with the first pair's statement.
+// REQUIRES: the table's project database is open on a server.
+FlagBatchResult InsertFlagBatch(CProjectTable& table, const std::vector<long long>& form_ids,
                                 int32_t rule_id);
 
 // What a flag table's dBase file holds: nothing yet, less than its header (a

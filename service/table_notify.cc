@@ -104,16 +104,29 @@ std::vector<bool> FlagRecords(CProjectTable& table, const std::vector<long long>
                               int32_t rule_id) {
   Database& db = table.project()->database();
   bool ensure = false;
-  if (db.IsOpen() && table.project()->db_type() == kDbaseKind && form_ids.size() > 1 &&
+  if (db.IsOpen() && form_ids.size() > 1 &&
       std::all_of(form_ids.begin(), form_ids.end(), [](long long id) { return id > 0; })) {
-    try {
-      db.ExecuteSQL(FlagInsertStatement(
-          FlagInsertTarget(table.project()->db_type(), table.names()), form_ids, rule_id));
-      return std::vector<bool>(form_ids.size(), true);
-    } catch (const DbException&) {
-      // Rows before the failing one may be written: each is made sure of
-      // below, and a failure that stays is logged there.
-      ensure = true;
+    if (table.project()->db_type() == kDbaseKind) {
+      try {
+        db.ExecuteSQL(FlagInsertStatement(
+            FlagInsertTarget(table.project()->db_type(), table.names()), form_ids, rule_id));
+        return std::vector<bool>(form_ids.size(), true);
+      } catch (const DbException&) {
+        // Rows before the failing one may be written: each is made sure of
+        // below, and a failure that stays is logged there.
+        ensure = true;
+      }
+    } else {
+      switch (InsertFlagBatch(table, form_ids, rule_id)) {
+        case FlagBatchResult::kWritten:
+          return std::vector<bool>(form_ids.size(), true);
+        case FlagBatchResult::kLost:
+          return std::vector<bool>(form_ids.size(), false);
+        case FlagBatchResult::kRefused:
+          // Nothing of the batch stays: each record goes alone below, and the
+          // refused one is logged with its own statement.
+          break;
+      }
     }
   }
   std::vector<bool> flagged;

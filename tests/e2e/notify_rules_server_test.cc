@@ -111,5 +111,29 @@ TEST_F(ServerNotifyRulesTest, ClosedRecordIsMailedAndPostedOnceWithItsServerValu
   EXPECT_EQ(demo::ReadRows(install_->orvkpost_table()).size(), 2u);
 }
 
+// A batch's flags go to the server as one transaction: a record the flag table refuses is
+// logged and its message waits until its flag is taken; the others are flagged and mailed.
+TEST_F(ServerNotifyRulesTest, RefusedFlagLeavesTheOtherRecordsMailedAndFlagged) {
+  test::SmtpSink sink;
+  Install({RuleBuilder(3).OnServer().Notify("User", "bob")}, sink.host_port());
+  Tick();
+  Sql("ALTER TABLE proj.bugsvglsvgls ADD CONSTRAINT not2 CHECK (FormID <> 2); "
+      "UPDATE proj.bugs SET Status = 'Closed'");
+  const size_t before = install_->ReadRunLog().size();
+  EXPECT_EQ(RunServiceOnce(install_->program_dir(), {"VIGILO_SMTP_LIBRARY=" VIGILO_SMTP_PLUGIN}),
+            2);  // a tick with errors
+  const std::string log = install_->ReadRunLog().substr(before);
+  EXPECT_EQ(CountOf(log, "ODBC Reported Error"), 1) << log;
+  EXPECT_NE(log.find("(FormID,RuleID) VALUES(2,3)"), std::string::npos) << log;
+  EXPECT_EQ(Sql("SELECT FormID FROM proj.bugsvglsvgls ORDER BY 1"), "1\n3\n");
+  EXPECT_EQ(sink.WaitForMessages(2).size(), 2u);
+
+  Sql("ALTER TABLE proj.bugsvglsvgls DROP CONSTRAINT not2");
+  EXPECT_EQ(CountOf(Tick(), "ODBC Reported Error"), 0);
+  const auto mail = sink.WaitForMessages(4, std::chrono::milliseconds(500));
+  ASSERT_EQ(mail.size(), 3u);
+  EXPECT_EQ(mail[2].subject, "VIGILO Rule# 3 , Record# 2 of 2\\VGPG\\proj\\bugs");
+}
+
 }  // namespace
 }  // namespace vigilo::e2e
