@@ -335,6 +335,10 @@ std::pair<uint32_t, uint32_t> DbfTableData::Range(const EqIndex& index, const Eq
       }
       break;
   }
+  if (index.unique) {
+    if (slot >= index.rows.size() || index.rows[slot] == UINT32_MAX) return {0, 0};
+    return {static_cast<uint32_t>(slot), static_cast<uint32_t>(slot + 1)};
+  }
   if (index.starts.empty() || slot >= index.starts.size() - 1) return {0, 0};
   return {index.starts[slot], index.starts[slot + 1]};
 }
@@ -478,7 +482,23 @@ std::shared_ptr<EqIndex> DbfTableData::BuildIndex(const Column& c, Keep keep) co
     for (size_t s = 0; s < slots; ++s) {
       distinct += ends[s] != 0;
       total += ends[s];
-      ends[s] = total;
+    }
+    if (distinct == total && total > 0) {
+      // One row a slot at most: the counts become the rows in place.
+      for (size_t s = 0; s < slots; ++s) ends[s] = ends[s] == 0 ? UINT32_MAX : 0;
+      for (uint32_t r = 0; r < rows; ++r) {
+        const uint32_t s = slot_of(r);
+        if (s != UINT32_MAX) ends[s] = r;
+      }
+      starts.pop_back();
+      index->unique = true;
+      index->rows = std::move(starts);
+      index->distinct = distinct;
+      return;
+    }
+    for (size_t s = 0, sum = 0; s < slots; ++s) {
+      sum += ends[s];
+      ends[s] = static_cast<uint32_t>(sum);
     }
     starts[slots] = total;
     std::vector<uint32_t> found(total);
@@ -540,6 +560,10 @@ std::shared_ptr<EqIndex> DbfTableData::BuildIndex(const Column& c, Keep keep) co
         }
         index->starts.push_back(static_cast<uint32_t>(index->rows.size()));
         index->keys.shrink_to_fit();
+        if (index->keys.size() == index->rows.size()) {
+          index->unique = true;  // the key's position is its row's
+          index->starts = {};
+        }
         index->starts.shrink_to_fit();
         index->distinct = index->keys.size();
       }

@@ -60,9 +60,11 @@ struct CellValue {
 // rows[starts[s + 1] - 1]. A slot is the text's code
 // for text and date columns; for integer columns the key minus `base` when
 // the keys are dense (as record numbers are), else the key's position in
-// `keys`.
+// `keys`. When no key has two rows (a column of record numbers), `unique`
+// is set, `starts` is empty and rows[s] is slot s's row (UINT32_MAX: none).
 struct EqIndex {
   bool dense = false;
+  bool unique = false;
   int64_t base = 0;
   std::vector<int64_t> keys;  // sorted, integer columns that are not dense
   std::vector<uint32_t> starts;
