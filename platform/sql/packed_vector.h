@@ -33,16 +33,15 @@ class PackedVector {
   size_t size() const {
     return Apply([](const auto& v) { return v.size(); });
   }
-  bool empty() const { return size() == 0; }
-  // Bytes a value.
-  size_t width() const { return size_t{1} << values_.index(); }
 
   T operator[](size_t i) const {
     return Apply([i](const auto& v) { return Wide(v[i]); });
   }
   void Set(size_t i, T value) {
     Fit(value);
-    Apply([i, value](auto& v) { v[i] = Narrow<typename std::decay_t<decltype(v)>::value_type>(value); });
+    Apply([i, value](auto& v) {
+      v[i] = Narrow<typename std::decay_t<decltype(v)>::value_type>(value);
+    });
   }
   void push_back(T value) {
     Fit(value);
