@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "bench/bench_figures.h"
+#include "bench/dbf_bulk_append.h"
 #include "common/format.h"
 #include "platform/xbase/dbf_table.h"
 #include "tests/support/rule_builder.h"
@@ -92,47 +93,50 @@ std::unique_ptr<Installed> Install(long n, long m) {
   const testing::TestInstallation& install = *installed->install;
   installed->program_dir = install.program_dir();
 
-  // The rows are appended straight to the files the writer made: a million
-  // record descriptions would cost the writer more than the tick.
+  // The rows are appended straight to the files the writer made, in large
+  // blocks: a million record descriptions would cost the writer more than
+  // the tick, and a write a record would cost more than the tick too.
   const std::string dir = install.TableDir("Proj", "Bugs");
   const long step = m > 0 ? n / m : 0;
   auto closed = [&](long id) { return step > 0 && id % step == 0 && id / step <= m; };
   {
-    auto table = DbfTable::Open(dir + "/Bugs.dbf", true);
-    const int form_id = table->FieldIndex("FormID"), status = table->FieldIndex("Status"),
-              category = table->FieldIndex("Category"), priority = table->FieldIndex("Priority");
+    DbfBulkAppend append(dir + "/Bugs.dbf");
+    DbfTable& table = append.table();
+    const int form_id = table.FieldIndex("FormID"), status = table.FieldIndex("Status"),
+              category = table.FieldIndex("Category"), priority = table.FieldIndex("Priority");
     for (long id = 1; id <= n; ++id) {
-      table->AppendStart();
-      table->AssignLong(form_id, id);
-      table->AssignText(status, closed(id) ? "Closed" : "Open");
-      table->AssignText(category, Category(id));
-      table->AssignLong(priority, id % 5);
-      table->AppendWrite();
+      append.Start();
+      table.AssignLong(form_id, id);
+      table.AssignText(status, closed(id) ? "Closed" : "Open");
+      table.AssignText(category, Category(id));
+      table.AssignLong(priority, id % 5);
+      append.Add();
     }
-    table->Close();
+    append.Finish();
   }
   {
-    auto table = DbfTable::Open(dir + "/BugsHist.dbf", true);
-    const int form_id = table->FieldIndex("FormID"), date = table->FieldIndex("ChngDate"),
-              by = table->FieldIndex("ChngBy"), what = table->FieldIndex("ChngWhat"),
-              from = table->FieldIndex("ChngFrom"), to = table->FieldIndex("ChngTo");
+    DbfBulkAppend append(dir + "/BugsHist.dbf");
+    DbfTable& table = append.table();
+    const int form_id = table.FieldIndex("FormID"), date = table.FieldIndex("ChngDate"),
+              by = table.FieldIndex("ChngBy"), what = table.FieldIndex("ChngWhat"),
+              from = table.FieldIndex("ChngFrom"), to = table.FieldIndex("ChngTo");
     long written = 0;
     auto row = [&](long id, const char* w, const char* f, const char* t) {
-      table->AppendStart();
-      table->AssignLong(form_id, id);
-      table->AssignText(date, "1700000000");
-      table->AssignText(by, "ann");
-      table->AssignText(what, w);
-      table->AssignText(from, f);
-      table->AssignText(to, t);
-      table->AppendWrite();
+      append.Start();
+      table.AssignLong(form_id, id);
+      table.AssignText(date, "1700000000");
+      table.AssignText(by, "ann");
+      table.AssignText(what, w);
+      table.AssignText(from, f);
+      table.AssignText(to, t);
+      append.Add();
       ++written;
     };
     for (long id = 1; id <= n; ++id) {
       if (closed(id)) row(id, "Status", "Open", "Closed");
     }
     for (long j = 0; written < n; ++j) row(j % n + 1, "Priority", "1", "2");
-    table->Close();
+    append.Finish();
   }
   return installed;
 }

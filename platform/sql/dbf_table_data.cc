@@ -335,6 +335,10 @@ std::pair<uint32_t, uint32_t> DbfTableData::Range(const EqIndex& index, const Eq
       }
       break;
   }
+  if (index.unique) {
+    if (slot >= index.rows.size() || index.rows[slot] == UINT32_MAX) return {0, 0};
+    return {static_cast<uint32_t>(slot), static_cast<uint32_t>(slot + 1)};
+  }
   if (index.starts.empty() || slot >= index.starts.size() - 1) return {0, 0};
   return {index.starts[slot], index.starts[slot + 1]};
 }
@@ -361,7 +365,8 @@ double DbfTableData::RowsPerKey(int column) {
   if (c.loaded) {
     uint32_t stride = std::max<uint32_t>(1, rows_ / kSample);
     for (uint32_t r = 0; r < rows_; r += stride) {
-      if (c.ints[r] != kNullInteger) add(std::to_string(c.ints[r]));
+      const int64_t value = c.ints[r];
+      if (value != kNullInteger) add(std::to_string(value));
     }
   } else {
     TextDictionary scratch;
@@ -460,27 +465,47 @@ template <typename Keep>
 std::shared_ptr<EqIndex> DbfTableData::BuildIndex(const Column& c, Keep keep) const {
   auto index = std::make_shared<EqIndex>();
   // Counting sort of the rows by slot, in local arrays the loops can keep
-  // in registers; slot_of gives UINT32_MAX for a row without a key.
+  // in registers; slot_of gives UINT32_MAX for a row without a key. Each
+  // slot's end is counted first; the rows, placed from the last one back,
+  // move each end down to its slot's start, so no second array of
+  // positions is needed while the index is built.
   const uint32_t rows = rows_;
   auto build = [&](size_t slots, auto slot_of) {
     std::vector<uint32_t> starts(slots + 1, 0);
-    uint32_t* const counts = starts.data() + 1;
+    uint32_t* const ends = starts.data();
     for (uint32_t r = 0; r < rows; ++r) {
       const uint32_t s = slot_of(r);
-      if (s != UINT32_MAX) ++counts[s];
+      if (s != UINT32_MAX) ++ends[s];
     }
     size_t distinct = 0;
+    uint32_t total = 0;
     for (size_t s = 0; s < slots; ++s) {
-      distinct += counts[s] != 0;
-      counts[s] += starts[s];
+      distinct += ends[s] != 0;
+      total += ends[s];
     }
-    std::vector<uint32_t> found(starts.back());
-    std::vector<uint32_t> fill(starts.begin(), starts.end() - 1);
+    if (distinct == total && total > 0) {
+      // One row a slot at most: the counts become the rows in place.
+      for (size_t s = 0; s < slots; ++s) ends[s] = ends[s] == 0 ? UINT32_MAX : 0;
+      for (uint32_t r = 0; r < rows; ++r) {
+        const uint32_t s = slot_of(r);
+        if (s != UINT32_MAX) ends[s] = r;
+      }
+      starts.pop_back();
+      index->unique = true;
+      index->rows = std::move(starts);
+      index->distinct = distinct;
+      return;
+    }
+    for (size_t s = 0, sum = 0; s < slots; ++s) {
+      sum += ends[s];
+      ends[s] = static_cast<uint32_t>(sum);
+    }
+    starts[slots] = total;
+    std::vector<uint32_t> found(total);
     uint32_t* const out = found.data();
-    uint32_t* const next = fill.data();
-    for (uint32_t r = 0; r < rows; ++r) {
+    for (uint32_t r = rows; r-- > 0;) {
       const uint32_t s = slot_of(r);
-      if (s != UINT32_MAX) out[next[s]++] = r;
+      if (s != UINT32_MAX) out[--ends[s]] = r;
     }
     index->starts = std::move(starts);
     index->rows = std::move(found);
@@ -489,48 +514,60 @@ std::shared_ptr<EqIndex> DbfTableData::BuildIndex(const Column& c, Keep keep) co
   // Deleted rows are indexed too (readers skip them), so that a record
   // another program recalls is found without building the index again.
   if (c.kind != ColumnKind::kInteger) {
-    const uint32_t* const codes = c.codes.data();
-    // kNone is UINT32_MAX: a NULL row has no slot.
-    build(c.dict.size(), [codes, &keep](uint32_t r) { return keep(r) ? codes[r] : UINT32_MAX; });
-  } else {
-    const int64_t* const ints = c.ints.data();
-    int64_t low = INT64_MAX, high = INT64_MIN;
-    uint32_t count = 0;
-    for (uint32_t r = 0; r < rows; ++r) {
-      if (ints[r] == kNullInteger) continue;
-      low = std::min(low, ints[r]);
-      high = std::max(high, ints[r]);
-      ++count;
-    }
-    // Keys as dense as record numbers get a slot each; others are sorted.
-    if (count == 0 || static_cast<uint64_t>(high) - static_cast<uint64_t>(low) <
-                          2 * static_cast<uint64_t>(count) + 1024) {
-      index->dense = true;
-      index->base = count == 0 ? 0 : low;
-      size_t slots = count == 0 ? 0 : static_cast<size_t>(high - low) + 1;
-      const int64_t base = index->base;
-      build(slots, [ints, base, &keep](uint32_t r) {
-        return ints[r] == kNullInteger || !keep(r) ? UINT32_MAX
-                                                   : static_cast<uint32_t>(ints[r] - base);
+    c.codes.Visit([&](const auto* codes, auto none) {
+      build(c.dict.size(), [codes, none, &keep](uint32_t r) {
+        return codes[r] == none || !keep(r) ? UINT32_MAX : static_cast<uint32_t>(codes[r]);
       });
-    } else {
-      std::vector<std::pair<int64_t, uint32_t>> pairs;
-      pairs.reserve(count);
+    });
+  } else {
+    c.ints.Visit([&](const auto* ints, auto null) {
+      // The keys of the rows kept decide the layout: a partial index over
+      // few rows sorts their keys, however many slots the whole column's
+      // range would take.
+      int64_t low = INT64_MAX, high = INT64_MIN;
+      uint32_t count = 0;
       for (uint32_t r = 0; r < rows; ++r) {
-        if (ints[r] != kNullInteger && keep(r)) pairs.emplace_back(ints[r], r);
+        if (ints[r] == null || !keep(r)) continue;
+        low = std::min<int64_t>(low, ints[r]);
+        high = std::max<int64_t>(high, ints[r]);
+        ++count;
       }
-      std::sort(pairs.begin(), pairs.end());
-      index->rows.reserve(pairs.size());
-      for (const auto& [key, row] : pairs) {
-        if (index->keys.empty() || index->keys.back() != key) {
-          index->keys.push_back(key);
-          index->starts.push_back(static_cast<uint32_t>(index->rows.size()));
+      // Keys as dense as record numbers get a slot each; others are sorted.
+      if (count == 0 || static_cast<uint64_t>(high) - static_cast<uint64_t>(low) <
+                            2 * static_cast<uint64_t>(count) + 1024) {
+        index->dense = true;
+        index->base = count == 0 ? 0 : low;
+        size_t slots = count == 0 ? 0 : static_cast<size_t>(high - low) + 1;
+        const int64_t base = index->base;
+        build(slots, [ints, null, base, &keep](uint32_t r) {
+          return ints[r] == null || !keep(r) ? UINT32_MAX
+                                             : static_cast<uint32_t>(ints[r] - base);
+        });
+      } else {
+        std::vector<std::pair<int64_t, uint32_t>> pairs;
+        pairs.reserve(count);
+        for (uint32_t r = 0; r < rows; ++r) {
+          if (ints[r] != null && keep(r)) pairs.emplace_back(ints[r], r);
         }
-        index->rows.push_back(row);
+        std::sort(pairs.begin(), pairs.end());
+        index->rows.reserve(pairs.size());
+        for (const auto& [key, row] : pairs) {
+          if (index->keys.empty() || index->keys.back() != key) {
+            index->keys.push_back(key);
+            index->starts.push_back(static_cast<uint32_t>(index->rows.size()));
+          }
+          index->rows.push_back(row);
+        }
+        index->starts.push_back(static_cast<uint32_t>(index->rows.size()));
+        index->keys.shrink_to_fit();
+        if (index->keys.size() == index->rows.size()) {
+          index->unique = true;  // the key's position is its row's
+          index->starts = {};
+        }
+        index->starts.shrink_to_fit();
+        index->distinct = index->keys.size();
       }
-      index->starts.push_back(static_cast<uint32_t>(index->rows.size()));
-      index->distinct = index->keys.size();
-    }
+    });
   }
   index->covered = rows;
   return index;

@@ -11,11 +11,13 @@
 // NULL; D fields as 'CCYY-MM-DD' text, blank ones as NULL; L fields as 1/0,
 // NULL when unknown; M fields as their whole memo text.
 //
-// Memory: text, date and memo-pointer columns hold one 32-bit code a row
-// into the column's dictionary of distinct texts; integer columns one 64-bit
-// value a row, NULL as a value no field can hold. Equality indexes are
-// counting sorts of codes, or of integer keys (one slot a key when the keys
-// are as dense as record numbers, else sorted keys).
+// Memory: text, date and memo-pointer columns hold one code a row into the
+// column's dictionary of distinct texts; integer columns one value a row,
+// NULL as a value no field can hold; both in 1, 2, 4 or 8 bytes, as few as
+// the column's values need (see packed_vector.h). Deletion marks take a bit
+// a row. Equality indexes are counting sorts of codes, or of integer keys
+// (one slot a key when the keys are as dense as record numbers, else sorted
+// keys).
 //
 // Thread-safety: one thread at a time (that of its connection).
 #pragma once
@@ -32,6 +34,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/sql/packed_vector.h"
 #include "platform/sql/text_dictionary.h"
 #include "platform/xbase/dbf_table.h"
 
@@ -57,9 +60,11 @@ struct CellValue {
 // rows[starts[s + 1] - 1]. A slot is the text's code
 // for text and date columns; for integer columns the key minus `base` when
 // the keys are dense (as record numbers are), else the key's position in
-// `keys`.
+// `keys`. When no key has two rows (a column of record numbers), `unique`
+// is set, `starts` is empty and rows[s] is slot s's row (UINT32_MAX: none).
 struct EqIndex {
   bool dense = false;
+  bool unique = false;
   int64_t base = 0;
   std::vector<int64_t> keys;  // sorted, integer columns that are not dense
   std::vector<uint32_t> starts;
@@ -196,16 +201,18 @@ class DbfTableData {
  private:
   // No N field of at most 18 digits reads as this.
   static constexpr int64_t kNullInteger = INT64_MIN;
+  static_assert(kNullInteger == PackedVector<int64_t>::kNull &&
+                TextDictionary::kNone == PackedVector<uint32_t>::kNull);
 
   struct Column {
     ColumnKind kind;
     int field;
     bool loaded = false;
-    std::vector<int64_t> ints;    // kInteger, kNullInteger for NULL
+    PackedVector<int64_t> ints;   // kInteger, kNullInteger for NULL
     std::vector<double> reals;    // kReal, with nulls
     std::vector<uint8_t> nulls;
     TextDictionary dict;          // kText, kDate, kMemo (the block pointer)
-    std::vector<uint32_t> codes;  // TextDictionary::kNone for NULL
+    PackedVector<uint32_t> codes;  // TextDictionary::kNone for NULL
     std::shared_ptr<const EqIndex> index;
     double rows_per_key = -1;     // planning estimate of this table version; -1: none yet
     uint64_t tail_reads = 0;      // rows of the index's tail read by look-ups since it was built
@@ -273,7 +280,7 @@ class DbfTableData {
   std::vector<Partial> partials_;  // the most recently built first
   std::vector<DbfField> fields_;  // as at the first opening
   bool usable_ = true;
-  std::vector<uint8_t> deleted_;
+  std::vector<bool> deleted_;
   bool deleted_loaded_ = false;
   // Checksums of each whole block of kHashBlock records, taken with the
   // deletion marks.

@@ -278,7 +278,7 @@ bool DbfTableData::Replace(Column& c, uint32_t row, std::string_view record) {
     case ColumnKind::kInteger: {
       int64_t v = IntegerOf(table_->Field(c.field), raw).value_or(kNullInteger);
       bool changed = c.ints[row] != v;
-      c.ints[row] = v;
+      c.ints.Set(row, v);
       return changed;
     }
     case ColumnKind::kReal: {
@@ -291,7 +291,7 @@ bool DbfTableData::Replace(Column& c, uint32_t row, std::string_view record) {
     default: {
       uint32_t code = CodeOf(c.kind, raw, c.dict);
       bool changed = c.codes[row] != code;
-      c.codes[row] = code;
+      c.codes.Set(row, code);
       return changed;
     }
   }

@@ -83,6 +83,25 @@ TEST_F(IntegerKeyTest, SparseAndLargeKeysAreFoundAsThemselves) {
   EXPECT_EQ(Direct("3000000000.5"), std::vector<Record>{});
 }
 
+// A column held narrow (small keys) takes written values it cannot hold:
+// one that is the narrow form's NULL, then wider and wider ones.
+TEST_F(IntegerKeyTest, ValuesWrittenPastTheColumnsWidthReadAsThemselves) {
+  Write({"1", "2", "3", ""});
+  ASSERT_EQ(Joined("2"), (std::vector<Record>{{"t1"}}));
+  db_.ExecuteSQL("UPDATE Keys SET FormID = -128 WHERE Name = 't0'");
+  db_.ExecuteSQL("UPDATE Keys SET FormID = 70000 WHERE Name = 't1'");
+  db_.ExecuteSQL("INSERT INTO Keys (FormID, Name) VALUES (5000000000, 't4')");
+  db_.ExecuteSQL("INSERT INTO Keys (FormID, Name) VALUES (NULL, 't5')");
+  EXPECT_EQ(Joined("-128"), (std::vector<Record>{{"t0"}}));
+  EXPECT_EQ(Joined("70000"), (std::vector<Record>{{"t1"}}));
+  EXPECT_EQ(Joined("3"), (std::vector<Record>{{"t2"}}));
+  EXPECT_EQ(Joined("5000000000"), (std::vector<Record>{{"t4"}}));
+  EXPECT_EQ(QueryRows(db_, "SELECT Name FROM Keys WHERE FormID IS NULL ORDER BY 1"),
+            (std::vector<Record>{{"t3"}, {"t5"}}));
+  EXPECT_EQ(QueryRows(db_, "SELECT SUM(FormID) FROM Keys"),
+            (std::vector<Record>{{"5000069875"}}));
+}
+
 using TableFilterTest = DbaseProjectTest;
 
 TEST_F(TableFilterTest, EqualitiesBesideTheIndexKeepEveryRowSqliteKeeps) {
