@@ -443,10 +443,13 @@ void KeepRows(const XbaseBlock& block, std::vector<uint32_t>& rows, bool first, 
   if (first) {
     rows.resize(block.count);
     uint32_t* out = rows.data();
-    const bool skip_deleted = block.skip_deleted;
-    for (uint32_t row = 0; row < block.count; ++row) {
-      const std::string_view record = BlockRecord(block, row);
-      const bool live = !skip_deleted || record[0] != '*';
+    // A flag byte never equals 256: every record is live then.
+    const int deleted_flag = block.skip_deleted ? '*' : 256;
+    const size_t length = block.record_length;
+    const char* bytes = block.bytes;
+    for (uint32_t row = 0, count = block.count; row < count; ++row, bytes += length) {
+      const std::string_view record(bytes, length);
+      const bool live = static_cast<unsigned char>(bytes[0]) != deleted_flag;
       out[kept] = row;
       if constexpr (kPure) {
         kept += static_cast<size_t>(live) & static_cast<size_t>(keep(record, row));
@@ -759,18 +762,26 @@ void XbaseNode::SelectCompare(const XbaseBlock& block, std::vector<uint32_t>& ro
         // other form (leading zeros, a sign, a point, a blank) is read as a
         // number.
         const uint64_t wanted = fast_word;
-        const bool equal_kept = how == XbaseCompare::kEqual;
         const size_t before = width - 8;  // bytes ahead of the last word: blanks
         const uint64_t ahead = before == 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * before)) - 1;
-        KeepRows<true>(block, rows, first,
-                       [&](std::string_view record, uint32_t) {
-          const char* raw = record.data() + offset;
-          const uint64_t last = Word(raw + before);
-          const bool blank_ahead =
-              before == 0 || ((Word(raw) ^ digit_words::kBlanks) & ahead) == 0;
-          if (blank_ahead && WholeNumberWord(last)) return (last == wanted) == equal_kept;
-          return ParsedNumberEquals(field(record), number) == equal_kept;
-        });
+        // The common shape, an eight-byte field compared for equality, gets
+        // a loop of its own with nothing left to choose per row.
+        auto run = [&](auto eight_wide, auto equal_kept) {
+          KeepRows<true>(block, rows, first, [=](std::string_view record, uint32_t) {
+            const char* raw = record.data() + offset;
+            const uint64_t last = Word(raw + before);
+            const bool blank_ahead =
+                eight_wide || ((Word(raw) ^ digit_words::kBlanks) & ahead) == 0;
+            if (blank_ahead && WholeNumberWord(last)) return (last == wanted) == equal_kept;
+            return ParsedNumberEquals(record.substr(offset, width), number) == equal_kept;
+          });
+        };
+        const bool equal = how == XbaseCompare::kEqual;
+        if (width == 8 && equal) {
+          run(std::true_type{}, std::true_type{});
+        } else {
+          run(false, equal);
+        }
         return;
       }
       // A whole constant is compared with right-aligned digits as integers.
