@@ -490,6 +490,62 @@ void AllRows(const XbaseBlock& block, std::vector<uint32_t>& rows) {
   return xbase_date::ValidDigits(bytes) ? bytes.data() : "        ";
 }
 
+// The eight-byte texts that one date-text comparison, or two of them joined
+// by .AND., hold for: an interval of the texts read as big-endian words, so
+// that testing a row is one subtraction and one comparison.
+class DigitsInterval {
+ public:
+  // Narrows the interval to the texts that compare with text (eight bytes)
+  // as how asks. False for <>, which leaves no interval.
+  bool Narrow(XbaseCompare how, const char* text) {
+    const uint64_t c = BigEndian(text);
+    constexpr uint64_t kLast = ~uint64_t{0};
+    switch (how) {
+      case XbaseCompare::kEqual:
+      case XbaseCompare::kExactEqual: Within(c, c); return true;
+      case XbaseCompare::kGreaterEqual: Within(c, kLast); return true;
+      case XbaseCompare::kGreater: c == kLast ? Clear() : Within(c + 1, kLast); return true;
+      case XbaseCompare::kLessEqual: Within(0, c); return true;
+      case XbaseCompare::kLess: c == 0 ? Clear() : Within(0, c - 1); return true;
+      case XbaseCompare::kNotEqual: return false;
+    }
+    return false;
+  }
+  bool empty() const { return empty_; }
+  // REQUIRES: !empty().
+  bool Holds(const char* text) const { return BigEndian(text) - low_ <= high_ - low_; }
+
+ private:
+  static uint64_t BigEndian(const char* text) { return __builtin_bswap64(Word(text)); }
+  void Within(uint64_t low, uint64_t high) {
+    low_ = std::max(low_, low);
+    high_ = std::min(high_, high);
+    if (low_ > high_) Clear();
+  }
+  void Clear() { empty_ = true; }
+  uint64_t low_ = 0;
+  uint64_t high_ = ~uint64_t{0};
+  bool empty_ = false;
+};
+
+// Keeps the rows whose date field (eight bytes at offset), as DTOS gives it,
+// lies in range. DTOS reads an invalid date as the blank date, so a row's
+// date is checked only where its bytes and the blank date disagree.
+void KeepDatesWithin(const XbaseBlock& block, std::vector<uint32_t>& rows, bool first,
+                     size_t offset, const DigitsInterval& range) {
+  if (range.empty()) {
+    rows.clear();
+    return;
+  }
+  const bool blank_holds = range.Holds("        ");
+  KeepRows<true>(block, rows, first, [=](std::string_view record, uint32_t) {
+    const char* raw = record.data() + offset;
+    const bool raw_holds = range.Holds(raw);
+    if (raw_holds == blank_holds) return raw_holds;
+    return xbase_date::ValidDigits(std::string_view(raw, 8)) ? raw_holds : blank_holds;
+  });
+}
+
 // The eight bytes of a word with a-z upper-cased, as CompareFieldText<true>
 // upper-cases one byte (other bytes, those above 127 too, stay). Each byte
 // is changed on its own: no carry crosses into the next.
@@ -734,6 +790,11 @@ void XbaseNode::SelectCompare(const XbaseBlock& block, std::vector<uint32_t>& ro
       return;
     case FastPath::kDateTextField:
       if (width == 8 && text.size() == 8) {
+        DigitsInterval range;
+        if (range.Narrow(how, text.data())) {
+          KeepDatesWithin(block, rows, first, offset, range);
+          return;
+        }
         auto holds = [&](const char* digits) {
           return CompareResult(how, CompareEight(digits, text.data()));
         };
@@ -814,18 +875,12 @@ bool XbaseNode::SelectDateRange(const XbaseBlock& block, std::vector<uint32_t>& 
       high.fast_text.size() != 8) {
     return false;
   }
-  const size_t offset = low.fast_offset;
-  auto holds = [&](const char* digits) {
-    return CompareResult(low.compare, CompareEight(digits, low.fast_text.data())) &&
-           CompareResult(high.compare, CompareEight(digits, high.fast_text.data()));
-  };
-  // As for one date comparison: the date is checked only where the bytes hold.
-  const bool blank_holds = holds("        ");
-  KeepRows<true>(block, rows, first, [&](std::string_view record, uint32_t) {
-    const char* raw = record.data() + offset;
-    if (!blank_holds && !holds(raw)) return false;
-    return holds(DtosDigits(std::string_view(raw, 8)));
-  });
+  DigitsInterval range;
+  if (!range.Narrow(low.compare, low.fast_text.data()) ||
+      !range.Narrow(high.compare, high.fast_text.data())) {
+    return false;
+  }
+  KeepDatesWithin(block, rows, first, low.fast_offset, range);
   return true;
 }
 
