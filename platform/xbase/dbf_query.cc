@@ -61,8 +61,10 @@ bool DbfQuery::NextMatch() {
         }
         rows_.resize(kept);
       }
-      matches_.reserve(matches_.size() + rows_.size());
-      for (uint32_t i : rows_) matches_.push_back(first + i);
+      const size_t before = matches_.size();
+      matches_.resize(before + rows_.size());
+      std::transform(rows_.begin(), rows_.end(), matches_.begin() + before,
+                     [first](uint32_t i) { return first + i; });
       return true;
     });
     scanned_to_ = to;
