@@ -591,18 +591,18 @@ class HeadEquality {
       read_ = Read::kMaskedWord;
       std::memcpy(padded, head.data(), n);
       mask_ = ~uint64_t{0} >> (64 - 8 * n);
-      first_ = Word(padded) & mask_;
+      head_word_ = Word(padded) & mask_;
     } else if (n < 8 && offset + n >= 8) {
       // The word ending at the text's end, shifted down to the field's bytes.
       read_ = Read::kWordEndingAtText;
       std::memcpy(padded, head.data(), n);
       shift_ = unsigned(8 * (8 - n));
-      first_ = Word(padded);
+      head_word_ = Word(padded);
     } else if (n > 8 && n <= 16) {
       // Two words, the second ending at the text's end (they may overlap).
       read_ = Read::kTwoWords;
-      first_ = Word(head.data());
-      second_ = Word(head.data() + n - 8);
+      head_word_ = Word(head.data());
+      tail_word_ = Word(head.data() + n - 8);
     } else {
       read_ = Read::kBytes;
     }
@@ -618,14 +618,14 @@ class HeadEquality {
         KeepRows<true>(block, rows, first, [](std::string_view, uint32_t) { return true; });
         return;
       case Read::kMaskedWord: {
-        const uint64_t mask = mask_, wanted = first_;
+        const uint64_t mask = mask_, wanted = head_word_;
         KeepRows<true>(block, rows, first, [&](std::string_view record, uint32_t) {
           return (word(record.data() + offset) & mask) == wanted;
         });
         return;
       }
       case Read::kWordEndingAtText: {
-        const uint64_t wanted = first_;
+        const uint64_t wanted = head_word_;
         const unsigned shift = shift_;
         const size_t from = offset + head_.size() - 8;
         KeepRows<true>(block, rows, first, [&](std::string_view record, uint32_t) {
@@ -634,10 +634,10 @@ class HeadEquality {
         return;
       }
       case Read::kTwoWords: {
-        const uint64_t a = first_, b = second_;
-        const size_t second = offset + head_.size() - 8;
+        const uint64_t a = head_word_, b = tail_word_;
+        const size_t tail = offset + head_.size() - 8;
         KeepRows<true>(block, rows, first, [&](std::string_view record, uint32_t) {
-          return ((word(record.data() + offset) ^ a) | (word(record.data() + second) ^ b)) == 0;
+          return ((word(record.data() + offset) ^ a) | (word(record.data() + tail) ^ b)) == 0;
         });
         return;
       }
@@ -657,7 +657,7 @@ class HeadEquality {
   Read read_ = Read::kBytes;
   size_t offset_;
   std::string_view head_;
-  uint64_t first_ = 0, second_ = 0, mask_ = 0;
+  uint64_t head_word_ = 0, tail_word_ = 0, mask_ = 0;
   unsigned shift_ = 0;
 };
 
