@@ -49,18 +49,22 @@ bool DbfQuery::NextMatch() {
     position_ = 0;
     table_.ScanBlocks(from, to, [&](uint32_t first, const char* bytes, uint32_t count) {
       const size_t length = table_.record_length();
-      rows_.resize(count);
-      size_t kept = 0;
       const bool all = table_.showing_deleted();
-      for (uint32_t i = 0; i < count; ++i) {
-        rows_[kept] = i;
-        kept += all || bytes[size_t(i) * length] != '*';
-      }
-      rows_.resize(kept);
       if (filter_ != nullptr) {
-        filter_->SelectRows(XbaseBlock{bytes, length, count, first, &table_}, &rows_);
+        filter_->SelectRows(XbaseBlock{bytes, length, count, first, &table_, !all}, &rows_);
+      } else {
+        rows_.resize(count);
+        size_t kept = 0;
+        for (uint32_t i = 0; i < count; ++i) {
+          rows_[kept] = i;
+          kept += all || bytes[size_t(i) * length] != '*';
+        }
+        rows_.resize(kept);
       }
-      for (uint32_t i : rows_) matches_.push_back(first + i);
+      const size_t before = matches_.size();
+      matches_.resize(before + rows_.size());
+      std::transform(rows_.begin(), rows_.end(), matches_.begin() + before,
+                     [first](uint32_t i) { return first + i; });
       return true;
     });
     scanned_to_ = to;

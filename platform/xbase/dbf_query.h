@@ -33,7 +33,7 @@ class DbfQuery {
   // Runs the query from the start: true when a matching record is current.
   // Records appended later by another writer are seen at the next
   // QueryFirst. Without an order, records are examined in batches (a read
-  // block, 64 KB) as the query moves on, the filter a block at a time; with
+  // block, 256 KB) as the query moves on, the filter a block at a time; with
   // an order, all at QueryFirst.
   bool QueryFirst();
   // Moves to the next match: true while a further match is current.

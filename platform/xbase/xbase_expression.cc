@@ -495,7 +495,7 @@ bool XbaseExpression::IsTrue(const XbaseRow& row) const {
 bool XbaseExpression::Holds(const XbaseRow& row) const { return root_->Test(row); }
 
 void XbaseExpression::SelectRows(const XbaseBlock& block, std::vector<uint32_t>* rows) const {
-  root_->Select(block, *rows);
+  root_->Select(block, *rows, true);
 }
 
 std::string XbaseExpression::ToText(const XbaseRow& row) const {

@@ -51,6 +51,7 @@ struct XbaseBlock {
   uint32_t count = 0;
   uint32_t first_recno = 0;  // the record number of the first record
   DbfTable* table = nullptr;
+  bool skip_deleted = false;  // deleted records are never selected
 };
 
 class XbaseExpression {
@@ -71,10 +72,11 @@ class XbaseExpression {
   // The same without the type check, for a filter already checked with
   // RequireLogical (the per-record call of a scan).
   bool Holds(const XbaseRow& row) const;
-  // Keeps in rows (positions in the block, ascending) those whose record the
-  // expression holds for: each node of the filter makes one pass over the
-  // block's remaining rows, instead of the whole tree being walked once per
-  // record. For a filter checked with RequireLogical.
+  // Sets rows to the positions in the block (ascending) of the records the
+  // expression holds for, deleted records left out when block.skip_deleted:
+  // each node of the filter makes one pass over the rows still in question
+  // (the first over the whole block), instead of the whole tree being walked
+  // once per record. For a filter checked with RequireLogical.
   void SelectRows(const XbaseBlock& block, std::vector<uint32_t>* rows) const;
   // Throws XbaseExpressionError unless the expression is logical.
   void RequireLogical() const;

@@ -425,18 +425,52 @@ bool XbaseNode::Test(const XbaseRow& row) const {
 
 namespace {
 
+using digit_words::Word;
+
 std::string_view BlockRecord(const XbaseBlock& block, uint32_t row) {
   return std::string_view(block.bytes + size_t(row) * block.record_length, block.record_length);
 }
 
-// Keeps the rows for which keep(record bytes, row) holds.
-template <typename Keep>
-void KeepRows(const XbaseBlock& block, std::vector<uint32_t>& rows, Keep keep) {
+// Keeps the rows for which keep(record bytes, row) holds. The first pass of
+// a selection starts from every record of the block, the deleted ones left
+// out when the block says so, instead of from a list of them. A pure keep
+// (a test of the record's bytes that reads nothing else and cannot fail) is
+// also asked about deleted records, so that the loop has no branch on its
+// answer: each row is stored and the count moved by the answer.
+template <bool kPure, typename Keep>
+void KeepRows(const XbaseBlock& block, std::vector<uint32_t>& rows, bool first, Keep keep) {
   size_t kept = 0;
-  for (uint32_t row : rows) {
-    if (keep(BlockRecord(block, row), row)) rows[kept++] = row;
+  if (first) {
+    rows.resize(block.count);
+    uint32_t* out = rows.data();
+    // A flag byte never equals 256: every record is live then.
+    const int deleted_flag = block.skip_deleted ? '*' : 256;
+    const size_t length = block.record_length;
+    const char* bytes = block.bytes;
+    for (uint32_t row = 0, count = block.count; row < count; ++row, bytes += length) {
+      const std::string_view record(bytes, length);
+      const bool live = static_cast<unsigned char>(bytes[0]) != deleted_flag;
+      out[kept] = row;
+      if constexpr (kPure) {
+        kept += static_cast<size_t>(live) & static_cast<size_t>(keep(record, row));
+      } else {
+        kept += live && keep(record, row);
+      }
+    }
+  } else {
+    uint32_t* out = rows.data();
+    for (size_t i = 0, n = rows.size(); i < n; ++i) {
+      const uint32_t row = out[i];
+      out[kept] = row;
+      kept += keep(BlockRecord(block, row), row);
+    }
   }
   rows.resize(kept);
+}
+
+// Every row of the block (less the deleted ones when the block says so).
+void AllRows(const XbaseBlock& block, std::vector<uint32_t>& rows) {
+  KeepRows<true>(block, rows, true, [](std::string_view, uint32_t) { return true; });
 }
 
 // CompareFieldText of an 8-byte field with an 8-byte text (a date's digits
@@ -456,8 +490,65 @@ void KeepRows(const XbaseBlock& block, std::vector<uint32_t>& rows, Keep keep) {
   return xbase_date::ValidDigits(bytes) ? bytes.data() : "        ";
 }
 
+// The eight-byte texts that one date-text comparison, or two of them joined
+// by .AND., hold for: an interval of the texts read as big-endian words, so
+// that testing a row is one subtraction and one comparison.
+class DigitsInterval {
+ public:
+  // Narrows the interval to the texts that compare with text (eight bytes)
+  // as how asks. False for <>, which leaves no interval.
+  bool Narrow(XbaseCompare how, const char* text) {
+    const uint64_t c = BigEndian(text);
+    constexpr uint64_t kLast = ~uint64_t{0};
+    switch (how) {
+      case XbaseCompare::kEqual:
+      case XbaseCompare::kExactEqual: Within(c, c); return true;
+      case XbaseCompare::kGreaterEqual: Within(c, kLast); return true;
+      case XbaseCompare::kGreater: c == kLast ? Clear() : Within(c + 1, kLast); return true;
+      case XbaseCompare::kLessEqual: Within(0, c); return true;
+      case XbaseCompare::kLess: c == 0 ? Clear() : Within(0, c - 1); return true;
+      case XbaseCompare::kNotEqual: return false;
+    }
+    return false;
+  }
+  bool empty() const { return empty_; }
+  // REQUIRES: !empty().
+  bool Holds(const char* text) const { return BigEndian(text) - low_ <= high_ - low_; }
+
+ private:
+  static uint64_t BigEndian(const char* text) { return __builtin_bswap64(Word(text)); }
+  void Within(uint64_t low, uint64_t high) {
+    low_ = std::max(low_, low);
+    high_ = std::min(high_, high);
+    if (low_ > high_) Clear();
+  }
+  void Clear() { empty_ = true; }
+  uint64_t low_ = 0;
+  uint64_t high_ = ~uint64_t{0};
+  bool empty_ = false;
+};
+
+// Keeps the rows whose date field (eight bytes at offset), as DTOS gives it,
+// lies in range. DTOS reads an invalid date as the blank date, so a row's
+// date is checked only where its bytes and the blank date disagree.
+void KeepDatesWithin(const XbaseBlock& block, std::vector<uint32_t>& rows, bool first,
+                     size_t offset, const DigitsInterval& range) {
+  if (range.empty()) {
+    rows.clear();
+    return;
+  }
+  const bool blank_holds = range.Holds("        ");
+  KeepRows<true>(block, rows, first, [=](std::string_view record, uint32_t) {
+    const char* raw = record.data() + offset;
+    const bool raw_holds = range.Holds(raw);
+    if (raw_holds == blank_holds) return raw_holds;
+    return xbase_date::ValidDigits(std::string_view(raw, 8)) ? raw_holds : blank_holds;
+  });
+}
+
 // The eight bytes of a word with a-z upper-cased, as CompareFieldText<true>
-// upper-cases one byte (other bytes, those above 127 too, stay).
+// upper-cases one byte (other bytes, those above 127 too, stay). Each byte
+// is changed on its own: no carry crosses into the next.
 [[gnu::always_inline]] inline uint64_t UpperAsciiWord(uint64_t word) {
   constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
   constexpr uint64_t kHigh = 0x8080808080808080ULL;
@@ -473,9 +564,7 @@ void KeepRows(const XbaseBlock& block, std::vector<uint32_t>& rows, Keep keep) {
 [[gnu::always_inline]] inline bool UpperEquals(const char* field, std::string_view text) {
   size_t i = 0;
   for (; i + 8 <= text.size(); i += 8) {
-    if (UpperAsciiWord(digit_words::Word(field + i)) != digit_words::Word(text.data() + i)) {
-      return false;
-    }
+    if (UpperAsciiWord(Word(field + i)) != Word(text.data() + i)) return false;
   }
   for (; i < text.size(); ++i) {
     unsigned char l = static_cast<unsigned char>(field[i]);
@@ -483,6 +572,116 @@ void KeepRows(const XbaseBlock& block, std::vector<uint32_t>& rows, Keep keep) {
     if (l != static_cast<unsigned char>(text[i])) return false;
   }
   return true;
+}
+
+// Equality of a field's first bytes (upper-cased first for UPPER) with a
+// text's, read a word or two of the record at a time. Prepared once per
+// block: which words can be read depends on where the field lies in the
+// record, as no word may reach past the record's end.
+class HeadEquality {
+ public:
+  HeadEquality(size_t offset, std::string_view head, size_t record_length)
+      : offset_(offset), head_(head) {
+    const size_t n = head.size();
+    char padded[8] = {};
+    if (n == 0) {
+      read_ = Read::kNothing;
+    } else if (n <= 8 && offset + 8 <= record_length) {
+      // One word from the field's start, the bytes past the text masked off.
+      read_ = Read::kMaskedWord;
+      std::memcpy(padded, head.data(), n);
+      mask_ = ~uint64_t{0} >> (64 - 8 * n);
+      head_word_ = Word(padded) & mask_;
+    } else if (n < 8 && offset + n >= 8) {
+      // The word ending at the text's end, shifted down to the field's bytes.
+      read_ = Read::kWordEndingAtText;
+      std::memcpy(padded, head.data(), n);
+      shift_ = unsigned(8 * (8 - n));
+      head_word_ = Word(padded);
+    } else if (n > 8 && n <= 16) {
+      // Two words, the second ending at the text's end (they may overlap).
+      read_ = Read::kTwoWords;
+      head_word_ = Word(head.data());
+      tail_word_ = Word(head.data() + n - 8);
+    } else {
+      read_ = Read::kBytes;
+    }
+  }
+
+  // Keeps the rows whose field starts with the text.
+  template <bool kUpper>
+  void Keep(const XbaseBlock& block, std::vector<uint32_t>& rows, bool first) const {
+    auto word = [](const char* p) { return kUpper ? UpperAsciiWord(Word(p)) : Word(p); };
+    const size_t offset = offset_;
+    switch (read_) {
+      case Read::kNothing:
+        KeepRows<true>(block, rows, first, [](std::string_view, uint32_t) { return true; });
+        return;
+      case Read::kMaskedWord: {
+        const uint64_t mask = mask_, wanted = head_word_;
+        KeepRows<true>(block, rows, first, [&](std::string_view record, uint32_t) {
+          return (word(record.data() + offset) & mask) == wanted;
+        });
+        return;
+      }
+      case Read::kWordEndingAtText: {
+        const uint64_t wanted = head_word_;
+        const unsigned shift = shift_;
+        const size_t from = offset + head_.size() - 8;
+        KeepRows<true>(block, rows, first, [&](std::string_view record, uint32_t) {
+          return (word(record.data() + from) >> shift) == wanted;
+        });
+        return;
+      }
+      case Read::kTwoWords: {
+        const uint64_t a = head_word_, b = tail_word_;
+        const size_t tail = offset + head_.size() - 8;
+        KeepRows<true>(block, rows, first, [&](std::string_view record, uint32_t) {
+          return ((word(record.data() + offset) ^ a) | (word(record.data() + tail) ^ b)) == 0;
+        });
+        return;
+      }
+      case Read::kBytes: {
+        const std::string_view head = head_;
+        KeepRows<true>(block, rows, first, [&](std::string_view record, uint32_t) {
+          if constexpr (kUpper) return UpperEquals(record.data() + offset, head);
+          return std::memcmp(record.data() + offset, head.data(), head.size()) == 0;
+        });
+        return;
+      }
+    }
+  }
+
+ private:
+  enum class Read { kNothing, kMaskedWord, kWordEndingAtText, kTwoWords, kBytes };
+  Read read_ = Read::kBytes;
+  size_t offset_;
+  std::string_view head_;
+  uint64_t head_word_ = 0, tail_word_ = 0, mask_ = 0;
+  unsigned shift_ = 0;
+};
+
+// Whether the word (a numeric field's last eight bytes) holds blanks, then
+// one to eight digits without a leading zero (a lone 0 aside): the form the
+// library writes a whole number in, so that two such words hold the same
+// number exactly when they are equal. Each byte is checked on its own.
+[[gnu::always_inline]] inline bool WholeNumberWord(uint64_t word) {
+  constexpr uint64_t kHigh = 0x8080808080808080ULL;
+  const uint64_t other = word ^ digit_words::kBlanks;
+  if (other == 0) return false;
+  // The blanks ahead of the digits are the word's low bytes (little-endian).
+  const unsigned shift = static_cast<unsigned>(__builtin_ctzll(other)) & 56;
+  const uint64_t digits = (word ^ digit_words::kZeros) & (~uint64_t{0} << shift);
+  // Digits are now 0 to 9 (and the masked blanks 0); any other byte has its
+  // high bit set, or gets it by adding 0x76.
+  if (((digits + 0x7676767676767676ULL) | digits) & kHigh) return false;
+  return ((word >> shift) & 0xFF) != '0' || shift == 56;
+}
+
+// A number field in any other form than the library writes, read as its
+// value: kept out of the loops that compare the common form.
+[[gnu::noinline]] bool ParsedNumberEquals(std::string_view bytes, double number) {
+  return ParseNumber(bytes) == number;
 }
 
 // Calls run with the comparison as a compile-time constant, so that a block's
@@ -503,27 +702,29 @@ void WithCompare(XbaseCompare how, Run&& run) {
 
 }  // namespace
 
-void XbaseNode::Select(const XbaseBlock& block, std::vector<uint32_t>& rows) const {
+void XbaseNode::Select(const XbaseBlock& block, std::vector<uint32_t>& rows, bool first) const {
   switch (op) {
     case XbaseOp::kAnd:
-      if (SelectDateRange(block, rows)) return;
-      args[0]->Select(block, rows);
-      if (!rows.empty()) args[1]->Select(block, rows);
+      if (SelectDateRange(block, rows, first)) return;
+      args[0]->Select(block, rows, first);
+      if (!rows.empty()) args[1]->Select(block, rows, false);
       return;
     case XbaseOp::kOr: {
+      if (first) AllRows(block, rows);
       std::vector<uint32_t> left = rows;
-      args[0]->Select(block, left);
+      args[0]->Select(block, left, false);
       std::vector<uint32_t> rest;
       std::set_difference(rows.begin(), rows.end(), left.begin(), left.end(),
                           std::back_inserter(rest));
-      if (!rest.empty()) args[1]->Select(block, rest);
+      if (!rest.empty()) args[1]->Select(block, rest, false);
       rows.clear();
       std::merge(left.begin(), left.end(), rest.begin(), rest.end(), std::back_inserter(rows));
       return;
     }
     case XbaseOp::kNot: {
+      if (first) AllRows(block, rows);
       std::vector<uint32_t> held = rows;
-      args[0]->Select(block, held);
+      args[0]->Select(block, held, false);
       std::vector<uint32_t> others;
       std::set_difference(rows.begin(), rows.end(), held.begin(), held.end(),
                           std::back_inserter(others));
@@ -532,22 +733,23 @@ void XbaseNode::Select(const XbaseBlock& block, std::vector<uint32_t>& rows) con
     }
     case XbaseOp::kCompare:
       if (fast_path != FastPath::kNone) {
-        SelectCompare(block, rows);
+        SelectCompare(block, rows, first);
         return;
       }
       break;
     default:
       break;
   }
-  KeepRows(block, rows, [&](std::string_view record, uint32_t row) {
+  KeepRows<false>(block, rows, first, [&](std::string_view record, uint32_t row) {
     return Test(XbaseRow{record, block.first_recno + row, block.table});
   });
 }
 
-void XbaseNode::SelectCompare(const XbaseBlock& block, std::vector<uint32_t>& rows) const {
+void XbaseNode::SelectCompare(const XbaseBlock& block, std::vector<uint32_t>& rows,
+                              bool first) const {
   // A field beyond the record (a malformed header) reads as Test reads it.
   if (fast_offset + fast_width > block.record_length) {
-    KeepRows(block, rows, [&](std::string_view record, uint32_t row) {
+    KeepRows<false>(block, rows, first, [&](std::string_view record, uint32_t row) {
       return Test(XbaseRow{record, block.first_recno + row, block.table});
     });
     return;
@@ -559,6 +761,7 @@ void XbaseNode::SelectCompare(const XbaseBlock& block, std::vector<uint32_t>& ro
   auto field = [&](std::string_view record) { return record.substr(offset, width); };
   switch (fast_path) {
     case FastPath::kField:
+    case FastPath::kUpperField:
       if (how == XbaseCompare::kEqual) {
         // The text is compared up to its length: where it is longer than the
         // field, the rest must be blanks.
@@ -567,46 +770,31 @@ void XbaseNode::SelectCompare(const XbaseBlock& block, std::vector<uint32_t>& ro
           rows.clear();
           return;
         }
-        KeepRows(block, rows, [&](std::string_view record, uint32_t) {
-          return std::memcmp(record.data() + offset, text.data(), common) == 0;
-        });
+        const HeadEquality head(offset, text.substr(0, common), block.record_length);
+        if (fast_path == FastPath::kField) {
+          head.Keep<false>(block, rows, first);
+        } else {
+          head.Keep<true>(block, rows, first);
+        }
         return;
       }
-      KeepRows(block, rows, [&](std::string_view record, uint32_t) {
-        return CompareResult(how, CompareFieldText<false>(field(record), text));
-      });
-      return;
-    case FastPath::kUpperField:
-      if (how == XbaseCompare::kEqual) {
-        const size_t common = std::min(width, text.size());
-        if (text.find_first_not_of(' ', common) != std::string_view::npos) {
-          rows.clear();
-          return;
-        }
-        const std::string_view head = text.substr(0, common);
-        if (common > 0 && common < 8 && offset + 8 <= block.record_length) {
-          // A short text: one word of the record, its bytes past the text
-          // masked off.
-          char padded[8] = {};
-          std::memcpy(padded, head.data(), common);
-          const uint64_t mask = ~uint64_t{0} >> (64 - 8 * common);
-          const uint64_t wanted = digit_words::Word(padded) & mask;
-          KeepRows(block, rows, [&](std::string_view record, uint32_t) {
-            return (UpperAsciiWord(digit_words::Word(record.data() + offset)) & mask) == wanted;
-          });
-          return;
-        }
-        KeepRows(block, rows, [&](std::string_view record, uint32_t) {
-          return UpperEquals(record.data() + offset, head);
+      if (fast_path == FastPath::kField) {
+        KeepRows<true>(block, rows, first, [&](std::string_view record, uint32_t) {
+          return CompareResult(how, CompareFieldText<false>(field(record), text));
         });
-        return;
+      } else {
+        KeepRows<true>(block, rows, first, [&](std::string_view record, uint32_t) {
+          return CompareResult(how, CompareFieldText<true>(field(record), text));
+        });
       }
-      KeepRows(block, rows, [&](std::string_view record, uint32_t) {
-        return CompareResult(how, CompareFieldText<true>(field(record), text));
-      });
       return;
     case FastPath::kDateTextField:
       if (width == 8 && text.size() == 8) {
+        DigitsInterval range;
+        if (range.Narrow(how, text.data())) {
+          KeepDatesWithin(block, rows, first, offset, range);
+          return;
+        }
         auto holds = [&](const char* digits) {
           return CompareResult(how, CompareEight(digits, text.data()));
         };
@@ -614,14 +802,14 @@ void XbaseNode::SelectCompare(const XbaseBlock& block, std::vector<uint32_t>& ro
         // whose bytes fail fails whether its date is valid or not, and only
         // the rows whose bytes hold need their date checked.
         const bool blank_holds = holds("        ");
-        KeepRows(block, rows, [&](std::string_view record, uint32_t) {
+        KeepRows<true>(block, rows, first, [&](std::string_view record, uint32_t) {
           const char* raw = record.data() + offset;
           if (!blank_holds && !holds(raw)) return false;
           return holds(DtosDigits(std::string_view(raw, 8)));
         });
         return;
       }
-      KeepRows(block, rows, [&](std::string_view record, uint32_t) {
+      KeepRows<true>(block, rows, first, [&](std::string_view record, uint32_t) {
         std::string_view bytes = field(record);
         if (!xbase_date::ValidDigits(bytes)) bytes = "        ";
         return CompareResult(how, CompareFieldText<false>(bytes, text));
@@ -629,29 +817,39 @@ void XbaseNode::SelectCompare(const XbaseBlock& block, std::vector<uint32_t>& ro
       return;
     case FastPath::kNumberField: {
       const double number = fast_number;
+      if ((how == XbaseCompare::kEqual || how == XbaseCompare::kNotEqual) && fast_whole_word) {
+        // Equality with the word the constant is written as: a field in that
+        // same form differs from it exactly when its number differs; any
+        // other form (leading zeros, a sign, a point, a blank) is read as a
+        // number.
+        const uint64_t wanted = fast_word;
+        const size_t before = width - 8;  // bytes ahead of the last word: blanks
+        const uint64_t ahead = before == 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * before)) - 1;
+        // The common shape, an eight-byte field compared for equality, gets
+        // a loop of its own with nothing left to choose per row.
+        auto run = [&](auto eight_wide, auto equal_kept) {
+          KeepRows<true>(block, rows, first, [=](std::string_view record, uint32_t) {
+            const char* raw = record.data() + offset;
+            const uint64_t last = Word(raw + before);
+            const bool blank_ahead =
+                eight_wide || ((Word(raw) ^ digit_words::kBlanks) & ahead) == 0;
+            if (blank_ahead && WholeNumberWord(last)) return (last == wanted) == equal_kept;
+            return ParsedNumberEquals(record.substr(offset, width), number) == equal_kept;
+          });
+        };
+        const bool equal = how == XbaseCompare::kEqual;
+        if (width == 8 && equal) {
+          run(std::true_type{}, std::true_type{});
+        } else {
+          run(false, equal);
+        }
+        return;
+      }
       // A whole constant is compared with right-aligned digits as integers.
       const bool whole = number == std::floor(number) && std::fabs(number) < 1e15;
       const int64_t constant = whole ? static_cast<int64_t>(number) : 0;
-      if ((how == XbaseCompare::kEqual || how == XbaseCompare::kNotEqual) && whole &&
-          constant >= 0 && constant < 100000000 && width >= 8 && width <= 16) {
-        // Equality with the bytes the constant is written as: a field in that
-        // same form differs from them exactly when its number differs; any
-        // other form (leading zeros, a sign, a point) is read as a number.
-        const std::string canonical =
-            Format("%*lld", static_cast<int>(width), static_cast<long long>(constant));
-        const uint64_t wanted = digit_words::Word(canonical.data() + width - 8);
-        const bool equal_kept = how == XbaseCompare::kEqual;
-        KeepRows(block, rows, [&](std::string_view record, uint32_t) {
-          const char* raw = record.data() + offset;
-          if (IsCanonicalRightAlignedDigits(raw, width)) {
-            return (digit_words::Word(raw + width - 8) == wanted) == equal_kept;
-          }
-          return (ParseNumber(field(record)) == number) == equal_kept;
-        });
-        return;
-      }
       WithCompare(how, [&](auto op) {
-        KeepRows(block, rows, [&](std::string_view record, uint32_t) {
+        KeepRows<true>(block, rows, first, [&](std::string_view record, uint32_t) {
           int64_t value = 0;
           if (whole && ParseRightAlignedDigits(record.data() + offset, width, &value)) {
             return CompareResult(op, value < constant ? -1 : value > constant ? 1 : 0);
@@ -666,7 +864,8 @@ void XbaseNode::SelectCompare(const XbaseBlock& block, std::vector<uint32_t>& ro
   }
 }
 
-bool XbaseNode::SelectDateRange(const XbaseBlock& block, std::vector<uint32_t>& rows) const {
+bool XbaseNode::SelectDateRange(const XbaseBlock& block, std::vector<uint32_t>& rows,
+                                bool first) const {
   const XbaseNode& low = *args[0];
   const XbaseNode& high = *args[1];
   if (low.op != XbaseOp::kCompare || high.op != XbaseOp::kCompare ||
@@ -676,18 +875,12 @@ bool XbaseNode::SelectDateRange(const XbaseBlock& block, std::vector<uint32_t>& 
       high.fast_text.size() != 8) {
     return false;
   }
-  const size_t offset = low.fast_offset;
-  auto holds = [&](const char* digits) {
-    return CompareResult(low.compare, CompareEight(digits, low.fast_text.data())) &&
-           CompareResult(high.compare, CompareEight(digits, high.fast_text.data()));
-  };
-  // As for one date comparison: the date is checked only where the bytes hold.
-  const bool blank_holds = holds("        ");
-  KeepRows(block, rows, [&](std::string_view record, uint32_t) {
-    const char* raw = record.data() + offset;
-    if (!blank_holds && !holds(raw)) return false;
-    return holds(DtosDigits(std::string_view(raw, 8)));
-  });
+  DigitsInterval range;
+  if (!range.Narrow(low.compare, low.fast_text.data()) ||
+      !range.Narrow(high.compare, high.fast_text.data())) {
+    return false;
+  }
+  KeepDatesWithin(block, rows, first, low.fast_offset, range);
   return true;
 }
 
@@ -715,6 +908,14 @@ void XbaseNode::PrepareFastPath() {
   fast_width = field.width;
   fast_text = args[1]->constant.text;
   fast_number = args[1]->constant.number;
+  const double number = fast_number;
+  fast_whole_word = fast_path == FastPath::kNumberField && number >= 0 && number < 1e8 &&
+                    number == std::floor(number) && fast_width >= 8 && fast_width <= 16;
+  if (fast_whole_word) {
+    const std::string written =
+        Format("%*lld", static_cast<int>(fast_width), static_cast<long long>(number));
+    fast_word = digit_words::Word(written.data() + fast_width - 8);
+  }
 }
 
 void XbaseNode::FoldIfConstant() {

@@ -56,21 +56,27 @@ struct XbaseNode {
   size_t fast_width = 0;
   std::string_view fast_text;
   double fast_number = 0;
+  // kNumberField with a whole constant of up to eight digits: the field's
+  // last eight bytes as the library writes that number (blank-padded).
+  bool fast_whole_word = false;
+  uint64_t fast_word = 0;
 
   XbaseValue Eval(const XbaseRow& row) const;
   // Value of a logical node; the per-record path of a filter, returning a
   // plain bool for the connectors and comparisons.
   bool Test(const XbaseRow& row) const;
   // Keeps the rows of the block the node holds for (see
-  // XbaseExpression::SelectRows).
-  void Select(const XbaseBlock& block, std::vector<uint32_t>& rows) const;
+  // XbaseExpression::SelectRows); first: rows is not filled yet and stands
+  // for every record of the block (less the deleted ones when the block
+  // leaves them out).
+  void Select(const XbaseBlock& block, std::vector<uint32_t>& rows, bool first) const;
   // The operations a filter rarely spends its time in, kept out of Eval so
   // the hot path stays small.
   XbaseValue EvalOther(const XbaseRow& row) const;
   // Select of a comparison with a fast path; of an .AND. of two date-text
   // comparisons of one field (a date range), in one pass.
-  void SelectCompare(const XbaseBlock& block, std::vector<uint32_t>& rows) const;
-  bool SelectDateRange(const XbaseBlock& block, std::vector<uint32_t>& rows) const;
+  void SelectCompare(const XbaseBlock& block, std::vector<uint32_t>& rows, bool first) const;
+  bool SelectDateRange(const XbaseBlock& block, std::vector<uint32_t>& rows, bool first) const;
   // Chooses the fast path of a comparison node; called once after parsing it.
   void PrepareFastPath();
   // Replaces the node by its value when it depends on no record or clock.

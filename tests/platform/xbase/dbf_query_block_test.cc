@@ -18,7 +18,7 @@
 namespace vigilo {
 namespace {
 
-constexpr uint32_t kRecords = 4000;  // about three read blocks of 43-byte records
+constexpr uint32_t kRecords = 14000;  // over two read blocks of 43-byte records
 
 // Field bytes as other programs store them, not only as the library writes.
 const char* kGroups[] = {"dev       ", "Dev       ", "dev2      ", "          ", "qa        ",
@@ -58,7 +58,7 @@ std::string WriteTable(const testing::TempDir& dir) {
 std::vector<uint32_t> OneAtATime(DbfTable& table, const std::string& filter, bool deleted) {
   auto expression = XbaseExpression::Parse(filter, &table);
   std::vector<uint32_t> records;
-  for (uint32_t recno = 1; recno <= table.RecordCount(); ++recno) {
+  for (uint32_t recno = 1, count = table.RecordCount(); recno <= count; ++recno) {
     EXPECT_TRUE(table.Read(recno));
     if (!deleted && table.IsDeleted()) continue;
     if (expression->IsTrue(XbaseRow{table.RecordBytes(), recno, &table})) {
@@ -112,6 +112,9 @@ TEST(DbfQueryBlockTest, EveryFilterShapeSelectsWhatOneRecordAtATimeSelects) {
       "DTOS(Since) > '2023' .AND. DTOS(Since) < '2024'",
       "DTOS(Since) = '        '",
       "DTOS(Since) < '20230601'",
+      "DTOS(Since) > '20230115'",
+      "DTOS(Since) > '20230115' .AND. DTOS(Since) <= '20230115'",
+      "DTOS(Since) > '        ' .AND. DTOS(Since) < '20230601'",
       "Since >= CTOD('01/01/2023')",
       ".NOT. (Grp = 'qa')",
       "Grp = 'qa' .OR. Num = 2",
@@ -149,6 +152,42 @@ TEST(DbfQueryBlockTest, NumbersInEveryStoredFormReadAsTheirValue) {
         expected.push_back(i + 1);
       }
     }
+    EXPECT_EQ(Queried(*table, filter), expected) << filter;
+  }
+}
+
+// Fields whose words lie otherwise in the record: a short text at the
+// record's end (no word may reach past it), texts longer than two words, and
+// a number with bytes ahead of its last word.
+TEST(DbfQueryBlockTest, FieldsAtTheRecordsEndOrWiderThanAWordSelectAsOneAtATime) {
+  testing::TempDir dir;
+  const std::string path = dir.File("edges.dbf");
+  auto created = DbfTable::Create(
+      path, {{"Qty", 'N', 10, 0}, {"Note", 'C', 20, 0}, {"Code", 'C', 3, 0}});
+  const size_t header = created->header_length();
+  created->Close();
+  const char* qtys[] = {"         5", "0000000005", "5         ", "        -5", "          ",
+                        "  5       ", "  12345678", "1234567890", "       5.0", "x        5"};
+  const char* notes[] = {"the quick brown fox ", "THE QUICK BROWN FOX!", "the quick brown fax ",
+                         "the quick br        ", "The Quick Brown Fox "};
+  const char* codes[] = {"ab ", "abc", "AB ", "aB ", "   ", "ab\xe1"};
+  std::string bytes = testing::ReadText(path).substr(0, header);
+  const uint32_t count = 10 * 5 * 6 * 2;
+  for (uint32_t i = 0; i < count; ++i) {
+    bytes += i % 7 == 3 ? '*' : ' ';
+    bytes += std::string(qtys[i % 10]) + notes[(i / 60) % 5] + codes[(i / 10) % 6];
+  }
+  bytes += '\x1A';
+  for (int b = 0; b < 4; ++b) bytes[4 + b] = char((count >> (8 * b)) & 0xFF);
+  testing::WriteText(path, bytes);
+  auto table = DbfTable::Open(path, false);
+  for (const char* filter :
+       {"Code = 'ab'", "Code = 'abc'", "Code = 'ab   '", "UPPER(Code) = 'AB'",
+        "Note = 'the quick brown fox'", "UPPER(Note) = 'THE QUICK BROWN FOX'",
+        "Note = 'the quick br'", "UPPER(Note) = 'THE QUICK BROWN F'", "Qty = 5", "Qty <> 5",
+        "Qty = 0", "Qty = 12345678"}) {
+    const std::vector<uint32_t> expected = OneAtATime(*table, filter, false);
+    EXPECT_FALSE(expected.empty()) << filter;
     EXPECT_EQ(Queried(*table, filter), expected) << filter;
   }
 }
