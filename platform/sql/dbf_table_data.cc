@@ -154,6 +154,7 @@ void DbfTableData::Reset() {
   deleted_ = {};
   deleted_loaded_ = false;
   block_hashes_ = {};
+  hashed_rows_ = 0;
   key_set_.reset();
   partials_.clear();
   rows_ = table_->RecordCount();
@@ -161,9 +162,10 @@ void DbfTableData::Reset() {
 }
 
 // Reads the file again after a change, decoding only what changed: blocks of
-// records whose checksum moved, records past the last whole block, and
-// records appended. A table that only grew (a change history, a flag table)
-// costs the check of its bytes and the decoding of its new records.
+// records whose checksum moved (the records after the last whole block
+// count as one), records no checksum covers (appended by the engine since),
+// and records appended. A table that only grew (a change history, a flag
+// table) costs the check of its bytes and the decoding of its new records.
 void DbfTableData::Reload() {
   if (!deleted_loaded_) {  // nothing decoded yet: nothing to keep
     Reset();
@@ -179,20 +181,23 @@ void DbfTableData::Reload() {
   }
   const uint32_t old_rows = rows_;
   const size_t hashed_blocks = block_hashes_.size();
+  const uint32_t hashed_rows = hashed_rows_;
   std::vector<size_t> changed_blocks;
   bool changed = count != old_rows;
   BlockHasher hasher;
   uint32_t seen = 0;
   const size_t length = table_->record_length();
   table_->ScanBlocks(1, count, [&](uint32_t first, const char* bytes, uint32_t n) {
-    // Runs of records within one checksum block at a time.
+    // Runs of records within one checksum block at a time, and on either
+    // side of the last row checksummed.
     for (uint32_t done = 0; done < n;) {
       const uint32_t row = first - 1 + done;
       const size_t block = row / kHashBlock;
-      const uint32_t run = std::min(n - done, kHashBlock - row % kHashBlock);
+      uint32_t run = std::min(n - done, kHashBlock - row % kHashBlock);
+      if (row < hashed_rows) run = std::min(run, hashed_rows - row);
       const char* run_bytes = bytes + done * length;
       hasher.Add(run_bytes, run * length);
-      if (block >= hashed_blocks) {
+      if (row >= hashed_rows) {
         for (uint32_t i = 0; i < run; ++i) {
           std::string_view record(run_bytes + i * length, length);
           if (row + i < old_rows) {
@@ -201,6 +206,9 @@ void DbfTableData::Reload() {
             AppendDecoded(record);
           }
         }
+      } else if (row + run == hashed_rows && hashed_rows % kHashBlock != 0 &&
+                 hasher.Peek() != tail_hash_) {
+        changed_blocks.push_back(block);  // the records after the last whole block
       }
       done += run;
       if ((row + run) % kHashBlock == 0) {
@@ -220,9 +228,12 @@ void DbfTableData::Reload() {
     valid_ = false;
     throw DbException(Format("The table %s changed while it was read.", path_.c_str()));
   }
+  hashed_rows_ = count;
+  tail_hash_ = hasher.Peek();
   for (size_t block : changed_blocks) {
     const uint32_t first = static_cast<uint32_t>(block * kHashBlock);
-    table_->Scan(first + 1, first + kHashBlock, [&](uint32_t recno, std::string_view record) {
+    const uint32_t last = std::min<uint32_t>(first + kHashBlock, hashed_rows);
+    table_->Scan(first + 1, last, [&](uint32_t recno, std::string_view record) {
       changed = RedecodeRow(recno - 1, record) || changed;
       return true;
     });
@@ -416,32 +427,50 @@ std::shared_ptr<const EqIndex> DbfTableData::Index(int column) {
 }
 
 std::shared_ptr<const EqIndex> DbfTableData::PartialIndex(int column, int filter_column,
-                                                          const EqKey& filter) {
+                                                          const EqConstant& filter,
+                                                          ColumnMask also) {
+  const ColumnMask both =
+      (ColumnMask{1} << std::min(column, 63)) | (ColumnMask{1} << std::min(filter_column, 63));
+  // An integer key needs neither column in memory: the index is read from
+  // the records' bytes.
+  const bool from_bytes = columns_[column].kind == ColumnKind::kInteger &&
+                          !(columns_[column].loaded && columns_[filter_column].loaded);
   auto same = [&](const Partial& p) {
-    return p.column == column && p.filter_column == filter_column &&
-           p.filter.kind == filter.kind && p.filter.integer == filter.integer &&
-           p.filter.code == filter.code;
+    return p.column == column && p.filter_column == filter_column && p.filter == filter;
   };
+  std::shared_ptr<const EqIndex> earlier;
   auto it = std::find_if(partials_.begin(), partials_.end(), same);
   if (it != partials_.end()) {
     if (it->column_changes == columns_[column].changes &&
-        it->filter_changes == columns_[filter_column].changes &&
-        TailAffordable(*it->index, it->tail_reads)) {
-      return it->index;
+        it->filter_changes == columns_[filter_column].changes) {
+      if (it->index->covered == rows_) {
+        EnsureColumns(also);
+        return it->index;
+      }
+      if (!from_bytes && TailAffordable(*it->index, it->tail_reads)) {
+        EnsureColumns(also | both);  // the cursor reads the tail's values
+        return it->index;
+      }
+      if (from_bytes) earlier = it->index;  // the appended rows are read into it
     }
     partials_.erase(it);
   }
-  EnsureColumns((ColumnMask{1} << std::min(column, 63)) |
-                (ColumnMask{1} << std::min(filter_column, 63)));
   Partial p;
   p.column = column;
   p.filter_column = filter_column;
   p.filter = filter;
+  if (from_bytes) {
+    p.index = ReadPartialIndex(column, filter_column, filter, earlier.get(), also);
+  } else {
+    EnsureColumns(also | both);
+    const EqKey key = filter.is_text ? TextKey(filter_column, filter.text)
+                                     : IntegerKey(filter_column, filter.integer);
+    p.index = BuildIndex(columns_[column], [this, filter_column, &key](uint32_t r) {
+      return Matches(r, filter_column, key);
+    });
+  }
   p.column_changes = columns_[column].changes;
   p.filter_changes = columns_[filter_column].changes;
-  p.index = BuildIndex(columns_[column], [this, filter_column, &filter](uint32_t r) {
-    return Matches(r, filter_column, filter);
-  });
   // A few conditions per table are in use at a time (the rules' constants).
   constexpr size_t kKept = 8;
   if (partials_.size() >= kKept) partials_.pop_back();

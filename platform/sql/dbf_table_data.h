@@ -24,6 +24,7 @@
 
 #include <climits>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -78,6 +79,16 @@ struct EqKey {
   enum Kind { kNothing, kInteger, kCode } kind = kNothing;
   int64_t integer = 0;
   uint32_t code = 0;
+};
+
+// A constant an equality compares a column with, as the statement gives
+// it: a text (compared without trailing blanks, as under RTRIM) on a text
+// column, or an integer on an integer column.
+struct EqConstant {
+  bool is_text = false;
+  int64_t integer = 0;
+  std::string text;
+  bool operator==(const EqConstant&) const = default;
 };
 
 class DbfTableData {
@@ -176,7 +187,16 @@ class DbfTableData {
   // the column under a constant condition): a probe reads the rows that
   // pass the condition instead of every row of its key. Kept, with a tail,
   // as Index() keeps its indexes, until either column changes.
-  std::shared_ptr<const EqIndex> PartialIndex(int column, int filter_column, const EqKey& filter);
+  //
+  // When either column is not in memory and the indexed one holds integers,
+  // the index is read from the records' bytes: the constant is compared
+  // with the filter field's raw bytes and only the rows that hold it have
+  // their key parsed, so neither column is decoded (nor loaded by this
+  // call). Such an index never has a tail: rows appended since it was read
+  // are read into it. The columns of `also` are loaded in the same pass
+  // over the file.
+  std::shared_ptr<const EqIndex> PartialIndex(int column, int filter_column,
+                                              const EqConstant& filter, ColumnMask also = 0);
 
   // Writes. Values follow the column order. An insert keeps the indexes
   // (the new row is in their tail); an update drops those of the columns it
@@ -215,13 +235,16 @@ class DbfTableData {
   struct Partial {
     int column = 0;
     int filter_column = 0;
-    EqKey filter;
+    EqConstant filter;
     uint64_t column_changes = 0;
     uint64_t filter_changes = 0;
     std::shared_ptr<const EqIndex> index;
     uint64_t tail_reads = 0;
   };
   class ColumnDecoder;
+  // Called with the runs of records a pass over the file reads: the first
+  // run's row, the records' bytes one after the other, their count.
+  using RecordRuns = std::function<void(uint32_t, const char*, uint32_t)>;
   struct FileStamp {
     ino_t inode = 0;
     off_t size = -1;
@@ -249,6 +272,15 @@ class DbfTableData {
   std::string_view FieldBytes(const Column& c, std::string_view record) const {
     return record.substr(table_->FieldOffset(c.field), table_->Field(c.field).width);
   }
+  // An integer column's value of raw field bytes.
+  static int64_t IntegerField(const DbfField& f, const char* raw);
+  // EnsureColumns, also handing every record to `also` in the same pass.
+  void LoadColumns(ColumnMask mask, const RecordRuns* also);
+  // A partial index read from the records' bytes from earlier->covered on,
+  // the rows of `earlier` (when given) kept.
+  std::shared_ptr<EqIndex> ReadPartialIndex(int column, int filter_column,
+                                            const EqConstant& filter, const EqIndex* earlier,
+                                            ColumnMask also);
   void AppendDecoded(std::string_view record);
   bool RedecodeRow(uint32_t row, std::string_view record);  // true when it changed
   void AssignValue(int column, const CellValue& value);
@@ -279,6 +311,11 @@ class DbfTableData {
   // deletion marks.
   static constexpr uint32_t kHashBlock = 256;
   std::vector<uint64_t> block_hashes_;
+  // Rows the checksums cover: the whole blocks, then the checksum of the
+  // records after them (tail_hash_). Rows the engine appended since are not
+  // covered.
+  uint32_t hashed_rows_ = 0;
+  uint64_t tail_hash_ = 0;
   uint32_t rows_ = 0;
   bool valid_ = false;      // rows_ and stamp_ describe the file
   bool fresh_open_ = true;  // table_ was just opened and read nothing yet

@@ -1,11 +1,15 @@
 // Decoding the fields of a .dbf file into the columns of DbfTableData: a
-// whole column in one pass over the file, and single records as they are
-// appended or found rewritten.
+// whole column in one pass over the file, single records as they are
+// appended or found rewritten, and partial indexes read from the records'
+// bytes without decoding their columns.
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "common/digit_words.h"
 #include "common/format.h"
 #include "platform/sql/block_hasher.h"
 #include "platform/sql/database.h"
@@ -13,6 +17,68 @@
 #include "platform/sql/dbf_table_data.h"
 
 namespace vigilo::sql {
+
+namespace {
+
+using KeyedRows = std::vector<std::pair<int64_t, uint32_t>>;
+
+// The equality index of integer keys given with their rows; the rows of a
+// key stay in the order given.
+std::shared_ptr<EqIndex> IndexOfKeys(KeyedRows& pairs, uint32_t covered) {
+  auto index = std::make_shared<EqIndex>();
+  index->covered = covered;
+  int64_t low = INT64_MAX, high = INT64_MIN;
+  for (const auto& [key, row] : pairs) {
+    low = std::min(low, key);
+    high = std::max(high, key);
+  }
+  const uint64_t count = pairs.size();
+  if (count == 0 || static_cast<uint64_t>(high) - static_cast<uint64_t>(low) < 2 * count + 1024) {
+    // A slot a key, counted.
+    index->dense = true;
+    index->base = count == 0 ? 0 : low;
+    const size_t slots = count == 0 ? 0 : static_cast<size_t>(high - low) + 1;
+    std::vector<uint32_t> starts(slots + 1, 0);
+    for (const auto& [key, row] : pairs) ++starts[static_cast<size_t>(key - low) + 1];
+    for (size_t s = 0; s < slots; ++s) {
+      index->distinct += starts[s + 1] != 0;
+      starts[s + 1] += starts[s];
+    }
+    std::vector<uint32_t> next(starts.begin(), starts.end() - 1);
+    index->rows.resize(count);
+    for (const auto& [key, row] : pairs) index->rows[next[static_cast<size_t>(key - low)]++] = row;
+    index->starts = std::move(starts);
+    return index;
+  }
+  std::stable_sort(pairs.begin(), pairs.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  index->rows.reserve(count);
+  for (const auto& [key, row] : pairs) {
+    if (index->keys.empty() || index->keys.back() != key) {
+      index->keys.push_back(key);
+      index->starts.push_back(static_cast<uint32_t>(index->rows.size()));
+    }
+    index->rows.push_back(row);
+  }
+  index->starts.push_back(static_cast<uint32_t>(index->rows.size()));
+  index->distinct = index->keys.size();
+  return index;
+}
+
+// The keys and rows of an integer index, key by key.
+KeyedRows KeysOf(const EqIndex& index) {
+  KeyedRows pairs;
+  pairs.reserve(index.rows.size());
+  for (size_t s = 0; s + 1 < index.starts.size(); ++s) {
+    const int64_t key = index.dense ? index.base + static_cast<int64_t>(s) : index.keys[s];
+    for (uint32_t i = index.starts[s]; i < index.starts[s + 1]; ++i) {
+      pairs.emplace_back(key, index.rows[i]);
+    }
+  }
+  return pairs;
+}
+
+}  // namespace
 
 std::optional<int64_t> DbfTableData::IntegerOf(const DbfField& f, std::string_view raw) {
   if (f.type != 'L') return ParseInteger(raw);
@@ -197,21 +263,43 @@ class DbfTableData::ColumnDecoder {
   size_t entries_ = 0;
   size_t looked_up_ = 0;
 };
-void DbfTableData::EnsureColumns(ColumnMask mask) {
+int64_t DbfTableData::IntegerField(const DbfField& f, const char* raw) {
+  int64_t value = 0;
+  if (f.type == 'L' || !ParseRightAlignedDigits(raw, f.width, &value)) {
+    value = IntegerOf(f, std::string_view(raw, f.width)).value_or(kNullInteger);
+  }
+  return value;
+}
+
+void DbfTableData::EnsureColumns(ColumnMask mask) { LoadColumns(mask, nullptr); }
+
+void DbfTableData::LoadColumns(ColumnMask mask, const RecordRuns* also) {
   if (!valid_) Reset();
   std::vector<Column*> wanted;
   for (size_t i = 0; i < columns_.size(); ++i) {
     bool in_mask = (mask >> std::min<size_t>(i, 63)) & 1;
     if (in_mask && !columns_[i].loaded) wanted.push_back(&columns_[i]);
   }
-  if (wanted.empty() && deleted_loaded_) return;
+  if (wanted.empty() && deleted_loaded_) {
+    if (also) {
+      table_->ScanBlocks(1, rows_, [&](uint32_t first, const char* bytes, uint32_t n) {
+        (*also)(first - 1, bytes, std::min(n, rows_ - (first - 1)));
+        return true;
+      });
+    }
+    return;
+  }
   bool want_deleted = !deleted_loaded_;
   if (want_deleted) {
     deleted_.clear();
     deleted_.reserve(rows_);
   }
   for (Column* c : wanted) {
+    // Loading a column changes nothing the indexes read from the file's
+    // bytes hold.
+    const uint64_t changes = c->changes;
     c->Clear();
+    c->changes = changes;
     switch (c->kind) {
       case ColumnKind::kInteger: c->ints.reserve(rows_); break;
       case ColumnKind::kReal:
@@ -243,6 +331,7 @@ void DbfTableData::EnsureColumns(ColumnMask mask) {
     }
     // A column at a time: one tight loop per column and block.
     for (ColumnDecoder& decoder : decoders) decoder.Decode(bytes, length, n);
+    if (also) (*also)(first - 1, bytes, n);
     seen += n;
     return true;
   });
@@ -250,6 +339,10 @@ void DbfTableData::EnsureColumns(ColumnMask mask) {
     // The file became shorter than its header said a moment ago.
     valid_ = false;
     throw DbException(Format("The table %s changed while it was read.", path_.c_str()));
+  }
+  if (want_deleted) {
+    hashed_rows_ = rows_;
+    tail_hash_ = hasher.Peek();
   }
   deleted_loaded_ = true;
   for (Column* c : wanted) c->loaded = true;
@@ -313,6 +406,9 @@ bool DbfTableData::RedecodeRow(uint32_t row, std::string_view record) {
     deleted_[row] = deleted;
   }
   for (Column& c : columns_) {
+    // A column not in memory may have changed too: the indexes read from
+    // its bytes are out of date.
+    if (!c.loaded) ++c.changes;
     // Only the index and the estimate of a column whose value changed are
     // out of date.
     if (c.loaded && Replace(c, row, record)) {
@@ -323,6 +419,76 @@ bool DbfTableData::RedecodeRow(uint32_t row, std::string_view record) {
     }
   }
   return changed;
+}
+
+std::shared_ptr<EqIndex> DbfTableData::ReadPartialIndex(int column, int filter_column,
+                                                        const EqConstant& filter,
+                                                        const EqIndex* earlier, ColumnMask also) {
+  const DbfField& key_field = table_->Field(columns_[column].field);
+  const DbfField& filter_field = table_->Field(columns_[filter_column].field);
+  const size_t key_offset = table_->FieldOffset(columns_[column].field);
+  const size_t filter_offset = table_->FieldOffset(columns_[filter_column].field);
+  const size_t width = filter_field.width;
+  const size_t length = table_->record_length();
+  // The bytes of a text field that reads as the constant: the text without
+  // its trailing blanks, blank-padded (a field may still read so with NULs
+  // for some of the blanks). No field reads as a longer text, nor as one
+  // holding a NUL.
+  std::string text(filter.text);
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  const bool possible = filter.is_text
+                            ? text.size() <= width && text.find('\0') == std::string::npos
+                            : filter.integer != kNullInteger;
+  text.resize(width, ' ');
+  const char* const padded = text.data();
+  auto holds = [&](const char* field) {
+    if (!filter.is_text) return IntegerField(filter_field, field) == filter.integer;
+    size_t i = 0;
+    if (width >= 8) {
+      // Most fields differ in their first word, at a byte that is no NUL.
+      const uint64_t differ = digit_words::Word(field) ^ digit_words::Word(padded);
+      if (differ == 0) {
+        if (std::memcmp(field + 8, padded + 8, width - 8) == 0) return true;
+      } else {
+        i = static_cast<size_t>(__builtin_ctzll(differ)) / 8;  // little-endian
+        if (field[i] != '\0' || padded[i] != ' ') return false;
+      }
+    } else if (std::memcmp(field, padded, width) == 0) {
+      return true;
+    }
+    // A NUL reads as a blank.
+    for (; i < width; ++i) {
+      if (field[i] != padded[i] && (field[i] != '\0' || padded[i] != ' ')) return false;
+    }
+    return true;
+  };
+  KeyedRows pairs = earlier ? KeysOf(*earlier) : KeyedRows{};
+  RecordRuns read = [&](uint32_t first, const char* bytes, uint32_t n) {
+    if (!possible) return;
+    const char* record = bytes;
+    for (uint32_t i = 0; i < n; ++i, record += length) {
+      if (!holds(record + filter_offset)) continue;
+      const int64_t key = IntegerField(key_field, record + key_offset);
+      if (key != kNullInteger) pairs.emplace_back(key, first + i);
+    }
+  };
+  if (!earlier) {
+    LoadColumns(also, &read);
+    return IndexOfKeys(pairs, rows_);
+  }
+  uint32_t seen = earlier->covered;
+  table_->ScanBlocks(seen + 1, rows_, [&](uint32_t first, const char* bytes, uint32_t n) {
+    n = std::min(n, rows_ - (first - 1));
+    read(first - 1, bytes, n);
+    seen += n;
+    return true;
+  });
+  if (seen != rows_) {
+    valid_ = false;
+    throw DbException(Format("The table %s changed while it was read.", path_.c_str()));
+  }
+  EnsureColumns(also);
+  return IndexOfKeys(pairs, rows_);
 }
 
 }  // namespace vigilo::sql
