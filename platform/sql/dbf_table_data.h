@@ -307,8 +307,8 @@ class DbfTableData {
   bool usable_ = true;
   std::vector<uint8_t> deleted_;
   bool deleted_loaded_ = false;
-  // Checksums of each whole block of kHashBlock records, taken with the
-  // deletion marks.
+  // Checksums of each whole block of kHashBlock records, taken by the first
+  // reading after a change (the first pass over the file takes none).
   static constexpr uint32_t kHashBlock = 256;
   std::vector<uint64_t> block_hashes_;
   // Rows the checksums cover: the whole blocks, then the checksum of the

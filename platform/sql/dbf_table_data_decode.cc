@@ -11,7 +11,6 @@
 
 #include "common/digit_words.h"
 #include "common/format.h"
-#include "platform/sql/block_hasher.h"
 #include "platform/sql/database.h"
 #include "platform/sql/dbf_field_text.h"
 #include "platform/sql/dbf_table_data.h"
@@ -38,15 +37,18 @@ std::shared_ptr<EqIndex> IndexOfKeys(KeyedRows& pairs, uint32_t covered) {
     index->dense = true;
     index->base = count == 0 ? 0 : low;
     const size_t slots = count == 0 ? 0 : static_cast<size_t>(high - low) + 1;
+    // Each slot's end, then (filled from the last row back) its start.
     std::vector<uint32_t> starts(slots + 1, 0);
-    for (const auto& [key, row] : pairs) ++starts[static_cast<size_t>(key - low) + 1];
+    for (const auto& [key, row] : pairs) ++starts[static_cast<size_t>(key - low)];
     for (size_t s = 0; s < slots; ++s) {
-      index->distinct += starts[s + 1] != 0;
-      starts[s + 1] += starts[s];
+      index->distinct += starts[s] != 0;
+      if (s > 0) starts[s] += starts[s - 1];
     }
-    std::vector<uint32_t> next(starts.begin(), starts.end() - 1);
+    starts[slots] = static_cast<uint32_t>(count);
     index->rows.resize(count);
-    for (const auto& [key, row] : pairs) index->rows[next[static_cast<size_t>(key - low)]++] = row;
+    for (auto it = pairs.rbegin(); it != pairs.rend(); ++it) {
+      index->rows[--starts[static_cast<size_t>(it->first - low)]] = it->second;
+    }
     index->starts = std::move(starts);
     return index;
   }
@@ -310,8 +312,14 @@ void DbfTableData::LoadColumns(ColumnMask mask, const RecordRuns* also) {
     }
   }
   uint32_t seen = 0;
-  if (want_deleted) block_hashes_.clear();
-  BlockHasher hasher;
+  // The first pass takes no checksums: the first reading after a change
+  // compares every record with what was decoded (an index read from the
+  // bytes is read again) and takes them, so a table that never changes
+  // never pays for them.
+  if (want_deleted) {
+    block_hashes_.clear();
+    hashed_rows_ = 0;
+  }
   const size_t length = table_->record_length();
   std::vector<ColumnDecoder> decoders;
   for (Column* c : wanted) decoders.emplace_back(*c, table_->Field(c->field), table_->FieldOffset(c->field));
@@ -319,15 +327,6 @@ void DbfTableData::LoadColumns(ColumnMask mask, const RecordRuns* also) {
     if (first - 1 + n > rows_) n = rows_ - (first - 1);
     if (want_deleted) {
       for (uint32_t i = 0; i < n; ++i) deleted_.push_back(bytes[i * length] == '*');
-      // The first pass over the file also takes the checksums a later
-      // reading compares.
-      for (uint32_t done = 0; done < n;) {
-        const uint32_t row = first - 1 + done;
-        const uint32_t run = std::min(n - done, kHashBlock - row % kHashBlock);
-        hasher.Add(bytes + done * length, run * length);
-        done += run;
-        if ((row + run) % kHashBlock == 0) block_hashes_.push_back(hasher.Finish());
-      }
     }
     // A column at a time: one tight loop per column and block.
     for (ColumnDecoder& decoder : decoders) decoder.Decode(bytes, length, n);
@@ -339,10 +338,6 @@ void DbfTableData::LoadColumns(ColumnMask mask, const RecordRuns* also) {
     // The file became shorter than its header said a moment ago.
     valid_ = false;
     throw DbException(Format("The table %s changed while it was read.", path_.c_str()));
-  }
-  if (want_deleted) {
-    hashed_rows_ = rows_;
-    tail_hash_ = hasher.Peek();
   }
   deleted_loaded_ = true;
   for (Column* c : wanted) c->loaded = true;
@@ -463,6 +458,9 @@ std::shared_ptr<EqIndex> DbfTableData::ReadPartialIndex(int column, int filter_c
     return true;
   };
   KeyedRows pairs = earlier ? KeysOf(*earlier) : KeyedRows{};
+  // Room for every row: pages never written cost nothing, and growing
+  // would write the pairs twice.
+  if (possible) pairs.reserve(pairs.size() + (rows_ - (earlier ? earlier->covered : 0)));
   RecordRuns read = [&](uint32_t first, const char* bytes, uint32_t n) {
     if (!possible) return;
     const char* record = bytes;
