@@ -13,7 +13,6 @@
 
 #include "common/format.h"
 #include "common/text.h"
-#include "platform/sql/block_hasher.h"
 #include "platform/sql/database.h"
 #include "platform/sql/date_collation.h"
 #include "platform/sql/dbase_sql_rewriter.h"
@@ -159,89 +158,6 @@ void DbfTableData::Reset() {
   partials_.clear();
   rows_ = table_->RecordCount();
   valid_ = true;
-}
-
-// Reads the file again after a change, decoding only what changed: blocks of
-// records whose checksum moved (the records after the last whole block
-// count as one), records no checksum covers (appended by the engine since),
-// and records appended. A table that only grew (a change history, a flag
-// table) costs the check of its bytes and the decoding of its new records.
-void DbfTableData::Reload() {
-  if (!deleted_loaded_) {  // nothing decoded yet: nothing to keep
-    Reset();
-    return;
-  }
-  TakeStamp();
-  OpenAgain();
-  const uint32_t count = table_->RecordCount();
-  if (count < rows_) {  // packed or cut: the rows moved
-    fresh_open_ = true;
-    Reset();
-    return;
-  }
-  const uint32_t old_rows = rows_;
-  const size_t hashed_blocks = block_hashes_.size();
-  const uint32_t hashed_rows = hashed_rows_;
-  std::vector<size_t> changed_blocks;
-  bool changed = count != old_rows;
-  BlockHasher hasher;
-  uint32_t seen = 0;
-  const size_t length = table_->record_length();
-  table_->ScanBlocks(1, count, [&](uint32_t first, const char* bytes, uint32_t n) {
-    // Runs of records within one checksum block at a time, and on either
-    // side of the last row checksummed.
-    for (uint32_t done = 0; done < n;) {
-      const uint32_t row = first - 1 + done;
-      const size_t block = row / kHashBlock;
-      uint32_t run = std::min(n - done, kHashBlock - row % kHashBlock);
-      if (row < hashed_rows) run = std::min(run, hashed_rows - row);
-      const char* run_bytes = bytes + done * length;
-      hasher.Add(run_bytes, run * length);
-      if (row >= hashed_rows) {
-        for (uint32_t i = 0; i < run; ++i) {
-          std::string_view record(run_bytes + i * length, length);
-          if (row + i < old_rows) {
-            changed = RedecodeRow(row + i, record) || changed;
-          } else {
-            AppendDecoded(record);
-          }
-        }
-      } else if (row + run == hashed_rows && hashed_rows % kHashBlock != 0 &&
-                 hasher.Peek() != tail_hash_) {
-        changed_blocks.push_back(block);  // the records after the last whole block
-      }
-      done += run;
-      if ((row + run) % kHashBlock == 0) {
-        const uint64_t hash = hasher.Finish();
-        if (block >= hashed_blocks) {
-          block_hashes_.push_back(hash);
-        } else if (hash != block_hashes_[block]) {
-          block_hashes_[block] = hash;
-          changed_blocks.push_back(block);
-        }
-      }
-    }
-    seen += n;
-    return true;
-  });
-  if (seen != count || rows_ != count) {
-    valid_ = false;
-    throw DbException(Format("The table %s changed while it was read.", path_.c_str()));
-  }
-  hashed_rows_ = count;
-  tail_hash_ = hasher.Peek();
-  for (size_t block : changed_blocks) {
-    const uint32_t first = static_cast<uint32_t>(block * kHashBlock);
-    const uint32_t last = std::min<uint32_t>(first + kHashBlock, hashed_rows);
-    table_->Scan(first + 1, last, [&](uint32_t recno, std::string_view record) {
-      changed = RedecodeRow(recno - 1, record) || changed;
-      return true;
-    });
-  }
-  if (changed) {
-    key_set_.reset();
-    for (Column& c : columns_) c.rows_per_key = -1;
-  }
 }
 
 // The file now holds what the columns hold, under a stamp that is racy for
@@ -429,12 +345,12 @@ std::shared_ptr<const EqIndex> DbfTableData::Index(int column) {
 std::shared_ptr<const EqIndex> DbfTableData::PartialIndex(int column, int filter_column,
                                                           const EqConstant& filter,
                                                           ColumnMask also) {
+  if (!valid_) Reset();
   const ColumnMask both =
       (ColumnMask{1} << std::min(column, 63)) | (ColumnMask{1} << std::min(filter_column, 63));
   // An integer key needs neither column in memory: the index is read from
   // the records' bytes.
-  const bool from_bytes = columns_[column].kind == ColumnKind::kInteger &&
-                          !(columns_[column].loaded && columns_[filter_column].loaded);
+  const bool from_bytes = ReadFromBytes(column, filter_column);
   auto same = [&](const Partial& p) {
     return p.column == column && p.filter_column == filter_column && p.filter == filter;
   };

@@ -242,6 +242,7 @@ class DbfTableData {
     uint64_t tail_reads = 0;
   };
   class ColumnDecoder;
+  class PartialReader;
   // Called with the runs of records a pass over the file reads: the first
   // run's row, the records' bytes one after the other, their count.
   using RecordRuns = std::function<void(uint32_t, const char*, uint32_t)>;
@@ -271,6 +272,12 @@ class DbfTableData {
   bool Replace(Column& c, uint32_t row, std::string_view record);
   std::string_view FieldBytes(const Column& c, std::string_view record) const {
     return record.substr(table_->FieldOffset(c.field), table_->Field(c.field).width);
+  }
+  // Whether the partial index of these columns is read from the records'
+  // bytes (an integer key, and either column not in memory).
+  bool ReadFromBytes(int column, int filter_column) const {
+    return columns_[column].kind == ColumnKind::kInteger &&
+           !(columns_[column].loaded && columns_[filter_column].loaded);
   }
   // An integer column's value of raw field bytes.
   static int64_t IntegerField(const DbfField& f, const char* raw);

@@ -11,6 +11,7 @@
 
 #include "common/digit_words.h"
 #include "common/format.h"
+#include "platform/sql/block_hasher.h"
 #include "platform/sql/database.h"
 #include "platform/sql/dbf_field_text.h"
 #include "platform/sql/dbf_table_data.h"
@@ -265,6 +266,94 @@ class DbfTableData::ColumnDecoder {
   size_t entries_ = 0;
   size_t looked_up_ = 0;
 };
+// Reads a partial index from runs of records: the filter field compared
+// with the constant on its raw bytes, the key parsed on the rows that hold
+// it.
+class DbfTableData::PartialReader {
+ public:
+  PartialReader(const DbfTable& table, int key_field, int filter_field, const EqConstant& filter,
+                const EqIndex* earlier, uint32_t rows)
+      : key_field_(table.Field(key_field)),
+        filter_field_(table.Field(filter_field)),
+        key_offset_(table.FieldOffset(key_field)),
+        filter_offset_(table.FieldOffset(filter_field)),
+        width_(filter_field_.width),
+        length_(table.record_length()),
+        is_text_(filter.is_text),
+        integer_(filter.integer),
+        pairs_(earlier ? KeysOf(*earlier) : KeyedRows{}) {
+    // The bytes of a text field that reads as the constant: the text
+    // without its trailing blanks, blank-padded (a field may still read so
+    // with NULs for some of the blanks). No field reads as a longer text,
+    // nor as one holding a NUL.
+    padded_ = filter.text;
+    while (!padded_.empty() && padded_.back() == ' ') padded_.pop_back();
+    possible_ = is_text_ ? padded_.size() <= width_ && padded_.find('\0') == std::string::npos
+                         : integer_ != kNullInteger;
+    padded_.resize(width_, ' ');
+    // Room for every row: pages never written cost nothing, and growing
+    // would write the pairs twice.
+    if (possible_) pairs_.reserve(pairs_.size() + (rows - (earlier ? earlier->covered : 0)));
+  }
+
+  // n records from row `first` on.
+  void Read(uint32_t first, const char* bytes, uint32_t n) {
+    if (!possible_) return;
+    const bool digits = key_field_.type != 'L';
+    const char* record = bytes;
+    for (uint32_t i = 0; i < n; ++i, record += length_) {
+      if (!Holds(record + filter_offset_)) continue;
+      int64_t key = 0;
+      if (!digits || !ParseRightAlignedDigits(record + key_offset_, key_field_.width, &key)) {
+        key = IntegerField(key_field_, record + key_offset_);
+      }
+      if (key != kNullInteger) pairs_.emplace_back(key, first + i);
+    }
+  }
+
+  std::shared_ptr<EqIndex> Index(uint32_t covered) { return IndexOfKeys(pairs_, covered); }
+
+ private:
+  bool Holds(const char* field) const {
+    using digit_words::Word;
+    if (!is_text_) return IntegerField(filter_field_, field) == integer_;
+    const char* const padded = padded_.data();
+    const size_t width = width_;
+    size_t i = 0;
+    if (width >= 8) {
+      // Most fields differ in their first word, at a byte that is no NUL.
+      const uint64_t differ = Word(field) ^ Word(padded);
+      if (differ == 0) {
+        bool same = Word(field + width - 8) == Word(padded + width - 8);
+        for (size_t j = 8; same && j + 8 < width; j += 8) same = Word(field + j) == Word(padded + j);
+        if (same) return true;
+      } else {
+        i = static_cast<size_t>(__builtin_ctzll(differ)) / 8;  // little-endian
+        if (field[i] != '\0' || padded[i] != ' ') return false;
+      }
+    } else if (std::memcmp(field, padded, width) == 0) {
+      return true;
+    }
+    // A NUL reads as a blank.
+    for (; i < width; ++i) {
+      if (field[i] != padded[i] && (field[i] != '\0' || padded[i] != ' ')) return false;
+    }
+    return true;
+  }
+
+  const DbfField& key_field_;
+  const DbfField& filter_field_;
+  const size_t key_offset_;
+  const size_t filter_offset_;
+  const size_t width_;
+  const size_t length_;
+  const bool is_text_;
+  const int64_t integer_;
+  std::string padded_;
+  bool possible_ = false;
+  KeyedRows pairs_;
+};
+
 int64_t DbfTableData::IntegerField(const DbfField& f, const char* raw) {
   int64_t value = 0;
   if (f.type == 'L' || !ParseRightAlignedDigits(raw, f.width, &value)) {
@@ -343,6 +432,105 @@ void DbfTableData::LoadColumns(ColumnMask mask, const RecordRuns* also) {
   for (Column* c : wanted) c->loaded = true;
 }
 
+// Reads the file again after a change, decoding only what changed: blocks of
+// records whose checksum moved (the records after the last whole block
+// count as one), records no checksum covers (appended by the engine since),
+// and records appended. A table that only grew (a change history, a flag
+// table) costs the check of its bytes and the decoding of its new records.
+void DbfTableData::Reload() {
+  if (!deleted_loaded_) {  // nothing decoded yet: nothing to keep
+    Reset();
+    return;
+  }
+  TakeStamp();
+  OpenAgain();
+  const uint32_t count = table_->RecordCount();
+  if (count < rows_) {  // packed or cut: the rows moved
+    fresh_open_ = true;
+    Reset();
+    return;
+  }
+  const uint32_t old_rows = rows_;
+  const size_t hashed_blocks = block_hashes_.size();
+  const uint32_t hashed_rows = hashed_rows_;
+  std::vector<size_t> changed_blocks;
+  bool changed = count != old_rows;
+  // Without checksums every record is compared, which drops the partial
+  // indexes read from the bytes: they are read again in this same pass.
+  std::vector<std::pair<Partial*, PartialReader>> rereads;
+  for (Partial& p : partials_) {
+    if (hashed_rows > 0 || !ReadFromBytes(p.column, p.filter_column)) continue;
+    rereads.emplace_back(&p, PartialReader(*table_, columns_[p.column].field,
+                                           columns_[p.filter_column].field, p.filter, nullptr,
+                                           count));
+  }
+  BlockHasher hasher;
+  uint32_t seen = 0;
+  const size_t length = table_->record_length();
+  table_->ScanBlocks(1, count, [&](uint32_t first, const char* bytes, uint32_t n) {
+    // Runs of records within one checksum block at a time, and on either
+    // side of the last row checksummed.
+    for (uint32_t done = 0; done < n;) {
+      const uint32_t row = first - 1 + done;
+      const size_t block = row / kHashBlock;
+      uint32_t run = std::min(n - done, kHashBlock - row % kHashBlock);
+      if (row < hashed_rows) run = std::min(run, hashed_rows - row);
+      const char* run_bytes = bytes + done * length;
+      hasher.Add(run_bytes, run * length);
+      for (auto& [partial, reader] : rereads) reader.Read(row, run_bytes, run);
+      if (row >= hashed_rows) {
+        for (uint32_t i = 0; i < run; ++i) {
+          std::string_view record(run_bytes + i * length, length);
+          if (row + i < old_rows) {
+            changed = RedecodeRow(row + i, record) || changed;
+          } else {
+            AppendDecoded(record);
+          }
+        }
+      } else if (row + run == hashed_rows && hashed_rows % kHashBlock != 0 &&
+                 hasher.Peek() != tail_hash_) {
+        changed_blocks.push_back(block);  // the records after the last whole block
+      }
+      done += run;
+      if ((row + run) % kHashBlock == 0) {
+        const uint64_t hash = hasher.Finish();
+        if (block >= hashed_blocks) {
+          block_hashes_.push_back(hash);
+        } else if (hash != block_hashes_[block]) {
+          block_hashes_[block] = hash;
+          changed_blocks.push_back(block);
+        }
+      }
+    }
+    seen += n;
+    return true;
+  });
+  if (seen != count || rows_ != count) {
+    valid_ = false;
+    throw DbException(Format("The table %s changed while it was read.", path_.c_str()));
+  }
+  hashed_rows_ = count;
+  tail_hash_ = hasher.Peek();
+  for (size_t block : changed_blocks) {
+    const uint32_t first = static_cast<uint32_t>(block * kHashBlock);
+    const uint32_t last = std::min<uint32_t>(first + kHashBlock, hashed_rows);
+    table_->Scan(first + 1, last, [&](uint32_t recno, std::string_view record) {
+      changed = RedecodeRow(recno - 1, record) || changed;
+      return true;
+    });
+  }
+  for (auto& [partial, reader] : rereads) {
+    partial->index = reader.Index(count);
+    partial->tail_reads = 0;
+    partial->column_changes = columns_[partial->column].changes;
+    partial->filter_changes = columns_[partial->filter_column].changes;
+  }
+  if (changed) {
+    key_set_.reset();
+    for (Column& c : columns_) c.rows_per_key = -1;
+  }
+}
+
 void DbfTableData::Push(Column& c, std::string_view record) {
   std::string_view raw = FieldBytes(c, record);
   switch (c.kind) {
@@ -419,65 +607,20 @@ bool DbfTableData::RedecodeRow(uint32_t row, std::string_view record) {
 std::shared_ptr<EqIndex> DbfTableData::ReadPartialIndex(int column, int filter_column,
                                                         const EqConstant& filter,
                                                         const EqIndex* earlier, ColumnMask also) {
-  const DbfField& key_field = table_->Field(columns_[column].field);
-  const DbfField& filter_field = table_->Field(columns_[filter_column].field);
-  const size_t key_offset = table_->FieldOffset(columns_[column].field);
-  const size_t filter_offset = table_->FieldOffset(columns_[filter_column].field);
-  const size_t width = filter_field.width;
-  const size_t length = table_->record_length();
-  // The bytes of a text field that reads as the constant: the text without
-  // its trailing blanks, blank-padded (a field may still read so with NULs
-  // for some of the blanks). No field reads as a longer text, nor as one
-  // holding a NUL.
-  std::string text(filter.text);
-  while (!text.empty() && text.back() == ' ') text.pop_back();
-  const bool possible = filter.is_text
-                            ? text.size() <= width && text.find('\0') == std::string::npos
-                            : filter.integer != kNullInteger;
-  text.resize(width, ' ');
-  const char* const padded = text.data();
-  auto holds = [&](const char* field) {
-    if (!filter.is_text) return IntegerField(filter_field, field) == filter.integer;
-    size_t i = 0;
-    if (width >= 8) {
-      // Most fields differ in their first word, at a byte that is no NUL.
-      const uint64_t differ = digit_words::Word(field) ^ digit_words::Word(padded);
-      if (differ == 0) {
-        if (std::memcmp(field + 8, padded + 8, width - 8) == 0) return true;
-      } else {
-        i = static_cast<size_t>(__builtin_ctzll(differ)) / 8;  // little-endian
-        if (field[i] != '\0' || padded[i] != ' ') return false;
-      }
-    } else if (std::memcmp(field, padded, width) == 0) {
-      return true;
-    }
-    // A NUL reads as a blank.
-    for (; i < width; ++i) {
-      if (field[i] != padded[i] && (field[i] != '\0' || padded[i] != ' ')) return false;
-    }
-    return true;
-  };
-  KeyedRows pairs = earlier ? KeysOf(*earlier) : KeyedRows{};
-  // Room for every row: pages never written cost nothing, and growing
-  // would write the pairs twice.
-  if (possible) pairs.reserve(pairs.size() + (rows_ - (earlier ? earlier->covered : 0)));
-  RecordRuns read = [&](uint32_t first, const char* bytes, uint32_t n) {
-    if (!possible) return;
-    const char* record = bytes;
-    for (uint32_t i = 0; i < n; ++i, record += length) {
-      if (!holds(record + filter_offset)) continue;
-      const int64_t key = IntegerField(key_field, record + key_offset);
-      if (key != kNullInteger) pairs.emplace_back(key, first + i);
-    }
-  };
+  if (!valid_) Reset();
+  PartialReader reader(*table_, columns_[column].field, columns_[filter_column].field, filter,
+                       earlier, rows_);
   if (!earlier) {
+    RecordRuns read = [&reader](uint32_t first, const char* bytes, uint32_t n) {
+      reader.Read(first, bytes, n);
+    };
     LoadColumns(also, &read);
-    return IndexOfKeys(pairs, rows_);
+    return reader.Index(rows_);
   }
   uint32_t seen = earlier->covered;
   table_->ScanBlocks(seen + 1, rows_, [&](uint32_t first, const char* bytes, uint32_t n) {
     n = std::min(n, rows_ - (first - 1));
-    read(first - 1, bytes, n);
+    reader.Read(first - 1, bytes, n);
     seen += n;
     return true;
   });
@@ -486,7 +629,7 @@ std::shared_ptr<EqIndex> DbfTableData::ReadPartialIndex(int column, int filter_c
     throw DbException(Format("The table %s changed while it was read.", path_.c_str()));
   }
   EnsureColumns(also);
-  return IndexOfKeys(pairs, rows_);
+  return reader.Index(rows_);
 }
 
 }  // namespace vigilo::sql
