@@ -151,6 +151,7 @@ void DbfTableData::Reset() {
   fresh_open_ = false;
   for (Column& c : columns_) c.Clear();
   deleted_ = {};
+  any_deleted_ = false;
   deleted_loaded_ = false;
   block_hashes_ = {};
   hashed_rows_ = 0;

@@ -131,7 +131,7 @@ class DbfTableData {
   // Rows (records, deleted ones included); row r is record r + 1.
   uint32_t RowCount() const { return rows_; }
   // REQUIRES: EnsureColumns was called since the last Refresh.
-  bool IsDeleted(uint32_t row) const { return deleted_[row] != 0; }
+  bool IsDeleted(uint32_t row) const { return any_deleted_ && deleted_[row] != 0; }
 
   // REQUIRES: the column is loaded.
   bool IsNull(uint32_t row, int column) const {
@@ -313,6 +313,10 @@ class DbfTableData {
   std::vector<DbfField> fields_;  // as at the first opening
   bool usable_ = true;
   std::vector<uint8_t> deleted_;
+  // Whether any row was marked deleted since the marks were read: most
+  // tables have none, and a probe then reads no mark (a cache miss each in
+  // a large table).
+  bool any_deleted_ = false;
   bool deleted_loaded_ = false;
   // Checksums of each whole block of kHashBlock records, taken by the first
   // reading after a change (the first pass over the file takes none).

@@ -384,6 +384,7 @@ void DbfTableData::LoadColumns(ColumnMask mask, const RecordRuns* also) {
   if (want_deleted) {
     deleted_.clear();
     deleted_.reserve(rows_);
+    any_deleted_ = false;
   }
   for (Column* c : wanted) {
     // Loading a column changes nothing the indexes read from the file's
@@ -415,7 +416,13 @@ void DbfTableData::LoadColumns(ColumnMask mask, const RecordRuns* also) {
   table_->ScanBlocks(1, rows_, [&](uint32_t first, const char* bytes, uint32_t n) {
     if (first - 1 + n > rows_) n = rows_ - (first - 1);
     if (want_deleted) {
-      for (uint32_t i = 0; i < n; ++i) deleted_.push_back(bytes[i * length] == '*');
+      uint8_t any = 0;
+      for (uint32_t i = 0; i < n; ++i) {
+        const uint8_t deleted = bytes[i * length] == '*';
+        deleted_.push_back(deleted);
+        any |= deleted;
+      }
+      any_deleted_ = any_deleted_ || any;
     }
     // A column at a time: one tight loop per column and block.
     for (ColumnDecoder& decoder : decoders) decoder.Decode(bytes, length, n);
@@ -574,7 +581,10 @@ bool DbfTableData::Replace(Column& c, uint32_t row, std::string_view record) {
 }
 
 void DbfTableData::AppendDecoded(std::string_view record) {
-  if (deleted_loaded_) deleted_.push_back(!record.empty() && record[0] == '*');
+  if (deleted_loaded_) {
+    deleted_.push_back(!record.empty() && record[0] == '*');
+    any_deleted_ = any_deleted_ || deleted_.back();
+  }
   for (Column& c : columns_) {
     if (c.loaded) Push(c, record);
   }
@@ -587,6 +597,7 @@ bool DbfTableData::RedecodeRow(uint32_t row, std::string_view record) {
     const uint8_t deleted = !record.empty() && record[0] == '*';
     changed = deleted_[row] != deleted;
     deleted_[row] = deleted;
+    any_deleted_ = any_deleted_ || deleted;
   }
   for (Column& c : columns_) {
     // A column not in memory may have changed too: the indexes read from
