@@ -280,26 +280,29 @@ double DbfTableData::RowsPerKey(int column) {
   // first records of the file. Kept for this version of the table, as the
   // planner asks once per statement and more.
   constexpr uint32_t kSample = 4096;
-  std::unordered_map<std::string, uint32_t> counts;
+  // Values counted by the integer, or by the text's code in a scratch
+  // dictionary.
+  std::unordered_map<int64_t, uint32_t> counts;
+  counts.reserve(kSample);
   uint32_t n = 0;
-  auto add = [&](std::string key) {
-    ++counts[std::move(key)];
+  auto add = [&](int64_t key) {
+    ++counts[key];
     ++n;
   };
   if (c.loaded) {
     uint32_t stride = std::max<uint32_t>(1, rows_ / kSample);
     for (uint32_t r = 0; r < rows_; r += stride) {
-      if (c.ints[r] != kNullInteger) add(std::to_string(c.ints[r]));
+      if (c.ints[r] != kNullInteger) add(c.ints[r]);
     }
   } else {
     TextDictionary scratch;
     table_->Scan(1, std::min(rows_, kSample), [&](uint32_t, std::string_view record) {
       std::string_view raw = FieldBytes(c, record);
       if (c.kind == ColumnKind::kInteger) {
-        if (auto v = IntegerOf(table_->Field(c.field), raw)) add(std::to_string(*v));
+        if (auto v = IntegerOf(table_->Field(c.field), raw)) add(*v);
       } else {
         uint32_t code = CodeOf(c.kind, raw, scratch);
-        if (code != TextDictionary::kNone) add(std::to_string(code));
+        if (code != TextDictionary::kNone) add(code);
       }
       return true;
     });

@@ -290,6 +290,7 @@ class DbfTableData {
                                             ColumnMask also);
   void AppendDecoded(std::string_view record);
   bool RedecodeRow(uint32_t row, std::string_view record);  // true when it changed
+  bool RedecodeRows(uint32_t first, const char* bytes, uint32_t n);  // n records from row first
   void AssignValue(int column, const CellValue& value);
   // Builds the equality index of the loaded column over the rows `keep`
   // accepts.
@@ -318,8 +319,9 @@ class DbfTableData {
   // a large table).
   bool any_deleted_ = false;
   bool deleted_loaded_ = false;
-  // Checksums of each whole block of kHashBlock records, taken by the first
-  // reading after a change (the first pass over the file takes none).
+  // Checksums of each whole block of kHashBlock records, taken with the
+  // deletion marks when columns are decoded with them, else by the first
+  // reading after a change.
   static constexpr uint32_t kHashBlock = 256;
   std::vector<uint64_t> block_hashes_;
   // Rows the checksums cover: the whole blocks, then the checksum of the

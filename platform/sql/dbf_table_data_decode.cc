@@ -402,14 +402,16 @@ void DbfTableData::LoadColumns(ColumnMask mask, const RecordRuns* also) {
     }
   }
   uint32_t seen = 0;
-  // The first pass takes no checksums: the first reading after a change
-  // compares every record with what was decoded (an index read from the
-  // bytes is read again) and takes them, so a table that never changes
-  // never pays for them.
+  // The first pass takes the checksums a later reading compares when it
+  // decodes columns (comparing them again would cost more). One that decodes
+  // none takes none: the first reading after a change compares the deletion
+  // marks, reads the indexes read from the bytes again, and takes them.
+  const bool hash = want_deleted && !wanted.empty();
   if (want_deleted) {
     block_hashes_.clear();
     hashed_rows_ = 0;
   }
+  BlockHasher hasher;
   const size_t length = table_->record_length();
   std::vector<ColumnDecoder> decoders;
   for (Column* c : wanted) decoders.emplace_back(*c, table_->Field(c->field), table_->FieldOffset(c->field));
@@ -424,6 +426,13 @@ void DbfTableData::LoadColumns(ColumnMask mask, const RecordRuns* also) {
       }
       any_deleted_ = any_deleted_ || any;
     }
+    for (uint32_t done = 0; hash && done < n;) {
+      const uint32_t row = first - 1 + done;
+      const uint32_t run = std::min(n - done, kHashBlock - row % kHashBlock);
+      hasher.Add(bytes + done * length, run * length);
+      done += run;
+      if ((row + run) % kHashBlock == 0) block_hashes_.push_back(hasher.Finish());
+    }
     // A column at a time: one tight loop per column and block.
     for (ColumnDecoder& decoder : decoders) decoder.Decode(bytes, length, n);
     if (also) (*also)(first - 1, bytes, n);
@@ -434,6 +443,10 @@ void DbfTableData::LoadColumns(ColumnMask mask, const RecordRuns* also) {
     // The file became shorter than its header said a moment ago.
     valid_ = false;
     throw DbException(Format("The table %s changed while it was read.", path_.c_str()));
+  }
+  if (hash) {
+    hashed_rows_ = rows_;
+    tail_hash_ = hasher.Peek();
   }
   deleted_loaded_ = true;
   for (Column* c : wanted) c->loaded = true;
@@ -486,13 +499,10 @@ void DbfTableData::Reload() {
       hasher.Add(run_bytes, run * length);
       for (auto& [partial, reader] : rereads) reader.Read(row, run_bytes, run);
       if (row >= hashed_rows) {
-        for (uint32_t i = 0; i < run; ++i) {
-          std::string_view record(run_bytes + i * length, length);
-          if (row + i < old_rows) {
-            changed = RedecodeRow(row + i, record) || changed;
-          } else {
-            AppendDecoded(record);
-          }
+        const uint32_t kept = row < old_rows ? std::min(run, old_rows - row) : 0;
+        if (kept > 0) changed = RedecodeRows(row, run_bytes, kept) || changed;
+        for (uint32_t i = kept; i < run; ++i) {
+          AppendDecoded(std::string_view(run_bytes + i * length, length));
         }
       } else if (row + run == hashed_rows && hashed_rows % kHashBlock != 0 &&
                  hasher.Peek() != tail_hash_) {
@@ -592,20 +602,37 @@ void DbfTableData::AppendDecoded(std::string_view record) {
 }
 
 bool DbfTableData::RedecodeRow(uint32_t row, std::string_view record) {
+  return RedecodeRows(row, record.data(), 1);
+}
+
+bool DbfTableData::RedecodeRows(uint32_t first, const char* bytes, uint32_t n) {
+  const size_t length = table_->record_length();
   bool changed = false;
   if (deleted_loaded_) {
-    const uint8_t deleted = !record.empty() && record[0] == '*';
-    changed = deleted_[row] != deleted;
-    deleted_[row] = deleted;
-    any_deleted_ = any_deleted_ || deleted;
+    uint8_t any = 0;
+    for (uint32_t i = 0; i < n; ++i) {
+      const uint8_t deleted = bytes[i * length] == '*';
+      changed = changed || deleted_[first + i] != deleted;
+      deleted_[first + i] = deleted;
+      any |= deleted;
+    }
+    any_deleted_ = any_deleted_ || any;
   }
   for (Column& c : columns_) {
     // A column not in memory may have changed too: the indexes read from
     // its bytes are out of date.
-    if (!c.loaded) ++c.changes;
+    if (!c.loaded) {
+      ++c.changes;
+      continue;
+    }
+    bool column_changed = false;
+    for (uint32_t i = 0; i < n; ++i) {
+      column_changed =
+          Replace(c, first + i, std::string_view(bytes + i * length, length)) || column_changed;
+    }
     // Only the index and the estimate of a column whose value changed are
     // out of date.
-    if (c.loaded && Replace(c, row, record)) {
+    if (column_changed) {
       c.index.reset();
       c.rows_per_key = -1;
       ++c.changes;
