@@ -1,9 +1,11 @@
-// The rows of one .dbf file as the embedded dBase engine reads them: every
-// field decoded once into columns held in memory, kept while the file is
-// unchanged, with equality indexes built on demand and the primary key (kept
-// in a side file, see dbf_primary_key.h) enforced on writes. Writes go to the
-// file through the xBase library at once and are mirrored here, so a
-// connection does not re-read a table after its own writes.
+// The rows of one .dbf file as the embedded dBase engine reads them: the
+// fields a statement reads decoded once into columns held in memory, kept
+// while the file is unchanged, with equality indexes built on demand (a join
+// key's index under a constant read from the records' bytes, neither column
+// decoded) and the primary key (kept in a side file, see dbf_primary_key.h)
+// enforced on writes. Writes go to the file through the xBase library at
+// once and are mirrored here, so a connection does not re-read a table
+// after its own writes.
 //
 // Values: character fields with trailing blanks removed (a blank field is
 // "", never NULL; a NUL inside reads as a blank); N fields without decimals
