@@ -358,6 +358,8 @@ void BM_Ratios(benchmark::State& state) {
   state.counters["cpu_ratio_cold"] = Median(cpu[&dbase_cold]) / Median(cpu[&native_cold]);
   state.counters["cpu_ratio_touched"] = Median(cpu[&dbase_touched]) / Median(cpu[&native_cold]);
   state.counters["cpu_ratio_warm"] = Median(cpu[&dbase_warm]) / Median(cpu[&native_warm]);
+  state.counters["dbase_cold_cpu_ms"] = 1000 * Median(cpu[&dbase_cold]);
+  state.counters["native_cold_cpu_ms"] = 1000 * Median(cpu[&native_cold]);
   state.counters["rows"] = static_cast<double>(expected);
 }
 

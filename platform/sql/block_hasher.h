@@ -44,6 +44,11 @@ class BlockHasher {
     *this = BlockHasher();
     return hash;
   }
+  // The checksum Finish would give now, without starting anew.
+  uint64_t Peek() const {
+    BlockHasher copy = *this;
+    return copy.Finish();
+  }
 
  private:
   // Each 16 bytes fold into their lane by one 128-bit multiplication of

@@ -13,7 +13,6 @@
 
 #include "common/format.h"
 #include "common/text.h"
-#include "platform/sql/block_hasher.h"
 #include "platform/sql/database.h"
 #include "platform/sql/date_collation.h"
 #include "platform/sql/dbase_sql_rewriter.h"
@@ -152,85 +151,14 @@ void DbfTableData::Reset() {
   fresh_open_ = false;
   for (Column& c : columns_) c.Clear();
   deleted_ = {};
+  any_deleted_ = false;
   deleted_loaded_ = false;
   block_hashes_ = {};
+  hashed_rows_ = 0;
   key_set_.reset();
   partials_.clear();
   rows_ = table_->RecordCount();
   valid_ = true;
-}
-
-// Reads the file again after a change, decoding only what changed: blocks of
-// records whose checksum moved, records past the last whole block, and
-// records appended. A table that only grew (a change history, a flag table)
-// costs the check of its bytes and the decoding of its new records.
-void DbfTableData::Reload() {
-  if (!deleted_loaded_) {  // nothing decoded yet: nothing to keep
-    Reset();
-    return;
-  }
-  TakeStamp();
-  OpenAgain();
-  const uint32_t count = table_->RecordCount();
-  if (count < rows_) {  // packed or cut: the rows moved
-    fresh_open_ = true;
-    Reset();
-    return;
-  }
-  const uint32_t old_rows = rows_;
-  const size_t hashed_blocks = block_hashes_.size();
-  std::vector<size_t> changed_blocks;
-  bool changed = count != old_rows;
-  BlockHasher hasher;
-  uint32_t seen = 0;
-  const size_t length = table_->record_length();
-  table_->ScanBlocks(1, count, [&](uint32_t first, const char* bytes, uint32_t n) {
-    // Runs of records within one checksum block at a time.
-    for (uint32_t done = 0; done < n;) {
-      const uint32_t row = first - 1 + done;
-      const size_t block = row / kHashBlock;
-      const uint32_t run = std::min(n - done, kHashBlock - row % kHashBlock);
-      const char* run_bytes = bytes + done * length;
-      hasher.Add(run_bytes, run * length);
-      if (block >= hashed_blocks) {
-        for (uint32_t i = 0; i < run; ++i) {
-          std::string_view record(run_bytes + i * length, length);
-          if (row + i < old_rows) {
-            changed = RedecodeRow(row + i, record) || changed;
-          } else {
-            AppendDecoded(record);
-          }
-        }
-      }
-      done += run;
-      if ((row + run) % kHashBlock == 0) {
-        const uint64_t hash = hasher.Finish();
-        if (block >= hashed_blocks) {
-          block_hashes_.push_back(hash);
-        } else if (hash != block_hashes_[block]) {
-          block_hashes_[block] = hash;
-          changed_blocks.push_back(block);
-        }
-      }
-    }
-    seen += n;
-    return true;
-  });
-  if (seen != count || rows_ != count) {
-    valid_ = false;
-    throw DbException(Format("The table %s changed while it was read.", path_.c_str()));
-  }
-  for (size_t block : changed_blocks) {
-    const uint32_t first = static_cast<uint32_t>(block * kHashBlock);
-    table_->Scan(first + 1, first + kHashBlock, [&](uint32_t recno, std::string_view record) {
-      changed = RedecodeRow(recno - 1, record) || changed;
-      return true;
-    });
-  }
-  if (changed) {
-    key_set_.reset();
-    for (Column& c : columns_) c.rows_per_key = -1;
-  }
 }
 
 // The file now holds what the columns hold, under a stamp that is racy for
@@ -356,27 +284,29 @@ double DbfTableData::RowsPerKey(int column) {
   // first records of the file. Kept for this version of the table, as the
   // planner asks once per statement and more.
   constexpr uint32_t kSample = 4096;
-  std::unordered_map<std::string, uint32_t> counts;
+  // Values counted by the integer, or by the text's code in a scratch
+  // dictionary.
+  std::unordered_map<int64_t, uint32_t> counts;
+  counts.reserve(kSample);
   uint32_t n = 0;
-  auto add = [&](std::string key) {
-    ++counts[std::move(key)];
+  auto add = [&](int64_t key) {
+    ++counts[key];
     ++n;
   };
   if (c.loaded) {
     uint32_t stride = std::max<uint32_t>(1, rows_ / kSample);
     for (uint32_t r = 0; r < rows_; r += stride) {
-      const int64_t value = c.ints[r];
-      if (value != kNullInteger) add(std::to_string(value));
+      if (c.ints[r] != kNullInteger) add(c.ints[r]);
     }
   } else {
     TextDictionary scratch;
     table_->Scan(1, std::min(rows_, kSample), [&](uint32_t, std::string_view record) {
       std::string_view raw = FieldBytes(c, record);
       if (c.kind == ColumnKind::kInteger) {
-        if (auto v = IntegerOf(table_->Field(c.field), raw)) add(std::to_string(*v));
+        if (auto v = IntegerOf(table_->Field(c.field), raw)) add(*v);
       } else {
         uint32_t code = CodeOf(c.kind, raw, scratch);
-        if (code != TextDictionary::kNone) add(std::to_string(code));
+        if (code != TextDictionary::kNone) add(code);
       }
       return true;
     });
@@ -421,32 +351,50 @@ std::shared_ptr<const EqIndex> DbfTableData::Index(int column) {
 }
 
 std::shared_ptr<const EqIndex> DbfTableData::PartialIndex(int column, int filter_column,
-                                                          const EqKey& filter) {
+                                                          const EqConstant& filter,
+                                                          ColumnMask also) {
+  if (!valid_) Reset();
+  const ColumnMask both =
+      (ColumnMask{1} << std::min(column, 63)) | (ColumnMask{1} << std::min(filter_column, 63));
+  // An integer key needs neither column in memory: the index is read from
+  // the records' bytes.
+  const bool from_bytes = ReadFromBytes(column, filter_column);
   auto same = [&](const Partial& p) {
-    return p.column == column && p.filter_column == filter_column &&
-           p.filter.kind == filter.kind && p.filter.integer == filter.integer &&
-           p.filter.code == filter.code;
+    return p.column == column && p.filter_column == filter_column && p.filter == filter;
   };
+  std::shared_ptr<const EqIndex> earlier;
   auto it = std::find_if(partials_.begin(), partials_.end(), same);
   if (it != partials_.end()) {
     if (it->column_changes == columns_[column].changes &&
-        it->filter_changes == columns_[filter_column].changes &&
-        TailAffordable(*it->index, it->tail_reads)) {
-      return it->index;
+        it->filter_changes == columns_[filter_column].changes) {
+      if (it->index->covered == rows_) {
+        EnsureColumns(also);
+        return it->index;
+      }
+      if (!from_bytes && TailAffordable(*it->index, it->tail_reads)) {
+        EnsureColumns(also | both);  // the cursor reads the tail's values
+        return it->index;
+      }
+      if (from_bytes) earlier = it->index;  // the appended rows are read into it
     }
     partials_.erase(it);
   }
-  EnsureColumns((ColumnMask{1} << std::min(column, 63)) |
-                (ColumnMask{1} << std::min(filter_column, 63)));
   Partial p;
   p.column = column;
   p.filter_column = filter_column;
   p.filter = filter;
+  if (from_bytes) {
+    p.index = ReadPartialIndex(column, filter_column, filter, earlier.get(), also);
+  } else {
+    EnsureColumns(also | both);
+    const EqKey key = filter.is_text ? TextKey(filter_column, filter.text)
+                                     : IntegerKey(filter_column, filter.integer);
+    p.index = BuildIndex(columns_[column], [this, filter_column, &key](uint32_t r) {
+      return Matches(r, filter_column, key);
+    });
+  }
   p.column_changes = columns_[column].changes;
   p.filter_changes = columns_[filter_column].changes;
-  p.index = BuildIndex(columns_[column], [this, filter_column, &filter](uint32_t r) {
-    return Matches(r, filter_column, filter);
-  });
   // A few conditions per table are in use at a time (the rules' constants).
   constexpr size_t kKept = 8;
   if (partials_.size() >= kKept) partials_.pop_back();

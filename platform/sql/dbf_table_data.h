@@ -1,9 +1,11 @@
-// The rows of one .dbf file as the embedded dBase engine reads them: every
-// field decoded once into columns held in memory, kept while the file is
-// unchanged, with equality indexes built on demand and the primary key (kept
-// in a side file, see dbf_primary_key.h) enforced on writes. Writes go to the
-// file through the xBase library at once and are mirrored here, so a
-// connection does not re-read a table after its own writes.
+// The rows of one .dbf file as the embedded dBase engine reads them: the
+// fields a statement reads decoded once into columns held in memory, kept
+// while the file is unchanged, with equality indexes built on demand (a join
+// key's index under a constant read from the records' bytes, neither column
+// decoded) and the primary key (kept in a side file, see dbf_primary_key.h)
+// enforced on writes. Writes go to the file through the xBase library at
+// once and are mirrored here, so a connection does not re-read a table
+// after its own writes.
 //
 // Values: character fields with trailing blanks removed (a blank field is
 // "", never NULL; a NUL inside reads as a blank); N fields without decimals
@@ -26,6 +28,7 @@
 
 #include <climits>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -85,6 +88,16 @@ struct EqKey {
   uint32_t code = 0;
 };
 
+// A constant an equality compares a column with, as the statement gives
+// it: a text (compared without trailing blanks, as under RTRIM) on a text
+// column, or an integer on an integer column.
+struct EqConstant {
+  bool is_text = false;
+  int64_t integer = 0;
+  std::string text;
+  bool operator==(const EqConstant&) const = default;
+};
+
 class DbfTableData {
  public:
   // Opens the file (for writing when allowed). Throws DbfError.
@@ -125,7 +138,7 @@ class DbfTableData {
   // Rows (records, deleted ones included); row r is record r + 1.
   uint32_t RowCount() const { return rows_; }
   // REQUIRES: EnsureColumns was called since the last Refresh.
-  bool IsDeleted(uint32_t row) const { return deleted_[row] != 0; }
+  bool IsDeleted(uint32_t row) const { return any_deleted_ && deleted_[row] != 0; }
 
   // REQUIRES: the column is loaded.
   bool IsNull(uint32_t row, int column) const {
@@ -181,7 +194,16 @@ class DbfTableData {
   // the column under a constant condition): a probe reads the rows that
   // pass the condition instead of every row of its key. Kept, with a tail,
   // as Index() keeps its indexes, until either column changes.
-  std::shared_ptr<const EqIndex> PartialIndex(int column, int filter_column, const EqKey& filter);
+  //
+  // When either column is not in memory and the indexed one holds integers,
+  // the index is read from the records' bytes: the constant is compared
+  // with the filter field's raw bytes and only the rows that hold it have
+  // their key parsed, so neither column is decoded (nor loaded by this
+  // call). Such an index never has a tail: rows appended since it was read
+  // are read into it. The columns of `also` are loaded in the same pass
+  // over the file.
+  std::shared_ptr<const EqIndex> PartialIndex(int column, int filter_column,
+                                              const EqConstant& filter, ColumnMask also = 0);
 
   // Writes. Values follow the column order. An insert keeps the indexes
   // (the new row is in their tail); an update drops those of the columns it
@@ -222,13 +244,17 @@ class DbfTableData {
   struct Partial {
     int column = 0;
     int filter_column = 0;
-    EqKey filter;
+    EqConstant filter;
     uint64_t column_changes = 0;
     uint64_t filter_changes = 0;
     std::shared_ptr<const EqIndex> index;
     uint64_t tail_reads = 0;
   };
   class ColumnDecoder;
+  class PartialReader;
+  // Called with the runs of records a pass over the file reads: the first
+  // run's row, the records' bytes one after the other, their count.
+  using RecordRuns = std::function<void(uint32_t, const char*, uint32_t)>;
   struct FileStamp {
     ino_t inode = 0;
     off_t size = -1;
@@ -256,8 +282,24 @@ class DbfTableData {
   std::string_view FieldBytes(const Column& c, std::string_view record) const {
     return record.substr(table_->FieldOffset(c.field), table_->Field(c.field).width);
   }
+  // Whether the partial index of these columns is read from the records'
+  // bytes (an integer key, and either column not in memory).
+  bool ReadFromBytes(int column, int filter_column) const {
+    return columns_[column].kind == ColumnKind::kInteger &&
+           !(columns_[column].loaded && columns_[filter_column].loaded);
+  }
+  // An integer column's value of raw field bytes.
+  static int64_t IntegerField(const DbfField& f, const char* raw);
+  // EnsureColumns, also handing every record to `also` in the same pass.
+  void LoadColumns(ColumnMask mask, const RecordRuns* also);
+  // A partial index read from the records' bytes from earlier->covered on,
+  // the rows of `earlier` (when given) kept.
+  std::shared_ptr<EqIndex> ReadPartialIndex(int column, int filter_column,
+                                            const EqConstant& filter, const EqIndex* earlier,
+                                            ColumnMask also);
   void AppendDecoded(std::string_view record);
   bool RedecodeRow(uint32_t row, std::string_view record);  // true when it changed
+  bool RedecodeRows(uint32_t first, const char* bytes, uint32_t n);  // n records from row first
   void AssignValue(int column, const CellValue& value);
   // Builds the equality index of the loaded column over the rows `keep`
   // accepts.
@@ -281,11 +323,21 @@ class DbfTableData {
   std::vector<DbfField> fields_;  // as at the first opening
   bool usable_ = true;
   std::vector<bool> deleted_;
+  // Whether any row was marked deleted since the marks were read: most
+  // tables have none, and a probe then reads no mark (a cache miss each in
+  // a large table).
+  bool any_deleted_ = false;
   bool deleted_loaded_ = false;
   // Checksums of each whole block of kHashBlock records, taken with the
-  // deletion marks.
+  // deletion marks when columns are decoded with them, else by the first
+  // reading after a change.
   static constexpr uint32_t kHashBlock = 256;
   std::vector<uint64_t> block_hashes_;
+  // Rows the checksums cover: the whole blocks, then the checksum of the
+  // records after them (tail_hash_). Rows the engine appended since are not
+  // covered.
+  uint32_t hashed_rows_ = 0;
+  uint64_t tail_hash_ = 0;
   uint32_t rows_ = 0;
   bool valid_ = false;      // rows_ and stamp_ describe the file
   bool fresh_open_ = true;  // table_ was just opened and read nothing yet

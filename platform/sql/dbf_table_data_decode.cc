@@ -1,11 +1,15 @@
 // Decoding the fields of a .dbf file into the columns of DbfTableData: a
-// whole column in one pass over the file, and single records as they are
-// appended or found rewritten.
+// whole column in one pass over the file, single records as they are
+// appended or found rewritten, and partial indexes read from the records'
+// bytes without decoding their columns.
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "common/digit_words.h"
 #include "common/format.h"
 #include "platform/sql/block_hasher.h"
 #include "platform/sql/database.h"
@@ -13,6 +17,71 @@
 #include "platform/sql/dbf_table_data.h"
 
 namespace vigilo::sql {
+
+namespace {
+
+using KeyedRows = std::vector<std::pair<int64_t, uint32_t>>;
+
+// The equality index of integer keys given with their rows; the rows of a
+// key stay in the order given.
+std::shared_ptr<EqIndex> IndexOfKeys(KeyedRows& pairs, uint32_t covered) {
+  auto index = std::make_shared<EqIndex>();
+  index->covered = covered;
+  int64_t low = INT64_MAX, high = INT64_MIN;
+  for (const auto& [key, row] : pairs) {
+    low = std::min(low, key);
+    high = std::max(high, key);
+  }
+  const uint64_t count = pairs.size();
+  if (count == 0 || static_cast<uint64_t>(high) - static_cast<uint64_t>(low) < 2 * count + 1024) {
+    // A slot a key, counted.
+    index->dense = true;
+    index->base = count == 0 ? 0 : low;
+    const size_t slots = count == 0 ? 0 : static_cast<size_t>(high - low) + 1;
+    // Each slot's end, then (filled from the last row back) its start.
+    std::vector<uint32_t> starts(slots + 1, 0);
+    for (const auto& [key, row] : pairs) ++starts[static_cast<size_t>(key - low)];
+    for (size_t s = 0; s < slots; ++s) {
+      index->distinct += starts[s] != 0;
+      if (s > 0) starts[s] += starts[s - 1];
+    }
+    starts[slots] = static_cast<uint32_t>(count);
+    index->rows.resize(count);
+    for (auto it = pairs.rbegin(); it != pairs.rend(); ++it) {
+      index->rows[--starts[static_cast<size_t>(it->first - low)]] = it->second;
+    }
+    index->starts = std::move(starts);
+    return index;
+  }
+  std::stable_sort(pairs.begin(), pairs.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  index->rows.reserve(count);
+  for (const auto& [key, row] : pairs) {
+    if (index->keys.empty() || index->keys.back() != key) {
+      index->keys.push_back(key);
+      index->starts.push_back(static_cast<uint32_t>(index->rows.size()));
+    }
+    index->rows.push_back(row);
+  }
+  index->starts.push_back(static_cast<uint32_t>(index->rows.size()));
+  index->distinct = index->keys.size();
+  return index;
+}
+
+// The keys and rows of an integer index, key by key.
+KeyedRows KeysOf(const EqIndex& index) {
+  KeyedRows pairs;
+  pairs.reserve(index.rows.size());
+  for (size_t s = 0; s + 1 < index.starts.size(); ++s) {
+    const int64_t key = index.dense ? index.base + static_cast<int64_t>(s) : index.keys[s];
+    for (uint32_t i = index.starts[s]; i < index.starts[s + 1]; ++i) {
+      pairs.emplace_back(key, index.rows[i]);
+    }
+  }
+  return pairs;
+}
+
+}  // namespace
 
 std::optional<int64_t> DbfTableData::IntegerOf(const DbfField& f, std::string_view raw) {
   if (f.type != 'L') return ParseInteger(raw);
@@ -197,21 +266,132 @@ class DbfTableData::ColumnDecoder {
   size_t entries_ = 0;
   size_t looked_up_ = 0;
 };
-void DbfTableData::EnsureColumns(ColumnMask mask) {
+// Reads a partial index from runs of records: the filter field compared
+// with the constant on its raw bytes, the key parsed on the rows that hold
+// it.
+class DbfTableData::PartialReader {
+ public:
+  PartialReader(const DbfTable& table, int key_field, int filter_field, const EqConstant& filter,
+                const EqIndex* earlier, uint32_t rows)
+      : key_field_(table.Field(key_field)),
+        filter_field_(table.Field(filter_field)),
+        key_offset_(table.FieldOffset(key_field)),
+        filter_offset_(table.FieldOffset(filter_field)),
+        width_(filter_field_.width),
+        length_(table.record_length()),
+        is_text_(filter.is_text),
+        integer_(filter.integer),
+        pairs_(earlier ? KeysOf(*earlier) : KeyedRows{}) {
+    // The bytes of a text field that reads as the constant: the text
+    // without its trailing blanks, blank-padded (a field may still read so
+    // with NULs for some of the blanks). No field reads as a longer text,
+    // nor as one holding a NUL.
+    padded_ = filter.text;
+    while (!padded_.empty() && padded_.back() == ' ') padded_.pop_back();
+    possible_ = is_text_ ? padded_.size() <= width_ && padded_.find('\0') == std::string::npos
+                         : integer_ != kNullInteger;
+    padded_.resize(width_, ' ');
+    // Room for every row: pages never written cost nothing, and growing
+    // would write the pairs twice.
+    if (possible_) pairs_.reserve(pairs_.size() + (rows - (earlier ? earlier->covered : 0)));
+  }
+
+  // n records from row `first` on.
+  void Read(uint32_t first, const char* bytes, uint32_t n) {
+    if (!possible_) return;
+    const bool digits = key_field_.type != 'L';
+    const char* record = bytes;
+    for (uint32_t i = 0; i < n; ++i, record += length_) {
+      if (!Holds(record + filter_offset_)) continue;
+      int64_t key = 0;
+      if (!digits || !ParseRightAlignedDigits(record + key_offset_, key_field_.width, &key)) {
+        key = IntegerField(key_field_, record + key_offset_);
+      }
+      if (key != kNullInteger) pairs_.emplace_back(key, first + i);
+    }
+  }
+
+  std::shared_ptr<EqIndex> Index(uint32_t covered) { return IndexOfKeys(pairs_, covered); }
+
+ private:
+  bool Holds(const char* field) const {
+    using digit_words::Word;
+    if (!is_text_) return IntegerField(filter_field_, field) == integer_;
+    const char* const padded = padded_.data();
+    const size_t width = width_;
+    size_t i = 0;
+    if (width >= 8) {
+      // Most fields differ in their first word, at a byte that is no NUL.
+      const uint64_t differ = Word(field) ^ Word(padded);
+      if (differ == 0) {
+        bool same = Word(field + width - 8) == Word(padded + width - 8);
+        for (size_t j = 8; same && j + 8 < width; j += 8) same = Word(field + j) == Word(padded + j);
+        if (same) return true;
+      } else {
+        i = static_cast<size_t>(__builtin_ctzll(differ)) / 8;  // little-endian
+        if (field[i] != '\0' || padded[i] != ' ') return false;
+      }
+    } else if (std::memcmp(field, padded, width) == 0) {
+      return true;
+    }
+    // A NUL reads as a blank.
+    for (; i < width; ++i) {
+      if (field[i] != padded[i] && (field[i] != '\0' || padded[i] != ' ')) return false;
+    }
+    return true;
+  }
+
+  const DbfField& key_field_;
+  const DbfField& filter_field_;
+  const size_t key_offset_;
+  const size_t filter_offset_;
+  const size_t width_;
+  const size_t length_;
+  const bool is_text_;
+  const int64_t integer_;
+  std::string padded_;
+  bool possible_ = false;
+  KeyedRows pairs_;
+};
+
+int64_t DbfTableData::IntegerField(const DbfField& f, const char* raw) {
+  int64_t value = 0;
+  if (f.type == 'L' || !ParseRightAlignedDigits(raw, f.width, &value)) {
+    value = IntegerOf(f, std::string_view(raw, f.width)).value_or(kNullInteger);
+  }
+  return value;
+}
+
+void DbfTableData::EnsureColumns(ColumnMask mask) { LoadColumns(mask, nullptr); }
+
+void DbfTableData::LoadColumns(ColumnMask mask, const RecordRuns* also) {
   if (!valid_) Reset();
   std::vector<Column*> wanted;
   for (size_t i = 0; i < columns_.size(); ++i) {
     bool in_mask = (mask >> std::min<size_t>(i, 63)) & 1;
     if (in_mask && !columns_[i].loaded) wanted.push_back(&columns_[i]);
   }
-  if (wanted.empty() && deleted_loaded_) return;
+  if (wanted.empty() && deleted_loaded_) {
+    if (also) {
+      table_->ScanBlocks(1, rows_, [&](uint32_t first, const char* bytes, uint32_t n) {
+        (*also)(first - 1, bytes, std::min(n, rows_ - (first - 1)));
+        return true;
+      });
+    }
+    return;
+  }
   bool want_deleted = !deleted_loaded_;
   if (want_deleted) {
     deleted_.clear();
     deleted_.reserve(rows_);
+    any_deleted_ = false;
   }
   for (Column* c : wanted) {
+    // Loading a column changes nothing the indexes read from the file's
+    // bytes hold.
+    const uint64_t changes = c->changes;
     c->Clear();
+    c->changes = changes;
     switch (c->kind) {
       case ColumnKind::kInteger: c->ints.reserve(rows_); break;
       case ColumnKind::kReal:
@@ -222,7 +402,15 @@ void DbfTableData::EnsureColumns(ColumnMask mask) {
     }
   }
   uint32_t seen = 0;
-  if (want_deleted) block_hashes_.clear();
+  // The first pass takes the checksums a later reading compares when it
+  // decodes columns (comparing them again would cost more). One that decodes
+  // none takes none: the first reading after a change compares the deletion
+  // marks, reads the indexes read from the bytes again, and takes them.
+  const bool hash = want_deleted && !wanted.empty();
+  if (want_deleted) {
+    block_hashes_.clear();
+    hashed_rows_ = 0;
+  }
   BlockHasher hasher;
   const size_t length = table_->record_length();
   std::vector<ColumnDecoder> decoders;
@@ -230,19 +418,24 @@ void DbfTableData::EnsureColumns(ColumnMask mask) {
   table_->ScanBlocks(1, rows_, [&](uint32_t first, const char* bytes, uint32_t n) {
     if (first - 1 + n > rows_) n = rows_ - (first - 1);
     if (want_deleted) {
-      for (uint32_t i = 0; i < n; ++i) deleted_.push_back(bytes[i * length] == '*');
-      // The first pass over the file also takes the checksums a later
-      // reading compares.
-      for (uint32_t done = 0; done < n;) {
-        const uint32_t row = first - 1 + done;
-        const uint32_t run = std::min(n - done, kHashBlock - row % kHashBlock);
-        hasher.Add(bytes + done * length, run * length);
-        done += run;
-        if ((row + run) % kHashBlock == 0) block_hashes_.push_back(hasher.Finish());
+      uint8_t any = 0;
+      for (uint32_t i = 0; i < n; ++i) {
+        const uint8_t deleted = bytes[i * length] == '*';
+        deleted_.push_back(deleted);
+        any |= deleted;
       }
+      any_deleted_ = any_deleted_ || any;
+    }
+    for (uint32_t done = 0; hash && done < n;) {
+      const uint32_t row = first - 1 + done;
+      const uint32_t run = std::min(n - done, kHashBlock - row % kHashBlock);
+      hasher.Add(bytes + done * length, run * length);
+      done += run;
+      if ((row + run) % kHashBlock == 0) block_hashes_.push_back(hasher.Finish());
     }
     // A column at a time: one tight loop per column and block.
     for (ColumnDecoder& decoder : decoders) decoder.Decode(bytes, length, n);
+    if (also) (*also)(first - 1, bytes, n);
     seen += n;
     return true;
   });
@@ -251,8 +444,108 @@ void DbfTableData::EnsureColumns(ColumnMask mask) {
     valid_ = false;
     throw DbException(Format("The table %s changed while it was read.", path_.c_str()));
   }
+  if (hash) {
+    hashed_rows_ = rows_;
+    tail_hash_ = hasher.Peek();
+  }
   deleted_loaded_ = true;
   for (Column* c : wanted) c->loaded = true;
+}
+
+// Reads the file again after a change, decoding only what changed: blocks of
+// records whose checksum moved (the records after the last whole block
+// count as one), records no checksum covers (appended by the engine since),
+// and records appended. A table that only grew (a change history, a flag
+// table) costs the check of its bytes and the decoding of its new records.
+void DbfTableData::Reload() {
+  if (!deleted_loaded_) {  // nothing decoded yet: nothing to keep
+    Reset();
+    return;
+  }
+  TakeStamp();
+  OpenAgain();
+  const uint32_t count = table_->RecordCount();
+  if (count < rows_) {  // packed or cut: the rows moved
+    fresh_open_ = true;
+    Reset();
+    return;
+  }
+  const uint32_t old_rows = rows_;
+  const size_t hashed_blocks = block_hashes_.size();
+  const uint32_t hashed_rows = hashed_rows_;
+  std::vector<size_t> changed_blocks;
+  bool changed = count != old_rows;
+  // Without checksums every record is compared, which drops the partial
+  // indexes read from the bytes: they are read again in this same pass.
+  std::vector<std::pair<Partial*, PartialReader>> rereads;
+  for (Partial& p : partials_) {
+    if (hashed_rows > 0 || !ReadFromBytes(p.column, p.filter_column)) continue;
+    rereads.emplace_back(&p, PartialReader(*table_, columns_[p.column].field,
+                                           columns_[p.filter_column].field, p.filter, nullptr,
+                                           count));
+  }
+  BlockHasher hasher;
+  uint32_t seen = 0;
+  const size_t length = table_->record_length();
+  table_->ScanBlocks(1, count, [&](uint32_t first, const char* bytes, uint32_t n) {
+    // Runs of records within one checksum block at a time, and on either
+    // side of the last row checksummed.
+    for (uint32_t done = 0; done < n;) {
+      const uint32_t row = first - 1 + done;
+      const size_t block = row / kHashBlock;
+      uint32_t run = std::min(n - done, kHashBlock - row % kHashBlock);
+      if (row < hashed_rows) run = std::min(run, hashed_rows - row);
+      const char* run_bytes = bytes + done * length;
+      hasher.Add(run_bytes, run * length);
+      for (auto& [partial, reader] : rereads) reader.Read(row, run_bytes, run);
+      if (row >= hashed_rows) {
+        const uint32_t kept = row < old_rows ? std::min(run, old_rows - row) : 0;
+        if (kept > 0) changed = RedecodeRows(row, run_bytes, kept) || changed;
+        for (uint32_t i = kept; i < run; ++i) {
+          AppendDecoded(std::string_view(run_bytes + i * length, length));
+        }
+      } else if (row + run == hashed_rows && hashed_rows % kHashBlock != 0 &&
+                 hasher.Peek() != tail_hash_) {
+        changed_blocks.push_back(block);  // the records after the last whole block
+      }
+      done += run;
+      if ((row + run) % kHashBlock == 0) {
+        const uint64_t hash = hasher.Finish();
+        if (block >= hashed_blocks) {
+          block_hashes_.push_back(hash);
+        } else if (hash != block_hashes_[block]) {
+          block_hashes_[block] = hash;
+          changed_blocks.push_back(block);
+        }
+      }
+    }
+    seen += n;
+    return true;
+  });
+  if (seen != count || rows_ != count) {
+    valid_ = false;
+    throw DbException(Format("The table %s changed while it was read.", path_.c_str()));
+  }
+  hashed_rows_ = count;
+  tail_hash_ = hasher.Peek();
+  for (size_t block : changed_blocks) {
+    const uint32_t first = static_cast<uint32_t>(block * kHashBlock);
+    const uint32_t last = std::min<uint32_t>(first + kHashBlock, hashed_rows);
+    table_->Scan(first + 1, last, [&](uint32_t recno, std::string_view record) {
+      changed = RedecodeRow(recno - 1, record) || changed;
+      return true;
+    });
+  }
+  for (auto& [partial, reader] : rereads) {
+    partial->index = reader.Index(count);
+    partial->tail_reads = 0;
+    partial->column_changes = columns_[partial->column].changes;
+    partial->filter_changes = columns_[partial->filter_column].changes;
+  }
+  if (changed) {
+    key_set_.reset();
+    for (Column& c : columns_) c.rows_per_key = -1;
+  }
 }
 
 void DbfTableData::Push(Column& c, std::string_view record) {
@@ -298,7 +591,10 @@ bool DbfTableData::Replace(Column& c, uint32_t row, std::string_view record) {
 }
 
 void DbfTableData::AppendDecoded(std::string_view record) {
-  if (deleted_loaded_) deleted_.push_back(!record.empty() && record[0] == '*');
+  if (deleted_loaded_) {
+    deleted_.push_back(!record.empty() && record[0] == '*');
+    any_deleted_ = any_deleted_ || deleted_.back();
+  }
   for (Column& c : columns_) {
     if (c.loaded) Push(c, record);
   }
@@ -306,16 +602,37 @@ void DbfTableData::AppendDecoded(std::string_view record) {
 }
 
 bool DbfTableData::RedecodeRow(uint32_t row, std::string_view record) {
+  return RedecodeRows(row, record.data(), 1);
+}
+
+bool DbfTableData::RedecodeRows(uint32_t first, const char* bytes, uint32_t n) {
+  const size_t length = table_->record_length();
   bool changed = false;
   if (deleted_loaded_) {
-    const uint8_t deleted = !record.empty() && record[0] == '*';
-    changed = deleted_[row] != deleted;
-    deleted_[row] = deleted;
+    uint8_t any = 0;
+    for (uint32_t i = 0; i < n; ++i) {
+      const uint8_t deleted = bytes[i * length] == '*';
+      changed = changed || deleted_[first + i] != deleted;
+      deleted_[first + i] = deleted;
+      any |= deleted;
+    }
+    any_deleted_ = any_deleted_ || any;
   }
   for (Column& c : columns_) {
+    // A column not in memory may have changed too: the indexes read from
+    // its bytes are out of date.
+    if (!c.loaded) {
+      ++c.changes;
+      continue;
+    }
+    bool column_changed = false;
+    for (uint32_t i = 0; i < n; ++i) {
+      column_changed =
+          Replace(c, first + i, std::string_view(bytes + i * length, length)) || column_changed;
+    }
     // Only the index and the estimate of a column whose value changed are
     // out of date.
-    if (c.loaded && Replace(c, row, record)) {
+    if (column_changed) {
       c.index.reset();
       c.rows_per_key = -1;
       ++c.changes;
@@ -323,6 +640,34 @@ bool DbfTableData::RedecodeRow(uint32_t row, std::string_view record) {
     }
   }
   return changed;
+}
+
+std::shared_ptr<EqIndex> DbfTableData::ReadPartialIndex(int column, int filter_column,
+                                                        const EqConstant& filter,
+                                                        const EqIndex* earlier, ColumnMask also) {
+  if (!valid_) Reset();
+  PartialReader reader(*table_, columns_[column].field, columns_[filter_column].field, filter,
+                       earlier, rows_);
+  if (!earlier) {
+    RecordRuns read = [&reader](uint32_t first, const char* bytes, uint32_t n) {
+      reader.Read(first, bytes, n);
+    };
+    LoadColumns(also, &read);
+    return reader.Index(rows_);
+  }
+  uint32_t seen = earlier->covered;
+  table_->ScanBlocks(seen + 1, rows_, [&](uint32_t first, const char* bytes, uint32_t n) {
+    n = std::min(n, rows_ - (first - 1));
+    reader.Read(first - 1, bytes, n);
+    seen += n;
+    return true;
+  });
+  if (seen != rows_) {
+    valid_ = false;
+    throw DbException(Format("The table %s changed while it was read.", path_.c_str()));
+  }
+  EnsureColumns(also);
+  return reader.Index(rows_);
 }
 
 }  // namespace vigilo::sql

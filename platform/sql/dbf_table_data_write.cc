@@ -213,7 +213,10 @@ void DbfTableData::Delete(uint32_t row) {
   BeforeWrite();
   table_->DeleteRecord();
   if (key_set_ && !deleted_[row]) key_set_->erase(KeyOf(row));
-  if (deleted_loaded_) deleted_[row] = 1;
+  if (deleted_loaded_) {
+    deleted_[row] = 1;
+    any_deleted_ = true;
+  }
   AfterWrite();
 }
 

@@ -56,15 +56,18 @@ struct DbfCursor {
   std::shared_ptr<const EqIndex> index;  // set when reading by index
   size_t pos = 0;                        // row (scan) or index position
   size_t end = 0;
-  std::vector<RowFilter> filters;
+  std::vector<RowFilter> filters;        // checked on every row
   // Reading by index, the rows appended after the index was built follow
   // its range: positions from `end` on stand for rows from index->covered
-  // on, up to `tail_end`, and must pass the index's own equality.
+  // on, up to `tail_end`, and must pass the index's own equality (and a
+  // partial index's condition).
   size_t tail_end = 0;
   RowFilter tail_filter{};
-  // Filters from this one on are checked on the index's range; those
-  // before it (a partial index's condition) hold there by construction.
-  size_t range_filters = 0;
+  std::optional<RowFilter> tail_condition;
+  // Reading by index: the indexed column, whose value on the index's range
+  // is the key looked up (so an integer key column needs no decoding).
+  int key_column = -1;
+  EqKey key;
 };
 
 DbfVtab* VtabOf(sqlite3_vtab* v) { return reinterpret_cast<DbfVtab*>(v); }
@@ -199,6 +202,25 @@ std::optional<EqKey> KeyOf(const DbfTableData& data, int column, sqlite3_value* 
   }
 }
 
+// The constant of a partial index's condition: a text on a text column or an
+// integer on an integer column (those ExactConstant accepts); nullopt for
+// others, which leave the index whole.
+std::optional<EqConstant> ConditionOf(const DbfTableData& data, int column, sqlite3_value* v) {
+  EqConstant constant;
+  if (sqlite3_value_type(v) == SQLITE_TEXT && data.Kind(column) == ColumnKind::kText) {
+    constant.is_text = true;
+    constant.text.assign(reinterpret_cast<const char*>(sqlite3_value_text(v)),
+                         static_cast<size_t>(sqlite3_value_bytes(v)));
+    while (!constant.text.empty() && constant.text.back() == ' ') constant.text.pop_back();
+    return constant;
+  }
+  if (sqlite3_value_type(v) == SQLITE_INTEGER && data.Kind(column) == ColumnKind::kInteger) {
+    constant.integer = sqlite3_value_int64(v);
+    return constant;
+  }
+  return std::nullopt;
+}
+
 // idxNum bit: the index is restricted to the rows passing the first
 // further equality (a constant), see DbfTableData::PartialIndex.
 constexpr int kPartialIndex = 1 << 20;
@@ -330,13 +352,13 @@ void Settle(DbfCursor* cur) {
   for (const size_t end = EndOf(cur); cur->pos < end; ++cur->pos) {
     uint32_t row = CurrentRow(cur);
     if (data.IsDeleted(row)) continue;
-    const bool in_tail = cur->index && cur->pos >= cur->end;
-    if (in_tail && !data.Matches(row, cur->tail_filter.column, cur->tail_filter.key)) {
-      continue;
+    if (cur->index && cur->pos >= cur->end) {  // the index's tail
+      if (!data.Matches(row, cur->tail_filter.column, cur->tail_filter.key)) continue;
+      const auto& condition = cur->tail_condition;
+      if (condition && !data.Matches(row, condition->column, condition->key)) continue;
     }
     bool pass = true;
-    for (size_t i = in_tail ? 0 : cur->range_filters; i < cur->filters.size(); ++i) {
-      const RowFilter& f = cur->filters[i];
+    for (const RowFilter& f : cur->filters) {
       if (!data.Matches(row, f.column, f.key)) {
         pass = false;
         break;
@@ -363,34 +385,46 @@ int DbfFilter(sqlite3_vtab_cursor* c, int idx_num, const char* idx_str, int argc
       }
     }
     for (int column : filter_columns) mask |= ColumnMask{1} << std::min(column, 63);
-    data.EnsureColumns(mask);
     cur->index.reset();
     cur->filters.clear();
-    cur->range_filters = 0;
+    cur->tail_condition.reset();
+    cur->key_column = -1;
     const bool partial = (idx_num & kPartialIndex) != 0;
     idx_num &= ~kPartialIndex;
     int first_filter = idx_num > 0 ? 1 : 0;
-    for (size_t i = 0; i < filter_columns.size() && first_filter + static_cast<int>(i) < argc;
-         ++i) {
+    // The partial index's condition: the first further equality.
+    std::optional<EqConstant> condition;
+    if (partial && idx_num > 0 && !filter_columns.empty() && argc >= 2) {
+      if (sqlite3_value_type(argv[1]) == SQLITE_NULL) {
+        cur->pos = cur->end = 0;  // equal to nothing: nothing to read
+        return SQLITE_OK;
+      }
+      condition = ConditionOf(data, filter_columns[0], argv[1]);
+    }
+    if (condition) {
+      // The index holds the rows passing the condition, and the key of
+      // each: neither column needs decoding for it (nor an integer key
+      // column for the cursor).
+      const int column = idx_num - 1;
+      if (filter_columns[0] < 63) mask &= ~(ColumnMask{1} << filter_columns[0]);
+      if (column < 63 && data.Kind(column) == ColumnKind::kInteger) {
+        mask &= ~(ColumnMask{1} << column);
+      }
+      cur->index = data.PartialIndex(column, filter_columns[0], *condition, mask);
+    } else {
+      data.EnsureColumns(mask);
+      if (idx_num > 0 && argc >= 1) cur->index = data.Index(idx_num - 1);
+    }
+    for (size_t i = condition ? 1 : 0;
+         i < filter_columns.size() && first_filter + static_cast<int>(i) < argc; ++i) {
       int column = filter_columns[i];
       if (!data.ColumnLoaded(column)) continue;
       if (auto key = KeyOf(data, column, argv[first_filter + i])) {
         cur->filters.push_back(RowFilter{column, *key});
       }
     }
-    // The partial index's condition, resolved: the first filter.
-    const bool use_partial = partial && !filter_columns.empty() && !cur->filters.empty() &&
-                             cur->filters[0].column == filter_columns[0];
-    if (use_partial && cur->filters[0].key.kind == EqKey::kNothing) {
-      // A constant no row holds: nothing to read.
-      cur->pos = cur->end = 0;
-      return SQLITE_OK;
-    }
-    if (idx_num > 0 && argc >= 1) {
+    if (cur->index) {
       int column = idx_num - 1;
-      cur->index = use_partial
-                       ? data.PartialIndex(column, cur->filters[0].column, cur->filters[0].key)
-                       : data.Index(column);
       std::optional<EqKey> key = KeyOf(data, column, argv[0]);
       // A value the index cannot resolve (a blob) leaves the index unused.
       if (!key) {
@@ -399,12 +433,19 @@ int DbfFilter(sqlite3_vtab_cursor* c, int idx_num, const char* idx_str, int argc
                                        static_cast<size_t>(sqlite3_value_bytes(argv[0]))));
       }
       std::tie(cur->pos, cur->end) = data.Range(*cur->index, *key);
+      cur->key_column = column;
+      cur->key = *key;
       cur->tail_filter = RowFilter{column, *key};
       cur->tail_end = cur->end + (data.RowCount() - cur->index->covered);
-      // Written rows leave the partial index (its columns' changes drop
-      // it) before a later statement reads it; SQLite updates the rows of
-      // a virtual table after reading them all.
-      cur->range_filters = use_partial ? 1 : 0;
+      // The partial index's condition holds on its range. Written rows
+      // leave the index (its columns' changes drop it) before a later
+      // statement reads it; SQLite updates the rows of a virtual table
+      // after reading them all. Only an index built from decoded columns
+      // has a tail, and they stay in memory while it does.
+      if (condition && cur->index->covered < data.RowCount()) {
+        const int filter_column = filter_columns[0];
+        cur->tail_condition = RowFilter{filter_column, *KeyOf(data, filter_column, argv[1])};
+      }
     } else {
       cur->pos = 0;
       cur->end = data.RowCount();
@@ -436,6 +477,10 @@ int DbfColumn(sqlite3_vtab_cursor* c, sqlite3_context* ctx, int column) {
   try {
     uint32_t row = CurrentRow(cur);
     DbfTableData& data = *cur->data;
+    if (column == cur->key_column && cur->pos < cur->end && cur->key.kind == EqKey::kInteger) {
+      sqlite3_result_int64(ctx, cur->key.integer);
+      return SQLITE_OK;
+    }
     if (!data.ColumnLoaded(column)) data.EnsureColumns(ColumnMask{1} << std::min(column, 63));
     if (data.IsNull(row, column)) {
       sqlite3_result_null(ctx);

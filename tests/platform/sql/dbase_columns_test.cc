@@ -3,6 +3,10 @@
 // spread, and the equalities the table checks itself beside its index.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "common/format.h"
@@ -144,6 +148,58 @@ TEST_F(TableFilterTest, RewrittenValuesAreFoundUnderTheirNewText) {
             (std::vector<Record>{{"1"}}));
   EXPECT_EQ(QueryRows(db_, "SELECT FormID FROM Bugs WHERE Status = 'Fixed'"),
             std::vector<Record>{});
+}
+
+// A join under a constant reads the rows holding the constant from the
+// history's bytes: the constant matches its field whatever blanks or NULs
+// pad it, never a longer text or one with a NUL inside, and deleted rows
+// and rows another program rewrites between statements count as decoded
+// columns count them.
+TEST(RawConstantTest, TheJoinKeepsTheRowsTheDecodedColumnKeeps) {
+  TempDir dir;
+  const std::string hist = dir.File("ChHist.dbf");
+  std::vector<Record> bugs, rows;
+  const char* tos[] = {"Closed", "Closed~~~", "ClosedX", "Clo~ed", "Closed"};
+  for (int id = 1; id <= 12; ++id) {
+    bugs.push_back({std::to_string(id), "t", "Open", "1", "", "", ""});
+    rows.push_back({std::to_string(id), "19990101", "ann", "Status", "New",
+                    id <= 5 ? tos[id - 1] : "Open"});
+  }
+  WriteDbf(dir.File("Bugs.dbf"), BugsFields(), bugs);
+  WriteDbf(hist, HistoryFields(), rows);
+  {
+    std::ifstream in(hist, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::replace(bytes.begin(), bytes.end(), '~', '\0');
+    std::ofstream(hist, std::ios::binary | std::ios::trunc) << bytes;
+    auto table = DbfTable::Open(hist, true);
+    ASSERT_TRUE(table->Read(5));
+    table->DeleteRecord();
+  }
+  Database db;
+  db.Open(DbaseConnectionString(dir.path()), Database::kNoOdbcDialog);
+  auto joined = [&db] {
+    return QueryRows(db, "SELECT DISTINCT Bugs.FormID FROM Bugs CROSS JOIN ChHist WHERE "
+                         "Bugs.FormID = ChHist.FormID AND ChHist.ChngTo = 'Closed' ORDER BY 1");
+  };
+  auto rewrite = [&hist](std::vector<std::pair<uint32_t, std::string>> changes, int seconds) {
+    auto table = DbfTable::Open(hist, true);
+    for (const auto& [recno, to] : changes) {
+      ASSERT_TRUE(table->Read(recno));
+      table->AssignText(5, to);
+      table->Update();
+    }
+    table->Close();
+    std::filesystem::last_write_time(
+        hist, std::filesystem::file_time_type::clock::now() + std::chrono::seconds(seconds));
+  };
+  EXPECT_EQ(joined(), (std::vector<Record>{{"1"}, {"2"}}));
+  rewrite({{1, "Open"}, {6, "Closed"}}, 2);  // before any checksum was taken
+  EXPECT_EQ(joined(), (std::vector<Record>{{"2"}, {"6"}}));
+  rewrite({{3, "Closed"}}, 4);  // after
+  EXPECT_EQ(joined(), (std::vector<Record>{{"2"}, {"3"}, {"6"}}));
+  EXPECT_EQ(QueryRows(db, "SELECT FormID FROM ChHist WHERE ChngTo = 'Closed' ORDER BY 1"),
+            (std::vector<Record>{{"2"}, {"3"}, {"6"}}));
 }
 
 // Text fields of every width and spread read as their trimmed text: short
