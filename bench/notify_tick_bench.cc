@@ -146,6 +146,10 @@ class TimedRow : public NotifyRow {
     Timer timer(g_phases.database);
     return row_->Text(column);
   }
+  bool Next() override {
+    Timer timer(g_phases.database);
+    return row_->Next();
+  }
 
  private:
   std::unique_ptr<NotifyRow> row_;
@@ -168,6 +172,7 @@ class TimedAccess : public NotifyTableAccess {
     std::unique_ptr<NotifyRow> row = access_.Retrieve(statement);
     return row ? std::make_unique<TimedRow>(std::move(row)) : nullptr;
   }
+  bool RetrievesBatches() const override { return access_.RetrievesBatches(); }
   bool FlagRecord(long long form_id, int32_t rule_id) override {
     Timer timer(g_phases.database);
     return access_.FlagRecord(form_id, rule_id);
