@@ -146,6 +146,10 @@ class TimedRow : public NotifyRow {
     Timer timer(g_phases.database);
     return row_->Text(column);
   }
+  bool Next() override {
+    Timer timer(g_phases.database);
+    return row_->Next();
+  }
 
  private:
   std::unique_ptr<NotifyRow> row_;
@@ -168,6 +172,7 @@ class TimedAccess : public NotifyTableAccess {
     std::unique_ptr<NotifyRow> row = access_.Retrieve(statement);
     return row ? std::make_unique<TimedRow>(std::move(row)) : nullptr;
   }
+  bool RetrievesBatches() const override { return access_.RetrievesBatches(); }
   bool FlagRecord(long long form_id, int32_t rule_id) override {
     Timer timer(g_phases.database);
     return access_.FlagRecord(form_id, rule_id);
@@ -439,8 +444,8 @@ void PrintSummary() {
   if (g_rounds.empty()) return;
   const Sizes sizes;
   const double matches = static_cast<double>(sizes.matches);
-  std::vector<double> vigilo, minimal, ratio, vigilo_cpu, minimal_cpu, database, delivery,
-      composition;
+  std::vector<double> vigilo, minimal, ratio, vigilo_cpu, minimal_cpu, cpu_ratio, database,
+      delivery, composition;
   std::printf("\n%ld records, %ld newly matching records mailed per tick, %zu rounds\n",
               sizes.records, sizes.matches, g_rounds.size());
   std::printf("round   Vigilo msg/s (cpu ms)   minimal msg/s (cpu ms)   ratio\n");
@@ -451,6 +456,7 @@ void PrintSummary() {
     ratio.push_back(round.vigilo.wall / round.minimal.wall);
     vigilo_cpu.push_back(round.vigilo.cpu);
     minimal_cpu.push_back(round.minimal.cpu);
+    cpu_ratio.push_back(round.vigilo.cpu / round.minimal.cpu);
     database.push_back(round.phases.database / round.vigilo.wall);
     delivery.push_back(round.phases.delivery / round.vigilo.wall);
     composition.push_back(1 - database.back() - delivery.back());
@@ -460,8 +466,10 @@ void PrintSummary() {
   }
   std::printf("medians: database %5.1f %%   composition %5.1f %%   delivery %5.1f %% of a tick\n",
               100 * Median(database), 100 * Median(composition), 100 * Median(delivery));
-  std::printf("process CPU per message: Vigilo %.0f us, minimal client %.0f us\n",
-              1e6 * Median(vigilo_cpu) / matches, 1e6 * Median(minimal_cpu) / matches);
+  std::printf("process CPU per message: Vigilo %.0f us, minimal client %.0f us; the rounds' "
+              "CPU ratio %.2f (median)\n",
+              1e6 * Median(vigilo_cpu) / matches, 1e6 * Median(minimal_cpu) / matches,
+              Median(cpu_ratio));
   std::printf("minimal one-connection client: %.1f messages/s (median)\n", Median(minimal));
   std::printf("Vigilo: %.1f messages/s (median); the minimal client is %.2fx as fast, median of "
               "the rounds' ratios (goal: 1.5x or less)\n",

@@ -17,6 +17,10 @@ class RecordsetRow : public NotifyRow {
     if (index < 0) return std::nullopt;
     return recordset_.GetText(index);
   }
+  bool Next() override {
+    recordset_.MoveNext();
+    return !recordset_.IsEOF();
+  }
 
  private:
   Recordset recordset_;

@@ -1,6 +1,6 @@
 // DatabaseNotifyAccess: the part of the notify action's table access that
 // reads records on an open database connection, with forward-only result
-// sets. The owner of the table derives from it and supplies the selection
+// sets (a batch of records a statement). The owner of the table derives from it and supplies the selection
 // and the flags from the table's own operations.
 #pragma once
 
@@ -21,6 +21,8 @@ class DatabaseNotifyAccess : public NotifyTableAccess {
   // The first row of the statement's result (the result set stays open with
   // the row and is closed when the row is destroyed), or nullptr.
   std::unique_ptr<NotifyRow> Retrieve(const std::string& statement) override;
+  // The row moves on through the whole result.
+  bool RetrievesBatches() const override { return true; }
 
  protected:
   Database& database() { return database_; }

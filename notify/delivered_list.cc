@@ -23,7 +23,9 @@ bool Removed(const std::string& path) {
 }  // namespace
 
 DeliveredList::DeliveredList(std::string directory)
-    : directory_(std::move(directory)), list_path_(directory_ + "/" + kDeliveredListFile) {}
+    : directory_(std::move(directory)),
+      list_path_(directory_ + "/" + kDeliveredListFile),
+      pid_(static_cast<int>(::getpid())) {}
 
 DeliveredList::~DeliveredList() {
   Settle();
@@ -120,7 +122,7 @@ bool DeliveredList::TakeSpare(const std::string& path) {
 }
 
 std::string DeliveredList::SparePath() {
-  return directory_ + "/" + std::to_string(::getpid()) + "-" + std::to_string(++spare_sequence_) +
+  return directory_ + "/" + std::to_string(pid_) + "-" + std::to_string(++spare_sequence_) +
          kSpareSuffix;
 }
 

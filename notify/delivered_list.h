@@ -118,6 +118,7 @@ class DeliveredList {
   std::vector<Kept> kept_;
   std::vector<std::string> unremoved_;  // ids whose file could not be removed
   bool adopted_ = false;                // spares of earlier runs looked for
+  int pid_;                             // in the names of the spares it makes
   unsigned spare_sequence_ = 0;
 };
 

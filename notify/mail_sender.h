@@ -142,6 +142,10 @@ class CMailSender {
     OutboxEntry entry;
     std::function<bool()> flag;
     std::shared_ptr<const RecordFlagger> flagger;  // set: flagged with its batch
+    // The message's lock, taken before its file was written and held until
+    // it is delivered or left to wait, so that nobody can have dropped it
+    // meanwhile; empty when it could not be taken.
+    OutboxLocks::Held lock;
   };
   // Routes each recipient (cut to kRecipientLimit) to its transport.
   void Deliver(const OutgoingMail& mail, const std::string& recipients, DeliveryReport& report);

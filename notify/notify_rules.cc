@@ -30,6 +30,43 @@ class RecordFlaggerScope {
   CMailSender* sender_;
 };
 
+// Records read by one retrieval statement: enough that a statement's cost
+// (on the embedded engine, its parse and plan) is spread thin, few enough
+// that the texts held at once stay small, and far below the length of an
+// IN list any database refuses.
+constexpr size_t kRetrievalBatch = 64;
+
+// "SELECT columns FROM table WHERE FormID IN (id,id,...)"
+std::string BatchRetrievalStatement(const std::string& columns, const std::string& table_from,
+                                    const std::vector<long>& form_ids) {
+  std::string statement = "SELECT " + columns + " FROM " + table_from + " WHERE FormID IN (";
+  for (size_t i = 0; i < form_ids.size(); ++i) {
+    if (i > 0) statement += ',';
+    statement += std::to_string(form_ids[i]);
+  }
+  statement += ')';
+  return statement;
+}
+
+// The texts a message needs of one record, read from a batch's result
+// before the result is closed: the columns asked, each with its text or
+// without (no such column).
+class HeldRow : public NotifyRow {
+ public:
+  void Keep(std::string_view column, std::optional<std::string> text) {
+    columns_.emplace_back(std::string(column), std::move(text));
+  }
+  std::optional<std::string> Text(std::string_view column) override {
+    for (const auto& [name, text] : columns_) {
+      if (name == column) return text;
+    }
+    return std::nullopt;
+  }
+
+ private:
+  std::vector<std::pair<std::string, std::optional<std::string>>> columns_;
+};
+
 class RuleRun {
  public:
   RuleRun(CNotifyRule& rule, const NotifyTableInfo& table, NotifyTableAccess& access)
@@ -57,16 +94,36 @@ class RuleRun {
           recipients_ += address;
         }
       }
-      for (long form_id : SplitFormIds(form_ids_)) {
-        // Stop ends the rule between two records; the others are selected
-        // again at the next start.
-        if (table_.mail_sender != nullptr && table_.mail_sender->StopRequested()) break;
-        try {
-          Notify(form_id, field_mode);
-        } catch (const DbException& error) {
-          LogRecordError(error, form_id);
-        } catch (const std::exception& error) {
-          LogRecordError(DbException(error.what()), form_id);
+      const std::vector<long> ids = SplitFormIds(form_ids_);
+      bool stopped = false;
+      for (size_t first = 0; first < ids.size() && !stopped; first += kRetrievalBatch) {
+        const std::vector<long> batch(
+            ids.begin() + static_cast<std::ptrdiff_t>(first),
+            ids.begin() + static_cast<std::ptrdiff_t>(std::min(ids.size(), first + kRetrievalBatch)));
+        std::map<long, std::unique_ptr<HeldRow>> held = ReadBatch(batch);
+        for (long form_id : batch) {
+          // Stop ends the rule between two records; the others are selected
+          // again at the next start.
+          if (table_.mail_sender != nullptr && table_.mail_sender->StopRequested()) {
+            stopped = true;
+            break;
+          }
+          try {
+            auto found = held.find(form_id);
+            if (found != held.end()) {
+              std::unique_ptr<HeldRow> row = std::move(found->second);
+              held.erase(found);
+              last_statement_ =
+                  RetrievalStatement(rule_.report_columns, table_.table_from, form_id);
+              Compose(form_id, field_mode, std::move(row));
+            } else {
+              Notify(form_id, field_mode);
+            }
+          } catch (const DbException& error) {
+            LogRecordError(error, form_id);
+          } catch (const std::exception& error) {
+            LogRecordError(DbException(error.what()), form_id);
+          }
         }
       }
       // The messages still held are queued, flagged and delivered while the
@@ -89,6 +146,47 @@ class RuleRun {
   }
 
  private:
+  // The columns a message shows: every field whose name the column list
+  // holds, in definition order.
+  bool Shown(const CFieldDef& field) const {
+    return rule_.report_columns.find(field.name) != std::string::npos;
+  }
+
+  // The records of a batch read by one statement, by FormID, when the
+  // access reads batches. A record the result does not hold under the FormID
+  // selected (none, or one read back otherwise), and every record of a batch
+  // whose statement fails, is left out: it is read by a statement of its own,
+  // which says what becomes of it.
+  std::map<long, std::unique_ptr<HeldRow>> ReadBatch(const std::vector<long>& batch) {
+    std::map<long, std::unique_ptr<HeldRow>> held;
+    if (batch.size() < 2 || !access_.RetrievesBatches()) return held;
+    try {
+      std::unique_ptr<NotifyRow> row = access_.Retrieve(
+          BatchRetrievalStatement(rule_.report_columns, table_.table_from, batch));
+      for (bool more = row != nullptr; more; more = row->Next()) {
+        std::optional<std::string> form_id = row->Text("FormID");
+        const long id = LeadingNumber(form_id.value_or(""));
+        // The first row of a FormID, as a statement of its own would give.
+        if (held.count(id) != 0 ||
+            std::find(batch.begin(), batch.end(), id) == batch.end()) {
+          continue;
+        }
+        auto kept = std::make_unique<HeldRow>();
+        kept->Keep("FormID", std::move(form_id));
+        kept->Keep("ATrail", row->Text("ATrail"));
+        if (table_.fields != nullptr) {
+          for (const CFieldDef& field : *table_.fields) {
+            if (Shown(field)) kept->Keep(field.name, row->Text(field.name));
+          }
+        }
+        held.emplace(id, std::move(kept));
+      }
+    } catch (const std::exception&) {
+      held.clear();
+    }
+    return held;
+  }
+
   void Notify(long form_id, bool field_mode) {
     last_statement_ = RetrievalStatement(rule_.report_columns, table_.table_from, form_id);
     std::unique_ptr<NotifyRow> row = access_.Retrieve(last_statement_);
@@ -96,13 +194,18 @@ class RuleRun {
       unread_ += (unread_.empty() ? "" : ",") + Format("%ld", form_id);
       return;
     }
+    Compose(form_id, field_mode, std::move(row));
+  }
+
+  // Composes the record's message from its row and hands it over.
+  void Compose(long form_id, bool field_mode, std::unique_ptr<NotifyRow> row) {
     long record_number = LeadingNumber(row->Text("FormID").value_or(""));
     std::string body = MessageBodyHeader(AuditTrailText(row->Text("ATrail").value_or("")),
                                          table_.table_id, rule_.rule_id);
     std::string recipients = field_mode ? std::string() : recipients_;
     if (table_.fields != nullptr) {
       for (const CFieldDef& field : *table_.fields) {
-        if (rule_.report_columns.find(field.name) == std::string::npos) continue;
+        if (!Shown(field)) continue;
         // A name found only inside another column's name may have no column
         // of its own in the result: it is not shown.
         std::optional<std::string> text = row->Text(field.name);

@@ -1,6 +1,7 @@
 // The notify action over one watched table: for each notification rule, the
 // records that newly meet its condition are read back with the rule's report
-// columns, each becomes one message (subject, audit trail, field lines), and
+// columns (a batch of records a statement where the table's access allows,
+// else one record a statement), each becomes one message (subject, audit trail, field lines), and
 // record by record the message goes into the mail sender's outbox, the
 // record is flagged, and the message is delivered. A "Sending notification"
 // block goes to the run log. A record that cannot be read or composed is
@@ -34,6 +35,10 @@ class NotifyRow {
   // The column's value as text; std::nullopt when the result has no column
   // of that name. Throws DbException on a driver error.
   virtual std::optional<std::string> Text(std::string_view column) = 0;
+  // Moves to the result's next row: false past the last one, or when the
+  // row was read alone (NotifyTableAccess::RetrievesBatches). Throws
+  // DbException on a driver error.
+  virtual bool Next() { return false; }
 };
 
 class NotifyTableAccess {
@@ -62,6 +67,10 @@ class NotifyTableAccess {
   // Runs the retrieval statement: its first row, or nullptr when there is
   // none. Throws DbException.
   virtual std::unique_ptr<NotifyRow> Retrieve(const std::string& statement) = 0;
+  // Whether the rows Retrieve returns move on with NotifyRow::Next, so that
+  // one statement reads a batch of records. False by default: each record
+  // is then read by a statement of its own.
+  virtual bool RetrievesBatches() const { return false; }
 };
 
 // What the action needs to know of the table.

@@ -22,14 +22,6 @@ constexpr const char* kMagic = "Vigilo-Outbox: 1";
 constexpr const char* kNewSuffix = ".new";
 constexpr const char* kFlaggedSuffix = ".msg";
 
-// Header values are single lines: a line break in one would end the header.
-std::string OneLineValue(const std::string& text) {
-  std::string line = text;
-  std::replace(line.begin(), line.end(), '\r', ' ');
-  std::replace(line.begin(), line.end(), '\n', ' ');
-  return line;
-}
-
 std::string ErrnoText(const std::string& what, const std::string& path) {
   return FileErrorText(path, what, errno);
 }
@@ -51,27 +43,34 @@ long long NumberOf(const std::string& text) { return std::strtoll(text.c_str(), 
 }  // namespace
 
 std::string SerializeOutboxEntry(const OutboxEntry& entry) {
-  std::string text = kMagic;
+  std::string text;
+  text.reserve(entry.body.size() + entry.subject.size() + entry.recipients.size() + 400);
+  text = kMagic;
   text += "\n";
   auto line = [&text](const char* key, const std::string& value) {
     text += key;
     text += ": ";
-    text += OneLineValue(value);
+    const size_t start = text.size();
+    text += value;
+    // Header values are single lines: a line break in one would end the
+    // header.
+    std::replace(text.begin() + static_cast<std::ptrdiff_t>(start), text.end(), '\r', ' ');
+    std::replace(text.begin() + static_cast<std::ptrdiff_t>(start), text.end(), '\n', ' ');
     text += "\n";
   };
   if (!entry.id.empty()) line("Id", entry.id);
-  line("Rule", Format("%ld", static_cast<long>(entry.rule_id)));
-  line("Record", Format("%lld", entry.record));
+  line("Rule", std::to_string(entry.rule_id));
+  line("Record", std::to_string(entry.record));
   line("Table", entry.table_id);
   line("Database", entry.database_name);
   line("Subject", entry.subject);
   line("Recipients", entry.recipients);
-  line("Created", Format("%lld", static_cast<long long>(entry.created)));
-  line("Attempts", Format("%d", entry.attempts));
-  line("Next-Attempt", Format("%lld", static_cast<long long>(entry.next_attempt)));
+  line("Created", std::to_string(static_cast<long long>(entry.created)));
+  line("Attempts", std::to_string(entry.attempts));
+  line("Next-Attempt", std::to_string(static_cast<long long>(entry.next_attempt)));
   line("Last-Transport", entry.last_transport);
   line("Last-Error", entry.last_error);
-  line("Length", Format("%zu", entry.body.size()));
+  line("Length", std::to_string(entry.body.size()));
   text += "\n";
   text += entry.body;
   return text;
@@ -173,7 +172,8 @@ std::string Outbox::DirectoryOf(const std::string& server_dir) {
   return server_dir + "/" + kOutboxDirectory;
 }
 
-Outbox::Outbox(std::string directory) : directory_(std::move(directory)) {}
+Outbox::Outbox(std::string directory)
+    : directory_(std::move(directory)), pid_(static_cast<int>(::getpid())) {}
 
 std::string Outbox::PathOf(const OutboxEntry& entry) const {
   return directory_ + "/" + entry.id + (entry.flagged ? kFlaggedSuffix : kNewSuffix);
@@ -185,7 +185,7 @@ std::string Outbox::NewId() {
   // Time first, so names sort in the order written; the process and a
   // sequence keep two names of one moment apart.
   return Format("%010lld%09ld-%d-%u", static_cast<long long>(now.tv_sec), now.tv_nsec,
-                static_cast<int>(::getpid()), ++sequence_);
+                pid_, ++sequence_);
 }
 
 bool Outbox::WriteAtomically(const std::string& path, const std::string& text,
@@ -231,7 +231,7 @@ bool Outbox::Sync(std::string* error) {
   return true;
 }
 
-bool Outbox::Add(OutboxEntry& entry, std::string* error, bool sync) {
+bool Outbox::Add(OutboxEntry& entry, std::string* error, bool sync, OutboxLocks::Held* held) {
   if (!directory_ready_) {
     if (::mkdir(directory_.c_str(), 0750) != 0 && errno != EEXIST) {
       if (error) *error = ErrnoText("cannot create", directory_);
@@ -241,6 +241,7 @@ bool Outbox::Add(OutboxEntry& entry, std::string* error, bool sync) {
   }
   entry.id = NewId();
   entry.flagged = false;
+  if (held != nullptr) *held = Lock(entry.id);
   const std::string path = PathOf(entry);
   bool written;
   if (sync) {
@@ -267,6 +268,7 @@ bool Outbox::Add(OutboxEntry& entry, std::string* error, bool sync) {
     // it must not stay behind for a message the caller treats as not queued.
     Files().Unlink(path);
     directory_ready_ = false;
+    if (held != nullptr) held->Release();
     return false;
   }
   return true;

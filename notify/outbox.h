@@ -89,8 +89,11 @@ class Outbox {
   // without, it is durable after the next successful Sync() (so a batch of
   // entries costs one flush of the disk, not one each). Returns false with
   // *error set when the message could not be written (nothing is left behind
-  // then).
-  bool Add(OutboxEntry& entry, std::string* error, bool sync = true);
+  // then). held, when given, gets the message's lock, taken before its file
+  // is written (empty when it cannot be taken): while it is held, nobody
+  // else has changed the message.
+  bool Add(OutboxEntry& entry, std::string* error, bool sync = true,
+           OutboxLocks::Held* held = nullptr);
   // Makes every entry written so far durable (one flush of the file system
   // that holds the outbox). Returns false with *error set when the flush
   // failed: the entries written since the last Sync may not survive a crash.
@@ -148,6 +151,7 @@ class Outbox {
 
   std::string directory_;
   bool directory_ready_ = false;  // made (or found) by this object
+  int pid_;                       // in every id this process gives
   unsigned sequence_ = 0;
   std::unique_ptr<DeliveredList> delivered_;  // made by the first Retire
   std::unique_ptr<OutboxLocks> locks_;         // opened by the first Lock

@@ -186,7 +186,7 @@ void CMailSender::FlushSubmissions() {
   std::vector<Submission*> written;
   std::string error;
   for (Submission& submission : batch) {
-    if (outbox_.Add(submission.entry, &error, /*sync=*/false)) {
+    if (outbox_.Add(submission.entry, &error, /*sync=*/false, &submission.lock)) {
       written.push_back(&submission);
     } else {
       not_queued(submission.entry, error);
@@ -199,6 +199,7 @@ void CMailSender::FlushSubmissions() {
     for (Submission* submission : written) {
       not_queued(submission->entry, error);
       outbox_.Remove(submission->entry, nullptr);
+      submission->lock.Release();
     }
     return;
   }
@@ -239,9 +240,13 @@ void CMailSender::FlushSubmissions() {
     // Past the tick's limit a message waits, flagged, for the next tick.
     if (StopRequested() || !MayDeliver()) {
       outbox_.MarkFlagged(submission->entry, &error);
-      continue;
+    } else if (submission->lock.held()) {
+      // Locked since before it was written: vgqueue cannot have dropped it.
+      DeliverLocked(submission->entry);
+    } else {
+      DeliverEntry(submission->entry);
     }
-    DeliverEntry(submission->entry);
+    submission->lock.Release();
   }
 }
 
@@ -271,7 +276,7 @@ void CMailSender::DeliverEntry(OutboxEntry& entry) {
 }
 
 bool CMailSender::DeliverLocked(OutboxEntry& entry) {
-  const std::vector<std::string> records{Format("%lld", entry.record)};
+  const std::vector<std::string> records{std::to_string(entry.record)};
   OutgoingMail mail;
   mail.rule_id = entry.rule_id;
   mail.record = entry.record;

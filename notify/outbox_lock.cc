@@ -56,26 +56,42 @@ OutboxLocks::Held OutboxLocks::Lock(const std::string& id, std::string* error) {
   unsigned long long hash = 14695981039346656037ULL;
   for (unsigned char c : id) hash = (hash ^ c) * 1099511628211ULL;
   const long long offset = static_cast<long long>(hash & ((1ULL << 40) - 1));
+  // A byte this process holds already is its own: taking it again would
+  // return at once, and the first release would let go of both.
+  auto holding = holders_.find(offset);
+  if (holding != holders_.end()) {
+    ++holding->second;
+    return Held(this, offset);
+  }
   if (!SetLock(fd_, F_WRLCK, offset, /*wait=*/true)) {
     if (error) *error = FileErrorText(directory_ + "/" + kOutboxLockFile, "cannot lock", errno);
     return {};
   }
-  return Held(fd_, offset);
+  holders_.emplace(offset, 1);
+  return Held(this, offset);
+}
+
+void OutboxLocks::Release(long long offset) {
+  auto holding = holders_.find(offset);
+  if (holding == holders_.end()) return;
+  if (--holding->second > 0) return;
+  holders_.erase(holding);
+  SetLock(fd_, F_UNLCK, offset, /*wait=*/false);
 }
 
 OutboxLocks::Held& OutboxLocks::Held::operator=(Held&& other) noexcept {
   if (this != &other) {
     Release();
-    fd_ = other.fd_;
+    owner_ = other.owner_;
     offset_ = other.offset_;
-    other.fd_ = -1;
+    other.owner_ = nullptr;
   }
   return *this;
 }
 
 void OutboxLocks::Held::Release() {
-  if (fd_ >= 0) SetLock(fd_, F_UNLCK, offset_, /*wait=*/false);
-  fd_ = -1;
+  if (owner_ != nullptr) owner_->Release(offset_);
+  owner_ = nullptr;
 }
 
 }  // namespace vigilo

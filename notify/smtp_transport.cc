@@ -105,13 +105,18 @@ void SmtpTransport::Send(const OutgoingMail& mail, const std::vector<std::string
     session_open_ = result == VGSMTP_OK;
   }
   if (result == VGSMTP_OK) result = plugin_.send_mail(&message);
+  const char* refused = plugin_.refused_recipients ? plugin_.refused_recipients() : nullptr;
+  if (result == VGSMTP_OK && (refused == nullptr || *refused == '\0')) {
+    // Every recipient took it: there is no error text to look at.
+    report.DeliveredUnlessReported(addresses, name());
+    return;
+  }
   // The library's text may name the server by a URL with its credentials.
   std::string error = WithoutUrlCredentials(plugin_.last_error ? plugin_.last_error() : "");
   if (error.empty()) error = Format("error %d", result);
   error = host::OneLine(error);
   const int reply = plugin_.last_reply_code ? plugin_.last_reply_code() : 0;
-  std::vector<Refusal> refusals =
-      ParseRefusals(plugin_.refused_recipients ? plugin_.refused_recipients() : nullptr);
+  std::vector<Refusal> refusals = ParseRefusals(refused);
 
   // Recipients the server refused; those it refused for now are tried again.
   for (const Refusal& refusal : refusals) {

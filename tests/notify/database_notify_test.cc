@@ -70,7 +70,11 @@ class ListAccess : public DatabaseNotifyAccess {
   void InsertFlags(const std::string& list, int32_t id) override {
     flagged.push_back(Format("%d:%s", id, list.c_str()));
   }
-  std::vector<std::string> flagged;
+  std::unique_ptr<NotifyRow> Retrieve(const std::string& statement) override {
+    statements.push_back(statement);
+    return DatabaseNotifyAccess::Retrieve(statement);
+  }
+  std::vector<std::string> flagged, statements;
 
  private:
   std::string list_;
@@ -126,6 +130,48 @@ TEST_F(DatabaseNotifyTest, FieldRuleReadsRecordsAndDeliversByMailType) {
   EXPECT_THAT(mail[0].body, ::testing::Not(HasSubstr("Opened :")));
   EXPECT_THAT(log_.Text(), HasSubstr("    Records        :12,15\r\n    Notified Users :SMTP:ann@example.org,\r\n\r\n"));
   EXPECT_THAT(log_.Text(), ::testing::Not(HasSubstr("Mail delivery failed")));
+}
+
+TEST_F(DatabaseNotifyTest, OneStatementReadsTheRecordsOfABatchInTheOrderSelected) {
+  CMailSender::Options options;
+  options.log = &log_;
+  CMailSender sender(std::move(options));
+  sender.InitMailSystems();
+  NotifyRuleList rules;
+  rules.emplace();
+  auto rule = std::make_unique<CNotifyRule>();
+  rule->rule_id = 5;
+  rule->target = "User";
+  rule->report_columns = "FormID, ATrail,Title,Opened";
+  rule->addresses = std::vector<std::string>{"SMTP:ann@example.org"};
+  rules->push_back(std::move(rule));
+  Database db;
+  db.Open(Format("Driver={Microsoft dBase Driver (*.dbf)};DefaultDir=%s;DriverId=277;DSN=;",
+                 project_dir_.c_str()),
+          Database::kNoOdbcDialog);
+  // Record 99 is gone: its own statement finds no row, so it is only flagged.
+  ListAccess access(db, "15,99,12");
+  NotifyTableInfo info;
+  info.table_id = "T";
+  info.table_from = "Bugs";
+  info.table_name = "Bugs";
+  info.fields = &fields_;
+  info.log = &log_;
+  info.mail_sender = &sender;
+  RunNotifyRules(rules, info, access);
+  EXPECT_THAT(access.statements,
+              ElementsAre("SELECT FormID, ATrail,Title,Opened FROM Bugs WHERE FormID IN (15,99,12)",
+                          "SELECT FormID, ATrail,Title,Opened FROM Bugs WHERE FormID =99"));
+  EXPECT_THAT(access.flagged, ElementsAre("5:15", "5:12", "5:99"));
+  std::vector<test::ReceivedMail> mail = sink_.WaitForMessages(2);
+  ASSERT_EQ(mail.size(), 2u);
+  EXPECT_EQ(mail[0].subject, "VIGILO Rule# 5 , Record# 15 of T");
+  EXPECT_EQ(mail[1].body,
+            "Opened by ann\r\n\r\nDetailed Description of the record\r\n\r\n"
+            "Table : T \r\nRuleID : 5\r\n\r\nTitle : Crash\r\nOpened : 12/08/2026\r\n");
+  // The run log names the statement that reads the last record alone.
+  EXPECT_THAT(log_.Text(), HasSubstr("    Query      : SELECT FormID, ATrail,Title,Opened FROM "
+                                     "Bugs WHERE FormID =12\r\n"));
 }
 
 TEST_F(DatabaseNotifyTest, DatesOfADbaseTableAreShownInFull) {

@@ -3,6 +3,7 @@
 // to a real SMTP server on 127.0.0.1.
 #include "notify/outbox.h"
 
+#include <fcntl.h>
 #include <stdlib.h>
 
 #include <gmock/gmock.h>
@@ -68,6 +69,29 @@ TEST(OutboxEntryTest, RetryDelayDoublesUpToOneHour) {
   EXPECT_EQ(RetryDelay(7, 60), 3600);
   EXPECT_EQ(RetryDelay(40, 60), 3600);
   EXPECT_EQ(RetryDelay(5, 0), 0);
+}
+
+// The engine holds a batch's locks at once: a byte two of them share stays
+// taken, as another open of the lock file (vgqueue's) sees it, until both
+// let go.
+TEST(OutboxLocksTest, ALockTakenTwiceStaysHeldUntilBothLetGo) {
+  testing::TempDir dir;
+  OutboxLocks locks(dir.path());
+  auto taken_elsewhere = [&dir] {
+    UniqueFd fd(Files().Open(dir.path() + "/" + kOutboxLockFile, O_RDWR | O_CLOEXEC));
+    struct flock probe {};
+    probe.l_type = F_WRLCK;
+    probe.l_whence = SEEK_SET;  // l_start 0, l_len 0: every byte
+    EXPECT_EQ(::fcntl(fd.get(), F_OFD_GETLK, &probe), 0);
+    return probe.l_type != F_UNLCK;
+  };
+  OutboxLocks::Held first = locks.Lock("0001-1-1");
+  OutboxLocks::Held second = locks.Lock("0001-1-1");
+  ASSERT_TRUE(first.held() && second.held());
+  first.Release();
+  EXPECT_TRUE(taken_elsewhere());
+  second.Release();
+  EXPECT_FALSE(taken_elsewhere());
 }
 
 class OutboxDeliveryTest : public ::testing::Test {
@@ -408,7 +432,12 @@ TEST_F(OutboxDeliveryTest, FullDiskQueuesFlagsAndSendsNothingAndLeavesNoFileBehi
   EXPECT_THAT(flags_, IsEmpty());
   EXPECT_THAT(log_.Text(), HasSubstr("Mail not queued : Rule ID : 6 , Record# 8 : "));
   EXPECT_THAT(log_.Text(), HasSubstr("No space left on device"));
-  EXPECT_TRUE(std::filesystem::is_empty(Outbox::DirectoryOf(install_.server_dir())));
+  // Nothing but the empty file whose bytes are the messages' locks.
+  for (const auto& item :
+       std::filesystem::directory_iterator(Outbox::DirectoryOf(install_.server_dir()))) {
+    EXPECT_EQ(item.path().filename(), kOutboxLockFile);
+    EXPECT_EQ(item.file_size(), 0u);
+  }
   EXPECT_TRUE(sink.WaitForMessages(1, std::chrono::milliseconds(300)).empty());
 
   // Space is back: the next tick composes them again, and each goes out once.
