@@ -243,58 +243,73 @@ SmtpOutcome SmtpClient::Send(const SmtpConnection& connection, const std::string
                          " failed: a password is never sent unencrypted to another machine");
     }
   }
-  std::string error_buffer(CURL_ERROR_SIZE + 1, '\0');
-  UploadSource source{&message};
   std::string from = "<" + envelope_from + ">";
-  curl_easy_reset(curl_);
-  curl_easy_setopt(curl_, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(curl_, CURLOPT_MAIL_FROM, from.c_str());
-  curl_easy_setopt(curl_, CURLOPT_MAIL_RCPT, rcpt.get());
-  curl_easy_setopt(curl_, CURLOPT_UPLOAD, 1L);
-  curl_easy_setopt(curl_, CURLOPT_READFUNCTION, ReadUpload);
-  curl_easy_setopt(curl_, CURLOPT_READDATA, &source);
-  curl_easy_setopt(curl_, CURLOPT_INFILESIZE_LARGE,
-                   static_cast<curl_off_t>(message.size()));
-  curl_easy_setopt(curl_, CURLOPT_CONNECTTIMEOUT, timeouts.connect_seconds);
-  curl_easy_setopt(curl_, CURLOPT_TIMEOUT, timeouts.total_seconds);
-  curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(curl_, CURLOPT_ERRORBUFFER, error_buffer.data());
-  curl_easy_setopt(curl_, CURLOPT_SSL_VERIFYPEER, 1L);
-  curl_easy_setopt(curl_, CURLOPT_SSL_VERIFYHOST, 2L);
-  if (!login.ca_file.empty()) curl_easy_setopt(curl_, CURLOPT_CAINFO, login.ca_file.c_str());
-  if (login.mode == SmtpSecurityMode::kStartTls) {
-    // With a user, no STARTTLS means no delivery: the password never goes
-    // over an unencrypted session.
-    curl_easy_setopt(curl_, CURLOPT_USE_SSL,
-                     static_cast<long>(has_user ? CURLUSESSL_ALL : CURLUSESSL_TRY));
-  } else if (login.mode == SmtpSecurityMode::kTls) {
-    curl_easy_setopt(curl_, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
-  }
-  if (has_user) {
-    curl_easy_setopt(curl_, CURLOPT_USERNAME, login.user.c_str());
-    curl_easy_setopt(curl_, CURLOPT_PASSWORD, login.password.c_str());
-  }
-  ReplyWatch watch;
-  curl_easy_setopt(curl_, CURLOPT_DEBUGFUNCTION, WatchReplies);
-  curl_easy_setopt(curl_, CURLOPT_DEBUGDATA, &watch);
-  curl_easy_setopt(curl_, CURLOPT_VERBOSE, 1L);
-  if (allow_refused_recipients) {
+  // Telling each recipient's refusal needs libcurl's tracing, which costs
+  // every message about as much as composing it. A message for one
+  // recipient goes without it; only when the server refused that recipient
+  // (so nothing of the message went) is the envelope sent again with the
+  // watch on, for the server's own words.
+  bool watch_replies = recipients.size() > 1;
+  while (true) {
+    std::string error_buffer(CURL_ERROR_SIZE + 1, '\0');
+    UploadSource source{&message};
+    curl_easy_reset(curl_);
+    curl_easy_setopt(curl_, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl_, CURLOPT_MAIL_FROM, from.c_str());
+    curl_easy_setopt(curl_, CURLOPT_MAIL_RCPT, rcpt.get());
+    curl_easy_setopt(curl_, CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(curl_, CURLOPT_READFUNCTION, ReadUpload);
+    curl_easy_setopt(curl_, CURLOPT_READDATA, &source);
+    curl_easy_setopt(curl_, CURLOPT_INFILESIZE_LARGE,
+                     static_cast<curl_off_t>(message.size()));
+    curl_easy_setopt(curl_, CURLOPT_CONNECTTIMEOUT, timeouts.connect_seconds);
+    curl_easy_setopt(curl_, CURLOPT_TIMEOUT, timeouts.total_seconds);
+    curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl_, CURLOPT_ERRORBUFFER, error_buffer.data());
+    curl_easy_setopt(curl_, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(curl_, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (!login.ca_file.empty()) curl_easy_setopt(curl_, CURLOPT_CAINFO, login.ca_file.c_str());
+    if (login.mode == SmtpSecurityMode::kStartTls) {
+      // With a user, no STARTTLS means no delivery: the password never goes
+      // over an unencrypted session.
+      curl_easy_setopt(curl_, CURLOPT_USE_SSL,
+                       static_cast<long>(has_user ? CURLUSESSL_ALL : CURLUSESSL_TRY));
+    } else if (login.mode == SmtpSecurityMode::kTls) {
+      curl_easy_setopt(curl_, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
+    }
+    if (has_user) {
+      curl_easy_setopt(curl_, CURLOPT_USERNAME, login.user.c_str());
+      curl_easy_setopt(curl_, CURLOPT_PASSWORD, login.password.c_str());
+    }
+    ReplyWatch watch;
+    if (watch_replies) {
+      curl_easy_setopt(curl_, CURLOPT_DEBUGFUNCTION, WatchReplies);
+      curl_easy_setopt(curl_, CURLOPT_DEBUGDATA, &watch);
+      curl_easy_setopt(curl_, CURLOPT_VERBOSE, 1L);
+    }
+    if (allow_refused_recipients) {
 #if LIBCURL_VERSION_NUM >= 0x080200
-    curl_easy_setopt(curl_, CURLOPT_MAIL_RCPT_ALLOWFAILS, 1L);
+      curl_easy_setopt(curl_, CURLOPT_MAIL_RCPT_ALLOWFAILS, 1L);
 #else
-    // The option's name before libcurl 8.2 (available since 7.69).
-    curl_easy_setopt(curl_, CURLOPT_MAIL_RCPT_ALLLOWFAILS, 1L);
+      // The option's name before libcurl 8.2 (available since 7.69).
+      curl_easy_setopt(curl_, CURLOPT_MAIL_RCPT_ALLLOWFAILS, 1L);
 #endif
+    }
+    CURLcode code = curl_easy_perform(curl_);
+    curl_easy_setopt(curl_, CURLOPT_ERRORBUFFER, nullptr);
+    error_buffer.resize(std::strlen(error_buffer.c_str()));
+    // libcurl's words when the server refused every RCPT TO, before DATA.
+    if (!watch_replies && code != CURLE_OK && error_buffer.rfind("RCPT failed", 0) == 0) {
+      watch_replies = true;
+      continue;
+    }
+    SmtpOutcome outcome = TranslateCurlCode(code, error_buffer, connection.display);
+    long reply_code = 0;
+    curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &reply_code);
+    outcome.reply_code = static_cast<int>(reply_code);
+    outcome.refused = std::move(watch.refused);
+    return outcome;
   }
-  CURLcode code = curl_easy_perform(curl_);
-  curl_easy_setopt(curl_, CURLOPT_ERRORBUFFER, nullptr);
-  error_buffer.resize(std::strlen(error_buffer.c_str()));
-  SmtpOutcome outcome = TranslateCurlCode(code, error_buffer, connection.display);
-  long reply_code = 0;
-  curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &reply_code);
-  outcome.reply_code = static_cast<int>(reply_code);
-  outcome.refused = std::move(watch.refused);
-  return outcome;
 }
 
 }  // namespace vigilo::mail

@@ -204,6 +204,21 @@ TEST_F(SmtpLibraryTest, ServerThatNeverAnswersTimesOut) {
   EXPECT_LT(elapsed, std::chrono::seconds(20));
 }
 
+// A message for one recipient goes without the per-recipient reply watch;
+// a refusal still carries the server's words, and the session serves the
+// next message.
+TEST_F(SmtpLibraryTest, LoneRefusedRecipientKeepsTheServersWordsAndTheSessionGoesOn) {
+  test::SmtpSink sink;
+  EXPECT_EQ(Send(Record(sink.host_port(), "rejected@orvik.test", "s", "b")), VGSMTP_E_REJECTED);
+  EXPECT_EQ(plugin_.last_reply_code(), 550);
+  EXPECT_EQ(std::string(plugin_.refused_recipients()),
+            "550 rejected@orvik.test 550 5.1.1 No such user here\n");
+  EXPECT_EQ(Send(Record(sink.host_port(), "ann@orvik.test", "s", "b")), VGSMTP_OK);
+  const auto mails = sink.WaitForMessages(1);
+  ASSERT_EQ(mails.size(), 1u);
+  EXPECT_EQ(mails[0].recipients, std::vector<std::string>{"ann@orvik.test"});
+}
+
 TEST_F(SmtpLibraryTest, UnusableRecordsAreRefusedWithoutSending) {
   test::SmtpSink sink;
   ASSERT_EQ(plugin_.open_session(), VGSMTP_OK);
