@@ -68,6 +68,14 @@ struct DbfCursor {
   // is the key looked up (so an integer key column needs no decoding).
   int key_column = -1;
   EqKey key;
+  // The plan's idxStr as last parsed, with its column mask and filter
+  // columns: a join filters its inner loop once per outer row, always with
+  // the same plan.
+  bool planned = false;
+  bool plan_null = false;
+  std::string plan;
+  ColumnMask plan_mask = kAllColumns;
+  std::vector<int> plan_columns;
 };
 
 DbfVtab* VtabOf(sqlite3_vtab* v) { return reinterpret_cast<DbfVtab*>(v); }
@@ -375,16 +383,24 @@ int DbfFilter(sqlite3_vtab_cursor* c, int idx_num, const char* idx_str, int argc
   try {
     DbfTableData& data = *cur->data;
     data.Refresh(vtab->ctx->epoch);
-    char* rest = nullptr;
-    ColumnMask mask = idx_str ? std::strtoull(idx_str, &rest, 16) : kAllColumns;
-    std::vector<int> filter_columns;
-    if (rest && *rest == ':') {
-      for (++rest; *rest;) {
-        filter_columns.push_back(static_cast<int>(std::strtol(rest, &rest, 10)));
-        if (*rest == ',') ++rest;
+    if (!cur->planned || (idx_str == nullptr) != cur->plan_null ||
+        (idx_str != nullptr && cur->plan != idx_str)) {
+      char* rest = nullptr;
+      cur->plan_mask = idx_str ? std::strtoull(idx_str, &rest, 16) : kAllColumns;
+      cur->plan_columns.clear();
+      if (rest && *rest == ':') {
+        for (++rest; *rest;) {
+          cur->plan_columns.push_back(static_cast<int>(std::strtol(rest, &rest, 10)));
+          if (*rest == ',') ++rest;
+        }
       }
+      for (int column : cur->plan_columns) cur->plan_mask |= ColumnMask{1} << std::min(column, 63);
+      cur->plan = idx_str ? idx_str : "";
+      cur->plan_null = idx_str == nullptr;
+      cur->planned = true;
     }
-    for (int column : filter_columns) mask |= ColumnMask{1} << std::min(column, 63);
+    ColumnMask mask = cur->plan_mask;
+    const std::vector<int>& filter_columns = cur->plan_columns;
     cur->index.reset();
     cur->filters.clear();
     cur->tail_condition.reset();
