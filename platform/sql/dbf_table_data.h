@@ -134,6 +134,10 @@ class DbfTableData {
   // memory yet, in one pass over the file. Throws DbfError.
   void EnsureColumns(ColumnMask mask);
   bool ColumnLoaded(int column) const { return columns_[column].loaded; }
+  // Counts the changes of a column that may give its texts other codes (or
+  // drop its indexes): a code found for a text stays the text's while the
+  // count stays.
+  uint64_t ColumnChanges(int column) const { return columns_[column].changes; }
 
   // Rows (records, deleted ones included); row r is record r + 1.
   uint32_t RowCount() const { return rows_; }

@@ -76,6 +76,17 @@ struct DbfCursor {
   std::string plan;
   ColumnMask plan_mask = kAllColumns;
   std::vector<int> plan_columns;
+  // The codes found for the text constants last filtered on, by filter
+  // position: a join filters its inner loop with the same constants for
+  // every outer row.
+  struct KnownCode {
+    const DbfTableData* data = nullptr;
+    int column = -1;
+    uint64_t changes = 0;
+    std::string text;
+    EqKey key;
+  };
+  std::vector<KnownCode> known;
 };
 
 DbfVtab* VtabOf(sqlite3_vtab* v) { return reinterpret_cast<DbfVtab*>(v); }
@@ -208,6 +219,30 @@ std::optional<EqKey> KeyOf(const DbfTableData& data, int column, sqlite3_value* 
                                            static_cast<size_t>(sqlite3_value_bytes(v))));
     default: return std::nullopt;
   }
+}
+
+// KeyOf for the cursor's filter at position `slot`, a text's code kept
+// from the last filtering while the column's texts keep their codes.
+std::optional<EqKey> FilterKeyOf(DbfCursor* cur, size_t slot, const DbfTableData& data,
+                                 int column, sqlite3_value* v) {
+  if (sqlite3_value_type(v) != SQLITE_TEXT) return KeyOf(data, column, v);
+  const std::string_view text(reinterpret_cast<const char*>(sqlite3_value_text(v)),
+                              static_cast<size_t>(sqlite3_value_bytes(v)));
+  if (cur->known.size() <= slot) cur->known.resize(slot + 1);
+  DbfCursor::KnownCode& known = cur->known[slot];
+  const uint64_t changes = data.ColumnChanges(column);
+  if (known.data == &data && known.column == column && known.changes == changes &&
+      known.text == text) {
+    return known.key;
+  }
+  std::optional<EqKey> key = KeyOf(data, column, v);
+  // Only a code found stays right: a text not there yet may be written.
+  if (key && key->kind == EqKey::kCode) {
+    known = {&data, column, changes, std::string(text), *key};
+  } else {
+    known.column = -1;
+  }
+  return key;
 }
 
 // The constant of a partial index's condition: a text on a text column or an
@@ -435,7 +470,7 @@ int DbfFilter(sqlite3_vtab_cursor* c, int idx_num, const char* idx_str, int argc
          i < filter_columns.size() && first_filter + static_cast<int>(i) < argc; ++i) {
       int column = filter_columns[i];
       if (!data.ColumnLoaded(column)) continue;
-      if (auto key = KeyOf(data, column, argv[first_filter + i])) {
+      if (auto key = FilterKeyOf(cur, i, data, column, argv[first_filter + i])) {
         cur->filters.push_back(RowFilter{column, *key});
       }
     }
