@@ -382,8 +382,8 @@ void DbfTableData::LoadColumns(ColumnMask mask, const RecordRuns* also) {
   }
   bool want_deleted = !deleted_loaded_;
   if (want_deleted) {
-    deleted_.clear();
-    deleted_.reserve(rows_);
+    // Set a word at a time; the pass marks the few deleted rows.
+    deleted_.assign(rows_, false);
     any_deleted_ = false;
   }
   for (Column* c : wanted) {
@@ -418,13 +418,12 @@ void DbfTableData::LoadColumns(ColumnMask mask, const RecordRuns* also) {
   table_->ScanBlocks(1, rows_, [&](uint32_t first, const char* bytes, uint32_t n) {
     if (first - 1 + n > rows_) n = rows_ - (first - 1);
     if (want_deleted) {
-      uint8_t any = 0;
       for (uint32_t i = 0; i < n; ++i) {
-        const uint8_t deleted = bytes[i * length] == '*';
-        deleted_.push_back(deleted);
-        any |= deleted;
+        if (bytes[i * length] == '*') {
+          deleted_[first - 1 + i] = true;
+          any_deleted_ = true;
+        }
       }
-      any_deleted_ = any_deleted_ || any;
     }
     for (uint32_t done = 0; hash && done < n;) {
       const uint32_t row = first - 1 + done;
