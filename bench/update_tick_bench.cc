@@ -239,26 +239,7 @@ class Engine {
     project_ = std::make_unique<CProject>(0, "ORVIK", "Proj", source, settings_.get(), nullptr,
                                           &log_);
     if (!project_->OpenProject()) throw std::runtime_error("cannot open the dBase project");
-    for (int r = 1; r <= kRules; ++r) {
-      CRule record;
-      record.rule_id = r;
-      record.db_type = 0;
-      record.dsn = "ORVIK";
-      record.db_table = "Proj\\Bugs";
-      record.action = "Update";
-      const std::string category = Format("C%02d", (r - 1) % kCategories);
-      if (r <= kRules / 2) {
-        record.cond = "(Status is (Closed)) .AND.(Category is (" + category + "))";
-        record.values = Format("Resolution=Done %d", r);
-      } else {
-        record.cond = "(Status is (Open->Closed)) .AND.(Category is (" + category + "))";
-        record.values = "Priority=1";
-      }
-      project_->AddRuleToProject(record);
-    }
-    if (project_->tables().empty() || project_->tables()[0]->UpdateRuleIds().size() != kRules) {
-      throw std::runtime_error("the rules did not load:\n" + log_.Text());
-    }
+    AddUpdateRules(*project_, 0, "ORVIK", "Proj\\Bugs", log_);
   }
 
   CProjectTable& table() { return *project_->tables()[0]; }

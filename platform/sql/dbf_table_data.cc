@@ -144,6 +144,19 @@ void DbfTableData::OpenAgain() {
   }
 }
 
+void IndexSortedPairs(const std::vector<std::pair<int64_t, uint32_t>>& pairs, EqIndex& index) {
+  index.rows.reserve(pairs.size());
+  for (const auto& [key, row] : pairs) {
+    if (index.keys.empty() || index.keys.back() != key) {
+      index.keys.push_back(key);
+      index.starts.push_back(static_cast<uint32_t>(index.rows.size()));
+    }
+    index.rows.push_back(row);
+  }
+  index.starts.push_back(static_cast<uint32_t>(index.rows.size()));
+  index.distinct = index.keys.size();
+}
+
 void DbfTableData::Reset() {
   // The stamp comes first: a write after it makes the next look read again.
   TakeStamp();
@@ -498,22 +511,13 @@ std::shared_ptr<EqIndex> DbfTableData::BuildIndex(const Column& c, Keep keep) co
           if (ints[r] != null && keep(r)) pairs.emplace_back(ints[r], r);
         }
         std::sort(pairs.begin(), pairs.end());
-        index->rows.reserve(pairs.size());
-        for (const auto& [key, row] : pairs) {
-          if (index->keys.empty() || index->keys.back() != key) {
-            index->keys.push_back(key);
-            index->starts.push_back(static_cast<uint32_t>(index->rows.size()));
-          }
-          index->rows.push_back(row);
-        }
-        index->starts.push_back(static_cast<uint32_t>(index->rows.size()));
+        IndexSortedPairs(pairs, *index);
         index->keys.shrink_to_fit();
         if (index->keys.size() == index->rows.size()) {
           index->unique = true;  // the key's position is its row's
           index->starts = {};
         }
         index->starts.shrink_to_fit();
-        index->distinct = index->keys.size();
       }
     });
   }

@@ -80,6 +80,10 @@ struct EqIndex {
   uint32_t covered = 0;
 };
 
+// Makes an index of sorted keys (not dense) from (key, row) pairs sorted by
+// key: keys, starts, rows and distinct.
+void IndexSortedPairs(const std::vector<std::pair<int64_t, uint32_t>>& pairs, EqIndex& index);
+
 // A value an equality compares a column with, resolved against the column:
 // an integer, the code of a text, or nothing the column can hold.
 struct EqKey {

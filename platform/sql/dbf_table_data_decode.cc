@@ -55,16 +55,7 @@ std::shared_ptr<EqIndex> IndexOfKeys(KeyedRows& pairs, uint32_t covered) {
   }
   std::stable_sort(pairs.begin(), pairs.end(),
                    [](const auto& a, const auto& b) { return a.first < b.first; });
-  index->rows.reserve(count);
-  for (const auto& [key, row] : pairs) {
-    if (index->keys.empty() || index->keys.back() != key) {
-      index->keys.push_back(key);
-      index->starts.push_back(static_cast<uint32_t>(index->rows.size()));
-    }
-    index->rows.push_back(row);
-  }
-  index->starts.push_back(static_cast<uint32_t>(index->rows.size()));
-  index->distinct = index->keys.size();
+  IndexSortedPairs(pairs, *index);
   return index;
 }
 
