@@ -290,10 +290,12 @@ class Native {
     const std::string target = FlagInsertTarget(0, table_.names());
     for (const auto& rule : *table_.update_rules) {
       RuleStatements prepared;
-      prepared.stale = Prepare(sql::RewriteDbaseSql(StaleFlagsStatement(*rule, table_.names())));
-      prepared.select = Prepare(sql::RewriteDbaseSql(rule->selection));
-      prepared.update =
-          Prepare(sql::RewriteDbaseSql(ParameterizedUpdateStatement(rule->update_statement)));
+      // As plain SQLite runs them: the flag test stays a NOT IN.
+      prepared.stale =
+          Prepare(sql::RewriteDbaseSql(StaleFlagsStatement(*rule, table_.names()), false));
+      prepared.select = Prepare(sql::RewriteDbaseSql(rule->selection, false));
+      prepared.update = Prepare(
+          sql::RewriteDbaseSql(ParameterizedUpdateStatement(rule->update_statement), false));
       prepared.flag = Prepare(
           Format("INSERT INTO %s(FormID,RuleID) VALUES(?,%ld)", target.c_str(),
                  static_cast<long>(rule->rule_id)));
@@ -306,9 +308,9 @@ class Native {
     for (size_t i : {size_t{0}, table_.update_rules->size() - 1}) {
       const auto& rule = (*table_.update_rules)[i];
       for (const std::string& statement :
-           {sql::RewriteDbaseSql(StaleFlagsStatement(*rule, table_.names())),
-            sql::RewriteDbaseSql(rule->selection),
-            sql::RewriteDbaseSql(ParameterizedUpdateStatement(rule->update_statement))}) {
+           {sql::RewriteDbaseSql(StaleFlagsStatement(*rule, table_.names()), false),
+            sql::RewriteDbaseSql(rule->selection, false),
+            sql::RewriteDbaseSql(ParameterizedUpdateStatement(rule->update_statement), false)}) {
         std::fprintf(stderr, "native plan of %s\n", statement.c_str());
         sqlite3_stmt* plan = nullptr;
         sqlite3_prepare_v2(db_, ("EXPLAIN QUERY PLAN " + statement).c_str(), -1, &plan, nullptr);

@@ -14,6 +14,7 @@
 #include "platform/sql/create_table_statement.h"
 #include "platform/sql/date_collation.h"
 #include "platform/sql/dbase_sql_rewriter.h"
+#include "platform/sql/dbf_not_listed.h"
 #include "platform/sql/dbf_file_names.h"
 #include "platform/sql/dbf_primary_key.h"
 #include "platform/sql/sql_tokens.h"
@@ -108,6 +109,7 @@ DbaseConnection::DbaseConnection(const std::string& connection_string)
   }
   rc = RegisterDateCollation(db_);
   if (rc == SQLITE_OK) rc = RegisterDbfModule(db_, &ctx_);
+  if (rc == SQLITE_OK) rc = RegisterNotListedFunction(db_, &ctx_);
   if (rc != SQLITE_OK) {
     DbException error = SqliteError(db_, rc);
     sqlite3_close(db_);

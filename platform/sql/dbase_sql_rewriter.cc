@@ -5,10 +5,12 @@
 #include <cctype>
 #include <cstdio>
 #include <ctime>
+#include <initializer_list>
 
 #include "common/format.h"
 #include "common/text.h"
 #include "platform/sql/database.h"
+#include "platform/sql/dbf_not_listed.h"
 #include "platform/sql/sql_tokens.h"
 
 namespace vigilo::sql {
@@ -127,6 +129,23 @@ std::pair<size_t, size_t> SetListRange(const std::vector<Token>& tokens) {
   return {first, first == 0 ? 0 : tokens.size()};
 }
 
+bool IsAnyWord(const Token& t, std::initializer_list<std::string_view> words) {
+  for (std::string_view word : words) {
+    if (IsWord(t, word)) return true;
+  }
+  return false;
+}
+
+// Index of the ")" closing the "(" at `open`; tokens.size() when none.
+size_t ClosingParen(const std::vector<Token>& tokens, size_t open) {
+  int depth = 0;
+  for (size_t k = open; k < tokens.size(); ++k) {
+    if (IsPunct(tokens[k], '(')) ++depth;
+    if (IsPunct(tokens[k], ')') && --depth == 0) return k;
+  }
+  return tokens.size();
+}
+
 // Drops DISTINCT from "IN (SELECT DISTINCT ...)": the list an IN tests is
 // a set, and the engine's tables do not come in an order that would make
 // DISTINCT free, so SQLite would build a temporary B-tree of the whole list
@@ -149,6 +168,89 @@ void DropDistinctInInLists(std::vector<Token>& tokens) {
       }
     }
     if (!limited) tokens.erase(tokens.begin() + static_cast<long>(i + 3));
+  }
+}
+
+// Wraps "x NOT IN (SELECT [DISTINCT] c FROM t WHERE k = n)" of a SELECT,
+// x a column, c and k columns of t, n an integer (the rule selection's test
+// of its flags), as
+//   (CASE vg_not_listed(x, 't', 'c', 'k', n) WHEN 1 THEN 1 WHEN 0 THEN 0
+//    WHEN 2 THEN (x NOT IN (...)) END)
+// The function answers from the engine's indexes, a look-up per row, where
+// SQLite would build the whole list into a temporary B-tree on every run;
+// when it cannot (2), the NOT IN runs as written. A statement that writes
+// keeps its NOT IN: its own writes could reach the indexes mid-run.
+void NotInAsLookup(std::vector<Token>& t) {
+  size_t start = 0;
+  if (!t.empty() && IsWord(t[0], "EXPLAIN")) {
+    start = t.size() > 2 && IsWord(t[1], "QUERY") && IsWord(t[2], "PLAN") ? 3 : 1;
+  }
+  if (start >= t.size() || !IsWord(t[start], "SELECT")) return;
+  auto name = [&](size_t k) { return k < t.size() && IsNameToken(t[k]); };
+  auto table_name = [&](size_t k) {
+    return k < t.size() && (t[k].kind == TokenKind::kWord || t[k].kind == TokenKind::kBracketed ||
+                            (t[k].kind == TokenKind::kDoubleQuoted && IsDbfFileName(Unquote(t[k]))));
+  };
+  for (size_t i = start + 1; i < t.size(); ++i) {
+    const Token& before = t[i - 1];
+    if (!IsAnyWord(before, {"WHERE", "AND", "OR", "NOT", "ON", "WHEN", "THEN", "ELSE"}) &&
+        !IsPunct(before, '(') && !IsPunct(before, ',')) {
+      continue;
+    }
+    if (!name(i) || IsAnyWord(t[i], {"NOT", "SELECT", "EXISTS", "CASE"})) continue;
+    size_t k = i + 1;
+    if (k + 1 < t.size() && IsPunct(t[k], '.') && name(k + 1)) k += 2;
+    const size_t lhs_end = k;
+    if (k + 3 >= t.size() || !IsWord(t[k], "NOT") || !IsWord(t[k + 1], "IN") ||
+        !IsPunct(t[k + 2], '(') || !IsWord(t[k + 3], "SELECT")) {
+      continue;
+    }
+    const size_t open = k + 2;
+    k += 4;
+    if (k < t.size() && IsAnyWord(t[k], {"DISTINCT", "ALL"})) ++k;
+    const size_t column = k;
+    if (!name(column) || k + 2 >= t.size() || !IsWord(t[k + 1], "FROM") || !table_name(k + 2)) {
+      continue;
+    }
+    const size_t table = k + 2;
+    k += 3;
+    if (k < t.size() && IsWord(t[k], "AS")) ++k;
+    if (k < t.size() && name(k) && !IsWord(t[k], "WHERE")) ++k;
+    if (k + 3 >= t.size() || !IsWord(t[k], "WHERE") || !name(k + 1) ||
+        !(t[k + 2].kind == TokenKind::kOperator && (t[k + 2].text == "=" || t[k + 2].text == "=="))) {
+      continue;
+    }
+    const size_t key = k + 1;
+    k += 3;
+    std::string number;
+    if (t[k].kind == TokenKind::kOperator && t[k].text == "-") {
+      number = "-";
+      ++k;
+    }
+    if (k + 1 >= t.size() || t[k].kind != TokenKind::kNumber ||
+        t[k].text.find_first_not_of("0123456789") != std::string::npos || !IsPunct(t[k + 1], ')') ||
+        ClosingParen(t, open) != k + 1) {
+      continue;
+    }
+    number += t[k].text;
+    const size_t end = k + 2;
+    std::vector<Token> out = Tokenize(Format("(CASE %s(", kNotListedFunction));
+    for (size_t j = i; j < lhs_end; ++j) out.push_back(t[j]);
+    out.front().space = t[i].space;
+    out[out.size() - (lhs_end - i)].space = "";
+    for (Token& token :
+         Tokenize(Format(", %s, %s, %s, %s) WHEN 1 THEN 1 WHEN 0 THEN 0 WHEN 2 THEN (",
+                         QuoteString(Unquote(t[table])).c_str(),
+                         QuoteString(Unquote(t[column])).c_str(),
+                         QuoteString(Unquote(t[key])).c_str(), number.c_str()))) {
+      out.push_back(std::move(token));
+    }
+    for (size_t j = i; j < end; ++j) out.push_back(t[j]);
+    out[out.size() - (end - i)].space = "";
+    for (Token& token : Tokenize(") END)")) out.push_back(std::move(token));
+    t.erase(t.begin() + static_cast<long>(i), t.begin() + static_cast<long>(end));
+    t.insert(t.begin() + static_cast<long>(i), out.begin(), out.end());
+    i += out.size() - 1;
   }
 }
 
@@ -185,10 +287,11 @@ std::string IsoDateFromText(std::string_view text) {
   return Format("%04d-%02d-%02d", y, m, d);
 }
 
-std::string RewriteDbaseSql(std::string_view statement) {
+std::string RewriteDbaseSql(std::string_view statement, bool look_up) {
   std::string trailing;
   std::vector<Token> tokens = Tokenize(statement, &trailing);
   UnqualifySetList(tokens);
+  if (look_up) NotInAsLookup(tokens);
   DropDistinctInInLists(tokens);
   auto [set_first, set_last] = SetListRange(tokens);
 

@@ -10,6 +10,9 @@
 //   TO, VALUES and other keywords used as column names -> "TO", "VALUES"
 //   IN (SELECT DISTINCT ...)    -> IN (SELECT ...) (unless LIMIT or OFFSET):
 //                                  the same set, without a temporary B-tree
+//   x NOT IN (SELECT c FROM t WHERE k = n) in a SELECT
+//                               -> a look-up in t's indexes per row, falling
+//                                  back on the NOT IN
 // [FROM]-style names need no change: SQLite accepts them.
 #pragma once
 
@@ -19,8 +22,11 @@
 namespace vigilo::sql {
 
 // Returns the statement in SQLite's dialect. Throws DbException on a date
-// literal that is not a valid date.
-std::string RewriteDbaseSql(std::string_view statement);
+// literal that is not a valid date. With `look_up`, the flag test of a
+// selection ("x NOT IN (SELECT c FROM t WHERE k = n)") becomes a call of
+// the engine's vg_not_listed (see dbf_not_listed.h); without, it stays a
+// NOT IN that plain SQLite runs.
+std::string RewriteDbaseSql(std::string_view statement, bool look_up = true);
 
 // 'CCYY-MM-DD' text of a date written MM/DD/CCYY, MM/DD/YY (years below 30
 // are 20YY), CCYY-MM-DD or CCYYMMDD; "" when the text is no valid date.

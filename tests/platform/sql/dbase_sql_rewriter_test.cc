@@ -52,9 +52,15 @@ TEST(DbaseSqlRewriterTest, RewritesTheDialectBitsAndNothingElse) {
       {"SELECT * FROM t WHERE (a = 'DATE() + #x#')", "SELECT * FROM t WHERE (a = 'DATE() + #x#')"},
       {"SELECT * FROM t WHERE (a = 'it''s' + b)", "SELECT * FROM t WHERE (a = 'it''s' || b)"},
       // The set an IN tests needs no DISTINCT, unless it decides what LIMIT
-      // counts; outside IN, DISTINCT stays.
+      // counts; outside IN, DISTINCT stays. The flag test of a selection is
+      // looked up, with the NOT IN kept for when the look-up cannot answer.
       {"SELECT DISTINCT a FROM t WHERE a NOT IN (SELECT DISTINCT f FROM g WHERE r =5)",
-       "SELECT DISTINCT a FROM t WHERE a NOT IN (SELECT f FROM g WHERE r =5)"},
+       "SELECT DISTINCT a FROM t WHERE (CASE vg_not_listed(a, 'g', 'f', 'r', 5) WHEN 1 THEN 1 "
+       "WHEN 0 THEN 0 WHEN 2 THEN (a NOT IN (SELECT f FROM g WHERE r =5)) END)"},
+      {"UPDATE t SET b = 1 WHERE a NOT IN (SELECT DISTINCT f FROM g WHERE r =5)",
+       "UPDATE t SET b = 1 WHERE a NOT IN (SELECT f FROM g WHERE r =5)"},
+      {"SELECT a FROM t WHERE b + a NOT IN (SELECT f FROM g WHERE r =5 AND s = 1)",
+       "SELECT a FROM t WHERE b + a NOT IN (SELECT f FROM g WHERE r =5 AND s = 1)"},
       {"SELECT a FROM t WHERE a IN (SELECT DISTINCT f FROM g WHERE x IN (SELECT DISTINCT y "
        "FROM h LIMIT 2))",
        "SELECT a FROM t WHERE a IN (SELECT f FROM g WHERE x IN (SELECT DISTINCT y FROM h "

@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "common/format.h"
+#include "platform/sql/dbase_sql_rewriter.h"
 #include "tests/platform/sql/dbase_fixture.h"
 
 namespace vigilo::test {
@@ -107,6 +108,37 @@ TEST_F(SelectionTest, ConditionsOfTheServiceSelectTheRightRecords) {
       ADD_FAILURE() << e.Message();
     }
   }
+}
+
+// The rule selection's test of its flags is answered from the flag table's
+// indexes; it keeps the records SQLite's own NOT IN keeps (written here so
+// that it stays one), through a deleted flag, flags written after the
+// indexes were built, and a NULL among the flags.
+TEST_F(SelectionTest, FlagTestKeepsTheRecordsNotInKeeps) {
+  db_.ExecuteSQL("CREATE TABLE BugsVGLS (FormID INT, RuleID INT)");
+  const std::string test = "Bugs.FormID NOT IN (SELECT DISTINCT FormID FROM BugsVGLS WHERE RuleID =5)";
+  const std::string looked_up = "SELECT FormID FROM Bugs WHERE " + test + " ORDER BY FormID";
+  const std::string listed = "SELECT FormID FROM Bugs WHERE (" + test.substr(0, 11) + ")" +
+                             test.substr(11) + " ORDER BY FormID";
+  ASSERT_NE(sql::RewriteDbaseSql(looked_up).find("vg_not_listed"), std::string::npos);
+  ASSERT_EQ(sql::RewriteDbaseSql(listed).find("vg_not_listed"), std::string::npos);
+  for (const char* step : {"INSERT INTO BugsVGLS(FormID,RuleID) VALUES(1,6)",
+                           "INSERT INTO BugsVGLS(FormID,RuleID) VALUES(2,5)",
+                           "INSERT INTO BugsVGLS(FormID,RuleID) VALUES(3,5)",
+                           "DELETE FROM BugsVGLS WHERE FormID = 3",
+                           "INSERT INTO BugsVGLS(FormID,RuleID) VALUES(NULL,5)"}) {
+    db_.ExecuteSQL(step);
+    EXPECT_EQ(QueryRows(db_, looked_up), QueryRows(db_, listed)) << step;
+    if (std::string(step).find("DELETE") == 0) {
+      EXPECT_EQ(QueryRows(db_, looked_up), (std::vector<Record>{{"1"}, {"3"}, {"4"}}));
+      // Answered by the look-up, not by the NOT IN it falls back on.
+      EXPECT_EQ(QueryRows(db_, "SELECT vg_not_listed(2, 'BugsVGLS', 'FormID', 'RuleID', 5)"),
+                std::vector<Record>{{"0"}});
+    }
+  }
+  EXPECT_EQ(QueryRows(db_, looked_up), std::vector<Record>{});
+  EXPECT_EQ(QueryRows(db_, "SELECT vg_not_listed(2, 'Bugs', 'Status', 'FormID', 5)"),
+            std::vector<Record>{{"2"}});
 }
 
 // The in-process engine of the rule manager: one UPDATE per rule with the
