@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "common/text.h"
 #include "platform/sql/dbf_file_names.h"
 
 namespace vigilo::sql {
@@ -26,14 +25,6 @@ struct ListState {
   std::vector<int64_t> tail;             // values of listed rows past the index, sorted
 };
 
-int ColumnNamed(const DbfTableData& data, const char* name) {
-  const auto& fields = data.fields();
-  for (size_t i = 0; i < fields.size(); ++i) {
-    if (EqualsNoCase(fields[i].name, name)) return static_cast<int>(i);
-  }
-  return -1;
-}
-
 const char* TextArg(sqlite3_value* v) {
   const unsigned char* text = sqlite3_value_text(v);
   return text ? reinterpret_cast<const char*>(text) : "";
@@ -48,8 +39,8 @@ void Load(ListState& s, DbaseContext& ctx, sqlite3_value** argv) {
   s.data = ctx.Table(*path);
   DbfTableData& data = *s.data;
   data.Refresh(ctx.epoch);
-  s.column = ColumnNamed(data, TextArg(argv[2]));
-  s.key_column = ColumnNamed(data, TextArg(argv[3]));
+  s.column = data.ColumnNamed(TextArg(argv[2]));
+  s.key_column = data.ColumnNamed(TextArg(argv[3]));
   if (s.column < 0 || s.key_column < 0 || data.Kind(s.column) != ColumnKind::kInteger ||
       data.Kind(s.key_column) != ColumnKind::kInteger) {
     return;
@@ -121,11 +112,7 @@ void Answer(sqlite3_context* call, const ListState& s, sqlite3_value* x) {
 // The list is read at the first row of a run and kept with the table
 // argument (a constant) until the run ends, as SQLite keeps the list of a
 // NOT IN: rows the statement's own run writes meanwhile do not change it.
-void NotListed(sqlite3_context* call, int argc, sqlite3_value** argv) {
-  if (argc != 5) {
-    sqlite3_result_int(call, 2);
-    return;
-  }
+void NotListed(sqlite3_context* call, int, sqlite3_value** argv) {
   const ListState* state = static_cast<const ListState*>(sqlite3_get_auxdata(call, 1));
   std::unique_ptr<ListState> fresh;
   if (state == nullptr) {

@@ -117,6 +117,8 @@ class DbfTableData {
   bool TakeOver();
   const std::vector<DbfField>& fields() const { return fields_; }
   int ColumnCount() const { return static_cast<int>(columns_.size()); }
+  // The column of a field name (any letter case); -1 when none.
+  int ColumnNamed(std::string_view name) const { return table_->FieldIndex(name); }
   ColumnKind Kind(int column) const { return columns_[column].kind; }
 
   // Catches up with the file when it changed since it was read: records

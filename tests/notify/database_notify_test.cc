@@ -55,6 +55,24 @@ class DatabaseNotifyTest : public ::testing::Test {
   }
   ~DatabaseNotifyTest() override { unsetenv(VGSMTP_LIBRARY_ENV); }
 
+  // The project's tables on the embedded dBase engine.
+  void OpenProject(Database& db) {
+    db.Open(Format("Driver={Microsoft dBase Driver (*.dbf)};DefaultDir=%s;DriverId=277;DSN=;",
+                   project_dir_.c_str()),
+            Database::kNoOdbcDialog);
+  }
+  // The Bugs table as the notify rules see it.
+  NotifyTableInfo BugsInfo(const std::string& table_id, CMailSender* sender) {
+    NotifyTableInfo info;
+    info.table_id = table_id;
+    info.table_from = "Bugs";
+    info.table_name = "Bugs";
+    info.fields = &fields_;
+    info.log = &log_;
+    info.mail_sender = sender;
+    return info;
+  }
+
   test::SmtpSink sink_;
   testing::TestInstallation install_;
   LogStream log_;
@@ -98,17 +116,9 @@ TEST_F(DatabaseNotifyTest, FieldRuleReadsRecordsAndDeliversByMailType) {
   rules->push_back(std::move(rule));
 
   Database db;
-  db.Open(Format("Driver={Microsoft dBase Driver (*.dbf)};DefaultDir=%s;DriverId=277;DSN=;",
-                 project_dir_.c_str()),
-          Database::kNoOdbcDialog);
+  OpenProject(db);
   ListAccess access(db, "12,15");
-  NotifyTableInfo info;
-  info.table_id = "0\\\\proj\\Bugs";
-  info.table_from = "Bugs";
-  info.table_name = "Bugs";
-  info.fields = &fields_;
-  info.log = &log_;
-  info.mail_sender = &sender;
+  NotifyTableInfo info = BugsInfo("0\\\\proj\\Bugs", &sender);
   EXPECT_EQ(RunNotifyRules(rules, info, access), 1);
   EXPECT_THAT(access.flagged, ElementsAre("4:12", "4:15"));
 
@@ -146,18 +156,10 @@ TEST_F(DatabaseNotifyTest, OneStatementReadsTheRecordsOfABatchInTheOrderSelected
   rule->addresses = std::vector<std::string>{"SMTP:ann@example.org"};
   rules->push_back(std::move(rule));
   Database db;
-  db.Open(Format("Driver={Microsoft dBase Driver (*.dbf)};DefaultDir=%s;DriverId=277;DSN=;",
-                 project_dir_.c_str()),
-          Database::kNoOdbcDialog);
+  OpenProject(db);
   // Record 99 is gone: its own statement finds no row, so it is only flagged.
   ListAccess access(db, "15,99,12");
-  NotifyTableInfo info;
-  info.table_id = "T";
-  info.table_from = "Bugs";
-  info.table_name = "Bugs";
-  info.fields = &fields_;
-  info.log = &log_;
-  info.mail_sender = &sender;
+  NotifyTableInfo info = BugsInfo("T", &sender);
   RunNotifyRules(rules, info, access);
   EXPECT_THAT(access.statements,
               ElementsAre("SELECT FormID, ATrail,Title,Opened FROM Bugs WHERE FormID IN (15,99,12)",
@@ -176,9 +178,7 @@ TEST_F(DatabaseNotifyTest, OneStatementReadsTheRecordsOfABatchInTheOrderSelected
 
 TEST_F(DatabaseNotifyTest, DatesOfADbaseTableAreShownInFull) {
   Database db;
-  db.Open(Format("Driver={Microsoft dBase Driver (*.dbf)};DefaultDir=%s;DriverId=277;DSN=;",
-                 project_dir_.c_str()),
-          Database::kNoOdbcDialog);
+  OpenProject(db);
   ListAccess access(db, "");
   auto row = access.Retrieve("SELECT FormID, ATrail,Opened FROM Bugs WHERE FormID =12");
   ASSERT_TRUE(row);
